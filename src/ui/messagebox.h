@@ -1,0 +1,24 @@
+// Every modal message of the program goes through here, so tests can read the texts
+// without a human to press OK.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace ridelog {
+
+class MessageBox
+{
+public:
+    // A modal box with an OK button. "\r\n" in the text is a line break.
+    static void show(QWidget* parent, const QString& text);
+
+    // Test hook: while capturing, messages are recorded instead of shown.
+    static void setCapturing(bool capturing);
+    static QStringList capturedMessages();
+    static void clearCaptured();
+};
+
+} // namespace ridelog
