@@ -1,0 +1,121 @@
+#include "store/listexport.h"
+
+#include "names/cp932.h"
+
+#include <QAbstractItemModel>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace ridelog {
+
+namespace {
+
+QChar separatorOf(ExportFormat format)
+{
+    return format == ExportFormat::Csv ? QLatin1Char(',') : QLatin1Char(' ');
+}
+
+bool needsCsvQuoting(const QString& text)
+{
+    for (const QChar c : text) {
+        if (c == QLatin1Char(',') || c == QLatin1Char('"') || c == QLatin1Char('\r') ||
+            c == QLatin1Char('\n')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QString csvField(const QString& text)
+{
+    if (!needsCsvQuoting(text))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QStringList rowTexts(const QAbstractItemModel& model, int row)
+{
+    QStringList texts;
+    const int columns = model.columnCount();
+    texts.reserve(columns);
+    for (int column = 0; column < columns; ++column)
+        texts.append(model.data(model.index(row, column), Qt::DisplayRole).toString());
+    return texts;
+}
+
+bool isMarkedReadOnly(const QFileInfo& target)
+{
+    constexpr auto anyWrite =
+        QFile::WriteOwner | QFile::WriteUser | QFile::WriteGroup | QFile::WriteOther;
+    return target.exists() && !target.isDir() && !(target.permissions() & anyWrite);
+}
+
+} // namespace
+
+std::optional<ExportFormat> exportFormatOfSuffix(const QString& suffix)
+{
+    if (suffix.compare(QStringLiteral("csv"), Qt::CaseInsensitive) == 0)
+        return ExportFormat::Csv;
+    if (suffix.compare(QStringLiteral("txt"), Qt::CaseInsensitive) == 0)
+        return ExportFormat::Text;
+    return std::nullopt;
+}
+
+QString exportSuffix(ExportFormat format)
+{
+    return format == ExportFormat::Csv ? QStringLiteral("csv") : QStringLiteral("txt");
+}
+
+QString exportPathWithSuffix(const QString& chosenPath, ExportFormat selected)
+{
+    const QFileInfo info(chosenPath);
+    if (!info.fileName().contains(QLatin1Char('.')))
+        return chosenPath + QLatin1Char('.') + exportSuffix(selected);
+    return chosenPath;
+}
+
+ExportFormat exportFormatOfPath(const QString& path, ExportFormat selected)
+{
+    return exportFormatOfSuffix(QFileInfo(path).suffix()).value_or(selected);
+}
+
+QString exportLine(const QStringList& texts, ExportFormat format)
+{
+    QString line;
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        if (i > 0)
+            line += separatorOf(format);
+        line += format == ExportFormat::Csv ? csvField(texts[i]) : texts[i];
+    }
+    return line;
+}
+
+QByteArray exportBytes(const QAbstractItemModel& model, ExportFormat format)
+{
+    QByteArray bytes;
+    const int rows = model.rowCount();
+    for (int row = 0; row < rows; ++row) {
+        bytes += cp932::encode(exportLine(rowTexts(model, row), format));
+        bytes += "\r\n";
+    }
+    return bytes;
+}
+
+ExportWriteResult writeExportFile(const QString& path, const QByteArray& bytes)
+{
+    if (isMarkedReadOnly(QFileInfo(path)))
+        return ExportWriteResult::CannotCreate;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return ExportWriteResult::CannotCreate;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        file.commit();
+        return ExportWriteResult::WriteFailed;
+    }
+    return file.commit() ? ExportWriteResult::Written : ExportWriteResult::WriteFailed;
+}
+
+} // namespace ridelog

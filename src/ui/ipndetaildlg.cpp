@@ -1,0 +1,154 @@
+#include "ui/ipndetaildlg.h"
+
+#include "card/history.h"
+#include "store/namecache.h"
+#include "ui/controlid.h"
+#include "ui/detailform.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+namespace ridelog {
+
+using namespace detailform;
+
+const CIpnDetailDlg::StationPart CIpnDetailDlg::kEntryPart{
+    IdEntryFrame, IdEntryCodeLabel, IdEntryCompanyLabel, IdEntryLineLabel, IdEntryStationLabel,
+    IdEntryCode,  IdEntryCompany,   IdEntryLine,         IdEntryStation};
+const CIpnDetailDlg::StationPart CIpnDetailDlg::kExitPart{
+    IdExitFrame, IdExitCodeLabel, IdExitCompanyLabel, IdExitLineLabel, IdExitStationLabel,
+    IdExitCode,  IdExitCompany,   IdExitLine,         IdExitStation};
+
+namespace {
+
+constexpr auto kRight = Qt::AlignRight | Qt::AlignVCenter;
+
+// A label, a field and an optional unit in one row of the head grid.
+void addHeadRow(QGridLayout* grid, int row, int column, const QString& labelText, QWidget* value,
+                const QString& unit = QString())
+{
+    grid->addWidget(label(labelText), row, column);
+    grid->addWidget(value, row, column + 1);
+    if (!unit.isEmpty())
+        grid->addWidget(label(unit), row, column + 2);
+}
+
+QString codeText(const StationKey& key)
+{
+    return QStringLiteral("( %1, %2, %3 )").arg(key.ac).arg(key.lc).arg(key.sc);
+}
+
+QString codeText(const BusStopKey& key)
+{
+    return QStringLiteral("( %1, %2 )").arg(key.ac).arg(key.lc);
+}
+
+} // namespace
+
+CIpnDetailDlg::CIpnDetailDlg(const HistoryRecord& record, StationNameCache& stations,
+                             BusStopNameCache& busStops, QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("鉄道・地下鉄駅 詳細"));
+    buildControls();
+    showHead(record);
+    if (record.kind == RecordKind::Rail) {
+        showStation(kEntryPart, record.entryKey, stations);
+        showStation(kExitPart, record.exitKey, stations);
+    } else if (record.kind == RecordKind::Bus) {
+        showBusStop(record, busStops);
+    }
+}
+
+void CIpnDetailDlg::buildControls()
+{
+    auto* layout = new QVBoxLayout(this);
+
+    auto* head = new QGridLayout;
+    head->addWidget(label(QStringLiteral("#:"), IdSerial), 0, 0, 1, 2);
+    addHeadRow(head, 1, 0, QStringLiteral("日付："), field(IdDate, Qt::AlignCenter));
+    addHeadRow(head, 2, 0, QStringLiteral("端末："), field(IdTerminal));
+    addHeadRow(head, 3, 0, QStringLiteral("処理："), field(IdProcess));
+    addHeadRow(head, 2, 3, QStringLiteral("支払額："), field(IdAmount, kRight),
+               QStringLiteral("円"));
+    addHeadRow(head, 3, 3, QStringLiteral("残額："), field(IdBalance, kRight),
+               QStringLiteral("円"));
+    layout->addLayout(head);
+
+    auto* parts = new QHBoxLayout;
+    parts->addWidget(buildStationPart(QStringLiteral("入場駅"), kEntryPart));
+    parts->addWidget(buildStationPart(QStringLiteral("出場駅"), kExitPart));
+    layout->addLayout(parts);
+
+    layout->addLayout(closeButtons(this));
+}
+
+QWidget* CIpnDetailDlg::buildStationPart(const QString& title, const StationPart& ids)
+{
+    FramedPart part(title, ids.frame);
+    part.addRow(0, label(QStringLiteral("コード："), ids.codeLabel), field(ids.code));
+    part.addRow(1, label(QStringLiteral("会社名："), ids.companyLabel), field(ids.company));
+    part.addRow(2, label(QStringLiteral("線区名："), ids.lineLabel), field(ids.line));
+    part.addRow(3, label(QStringLiteral("駅名："), ids.stationLabel), field(ids.station));
+    part.finish(4);
+    return part.widget();
+}
+
+void CIpnDetailDlg::showHead(const HistoryRecord& record)
+{
+    setControlText(this, IdSerial, QStringLiteral("#: %1").arg(record.serial));
+    setControlText(this, IdDate, record.dateText);
+    setControlText(this, IdTerminal, terminalTypeName(record.terminalType));
+    setControlText(this, IdProcess, processTypeName(record.processType));
+    setControlText(this, IdAmount, QString::number(record.amount));
+    setControlText(this, IdBalance, QString::number(record.balance));
+}
+
+void CIpnDetailDlg::showStation(const StationPart& part, const StationKey& key,
+                                StationNameCache& stations)
+{
+    if (key.isNone()) {
+        disableControls(this, {part.frame, part.codeLabel, part.companyLabel, part.lineLabel,
+                               part.stationLabel, part.company, part.line, part.station});
+        return;
+    }
+    setControlText(this, part.code, codeText(key));
+    const NameEntry& names = stations.EntryFor(key);
+    showNamePart(part.company, part.companyLabel, names.an);
+    showNamePart(part.line, part.lineLabel,
+                 names.ln.isEmpty() ? QString() : names.ln + QStringLiteral("線"));
+    showNamePart(part.station, part.stationLabel, names.sn);
+}
+
+void CIpnDetailDlg::showBusStop(const HistoryRecord& record, BusStopNameCache& busStops)
+{
+    setWindowTitle(QStringLiteral("バス停留所 詳細"));
+    setControlText(this, IdEntryLineLabel, QStringLiteral("路線名："));
+    setControlText(this, IdEntryStationLabel, QStringLiteral("停留所："));
+    if (record.busKey.isNone()) {
+        disableControls(this,
+                        {IdEntryFrame, IdEntryCodeLabel, IdEntryCompanyLabel, IdEntryLineLabel,
+                         IdEntryStationLabel, IdEntryCompany, IdEntryLine, IdEntryStation});
+    } else {
+        setControlText(this, IdEntryCode, codeText(record.busKey));
+        const NameEntry& names = busStops.EntryFor(record.busKey);
+        showNamePart(IdEntryCompany, IdEntryCompanyLabel, names.an);
+        showNamePart(IdEntryLine, IdEntryLineLabel, names.sn);       // route
+        showNamePart(IdEntryStation, IdEntryStationLabel, names.ln); // stop
+    }
+    hideControls(this, {IdExitFrame, IdExitCodeLabel, IdExitCompanyLabel, IdExitLineLabel,
+                        IdExitStationLabel, IdExitCode, IdExitCompany, IdExitLine, IdExitStation});
+}
+
+void CIpnDetailDlg::showNamePart(int fieldId, int labelId, const QString& text)
+{
+    if (text.isEmpty())
+        disableControls(this, {fieldId, labelId});
+    else
+        setControlText(this, fieldId, text);
+}
+
+} // namespace ridelog
