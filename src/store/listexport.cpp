@@ -45,11 +45,11 @@ QStringList rowTexts(const QAbstractItemModel& model, int row)
     return texts;
 }
 
+// No write bit for anyone: read-only, even for a user whom the system would let write.
 bool isMarkedReadOnly(const QFileInfo& target)
 {
-    constexpr auto anyWrite =
-        QFile::WriteOwner | QFile::WriteUser | QFile::WriteGroup | QFile::WriteOther;
-    return target.exists() && !target.isDir() && !(target.permissions() & anyWrite);
+    constexpr auto anyWriteBit = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    return target.exists() && !target.isDir() && !(target.permissions() & anyWriteBit);
 }
 
 } // namespace
