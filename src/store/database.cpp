@@ -201,6 +201,10 @@ Database Database::open(const QString& path, OpenMode mode, int busyTimeoutMs)
         database.fail(rc);
     sqlite3_extended_result_codes(db, 0);
     sqlite3_busy_timeout(db, busyTimeoutMs);
+    // A double-quoted name that matches no column must be an error, not a text literal: every
+    // table and column name here is double-quoted.
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
     // sqlite3_open_v2 does not look at the file; reading the schema does, so a file that is not
     // a database is recognised here and left exactly as it is.
     Statement schemaProbe(database, QStringLiteral("SELECT count(*) FROM sqlite_master"));
