@@ -189,6 +189,7 @@ private slots:
     // ---- Faults
     void unwritableFolderReadStillListsCard();
     void fileThatIsNotADatabaseStaysUnchanged();
+    void problemIsToldAgainAfterTheDatabaseWorkedInBetween();
     void cardTableMissingAColumnReportsEngineText();
     void failedStoreLeavesTableAsBefore();
     void lockedDatabaseIsWaitedForThenReported();
@@ -745,6 +746,24 @@ void TestHistoryStore::fileThatIsNotADatabaseStaysUnchanged()
     QCOMPARE(reported_.size(), 1);
     QCOMPARE(fileBytes(dbPath()), notes);
     QVERIFY(!QFile::exists(dbPath() + QStringLiteral("-journal")));
+}
+
+void TestHistoryStore::problemIsToldAgainAfterTheDatabaseWorkedInBetween()
+{
+    writeGarbageDatabase(QByteArrayLiteral("garbage"));
+    HistoryStore store;
+    NameCaches caches;
+    startStore(store, caches);
+    QCOMPARE(reported_.size(), 1);
+    // The user moves the file away: the next read creates a fresh database and stores.
+    QVERIFY(QFile::rename(dbPath(), dbPath() + QStringLiteral(".saved")));
+    QCOMPARE(readCard(store, caches, cardBlocks(1, 3)).added, 3);
+    QCOMPARE(reported_.size(), 1);
+    QVERIFY(QFile::remove(dbPath()));
+    writeGarbageDatabase(QByteArrayLiteral("garbage again"));
+    QCOMPARE(readCard(store, caches, cardBlocks(1, 3)).records.size(), std::size_t(3));
+    QCOMPARE(reported_.size(), 2);
+    QCOMPARE(reported_.last(), QStringLiteral("file is not a database"));
 }
 
 void TestHistoryStore::cardTableMissingAColumnReportsEngineText()
