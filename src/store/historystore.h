@@ -7,11 +7,13 @@
 // any other database failure throws DatabaseError, whose message() is the engine's text for the
 // user. The connection is closed before the exception leaves the store.
 //
-// Order of use by the main dialog (all on the user-interface thread):
+// Order of use by the main dialog (all on the user-interface thread). Every call may throw
+// DatabaseError: catch it, show message() through MessageBox::show and end that action.
 //
-//   start-up      store.OpenDatabaseAtStart(caches);
+//   start-up      store.setProblemReporter(show the text in a message box);
+//                 store.OpenDatabaseAtStart(caches);
 //
-//   card read     blocks.clear();                              // with HistoryRecordSet etc.
+//   card read     blocks.clear();                     // with HistoryRecordSet etc.
 //                 ... read the card, set idmText ...
 //                 store.LoadStoredBlocks(idmText, blocks);
 //                 ... show IDm and balance ...
@@ -20,13 +22,13 @@
 //                 HistoryStore::BuildRecordSet(blocks, caches, records);
 //                 ... deriveAmounts, fill the list, start the name refresh ...
 //
-//   clear names   if (!store.RecreateNameTable(NameTable::Stations)) ->
-//   "データベースにアクセスできません"
-//                 else caches.stations.clear(), empty the list, read again
-//   clear history if (!store.DeleteCardTable(idmText)) -> "データベースにアクセスできません"
-//                 else empty the list, read again
+//   clear names   false from store.RecreateNameTable(NameTable::Stations): show
+//                 "データベースにアクセスできません"; true: caches.stations.clear(),
+//                 empty the list, read again
+//   clear history false from store.DeleteCardTable(idmText): the same message;
+//                 true: empty the list, read again
 //
-//   shutdown      store.WriteBackNames(caches);   // false: no database, names not written
+//   shutdown      store.WriteBackNames(caches);       // false: no database, nothing written
 //                 store.DropDatabaseObject();
 #pragma once
 
