@@ -173,6 +173,10 @@ private slots:
     void emptyOrMissingTableLeavesCacheUnchanged();
     void nameTableMissingAColumnReportsEngineText();
 
+    // ---- Card block set
+    void cardBlockSetOrdersBySerialBytes();
+    void cardBlockSetFirstInsertWins();
+
     // ---- Card history
     void firstReadStoresEveryUsedBlock();
     void readingTheSameCardTwiceInsertsNothing();
@@ -505,6 +509,36 @@ void TestHistoryStore::nameTableMissingAColumnReportsEngineText()
 }
 
 // --------------------------------------------------------------------------- Card history
+
+void TestHistoryStore::cardBlockSetOrdersBySerialBytes()
+{
+    CardBlockSet blocks;
+    for (const std::uint32_t serial : {0x010000u, 0x00FFFFu, 0x000100u, 0xFFFFFFu, 0x000001u})
+        QVERIFY(blocks.insert(railBlock(serial), BlockOrigin::Card));
+    QList<std::uint32_t> order;
+    for (const auto& [serial, entry] : blocks) {
+        QCOMPARE(blockSerial(entry.block), serial);
+        order << serial;
+    }
+    QCOMPARE(order, (QList<std::uint32_t>{0x000001u, 0x000100u, 0x00FFFFu, 0x010000u, 0xFFFFFFu}));
+}
+
+void TestHistoryStore::cardBlockSetFirstInsertWins()
+{
+    CardBlockSet blocks;
+    QVERIFY(blocks.insert(railBlock(5, 100), BlockOrigin::Card));
+    QVERIFY(!blocks.insert(railBlock(5, 200), BlockOrigin::CardTable));
+    QVERIFY(blocks.insert(railBlock(3, 300), BlockOrigin::CardTable));
+    QVERIFY(!blocks.insert(railBlock(3, 400), BlockOrigin::Card));
+    QCOMPARE(blocks.size(), std::size_t(2));
+    QCOMPARE(blockBalance(blocks.find(5)->block), 100);
+    QCOMPARE(blocks.find(5)->origin, BlockOrigin::Card);
+    QCOMPARE(blockBalance(blocks.find(3)->block), 300);
+    QCOMPARE(blocks.find(3)->origin, BlockOrigin::CardTable);
+    blocks.markStored(5);
+    QCOMPARE(blocks.find(5)->origin, BlockOrigin::CardTable);
+    QVERIFY(blocks.find(4) == nullptr);
+}
 
 void TestHistoryStore::firstReadStoresEveryUsedBlock()
 {
