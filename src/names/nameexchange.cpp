@@ -152,7 +152,7 @@ void NameExchange::releaseReply()
 
 void NameExchange::readAvailable()
 {
-    if (reply_.isNull())
+    if (reply_.isNull() || !reply_->isOpen())
         return;
     const qsizetype room = kMaxNameAnswerBytes - body_.size();
     body_.append(reply_->read(room));
