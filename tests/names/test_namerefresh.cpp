@@ -21,6 +21,7 @@ private slots:
     void init();
     // One exchange against a local server
     void requestOnTheWire();
+    void loopbackBypassesSystemProxy();
     void errorStatusOverTheWire_data();
     void errorStatusOverTheWire();
     void refusedConnection();
@@ -168,6 +169,27 @@ void TestNameRefresh::requestOnTheWire()
     QCOMPARE(FakeNameServer::headerValue(request.head, "User-Agent"),
              QByteArray("Hotaru RLG1.2 (Station: ) Agent"));
     QVERIFY(FakeNameServer::headerValue(request.head, "Cookie").isEmpty());
+}
+
+void TestNameRefresh::loopbackBypassesSystemProxy()
+{
+    // The system names a proxy that answers everything with 502; Qt reaches a server on this
+    // machine directly all the same.
+    FakeNameServer proxy;
+    proxy.respondWith(
+        [](const FakeNameServer::Request&) { return FakeNameServer::response(502, {}); });
+    qputenv("http_proxy", proxy.url().toString().toLatin1());
+    qputenv("no_proxy", "");
+    FakeNameServer server;
+    server.respondWith(answering(QStringLiteral("520,A社,駅前, :")));
+    NameRefreshTable table;
+    const QString result =
+        RequestNames(table, busItem(5, {1, 2}), allParts(), server.url(), kShortTimeouts);
+    qunsetenv("http_proxy");
+    qunsetenv("no_proxy");
+    QCOMPARE(result, QString());
+    QVERIFY(proxy.requests().isEmpty());
+    QCOMPARE(table.rowFor(QStringLiteral("5")).entryName, QStringLiteral("駅前(A社)"));
 }
 
 void TestNameRefresh::errorStatusOverTheWire_data()
