@@ -24,6 +24,15 @@ namespace ridelog {
 //
 // Every start and every cancel begins a new generation; the answer of an older generation
 // is dropped, so names of an earlier read never land in the list of a newer one.
+//
+// The main dialog owns one, built over the members it already owns:
+//   refresher_ = new NameRefresher(*model_, records_, caches_, refreshTable_, this);
+//   refresher_->setServerUrl(nameServerUrl(commandLineValue, trfcSettings));
+//   connect(refresher_, &NameRefresher::statusText, this, &CRidelogDlg::setStatusText);
+//   read:      refresher_->cancel(); empty records/blocks/table; read; fill the list;
+//              refresher_->start(idmText, displayFlags);
+//   clearing:  refresher_->cancel(); ...
+//   shutdown:  refresher_->cancel(); write the names back.
 class NameRefresher : public QObject
 {
     Q_OBJECT
