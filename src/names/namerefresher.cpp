@@ -2,18 +2,12 @@
 
 #include "names/namerefresh.h"
 
-#include <QAbstractItemModel>
 #include <QMetaObject>
 
 namespace ridelog {
 
-NameRefresher::NameRefresher(QAbstractItemModel& list, HistoryRecordSet& records,
-                             NameCaches& caches, NameRefreshTable& table, QObject* parent)
+NameRefresher::NameRefresher(QObject* parent)
     : QObject(parent)
-    , list_(list)
-    , records_(records)
-    , caches_(caches)
-    , table_(table)
     , server_(defaultNameServerUrl())
 {
     parsers_.setMaxThreadCount(1);
@@ -28,17 +22,32 @@ NameRefresher::~NameRefresher()
     parsers_.waitForDone();
 }
 
-void NameRefresher::start(const QString& idmText, const DisplayFlags& flags)
+void NameRefresher::setServer(const QString& url)
+{
+    const QUrl server(url.trimmed(), QUrl::StrictMode);
+    setServerUrl(server);
+}
+
+void NameRefresher::setServerUrl(const QUrl& server)
+{
+    const bool usable =
+        server.isValid() && !server.host().isEmpty() &&
+        (server.scheme() == QStringLiteral("http") || server.scheme() == QStringLiteral("https"));
+    server_ = usable ? server : defaultNameServerUrl();
+}
+
+void NameRefresher::start(QAbstractItemModel& list, HistoryRecordSet& records, NameCaches& caches,
+                          NameRefreshTable& table, const QString& idmText,
+                          const DisplayFlags& flags)
 {
     cancel();
-    const QString items = collectNameItems(list_, records_);
+    const QString items = collectNameItems(list, records);
     if (items.isEmpty()) {
-        emit statusText(idmText + QStringLiteral(" OK"));
+        showStatus(idmText + QStringLiteral(" OK"));
         emit finished();
         return;
     }
-    idmText_ = idmText;
-    flags_ = flags;
+    target_ = Target{&list, &records, &caches, &table, idmText, flags};
     running_ = true;
     exchange_.start(server_, items, timeouts_);
 }
@@ -48,12 +57,13 @@ void NameRefresher::cancel()
     ++generation_;
     exchange_.abort();
     running_ = false;
+    target_ = Target{};
 }
 
 void NameRefresher::exchangeFinished(const NameExchangeResult& result)
 {
     const std::uint64_t generation = generation_;
-    const DisplayFlags flags = flags_;
+    const DisplayFlags flags = target_.flags;
     parsers_.start([this, generation, flags, result] {
         NameRefreshTable parsed;
         const QString resultText = readNameExchangeResult(result, flags, parsed);
@@ -71,19 +81,32 @@ void NameRefresher::answerParsed(std::uint64_t generation, const NameRefreshTabl
 {
     if (generation != generation_ || !running_)
         return;
+    const Target target = target_;
+    if (target.list.isNull()) {
+        cancel();
+        return;
+    }
     // The table is emptied by every read, so the rows of this answer are its whole state.
     for (const auto& [key, row] : parsed)
-        table_.rowFor(key) = row;
-    emit statusText(resultText.isEmpty() ? idmText_ + QStringLiteral(" ok")
-                                         : idmText_ + u' ' + resultText);
-    applyNamesToList(list_, table_);
-    applyNamesToCachesAndRecords(table_, records_, caches_);
+        target.table->rowFor(key) = row;
+    showStatus(resultText.isEmpty() ? target.idmText + QStringLiteral(" ok")
+                                    : target.idmText + u' ' + resultText);
+    applyNamesToList(*target.list, *target.table);
+    applyNamesToCachesAndRecords(*target.table, *target.records, *target.caches);
     end();
+}
+
+void NameRefresher::showStatus(const QString& text)
+{
+    if (callback_)
+        callback_(text);
+    emit statusText(text);
 }
 
 void NameRefresher::end()
 {
     running_ = false;
+    target_ = Target{};
     emit finished();
 }
 

@@ -7,13 +7,14 @@
 #include "names/namerefreshtable.h"
 #include "store/namecache.h"
 
+#include <QAbstractItemModel>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QThreadPool>
 #include <QUrl>
 #include <cstdint>
-
-class QAbstractItemModel;
+#include <functional>
 
 namespace ridelog {
 
@@ -25,31 +26,37 @@ namespace ridelog {
 // Every start and every cancel begins a new generation; the answer of an older generation
 // is dropped, so names of an earlier read never land in the list of a newer one.
 //
-// The main dialog owns one, built over the members it already owns:
-//   refresher_ = new NameRefresher(*model_, records_, caches_, refreshTable_, this);
-//   refresher_->setServerUrl(nameServerUrl(commandLineValue, trfcSettings));
-//   connect(refresher_, &NameRefresher::statusText, this, &CRidelogDlg::setStatusText);
-//   read:      refresher_->cancel(); empty records/blocks/table; read; fill the list;
-//              refresher_->start(idmText, displayFlags);
-//   clearing:  refresher_->cancel(); ...
-//   shutdown:  refresher_->cancel(); write the names back.
+// The main dialog owns one:
+//   refresher_.setServerUrl(nameServerUrl(commandLineValue, trfcSettings));
+//   refresher_.setStatusTextCallback([this](const QString& t) { setStatusText(t); });
+//   read:      refresher_.cancel(); empty records, blocks and table; read; fill the list;
+//              refresher_.start(*model_, records_, caches_, refreshTable_, idmText_, flags_);
+//   clearing:  refresher_.cancel(); ...
+//   shutdown:  refresher_.cancel(); write the names back.
+// The structures handed to start() must outlive the refresher or the next cancel().
 class NameRefresher : public QObject
 {
     Q_OBJECT
 
 public:
-    NameRefresher(QAbstractItemModel& list, HistoryRecordSet& records, NameCaches& caches,
-                  NameRefreshTable& table, QObject* parent = nullptr);
+    using StatusTextCallback = std::function<void(const QString&)>;
+
+    explicit NameRefresher(QObject* parent = nullptr);
     // Cancels a refresh still running and waits for a parse in progress (milliseconds).
     ~NameRefresher() override;
 
-    void setServerUrl(const QUrl& server) { server_ = server; }
+    // An explicit server; an empty or unusable text leaves the default.
+    void setServer(const QString& url);
+    void setServerUrl(const QUrl& server);
     QUrl serverUrl() const { return server_; }
     void setTimeouts(const NameTimeouts& timeouts) { timeouts_ = timeouts; }
+    // Called with every status text, besides the statusText signal.
+    void setStatusTextCallback(StatusTextCallback callback) { callback_ = std::move(callback); }
 
-    // One refresh for the card on display. The list rows, the records and the table (emptied
-    // by the read) must be in place. Cancels a refresh still running first.
-    void start(const QString& idmText, const DisplayFlags& flags);
+    // One refresh for the card on display: the list rows and the records are in place, the
+    // table was emptied by the read. Cancels a refresh still running first.
+    void start(QAbstractItemModel& list, HistoryRecordSet& records, NameCaches& caches,
+               NameRefreshTable& table, const QString& idmText, const DisplayFlags& flags);
     // Drops the running refresh at once: its request is aborted and no result of it lands.
     // Call it before a new read, a clearing command and at shutdown.
     void cancel();
@@ -64,21 +71,28 @@ signals:
     void finished();
 
 private:
+    struct Target
+    {
+        QPointer<QAbstractItemModel> list;
+        HistoryRecordSet* records = nullptr;
+        NameCaches* caches = nullptr;
+        NameRefreshTable* table = nullptr;
+        QString idmText;
+        DisplayFlags flags;
+    };
+
     void exchangeFinished(const NameExchangeResult& result);
     void answerParsed(std::uint64_t generation, const NameRefreshTable& parsed,
                       const QString& resultText);
+    void showStatus(const QString& text);
     void end();
 
-    QAbstractItemModel& list_;
-    HistoryRecordSet& records_;
-    NameCaches& caches_;
-    NameRefreshTable& table_;
     NameExchange exchange_;
     QThreadPool parsers_;
     QUrl server_;
     NameTimeouts timeouts_;
-    QString idmText_;
-    DisplayFlags flags_;
+    StatusTextCallback callback_;
+    Target target_;
     std::uint64_t generation_ = 0;
     bool running_ = false;
 };

@@ -28,6 +28,8 @@ private slots:
     void hangingServerTimesOut();
     void garbageBytes();
     void oversizedAnswerCutOff();
+    void answerAtTheBound_data();
+    void answerAtTheBound();
     // Steps on the dialog's data
     void collectItemsFollowsListRows();
     void tableKeysMustBeSerials();
@@ -38,6 +40,8 @@ private slots:
     void newReadWhileRefreshPending();
     void cancelDuringRefresh();
     void shutdownDuringRefresh();
+    void listGoneBeforeAnswer();
+    void serverChoice();
 
 private:
     void fillCard();
@@ -280,6 +284,34 @@ void TestNameRefresh::oversizedAnswerCutOff()
         QCOMPARE(row.entryName, QStringLiteral("Shinjuku"));
 }
 
+void TestNameRefresh::answerAtTheBound_data()
+{
+    QTest::addColumn<qsizetype>("size");
+    QTest::addColumn<bool>("cutOff");
+    QTest::newRow("exactly 1 MiB") << kMaxNameAnswerBytes << false;
+    QTest::newRow("one byte more") << kMaxNameAnswerBytes + 1 << true;
+}
+
+void TestNameRefresh::answerAtTheBound()
+{
+    QFETCH(qsizetype, size);
+    QFETCH(bool, cutOff);
+    // One record whose station name fills the answer up to size, then one short record.
+    const QByteArray tail = QByteArrayLiteral("45602,J,L,S:");
+    const QByteArray head = QByteArrayLiteral("12302,J,L,");
+    QByteArray body = head + QByteArray(size - head.size() - 1 - tail.size(), 'x') + ':' + tail;
+    QCOMPARE(body.size(), size);
+    FakeNameServer server;
+    server.respondWith(
+        [body](const FakeNameServer::Request&) { return FakeNameServer::response(200, body); });
+    NameRefreshTable table;
+    const QString result = RequestNames(table, busItem(1, {}), {}, server.url(), kShortTimeouts);
+    QCOMPARE(result.isEmpty(), !cutOff);
+    QCOMPARE(table.rowFor(QStringLiteral("123")).sn.size(), size - head.size() - 1 - tail.size());
+    // The last record lies beyond the bound when cut off, and is dropped whole.
+    QCOMPARE(table.rowFor(QStringLiteral("456")).sn.isEmpty(), cutOff);
+}
+
 void TestNameRefresh::collectItemsFollowsListRows()
 {
     fillCard();
@@ -324,13 +356,13 @@ void TestNameRefresh::refreshUpdatesListCachesAndRecords()
     fillCard();
     FakeNameServer server;
     server.respondWith(answering(kFullAnswer));
-    NameRefresher refresher(list_, records_, caches_, table_);
+    NameRefresher refresher;
     refresher.setServerUrl(server.url());
     refresher.setTimeouts(kShortTimeouts);
     QSignalSpy status(&refresher, &NameRefresher::statusText);
     QSignalSpy finished(&refresher, &NameRefresher::finished);
 
-    refresher.start(kIdm, allParts());
+    refresher.start(list_, records_, caches_, table_, kIdm, allParts());
     QVERIFY(refresher.isRunning());
     // Nothing lands before the answer is back on this thread.
     QVERIFY(records_.find(123)->entryName.isEmpty());
@@ -375,7 +407,7 @@ void TestNameRefresh::refreshUpdatesListCachesAndRecords()
 
     // The second read of the same card asks for no rail name any more.
     fillList();
-    refresher.start(kIdm, allParts());
+    refresher.start(list_, records_, caches_, table_, kIdm, allParts());
     QVERIFY(finished.wait(5000));
     QCOMPARE(server.requests().size(), 2);
     QCOMPARE(server.requests().at(1).body,
@@ -389,11 +421,11 @@ void TestNameRefresh::nothingToAskSendsNoRequest()
     records_.insert(named);
     fillList();
     FakeNameServer server;
-    NameRefresher refresher(list_, records_, caches_, table_);
+    NameRefresher refresher;
     refresher.setServerUrl(server.url());
     QSignalSpy status(&refresher, &NameRefresher::statusText);
     QSignalSpy finished(&refresher, &NameRefresher::finished);
-    refresher.start(kIdm, allParts());
+    refresher.start(list_, records_, caches_, table_, kIdm, allParts());
     QCOMPARE(status.size(), 1);
     QCOMPARE(status.first().first().toString(), kIdm + QStringLiteral(" OK"));
     QCOMPARE(finished.size(), 1);
@@ -409,11 +441,11 @@ void TestNameRefresh::serverErrorChangesNothing()
     server.respondWith([](const FakeNameServer::Request&) {
         return FakeNameServer::response(500, cp932::encode(kFullAnswer));
     });
-    NameRefresher refresher(list_, records_, caches_, table_);
+    NameRefresher refresher;
     refresher.setServerUrl(server.url());
     QSignalSpy status(&refresher, &NameRefresher::statusText);
     QSignalSpy finished(&refresher, &NameRefresher::finished);
-    refresher.start(kIdm, allParts());
+    refresher.start(list_, records_, caches_, table_, kIdm, allParts());
     QVERIFY(finished.wait(5000));
     QCOMPARE(status.first().first().toString(), kIdm + QStringLiteral(" Error 500"));
     for (int row = 0; row < list_.rowCount(); ++row) {
@@ -439,12 +471,12 @@ void TestNameRefresh::newReadWhileRefreshPending()
             return QByteArray(); // held
         return FakeNameServer::response(200, cp932::encode(QStringLiteral("720,B社,本町, :")));
     });
-    NameRefresher refresher(list_, records_, caches_, table_);
+    NameRefresher refresher;
     refresher.setServerUrl(server.url());
     refresher.setTimeouts(kShortTimeouts);
     QSignalSpy status(&refresher, &NameRefresher::statusText);
     QSignalSpy finished(&refresher, &NameRefresher::finished);
-    refresher.start(kIdm, allParts());
+    refresher.start(list_, records_, caches_, table_, kIdm, allParts());
     const std::uint64_t first = refresher.generation();
     QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 3000);
 
@@ -454,7 +486,8 @@ void TestNameRefresh::newReadWhileRefreshPending()
     table_.clear();
     records_.insert(busRecord(7, {2, 3}));
     fillList();
-    refresher.start(QStringLiteral("FEDCBA9876543210"), allParts());
+    refresher.start(list_, records_, caches_, table_, QStringLiteral("FEDCBA9876543210"),
+                    allParts());
     QVERIFY(refresher.generation() > first);
     QVERIFY(finished.wait(5000));
     // Past the first read's time-out: nothing of it may come.
@@ -477,12 +510,12 @@ void TestNameRefresh::cancelDuringRefresh()
     server.respondWith([&](const FakeNameServer::Request&) {
         return answerNow ? FakeNameServer::response(200, cp932::encode(kFullAnswer)) : QByteArray();
     });
-    NameRefresher refresher(list_, records_, caches_, table_);
+    NameRefresher refresher;
     refresher.setServerUrl(server.url());
     refresher.setTimeouts({5000ms, 10000ms});
     QSignalSpy finished(&refresher, &NameRefresher::finished);
     QSignalSpy status(&refresher, &NameRefresher::statusText);
-    refresher.start(kIdm, allParts());
+    refresher.start(list_, records_, caches_, table_, kIdm, allParts());
     QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 3000);
     QElapsedTimer clock;
     clock.start();
@@ -496,7 +529,7 @@ void TestNameRefresh::cancelDuringRefresh()
 
     // The refresher stays usable.
     answerNow = true;
-    refresher.start(kIdm, allParts());
+    refresher.start(list_, records_, caches_, table_, kIdm, allParts());
     QVERIFY(finished.wait(5000));
     QCOMPARE(records_.find(123)->entryName, QStringLiteral("新宿(JR：山手線)"));
 }
@@ -506,10 +539,10 @@ void TestNameRefresh::shutdownDuringRefresh()
     fillCard();
     FakeNameServer server;
     server.respondWith([](const FakeNameServer::Request&) { return QByteArray(); });
-    auto refresher = std::make_unique<NameRefresher>(list_, records_, caches_, table_);
+    auto refresher = std::make_unique<NameRefresher>();
     refresher->setServerUrl(server.url());
     refresher->setTimeouts({5000ms, 10000ms});
-    refresher->start(kIdm, allParts());
+    refresher->start(list_, records_, caches_, table_, kIdm, allParts());
     QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 3000);
     QElapsedTimer clock;
     clock.start();
@@ -519,6 +552,46 @@ void TestNameRefresh::shutdownDuringRefresh()
     QTest::qWait(50);
     QCOMPARE(listText(3, 4), QStringLiteral("c4"));
     QVERIFY(caches_.stations.empty());
+}
+
+void TestNameRefresh::listGoneBeforeAnswer()
+{
+    fillCard();
+    auto list = std::make_unique<QStandardItemModel>();
+    list->appendRow({new QStandardItem(QStringLiteral("123"))});
+    FakeNameServer server;
+    server.respondWith(answering(kFullAnswer));
+    NameRefresher refresher;
+    refresher.setServerUrl(server.url());
+    QSignalSpy finished(&refresher, &NameRefresher::finished);
+    refresher.start(*list, records_, caches_, table_, kIdm, allParts());
+    list.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!refresher.isRunning(), 3000);
+    QCOMPARE(finished.size(), 0);
+    QVERIFY(records_.find(123)->entryName.isEmpty());
+}
+
+void TestNameRefresh::serverChoice()
+{
+    NameRefresher refresher;
+    QCOMPARE(refresher.serverUrl(), defaultNameServerUrl());
+    refresher.setServer(QStringLiteral("http://127.0.0.1:8780"));
+    QCOMPARE(refresher.serverUrl(), QUrl(QStringLiteral("http://127.0.0.1:8780")));
+    refresher.setServer(QString());
+    QCOMPARE(refresher.serverUrl(), defaultNameServerUrl());
+    refresher.setServer(QStringLiteral("file:///etc/passwd"));
+    QCOMPARE(refresher.serverUrl(), defaultNameServerUrl());
+
+    // The status text reaches the callback as well as the signal.
+    QStringList texts;
+    refresher.setStatusTextCallback([&](const QString& text) { texts << text; });
+    HistoryRecord named = railRecord(5, {0, 1, 1}, {});
+    named.entryName = QStringLiteral("東京");
+    records_.insert(named);
+    fillList();
+    refresher.start(list_, records_, caches_, table_, kIdm, allParts());
+    QCOMPARE(texts, QStringList{kIdm + QStringLiteral(" OK")});
 }
 
 QTEST_GUILESS_MAIN(TestNameRefresh)
