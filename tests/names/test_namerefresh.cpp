@@ -255,7 +255,8 @@ void TestNameRefresh::garbageBytes()
 {
     FakeNameServer server;
     server.respondWith([](const FakeNameServer::Request&) {
-        return QByteArray("\x00\xff\x81:garbage,\x7f\r\n\r\n\xfe", 20);
+        static const char bytes[] = "\x00\xff\x81:garbage,\x7f\r\n\r\n\xfe";
+        return QByteArray(bytes, sizeof bytes - 1);
     });
     NameRefreshTable table;
     const QString result = RequestNames(table, busItem(1, {}), {}, server.url(), kShortTimeouts);
