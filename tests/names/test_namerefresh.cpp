@@ -6,9 +6,16 @@
 #include "names/namerefresher.h"
 
 #include <QElapsedTimer>
+#include <QPointer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTest>
+#include <QTimer>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace ridelog;
 using namespace std::chrono_literals;
@@ -26,6 +33,8 @@ private slots:
     void errorStatusOverTheWire();
     void refusedConnection();
     void hangingServerTimesOut();
+    void unansweredConnectTimesOut();
+    void tricklingAnswerEndsAtTotalTimeOut();
     void garbageBytes();
     void oversizedAnswerCutOff();
     void answerAtTheBound_data();
@@ -243,12 +252,76 @@ void TestNameRefresh::hangingServerTimesOut()
     clock.start();
     const QString result = RequestNames(table, busItem(1, {}), {}, server.url(), kShortTimeouts);
     const qint64 elapsed = clock.elapsed();
-    QVERIFY2(result.contains(QStringLiteral("time")), qPrintable(result));
+    QCOMPARE(result, QStringLiteral("The name server did not answer in time"));
     QVERIFY2(elapsed >= 250 && elapsed < 3000, qPrintable(QString::number(elapsed)));
     QCOMPARE(server.requests().size(), 1);
     QVERIFY(table.empty());
     // The abandoned connection is closed, not left to the server.
     QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 2000);
+}
+
+// A listening socket whose accept queue is full: the kernel drops further connection
+// attempts, so connecting hangs as with a server behind a black hole.
+void TestNameRefresh::unansweredConnectTimesOut()
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(listener >= 0);
+    std::vector<int> clients;
+    const auto closeAll = qScopeGuard([&] {
+        for (const int client : clients)
+            ::close(client);
+        ::close(listener);
+    });
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&address), length) == 0);
+    QVERIFY(::listen(listener, 0) == 0);
+    QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+    for (int i = 0; i < 4; ++i) {
+        const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        clients.push_back(client);
+        ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    const QUrl server(QStringLiteral("http://127.0.0.1:%1/").arg(ntohs(address.sin_port)));
+    NameRefreshTable table;
+    QElapsedTimer clock;
+    clock.start();
+    const QString result = RequestNames(table, busItem(1, {}), {}, server, {300ms, 5000ms});
+    const qint64 elapsed = clock.elapsed();
+    QCOMPARE(result, QStringLiteral("Connection to the name server timed out"));
+    QVERIFY2(elapsed < 2000, qPrintable(QString::number(elapsed)));
+    QVERIFY(table.empty());
+}
+
+// A server that keeps sending, a byte at a time, never goes silent long enough for the
+// transfer time-out; the time-out for the whole exchange ends it.
+void TestNameRefresh::tricklingAnswerEndsAtTotalTimeOut()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    QTimer trickle;
+    QPointer<QTcpSocket> socket;
+    connect(&server, &QTcpServer::newConnection, this, [&] {
+        socket = server.nextPendingConnection();
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
+        trickle.start(50);
+    });
+    connect(&trickle, &QTimer::timeout, this, [&] {
+        if (socket)
+            socket->write("1");
+    });
+    NameRefreshTable table;
+    QElapsedTimer clock;
+    clock.start();
+    const QString result = RequestNames(
+        table, busItem(1, {}), {},
+        QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(server.serverPort())), {300ms, 1000ms});
+    const qint64 elapsed = clock.elapsed();
+    QCOMPARE(result, QStringLiteral("The name server did not answer in time"));
+    QVERIFY2(elapsed >= 900 && elapsed < 3000, qPrintable(QString::number(elapsed)));
+    QVERIFY(table.empty());
 }
 
 void TestNameRefresh::garbageBytes()
