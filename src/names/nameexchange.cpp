@@ -37,6 +37,9 @@ QNetworkRequest nameRequest(const QUrl& server, const NameTimeouts& timeouts)
                          QNetworkRequest::ManualRedirectPolicy);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
+    // No cookie goes with a request, and none that a server sets is kept.
+    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     request.setTransferTimeout(int(timeouts.connect.count()));
     return request;
 }

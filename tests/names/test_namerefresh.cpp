@@ -29,6 +29,7 @@ private slots:
     // One exchange against a local server
     void requestOnTheWire();
     void loopbackBypassesSystemProxy();
+    void cookiesNeverSent();
     void errorStatusOverTheWire_data();
     void errorStatusOverTheWire();
     void refusedConnection();
@@ -203,6 +204,23 @@ void TestNameRefresh::loopbackBypassesSystemProxy()
     QCOMPARE(result, QString());
     QVERIFY(proxy.requests().isEmpty());
     QCOMPARE(table.rowFor(QStringLiteral("5")).entryName, QStringLiteral("駅前(A社)"));
+}
+
+void TestNameRefresh::cookiesNeverSent()
+{
+    FakeNameServer server;
+    server.respondWith([](const FakeNameServer::Request&) {
+        return QByteArrayLiteral("HTTP/1.1 200 OK\r\nSet-Cookie: session=1; Path=/\r\n"
+                                 "Content-Length: 7\r\nConnection: close\r\n\r\nNo data");
+    });
+    NameExchange exchange;
+    QSignalSpy finished(&exchange, &NameExchange::finished);
+    for (int i = 0; i < 2; ++i) {
+        exchange.start(server.url(), busItem(1, {}), kShortTimeouts);
+        QVERIFY(finished.wait(5000));
+    }
+    QCOMPARE(server.requests().size(), 2);
+    QVERIFY(FakeNameServer::headerValue(server.requests().at(1).head, "Cookie").isEmpty());
 }
 
 void TestNameRefresh::errorStatusOverTheWire_data()
