@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -454,6 +455,12 @@ void TestNameRefresh::refreshUpdatesListCachesAndRecords()
     QSignalSpy status(&refresher, &NameRefresher::statusText);
     QSignalSpy finished(&refresher, &NameRefresher::finished);
 
+    // Every change of the list happens on this (the user-interface) thread.
+    QList<QThread*> changingThreads;
+    QObject connectionScope;
+    connect(
+        &list_, &QAbstractItemModel::dataChanged, &connectionScope,
+        [&] { changingThreads << QThread::currentThread(); }, Qt::DirectConnection);
     refresher.start(list_, records_, caches_, table_, kIdm, allParts());
     QVERIFY(refresher.isRunning());
     // Nothing lands before the answer is back on this thread.
@@ -465,6 +472,9 @@ void TestNameRefresh::refreshUpdatesListCachesAndRecords()
     QCOMPARE(server.requests().first().body,
              nameRequestBody(shopItem(125, {1, 199, 40000}) + busItem(124, {32769, 5}) +
                              railEntryItem(123, {0, 37, 10}) + railExitItem(123, {0, 37, 25})));
+
+    QCOMPARE(changingThreads.size(), 4);
+    QVERIFY(changingThreads.count(QThread::currentThread()) == changingThreads.size());
 
     // List rows: 126, 125, 124, 123.
     QCOMPARE(listText(0, 4), QStringLiteral("c4"));
