@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QScopedValueRollback>
 
 namespace ridelog::card {
 
@@ -26,8 +27,11 @@ CardEventFilter::CardEventFilter(CardMessageHandlers handlers, QObject* parent)
 
 void CardEventFilter::onCardMessage(const QEvent& event)
 {
-    if (!cardEventsEnabled)
+    // A handler that shows a modal message box runs a nested event loop; a card event arriving
+    // then must not start a second read over the first one's half-filled state.
+    if (!cardEventsEnabled || handling_)
         return;
+    const QScopedValueRollback<bool> guard(handling_, true);
     const int type = int(event.type());
     if (type == cardFindMessage && cardFindMessage != 0) {
         if (handlers_.readCard)

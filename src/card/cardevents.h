@@ -49,7 +49,8 @@ public:
     int cardLoseMessage = 0;
     bool cardEventsEnabled = false;
 
-    // Runs the handler for a card event; ignores it while card events are disabled.
+    // Runs the handler for a card event; ignores it while card events are disabled and while
+    // a handler is still running (card events arriving during a modal message box are dropped).
     void onCardMessage(const QEvent& event);
 
 protected:
@@ -57,6 +58,7 @@ protected:
 
 private:
     CardMessageHandlers handlers_;
+    bool handling_ = false;
 };
 
 // Arms card detection: registers the two event types, asks the library to post them to the

@@ -32,7 +32,7 @@ public:
     void stopPresenceMonitor() override;
 
     QString directory() const { return directory_; }
-    // Commands the cards have received since the reader was opened.
+    // Commands sent to the reader since it was opened.
     int commandCount() const { return commandCount_.load(); }
 
     // How often the presence monitor looks at the folder.

@@ -74,6 +74,7 @@ private slots:
     void findReadsAndLoseClears();
     void eventsContinueToTheDialog();
     void otherEventsAreLeftAlone();
+    void noSecondReadInsideARead();
     void startWithoutReaderIsSilent();
     void startWithClosedReaderIsSilent();
     void callbackNeedsTargetAndNames();
@@ -181,6 +182,40 @@ void TestCardEvents::otherEventsAreLeftAlone()
     QCoreApplication::processEvents();
     QCOMPARE(counters.reads + counters.clears, 0);
     QCOMPARE(dialog.cardEventsSeen, 2);
+}
+
+void TestCardEvents::noSecondReadInsideARead()
+{
+    // The read handler spins a nested event loop (as a modal message box does) while another
+    // card arrives and leaves: neither event runs a handler inside the running read.
+    FakeDialog dialog;
+    int reads = 0;
+    int clears = 0;
+    int deepest = 0;
+    int depth = 0;
+    CardEventFilter filter({[&] {
+                                ++reads;
+                                deepest = std::max(deepest, ++depth);
+                                if (reads == 1) {
+                                    postCardEvent(&dialog, kCardFindName);
+                                    postCardEvent(&dialog, kCardLoseName);
+                                    QCoreApplication::processEvents();
+                                }
+                                --depth;
+                            },
+                            [&] { ++clears; }});
+    dialog.installEventFilter(&filter);
+    startCardPolling(nullptr, nullptr, filter, &dialog);
+    postCardEvent(&dialog, kCardFindName);
+    QCoreApplication::processEvents();
+    QCOMPARE(reads, 1);
+    QCOMPARE(clears, 0);
+    QCOMPARE(deepest, 1);
+    QCOMPARE(dialog.cardEventsSeen, 3);
+    // Afterwards card events are handled again.
+    postCardEvent(&dialog, kCardFindName);
+    QCoreApplication::processEvents();
+    QCOMPARE(reads, 2);
 }
 
 void TestCardEvents::startWithoutReaderIsSilent()
