@@ -3,6 +3,7 @@
 #include "card/felicaprotocol.h"
 #include "card/felicaread.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 #include <deque>
 
@@ -119,6 +120,7 @@ private slots:
     void readResponseRejected_data();
     void readResponseRejected();
     void everyTruncationIsRejected();
+    void randomFramesKeepTheInvariants();
 
     // Time-outs
     void pmmTimeouts_data();
@@ -352,6 +354,48 @@ void TestFelica::everyTruncationIsRejected()
             QVERIFY(!felica::parsePollingResponse(cut) || size == 18);
         }
     }
+}
+
+void TestFelica::randomFramesKeepTheInvariants()
+{
+    // Mutated and random frames: whatever the parsers accept is consistent with its bytes.
+    QRandomGenerator random(20261207);
+    const QByteArray good = felica::readResponseFrame(kIdm, expectedData(4));
+    const QByteArray polling = hex("1201"
+                                   "0102030405060708"
+                                   "100B4B428485D0FF");
+    int accepted = 0;
+    for (int round = 0; round < 20000; ++round) {
+        QByteArray frame = (round % 3 == 0) ? good : (round % 3 == 1) ? polling : QByteArray();
+        if (frame.isEmpty()) {
+            frame.resize(random.bounded(0, 80));
+            for (auto& c : frame)
+                c = char(random.bounded(256));
+        } else {
+            for (int flips = random.bounded(1, 4); flips > 0; --flips)
+                frame[random.bounded(frame.size())] = char(random.bounded(256));
+            if (random.bounded(4) == 0)
+                frame.truncate(random.bounded(frame.size()));
+        }
+        const int expected = random.bounded(1, 16);
+        const auto read = felica::parseReadResponse(frame, kIdm, expected);
+        if (read.kind == felica::ReadAnswer::Kind::Blocks) {
+            ++accepted;
+            QCOMPARE(read.blockData.size(), qsizetype(expected) * felica::kBlockSize);
+            QCOMPARE(frame.right(read.blockData.size()), read.blockData);
+            QCOMPARE(frame.sliced(2, 8), QByteArray(reinterpret_cast<const char*>(kIdm.data()), 8));
+        }
+        if (const auto answer = felica::parsePollingResponse(frame)) {
+            ++accepted;
+            QCOMPARE(std::uint8_t(frame[0]), std::uint8_t(frame.size()));
+            QCOMPARE(answer->pmm[7], std::uint8_t(frame[17]));
+        }
+        if (const auto command = felica::parseReadWithoutEncryptionFrame(frame))
+            QCOMPARE(felica::readWithoutEncryptionFrame(command->idm, command->serviceCodeList,
+                                                        command->blockList),
+                     frame);
+    }
+    QVERIFY(accepted > 0); // some mutations only touch block data and stay valid
 }
 
 void TestFelica::pmmTimeouts_data()

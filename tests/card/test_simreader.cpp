@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -95,6 +96,7 @@ private slots:
     void readChecksTheCard();
     void garbageGetsNoAnswer_data();
     void garbageGetsNoAnswer();
+    void randomInputNeverBreaksTheCard();
 
     // The backend and the reader library over it
     void normalReadIsThreeCommands();
@@ -336,6 +338,38 @@ void TestSimReader::garbageGetsNoAnswer()
 {
     QFETCH(QByteArray, frame);
     QVERIFY(!answerCommand(cardOf(kSmallCard), frame));
+}
+
+void TestSimReader::randomInputNeverBreaksTheCard()
+{
+    // Mutated card files either parse or name a line within the file; mutated commands get
+    // no answer or an answer that is itself a well-formed response for this card.
+    QRandomGenerator random(1207);
+    const QByteArray text = kSmallCard + "pmm 100B4B428485D0FF\nmax-blocks-per-read 15\n";
+    const qsizetype lines = text.count('\n');
+    const SimulatedCard card = cardOf(kSmallCard);
+    for (int round = 0; round < 5000; ++round) {
+        QByteArray mutated = text;
+        for (int flips = random.bounded(1, 4); flips > 0; --flips)
+            mutated[random.bounded(mutated.size())] = char(random.bounded(256));
+        const auto result = parseCardFile(mutated);
+        QVERIFY(result.card || !result.error.isEmpty());
+        QVERIFY(result.errorLine >= 0 && result.errorLine <= lines + 1);
+
+        QByteArray frame = random.bounded(2)
+                               ? felica::pollingFrame(0x0003, 0, 0)
+                               : readFrame(kIdm, random.bounded(20), 1 + random.bounded(3));
+        frame[random.bounded(frame.size())] = char(random.bounded(256));
+        const auto answer = answerCommand(card, frame);
+        if (!answer)
+            continue;
+        QCOMPARE(std::uint8_t(answer->at(0)), std::uint8_t(answer->size()));
+        if (answer->at(1) == char(felica::kPollingResponse))
+            QVERIFY(felica::parsePollingResponse(*answer));
+        else
+            QVERIFY(felica::parseReadResponse(*answer, kIdm, (answer->size() - 13) / 16).kind !=
+                    felica::ReadAnswer::Kind::Malformed);
+    }
 }
 
 void TestSimReader::normalReadIsThreeCommands()
