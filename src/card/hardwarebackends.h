@@ -15,7 +15,7 @@ namespace ridelog::card {
 std::vector<std::unique_ptr<ReaderBackend>> createHardwareBackendsInAutoOrder();
 
 // The backend for "libnfc", "pcsc", "pcsc:NAME" or "rcs380"; nullptr with *error set when the
-// spec names no backend of this build.
-std::unique_ptr<ReaderBackend> createHardwareBackend(const QString& spec, QString* error);
+// value names no backend of this build.
+std::unique_ptr<ReaderBackend> createHardwareBackend(const QString& reader, QString* error);
 
 } // namespace ridelog::card

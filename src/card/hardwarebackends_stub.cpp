@@ -8,11 +8,11 @@ std::vector<std::unique_ptr<ReaderBackend>> createHardwareBackendsInAutoOrder()
     return {};
 }
 
-std::unique_ptr<ReaderBackend> createHardwareBackend(const QString& spec, QString* error)
+std::unique_ptr<ReaderBackend> createHardwareBackend(const QString& reader, QString* error)
 {
     if (error)
         *error =
-            QStringLiteral("The reader backend \"%1\" is not built into this program.").arg(spec);
+            QStringLiteral("The reader backend \"%1\" is not built into this program.").arg(reader);
     return nullptr;
 }
 

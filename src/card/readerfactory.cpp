@@ -74,34 +74,34 @@ private:
     ReaderBackend* chosen_ = nullptr;
 };
 
-bool isHardwareSpec(const QString& spec)
+bool isHardwareReader(const QString& reader)
 {
-    return spec == QStringLiteral("libnfc") || spec == QStringLiteral("pcsc") ||
-           spec == QStringLiteral("rcs380") ||
-           (spec.startsWith(QStringLiteral("pcsc:")) && spec.size() > 5);
+    return reader == QStringLiteral("libnfc") || reader == QStringLiteral("pcsc") ||
+           reader == QStringLiteral("rcs380") ||
+           (reader.startsWith(QStringLiteral("pcsc:")) && reader.size() > 5);
 }
 
 } // namespace
 
-bool isWellFormedReaderSpec(const QString& spec)
+bool isWellFormedReaderOption(const QString& reader)
 {
-    if (spec.startsWith(kVirtualPrefix))
-        return spec.size() > kVirtualPrefix.size();
-    return spec == QStringLiteral("auto") || isHardwareSpec(spec);
+    if (reader.startsWith(kVirtualPrefix))
+        return reader.size() > kVirtualPrefix.size();
+    return reader == QStringLiteral("auto") || isHardwareReader(reader);
 }
 
-std::unique_ptr<ReaderBackend> createReaderBackend(const QString& spec, QString* error)
+std::unique_ptr<ReaderBackend> createReaderBackend(const QString& reader, QString* error)
 {
-    if (spec.startsWith(kVirtualPrefix) && spec.size() > kVirtualPrefix.size())
-        return std::make_unique<SimulatedReaderBackend>(spec.mid(kVirtualPrefix.size()));
-    if (spec == QStringLiteral("auto"))
+    if (reader.startsWith(kVirtualPrefix) && reader.size() > kVirtualPrefix.size())
+        return std::make_unique<SimulatedReaderBackend>(reader.mid(kVirtualPrefix.size()));
+    if (reader == QStringLiteral("auto"))
         return std::make_unique<AutoReaderBackend>(createHardwareBackendsInAutoOrder());
-    if (isHardwareSpec(spec))
-        return createHardwareBackend(spec, error);
+    if (isHardwareReader(reader))
+        return createHardwareBackend(reader, error);
     if (error) {
         *error = QStringLiteral("Unknown reader \"%1\" (use auto, libnfc, pcsc, pcsc:NAME, "
                                 "rcs380 or virtual:DIR).")
-                     .arg(spec);
+                     .arg(reader);
     }
     return nullptr;
 }

@@ -1,4 +1,4 @@
-// Turns a reader spec (the value of --reader) into a backend:
+// Turns the value of the --reader option into a backend:
 //   virtual:DIR                 the simulated reader on folder DIR (created when missing)
 //   auto                        the first hardware reader that opens (libnfc, PC/SC, RC-S380)
 //   libnfc, pcsc, pcsc:NAME, rcs380   that hardware backend
@@ -10,11 +10,11 @@
 
 namespace ridelog::card {
 
-// nullptr with *error set when the spec is malformed or names a backend this build lacks.
+// nullptr with *error set when the value is malformed or names a backend this build lacks.
 // Creating opens nothing; ReaderBackend::open does.
-std::unique_ptr<ReaderBackend> createReaderBackend(const QString& spec, QString* error);
+std::unique_ptr<ReaderBackend> createReaderBackend(const QString& reader, QString* error);
 
-// True when spec has one of the forms above (whether or not the backend is built).
-bool isWellFormedReaderSpec(const QString& spec);
+// True when reader has one of the forms above (whether or not the backend is built).
+bool isWellFormedReaderOption(const QString& reader);
 
 } // namespace ridelog::card

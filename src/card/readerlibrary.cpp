@@ -36,8 +36,8 @@ bool ReaderLibrary::fail(QString error)
 
 bool ReaderLibrary::initialize_library()
 {
-    if (!givenBackend_ && !isWellFormedReaderSpec(config_.readerSpec))
-        return fail(QStringLiteral("Unknown reader \"%1\".").arg(config_.readerSpec));
+    if (!givenBackend_ && !isWellFormedReaderOption(config_.reader))
+        return fail(QStringLiteral("Unknown reader \"%1\".").arg(config_.reader));
     initialised_ = true;
     return true;
 }
@@ -50,7 +50,7 @@ bool ReaderLibrary::open_reader_writer_auto()
         return true;
     QString error;
     if (!givenBackend_) {
-        backend_ = createReaderBackend(config_.readerSpec, &error);
+        backend_ = createReaderBackend(config_.reader, &error);
         if (!backend_)
             return fail(error);
     }

@@ -90,7 +90,7 @@ struct BlockAnswerRecord
 struct ReaderConfig
 {
     // Which reader to use: "auto", "libnfc", "pcsc", "pcsc:NAME", "rcs380" or "virtual:DIR".
-    QString readerSpec = QStringLiteral("auto");
+    QString reader = QStringLiteral("auto");
 };
 
 class ReaderLibrary
@@ -103,7 +103,7 @@ public:
     ReaderLibrary(const ReaderLibrary&) = delete;
     ReaderLibrary& operator=(const ReaderLibrary&) = delete;
 
-    // Checks the reader spec. Fails for a malformed one.
+    // Checks the reader option. Fails for a malformed one.
     bool initialize_library();
     // Creates and opens the backend; fails when no reader can be opened.
     bool open_reader_writer_auto();

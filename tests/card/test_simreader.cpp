@@ -109,8 +109,8 @@ private slots:
     void ignoredNames();
     void openCreatesTheFolder();
     void openFailsOnAFile();
-    void factorySpecs_data();
-    void factorySpecs();
+    void factoryReaderOptions_data();
+    void factoryReaderOptions();
     void openReaderResults();
     void closeReaderClearsTheFlags();
 };
@@ -529,9 +529,9 @@ void TestSimReader::openFailsOnAFile()
         TransceiveStatus::Error);
 }
 
-void TestSimReader::factorySpecs_data()
+void TestSimReader::factoryReaderOptions_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("reader");
     QTest::addColumn<bool>("wellFormed");
     QTest::addColumn<bool>("created");
     QTest::newRow("virtual") << QStringLiteral("virtual:/tmp/x") << true << true;
@@ -547,14 +547,14 @@ void TestSimReader::factorySpecs_data()
     QTest::newRow("empty") << QString() << false << false;
 }
 
-void TestSimReader::factorySpecs()
+void TestSimReader::factoryReaderOptions()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, reader);
     QFETCH(bool, wellFormed);
     QFETCH(bool, created);
-    QCOMPARE(isWellFormedReaderSpec(spec), wellFormed);
+    QCOMPARE(isWellFormedReaderOption(reader), wellFormed);
     QString error;
-    const auto backend = createReaderBackend(spec, &error);
+    const auto backend = createReaderBackend(reader, &error);
     // Hardware backends are not built into the test: they report it instead of a backend.
     QCOMPARE(bool(backend), created);
     QCOMPARE(error.isEmpty(), created);
