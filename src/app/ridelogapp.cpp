@@ -1,0 +1,95 @@
+#include "app/ridelogapp.h"
+
+#include "app/singleinstance.h"
+#include "store/settings.h"
+#include "ui/messagebox.h"
+#include "ui/ridelogdlg.h"
+
+#include <new>
+
+namespace ridelog {
+
+namespace {
+
+int runModally(CRidelogDlg& dialog)
+{
+    return dialog.exec();
+}
+
+std::unique_ptr<card::ReaderContext> newReaderContext()
+{
+    try {
+        return std::make_unique<card::ReaderContext>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+} // namespace
+
+CRidelogApp::CRidelogApp(AppOptions options)
+    : options_(std::move(options))
+    , runDialog_(runModally)
+{}
+
+CRidelogApp::~CRidelogApp() = default;
+
+void CRidelogApp::setReaderLibrary(std::unique_ptr<ReaderLibrary> library)
+{
+    library_ = std::move(library);
+}
+
+void CRidelogApp::setLockFilePath(const QString& path)
+{
+    lockFilePath_ = path;
+}
+
+void CRidelogApp::setSettings(QSettings* settings)
+{
+    settings_ = settings;
+}
+
+void CRidelogApp::setDialogRunner(std::function<int(CRidelogDlg&)> runner)
+{
+    runDialog_ = std::move(runner);
+}
+
+int CRidelogApp::InitInstance()
+{
+    SingleInstanceGuard guard(lockFilePath_);
+    if (!guard.create()) {
+        MessageBox::show(nullptr,
+                         QStringLiteral("PaSoRiを使うアプリケーションが既に起動しています。"));
+        return 1;
+    }
+    std::unique_ptr<card::ReaderContext> context = newReaderContext();
+    if (!context) {
+        MessageBox::show(nullptr, QStringLiteral("Memory allocation error (101)."));
+        return 1;
+    }
+    if (!library_)
+        library_ = makeReaderLibrary(options_.readerSpec);
+    const int opened = openReader(*context, *library_);
+    if (opened != ReaderOpened) {
+        MessageBox::show(nullptr, openReaderFailureText(opened));
+        closeReader(context, *library_);
+        return 1;
+    }
+
+    std::unique_ptr<QSettings> userSettings;
+    QSettings* settings = settings_;
+    if (settings == nullptr) {
+        userSettings = openUserSettings();
+        settings = userSettings.get();
+    }
+    {
+        CRidelogDlg dialog(*settings, context.get());
+        dialog.setNameServer(options_.nameServer);
+        mainWindowRan_ = true;
+        runDialog_(dialog);
+    }
+    closeReader(context, *library_);
+    return 0;
+}
+
+} // namespace ridelog
