@@ -118,7 +118,8 @@ void prepareHistoryModel(QStandardItemModel& model)
 void fillHistoryList(QStandardItemModel& model, HistoryRecordSet& records)
 {
     deriveAmounts(records);
-    // Rows are made newest first and inserted together, so the view lays out once.
+    // Rows are made newest first and each inserted whole: one notification per row, none per
+    // cell, and the view lays out once afterwards.
     QList<QList<QStandardItem*>> rows;
     rows.reserve(qsizetype(records.size()));
     for (auto it = records.end(); it != records.begin();) {
@@ -127,12 +128,8 @@ void fillHistoryList(QStandardItemModel& model, HistoryRecordSet& records)
     }
     if (rows.isEmpty())
         return;
-    model.insertRows(0, int(rows.size()));
-    for (int row = 0; row < rows.size(); ++row) {
-        const auto& items = rows[row];
-        for (int column = 0; column < HistoryColumnCount; ++column)
-            model.setItem(row, column, items[column]);
-    }
+    for (int row = 0; row < rows.size(); ++row)
+        model.insertRow(row, rows[row]);
 }
 
 std::uint32_t serialOfRow(const QAbstractItemModel& model, int row)
