@@ -10,7 +10,6 @@
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTreeView>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -24,8 +23,8 @@ HistoryBlock blockOf(std::uint32_t serial)
     const std::uint8_t processTypes[] = {1, 1, 2, 15, 70};
     block[0] = processTypes[serial % 5] == 70 ? 199 : 22;
     block[1] = processTypes[serial % 5];
-    const unsigned date = unsigned(8 + serial % 10) << 9 | unsigned(1 + serial % 12) << 5 |
-                          unsigned(1 + serial % 28);
+    const unsigned date =
+        unsigned(8 + serial % 10) << 9 | unsigned(1 + serial % 12) << 5 | unsigned(1 + serial % 28);
     block[4] = std::uint8_t(date >> 8);
     block[5] = std::uint8_t(date);
     block[6] = std::uint8_t(serial % 100);
@@ -50,7 +49,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QTemporaryDir dir;
     QSettings ini(dir.filePath(QStringLiteral("Hotaru.ini")), QSettings::IniFormat);
-    CRidelogDlg dialog(ini, nullptr);
+    CRidelogDlg dialog(ini, nullptr, nullptr);
     dialog.show();
     QApplication::processEvents();
 

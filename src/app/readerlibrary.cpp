@@ -4,34 +4,34 @@ namespace ridelog {
 
 namespace {
 
-class LayerReaderLibrary : public ReaderLibrary
+class LibraryReaderControl : public ReaderControl
 {
 public:
-    explicit LayerReaderLibrary(QString readerSpec)
-        : readerSpec_(std::move(readerSpec))
+    explicit LibraryReaderControl(const QString& readerSpec)
+        : library_(card::ReaderConfig{readerSpec})
     {}
 
-    bool initializeLibrary(card::ReaderContext& context) override
+    bool initializeLibrary(card::ReaderContext&) override { return library_.initialize_library(); }
+    bool openReaderWriterAuto(card::ReaderContext&) override
     {
-        context.readerSpec = readerSpec_;
-        return true;
+        return library_.open_reader_writer_auto();
     }
-    bool openReaderWriterAuto(card::ReaderContext&) override { return true; }
-    void closeReaderWriter(card::ReaderContext&) override {}
-    void disposeLibrary(card::ReaderContext&) override {}
+    void closeReaderWriter(card::ReaderContext&) override { library_.close_reader_writer(); }
+    void disposeLibrary(card::ReaderContext&) override { library_.dispose_library(); }
+    card::ReaderLibrary* library() override { return &library_; }
 
 private:
-    QString readerSpec_;
+    card::ReaderLibrary library_;
 };
 
 } // namespace
 
-std::unique_ptr<ReaderLibrary> makeReaderLibrary(const QString& readerSpec)
+std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerSpec)
 {
-    return std::make_unique<LayerReaderLibrary>(readerSpec);
+    return std::make_unique<LibraryReaderControl>(readerSpec);
 }
 
-int openReader(card::ReaderContext& context, ReaderLibrary& library)
+int openReader(card::ReaderContext& context, ReaderControl& library)
 {
     if (!context.libraryInitialised) {
         if (!library.initializeLibrary(context))
@@ -46,7 +46,7 @@ int openReader(card::ReaderContext& context, ReaderLibrary& library)
     return ReaderOpened;
 }
 
-void closeReader(std::unique_ptr<card::ReaderContext>& context, ReaderLibrary& library)
+void closeReader(std::unique_ptr<card::ReaderContext>& context, ReaderControl& library)
 {
     if (!context)
         return;

@@ -34,9 +34,9 @@ CRidelogApp::CRidelogApp(AppOptions options)
 
 CRidelogApp::~CRidelogApp() = default;
 
-void CRidelogApp::setReaderLibrary(std::unique_ptr<ReaderLibrary> library)
+void CRidelogApp::setReaderControl(std::unique_ptr<ReaderControl> reader)
 {
-    library_ = std::move(library);
+    reader_ = std::move(reader);
 }
 
 void CRidelogApp::setLockFilePath(const QString& path)
@@ -67,12 +67,12 @@ int CRidelogApp::InitInstance()
         MessageBox::show(nullptr, QStringLiteral("Memory allocation error (101)."));
         return 1;
     }
-    if (!library_)
-        library_ = makeReaderLibrary(options_.readerSpec);
-    const int opened = openReader(*context, *library_);
+    if (!reader_)
+        reader_ = makeReaderControl(options_.readerSpec);
+    const int opened = openReader(*context, *reader_);
     if (opened != ReaderOpened) {
         MessageBox::show(nullptr, openReaderFailureText(opened));
-        closeReader(context, *library_);
+        closeReader(context, *reader_);
         return 1;
     }
 
@@ -83,12 +83,12 @@ int CRidelogApp::InitInstance()
         settings = userSettings.get();
     }
     {
-        CRidelogDlg dialog(*settings, context.get());
+        CRidelogDlg dialog(*settings, reader_->library(), context.get());
         dialog.setNameServer(options_.nameServer);
         mainWindowRan_ = true;
         runDialog_(dialog);
     }
-    closeReader(context, *library_);
+    closeReader(context, *reader_);
     return 0;
 }
 

@@ -22,7 +22,7 @@ public:
 
     // Replacements for tests; the defaults are the real reader, the machine-wide lock file,
     // the user's settings and a modal run of the window.
-    void setReaderLibrary(std::unique_ptr<ReaderLibrary> library);
+    void setReaderControl(std::unique_ptr<ReaderControl> reader);
     void setLockFilePath(const QString& path);
     void setSettings(QSettings* settings);
     void setDialogRunner(std::function<int(CRidelogDlg&)> runner);
@@ -35,7 +35,7 @@ public:
 
 private:
     AppOptions options_;
-    std::unique_ptr<ReaderLibrary> library_;
+    std::unique_ptr<ReaderControl> reader_;
     QString lockFilePath_;
     QSettings* settings_ = nullptr;
     std::function<int(CRidelogDlg&)> runDialog_;

@@ -10,16 +10,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#ifndef RIDELOG_DEFAULT_NAME_SERVER
-#define RIDELOG_DEFAULT_NAME_SERVER "http://localhost:8080/trfc/"
-#endif
 #ifndef RIDELOG_PROJECT_URL
 #define RIDELOG_PROJECT_URL "https://github.com/ridelog/ridelog"
 #endif
 
 namespace ridelog {
 
-CAboutDlg::CAboutDlg(const QString& nameServer, QWidget* parent)
+CAboutDlg::CAboutDlg(const QUrl& nameServer, QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("バージョン情報 交通費履歴"));
@@ -52,15 +49,12 @@ QString CAboutDlg::versionText()
     return QStringLiteral("Ridelog Version 1.2.0");
 }
 
-QUrl CAboutDlg::serverWebRoot(const QString& nameServer)
+QUrl CAboutDlg::serverWebRoot(const QUrl& nameServer)
 {
-    QUrl server(nameServer.isEmpty() ? QStringLiteral(RIDELOG_DEFAULT_NAME_SERVER) : nameServer);
-    if (!server.isValid() || server.host().isEmpty())
-        server = QUrl(QStringLiteral(RIDELOG_DEFAULT_NAME_SERVER));
     QUrl root;
-    root.setScheme(server.scheme());
-    root.setHost(server.host());
-    root.setPort(server.port());
+    root.setScheme(nameServer.scheme());
+    root.setHost(nameServer.host());
+    root.setPort(nameServer.port());
     root.setPath(QStringLiteral("/"));
     return root;
 }

@@ -14,10 +14,10 @@ class CAboutDlg : public QDialog
 
 public:
     // nameServer: the station-name server's address; its web root is the first link.
-    explicit CAboutDlg(const QString& nameServer, QWidget* parent = nullptr);
+    explicit CAboutDlg(const QUrl& nameServer, QWidget* parent = nullptr);
 
     static QString versionText();
-    static QUrl serverWebRoot(const QString& nameServer);
+    static QUrl serverWebRoot(const QUrl& nameServer);
     static QUrl projectPage();
 
     QPushButton* linkButton(int controlId) const;

@@ -76,13 +76,14 @@ void tagControl(QWidget* widget, int controlId)
 
 } // namespace
 
-CRidelogDlg::CRidelogDlg(QSettings& settings, card::ReaderContext* reader, QWidget* parent)
+CRidelogDlg::CRidelogDlg(QSettings& settings, card::ReaderLibrary* library,
+                         card::ReaderContext* context, QWidget* parent)
     : QDialog(parent)
     , qsettings_(settings)
     , settings_(settings)
-    , reader_(reader)
+    , library_(library)
+    , context_(context)
 {
-    refresher_.setStatusTextCallback([this](const QString& text) { setStatusText(text); });
     initDialog();
 }
 
@@ -91,10 +92,15 @@ CRidelogDlg::~CRidelogDlg()
     shutdown();
 }
 
-void CRidelogDlg::setNameServer(const QString& url)
+void CRidelogDlg::setNameServer(const QString& commandLineValue)
 {
-    nameServer_ = url;
-    refresher_.setServer(url);
+    nameServerArgument_ = commandLineValue;
+    refresher_->setServerUrl(nameServerUrl());
+}
+
+QUrl CRidelogDlg::nameServerUrl() const
+{
+    return ridelog::nameServerUrl(nameServerArgument_, settings_);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -296,9 +302,29 @@ void CRidelogDlg::buildStatusBar()
 // ---------------------------------------------------------------------------------------
 // Start-up
 
+void CRidelogDlg::buildRefresher()
+{
+    refresher_ = new NameRefresher(*model_, records_, caches_, refreshTable_, this);
+    refresher_->setServerUrl(nameServerUrl());
+    connect(refresher_, &NameRefresher::statusText, this, &CRidelogDlg::setStatusText);
+}
+
+void CRidelogDlg::buildCardEventFilter()
+{
+    card::CardMessageHandlers handlers;
+    handlers.readCard = [this] { readCard(); };
+    handlers.clearCardIdField = [this] { onCardLost(); };
+    cardFilter_ = new card::CardEventFilter(std::move(handlers), this);
+    // Card events are seen before the dialog's own handling.
+    installEventFilter(cardFilter_);
+}
+
 void CRidelogDlg::initDialog()
 {
     buildWidgets();
+    buildRefresher();
+    buildCardEventFilter();
+    store_.setProblemReporter([this](const QString& text) { showDatabaseError(text); });
     // No window-menu item: Qt offers no access to the window manager's menu on Linux; the
     // About box is reached through ヘルプ(&H).
     setWindowIcon(QIcon(QStringLiteral(":/ridelog/ridelog.png")));
@@ -399,7 +425,7 @@ void CRidelogDlg::onExit()
 
 void CRidelogDlg::onAbout()
 {
-    auto* about = new CAboutDlg(nameServer_, this);
+    auto* about = new CAboutDlg(nameServerUrl(), this);
     about->setAttribute(Qt::WA_DeleteOnClose);
     about->open();
 }
@@ -544,32 +570,14 @@ HistoryRecord* CRidelogDlg::selectedRecord()
 // ---------------------------------------------------------------------------------------
 // Card events and the card read
 
-bool CRidelogDlg::event(QEvent* event)
-{
-    handleCardEvent(event);
-    return QDialog::event(event);
-}
-
-bool CRidelogDlg::handleCardEvent(QEvent* event)
-{
-    if (event->type() == card::cardFindEventType()) {
-        if (cardEventsEnabled_)
-            readCard();
-        return true;
-    }
-    if (event->type() == card::cardLoseEventType()) {
-        if (cardEventsEnabled_)
-            onCardLost();
-        return true;
-    }
-    return false;
-}
-
 void CRidelogDlg::startCardPolling()
 {
-    if (reader_ != nullptr)
-        card::startCardPolling(*reader_, this);
-    cardEventsEnabled_ = true;
+    card::startCardPolling(library_, context_, *cardFilter_, this);
+}
+
+bool CRidelogDlg::cardEventsEnabled() const
+{
+    return cardFilter_->cardEventsEnabled;
 }
 
 void CRidelogDlg::onCardLost()
@@ -581,8 +589,8 @@ template <typename Step> void CRidelogDlg::runStoreStep(Step step)
 {
     try {
         step();
-    } catch (const store::DatabaseError& error) {
-        showDatabaseError(error.text());
+    } catch (const DatabaseError& error) {
+        showDatabaseError(error.message());
     }
 }
 
@@ -594,57 +602,52 @@ void CRidelogDlg::showDatabaseError(const QString& engineText)
 void CRidelogDlg::readCard()
 {
     WaitCursor wait;
-    refresher_.cancel();
+    refresher_->cancel();
     records_.clear();
     cardBlocks_.clear();
     refreshTable_.clear();
     selectedSerial_.reset();
 
-    std::optional<card::CardReadAnswer> answer;
-    if (reader_ != nullptr)
-        answer = card::pollingAndReadHistory(*reader_);
-    if (!answer) {
+    card::CardReadResult card;
+    if (library_ != nullptr && context_ != nullptr)
+        card = card::readCardHistory(*library_, *context_);
+    if (!card.ok) {
         MessageBox::show(this, kReadFailedText);
         return;
     }
-    currentIdm_ = answer->idm;
-    idmText_ = answer->idmText;
+    currentIdm_ = card.idm;
+    idmText_ = card.idmText;
     setPaneText(0, idmText_);
-
-    runStoreStep([&] {
-        if (store_.EnsureDatabaseOpen())
-            store_.LoadStoredBlocks(idmText_, cardBlocks_);
-    });
+    runStoreStep([&] { store_.LoadStoredBlocks(idmText_, cardBlocks_); });
     cardIdField_->setText(idmText_);
     model_->removeRows(0, model_->rowCount());
-    showBalance(*answer);
-    loadAndStoreBlocks(*answer);
+    showBalance(card);
+    mergeStoreAndDecode(card);
     fillHistoryList(*model_, records_);
     commands_.at(ids::SaveToFile)->setEnabled(!records_.empty());
-    refresher_.start(*model_, records_, caches_, flags_);
+    refresher_->start(idmText_, flags_);
 }
 
-void CRidelogDlg::showBalance(const card::CardReadAnswer& answer)
+void CRidelogDlg::showBalance(const card::CardReadResult& card)
 {
-    if (answer.blockCount <= 0) {
+    if (card.blocks.empty()) {
         // Nothing delivered: no balance to show rather than the one of an empty buffer.
         balanceField_->clear();
         setPaneText(1, QString());
         setPaneText(2, QString());
         return;
     }
-    const QString balance = QString::number(blockBalance(answer.blocks[0]));
+    const QString balance = QString::number(blockBalance(card.blocks.front()));
     balanceField_->setText(balance);
     setPaneText(1, QStringLiteral("残額："));
     setPaneText(2, balance + QStringLiteral("円"));
 }
 
-void CRidelogDlg::loadAndStoreBlocks(const card::CardReadAnswer& answer)
+void CRidelogDlg::mergeStoreAndDecode(const card::CardReadResult& card)
 {
-    const int count = std::clamp(answer.blockCount, 0, card::kCardHistoryBlocks);
-    store_.MergeCardBlocks(cardBlocks_, answer.blocks.data(), count);
+    HistoryStore::MergeCardBlocks(cardBlocks_, card.blocks);
     runStoreStep([&] { store_.StoreNewBlocks(idmText_, cardBlocks_); });
-    store_.BuildRecordSet(cardBlocks_, caches_, records_);
+    HistoryStore::BuildRecordSet(cardBlocks_, caches_, records_);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -662,7 +665,7 @@ void CRidelogDlg::shutdown()
         return;
     shutDown_ = true;
     WaitCursor wait;
-    refresher_.cancel();
+    refresher_->cancel();
     saveWindowState();
     writeBackNames();
 }
@@ -683,12 +686,8 @@ void CRidelogDlg::saveWindowState()
 
 void CRidelogDlg::writeBackNames()
 {
-    runStoreStep([this] {
-        if (!store_.EnsureDatabaseOpen())
-            return;
-        store_.WriteBackNames(caches_);
-        store_.CloseDatabase();
-    });
+    runStoreStep([this] { store_.WriteBackNames(caches_); });
+    store_.DropDatabaseObject();
 }
 
 } // namespace ridelog

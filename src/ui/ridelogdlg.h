@@ -37,13 +37,15 @@ class CRidelogDlg : public QDialog
 
 public:
     // settings: where the window state and the display flags live (tests hand a temporary
-    // INI file). reader: the application's reader context, not owned; may be null.
-    CRidelogDlg(QSettings& settings, card::ReaderContext* reader, QWidget* parent = nullptr);
+    // INI file). library, context: the application's open reader, not owned; null without one.
+    CRidelogDlg(QSettings& settings, card::ReaderLibrary* library, card::ReaderContext* context,
+                QWidget* parent = nullptr);
     ~CRidelogDlg() override;
 
-    // The station-name server the background refresh talks to and the About box links to.
-    void setNameServer(const QString& url);
-    QString nameServer() const { return nameServer_; }
+    // The station-name server from the command line (empty: the stored or default one); the
+    // background refresh talks to it and the About box links to its web root.
+    void setNameServer(const QString& commandLineValue);
+    QUrl nameServerUrl() const;
 
     // Commands by id: every id of the menus, the context menu and the start button has
     // exactly one action. triggerCommand returns false for an unknown or disabled command.
@@ -54,7 +56,7 @@ public:
     // Reader and card read.
     void startCardPolling();
     void readCard();
-    bool cardEventsEnabled() const { return cardEventsEnabled_; }
+    bool cardEventsEnabled() const;
 
     // Shows or hides the balance bar above the list.
     void setBalanceBarVisible(bool visible);
@@ -83,11 +85,11 @@ public:
     QString statusPaneText(int pane) const;
     int statusBarHeight() const { return statusBarHeight_; }
     HistoryRecordSet& records() { return records_; }
-    store::CardBlockSet& cardBlocks() { return cardBlocks_; }
+    CardBlockSet& cardBlocks() { return cardBlocks_; }
     NameCaches& caches() { return caches_; }
     NameRefreshTable& nameRefreshTable() { return refreshTable_; }
-    store::HistoryStore& historyStore() { return store_; }
-    NameRefresher& nameRefresher() { return refresher_; }
+    HistoryStore& historyStore() { return store_; }
+    NameRefresher& nameRefresher() { return *refresher_; }
     TrfcSettings& settings() { return settings_; }
     QString idmText() const { return idmText_; }
     bool isBalanceBarVisible() const;
@@ -96,7 +98,6 @@ public:
     void showDatabaseError(const QString& engineText);
 
 protected:
-    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -118,6 +119,8 @@ private:
 
     // Start-up steps.
     void initDialog();
+    void buildRefresher();
+    void buildCardEventFilter();
     void restoreWindowPlacement();
     void restoreColumns();
     void openDatabaseAtStart();
@@ -131,10 +134,9 @@ private:
     void writeBackNames();
 
     // Card events and the steps of a read.
-    bool handleCardEvent(QEvent* event);
     void onCardLost();
-    void showBalance(const card::CardReadAnswer& answer);
-    void loadAndStoreBlocks(const card::CardReadAnswer& answer);
+    void showBalance(const card::CardReadResult& card);
+    void mergeStoreAndDecode(const card::CardReadResult& card);
     template <typename Step> void runStoreStep(Step step);
 
     // Display toggles.
@@ -158,8 +160,10 @@ private:
 
     QSettings& qsettings_;
     TrfcSettings settings_;
-    card::ReaderContext* reader_ = nullptr;
-    QString nameServer_;
+    card::ReaderLibrary* library_ = nullptr;
+    card::ReaderContext* context_ = nullptr;
+    QString nameServerArgument_;
+    card::CardEventFilter* cardFilter_ = nullptr;
 
     QMenuBar* menuBar_ = nullptr;
     QWidget* client_ = nullptr;
@@ -180,13 +184,12 @@ private:
 
     DisplayFlags flags_;
     HistoryRecordSet records_;
-    store::CardBlockSet cardBlocks_;
+    CardBlockSet cardBlocks_;
     NameCaches caches_;
     NameRefreshTable refreshTable_;
-    store::HistoryStore store_;
-    NameRefresher refresher_;
+    HistoryStore store_;
+    NameRefresher* refresher_ = nullptr;
 
-    bool cardEventsEnabled_ = false;
     std::array<std::uint8_t, 8> currentIdm_{};
     QString idmText_;
     std::optional<std::uint32_t> selectedSerial_;

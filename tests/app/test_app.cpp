@@ -26,10 +26,10 @@ const QString kNoReader =
     QStringLiteral("ICカードリーダが接続されていません。\r\n接続と再起動が必要です。");
 
 // Records every library call; start and open succeed unless told otherwise.
-class FakeReaderLibrary : public ReaderLibrary
+class FakeReaderControl : public ReaderControl
 {
 public:
-    explicit FakeReaderLibrary(QStringList* calls)
+    explicit FakeReaderControl(QStringList* calls)
         : calls_(calls)
     {}
 
@@ -53,6 +53,8 @@ public:
     {
         calls_->append(QStringLiteral("dispose"));
     }
+
+    card::ReaderLibrary* library() override { return nullptr; }
 
     bool initializeSucceeds = true;
     bool openSucceeds = true;
@@ -94,7 +96,7 @@ private slots:
     void normalRunClosesReaderBeforeGuardIsReleased();
 
 private:
-    std::unique_ptr<CRidelogApp> makeApp(FakeReaderLibrary** library);
+    std::unique_ptr<CRidelogApp> makeApp(FakeReaderControl** library);
 
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<QSettings> ini_;
@@ -118,12 +120,12 @@ void TestApp::cleanup()
     dir_.reset();
 }
 
-std::unique_ptr<CRidelogApp> TestApp::makeApp(FakeReaderLibrary** library)
+std::unique_ptr<CRidelogApp> TestApp::makeApp(FakeReaderControl** library)
 {
     auto app = std::make_unique<CRidelogApp>(AppOptions{});
-    auto fake = std::make_unique<FakeReaderLibrary>(&calls_);
+    auto fake = std::make_unique<FakeReaderControl>(&calls_);
     *library = fake.get();
-    app->setReaderLibrary(std::move(fake));
+    app->setReaderControl(std::move(fake));
     app->setLockFilePath(dir_->filePath(QStringLiteral("felica-reader.lock")));
     app->setSettings(ini_.get());
     app->setDialogRunner([this](CRidelogDlg& dialog) {
@@ -271,7 +273,7 @@ void TestApp::guardLivesInRuntimeFolder()
 void TestApp::openReaderResults()
 {
     {
-        FakeReaderLibrary library(&calls_);
+        FakeReaderControl library(&calls_);
         card::ReaderContext context;
         QCOMPARE(openReader(context, library), 0);
         QVERIFY(context.libraryInitialised);
@@ -281,14 +283,14 @@ void TestApp::openReaderResults()
         QCOMPARE(calls_, (QStringList{QStringLiteral("initialize"), QStringLiteral("open")}));
     }
     {
-        FakeReaderLibrary library(&calls_);
+        FakeReaderControl library(&calls_);
         library.initializeSucceeds = false;
         card::ReaderContext context;
         QCOMPARE(openReader(context, library), 1);
         QVERIFY(!context.libraryInitialised);
     }
     {
-        FakeReaderLibrary library(&calls_);
+        FakeReaderControl library(&calls_);
         library.openSucceeds = false;
         card::ReaderContext context;
         QCOMPARE(openReader(context, library), 2);
@@ -299,7 +301,7 @@ void TestApp::openReaderResults()
 
 void TestApp::closeReaderUndoesOnlyWhatSucceeded()
 {
-    FakeReaderLibrary library(&calls_);
+    FakeReaderControl library(&calls_);
     auto context = std::make_unique<card::ReaderContext>();
     context->libraryInitialised = true;
     closeReader(context, library);
@@ -333,7 +335,7 @@ void TestApp::secondInstanceIsRefused()
 {
     SingleInstanceGuard other(dir_->filePath(QStringLiteral("felica-reader.lock")));
     QVERIFY(other.create());
-    FakeReaderLibrary* library = nullptr;
+    FakeReaderControl* library = nullptr;
     auto app = makeApp(&library);
     QCOMPARE(app->InitInstance(), 1);
     QCOMPARE(MessageBox::capturedMessages(), QStringList{kGuardRefused});
@@ -345,7 +347,7 @@ void TestApp::secondInstanceIsRefused()
 
 void TestApp::libraryStartFailureShowsMessageWithoutWindow()
 {
-    FakeReaderLibrary* library = nullptr;
+    FakeReaderControl* library = nullptr;
     auto app = makeApp(&library);
     library->initializeSucceeds = false;
     QCOMPARE(app->InitInstance(), 1);
@@ -359,7 +361,7 @@ void TestApp::libraryStartFailureShowsMessageWithoutWindow()
 
 void TestApp::readerOpenFailureShowsMessageAndDisposes()
 {
-    FakeReaderLibrary* library = nullptr;
+    FakeReaderControl* library = nullptr;
     auto app = makeApp(&library);
     library->openSucceeds = false;
     QCOMPARE(app->InitInstance(), 1);
@@ -371,7 +373,7 @@ void TestApp::readerOpenFailureShowsMessageAndDisposes()
 
 void TestApp::normalRunClosesReaderBeforeGuardIsReleased()
 {
-    FakeReaderLibrary* library = nullptr;
+    FakeReaderControl* library = nullptr;
     auto app = makeApp(&library);
     bool guardHeldAtClose = false;
     library->onClose = [&] {

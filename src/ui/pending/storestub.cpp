@@ -1,63 +1,64 @@
 #include "ui/pending/storestub.h"
 
-namespace ridelog::store {
+namespace ridelog {
 
 void HistoryStore::OpenDatabaseAtStart(NameCaches&)
 {
     if (failing_)
-        throw DatabaseError(QStringLiteral("unable to open database file"));
+        throw DatabaseError(14, QStringLiteral("unable to open database file"));
 }
 
-bool HistoryStore::EnsureDatabaseOpen()
+int HistoryStore::EnsureDatabaseOpen()
 {
-    open_ = !failing_;
-    return open_;
+    return failing_ ? -2 : 0;
 }
 
 void HistoryStore::LoadStoredBlocks(const QString& idmText, CardBlockSet& blocks)
 {
-    if (!open_)
+    if (failing_)
         return;
     auto it = tables_.find(idmText);
-    if (it != tables_.end())
-        blocks.insert(it->second.begin(), it->second.end());
-    open_ = false;
+    if (it == tables_.end())
+        return;
+    for (const auto& [serial, block] : it->second)
+        blocks.insert(block, BlockOrigin::CardTable);
 }
 
-void HistoryStore::MergeCardBlocks(CardBlockSet& blocks, const HistoryBlock* fresh, int count)
+void HistoryStore::MergeCardBlocks(CardBlockSet& blocks, std::span<const HistoryBlock> cardBlocks)
 {
-    for (int i = 0; i < count; ++i) {
-        if (!terminalTypeName(fresh[i][0]).isEmpty())
-            blocks.try_emplace(blockSerial(fresh[i]), fresh[i]);
+    for (const HistoryBlock& block : cardBlocks) {
+        if (!terminalTypeName(block[0]).isEmpty())
+            blocks.insert(block, BlockOrigin::Card);
     }
 }
 
-void HistoryStore::StoreNewBlocks(const QString& idmText, const CardBlockSet& blocks)
+int HistoryStore::StoreNewBlocks(const QString& idmText, CardBlockSet& blocks)
 {
     if (blocks.empty() || failing_)
-        return;
+        return 0;
     auto& table = tables_[idmText];
-    table.insert(blocks.begin(), blocks.end());
+    int added = 0;
+    for (const auto& [serial, block] : blocks)
+        added += table.try_emplace(serial, block.block).second ? 1 : 0;
+    return added;
 }
 
 void HistoryStore::BuildRecordSet(const CardBlockSet& blocks, NameCaches& caches,
                                   HistoryRecordSet& records)
 {
-    for (auto it = blocks.rbegin(); it != blocks.rend(); ++it)
+    for (auto it = blocks.end(); it != blocks.begin();) {
+        --it;
         records.insert(
-            decodeHistoryBlock(it->second, caches.stations, caches.busStops, caches.shops));
+            decodeHistoryBlock(it->second.block, caches.stations, caches.busStops, caches.shops));
+    }
 }
 
-void HistoryStore::WriteBackNames(const NameCaches&)
+bool HistoryStore::WriteBackNames(NameCaches&)
 {
     if (failing_)
-        throw DatabaseError(QStringLiteral("disk I/O error"));
+        return false;
     ++writeBacks_;
+    return true;
 }
 
-void HistoryStore::CloseDatabase()
-{
-    open_ = false;
-}
-
-} // namespace ridelog::store
+} // namespace ridelog

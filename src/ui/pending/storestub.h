@@ -1,51 +1,94 @@
-// Stand-in for the history store until it is merged: keeps card tables in memory.
+// Stand-in for the history store until it is merged, with the same names and signatures.
+// Keeps card tables in memory.
 #pragma once
 
 #include "card/history.h"
 #include "store/namecache.h"
 
+#include <QByteArray>
 #include <QString>
+#include <exception>
+#include <functional>
 #include <map>
-#include <stdexcept>
+#include <span>
 
-namespace ridelog::store {
+namespace ridelog {
 
-using CardBlockSet = std::map<std::uint32_t, HistoryBlock>;
-
-class DatabaseError : public std::runtime_error
+enum class BlockOrigin
 {
+    CardTable,
+    Card
+};
+
+struct CardBlock
+{
+    HistoryBlock block{};
+    BlockOrigin origin = BlockOrigin::Card;
+};
+
+class CardBlockSet
+{
+    using Map = std::map<std::uint32_t, CardBlock>;
+
 public:
-    explicit DatabaseError(const QString& text)
-        : std::runtime_error(text.toStdString())
-        , text_(text)
-    {}
-    QString text() const { return text_; }
+    bool insert(const HistoryBlock& block, BlockOrigin origin)
+    {
+        return blocks_.try_emplace(blockSerial(block), CardBlock{block, origin}).second;
+    }
+    void clear() { blocks_.clear(); }
+    bool empty() const { return blocks_.empty(); }
+    std::size_t size() const { return blocks_.size(); }
+    Map::const_iterator begin() const { return blocks_.begin(); }
+    Map::const_iterator end() const { return blocks_.end(); }
 
 private:
-    QString text_;
+    Map blocks_;
+};
+
+class DatabaseError : public std::exception
+{
+public:
+    DatabaseError(int engineCode, QString message)
+        : engineCode_(engineCode)
+        , message_(std::move(message))
+        , utf8_(message_.toUtf8())
+    {}
+    int engineCode() const { return engineCode_; }
+    const QString& message() const { return message_; }
+    const char* what() const noexcept override { return utf8_.constData(); }
+
+private:
+    int engineCode_;
+    QString message_;
+    QByteArray utf8_;
 };
 
 class HistoryStore
 {
 public:
-    void OpenDatabaseAtStart(NameCaches& caches);
-    bool EnsureDatabaseOpen();
-    void LoadStoredBlocks(const QString& idmText, CardBlockSet& blocks);
-    void MergeCardBlocks(CardBlockSet& blocks, const HistoryBlock* fresh, int count);
-    void StoreNewBlocks(const QString& idmText, const CardBlockSet& blocks);
-    void BuildRecordSet(const CardBlockSet& blocks, NameCaches& caches, HistoryRecordSet& records);
-    void WriteBackNames(const NameCaches& caches);
-    void CloseDatabase();
+    using ProblemReporter = std::function<void(const QString& engineText)>;
 
-    // Test hook of the stand-in.
+    void setProblemReporter(ProblemReporter reporter) { reporter_ = std::move(reporter); }
+    void OpenDatabaseAtStart(NameCaches& caches);
+    int EnsureDatabaseOpen();
+    void CloseDatabase() {}
+    void DropDatabaseObject() {}
+    void LoadStoredBlocks(const QString& idmText, CardBlockSet& blocks);
+    static void MergeCardBlocks(CardBlockSet& blocks, std::span<const HistoryBlock> cardBlocks);
+    int StoreNewBlocks(const QString& idmText, CardBlockSet& blocks);
+    static void BuildRecordSet(const CardBlockSet& blocks, NameCaches& caches,
+                               HistoryRecordSet& records);
+    bool WriteBackNames(NameCaches& caches);
+
+    // Stand-in only.
     void setFailing(bool failing) { failing_ = failing; }
     int writeBacks() const { return writeBacks_; }
 
 private:
-    std::map<QString, CardBlockSet> tables_;
-    bool open_ = false;
+    std::map<QString, std::map<std::uint32_t, HistoryBlock>> tables_;
+    ProblemReporter reporter_;
     bool failing_ = false;
     int writeBacks_ = 0;
 };
 
-} // namespace ridelog::store
+} // namespace ridelog
