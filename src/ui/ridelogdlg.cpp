@@ -623,9 +623,17 @@ void CRidelogDlg::readCard()
     model_->removeRows(0, model_->rowCount());
     showBalance(card);
     mergeStoreAndDecode(card);
-    fillHistoryList(*model_, records_);
+    fillHistoryList();
     commands_.at(ids::SaveToFile)->setEnabled(!records_.empty());
     refresher_->start(idmText_, flags_);
+}
+
+void CRidelogDlg::fillHistoryList()
+{
+    // The view paints once, after the last row.
+    list_->setUpdatesEnabled(false);
+    ridelog::fillHistoryList(*model_, records_);
+    list_->setUpdatesEnabled(true);
 }
 
 void CRidelogDlg::showBalance(const card::CardReadResult& card)

@@ -56,6 +56,8 @@ public:
     // Reader and card read.
     void startCardPolling();
     void readCard();
+    // Rows for every record of records(), newest first; the list must be empty.
+    void fillHistoryList();
     bool cardEventsEnabled() const;
 
     // Shows or hides the balance bar above the list.
