@@ -3,11 +3,13 @@
 
 #include "card/history.h"
 #include "names/displayflags.h"
+#include "store/cardblockset.h"
+#include "store/database.h"
+#include "store/historystore.h"
 #include "store/namecache.h"
 #include "store/settings.h"
 #include "ui/pending/readerstub.h"
 #include "ui/pending/refresherstub.h"
-#include "ui/pending/storestub.h"
 #include "ui/windowstate.h"
 
 #include <QDialog>

@@ -9,6 +9,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -87,6 +89,8 @@ private slots:
     void enterClosesAndSavesState();
     void exitCommandAccepts();
     void windowStateSavedWhenDatabaseFails();
+    void windowStateSavedWhenDataFolderCannotBeMade();
+    void storedHistorySurvivesRestart();
     void minimumSize();
     void resizeKeepsListAboveStatusBar();
 
@@ -124,6 +128,8 @@ void TestMainWindow::init()
     QVERIFY(dir_->isValid());
     ini_ = std::make_unique<QSettings>(dir_->filePath(QStringLiteral("Hotaru.ini")),
                                        QSettings::IniFormat);
+    // The history database of these tests lives in the temporary folder.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir_->filePath(QStringLiteral("data"))));
     context_ = card::ReaderContext{};
     card::setSimulatedRead(nullptr);
     MessageBox::setCapturing(true);
@@ -345,22 +351,52 @@ void TestMainWindow::exitCommandAccepts()
 {
     auto dlg = makeDialog();
     dlg->show();
+    dlg->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm = QStringLiteral("渋谷");
     QVERIFY(dlg->triggerCommand(ids::Exit));
     QVERIFY(!dlg->isVisible());
     QCOMPARE(dlg->result(), int(QDialog::Accepted));
     QVERIFY(ini_->contains(QStringLiteral("Trfc/mWidth")));
-    QCOMPARE(dlg->historyStore().writeBacks(), 1);
+    // The names learnt were written back: the next start finds them.
+    auto next = makeDialog();
+    QCOMPARE(next->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm,
+             QStringLiteral("渋谷"));
 }
 
 void TestMainWindow::windowStateSavedWhenDatabaseFails()
 {
+    // Not a database: the store leaves it alone and says so with the engine's text.
+    const QString folder = dir_->filePath(QStringLiteral("data/Tanpopo/Hotaru/Trfc"));
+    QVERIFY(QDir().mkpath(folder));
+    QFile garbage(folder + QStringLiteral("/ekdb.sqlite"));
+    QVERIFY(garbage.open(QIODevice::WriteOnly));
+    garbage.write(QByteArray(4096, 'x'));
+    garbage.close();
     auto dlg = makeDialog();
-    dlg->historyStore().setFailing(true);
+    QCOMPARE(MessageBox::capturedMessages().size(), 1);
+    QVERIFY(MessageBox::capturedMessages().first().contains(QStringLiteral("not a database")));
+    dlg->caches().stations.EntryFor(StationKey{0, 1, 2}).nm = QStringLiteral("駅");
     dlg->move(77, 88);
     dlg->reject();
     QCOMPARE(ini_->value(QStringLiteral("Trfc/mX")).toInt(), 77);
     QCOMPARE(ini_->value(QStringLiteral("Trfc/col6")).toInt(), 80);
-    QCOMPARE(dlg->historyStore().writeBacks(), 0);
+    QVERIFY(garbage.open(QIODevice::ReadOnly));
+    QCOMPARE(garbage.readAll(), QByteArray(4096, 'x'));
+}
+
+void TestMainWindow::windowStateSavedWhenDataFolderCannotBeMade()
+{
+    // A plain file where the data folder should be.
+    QVERIFY(QDir().mkpath(dir_->filePath(QStringLiteral("data"))));
+    QFile blocker(dir_->filePath(QStringLiteral("data/Tanpopo")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    card::setSimulatedRead([] { return cardAnswer({railBlock(2, 500), railBlock(1, 700)}); });
+    auto dlg = makeDialog();
+    dlg->readCard();
+    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+    dlg->move(91, 92);
+    dlg->accept();
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/mX")).toInt(), 91);
 }
 
 void TestMainWindow::minimumSize()
@@ -435,6 +471,18 @@ void TestMainWindow::storedBlocksJoinFreshOnes()
     QCOMPARE(cell(*dlg, 0, 0), QStringLiteral("3"));
     QCOMPARE(cell(*dlg, 2, 0), QStringLiteral("1"));
     QCOMPARE(dlg->records().find(2)->balance, 500); // the stored block wins
+}
+
+void TestMainWindow::storedHistorySurvivesRestart()
+{
+    card::setSimulatedRead([] { return cardAnswer({railBlock(2, 500), railBlock(1, 700)}); });
+    makeDialog()->readCard();
+    card::setSimulatedRead([] { return cardAnswer({railBlock(4, 100), railBlock(3, 300)}); });
+    auto dlg = makeDialog();
+    dlg->readCard();
+    QCOMPARE(dlg->historyModel()->rowCount(), 4);
+    QCOMPARE(cell(*dlg, 3, 6), QStringLiteral("(700)"));
+    QCOMPARE(cell(*dlg, 1, 6), QStringLiteral("200"));
 }
 
 void TestMainWindow::failedReadKeepsRowsAndEmptiesSet()
