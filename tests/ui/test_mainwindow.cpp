@@ -265,7 +265,9 @@ void TestMainWindow::hiddenControlsAndTitle()
     QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
     QVERIFY(!list->isSortingEnabled());
     QVERIFY(!list->rootIsDecorated());
-    QVERIFY(!dlg->windowIcon().isNull());
+    QVERIFY(QFile::exists(QStringLiteral(":/ridelog/ridelog.png")));
+    QVERIFY(QFile::exists(QStringLiteral(":/ridelog/ridelog.svg")));
+    QVERIFY(!dlg->windowIcon().pixmap(32, 32).isNull());
 }
 
 void TestMainWindow::badStoredValuesGiveDefaults()
