@@ -1,7 +1,7 @@
 // Starting and stopping the reader library around the main window.
 #pragma once
 
-#include "ui/pending/readerstub.h"
+#include "card/readerlibrary.h"
 
 #include <QString>
 #include <memory>

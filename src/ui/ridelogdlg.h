@@ -1,19 +1,22 @@
 // The main window: the history list of the card read last, its balance and the status bar.
 #pragma once
 
+#include "card/cardevents.h"
+#include "card/cardread.h"
 #include "card/history.h"
+#include "card/readerlibrary.h"
 #include "names/displayflags.h"
 #include "store/cardblockset.h"
 #include "store/database.h"
 #include "store/historystore.h"
 #include "store/namecache.h"
 #include "store/settings.h"
-#include "ui/pending/readerstub.h"
 #include "ui/pending/refresherstub.h"
 #include "ui/windowstate.h"
 
 #include <QDialog>
 #include <QString>
+#include <QUrl>
 #include <array>
 #include <cstdint>
 #include <functional>

@@ -37,20 +37,11 @@ namespace {
 const QString kReadFailed =
     QStringLiteral("カードを読み取れませんでした。\r\nもう一度カードをセットしなおしてください。");
 
-card::CardReadResult cardAnswer(std::initializer_list<HistoryBlock> blocks)
+QString hexOf(const HistoryBlock& block)
 {
-    card::CardReadResult card;
-    card.ok = true;
-    card.idm = {0x01, 0x2E, 0x44, 0xA0, 0xB1, 0xC2, 0xD3, 0xE4};
-    card.idmText = QStringLiteral("012E44A0B1C2D3E4");
-    card.blocks.assign(blocks.begin(), blocks.end());
-    card.blockCount = int(card.blocks.size());
-    return card;
-}
-
-QEvent* cardEvent(const char* name)
-{
-    return new QEvent(QEvent::Type(card::registeredCardEventType(QString::fromLatin1(name))));
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(block.data()), qsizetype(block.size()))
+            .toHex(' '));
 }
 
 QString cell(const CRidelogDlg& dlg, int row, int column)
@@ -98,8 +89,8 @@ private slots:
     void readingSameCardTwiceKeepsOneRowPerSerial();
     void storedBlocksJoinFreshOnes();
     void failedReadKeepsRowsAndEmptiesSet();
-    void readWithoutBlocksLeavesBalanceEmpty();
-    void cardEventsRunReadAndLose();
+    void cardWithEmptySlotsOnlyListsNothing();
+    void cardOnAndOffTheReader();
     void cardLoseBeforeReadChangesNothing();
 
     void contextMenuWithNothingSelected();
@@ -118,8 +109,13 @@ private:
 
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<QSettings> ini_;
-    card::ReaderLibrary library_;
+    // Puts a card with these blocks (block 0 first, the newest) on the simulated reader.
+    void putCard(std::initializer_list<HistoryBlock> blocks);
+    void takeCardOff();
+
+    std::unique_ptr<card::ReaderLibrary> library_;
     card::ReaderContext context_;
+    QString cardsDir_;
 };
 
 void TestMainWindow::init()
@@ -131,22 +127,47 @@ void TestMainWindow::init()
     // The history database of these tests lives in the temporary folder.
     qputenv("XDG_DATA_HOME", QFile::encodeName(dir_->filePath(QStringLiteral("data"))));
     context_ = card::ReaderContext{};
-    card::setSimulatedRead(nullptr);
+    cardsDir_ = dir_->filePath(QStringLiteral("cards"));
+    QVERIFY(QDir().mkpath(cardsDir_));
+    library_ = std::make_unique<card::ReaderLibrary>(
+        card::ReaderConfig{QStringLiteral("virtual:") + cardsDir_});
+    QCOMPARE(card::openReader(*library_, context_), 0);
     MessageBox::setCapturing(true);
     MessageBox::clearCaptured();
 }
 
 void TestMainWindow::cleanup()
 {
-    card::setSimulatedRead(nullptr);
+    card::closeReader(*library_, context_);
+    library_.reset();
     MessageBox::clearCaptured();
     ini_.reset();
     dir_.reset();
 }
 
+void TestMainWindow::putCard(std::initializer_list<HistoryBlock> blocks)
+{
+    QByteArray text = "idm 012E44A0B1C2D3E4\n";
+    int index = 0;
+    for (const HistoryBlock& block : blocks)
+        text += "block " + QByteArray::number(index++) + ' ' + hexOf(block).toLatin1() + '\n';
+    const QString part = cardsDir_ + QStringLiteral("/.card.part");
+    QFile file(part);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+    file.close();
+    QFile::remove(cardsDir_ + QStringLiteral("/card.card"));
+    QVERIFY(QFile::rename(part, cardsDir_ + QStringLiteral("/card.card")));
+}
+
+void TestMainWindow::takeCardOff()
+{
+    QVERIFY(QFile::remove(cardsDir_ + QStringLiteral("/card.card")));
+}
+
 std::unique_ptr<CRidelogDlg> TestMainWindow::makeDialog()
 {
-    return std::make_unique<CRidelogDlg>(*ini_, &library_, &context_);
+    return std::make_unique<CRidelogDlg>(*ini_, library_.get(), &context_);
 }
 
 void TestMainWindow::firstStartDefaults()
@@ -392,7 +413,7 @@ void TestMainWindow::windowStateSavedWhenDataFolderCannotBeMade()
     QFile blocker(dir_->filePath(QStringLiteral("data/Tanpopo")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    card::setSimulatedRead([] { return cardAnswer({railBlock(2, 500), railBlock(1, 700)}); });
+    putCard({railBlock(2, 500), railBlock(1, 700)});
     auto dlg = makeDialog();
     dlg->readCard();
     QCOMPARE(dlg->historyModel()->rowCount(), 2);
@@ -428,10 +449,7 @@ void TestMainWindow::resizeKeepsListAboveStatusBar()
 
 void TestMainWindow::readingCardFillsRowsNewestFirst()
 {
-    card::setSimulatedRead([] {
-        return cardAnswer(
-            {railBlock(13, 2800), railBlock(11, 840), railBlock(10, 1000), HistoryBlock{}});
-    });
+    putCard({railBlock(13, 2800), railBlock(11, 840), railBlock(10, 1000), HistoryBlock{}});
     auto dlg = makeDialog();
     dlg->readCard();
     QCOMPARE(dlg->historyModel()->rowCount(), 3);
@@ -453,7 +471,7 @@ void TestMainWindow::readingCardFillsRowsNewestFirst()
 
 void TestMainWindow::readingSameCardTwiceKeepsOneRowPerSerial()
 {
-    card::setSimulatedRead([] { return cardAnswer({railBlock(2, 500), railBlock(1, 700)}); });
+    putCard({railBlock(2, 500), railBlock(1, 700)});
     auto dlg = makeDialog();
     dlg->readCard();
     dlg->readCard();
@@ -464,10 +482,10 @@ void TestMainWindow::readingSameCardTwiceKeepsOneRowPerSerial()
 void TestMainWindow::storedBlocksJoinFreshOnes()
 {
     auto dlg = makeDialog();
-    card::setSimulatedRead([] { return cardAnswer({railBlock(2, 500), railBlock(1, 700)}); });
+    putCard({railBlock(2, 500), railBlock(1, 700)});
     dlg->readCard();
     // The card has moved on: serial 1 is gone from it, 3 is new, and 2 comes back changed.
-    card::setSimulatedRead([] { return cardAnswer({railBlock(3, 300), railBlock(2, 999)}); });
+    putCard({railBlock(3, 300), railBlock(2, 999)});
     dlg->readCard();
     QCOMPARE(dlg->historyModel()->rowCount(), 3);
     QCOMPARE(cell(*dlg, 0, 0), QStringLiteral("3"));
@@ -477,9 +495,9 @@ void TestMainWindow::storedBlocksJoinFreshOnes()
 
 void TestMainWindow::storedHistorySurvivesRestart()
 {
-    card::setSimulatedRead([] { return cardAnswer({railBlock(2, 500), railBlock(1, 700)}); });
+    putCard({railBlock(2, 500), railBlock(1, 700)});
     makeDialog()->readCard();
-    card::setSimulatedRead([] { return cardAnswer({railBlock(4, 100), railBlock(3, 300)}); });
+    putCard({railBlock(4, 100), railBlock(3, 300)});
     auto dlg = makeDialog();
     dlg->readCard();
     QCOMPARE(dlg->historyModel()->rowCount(), 4);
@@ -489,10 +507,10 @@ void TestMainWindow::storedHistorySurvivesRestart()
 
 void TestMainWindow::failedReadKeepsRowsAndEmptiesSet()
 {
-    card::setSimulatedRead([] { return cardAnswer({railBlock(5, 100), railBlock(4, 200)}); });
+    putCard({railBlock(5, 100), railBlock(4, 200)});
     auto dlg = makeDialog();
     dlg->readCard();
-    card::setSimulatedRead([] { return card::CardReadResult{}; });
+    takeCardOff();
     dlg->readCard();
     QCOMPARE(MessageBox::capturedMessages(), QStringList{kReadFailed});
     QCOMPARE(dlg->historyModel()->rowCount(), 2);
@@ -501,36 +519,41 @@ void TestMainWindow::failedReadKeepsRowsAndEmptiesSet()
     QCOMPARE(dlg->idmText(), QStringLiteral("012E44A0B1C2D3E4"));
 }
 
-void TestMainWindow::readWithoutBlocksLeavesBalanceEmpty()
+void TestMainWindow::cardWithEmptySlotsOnlyListsNothing()
 {
-    card::setSimulatedRead([] { return cardAnswer({}); });
+    putCard({});
     auto dlg = makeDialog();
     dlg->readCard();
-    QCOMPARE(dlg->balanceField()->text(), QString());
+    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("0"));
     QCOMPARE(dlg->historyModel()->rowCount(), 0);
     QVERIFY(!dlg->commandAction(ids::SaveToFile)->isEnabled());
     QCOMPARE(dlg->cardIdField()->text(), QStringLiteral("012E44A0B1C2D3E4"));
 }
 
-void TestMainWindow::cardEventsRunReadAndLose()
+void TestMainWindow::cardOnAndOffTheReader()
 {
-    card::setSimulatedRead([] { return cardAnswer({railBlock(1, 100)}); });
     auto dlg = makeDialog();
-    QCoreApplication::postEvent(dlg.get(), cardEvent(card::kCardFindName));
-    QCoreApplication::processEvents();
-    QCOMPARE(dlg->historyModel()->rowCount(), 1);
-    QCoreApplication::postEvent(dlg.get(), cardEvent(card::kCardLoseName));
-    QCoreApplication::processEvents();
-    QCOMPARE(dlg->cardIdField()->text(), QString());
-    QCOMPARE(dlg->historyModel()->rowCount(), 1);
-    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("100"));
-    QCOMPARE(dlg->statusPaneText(2), QStringLiteral("100円"));
+    dlg->show();
+    QVERIFY(dlg->cardEventsEnabled());
+    QVERIFY(context_.pollingStarted);
+    putCard({railBlock(2, 300), railBlock(1, 100)});
+    QTRY_COMPARE(dlg->historyModel()->rowCount(), 2);
+    QCOMPARE(dlg->cardIdField()->text(), QStringLiteral("012E44A0B1C2D3E4"));
+    takeCardOff();
+    QTRY_COMPARE(dlg->cardIdField()->text(), QString());
+    // The card's data stays until the next read.
+    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("300"));
+    QCOMPARE(dlg->statusPaneText(2), QStringLiteral("300円"));
+    QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
 
 void TestMainWindow::cardLoseBeforeReadChangesNothing()
 {
     auto dlg = makeDialog();
-    QCoreApplication::postEvent(dlg.get(), cardEvent(card::kCardLoseName));
+    const auto lose =
+        QEvent::Type(card::registeredCardEventType(QString::fromLatin1(card::kCardLoseName)));
+    QCoreApplication::postEvent(dlg.get(), new QEvent(lose));
     QCoreApplication::processEvents();
     QCOMPARE(dlg->cardIdField()->text(), QString());
     QCOMPARE(dlg->historyModel()->rowCount(), 0);
@@ -539,7 +562,7 @@ void TestMainWindow::cardLoseBeforeReadChangesNothing()
 
 void TestMainWindow::contextMenuWithNothingSelected()
 {
-    card::setSimulatedRead([] { return cardAnswer({railBlock(1, 100)}); });
+    putCard({railBlock(1, 100)});
     auto dlg = makeDialog();
     dlg->readCard();
     QVERIFY(!dlg->showHistoryContextMenu(QPoint(100, 100)));
@@ -549,9 +572,7 @@ void TestMainWindow::contextMenuWithNothingSelected()
 
 void TestMainWindow::contextMenuWithTwoRowsGraysDetail()
 {
-    card::setSimulatedRead([] {
-        return cardAnswer({railBlock(3, 100), railBlock(2, 200), railBlock(1, 300)});
-    });
+    putCard({railBlock(3, 100), railBlock(2, 200), railBlock(1, 300)});
     auto dlg = makeDialog();
     dlg->show();
     dlg->readCard();
@@ -577,7 +598,7 @@ void TestMainWindow::contextMenuWithTwoRowsGraysDetail()
 
 void TestMainWindow::contextMenuWithOneRowSetsSelectedRecord()
 {
-    card::setSimulatedRead([] { return cardAnswer({railBlock(8, 100), railBlock(7, 200)}); });
+    putCard({railBlock(8, 100), railBlock(7, 200)});
     auto dlg = makeDialog();
     dlg->show();
     dlg->readCard();
@@ -628,7 +649,7 @@ void TestMainWindow::shopToggleEnablesShopItems()
 
 void TestMainWindow::railToggleRerendersNames()
 {
-    card::setSimulatedRead([] { return cardAnswer({railBlock(1, 100)}); });
+    putCard({railBlock(1, 100)});
     auto dlg = makeDialog();
     auto& entry = dlg->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C});
     entry.an = QStringLiteral("東急");
