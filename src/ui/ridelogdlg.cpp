@@ -90,6 +90,9 @@ CRidelogDlg::CRidelogDlg(QSettings& settings, card::ReaderLibrary* library,
 CRidelogDlg::~CRidelogDlg()
 {
     shutdown();
+    // The refresher goes before the records, caches and list it was working on.
+    delete refresher_;
+    refresher_ = nullptr;
 }
 
 void CRidelogDlg::setNameServer(const QString& commandLineValue)
@@ -304,7 +307,7 @@ void CRidelogDlg::buildStatusBar()
 
 void CRidelogDlg::buildRefresher()
 {
-    refresher_ = new NameRefresher(*model_, records_, caches_, refreshTable_, this);
+    refresher_ = new NameRefresher(this);
     refresher_->setServerUrl(nameServerUrl());
     connect(refresher_, &NameRefresher::statusText, this, &CRidelogDlg::setStatusText);
 }
@@ -625,7 +628,7 @@ void CRidelogDlg::readCard()
     mergeStoreAndDecode(card);
     fillHistoryList();
     commands_.at(ids::SaveToFile)->setEnabled(!records_.empty());
-    refresher_->start(idmText_, flags_);
+    refresher_->start(*model_, records_, caches_, refreshTable_, idmText_, flags_);
 }
 
 void CRidelogDlg::fillHistoryList()

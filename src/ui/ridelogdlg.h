@@ -6,12 +6,14 @@
 #include "card/history.h"
 #include "card/readerlibrary.h"
 #include "names/displayflags.h"
+#include "names/nameexchange.h"
+#include "names/namerefresher.h"
+#include "names/namerefreshtable.h"
 #include "store/cardblockset.h"
 #include "store/database.h"
 #include "store/historystore.h"
 #include "store/namecache.h"
 #include "store/settings.h"
-#include "ui/pending/refresherstub.h"
 #include "ui/windowstate.h"
 
 #include <QDialog>

@@ -1,6 +1,8 @@
 // The main window as a user meets it: first start, kept window state, menus, card reads,
 // the context menu, the balance bar and closing with Enter or Escape.
+#include "../names/fakenameserver.h"
 #include "blockbuilder.h"
+#include "names/cp932.h"
 #include "ui/aboutdlg.h"
 #include "ui/commandids.h"
 #include "ui/messagebox.h"
@@ -102,6 +104,8 @@ private slots:
     void railToggleRerendersNames();
     void storedFlagsShowInMenuAtStart();
     void statusTextFromAnotherThread();
+    void namesFromServerLandInListAndStatus();
+    void deadServerIsToldInStatusBar();
     void aboutBoxOpensWithLinks();
 
 private:
@@ -124,6 +128,8 @@ void TestMainWindow::init()
     QVERIFY(dir_->isValid());
     ini_ = std::make_unique<QSettings>(dir_->filePath(QStringLiteral("Hotaru.ini")),
                                        QSettings::IniFormat);
+    // No test depends on what may listen on this machine's web port.
+    ini_->setValue(QStringLiteral("Trfc/nameServer"), QStringLiteral("http://127.0.0.1:9/trfc/"));
     // The history database of these tests lives in the temporary folder.
     qputenv("XDG_DATA_HOME", QFile::encodeName(dir_->filePath(QStringLiteral("data"))));
     context_ = card::ReaderContext{};
@@ -692,6 +698,48 @@ void TestMainWindow::statusTextFromAnotherThread()
     QTRY_COMPARE(dlg->statusPaneText(0), QStringLiteral("駅名を 3 件取得しました"));
     dlg->setStatusText(QStringLiteral("same thread"));
     QCOMPARE(dlg->statusPaneText(0), QStringLiteral("same thread"));
+}
+
+void TestMainWindow::namesFromServerLandInListAndStatus()
+{
+    FakeNameServer server;
+    QVERIFY(server.listening());
+    server.respondWith([](const FakeNameServer::Request&) {
+        return FakeNameServer::response(
+            200, cp932::encode(QStringLiteral("102,JR東日本,山手,新宿:104,JR東日本,山手,渋谷:")));
+    });
+    putCard({railBlock(1, 1000)});
+    auto dlg = makeDialog();
+    dlg->setNameServer(server.url().toString());
+    dlg->readCard();
+    QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("(0, 37, 12)"));
+    QTRY_COMPARE(cell(*dlg, 0, 4), QStringLiteral("新宿(山手線)"));
+    QCOMPARE(cell(*dlg, 0, 5), QStringLiteral("渋谷(山手線)"));
+    QTRY_COMPARE(dlg->statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 ok"));
+    QCOMPARE(server.requests().size(), 1);
+    QVERIFY(server.requests().first().body.contains("102%2c0%2c37%2c12%3a"));
+    // The names are kept: closing writes them back, the next start has them.
+    dlg->accept();
+    dlg.reset();
+    auto next = makeDialog();
+    QCOMPARE(next->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm,
+             QStringLiteral("新宿(山手線)"));
+}
+
+void TestMainWindow::deadServerIsToldInStatusBar()
+{
+    FakeNameServer server;
+    const QString url = server.url().toString();
+    server.respondWith(
+        [](const FakeNameServer::Request&) { return FakeNameServer::response(404, QByteArray()); });
+    putCard({railBlock(1, 1000)});
+    auto dlg = makeDialog();
+    dlg->setNameServer(url);
+    dlg->readCard();
+    QTRY_VERIFY(dlg->statusPaneText(0).startsWith(QStringLiteral("012E44A0B1C2D3E4 ")));
+    QTRY_COMPARE(dlg->statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 Error 404"));
+    QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("(0, 37, 12)"));
+    QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
 
 void TestMainWindow::aboutBoxOpensWithLinks()
