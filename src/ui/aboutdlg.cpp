@@ -10,9 +10,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#ifndef RIDELOG_PROJECT_URL
-#define RIDELOG_PROJECT_URL "https://github.com/ridelog/ridelog"
-#endif
 
 namespace ridelog {
 

@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
@@ -59,6 +60,18 @@ QStringList menuTexts(const QMenu* menu)
         texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
     return texts;
 }
+
+// Takes the addresses the program asks the desktop to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
 
 } // namespace
 
@@ -757,6 +770,16 @@ void TestMainWindow::aboutBoxOpensWithLinks()
     QVERIFY(versionShown);
     QCOMPARE(about->linkButton(1074)->text(), QStringLiteral("http://names.example.net:8080/"));
     QVERIFY(about->linkButton(1076)->text().startsWith(QStringLiteral("http")));
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+    about->linkButton(1074)->click();
+    about->linkButton(1076)->click();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QCOMPARE(catcher.opened.size(), 2);
+    QCOMPARE(catcher.opened[0], QUrl(QStringLiteral("http://names.example.net:8080/")));
+    QCOMPARE(catcher.opened[1], CAboutDlg::projectPage());
     about->close();
 }
 
