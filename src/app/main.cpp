@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 #include "app/ridelogapp.h"
+#include "app/terminationsignals.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -43,6 +44,7 @@ int main(int argc, char* argv[])
     QApplication::setDesktopFileName(QStringLiteral("ridelog"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/ridelog/ridelog.png")));
 
+    ridelog::closeWindowsOnTerminationSignals();
     ridelog::CRidelogApp ridelog(commandLine.options);
     return ridelog.InitInstance();
 }

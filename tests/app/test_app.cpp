@@ -4,15 +4,18 @@
 #include "app/readerlibrary.h"
 #include "app/ridelogapp.h"
 #include "app/singleinstance.h"
+#include "app/terminationsignals.h"
 #include "ui/messagebox.h"
 #include "ui/ridelogdlg.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <memory>
 
 using namespace ridelog;
@@ -94,6 +97,7 @@ private slots:
     void libraryStartFailureShowsMessageWithoutWindow();
     void readerOpenFailureShowsMessageAndDisposes();
     void normalRunClosesReaderBeforeGuardIsReleased();
+    void terminationSignalClosesWindowAndSavesState();
 
 private:
     std::unique_ptr<CRidelogApp> makeApp(FakeReaderControl** library);
@@ -109,6 +113,8 @@ void TestApp::init()
     QVERIFY(dir_->isValid());
     ini_ = std::make_unique<QSettings>(dir_->filePath(QStringLiteral("Hotaru.ini")),
                                        QSettings::IniFormat);
+    // Windows made here keep their history database in the temporary folder.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir_->filePath(QStringLiteral("data"))));
     calls_.clear();
     MessageBox::setCapturing(true);
     MessageBox::clearCaptured();
@@ -388,6 +394,20 @@ void TestApp::normalRunClosesReaderBeforeGuardIsReleased()
     QVERIFY(guardHeldAtClose);
     QVERIFY(MessageBox::capturedMessages().isEmpty());
     QVERIFY(ini_->contains(QStringLiteral("Trfc/mX")));
+}
+
+void TestApp::terminationSignalClosesWindowAndSavesState()
+{
+    QVERIFY(closeWindowsOnTerminationSignals());
+    CRidelogDlg dialog(*ini_, nullptr, nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.move(33, 44);
+    QVERIFY(::raise(SIGTERM) == 0);
+    QTRY_VERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/mX")).toInt(), 33);
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/mY")).toInt(), 44);
 }
 
 QTEST_MAIN(TestApp)
