@@ -643,10 +643,19 @@ void TestMainWindow::balanceToggleMovesListAndStores()
     QCOMPARE(dlg->historyList()->geometry().top(), 29);
     QCOMPARE(dlg->historyList()->geometry().bottom(), bottom);
     QCOMPARE(ini_->value(QStringLiteral("Trfc/zanViewM")).toInt(), 1);
+    // Resizing keeps the list below the balance bar.
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    dlg->resize(620, 380);
+    QTRY_COMPARE(dlg->historyList()->geometry().height(),
+                 dlg->historyList()->parentWidget()->height() - dlg->statusBarHeight() - 29);
+    QCOMPARE(dlg->historyList()->geometry().top(), 29);
+    const int resizedBottom = dlg->historyList()->geometry().bottom();
     QVERIFY(dlg->triggerCommand(ids::BalanceView));
     QVERIFY(!dlg->isBalanceBarVisible());
     QCOMPARE(dlg->historyList()->geometry().top(), 0);
-    QCOMPARE(dlg->historyList()->geometry().bottom(), bottom);
+    QCOMPARE(dlg->historyList()->geometry().bottom(), resizedBottom);
+    QVERIFY(resizedBottom > bottom);
     QCOMPARE(ini_->value(QStringLiteral("Trfc/zanViewM")).toInt(), 0);
 }
 
