@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
@@ -87,6 +88,7 @@ private slots:
     void guardIsReleasedWithItsOwner();
     void guardTakesOverStaleLock();
     void guardLivesInRuntimeFolder();
+    void guardIsSharedWithOtherProcessesAndSurvivesTheirCrash();
 
     void openReaderResults();
     void closeReaderUndoesOnlyWhatSucceeded();
@@ -274,6 +276,35 @@ void TestApp::guardLivesInRuntimeFolder()
 {
     const QString path = SingleInstanceGuard::defaultLockFilePath();
     QVERIFY(path.endsWith(QStringLiteral("/felica-reader.lock")));
+}
+
+void TestApp::guardIsSharedWithOtherProcessesAndSurvivesTheirCrash()
+{
+    const QString runtime = dir_->filePath(QStringLiteral("runtime"));
+    QVERIFY(QDir().mkpath(runtime));
+    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_->filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dir_->filePath(QStringLiteral("data")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess first;
+    first.setProcessEnvironment(environment);
+    first.start(QStringLiteral(RIDELOG_EXECUTABLE),
+                {QStringLiteral("--reader=virtual:") + dir_->filePath(QStringLiteral("cards"))});
+    QVERIFY(first.waitForStarted());
+    const QString lockFile = runtime + QStringLiteral("/felica-reader.lock");
+    QTRY_VERIFY(QFile::exists(lockFile));
+
+    SingleInstanceGuard second(lockFile);
+    QVERIFY(!second.create());
+    QCOMPARE(first.state(), QProcess::Running);
+
+    // The first copy dies without releasing the guard; the next one takes it over.
+    first.kill();
+    QVERIFY(first.waitForFinished());
+    QVERIFY(QFile::exists(lockFile));
+    QVERIFY(second.create());
 }
 
 void TestApp::openReaderResults()
