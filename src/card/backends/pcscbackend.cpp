@@ -173,6 +173,7 @@ TransceiveResult PcscBackend::connectCard()
                     QStringLiteral("the reader %1 refused the transparent session: %2")
                         .arg(readerName_, backends::hexBytes(answer)));
             }
+            sessionOpen_ = true;
         }
     }
     return backends::transceiveOk({});
@@ -182,10 +183,11 @@ void PcscBackend::disconnectCard()
 {
     if (!cardConnected_)
         return;
-    if (family_ == pcsc::ReaderFamily::Transparent || family_ == pcsc::ReaderFamily::Unknown) {
+    if (sessionOpen_) {
         QByteArray answer;
         api_->transmit(card_, protocol_, pcsc::endTransparentSession(), &answer);
     }
+    sessionOpen_ = false;
     api_->disconnect(card_);
     cardConnected_ = false;
     idm_.clear();

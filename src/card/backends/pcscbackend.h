@@ -54,6 +54,7 @@ private:
     SCARDHANDLE card_ = 0;
     DWORD protocol_ = 0;
     bool cardConnected_ = false;
+    bool sessionOpen_ = false; // a transparent session was started on this connection
     bool readerGone_ = false;
     QByteArray idm_;
     mutable std::mutex deviceMutex_;
