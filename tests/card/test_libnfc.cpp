@@ -255,6 +255,11 @@ void TestLibnfc::readGoesThroughTransceiveBytesWithLengthByte()
                             "timeout 250"));
     QCOMPARE(result.status, TransceiveStatus::Ok);
     QCOMPARE(result.frame, readResponse);
+
+    // A card time-out shorter than the USB round trip is raised to the floor.
+    rig.script->transfers.push_back({int(readResponse.size()), readResponse});
+    QCOMPARE(rig.backend->transceive(readFrame, 3ms).status, TransceiveStatus::Ok);
+    QVERIFY2(rig.lastCall().endsWith(QStringLiteral(" timeout 50")), qPrintable(rig.lastCall()));
 }
 
 void TestLibnfc::readWithoutSelectedCardIsNoCard()

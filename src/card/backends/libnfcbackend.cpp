@@ -1,5 +1,7 @@
 #include "card/backends/libnfcbackend.h"
 
+#include <algorithm>
+
 namespace ridelog::card {
 
 using backends::transceiveFailure;
@@ -156,7 +158,10 @@ TransceiveResult LibnfcBackend::transceive(const QByteArray& frame,
     if (!targetSelected_)
         return transceiveFailure(TransceiveStatus::NoCard, QStringLiteral("no card selected"));
     QByteArray response;
-    const int received = api_->transceiveBytes(frame, &response, int(timeout.count()));
+    // libnfc's time-out covers the USB round trip too, so very short card time-outs (from the
+    // card's PMm) get a floor.
+    const int received =
+        api_->transceiveBytes(frame, &response, int(std::max(timeout, minimumTimeout).count()));
     if (received < 0)
         return failureOf(received);
     return backends::checkedResponse(response);

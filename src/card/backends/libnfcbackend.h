@@ -15,6 +15,7 @@ class LibnfcBackend : public ReaderBackend
 {
 public:
     static constexpr std::chrono::milliseconds presenceInterval{300};
+    static constexpr std::chrono::milliseconds minimumTimeout{50};
 
     explicit LibnfcBackend(std::unique_ptr<LibnfcApi> api);
     ~LibnfcBackend() override;
