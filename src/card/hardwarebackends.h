@@ -5,7 +5,6 @@
 #include "card/readerbackend.h"
 
 #include <QString>
-
 #include <memory>
 #include <vector>
 

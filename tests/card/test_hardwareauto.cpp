@@ -23,8 +23,7 @@ public:
         : name_(std::move(name))
         , attached_(attached)
         , openLog_(openLog)
-    {
-    }
+    {}
 
     QString name() const override { return name_; }
     bool open(QString* error) override
@@ -113,8 +112,7 @@ public:
     ReaderListPcscApi(QStringList readers, int* contexts)
         : readers_(std::move(readers))
         , contexts_(contexts)
-    {
-    }
+    {}
     LONG establishContext(SCARDCONTEXT* context) override
     {
         ++*contexts_;
@@ -185,12 +183,12 @@ void TestHardwareAuto::autoOpensTheFirstAttachedReader_data()
     QTest::newRow("RC-S380 only") << QStringList{QStringLiteral("rcs380")}
                                   << QStringLiteral("rcs380")
                                   << QStringList{QStringLiteral("rcs380")};
-    QTest::newRow("RC-S300 only") << QStringList{QStringLiteral("pcsc")}
-                                  << QStringLiteral("pcsc")
+    QTest::newRow("RC-S300 only") << QStringList{QStringLiteral("pcsc")} << QStringLiteral("pcsc")
                                   << QStringList{QStringLiteral("rcs380"), QStringLiteral("pcsc")};
-    QTest::newRow("RC-S360 only")
-        << QStringList{QStringLiteral("libnfc")} << QStringLiteral("libnfc")
-        << QStringList{QStringLiteral("rcs380"), QStringLiteral("pcsc"), QStringLiteral("libnfc")};
+    QTest::newRow("RC-S360 only") << QStringList{QStringLiteral("libnfc")}
+                                  << QStringLiteral("libnfc")
+                                  << QStringList{QStringLiteral("rcs380"), QStringLiteral("pcsc"),
+                                                 QStringLiteral("libnfc")};
     QTest::newRow("ACR122U served by pcscd and seen by libnfc")
         << QStringList{QStringLiteral("pcsc"), QStringLiteral("libnfc")} << QStringLiteral("pcsc")
         << QStringList{QStringLiteral("rcs380"), QStringLiteral("pcsc")};
@@ -272,9 +270,8 @@ void TestHardwareAuto::autoPicksRcs380OverFakedUsb()
     QStringList otherOpens;
     HardwareBackendMakers makers;
     makers.rcs380 = [script] {
-        return std::make_unique<Rcs380Backend>([script](QString*) {
-            return std::make_unique<testing::FakeUsbTransport>(script);
-        });
+        return std::make_unique<Rcs380Backend>(
+            [script](QString*) { return std::make_unique<testing::FakeUsbTransport>(script); });
     };
     makers.pcsc = [&](const QString&) {
         return std::make_unique<FakeBackend>(QStringLiteral("pcsc"), true, &otherOpens);

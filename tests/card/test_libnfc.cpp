@@ -2,7 +2,6 @@
 
 #include <QElapsedTimer>
 #include <QTest>
-
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -77,8 +76,7 @@ class FakeLibnfcApi : public LibnfcApi
 public:
     explicit FakeLibnfcApi(std::shared_ptr<LibnfcScript> script)
         : script_(std::move(script))
-    {
-    }
+    {}
 
     bool init() override { return record(QStringLiteral("init")), script_->initOk; }
     void exit() override { record(QStringLiteral("exit")); }
@@ -206,10 +204,9 @@ void TestLibnfc::openInitialisesWithoutInfiniteSelect()
     Rig rig;
     QString error;
     QVERIFY2(rig.backend->open(&error), qPrintable(error));
-    const QStringList expected{QStringLiteral("init"), QStringLiteral("list"),
-                               QStringLiteral("open pn53x_usb:001:005"),
-                               QStringLiteral("initiator_init"),
-                               QStringLiteral("set_property NP_INFINITE_SELECT off")};
+    const QStringList expected{
+        QStringLiteral("init"), QStringLiteral("list"), QStringLiteral("open pn53x_usb:001:005"),
+        QStringLiteral("initiator_init"), QStringLiteral("set_property NP_INFINITE_SELECT off")};
     QCOMPARE(rig.script->callList(), expected);
     rig.backend->close();
     QCOMPARE(rig.lastCall(), QStringLiteral("close"));
@@ -306,12 +303,11 @@ void TestLibnfc::transceiveFailures_data()
     QTest::addColumn<TransceiveStatus>("status");
     QTest::newRow("time-out") << NFC_ETIMEOUT << QByteArray() << TransceiveStatus::Timeout;
     QTest::newRow("RF error") << NFC_ERFTRANS << QByteArray() << TransceiveStatus::NoCard;
-    QTest::newRow("target released") << NFC_ETGRELEASED << QByteArray()
-                                     << TransceiveStatus::NoCard;
+    QTest::newRow("target released") << NFC_ETGRELEASED << QByteArray() << TransceiveStatus::NoCard;
     QTest::newRow("empty answer") << 0 << QByteArray() << TransceiveStatus::Error;
     QTest::newRow("short answer") << 3 << hex("1d0701") << TransceiveStatus::Error;
-    QTest::newRow("oversized answer") << int(readResponse.size() + 2) << readResponse + hex("0000")
-                                      << TransceiveStatus::Error;
+    QTest::newRow("oversized answer")
+        << int(readResponse.size() + 2) << readResponse + hex("0000") << TransceiveStatus::Error;
     QTest::newRow("chip error") << NFC_ECHIP << QByteArray() << TransceiveStatus::Error;
 }
 
@@ -366,8 +362,8 @@ void TestLibnfc::openFailuresNameTheCause_data()
     QTest::newRow("library") << false << one << true << 0 << QStringLiteral("could not start");
     QTest::newRow("no device") << true << QStringList() << true << 0
                                << QStringLiteral("no libnfc reader found");
-    QTest::newRow("no permission") << true << one << false << 0
-                                   << QStringLiteral("data/60-ridelog-readers.rules (udev)");
+    QTest::newRow("no permission")
+        << true << one << false << 0 << QStringLiteral("data/60-ridelog-readers.rules (udev)");
     QTest::newRow("initiator") << true << one << true << int(NFC_EIO)
                                << QStringLiteral("did not start: RF Transmission Error");
 }

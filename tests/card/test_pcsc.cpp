@@ -2,9 +2,7 @@
 #include "card/backends/pcscbackend.h"
 
 #include <PCSC/pcsclite.h>
-
 #include <QTest>
-
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -22,7 +20,8 @@ QByteArray hex(const char* text)
 
 const QString sonyReader = QStringLiteral("Sony FeliCa Port/PaSoRi 4.0 00 00");
 const QString acr122Reader = QStringLiteral("ACS ACR122U PICC Interface 00 00");
-const QString acr1252Reader = QStringLiteral("ACS ACR1252 1S CL Reader [ACR1252 Reader PICC] 00 00");
+const QString acr1252Reader =
+    QStringLiteral("ACS ACR1252 1S CL Reader [ACR1252 Reader PICC] 00 00");
 const QString tokenReader = QStringLiteral("Yubico YubiKey OTP+FIDO+CCID 00 00");
 
 const QByteArray idm = hex("012e44a0b1c2d3e4");
@@ -69,8 +68,7 @@ struct PcscScript
         std::lock_guard lock(mutex);
         statusChanges.push_back({plugAndPlay, reader});
     }
-    template<typename T>
-    T read(const T& field)
+    template <typename T> T read(const T& field)
     {
         std::lock_guard lock(mutex);
         return field;
@@ -82,8 +80,7 @@ class FakePcscApi : public PcscApi
 public:
     explicit FakePcscApi(std::shared_ptr<PcscScript> script)
         : script_(std::move(script))
-    {
-    }
+    {}
 
     LONG establishContext(SCARDCONTEXT* context) override
     {
@@ -128,8 +125,7 @@ public:
         ++script_->cancels;
         return SCARD_S_SUCCESS;
     }
-    LONG connect(SCARDCONTEXT, const QString& reader, SCARDHANDLE* card,
-                 DWORD* protocol) override
+    LONG connect(SCARDCONTEXT, const QString& reader, SCARDHANDLE* card, DWORD* protocol) override
     {
         std::lock_guard lock(script_->mutex);
         ++script_->connects;
@@ -289,8 +285,7 @@ void TestPcsc::transparentAnswerWithLongLength()
     QByteArray frame(0x90, '\x07');
     frame[0] = char(0x90);
     const QByteArray answer = hex("c003009000978190") + frame + hex("9000");
-    const TransceiveResult result =
-        pcsc::unwrapResponse(ReaderFamily::Transparent, answer, false);
+    const TransceiveResult result = pcsc::unwrapResponse(ReaderFamily::Transparent, answer, false);
     QCOMPARE(result.status, TransceiveStatus::Ok);
     QCOMPARE(result.frame, frame);
 }
@@ -330,7 +325,8 @@ void TestPcsc::acr122ReadsThroughCommunicateThru()
     rig.script->expect(hex("ffca000000"), hex(idmAnswer));
     rig.script->expect(hex("ff00000008d442060000030100"),
                        hex("d54300") + pollingResponse + hex("9000"));
-    rig.script->expect(hex("ff00000012d442") + readFrame, hex("d54300") + readResponse + hex("9000"));
+    rig.script->expect(hex("ff00000012d442") + readFrame,
+                       hex("d54300") + readResponse + hex("9000"));
     QCOMPARE(rig.backend->transceive(pollingFrame, 100ms).frame, pollingResponse);
     QCOMPARE(rig.backend->transceive(readFrame, 100ms).frame, readResponse);
     rig.backend->close(); // no transparent session to end
@@ -385,10 +381,10 @@ void TestPcsc::errorAnswersFailTheRead_data()
     QTest::newRow("refused APDU") << sonyReader << readFrame << hex("6a81")
                                   << TransceiveStatus::Error;
     QTest::newRow("one byte") << sonyReader << readFrame << hex("90") << TransceiveStatus::Error;
-    QTest::newRow("ACR122: time-out") << acr122Reader << readFrame << hex("d5430190 00")
-                                      << TransceiveStatus::Timeout;
-    QTest::newRow("ACR122: RF error") << acr122Reader << readFrame << hex("d5430b9000")
-                                      << TransceiveStatus::Error;
+    QTest::newRow("ACR122: time-out")
+        << acr122Reader << readFrame << hex("d5430190 00") << TransceiveStatus::Timeout;
+    QTest::newRow("ACR122: RF error")
+        << acr122Reader << readFrame << hex("d5430b9000") << TransceiveStatus::Error;
     QTest::newRow("ACR122: not a PN532 answer")
         << acr122Reader << readFrame << hex("d54b9000") << TransceiveStatus::Error;
     QTest::newRow("ACS: empty answer to Polling")
@@ -430,8 +426,8 @@ void TestPcsc::openFailuresNameTheCause_data()
                                        << QString() << QStringLiteral("pcscd is not running");
     QTest::newRow("no reader") << LONG(SCARD_S_SUCCESS) << QStringList() << QString()
                                << QStringLiteral("no PC/SC reader found");
-    QTest::newRow("only a token") << LONG(SCARD_S_SUCCESS) << QStringList{tokenReader}
-                                  << QString() << QStringLiteral("no FeliCa-capable");
+    QTest::newRow("only a token") << LONG(SCARD_S_SUCCESS) << QStringList{tokenReader} << QString()
+                                  << QStringLiteral("no FeliCa-capable");
     QTest::newRow("named reader missing")
         << LONG(SCARD_S_SUCCESS) << QStringList{sonyReader} << QStringLiteral("ACR122")
         << QStringLiteral("no PC/SC reader named \"ACR122\" among: ") + sonyReader;
@@ -545,7 +541,7 @@ void TestPcsc::presenceFollowsTheReaderState()
     const QList<bool> expected{true, false, true};
     QTRY_COMPARE_WITH_TIMEOUT(eventsSoFar(), expected, 5000);
     rig.backend->stopPresenceMonitor();
-    QVERIFY(rig.script->read(rig.script->cancels) >= 1); // the wait is cut short
+    QVERIFY(rig.script->read(rig.script->cancels) >= 1);     // the wait is cut short
     QCOMPARE(rig.script->read(rig.script->contextsOpen), 1); // only the main context is left
     rig.backend->close();
     QCOMPARE(rig.script->read(rig.script->contextsOpen), 0);

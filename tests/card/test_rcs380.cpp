@@ -3,7 +3,6 @@
 #include "fakes/fakeusbtransport.h"
 
 #include <QTest>
-
 #include <atomic>
 
 using namespace ridelog::card;
@@ -98,9 +97,8 @@ struct Rig
     Rig()
     {
         auto shared = script;
-        backend = std::make_unique<Rcs380Backend>([shared](QString*) {
-            return std::make_unique<testing::FakeUsbTransport>(shared);
-        });
+        backend = std::make_unique<Rcs380Backend>(
+            [shared](QString*) { return std::make_unique<testing::FakeUsbTransport>(shared); });
     }
 
     QString problems() { return script->problemList().join(QLatin1Char('\n')); }
@@ -258,9 +256,9 @@ void TestRcs380::staleAnswersAreDrainedAtStartUp()
 
 void TestRcs380::openerFailureIsPassedOn()
 {
-    const QString permission = QStringLiteral(
-        "permission denied opening the Sony PaSoRi RC-S380: install "
-        "data/60-ridelog-readers.rules (udev) and replug the reader");
+    const QString permission =
+        QStringLiteral("permission denied opening the Sony PaSoRi RC-S380: install "
+                       "data/60-ridelog-readers.rules (udev) and replug the reader");
     Rcs380Backend backend([&](QString* error) -> std::unique_ptr<UsbBulkTransport> {
         *error = permission;
         return nullptr;
@@ -307,19 +305,17 @@ void TestRcs380::badInCommRfAnswersFailTheRead_data()
     QByteArray truncated = hex(wireReadAnswer);
     truncated.chop(5);
     QTest::newRow("short USB frame") << truncated << QStringLiteral("does not match");
-    QTest::newRow("oversized USB frame") << hex(wireReadAnswer) + hex("0000")
-                                         << QStringLiteral("does not match");
+    QTest::newRow("oversized USB frame")
+        << hex(wireReadAnswer) + hex("0000") << QStringLiteral("does not match");
     QTest::newRow("garbage") << hex("deadbeef") << QStringLiteral("not a reader frame");
-    QTest::newRow("status without frame") << inCommRfAnswer("00000000")
-                                          << QStringLiteral("short InCommRF");
-    QTest::newRow("card frame length wrong") << inCommRfAnswer("00000000001d0701")
-                                             << QStringLiteral("garbled");
-    QTest::newRow("card frame empty") << inCommRfAnswer("0000000000")
-                                      << QStringLiteral("garbled");
-    QTest::newRow("CRC error") << inCommRfAnswer("0400000000")
-                               << QStringLiteral("error 00000004");
-    QTest::newRow("wrong response code") << rcs380::encodeFrame(hex("d7070000000000"))
-                                         << QStringLiteral("unexpected response");
+    QTest::newRow("status without frame")
+        << inCommRfAnswer("00000000") << QStringLiteral("short InCommRF");
+    QTest::newRow("card frame length wrong")
+        << inCommRfAnswer("00000000001d0701") << QStringLiteral("garbled");
+    QTest::newRow("card frame empty") << inCommRfAnswer("0000000000") << QStringLiteral("garbled");
+    QTest::newRow("CRC error") << inCommRfAnswer("0400000000") << QStringLiteral("error 00000004");
+    QTest::newRow("wrong response code")
+        << rcs380::encodeFrame(hex("d7070000000000")) << QStringLiteral("unexpected response");
     QTest::newRow("ack instead of data") << hex(wireAck) << QStringLiteral("unexpected ACK");
 }
 

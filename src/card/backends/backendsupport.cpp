@@ -54,10 +54,10 @@ TransceiveResult transceiveFailure(TransceiveStatus status, QString error)
 TransceiveResult checkedResponse(QByteArray frame)
 {
     if (!isWellFormedFelicaFrame(frame))
-        return transceiveFailure(TransceiveStatus::Error,
-                                 QStringLiteral("garbled response from the card: %1")
-                                     .arg(frame.isEmpty() ? QStringLiteral("(empty)")
-                                                          : hexBytes(frame.left(32))));
+        return transceiveFailure(
+            TransceiveStatus::Error,
+            QStringLiteral("garbled response from the card: %1")
+                .arg(frame.isEmpty() ? QStringLiteral("(empty)") : hexBytes(frame.left(32))));
     return transceiveOk(std::move(frame));
 }
 

@@ -6,7 +6,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>

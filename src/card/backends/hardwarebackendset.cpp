@@ -4,8 +4,7 @@
 
 namespace ridelog::card {
 
-std::vector<std::unique_ptr<ReaderBackend>> backendsInAutoOrder(
-    const HardwareBackendMakers& makers)
+std::vector<std::unique_ptr<ReaderBackend>> backendsInAutoOrder(const HardwareBackendMakers& makers)
 {
     std::vector<std::unique_ptr<ReaderBackend>> backends;
     if (makers.rcs380)
@@ -47,8 +46,8 @@ std::unique_ptr<ReaderBackend> backendForSpec(const HardwareBackendMakers& maker
     return nullptr;
 }
 
-std::unique_ptr<ReaderBackend> openFirstAvailable(
-    std::vector<std::unique_ptr<ReaderBackend>> candidates, QString* error)
+std::unique_ptr<ReaderBackend>
+openFirstAvailable(std::vector<std::unique_ptr<ReaderBackend>> candidates, QString* error)
 {
     QStringList reasons;
     for (auto& candidate : candidates) {

@@ -96,8 +96,8 @@ public:
             return NFC_EIO;
         std::array<std::uint8_t, maximumFrameSize> buffer{};
         const int received = nfc_initiator_transceive_bytes(
-            device_, reinterpret_cast<const std::uint8_t*>(tx.constData()),
-            std::size_t(tx.size()), buffer.data(), buffer.size(), timeoutMs);
+            device_, reinterpret_cast<const std::uint8_t*>(tx.constData()), std::size_t(tx.size()),
+            buffer.data(), buffer.size(), timeoutMs);
         rx->clear();
         if (received > 0)
             rx->append(reinterpret_cast<const char*>(buffer.data()), received);

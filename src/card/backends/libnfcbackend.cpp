@@ -32,8 +32,7 @@ QString lostText()
 
 LibnfcBackend::LibnfcBackend(std::unique_ptr<LibnfcApi> api)
     : api_(std::move(api))
-{
-}
+{}
 
 LibnfcBackend::~LibnfcBackend()
 {
@@ -120,10 +119,9 @@ TransceiveResult LibnfcBackend::failureOf(int code)
         targetSelected_ = false;
         return transceiveFailure(TransceiveStatus::Error, lostText());
     default:
-        return transceiveFailure(TransceiveStatus::Error,
-                                 QStringLiteral("libnfc error %1: %2")
-                                     .arg(code)
-                                     .arg(api_->lastError()));
+        return transceiveFailure(
+            TransceiveStatus::Error,
+            QStringLiteral("libnfc error %1: %2").arg(code).arg(api_->lastError()));
     }
 }
 
@@ -190,8 +188,8 @@ void LibnfcBackend::checkPresence(std::uint16_t systemCode)
                 present = api_->targetIsPresent() == NFC_SUCCESS;
                 targetSelected_ = present;
             } else {
-                present = poll(backends::felicaPollingFrame(systemCode)).status ==
-                          TransceiveStatus::Ok;
+                present =
+                    poll(backends::felicaPollingFrame(systemCode)).status == TransceiveStatus::Ok;
             }
         }
     }

@@ -1,8 +1,7 @@
 #include "card/backends/libusbtransport.h"
 
-#include <libusb.h>
-
 #include <algorithm>
+#include <libusb.h>
 
 namespace ridelog::card {
 
@@ -70,14 +69,13 @@ BulkEndpoints findBulkEndpoints(libusb_device* device)
 class LibusbTransport : public UsbBulkTransport
 {
 public:
-    LibusbTransport(libusb_context* context, libusb_device_handle* handle,
-                    BulkEndpoints endpoints, QString productName)
+    LibusbTransport(libusb_context* context, libusb_device_handle* handle, BulkEndpoints endpoints,
+                    QString productName)
         : context_(context)
         , handle_(handle)
         , endpoints_(endpoints)
         , productName_(std::move(productName))
-    {
-    }
+    {}
 
     ~LibusbTransport() override
     {
@@ -166,10 +164,10 @@ std::unique_ptr<UsbBulkTransport> openDevice(libusb_context* context, libusb_dev
     libusb_device_handle* handle = nullptr;
     const int opened = libusb_open(device, &handle);
     if (opened != LIBUSB_SUCCESS) {
-        *error = opened == LIBUSB_ERROR_ACCESS
-                     ? permissionText(readerName)
-                     : QStringLiteral("cannot open the %1: %2")
-                           .arg(readerName, libusbErrorText(opened));
+        *error =
+            opened == LIBUSB_ERROR_ACCESS
+                ? permissionText(readerName)
+                : QStringLiteral("cannot open the %1: %2").arg(readerName, libusbErrorText(opened));
         return nullptr;
     }
     const int claimed = claimInterface(handle, endpoints.interfaceNumber);
@@ -194,8 +192,7 @@ const std::vector<UsbDeviceId>& rcs380DeviceIds()
 }
 
 std::unique_ptr<UsbBulkTransport> openLibusbTransport(const std::vector<UsbDeviceId>& ids,
-                                                       const QString& readerName,
-                                                       QString* error)
+                                                      const QString& readerName, QString* error)
 {
     QString ignored;
     if (!error)

@@ -21,7 +21,6 @@ const std::vector<UsbDeviceId>& rcs380DeviceIds();
 // RC-S380), claims its first interface and finds its bulk endpoints. On failure returns null
 // and says why: not attached, no permission (the udev rule), or busy in another program.
 std::unique_ptr<UsbBulkTransport> openLibusbTransport(const std::vector<UsbDeviceId>& ids,
-                                                       const QString& readerName,
-                                                       QString* error);
+                                                      const QString& readerName, QString* error);
 
 } // namespace ridelog::card

@@ -72,9 +72,9 @@ TransceiveResult notAnswered(bool polling)
 
 TransceiveResult garbled(const QByteArray& answer)
 {
-    return transceiveFailure(TransceiveStatus::Error,
-                             QStringLiteral("garbled answer from the reader: %1")
-                                 .arg(hexBytes(answer.left(32))));
+    return transceiveFailure(
+        TransceiveStatus::Error,
+        QStringLiteral("garbled answer from the reader: %1").arg(hexBytes(answer.left(32))));
 }
 
 TransceiveResult unwrapAcr122(const QByteArray& body, bool polling)
@@ -86,9 +86,9 @@ TransceiveResult unwrapAcr122(const QByteArray& body, bool polling)
     if (status == 0x01) // time-out
         return notAnswered(polling);
     if (status != 0)
-        return transceiveFailure(TransceiveStatus::Error,
-                                 QStringLiteral("reader status error %1")
-                                     .arg(status, 2, 16, QLatin1Char('0')));
+        return transceiveFailure(
+            TransceiveStatus::Error,
+            QStringLiteral("reader status error %1").arg(status, 2, 16, QLatin1Char('0')));
     return backends::checkedResponse(body.mid(3));
 }
 
@@ -100,14 +100,13 @@ TransceiveResult unwrapTransparent(const QByteArray& body, bool polling)
         const std::optional<Tlv> item = nextTlv(body, &offset);
         if (!item)
             return garbled(body);
-        if (item->tag == tagGenericErrorStatus &&
-            (item->value.isEmpty() || item->value[0] != 0)) {
+        if (item->tag == tagGenericErrorStatus && (item->value.isEmpty() || item->value[0] != 0)) {
             if (item->value.size() >= 3 && std::uint8_t(item->value[0]) == 0x01 &&
                 std::uint8_t(item->value[1]) == 0x64 && std::uint8_t(item->value[2]) == 0x01)
                 return notAnswered(polling); // "no response from the card"
-            return transceiveFailure(TransceiveStatus::Error,
-                                     QStringLiteral("reader status error %1")
-                                         .arg(hexBytes(item->value)));
+            return transceiveFailure(
+                TransceiveStatus::Error,
+                QStringLiteral("reader status error %1").arg(hexBytes(item->value)));
         }
         if (item->tag == tagResponseData)
             response = item->value;
@@ -217,9 +216,9 @@ TransceiveResult unwrapResponse(ReaderFamily family, const QByteArray& answer, b
         if (answer.endsWith(QByteArray::fromHex("6300")) ||
             answer.endsWith(QByteArray::fromHex("6401")))
             return notAnswered(polling);
-        return transceiveFailure(TransceiveStatus::Error,
-                                 QStringLiteral("the reader refused the command: %1")
-                                     .arg(hexBytes(answer.right(2))));
+        return transceiveFailure(
+            TransceiveStatus::Error,
+            QStringLiteral("the reader refused the command: %1").arg(hexBytes(answer.right(2))));
     }
     const QByteArray body = withStatusWordRemoved(answer);
     switch (family) {

@@ -6,12 +6,12 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <chrono>
 
 namespace ridelog::card::pcsc {
 
-enum class ReaderFamily {
+enum class ReaderFamily
+{
     // ACS ACR122U: PN532 inside; FeliCa frames go through the direct transmit pseudo-APDU
     // FF 00 00 00 Lc with the PN532 command InCommunicateThru (D4 42).
     Acr122,

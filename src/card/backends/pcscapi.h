@@ -3,11 +3,9 @@
 #pragma once
 
 #include <PCSC/winscard.h>
-
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
 #include <memory>
 
 namespace ridelog::card {
@@ -20,8 +18,8 @@ public:
     virtual LONG establishContext(SCARDCONTEXT* context) = 0;
     virtual LONG releaseContext(SCARDCONTEXT context) = 0;
     virtual LONG listReaders(SCARDCONTEXT context, QStringList* readers) = 0;
-    virtual LONG getStatusChange(SCARDCONTEXT context, DWORD timeoutMs,
-                                 SCARD_READERSTATE* states, DWORD count) = 0;
+    virtual LONG getStatusChange(SCARDCONTEXT context, DWORD timeoutMs, SCARD_READERSTATE* states,
+                                 DWORD count) = 0;
     virtual LONG cancel(SCARDCONTEXT context) = 0;
     virtual LONG connect(SCARDCONTEXT context, const QString& reader, SCARDHANDLE* card,
                          DWORD* activeProtocol) = 0;

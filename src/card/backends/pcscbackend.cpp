@@ -32,8 +32,7 @@ bool isCardGone(LONG code)
 PcscBackend::PcscBackend(std::unique_ptr<PcscApi> api, QString wantedReader)
     : api_(std::move(api))
     , wantedReader_(std::move(wantedReader))
-{
-}
+{}
 
 PcscBackend::~PcscBackend()
 {
@@ -98,11 +97,10 @@ bool PcscBackend::chooseReader(const QStringList& readers, QString* error)
             return true;
         }
     }
-    *error = wantedReader_.isEmpty()
-                 ? QStringLiteral("no FeliCa-capable PC/SC reader among: %1")
-                       .arg(readers.join(QStringLiteral(", ")))
-                 : QStringLiteral("no PC/SC reader named \"%1\" among: %2")
-                       .arg(wantedReader_, readers.join(QStringLiteral(", ")));
+    *error = wantedReader_.isEmpty() ? QStringLiteral("no FeliCa-capable PC/SC reader among: %1")
+                                           .arg(readers.join(QStringLiteral(", ")))
+                                     : QStringLiteral("no PC/SC reader named \"%1\" among: %2")
+                                           .arg(wantedReader_, readers.join(QStringLiteral(", ")));
     return false;
 }
 
@@ -135,9 +133,9 @@ TransceiveResult PcscBackend::failureOf(LONG code)
         return transceiveFailure(TransceiveStatus::Error, unpluggedText());
     }
     if (code == SCARD_E_SHARING_VIOLATION)
-        return transceiveFailure(TransceiveStatus::Error,
-                                 QStringLiteral("the reader %1 is in use by another program")
-                                     .arg(readerName_));
+        return transceiveFailure(
+            TransceiveStatus::Error,
+            QStringLiteral("the reader %1 is in use by another program").arg(readerName_));
     if (code == SCARD_E_TIMEOUT)
         return transceiveFailure(TransceiveStatus::Timeout,
                                  QStringLiteral("the reader did not answer in time"));
@@ -193,8 +191,7 @@ void PcscBackend::disconnectCard()
     idm_.clear();
 }
 
-TransceiveResult PcscBackend::transceive(const QByteArray& frame,
-                                         std::chrono::milliseconds timeout)
+TransceiveResult PcscBackend::transceive(const QByteArray& frame, std::chrono::milliseconds timeout)
 {
     std::lock_guard lock(deviceMutex_);
     if (!contextOpen_ || readerGone_)
@@ -210,8 +207,7 @@ TransceiveResult PcscBackend::transceive(const QByteArray& frame,
     if (cardLeft_.exchange(false))
         disconnectCard();
     if (!cardConnected_) {
-        if (TransceiveResult connected = connectCard();
-            connected.status != TransceiveStatus::Ok)
+        if (TransceiveResult connected = connectCard(); connected.status != TransceiveStatus::Ok)
             return connected;
     }
     QByteArray answer;

@@ -16,9 +16,8 @@ namespace {
 const QByteArray felica212Settings = QByteArray::fromHex("01010f01");
 
 // InSetProtocol: every protocol parameter at its reader default.
-const QByteArray protocolDefaults = QByteArray::fromHex(
-    "0018010102010300040005000600070808000900"
-    "0a000b000c000e040f001000110012001306");
+const QByteArray protocolDefaults = QByteArray::fromHex("0018010102010300040005000600070808000900"
+                                                        "0a000b000c000e040f001000110012001306");
 
 // InSetProtocol: initial guard time of 24 units before FeliCa Polling.
 const QByteArray felicaGuardTime = QByteArray::fromHex("0018");
@@ -51,8 +50,7 @@ QString unpluggedText()
 
 Rcs380Backend::Rcs380Backend(UsbTransportOpener opener)
     : opener_(std::move(opener))
-{
-}
+{}
 
 Rcs380Backend::~Rcs380Backend()
 {
@@ -126,26 +124,26 @@ TransceiveResult Rcs380Backend::communicate(const QByteArray& frame,
     if (!backends::isWellFormedFelicaFrame(frame) || frame.size() > 0xFF)
         return transceiveFailure(TransceiveStatus::Error,
                                  QStringLiteral("refusing to send a malformed FeliCa frame"));
-    const ChipReply reply = runCommand(Command::InCommRF, inCommRfTimeout(timeout) + frame,
-                                       timeout + commandTimeout);
+    const ChipReply reply =
+        runCommand(Command::InCommRF, inCommRfTimeout(timeout) + frame, timeout + commandTimeout);
     if (!reply.ok) {
         if (reply.usbStatus == UsbStatus::Timeout)
             return transceiveFailure(TransceiveStatus::Timeout, reply.error);
         return transceiveFailure(TransceiveStatus::Error, reply.error);
     }
     if (reply.data.size() < 5)
-        return transceiveFailure(TransceiveStatus::Error,
-                                 QStringLiteral("short InCommRF response: %1")
-                                     .arg(hexBytes(reply.data)));
+        return transceiveFailure(
+            TransceiveStatus::Error,
+            QStringLiteral("short InCommRF response: %1").arg(hexBytes(reply.data)));
     const std::uint32_t status = littleEndian32(reply.data);
     if (status == receiveTimeoutError)
         return transceiveFailure(backends::isPollingCommand(frame) ? TransceiveStatus::NoCard
                                                                    : TransceiveStatus::Timeout,
                                  QStringLiteral("the card did not answer"));
     if (status != 0)
-        return transceiveFailure(TransceiveStatus::Error,
-                                 QStringLiteral("card communication error %1")
-                                     .arg(status, 8, 16, QLatin1Char('0')));
+        return transceiveFailure(
+            TransceiveStatus::Error,
+            QStringLiteral("card communication error %1").arg(status, 8, 16, QLatin1Char('0')));
     return backends::checkedResponse(reply.data.mid(5));
 }
 
@@ -181,19 +179,19 @@ Rcs380Backend::ChipReply Rcs380Backend::runCommand(Command command, const QByteA
 {
     if (unplugged_ || !transport_)
         return failure(UsbStatus::NoDevice, {});
-    const UsbResult written = transport_->write(rcs380::commandFrame(command, params),
-                                                commandTimeout);
+    const UsbResult written =
+        transport_->write(rcs380::commandFrame(command, params), commandTimeout);
     if (written.status != UsbStatus::Ok)
-        return failure(written.status, QStringLiteral("writing to the RC-S380 failed: ") +
-                                           written.error);
+        return failure(written.status,
+                       QStringLiteral("writing to the RC-S380 failed: ") + written.error);
 
     DecodedFrame ack;
     if (ChipReply reply = readFrame(ackTimeout, &ack); !reply.ok)
         return reply;
     if (ack.kind != FrameKind::Ack)
-        return failure(UsbStatus::Error, QStringLiteral("the RC-S380 did not acknowledge: ") +
-                                             (ack.problem.isEmpty() ? QStringLiteral("data frame")
-                                                                    : ack.problem));
+        return failure(UsbStatus::Error,
+                       QStringLiteral("the RC-S380 did not acknowledge: ") +
+                           (ack.problem.isEmpty() ? QStringLiteral("data frame") : ack.problem));
 
     DecodedFrame response;
     if (ChipReply reply = readFrame(responseTimeout, &response); !reply.ok) {
@@ -202,24 +200,22 @@ Rcs380Backend::ChipReply Rcs380Backend::runCommand(Command command, const QByteA
         return reply;
     }
     if (response.kind != FrameKind::Data)
-        return failure(UsbStatus::Error, QStringLiteral("bad frame from the RC-S380: ") +
-                                             (response.problem.isEmpty()
-                                                  ? QStringLiteral("unexpected ACK")
-                                                  : response.problem));
+        return failure(
+            UsbStatus::Error,
+            QStringLiteral("bad frame from the RC-S380: ") +
+                (response.problem.isEmpty() ? QStringLiteral("unexpected ACK") : response.problem));
     const QByteArray& payload = response.payload;
     if (payload.size() < 2 || std::uint8_t(payload[0]) != rcs380::responseMarker ||
         std::uint8_t(payload[1]) != std::uint8_t(command) + 1)
-        return failure(UsbStatus::Error,
-                       QStringLiteral("unexpected response from the RC-S380: %1")
-                           .arg(hexBytes(payload.left(8))));
+        return failure(UsbStatus::Error, QStringLiteral("unexpected response from the RC-S380: %1")
+                                             .arg(hexBytes(payload.left(8))));
     ChipReply reply;
     reply.ok = true;
     reply.data = payload.mid(2);
     return reply;
 }
 
-Rcs380Backend::ChipReply Rcs380Backend::runStatusCommand(Command command,
-                                                         const QByteArray& params)
+Rcs380Backend::ChipReply Rcs380Backend::runStatusCommand(Command command, const QByteArray& params)
 {
     ChipReply reply = runCommand(command, params, commandTimeout);
     if (reply.ok && (reply.data.isEmpty() || reply.data[0] != 0)) {
@@ -302,8 +298,8 @@ void Rcs380Backend::pollPresence(std::uint16_t systemCode)
         if (transport_ && !unplugged_) {
             const TransceiveResult result =
                 communicate(backends::felicaPollingFrame(systemCode), presencePollingTimeout);
-            present = result.status == TransceiveStatus::Ok &&
-                      backends::isPollingResponse(result.frame);
+            present =
+                result.status == TransceiveStatus::Ok && backends::isPollingResponse(result.frame);
         }
     }
     presence_.observe(present);

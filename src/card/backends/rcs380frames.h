@@ -7,7 +7,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <cstdint>
 
 namespace ridelog::card::rcs380 {
@@ -16,7 +15,8 @@ inline constexpr std::uint8_t commandMarker = 0xD6;
 inline constexpr std::uint8_t responseMarker = 0xD7;
 
 // Command codes of the chip (the response code is the command code plus one).
-enum class Command : std::uint8_t {
+enum class Command : std::uint8_t
+{
     InSetRF = 0x00,
     InSetProtocol = 0x02,
     InCommRF = 0x04,
@@ -34,7 +34,8 @@ QByteArray encodeFrame(const QByteArray& payload);
 // The frame for one command: D6, the command code, then params.
 QByteArray commandFrame(Command command, const QByteArray& params = {});
 
-enum class FrameKind {
+enum class FrameKind
+{
     Ack,
     Data,
     Invalid,

@@ -4,14 +4,14 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <chrono>
 #include <functional>
 #include <memory>
 
 namespace ridelog::card {
 
-enum class UsbStatus {
+enum class UsbStatus
+{
     Ok,
     Timeout,
     NoDevice, // the reader was unplugged

@@ -5,7 +5,6 @@
 #include "card/backends/usbtransport.h"
 
 #include <QStringList>
-
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -55,8 +54,7 @@ class FakeUsbTransport : public UsbBulkTransport
 public:
     explicit FakeUsbTransport(std::shared_ptr<UsbScript> script)
         : script_(std::move(script))
-    {
-    }
+    {}
 
     QString productName() const override { return QStringLiteral("Sony RC-S380/P"); }
 
@@ -71,8 +69,8 @@ public:
         if (!step.isWrite)
             script_->problems << QStringLiteral("wrote %1 where a read was due").arg(hex(bytes));
         else if (step.bytes != bytes)
-            script_->problems << QStringLiteral("wrote %1, expected %2")
-                                     .arg(hex(bytes), hex(step.bytes));
+            script_->problems
+                << QStringLiteral("wrote %1, expected %2").arg(hex(bytes), hex(step.bytes));
         return {step.status, QStringLiteral("scripted")};
     }
 
@@ -90,10 +88,7 @@ public:
     }
 
 private:
-    static QString hex(const QByteArray& bytes)
-    {
-        return QString::fromLatin1(bytes.toHex(' '));
-    }
+    static QString hex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ')); }
 
     UsbResult exhausted(const QString& what)
     {
