@@ -197,6 +197,7 @@ private slots:
     void openFailuresNameTheCause_data();
     void openFailuresNameTheCause();
     void presenceIsPolledOnItsOwnThread();
+    void replugIsNoticedByThePresenceMonitor();
 };
 
 void TestLibnfc::openInitialisesWithoutInfiniteSelect()
@@ -419,6 +420,40 @@ void TestLibnfc::presenceIsPolledOnItsOwnThread()
         const qint64 gap = times[i] - times[i - 1];
         QVERIFY2(gap >= 250, qPrintable(QString::number(gap)));
     }
+}
+
+void TestLibnfc::replugIsNoticedByThePresenceMonitor()
+{
+    Rig rig;
+    rig.openWithCard();
+    {
+        std::lock_guard lock(rig.script->mutex);
+        rig.script->presence = {NFC_SUCCESS, NFC_EIO}; // present, then unplugged
+        rig.script->presenceWhenEmpty = NFC_SUCCESS;
+        rig.script->selections.push_back({1, felicaTarget()}); // found again after replug
+        rig.script->calls.clear();
+    }
+    std::mutex mutex;
+    QList<bool> events;
+    rig.backend->startPresenceMonitor(0x0003, [&](bool present) {
+        std::lock_guard lock(mutex);
+        events << present;
+    });
+    const auto eventsSoFar = [&] {
+        std::lock_guard lock(mutex);
+        return events;
+    };
+    const QList<bool> expected{true, false, true};
+    QTRY_COMPARE_WITH_TIMEOUT(eventsSoFar(), expected, 10000);
+    rig.backend->stopPresenceMonitor();
+    const QStringList calls = rig.script->callList();
+    const qsizetype reopened = calls.indexOf(QStringLiteral("open pn53x_usb:001:005"));
+    QVERIFY2(reopened > 0, qPrintable(calls.join(u'|')));
+    QCOMPARE(calls.at(reopened - 2), QStringLiteral("close"));
+    QCOMPARE(calls.at(reopened + 2), QStringLiteral("set_property NP_INFINITE_SELECT off"));
+
+    rig.script->transfers.push_back({int(readResponse.size()), readResponse});
+    QCOMPARE(rig.backend->transceive(readFrame, 100ms).status, TransceiveStatus::Ok);
 }
 
 QTEST_GUILESS_MAIN(TestLibnfc)

@@ -233,6 +233,7 @@ private slots:
     // Presence and hot-plug
     void presenceFollowsTheReaderState();
     void unpluggedReaderComesBackThroughHotPlug();
+    void presenceBeforeOpenWatchesNothing();
 };
 
 void TestPcsc::familyFromReaderName_data()
@@ -592,6 +593,18 @@ void TestPcsc::unpluggedReaderComesBackThroughHotPlug()
                        transparentAnswer(pollingResponse));
     QCOMPARE(rig.backend->transceive(pollingFrame, 100ms).status, TransceiveStatus::Ok);
     QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestPcsc::presenceBeforeOpenWatchesNothing()
+{
+    Rig rig({sonyReader});
+    rig.script->change(0, SCARD_STATE_CHANGED | SCARD_STATE_PRESENT);
+    int calls = 0;
+    rig.backend->startPresenceMonitor(0x0003, [&](bool) { ++calls; });
+    QTest::qWait(100);
+    rig.backend->stopPresenceMonitor();
+    QCOMPARE(calls, 0);
+    QCOMPARE(rig.script->read(rig.script->contextsOpen), 0);
 }
 
 QTEST_GUILESS_MAIN(TestPcsc)

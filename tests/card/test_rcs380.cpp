@@ -139,6 +139,8 @@ private slots:
 
     // Presence
     void presenceMonitorReportsArrivalAndRemoval();
+    void replugIsNoticedByThePresenceMonitor();
+    void presenceBeforeOpenSeesNoCard();
 };
 
 void TestRcs380::encodesCommandFrames_data()
@@ -451,6 +453,55 @@ void TestRcs380::presenceMonitorReportsArrivalAndRemoval()
     QTRY_COMPARE_WITH_TIMEOUT(eventsSoFar(), arrivalThenRemoval, 5000);
     rig.backend->stopPresenceMonitor();
     QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestRcs380::replugIsNoticedByThePresenceMonitor()
+{
+    Rig rig;
+    scriptStartUp(*rig.script);
+    QVERIFY(rig.backend->open(nullptr));
+    const QByteArray presencePolling = rcs380::encodeFrame(hex("d604d200") + pollingFrame);
+    rig.script->expectWrite(presencePolling);
+    rig.script->answer(hex(wireAck));
+    rig.script->answer(hex(wirePollingAnswer));
+    rig.script->expectWrite(presencePolling, UsbStatus::NoDevice); // unplugged
+    scriptStartUp(*rig.script);                                    // plugged in again
+    rig.script->expectWrite(presencePolling);
+    rig.script->answer(hex(wireAck));
+    rig.script->answer(hex(wirePollingAnswer));
+    rig.script->quietWhenExhausted = true;
+
+    std::mutex mutex;
+    QList<bool> events;
+    rig.backend->startPresenceMonitor(0x0003, [&](bool present) {
+        std::lock_guard lock(mutex);
+        events << present;
+    });
+    const auto eventsSoFar = [&] {
+        std::lock_guard lock(mutex);
+        return events;
+    };
+    const QList<bool> expected{true, false, true};
+    QTRY_COMPARE_WITH_TIMEOUT(eventsSoFar(), expected, 10000);
+    rig.backend->stopPresenceMonitor();
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+
+    // The reader works again for reads.
+    rig.script->quietWhenExhausted = false;
+    expectWire(*rig.script, wireRead, wireReadAnswer);
+    QCOMPARE(rig.backend->transceive(readFrame, 100ms).status, TransceiveStatus::Ok);
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestRcs380::presenceBeforeOpenSeesNoCard()
+{
+    Rig rig;
+    std::atomic<int> calls{0};
+    rig.backend->startPresenceMonitor(0x0003, [&](bool) { ++calls; });
+    QTest::qWait(700);
+    rig.backend->stopPresenceMonitor();
+    QCOMPARE(calls.load(), 0);
+    QVERIFY(rig.script->written.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestRcs380)

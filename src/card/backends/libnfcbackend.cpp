@@ -56,17 +56,33 @@ bool LibnfcBackend::open(QString* error)
     QString reason;
     if (!api_ || !api_->init()) {
         reason = QStringLiteral("libnfc could not start");
-    } else {
-        const QStringList devices = api_->listDevices();
-        reason = QStringLiteral("no libnfc reader found (PaSoRi RC-S330/S360/S370, ACR122U)");
-        for (const QString& connstring : devices) {
-            if (openDevice(connstring, &reason))
-                return true;
-        }
+    } else if (openFirstDevice(&reason)) {
+        return true;
     }
     if (error)
         *error = reason;
     return false;
+}
+
+bool LibnfcBackend::openFirstDevice(QString* error)
+{
+    *error = QStringLiteral("no libnfc reader found (PaSoRi RC-S330/S360/S370, ACR122U)");
+    for (const QString& connstring : api_->listDevices()) {
+        if (openDevice(connstring, error))
+            return true;
+    }
+    return false;
+}
+
+void LibnfcBackend::reopenIfPluggedInAgain()
+{
+    if (!deviceOpen_ || !deviceLost_ || ++roundsSinceReopen_ < reopenEveryRounds)
+        return;
+    roundsSinceReopen_ = 0;
+    api_->close();
+    QString ignored;
+    if (!openFirstDevice(&ignored))
+        deviceLost_ = true; // still gone; deviceOpen_ stays so that we keep looking
 }
 
 bool LibnfcBackend::openDevice(const QString& connstring, QString* error)
@@ -182,11 +198,15 @@ void LibnfcBackend::checkPresence(std::uint16_t systemCode)
     bool present = false;
     {
         std::lock_guard lock(deviceMutex_);
+        reopenIfPluggedInAgain();
         if (deviceOpen_ && !deviceLost_) {
             if (targetSelected_) {
                 // A card that left is reported before any other card is looked for.
-                present = api_->targetIsPresent() == NFC_SUCCESS;
+                const int code = api_->targetIsPresent();
+                present = code == NFC_SUCCESS;
                 targetSelected_ = present;
+                if (!present && code != NFC_ETGRELEASED)
+                    failureOf(code); // notes a reader that stopped answering
             } else {
                 present =
                     poll(backends::felicaPollingFrame(systemCode)).status == TransceiveStatus::Ok;

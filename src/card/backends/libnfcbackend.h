@@ -16,6 +16,9 @@ class LibnfcBackend : public ReaderBackend
 public:
     static constexpr std::chrono::milliseconds presenceInterval{300};
     static constexpr std::chrono::milliseconds minimumTimeout{50};
+    // While the presence monitor runs, a reader that stopped answering is looked for again
+    // every this many presence rounds (about once a second).
+    static constexpr int reopenEveryRounds = 3;
 
     explicit LibnfcBackend(std::unique_ptr<LibnfcApi> api);
     ~LibnfcBackend() override;
@@ -30,6 +33,8 @@ public:
 
 private:
     bool openDevice(const QString& connstring, QString* error);
+    bool openFirstDevice(QString* error);
+    void reopenIfPluggedInAgain();
     TransceiveResult poll(const QByteArray& pollingFrame);
     TransceiveResult failureOf(int code);
     void checkPresence(std::uint16_t systemCode);
@@ -39,6 +44,7 @@ private:
     bool deviceOpen_ = false;
     bool deviceLost_ = false;
     bool targetSelected_ = false;
+    int roundsSinceReopen_ = 0;
     mutable std::mutex deviceMutex_;
     backends::BackgroundLoop presenceLoop_;
     backends::PresenceTracker presence_;

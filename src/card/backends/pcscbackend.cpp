@@ -224,6 +224,11 @@ void PcscBackend::startPresenceMonitor(std::uint16_t /*systemCode*/, PresenceLis
     presence_.reset(std::move(listener));
     readerState_ = SCARD_STATE_UNAWARE;
     plugAndPlayState_ = SCARD_STATE_UNAWARE;
+    {
+        std::lock_guard lock(deviceMutex_);
+        if (!contextOpen_)
+            return; // no reader chosen: nothing to watch
+    }
     if (api_->establishContext(&monitorContext_) != SCARD_S_SUCCESS)
         return;
     monitorContextOpen_ = true;

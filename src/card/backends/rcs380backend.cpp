@@ -72,18 +72,25 @@ bool Rcs380Backend::open(QString* error)
     close();
     std::lock_guard lock(deviceMutex_);
     QString reason;
+    wantedOpen_ = openDevice(&reason);
+    if (!wantedOpen_ && error)
+        *error = reason;
+    return wantedOpen_;
+}
+
+bool Rcs380Backend::openDevice(QString* error)
+{
+    QString reason;
     transport_ = opener_ ? opener_(&reason) : nullptr;
     if (!transport_) {
-        if (error)
-            *error = reason.isEmpty() ? QStringLiteral("no RC-S380 reader found") : reason;
+        *error = reason.isEmpty() ? QStringLiteral("no RC-S380 reader found") : reason;
         return false;
     }
     unplugged_ = false;
     productName_ = transport_->productName();
     if (!startUp(&reason) || !configureFelica212(&reason)) {
         transport_.reset();
-        if (error)
-            *error = QStringLiteral("the RC-S380 did not start: ") + reason;
+        *error = QStringLiteral("the RC-S380 did not start: ") + reason;
         return false;
     }
     return true;
@@ -93,7 +100,21 @@ void Rcs380Backend::close()
 {
     stopPresenceMonitor();
     std::lock_guard lock(deviceMutex_);
+    wantedOpen_ = false;
     releaseDevice();
+}
+
+void Rcs380Backend::reopenIfPluggedInAgain()
+{
+    if (!wantedOpen_ || (transport_ && !unplugged_))
+        return;
+    if (++roundsSinceReopen_ < reopenEveryRounds)
+        return;
+    roundsSinceReopen_ = 0;
+    transport_.reset(); // the old handle belongs to the device that went away
+    QString ignored;
+    if (!openDevice(&ignored))
+        unplugged_ = true;
 }
 
 void Rcs380Backend::releaseDevice()
@@ -295,6 +316,7 @@ void Rcs380Backend::pollPresence(std::uint16_t systemCode)
     bool present = false;
     {
         std::lock_guard lock(deviceMutex_);
+        reopenIfPluggedInAgain();
         if (transport_ && !unplugged_) {
             const TransceiveResult result =
                 communicate(backends::felicaPollingFrame(systemCode), presencePollingTimeout);

@@ -20,6 +20,9 @@ public:
     static constexpr std::chrono::milliseconds ackTimeout{500};
     static constexpr std::chrono::milliseconds commandTimeout{1000};
     static constexpr std::chrono::milliseconds presencePollingTimeout{20};
+    // While the presence monitor runs, an unplugged reader is looked for again every this many
+    // presence rounds (about once a second) and started up when it is back.
+    static constexpr int reopenEveryRounds = 3;
 
     explicit Rcs380Backend(UsbTransportOpener opener);
     ~Rcs380Backend() override;
@@ -52,12 +55,16 @@ private:
     TransceiveResult communicate(const QByteArray& frame, std::chrono::milliseconds timeout);
     void pollPresence(std::uint16_t systemCode);
     void releaseDevice();
+    bool openDevice(QString* error);
+    void reopenIfPluggedInAgain();
 
     UsbTransportOpener opener_;
     std::unique_ptr<UsbBulkTransport> transport_;
     QString productName_;
     QString firmwareVersion_;
     bool unplugged_ = false;
+    bool wantedOpen_ = false; // open() succeeded and close() has not run
+    int roundsSinceReopen_ = 0;
     mutable std::mutex deviceMutex_;
     backends::BackgroundLoop presenceLoop_;
     backends::PresenceTracker presence_;
