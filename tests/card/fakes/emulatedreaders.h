@@ -10,7 +10,6 @@
 #include "card/backends/usbtransport.h"
 
 #include <PCSC/pcsclite.h>
-
 #include <atomic>
 #include <cstring>
 #include <deque>
@@ -43,8 +42,7 @@ class EmulatedRcs380Transport : public UsbBulkTransport
 public:
     explicit EmulatedRcs380Transport(std::shared_ptr<EmulatedCard> card)
         : card_(std::move(card))
-    {
-    }
+    {}
 
     QString productName() const override { return QStringLiteral("Sony RC-S380/S"); }
 
@@ -94,8 +92,7 @@ public:
     EmulatedPcscApi(QString readerName, std::shared_ptr<EmulatedCard> card)
         : readerName_(std::move(readerName))
         , card_(std::move(card))
-    {
-    }
+    {}
 
     LONG establishContext(SCARDCONTEXT* context) override
     {
@@ -143,13 +140,15 @@ public:
             // 5F 46 04 timer, then 95 with the frame (short length in this emulation).
             const QByteArray frame = apdu.mid(5 + 7 + 2, std::uint8_t(apdu[5 + 7 + 1]));
             const std::optional<QByteArray> reply = card_->respond(frame);
-            *answer = reply ? QByteArray::fromHex("c00300900097") + char(reply->size()) + *reply + ok
-                            : QByteArray::fromHex("c0030164019000") + ok;
+            *answer =
+                reply ? QByteArray::fromHex("c00300900097") + berLength(reply->size()) + *reply + ok
+                      : QByteArray::fromHex("c0030164019000") + ok;
         } else if (apdu.startsWith(QByteArray::fromHex("ff000000"))) {
             const bool pn532 = apdu.mid(5, 2) == QByteArray::fromHex("d442");
             const std::optional<QByteArray> reply = card_->respond(apdu.mid(pn532 ? 7 : 5));
             if (pn532)
-                *answer = QByteArray::fromHex("d543") + (reply ? char(0) + *reply : QByteArray(1, '\x01')) + ok;
+                *answer = QByteArray::fromHex("d543") +
+                          (reply ? char(0) + *reply : QByteArray(1, '\x01')) + ok;
             else
                 *answer = reply ? *reply + ok : QByteArray::fromHex("6300");
         } else {
@@ -159,6 +158,15 @@ public:
     }
 
 private:
+    static QByteArray berLength(qsizetype length)
+    {
+        QByteArray bytes;
+        if (length > 0x7F)
+            bytes.append(char(0x81));
+        bytes.append(char(length));
+        return bytes;
+    }
+
     QString readerName_;
     std::shared_ptr<EmulatedCard> card_;
 };
@@ -169,8 +177,7 @@ class EmulatedLibnfcApi : public LibnfcApi
 public:
     explicit EmulatedLibnfcApi(std::shared_ptr<EmulatedCard> card)
         : card_(std::move(card))
-    {
-    }
+    {}
 
     bool init() override { return true; }
     void exit() override {}
@@ -186,7 +193,8 @@ public:
     {
         if (modulation.nmt != NMT_FELICA)
             return 0;
-        const std::optional<QByteArray> reply = card_->respond(char(initData.size() + 1) + initData);
+        const std::optional<QByteArray> reply =
+            card_->respond(char(initData.size() + 1) + initData);
         if (!reply || reply->size() < 18)
             return 0;
         *target = {};
