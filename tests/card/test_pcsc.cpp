@@ -2,6 +2,7 @@
 #include "card/backends/pcscbackend.h"
 
 #include <PCSC/pcsclite.h>
+#include <QRandomGenerator>
 #include <QTest>
 #include <deque>
 #include <mutex>
@@ -211,6 +212,7 @@ private slots:
     void apduBytes_data();
     void apduBytes();
     void transparentAnswerWithLongLength();
+    void randomAnswersNeverPassAsFrames();
 
     // Complete exchanges per family
     void rcs300ReadsThroughTheTransparentSession();
@@ -289,6 +291,35 @@ void TestPcsc::transparentAnswerWithLongLength()
     const TransceiveResult result = pcsc::unwrapResponse(ReaderFamily::Transparent, answer, false);
     QCOMPARE(result.status, TransceiveStatus::Ok);
     QCOMPARE(result.frame, frame);
+}
+
+void TestPcsc::randomAnswersNeverPassAsFrames()
+{
+    QRandomGenerator random(20261207);
+    const QByteArray valid =
+        hex("c0030090009201009602000097") + char(readResponse.size()) + readResponse + hex("9000");
+    for (int round = 0; round < 5000; ++round) {
+        QByteArray answer = valid;
+        if (round % 2 == 0) {
+            answer.resize(random.bounded(int(valid.size()) + 8));
+            for (char& byte : answer)
+                byte = char(random.bounded(256));
+        } else {
+            answer[random.bounded(int(answer.size()))] = char(random.bounded(256));
+            answer.truncate(random.bounded(int(answer.size()) + 1));
+        }
+        for (ReaderFamily family :
+             {ReaderFamily::Transparent, ReaderFamily::Acr122, ReaderFamily::AcsDirect}) {
+            const TransceiveResult result = pcsc::unwrapResponse(family, answer, false);
+            if (result.status == TransceiveStatus::Ok) {
+                QVERIFY(!result.frame.isEmpty());
+                QCOMPARE(int(std::uint8_t(result.frame[0])), int(result.frame.size()));
+            } else {
+                QVERIFY(result.frame.isEmpty());
+                QVERIFY(!result.error.isEmpty());
+            }
+        }
+    }
 }
 
 void TestPcsc::rcs300ReadsThroughTheTransparentSession()
@@ -425,6 +456,8 @@ void TestPcsc::openFailuresNameTheCause_data()
     QTest::addColumn<QString>("cause");
     QTest::newRow("pcscd not running") << LONG(SCARD_E_NO_SERVICE) << QStringList{sonyReader}
                                        << QString() << QStringLiteral("pcscd is not running");
+    QTest::newRow("pcscd refuses") << LONG(SCARD_E_NO_ACCESS) << QStringList{sonyReader}
+                                   << QString() << QStringLiteral("permission denied");
     QTest::newRow("no reader") << LONG(SCARD_S_SUCCESS) << QStringList() << QString()
                                << QStringLiteral("no PC/SC reader found");
     QTest::newRow("only a token") << LONG(SCARD_S_SUCCESS) << QStringList{tokenReader} << QString()

@@ -2,6 +2,7 @@
 #include "card/backends/rcs380frames.h"
 #include "fakes/fakeusbtransport.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 #include <atomic>
 
@@ -117,6 +118,7 @@ private slots:
     void decodesAckAndData();
     void rejectsBadFrames_data();
     void rejectsBadFrames();
+    void randomBytesNeverDecodeWrongly();
 
     // Start-up and exchange
     void startUpSendsEveryCommandInOrder();
@@ -188,6 +190,29 @@ void TestRcs380::rejectsBadFrames()
     const rcs380::DecodedFrame frame = rcs380::decodeFrame(bytes);
     QCOMPARE(frame.kind, rcs380::FrameKind::Invalid);
     QVERIFY(!frame.problem.isEmpty());
+}
+
+void TestRcs380::randomBytesNeverDecodeWrongly()
+{
+    QRandomGenerator random(20261207);
+    const QByteArray valid = hex(wireReadAnswer);
+    for (int round = 0; round < 20000; ++round) {
+        QByteArray bytes = valid;
+        if (round % 2 == 0) {
+            bytes.resize(random.bounded(int(valid.size()) + 8));
+            for (char& byte : bytes)
+                byte = char(random.bounded(256));
+        } else {
+            bytes[random.bounded(int(bytes.size()))] = char(random.bounded(256));
+        }
+        const rcs380::DecodedFrame frame = rcs380::decodeFrame(bytes);
+        if (frame.kind == rcs380::FrameKind::Data) {
+            // Only a frame whose every check holds: it encodes back to the same bytes.
+            QCOMPARE(rcs380::encodeFrame(frame.payload), bytes);
+        } else if (frame.kind == rcs380::FrameKind::Invalid) {
+            QVERIFY(!frame.problem.isEmpty());
+        }
+    }
 }
 
 void TestRcs380::startUpSendsEveryCommandInOrder()

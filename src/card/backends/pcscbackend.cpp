@@ -62,6 +62,9 @@ bool PcscBackend::open(QString* error)
     if (code == SCARD_E_NO_SERVICE) {
         reason = QStringLiteral("the PC/SC service pcscd is not running "
                                 "(sudo systemctl enable --now pcscd.socket)");
+    } else if (code == SCARD_E_NO_ACCESS || code == SCARD_W_SECURITY_VIOLATION) {
+        reason = QStringLiteral("pcscd refused access (permission denied by its polkit rules): ") +
+                 pcscErrorText(code);
     } else if (code != SCARD_S_SUCCESS) {
         reason = QStringLiteral("PC/SC is not available: ") + pcscErrorText(code);
     } else {
@@ -136,6 +139,11 @@ TransceiveResult PcscBackend::failureOf(LONG code)
         return transceiveFailure(
             TransceiveStatus::Error,
             QStringLiteral("the reader %1 is in use by another program").arg(readerName_));
+    if (code == SCARD_E_NO_ACCESS || code == SCARD_W_SECURITY_VIOLATION)
+        return transceiveFailure(TransceiveStatus::Error,
+                                 QStringLiteral("pcscd refused access to the reader %1 "
+                                                "(permission denied by its polkit rules)")
+                                     .arg(readerName_));
     if (code == SCARD_E_TIMEOUT)
         return transceiveFailure(TransceiveStatus::Timeout,
                                  QStringLiteral("the reader did not answer in time"));
