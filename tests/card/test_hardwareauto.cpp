@@ -1,6 +1,7 @@
 #include "card/backends/hardwarebackendset.h"
 #include "card/backends/rcs380backend.h"
 #include "card/hardwarebackends.h"
+#include "card/readerfactory.h"
 #include "fakes/fakeusbtransport.h"
 
 #ifdef RIDELOG_HAVE_PCSC
@@ -164,6 +165,7 @@ private slots:
     void autoFallsBackToPcscWhenNoRcs380();
     void thisBuildHasEveryBackend();
     void noReaderOnThisMachineFailsCleanly();
+    void factoryAutoTriesTheBackendsInOrder();
 };
 
 void TestHardwareAuto::autoOrderIsRcs380ThenPcscThenLibnfc()
@@ -337,6 +339,21 @@ void TestHardwareAuto::noReaderOnThisMachineFailsCleanly()
     QVERIFY2(error.startsWith(QStringLiteral("no card reader could be opened; ")),
              qPrintable(error));
     QVERIFY2(timer.elapsed() < 20000, "looking for readers must not hang");
+}
+
+void TestHardwareAuto::factoryAutoTriesTheBackendsInOrder()
+{
+    QString error;
+    const auto automatic = createReaderBackend(QStringLiteral("auto"), &error);
+    QVERIFY2(automatic, qPrintable(error));
+    if (automatic->open(&error)) {
+        automatic->close();
+        QSKIP("a real card reader is attached to this machine");
+    }
+    const qsizetype rcs380 = error.indexOf(QStringLiteral("Sony PaSoRi RC-S380 (libusb): "));
+    const qsizetype pcsc = error.indexOf(QStringLiteral("PC/SC reader: "));
+    const qsizetype libnfc = error.indexOf(QStringLiteral("libnfc reader: "));
+    QVERIFY2(rcs380 >= 0 && pcsc > rcs380 && libnfc > pcsc, qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(TestHardwareAuto)
