@@ -3,12 +3,19 @@
 #include "card/hardwarebackends.h"
 #include "card/readerfactory.h"
 #include "fakes/fakeusbtransport.h"
+#include "testpaths.h"
+
+#ifdef RIDELOG_HAVE_LIBUSB
+#include "card/backends/libusbtransport.h"
+#endif
 
 #ifdef RIDELOG_HAVE_PCSC
 #include "card/backends/pcscbackend.h"
 #endif
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace ridelog::card;
@@ -166,6 +173,8 @@ private slots:
     void thisBuildHasEveryBackend();
     void noReaderOnThisMachineFailsCleanly();
     void factoryAutoTriesTheBackendsInOrder();
+    void udevRulesGrantEverySupportedReader_data();
+    void udevRulesGrantEverySupportedReader();
 };
 
 void TestHardwareAuto::autoOrderIsRcs380ThenPcscThenLibnfc()
@@ -354,6 +363,41 @@ void TestHardwareAuto::factoryAutoTriesTheBackendsInOrder()
     const qsizetype pcsc = error.indexOf(QStringLiteral("PC/SC reader: "));
     const qsizetype libnfc = error.indexOf(QStringLiteral("libnfc reader: "));
     QVERIFY2(rcs380 >= 0 && pcsc > rcs380 && libnfc > pcsc, qPrintable(error));
+}
+
+void TestHardwareAuto::udevRulesGrantEverySupportedReader_data()
+{
+    QTest::addColumn<QString>("vendor");
+    QTest::addColumn<QString>("product");
+    QTest::newRow("RC-S380/S") << QStringLiteral("054c") << QStringLiteral("06c1");
+    QTest::newRow("RC-S380/P") << QStringLiteral("054c") << QStringLiteral("06c3");
+    QTest::newRow("RC-S330/S360") << QStringLiteral("054c") << QStringLiteral("02e1");
+    QTest::newRow("RC-S370") << QStringLiteral("054c") << QStringLiteral("0193");
+    QTest::newRow("RC-S300/S") << QStringLiteral("054c") << QStringLiteral("0dc8");
+    QTest::newRow("RC-S300/P") << QStringLiteral("054c") << QStringLiteral("0dc9");
+    QTest::newRow("ACR122U") << QStringLiteral("072f") << QStringLiteral("2200");
+}
+
+void TestHardwareAuto::udevRulesGrantEverySupportedReader()
+{
+    QFETCH(QString, vendor);
+    QFETCH(QString, product);
+    QFile rules(QStringLiteral(RIDELOG_SAMPLE_CARDS_DIR "/../60-ridelog-readers.rules"));
+    QVERIFY2(rules.open(QIODevice::ReadOnly), qPrintable(rules.fileName()));
+    const QString text = QString::fromUtf8(rules.readAll());
+    const QRegularExpression rule(
+        QStringLiteral(R"(^ATTR\{idVendor\}=="%1", ATTR\{idProduct\}=="%2", TAG\+="uaccess"$)")
+            .arg(vendor, product),
+        QRegularExpression::MultilineOption);
+    QVERIFY2(rule.match(text).hasMatch(), qPrintable(vendor + u':' + product));
+#ifdef RIDELOG_HAVE_LIBUSB
+    // The ids the RC-S380 backend opens are among them.
+    for (const UsbDeviceId& id : rcs380DeviceIds()) {
+        const QString pair =
+            QStringLiteral("ATTR{idProduct}==\"%1\"").arg(id.product, 4, 16, QLatin1Char('0'));
+        QVERIFY2(text.contains(pair), qPrintable(pair));
+    }
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestHardwareAuto)
