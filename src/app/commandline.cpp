@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 
+#include "card/readerfactory.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QUrl>
@@ -19,15 +21,7 @@ bool isValidServerUrl(const QString& text)
 
 bool isValidReaderSpec(const QString& spec)
 {
-    if (spec == u"auto" || spec == u"libnfc" || spec == u"pcsc" || spec == u"rcs380")
-        return true;
-    if (spec.startsWith(u"virtual:"))
-        return spec.size() > int(sizeof("virtual:") - 1);
-    if (spec.startsWith(u"pcsc:"))
-        return spec.size() > int(sizeof("pcsc:") - 1);
-    if (spec.startsWith(u"libnfc:"))
-        return spec.size() > int(sizeof("libnfc:") - 1);
-    return false;
+    return card::isWellFormedReaderOption(spec);
 }
 
 QString versionLine()
