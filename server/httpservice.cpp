@@ -3,7 +3,12 @@
 #include "answer.h"
 #include "request.h"
 
+#include <charconv>
+#include <chrono>
 #include <httplib.h>
+#include <limits>
+#include <sys/socket.h>
+#include <thread>
 
 namespace ridelog::nameserver {
 
@@ -11,6 +16,19 @@ namespace {
 
 constexpr const char* kAnswerContentType = "text/plain; charset=Shift_JIS";
 constexpr std::size_t kKeepAliveRequests = 100;
+
+// The Content-Length of a request; 0 when it has none, the largest value when it is unreadable.
+std::uint64_t announcedBodyLength(const httplib::Request& request)
+{
+    if (!request.has_header("Content-Length"))
+        return 0;
+    const std::string text = request.get_header_value("Content-Length");
+    std::uint64_t length = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::numeric_limits<std::uint64_t>::max();
+    return length;
+}
 
 std::string statusPageHtml(const NameDirectory& directory, const QString& databaseLabel)
 {
@@ -40,11 +58,41 @@ NameService::NameService(NameDirectory directory, ServiceOptions options)
 {
     const auto threads = std::size_t(std::max(1, options_.threads));
     http_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    // Longer bodies are refused with 413 before a handler sees them.
+    // A body announced longer than the limit is refused before it is read; a chunked one when
+    // it grows past the limit (below). Other routes never read more than the limit either.
+    http_->set_pre_routing_handler(
+        [](const httplib::Request& request, httplib::Response& response) {
+            if (announcedBodyLength(request) <= kMaxRequestBodyBytes)
+                return httplib::Server::HandlerResponse::Unhandled;
+            response.status = 413;
+            response.set_header("Connection", "close");
+            return httplib::Server::HandlerResponse::Handled;
+        });
     http_->set_payload_max_length(kMaxRequestBodyBytes);
     http_->set_keep_alive_max_count(kKeepAliveRequests);
-    http_->Post("/trfc/", [this](const httplib::Request& request, httplib::Response& response) {
-        answerNameRequest(request, response);
+    // Address reuse for quick restarts, but no port sharing: a second server on a busy port
+    // must fail instead of silently taking half the requests.
+    http_->set_socket_options([](socket_t socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    // The body is read here rather than by the library, which would refuse form bodies above
+    // 8 KiB before any handler runs.
+    http_->Post("/trfc/", [this](const httplib::Request&, httplib::Response& response,
+                                 const httplib::ContentReader& readContent) {
+        std::string body;
+        bool tooLarge = false;
+        readContent([&body, &tooLarge](const char* data, std::size_t length) {
+            tooLarge = tooLarge || body.size() + length > kMaxRequestBodyBytes;
+            if (!tooLarge)
+                body.append(data, length);
+            return !tooLarge;
+        });
+        if (tooLarge) {
+            response.status = 413;
+            return;
+        }
+        answerNameRequest(body, response);
     });
     http_->Get("/", [this](const httplib::Request& request, httplib::Response& response) {
         answerStatusPage(request, response);
@@ -67,18 +115,24 @@ int NameService::bind()
 
 bool NameService::serve()
 {
-    return http_->listen_after_bind();
+    serving_ = true;
+    const bool served = stopRequested_ || http_->listen_after_bind();
+    serving_ = false;
+    return served;
 }
 
 void NameService::stop()
 {
+    stopRequested_ = true;
+    // The library ignores a stop that comes before its accept loop runs; wait for the loop.
+    while (serving_ && !http_->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     http_->stop();
 }
 
-void NameService::answerNameRequest(const httplib::Request& request,
-                                    httplib::Response& response) const
+void NameService::answerNameRequest(const std::string& body, httplib::Response& response) const
 {
-    const ParsedRequest parsed = parseRequestBody(request.body);
+    const ParsedRequest parsed = parseRequestBody(body);
     if (!parsed.wellFormed) {
         response.status = 400;
         response.set_content(parsed.error, "text/plain");

@@ -5,6 +5,7 @@
 #include "namedirectory.h"
 
 #include <QString>
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -36,17 +37,19 @@ public:
     int bind();
     // Serves until stop(); false when the socket fails.
     bool serve();
-    // Thread-safe; serve() returns soon after.
+    // Thread-safe, and safe before serve() has started: serve() then returns at once.
     void stop();
 
     // The handlers, public for tests that bypass the socket.
-    void answerNameRequest(const httplib::Request& request, httplib::Response& response) const;
+    void answerNameRequest(const std::string& body, httplib::Response& response) const;
     void answerStatusPage(const httplib::Request& request, httplib::Response& response) const;
 
 private:
     NameDirectory directory_;
     ServiceOptions options_;
     std::unique_ptr<httplib::Server> http_;
+    std::atomic<bool> serving_ = false;
+    std::atomic<bool> stopRequested_ = false;
 };
 
 // Parses "HOST:PORT" (or ":PORT", or "PORT"); false when it is not one.
