@@ -70,6 +70,9 @@ NameService::NameService(NameDirectory directory, ServiceOptions options)
         });
     http_->set_payload_max_length(kMaxRequestBodyBytes);
     http_->set_keep_alive_max_count(kKeepAliveRequests);
+    // Answers are small and go out in one write; without this, delayed acknowledgements add
+    // about 40 ms to every request of a keep-alive connection.
+    http_->set_tcp_nodelay(true);
     // Address reuse for quick restarts, but no port sharing: a second server on a busy port
     // must fail instead of silently taking half the requests.
     http_->set_socket_options([](socket_t socket) {
