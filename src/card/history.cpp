@@ -2,6 +2,8 @@
 
 #include "store/namecache.h"
 
+#include <memory>
+
 namespace ridelog {
 
 namespace {
@@ -31,33 +33,57 @@ std::uint8_t areaOf(std::uint8_t lineCode, std::uint8_t regionByte)
     return regionByte == 1 ? 1 : 2;
 }
 
-void appendNumber(QString& text, unsigned value)
+// Writes the decimal digits of value at out and returns the position after them.
+char16_t* writeNumber(char16_t* out, unsigned value)
 {
-    char digits[10];
+    char16_t digits[10];
     int n = 0;
     do {
-        digits[n++] = char('0' + value % 10);
+        digits[n++] = char16_t(u'0' + value % 10);
         value /= 10;
     } while (value != 0);
     while (n > 0)
-        text.append(QLatin1Char(digits[--n]));
+        *out++ = digits[--n];
+    return out;
 }
 
-unsigned dateYear(const HistoryBlock& b) { return (b[4] >> 1) + 2000u; }
-unsigned dateMonth(const HistoryBlock& b) { return (b[4] & 1u) * 8u + (b[5] >> 5); }
-unsigned dateDay(const HistoryBlock& b) { return b[5] & 0x1Fu; }
+unsigned dateYear(const HistoryBlock& b)
+{
+    return (b[4] >> 1) + 2000u;
+}
+unsigned dateMonth(const HistoryBlock& b)
+{
+    return (b[4] & 1u) * 8u + (b[5] >> 5);
+}
+unsigned dateDay(const HistoryBlock& b)
+{
+    return b[5] & 0x1Fu;
+}
 
+QString formatDate(const HistoryBlock& block, bool trailingBlank)
+{
+    char16_t buffer[16];
+    char16_t* end = writeNumber(buffer, dateYear(block));
+    *end++ = u'-';
+    end = writeNumber(end, dateMonth(block));
+    *end++ = u'-';
+    end = writeNumber(end, dateDay(block));
+    if (trailingBlank)
+        *end++ = u' ';
+    return QString(reinterpret_cast<const QChar*>(buffer), end - buffer);
+}
+
+// A card's history repeats few dates, and a shared QString is copied without allocation, so
+// each thread keeps the texts it has made, indexed by the two date bytes.
 QString dateTextOf(const HistoryBlock& block, bool trailingBlank)
 {
-    QString text;
-    text.reserve(12);
-    appendNumber(text, dateYear(block));
-    text.append(QLatin1Char('-'));
-    appendNumber(text, dateMonth(block));
-    text.append(QLatin1Char('-'));
-    appendNumber(text, dateDay(block));
-    if (trailingBlank)
-        text.append(QLatin1Char(' '));
+    thread_local std::unique_ptr<std::array<QString, 2 * 65536>> made;
+    if (!made)
+        made = std::make_unique<std::array<QString, 2 * 65536>>();
+    QString& text =
+        (*made)[std::size_t(block[4]) << 9 | std::size_t(block[5]) << 1 | trailingBlank];
+    if (text.isNull())
+        text = formatDate(block, trailingBlank);
     return text;
 }
 
@@ -104,61 +130,104 @@ RecordKind recordKindOf(std::uint8_t processType)
 QString terminalTypeName(std::uint8_t terminalType)
 {
     switch (terminalType) {
-    case 3: return QStringLiteral("精算機");
-    case 4: return QStringLiteral("携帯型端末");
-    case 5: return QStringLiteral("車載端末");
+    case 3:
+        return QStringLiteral("精算機");
+    case 4:
+        return QStringLiteral("携帯型端末");
+    case 5:
+        return QStringLiteral("車載端末");
     case 7:
     case 8:
-    case 18: return QStringLiteral("券売機");
-    case 9: return QStringLiteral("入金機");
+    case 18:
+        return QStringLiteral("券売機");
+    case 9:
+        return QStringLiteral("入金機");
     case 20:
-    case 21: return QStringLiteral("券売機等");
-    case 22: return QStringLiteral("改札機");
-    case 23: return QStringLiteral("簡易改札機");
+    case 21:
+        return QStringLiteral("券売機等");
+    case 22:
+        return QStringLiteral("改札機");
+    case 23:
+        return QStringLiteral("簡易改札機");
     case 24:
-    case 25: return QStringLiteral("窓口端末");
-    case 26: return QStringLiteral("改札端末");
-    case 27: return QStringLiteral("携帯電話");
-    case 28: return QStringLiteral("乗継清算機");
-    case 29: return QStringLiteral("連絡改札機");
-    case 31: return QStringLiteral("簡易入金機");
+    case 25:
+        return QStringLiteral("窓口端末");
+    case 26:
+        return QStringLiteral("改札端末");
+    case 27:
+        return QStringLiteral("携帯電話");
+    case 28:
+        return QStringLiteral("乗継清算機");
+    case 29:
+        return QStringLiteral("連絡改札機");
+    case 31:
+        return QStringLiteral("簡易入金機");
     case 70:
-    case 72: return QStringLiteral("VIEW ALTTE");
-    case 199: return QStringLiteral("物販端末");
-    case 200: return QStringLiteral("自販機");
-    default: return QString();
+    case 72:
+        return QStringLiteral("VIEW ALTTE");
+    case 199:
+        return QStringLiteral("物販端末");
+    case 200:
+        return QStringLiteral("自販機");
+    default:
+        return QString();
     }
 }
 
 QString processTypeName(std::uint8_t processType)
 {
     switch (processType) {
-    case 1: return QStringLiteral("運賃支払");
-    case 2: return QStringLiteral("チャージ");
-    case 3: return QStringLiteral("券購入");
-    case 4: return QStringLiteral("精算");
-    case 5: return QStringLiteral("入場精算");
-    case 6: return QStringLiteral("窓口出場");
-    case 7: return QStringLiteral("新規発行");
-    case 8: return QStringLiteral("窓口控除");
+    case 1:
+        return QStringLiteral("運賃支払");
+    case 2:
+        return QStringLiteral("チャージ");
+    case 3:
+        return QStringLiteral("券購入");
+    case 4:
+        return QStringLiteral("精算");
+    case 5:
+        return QStringLiteral("入場精算");
+    case 6:
+        return QStringLiteral("窓口出場");
+    case 7:
+        return QStringLiteral("新規発行");
+    case 8:
+        return QStringLiteral("窓口控除");
     case 13:
-    case 15: return QStringLiteral("バス");
-    case 17: return QStringLiteral("再発行");
-    case 19: return QStringLiteral("新幹線支払");
-    case 20: return QStringLiteral("オートチャージ入場");
-    case 21: return QStringLiteral("オートチャージ出場");
-    case 31: return QStringLiteral("チャージバス ");
-    case 35: return QStringLiteral("券購入バス");
-    case 70: return QStringLiteral("物販");
-    case 72: return QStringLiteral("特典チャージ");
-    case 73: return QStringLiteral("チャージレジ");
-    case 74: return QStringLiteral("物販取消");
-    case 75: return QStringLiteral("入場物販");
-    case 132: return QStringLiteral("他社精算");
-    case 133: return QStringLiteral("他社入場精算");
-    case 198: return QStringLiteral("現金併用物販");
-    case 203: return QStringLiteral("入場現金併用物販");
-    default: return QString();
+    case 15:
+        return QStringLiteral("バス");
+    case 17:
+        return QStringLiteral("再発行");
+    case 19:
+        return QStringLiteral("新幹線支払");
+    case 20:
+        return QStringLiteral("オートチャージ入場");
+    case 21:
+        return QStringLiteral("オートチャージ出場");
+    case 31:
+        return QStringLiteral("チャージバス ");
+    case 35:
+        return QStringLiteral("券購入バス");
+    case 70:
+        return QStringLiteral("物販");
+    case 72:
+        return QStringLiteral("特典チャージ");
+    case 73:
+        return QStringLiteral("チャージレジ");
+    case 74:
+        return QStringLiteral("物販取消");
+    case 75:
+        return QStringLiteral("入場物販");
+    case 132:
+        return QStringLiteral("他社精算");
+    case 133:
+        return QStringLiteral("他社入場精算");
+    case 198:
+        return QStringLiteral("現金併用物販");
+    case 203:
+        return QStringLiteral("入場現金併用物販");
+    default:
+        return QString();
     }
 }
 
@@ -211,7 +280,10 @@ HistoryRecord decodeHistoryBlock(const HistoryBlock& block, StationNameCache& st
     return record;
 }
 
-QString listDateText(const HistoryBlock& block) { return dateTextOf(block, false); }
+QString listDateText(const HistoryBlock& block)
+{
+    return dateTextOf(block, false);
+}
 
 QString timeOfDayText(const HistoryBlock& block)
 {
@@ -219,11 +291,11 @@ QString timeOfDayText(const HistoryBlock& block)
         return QString();
     const unsigned hour = block[6] >> 3;
     const unsigned minute = (block[6] & 0x07u) * 8u + (block[7] >> 5);
-    QString text;
-    appendNumber(text, hour);
-    text.append(QLatin1Char(':'));
-    appendNumber(text, minute);
-    return text;
+    char16_t buffer[8];
+    char16_t* end = writeNumber(buffer, hour);
+    *end++ = u':';
+    end = writeNumber(end, minute);
+    return QString(reinterpret_cast<const QChar*>(buffer), end - buffer);
 }
 
 void deriveAmounts(HistoryRecordSet& records)

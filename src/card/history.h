@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QString>
-
 #include <array>
 #include <compare>
 #include <cstdint>
@@ -28,7 +27,13 @@ using HistoryBlock = std::array<std::uint8_t, 16>;
 
 constexpr int kHistoryBlockSize = 16;
 
-enum class RecordKind : int { None = 0, Rail = 1, Shop = 2, Bus = 3 };
+enum class RecordKind : int
+{
+    None = 0,
+    Rail = 1,
+    Shop = 2,
+    Bus = 3
+};
 
 struct StationKey
 {
@@ -37,7 +42,13 @@ struct StationKey
     std::uint8_t sc = 0;
 
     bool isNone() const { return ac == 0 && lc == 0 && sc == 0; }
-    friend auto operator<=>(const StationKey&, const StationKey&) = default;
+    // Field by field, unsigned: the same order as comparing the packed value.
+    std::uint32_t packed() const { return std::uint32_t(ac) << 16 | std::uint32_t(lc) << 8 | sc; }
+    friend bool operator==(const StationKey&, const StationKey&) = default;
+    friend auto operator<=>(const StationKey& a, const StationKey& b)
+    {
+        return a.packed() <=> b.packed();
+    }
 };
 
 struct BusStopKey
@@ -46,7 +57,12 @@ struct BusStopKey
     std::uint16_t lc = 0;
 
     bool isNone() const { return ac == 0 && lc == 0; }
-    friend auto operator<=>(const BusStopKey&, const BusStopKey&) = default;
+    std::uint32_t packed() const { return std::uint32_t(ac) << 16 | lc; }
+    friend bool operator==(const BusStopKey&, const BusStopKey&) = default;
+    friend auto operator<=>(const BusStopKey& a, const BusStopKey& b)
+    {
+        return a.packed() <=> b.packed();
+    }
 };
 
 struct ShopKey
@@ -56,7 +72,12 @@ struct ShopKey
     std::uint16_t sc = 0;
 
     bool isNone() const { return ac == 0 && lc == 0 && sc == 0; }
-    friend auto operator<=>(const ShopKey&, const ShopKey&) = default;
+    std::uint32_t packed() const { return std::uint32_t(ac) << 24 | std::uint32_t(lc) << 16 | sc; }
+    friend bool operator==(const ShopKey&, const ShopKey&) = default;
+    friend auto operator<=>(const ShopKey& a, const ShopKey& b)
+    {
+        return a.packed() <=> b.packed();
+    }
 };
 
 struct HistoryRecord
@@ -94,7 +115,9 @@ public:
         using reference = Value&;
 
         Iterator() = default;
-        explicit Iterator(MapIterator it) : it_(it) {}
+        explicit Iterator(MapIterator it)
+            : it_(it)
+        {}
         reference operator*() const { return it_->second; }
         pointer operator->() const { return &it_->second; }
         Iterator& operator++()

@@ -4,17 +4,17 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <chrono>
 #include <functional>
 
 namespace ridelog::card {
 
-enum class TransceiveStatus {
-    Ok,       // frame holds the card's response, length byte first
-    Timeout,  // the card did not answer in time
-    NoCard,   // no card in the field
-    Error,    // transport or reader failure; error() says what
+enum class TransceiveStatus
+{
+    Ok,      // frame holds the card's response, length byte first
+    Timeout, // the card did not answer in time
+    NoCard,  // no card in the field
+    Error,   // transport or reader failure; error() says what
 };
 
 struct TransceiveResult

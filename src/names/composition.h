@@ -13,7 +13,11 @@ QString composeRailName(const QString& company, const QString& line, const QStri
 
 // The list re-renders bus names with the full-width colon; names composed from a server
 // answer use the ASCII colon.
-enum class BusColon { FullWidth, Ascii };
+enum class BusColon
+{
+    FullWidth,
+    Ascii
+};
 
 // stop + "(" + company + colon + route + ")" and its reduced forms; an empty route drops
 // its part.

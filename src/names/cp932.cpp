@@ -11,7 +11,9 @@ namespace {
 class Converter
 {
 public:
-    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    Converter(const char* to, const char* from)
+        : cd_(iconv_open(to, from))
+    {}
     ~Converter()
     {
         if (valid())
@@ -80,7 +82,11 @@ QByteArray encode(const QString& text)
     while (!converter.convert(in, inLeft, out)) {
         // Skip the whole UTF-8 sequence of the character that cannot be encoded.
         const auto lead = static_cast<unsigned char>(*in);
-        size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        size_t length = lead < 0x80    ? 1
+                        : lead >= 0xF0 ? 4
+                        : lead >= 0xE0 ? 3
+                        : lead >= 0xC0 ? 2
+                                       : 1;
         length = std::min(length, inLeft);
         out.append('?');
         in += length;

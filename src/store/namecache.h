@@ -4,7 +4,6 @@
 #include "card/history.h"
 
 #include <QString>
-
 #include <map>
 
 namespace ridelog {

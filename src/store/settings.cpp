@@ -27,9 +27,14 @@ constexpr std::array<FlagValue, 9> kFlagValues{{
 
 } // namespace
 
-TrfcSettings::TrfcSettings(QSettings& settings) : settings_(settings) {}
+TrfcSettings::TrfcSettings(QSettings& settings)
+    : settings_(settings)
+{}
 
-QString TrfcSettings::key(const QString& name) const { return QStringLiteral("Trfc/") + name; }
+QString TrfcSettings::key(const QString& name) const
+{
+    return QStringLiteral("Trfc/") + name;
+}
 
 std::optional<int> TrfcSettings::readInteger(const QString& name) const
 {

@@ -5,7 +5,6 @@
 
 #include <QSettings>
 #include <QString>
-
 #include <memory>
 #include <optional>
 

@@ -62,8 +62,10 @@ void TestComposition::busName_data()
     const int full = int(BusColon::FullWidth), ascii = int(BusColon::Ascii);
     const QString route = QStringLiteral("X系統");
     QTest::newRow("both") << true << true << route << full << QStringLiteral("駅前(A社：X系統)");
-    QTest::newRow("both ascii") << true << true << route << ascii << QStringLiteral("駅前(A社:X系統)");
-    QTest::newRow("both no route") << true << true << QString() << full << QStringLiteral("駅前(A社)");
+    QTest::newRow("both ascii") << true << true << route << ascii
+                                << QStringLiteral("駅前(A社:X系統)");
+    QTest::newRow("both no route")
+        << true << true << QString() << full << QStringLiteral("駅前(A社)");
     QTest::newRow("company") << true << false << route << full << QStringLiteral("駅前(A社)");
     QTest::newRow("route") << false << true << route << full << QStringLiteral("駅前(X系統)");
     QTest::newRow("route empty") << false << true << QString() << full << QStringLiteral("駅前");
@@ -109,9 +111,9 @@ void TestComposition::shopName()
     flags.bpnComShow = bits & 4;
     flags.bpnStoShow = bits & 2;
     flags.bpnRegShow = bits & 1;
-    QCOMPARE(composeShopName(QStringLiteral("K社"), QStringLiteral("売店"), QStringLiteral("R1"),
-                             flags),
-             expected);
+    QCOMPARE(
+        composeShopName(QStringLiteral("K社"), QStringLiteral("売店"), QStringLiteral("R1"), flags),
+        expected);
     // An empty shop name alone still shows one blank.
     flags.bpnComShow = false;
     flags.bpnRegShow = false;

@@ -1,0 +1,20 @@
+// The real card readers behind the reader layer: RC-S380 over libusb, PC/SC readers and
+// libnfc readers. Which of them exist depends on the libraries found at build time.
+#pragma once
+
+#include "card/readerbackend.h"
+
+#include <QString>
+#include <memory>
+#include <vector>
+
+namespace ridelog::card {
+
+// One backend of every kind this build knows, in the order "auto" tries them.
+std::vector<std::unique_ptr<ReaderBackend>> createHardwareBackendsInAutoOrder();
+
+// The backend named by spec: "libnfc", "pcsc", "pcsc:NAME" or "rcs380". Returns null and sets
+// error when the name is unknown or this build lacks the backend.
+std::unique_ptr<ReaderBackend> createHardwareBackend(const QString& spec, QString* error);
+
+} // namespace ridelog::card

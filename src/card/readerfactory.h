@@ -1,0 +1,20 @@
+// Turns the value of the --reader option into a backend:
+//   virtual:DIR                 the simulated reader on folder DIR (created when missing)
+//   auto                        the first hardware reader that opens (libnfc, PC/SC, RC-S380)
+//   libnfc, pcsc, pcsc:NAME, rcs380   that hardware backend
+#pragma once
+
+#include "card/readerbackend.h"
+
+#include <memory>
+
+namespace ridelog::card {
+
+// nullptr with *error set when the value is malformed or names a backend this build lacks.
+// Creating opens nothing; ReaderBackend::open does.
+std::unique_ptr<ReaderBackend> createReaderBackend(const QString& reader, QString* error);
+
+// True when reader has one of the forms above (whether or not the backend is built).
+bool isWellFormedReaderOption(const QString& reader);
+
+} // namespace ridelog::card

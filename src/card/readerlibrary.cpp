@@ -1,0 +1,204 @@
+#include "card/readerlibrary.h"
+
+#include "card/cardevents.h"
+#include "card/readerfactory.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QThread>
+#include <cstring>
+
+namespace ridelog::card {
+
+ReaderLibrary::ReaderLibrary(ReaderConfig config)
+    : config_(std::move(config))
+    , relay_(std::make_unique<QObject>())
+{}
+
+ReaderLibrary::ReaderLibrary(std::unique_ptr<ReaderBackend> backend)
+    : backend_(std::move(backend))
+    , givenBackend_(true)
+    , relay_(std::make_unique<QObject>())
+{}
+
+ReaderLibrary::~ReaderLibrary()
+{
+    close_reader_writer();
+    // Queued presence reports die with the relay, before the library goes.
+    relay_.reset();
+}
+
+bool ReaderLibrary::fail(QString error)
+{
+    lastError_ = std::move(error);
+    return false;
+}
+
+bool ReaderLibrary::initialize_library()
+{
+    if (!givenBackend_ && !isWellFormedReaderOption(config_.reader))
+        return fail(QStringLiteral("Unknown reader \"%1\".").arg(config_.reader));
+    initialised_ = true;
+    return true;
+}
+
+bool ReaderLibrary::open_reader_writer_auto()
+{
+    if (!initialised_)
+        return fail(QStringLiteral("The reader library is not initialised."));
+    if (open_)
+        return true;
+    QString error;
+    if (!givenBackend_) {
+        backend_ = createReaderBackend(config_.reader, &error);
+        if (!backend_)
+            return fail(error);
+    }
+    if (!backend_ || !backend_->open(&error))
+        return fail(error.isEmpty() ? QStringLiteral("The reader cannot be opened.") : error);
+    open_ = true;
+    return true;
+}
+
+bool ReaderLibrary::set_call_back_parameters(const CallbackParameters& parameters)
+{
+    if (!parameters.target || !parameters.cardFindName || !parameters.cardLoseName)
+        return fail(QStringLiteral("Incomplete callback parameters."));
+    target_ = parameters.target;
+    cardFindType_ = registeredCardEventType(QString::fromUtf8(parameters.cardFindName));
+    cardLoseType_ = registeredCardEventType(QString::fromUtf8(parameters.cardLoseName));
+    postEvents_ = parameters.postEvents != 0;
+    if (relay_->thread() != parameters.target->thread())
+        relay_->moveToThread(parameters.target->thread());
+    return true;
+}
+
+bool ReaderLibrary::start_polling(const PollingStartParameters& parameters)
+{
+    if (!open_)
+        return fail(QStringLiteral("No reader is open."));
+    if (!parameters.systemCode)
+        return fail(QStringLiteral("No system code to poll for."));
+    const std::uint16_t systemCode =
+        std::uint16_t(parameters.systemCode[0] << 8 | parameters.systemCode[1]);
+    QObject* relay = relay_.get();
+    backend_->startPresenceMonitor(systemCode, [this, relay](bool present) {
+        QMetaObject::invokeMethod(
+            relay, [this, present] { deliverPresence(present); }, Qt::QueuedConnection);
+    });
+    polling_ = true;
+    return true;
+}
+
+void ReaderLibrary::deliverPresence(bool present)
+{
+    if (!postEvents_ || !target_)
+        return;
+    const int type = present ? cardFindType_ : cardLoseType_;
+    QCoreApplication::postEvent(target_, new QEvent(QEvent::Type(type)));
+}
+
+bool ReaderLibrary::polling_and_read_block_without_encryption(
+    const PollingRecord& polling, const ReadRequestRecord& request,
+    const CardInformationRecord& cardInformation, const BlockAnswerRecord& blockAnswer)
+{
+    commandsOfLastRead_ = 0;
+    if (blockAnswer.blockCount)
+        *blockAnswer.blockCount = 0;
+    if (!open_)
+        return fail(QStringLiteral("No reader is open."));
+    if (!polling.systemCode || !request.cardId || !request.serviceCodeList || !request.blockList ||
+        request.serviceCount < 1 || request.blockCount < 1 || !cardInformation.idm ||
+        !cardInformation.pmm || !blockAnswer.statusFlag1 || !blockAnswer.statusFlag2 ||
+        !blockAnswer.blockCount || !blockAnswer.blockData)
+        return fail(QStringLiteral("Incomplete read request."));
+
+    const std::uint16_t systemCode =
+        std::uint16_t(polling.systemCode[0] << 8 | polling.systemCode[1]);
+    const PollOutcome poll = pollCard(*backend_, systemCode, 0, polling.timeSlot);
+    commandsOfLastRead_ = 1;
+    if (poll.status != TransceiveStatus::Ok)
+        return fail(poll.error.isEmpty() ? QStringLiteral("No card answered.") : poll.error);
+
+    const felica::Idm& idm = poll.answer.idm;
+    std::memcpy(request.cardId, idm.data(), idm.size());
+    const auto services = QByteArrayView(request.serviceCodeList, 2 * request.serviceCount);
+    const auto blockList = QByteArrayView(request.blockList, 2 * request.blockCount);
+    const BlockReadOutcome read =
+        readBlocks(*backend_, idm, poll.answer.pmm, services, blockList, readPlan_);
+    commandsOfLastRead_ += read.commands;
+    *blockAnswer.statusFlag1 = read.statusFlag1;
+    *blockAnswer.statusFlag2 = read.statusFlag2;
+    if (!read.ok)
+        return fail(read.error);
+
+    std::memcpy(cardInformation.idm, idm.data(), idm.size());
+    std::memcpy(cardInformation.pmm, poll.answer.pmm.data(), poll.answer.pmm.size());
+    *blockAnswer.blockCount = std::uint8_t(read.blocksRead);
+    const std::size_t delivered = std::size_t(read.blockData.size());
+    std::memcpy(blockAnswer.blockData, read.blockData.constData(), delivered);
+    // Slots the card did not deliver never keep stale bytes of an earlier read.
+    std::memset(blockAnswer.blockData + delivered, 0,
+                std::size_t(request.blockCount) * felica::kBlockSize - delivered);
+    return true;
+}
+
+void ReaderLibrary::stopCardDetection()
+{
+    if (polling_ && backend_)
+        backend_->stopPresenceMonitor();
+    polling_ = false;
+}
+
+bool ReaderLibrary::close_reader_writer()
+{
+    stopCardDetection();
+    if (open_ && backend_)
+        backend_->close();
+    open_ = false;
+    if (!givenBackend_)
+        backend_.reset();
+    return true;
+}
+
+bool ReaderLibrary::dispose_library()
+{
+    close_reader_writer();
+    target_ = nullptr;
+    postEvents_ = false;
+    initialised_ = false;
+    return true;
+}
+
+QString ReaderLibrary::readerName() const
+{
+    return open_ && backend_ ? backend_->name() : QString();
+}
+
+int openReader(ReaderLibrary& library, ReaderContext& context)
+{
+    if (!context.libraryInitialised) {
+        if (!library.initialize_library())
+            return 1;
+        context.libraryInitialised = true;
+    }
+    if (!context.readerOpen) {
+        if (!library.open_reader_writer_auto())
+            return 2;
+        context.readerOpen = true;
+    }
+    return 0;
+}
+
+void closeReader(ReaderLibrary& library, ReaderContext& context)
+{
+    if (context.readerOpen)
+        library.close_reader_writer();
+    if (context.libraryInitialised)
+        library.dispose_library();
+    context.readerOpen = false;
+    context.libraryInitialised = false;
+    context.pollingStarted = false;
+}
+
+} // namespace ridelog::card

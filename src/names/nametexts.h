@@ -1,0 +1,30 @@
+// The texts under which the names of a history record are shown in the list.
+#pragma once
+
+#include "card/history.h"
+
+#include <QString>
+
+namespace ridelog {
+
+// The record's entry name; without one "(ac, lc, sc)" of entryKey, or the empty text when
+// entryKey is (0, 0, 0).
+QString EntryNameText(const HistoryRecord& record);
+
+// The record's exit name; without one "(ac, lc, sc)" of exitKey, or the empty text when
+// exitKey is (0, 0, 0).
+QString ExitNameText(const HistoryRecord& record);
+
+// The bus stop's name (held in entryName); without one "(ac, lc)" of busKey, or the empty text
+// when busKey is (0, 0). The 16-bit parts are shown unsigned: (32769, 5).
+QString BusStopNameText(const HistoryRecord& record);
+
+// The shop's name (held in entryName); without one "(1, lc, sc)" of shopKey.
+QString ShopNameText(const HistoryRecord& record);
+
+// The code texts on their own, shared with the request side.
+QString stationCodeText(const StationKey& key);
+QString busStopCodeText(const BusStopKey& key);
+QString shopCodeText(const ShopKey& key);
+
+} // namespace ridelog

@@ -1,0 +1,415 @@
+#include "store/historystore.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <array>
+#include <map>
+#include <vector>
+
+namespace ridelog {
+
+namespace {
+
+// How the rows of one name table map onto the entries of its cache. Columns are read and
+// written in the table's own order: the key columns, then the texts.
+template <typename Cache> struct NameRows;
+
+template <> struct NameRows<StationNameCache>
+{
+    static constexpr NameTable table = NameTable::Stations;
+    static constexpr int keyColumns = 3;
+    static StationKey keyOf(const Statement& row, int first)
+    {
+        return {keyPartLow8(row.integerAt(first)), keyPartLow8(row.integerAt(first + 1)),
+                keyPartLow8(row.integerAt(first + 2))};
+    }
+    static void bindKey(Statement& statement, const StationKey& key)
+    {
+        statement.bind(1, storedKeyPart(key.ac));
+        statement.bind(2, storedKeyPart(key.lc));
+        statement.bind(3, storedKeyPart(key.sc));
+    }
+    static std::array<QString*, 4> texts(NameEntry& e) { return {&e.an, &e.ln, &e.sn, &e.nm}; }
+};
+
+template <> struct NameRows<BusStopNameCache>
+{
+    static constexpr NameTable table = NameTable::BusStops;
+    static constexpr int keyColumns = 2;
+    static BusStopKey keyOf(const Statement& row, int first)
+    {
+        return {keyPart16(row.integerAt(first)), keyPart16(row.integerAt(first + 1))};
+    }
+    static void bindKey(Statement& statement, const BusStopKey& key)
+    {
+        statement.bind(1, storedKeyPart(key.ac));
+        statement.bind(2, storedKeyPart(key.lc));
+    }
+    static std::array<QString*, 4> texts(NameEntry& e) { return {&e.an, &e.ln, &e.sn, &e.nm}; }
+};
+
+template <> struct NameRows<ShopNameCache>
+{
+    static constexpr NameTable table = NameTable::Shops;
+    static constexpr int keyColumns = 3;
+    static ShopKey keyOf(const Statement& row, int first)
+    {
+        return {keyPartLow8(row.integerAt(first)), keyPartLow8(row.integerAt(first + 1)),
+                keyPart16(row.integerAt(first + 2))};
+    }
+    static void bindKey(Statement& statement, const ShopKey& key)
+    {
+        statement.bind(1, storedKeyPart(key.ac));
+        statement.bind(2, storedKeyPart(key.lc));
+        statement.bind(3, storedKeyPart(key.sc));
+    }
+    static std::array<QString*, 5> texts(ShopNameEntry& e)
+    {
+        return {&e.an, &e.ln, &e.sn, &e.ap, &e.nm};
+    }
+};
+
+QStringList columnNames(std::span<const ColumnDefinition> columns)
+{
+    QStringList names;
+    for (const auto& column : columns)
+        names.append(column.name);
+    return names;
+}
+
+template <typename Cache> void loadNameRows(Database& database, Cache& cache)
+{
+    using Rows = NameRows<Cache>;
+    const QString table = nameTableName(Rows::table);
+    if (!database.tableExists(table))
+        return;
+    Statement rows = database.prepareReadAll(table, columnNames(nameTableColumns(Rows::table)));
+    if (!rows.step())
+        return;
+    cache.clear();
+    do {
+        auto& entry = cache.EntryFor(Rows::keyOf(rows, 0));
+        int column = Rows::keyColumns;
+        for (QString* text : Rows::texts(entry))
+            *text = rows.textAt(column++);
+    } while (rows.step());
+}
+
+// Every row of the table, by the key it loads into, so each cache entry finds its rows without
+// a query per entry. Rows are matched by their key as read back, which also matches the negative
+// values that 16-bit key parts of 32768 and above are stored as.
+template <typename Cache>
+std::map<typename Cache::KeyType, std::vector<std::int64_t>> rowIdsByKey(Database& database)
+{
+    using Rows = NameRows<Cache>;
+    std::map<typename Cache::KeyType, std::vector<std::int64_t>> rowIds;
+    Statement rows =
+        database.prepareReadAll(nameTableName(Rows::table), nameTableKeyColumns(Rows::table), true);
+    while (rows.step())
+        rowIds[Rows::keyOf(rows, 1)].push_back(rows.integerAt(0));
+    return rowIds;
+}
+
+template <typename Cache> void writeBackNameRows(Database& database, Cache& cache)
+{
+    using Rows = NameRows<Cache>;
+    const QString table = nameTableName(Rows::table);
+    Transaction transaction(database);
+    HistoryStore::EnsureNameTable(database, Rows::table);
+    const auto present = rowIdsByKey<Cache>(database);
+    Statement editName = database.prepareFieldEdit(table, QStringLiteral("nm"));
+    Statement addRow = database.prepareAddRow(table, columnNames(nameTableColumns(Rows::table)));
+    for (auto& [key, entry] : cache) {
+        if (entry.nm.isEmpty())
+            continue;
+        const auto rows = present.find(key);
+        if (rows != present.end()) {
+            // Every row of the key gets the name, so the row that wins at loading has it.
+            for (const std::int64_t rowId : rows->second) {
+                editName.bind(1, entry.nm);
+                editName.bind(2, rowId);
+                editName.run();
+                editName.reset();
+            }
+            continue;
+        }
+        Rows::bindKey(addRow, key);
+        int parameter = Rows::keyColumns + 1;
+        const auto texts = Rows::texts(entry);
+        for (std::size_t i = 0; i + 1 < texts.size(); ++i)
+            addRow.bindTextOrNull(parameter++, *texts[i]);
+        addRow.bind(parameter, entry.nm);
+        addRow.run();
+        addRow.reset();
+    }
+    transaction.commit();
+}
+
+// Blocks of a card are looked up by b4 (serial and region byte) before they are added.
+void ensureCardTableIndex(Database& database, const QString& table)
+{
+    database.execute(
+        QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (\"b4\")")
+            .arg(quoteIdentifier(table + QStringLiteral("_b4")), quoteIdentifier(table)));
+}
+
+} // namespace
+
+// Closes the file when an operation ends, also when it ends with an exception.
+class HistoryStore::OperationScope
+{
+public:
+    explicit OperationScope(HistoryStore& store)
+        : store_(store)
+    {}
+    ~OperationScope() { store_.CloseDatabase(); }
+    OperationScope(const OperationScope&) = delete;
+    OperationScope& operator=(const OperationScope&) = delete;
+
+private:
+    HistoryStore& store_;
+};
+
+HistoryStore::~HistoryStore() = default;
+
+QString HistoryStore::DataFolderLocation()
+{
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (dataHome.isEmpty())
+        return QString();
+    const QString folder = QDir(dataHome).filePath(QStringLiteral("Tanpopo/Hotaru/Trfc"));
+    QDir().mkpath(folder);
+    return folder + QLatin1Char('/');
+}
+
+DatabaseState HistoryStore::state() const
+{
+    if (!objectPresent_)
+        return DatabaseState::None;
+    return connection_ ? DatabaseState::Open : DatabaseState::Closed;
+}
+
+void HistoryStore::reportProblem(const QString& engineText)
+{
+    if (engineText == lastReportedProblem_)
+        return;
+    lastReportedProblem_ = engineText;
+    if (reporter_)
+        reporter_(engineText);
+}
+
+bool HistoryStore::makeDatabaseObject()
+{
+    if (objectPresent_)
+        return true;
+    if (dataFolder_.isEmpty())
+        return false;
+    objectPresent_ = true;
+    return true;
+}
+
+int HistoryStore::openDatabaseFile()
+{
+    const QString path = DatabasePath();
+    // A file that is there but cannot be opened as a database is never created anew: it may be
+    // the user's history in a state this program does not understand.
+    const bool fileExists = QFileInfo::exists(path);
+    try {
+        connection_ = std::make_unique<Database>(Database::open(
+            path,
+            fileExists ? Database::OpenMode::ExistingFile : Database::OpenMode::CreateIfMissing,
+            busyTimeoutMs_));
+        lastReportedProblem_.clear();
+        return 0;
+    } catch (const DatabaseError& error) {
+        if (fileExists)
+            reportProblem(error.message());
+        return -2;
+    }
+}
+
+void HistoryStore::OpenDatabaseAtStart(NameCaches& caches)
+{
+    dataFolder_ = DataFolderLocation();
+    DropDatabaseObject();
+    if (!makeDatabaseObject())
+        return;
+    if (openDatabaseFile() != 0) {
+        DropDatabaseObject();
+        return;
+    }
+    OperationScope scope(*this);
+    for (const auto table : {NameTable::Stations, NameTable::BusStops, NameTable::Shops})
+        EnsureNameTable(*connection_, table);
+    LoadNameCache(*connection_, caches.stations);
+    LoadNameCache(*connection_, caches.busStops);
+    LoadNameCache(*connection_, caches.shops);
+}
+
+int HistoryStore::EnsureDatabaseOpen()
+{
+    if (!makeDatabaseObject())
+        return -1;
+    if (connection_)
+        return 0;
+    return openDatabaseFile();
+}
+
+void HistoryStore::CloseDatabase()
+{
+    connection_.reset();
+}
+
+void HistoryStore::DropDatabaseObject()
+{
+    CloseDatabase();
+    objectPresent_ = false;
+}
+
+void HistoryStore::LoadStoredBlocks(const QString& idmText, CardBlockSet& blocks)
+{
+    if (EnsureDatabaseOpen() < 0) {
+        DropDatabaseObject();
+        return;
+    }
+    OperationScope scope(*this);
+    const QString table = CardTableName(idmText);
+    if (!connection_->tableExists(table)) {
+        // The card has never been stored; StoreNewBlocks makes the object again.
+        DropDatabaseObject();
+        return;
+    }
+    Statement rows = connection_->prepareReadAll(table, cardBlockColumns());
+    while (rows.step()) {
+        const BlockWords words{std::int32_t(rows.integerAt(0)), std::int32_t(rows.integerAt(1)),
+                               std::int32_t(rows.integerAt(2)), std::int32_t(rows.integerAt(3))};
+        blocks.insert(blockFromWords(words), BlockOrigin::CardTable);
+    }
+}
+
+void HistoryStore::MergeCardBlocks(CardBlockSet& blocks, std::span<const HistoryBlock> cardBlocks)
+{
+    for (const auto& block : cardBlocks) {
+        if (terminalTypeName(block[0]).isEmpty())
+            continue;
+        blocks.insert(block, BlockOrigin::Card);
+    }
+}
+
+int HistoryStore::StoreNewBlocks(const QString& idmText, CardBlockSet& blocks)
+{
+    std::vector<std::uint32_t> fresh;
+    for (const auto& [serial, entry] : blocks) {
+        if (entry.origin == BlockOrigin::Card)
+            fresh.push_back(serial);
+    }
+    // Blocks loaded from the table are stored already; without fresh ones there is nothing to do.
+    if (fresh.empty())
+        return 0;
+    if (!makeDatabaseObject())
+        return 0;
+    if (!connection_ && openDatabaseFile() != 0)
+        return 0;
+    OperationScope scope(*this);
+    Database& database = *connection_;
+    const QString table = CardTableName(idmText);
+
+    Transaction transaction(database);
+    if (!database.tableExists(table))
+        CreateCardTable(database, table);
+    ensureCardTableIndex(database, table);
+    Statement isStored = database.prepareExistenceQuery(table, cardBlockColumns());
+    Statement addRow = database.prepareAddRow(table, {QStringLiteral("b1"), QStringLiteral("b2"),
+                                                      QStringLiteral("b3"), QStringLiteral("b4"),
+                                                      QStringLiteral("seq")});
+    int added = 0;
+    for (const std::uint32_t serial : fresh) {
+        const BlockWords words = blockWords(blocks.find(serial)->block);
+        for (int w = 0; w < 4; ++w)
+            isStored.bind(w + 1, words[std::size_t(w)]);
+        const bool stored = isStored.step();
+        isStored.reset();
+        if (stored)
+            continue;
+        for (int w = 0; w < 4; ++w)
+            addRow.bind(w + 1, words[std::size_t(w)]);
+        addRow.bind(5, std::int64_t(serial));
+        addRow.run();
+        addRow.reset();
+        ++added;
+    }
+    transaction.commit();
+    for (const std::uint32_t serial : fresh)
+        blocks.markStored(serial);
+    return added;
+}
+
+void HistoryStore::BuildRecordSet(const CardBlockSet& blocks, NameCaches& caches,
+                                  HistoryRecordSet& records)
+{
+    for (auto it = blocks.rbegin(); it != blocks.rend(); ++it)
+        records.insert(
+            decodeHistoryBlock(it->second.block, caches.stations, caches.busStops, caches.shops));
+}
+
+bool HistoryStore::RecreateNameTable(NameTable table)
+{
+    if (EnsureDatabaseOpen() < 0)
+        return false;
+    OperationScope scope(*this);
+    Transaction transaction(*connection_);
+    connection_->dropTable(nameTableName(table));
+    EnsureNameTable(*connection_, table);
+    transaction.commit();
+    return true;
+}
+
+bool HistoryStore::DeleteCardTable(const QString& idmText)
+{
+    if (EnsureDatabaseOpen() < 0)
+        return false;
+    OperationScope scope(*this);
+    connection_->dropTable(CardTableName(idmText));
+    return true;
+}
+
+bool HistoryStore::WriteBackNames(NameCaches& caches)
+{
+    if (EnsureDatabaseOpen() < 0)
+        return false;
+    OperationScope scope(*this);
+    writeBackNameRows(*connection_, caches.stations);
+    writeBackNameRows(*connection_, caches.busStops);
+    writeBackNameRows(*connection_, caches.shops);
+    return true;
+}
+
+void HistoryStore::EnsureNameTable(Database& database, NameTable table)
+{
+    const QString name = nameTableName(table);
+    if (!database.tableExists(name))
+        database.createTable(name, nameTableColumns(table));
+}
+
+void HistoryStore::CreateCardTable(Database& database, const QString& name)
+{
+    database.createTable(name, cardTableColumns());
+}
+
+void HistoryStore::LoadNameCache(Database& database, StationNameCache& cache)
+{
+    loadNameRows(database, cache);
+}
+
+void HistoryStore::LoadNameCache(Database& database, BusStopNameCache& cache)
+{
+    loadNameRows(database, cache);
+}
+
+void HistoryStore::LoadNameCache(Database& database, ShopNameCache& cache)
+{
+    loadNameRows(database, cache);
+}
+
+} // namespace ridelog

@@ -1,0 +1,156 @@
+// The local store of the main dialog: the data folder, the database object and every operation
+// that reads or writes ekdb.sqlite.
+//
+// The database file is opened at the start of each operation and closed at its end; between
+// operations only the "database object" lives on (state(): None, Closed, Open-during-an-operation).
+// Operations that cannot reach the database go on without it and say so through their result;
+// any other database failure throws DatabaseError, whose message() is the engine's text for the
+// user. The connection is closed before the exception leaves the store.
+//
+// Order of use by the main dialog (all on the user-interface thread). Every call may throw
+// DatabaseError: catch it, show message() through MessageBox::show and end that action.
+//
+//   start-up      store.setProblemReporter(show the text in a message box);
+//                 store.OpenDatabaseAtStart(caches);
+//
+//   card read     blocks.clear();                     // with HistoryRecordSet etc.
+//                 ... read the card, set idmText ...
+//                 store.LoadStoredBlocks(idmText, blocks);
+//                 ... show IDm and balance ...
+//                 HistoryStore::MergeCardBlocks(blocks, cardBlocks);
+//                 store.StoreNewBlocks(idmText, blocks);
+//                 HistoryStore::BuildRecordSet(blocks, caches, records);
+//                 ... deriveAmounts, fill the list, start the name refresh ...
+//
+//   clear names   false from store.RecreateNameTable(NameTable::Stations): show
+//                 "データベースにアクセスできません"; true: caches.stations.clear(),
+//                 empty the list, read again
+//   clear history false from store.DeleteCardTable(idmText): the same message;
+//                 true: empty the list, read again
+//
+//   shutdown      store.WriteBackNames(caches);       // false: no database, nothing written
+//                 store.DropDatabaseObject();
+#pragma once
+
+#include "card/history.h"
+#include "store/cardblockset.h"
+#include "store/database.h"
+#include "store/namecache.h"
+#include "store/schema.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <span>
+
+namespace ridelog {
+
+enum class DatabaseState
+{
+    None,
+    Closed,
+    Open
+};
+
+class HistoryStore
+{
+public:
+    static constexpr int kDefaultBusyTimeoutMs = 3000;
+
+    // Receives the engine's text when an existing file cannot be used as the database (not a
+    // database, damaged, locked beyond the busy time-out). The file is left untouched and the
+    // program goes on without a database. The same text is reported once until the database
+    // opens again, so a damaged file does not bring up a message at every card read.
+    using ProblemReporter = std::function<void(const QString& engineText)>;
+
+    HistoryStore() = default;
+    ~HistoryStore();
+    HistoryStore(const HistoryStore&) = delete;
+    HistoryStore& operator=(const HistoryStore&) = delete;
+
+    // XDG data home + "Tanpopo/Hotaru/Trfc/", created when missing; always ends in "/".
+    // Empty when the system names no data location.
+    static QString DataFolderLocation();
+    static QString databaseFileName() { return QStringLiteral("ekdb.sqlite"); }
+
+    const QString& DataFolder() const { return dataFolder_; }
+    QString DatabasePath() const { return dataFolder_ + databaseFileName(); }
+    DatabaseState state() const;
+
+    void setProblemReporter(ProblemReporter reporter) { reporter_ = std::move(reporter); }
+    // How long an operation waits for a database locked by another process.
+    void setBusyTimeout(int milliseconds) { busyTimeoutMs_ = milliseconds; }
+
+    // ---- Start-up and the database object
+
+    // Sets DataFolder, opens or creates the file, makes sure of ipn, bus and bpn and loads the
+    // three caches from them, then closes the file. Without a usable file the object is dropped
+    // (state() None) and the caches stay as they are. Throws DatabaseError for other failures.
+    void OpenDatabaseAtStart(NameCaches& caches);
+    // 0: open; -1: no database object could be made (no data folder); -2: the file could be
+    // neither opened nor created. Leaves the object in place on failure.
+    int EnsureDatabaseOpen();
+    // Ends the current operation: the file is closed, the object stays.
+    void CloseDatabase();
+    // Closes the file and drops the object (shutdown, or a read without a usable database).
+    void DropDatabaseObject();
+
+    // ---- The card read, in this order
+
+    // Loads every block of the card's table into blocks (table order; the first row of a serial
+    // wins). Without a usable database, or when the card has no table yet, nothing is loaded and
+    // the database object is dropped.
+    void LoadStoredBlocks(const QString& idmText, CardBlockSet& blocks);
+    // Adds the blocks just read from the card (newest first) whose terminal type has a name; a
+    // block whose serial is present already is ignored, so a stored block wins.
+    static void MergeCardBlocks(CardBlockSet& blocks, std::span<const HistoryBlock> cardBlocks);
+    // Adds to the card's table, in one transaction, every block read from the card that the
+    // table lacks; creates the table only when there is something to store. Returns the number
+    // of rows added (0 also when the database cannot be reached). On failure the table is as it
+    // was before the call.
+    int StoreNewBlocks(const QString& idmText, CardBlockSet& blocks);
+    // Decodes every block, highest serial first, with names from the caches (which may gain
+    // empty entries), into records.
+    static void BuildRecordSet(const CardBlockSet& blocks, NameCaches& caches,
+                               HistoryRecordSet& records);
+
+    // ---- Clearing commands; false when the database cannot be reached (nothing changed)
+
+    // Deletes the name table and creates it again empty. Emptying the cache is the caller's.
+    bool RecreateNameTable(NameTable table);
+    // Deletes the card's table; throws DatabaseError ("no such table: ...") when it is missing.
+    bool DeleteCardTable(const QString& idmText);
+
+    // ---- Shutdown
+
+    // Writes every cache entry with a non-empty nm to its table: a key without a row gets a new
+    // row (empty name parts stay Null), a key with rows gets its nm changed. One transaction per
+    // table. Returns false when the database cannot be reached and nothing was written.
+    bool WriteBackNames(NameCaches& caches);
+
+    // ---- Steps that work on an open database
+
+    static void EnsureNameTable(Database& database, NameTable table);
+    static void CreateCardTable(Database& database, const QString& name);
+    // Fills the cache from its table in table order (a later row of one key wins). A missing or
+    // empty table leaves the cache as it was.
+    static void LoadNameCache(Database& database, StationNameCache& cache);
+    static void LoadNameCache(Database& database, BusStopNameCache& cache);
+    static void LoadNameCache(Database& database, ShopNameCache& cache);
+
+private:
+    class OperationScope;
+
+    int openDatabaseFile();
+    bool makeDatabaseObject();
+    void reportProblem(const QString& engineText);
+
+    QString dataFolder_;
+    bool objectPresent_ = false;
+    std::unique_ptr<Database> connection_;
+    int busyTimeoutMs_ = kDefaultBusyTimeoutMs;
+    ProblemReporter reporter_;
+    QString lastReportedProblem_;
+};
+
+} // namespace ridelog
