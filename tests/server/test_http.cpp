@@ -102,6 +102,7 @@ private slots:
     void missingItemListIs400();
     void oversizeBodyIs413();
     void bodyOfExactlyTheLimitIsServed();
+    void oversizeChunkedBodyIs413();
     void unknownStationIsNoData();
     void statusPageShowsCounts();
     void otherPathsAreNotFound();
@@ -183,6 +184,25 @@ void TestHttp::bodyOfExactlyTheLimitIsServed()
     QVERIFY(result);
     QCOMPARE(result->status, 200);
     QCOMPARE(bodyOf(result), shinjukuAnswer());
+}
+
+void TestHttp::oversizeChunkedBodyIs413()
+{
+    RunningService server;
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(server.port()));
+    QVERIFY(socket.waitForConnected(5000));
+    const QByteArray chunk = "a=" + QByteArray(int(kMaxRequestBodyBytes), '1');
+    socket.write("POST /trfc/ HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                 "application/x-www-form-urlencoded\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                 QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n0\r\n\r\n");
+    QVERIFY(QTest::qWaitFor(
+        [&socket] {
+            socket.waitForReadyRead(100);
+            return socket.bytesAvailable() >= 12;
+        },
+        10000));
+    QVERIFY(socket.readAll().startsWith("HTTP/1.1 413"));
 }
 
 void TestHttp::unknownStationIsNoData()

@@ -1,5 +1,6 @@
 // The look-up protocol without a socket: request bodies and items, and the answer bytes.
 #include "answer.h"
+#include "httpservice.h"
 #include "names/cp932.h"
 #include "request.h"
 #include "test_nameserver.h"
@@ -79,6 +80,8 @@ private slots:
     void unknownKeysAreLeftOut();
     void nothingFoundIsNoData();
     void longNamesKeepRecordsShort();
+    void listenAddresses_data();
+    void listenAddresses();
 };
 
 void TestProtocol::items_data()
@@ -280,6 +283,44 @@ void TestProtocol::longNamesKeepRecordsShort()
     QVERIFY(answer.size() < 999);
     QVERIFY(answer.size() > 900);
     QCOMPARE(answer.back(), ':');
+}
+
+void TestProtocol::listenAddresses_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::newRow("host and port")
+        << QStringLiteral("127.0.0.1:8780") << true << QStringLiteral("127.0.0.1") << 8780;
+    QTest::newRow("any port") << QStringLiteral("127.0.0.1:0") << true
+                              << QStringLiteral("127.0.0.1") << 0;
+    QTest::newRow("port only") << QStringLiteral("9000") << true << QStringLiteral("127.0.0.1")
+                               << 9000;
+    QTest::newRow("colon and port")
+        << QStringLiteral(":9000") << true << QStringLiteral("127.0.0.1") << 9000;
+    QTest::newRow("all interfaces")
+        << QStringLiteral("0.0.0.0:80") << true << QStringLiteral("0.0.0.0") << 80;
+    QTest::newRow("IPv6") << QStringLiteral("[::1]:8780") << true << QStringLiteral("::1") << 8780;
+    QTest::newRow("port too large") << QStringLiteral("127.0.0.1:65536") << false << QString() << 0;
+    QTest::newRow("negative port") << QStringLiteral("127.0.0.1:-1") << false << QString() << 0;
+    QTest::newRow("not a number") << QStringLiteral("localhost:http") << false << QString() << 0;
+    QTest::newRow("empty") << QString() << false << QString() << 0;
+}
+
+void TestProtocol::listenAddresses()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    std::string parsedHost;
+    int parsedPort = -1;
+    QCOMPARE(parseListenAddress(text, parsedHost, parsedPort), valid);
+    if (valid) {
+        QCOMPARE(QString::fromStdString(parsedHost), host);
+        QCOMPARE(parsedPort, port);
+    }
 }
 
 static RegisterTest<TestProtocol> registerProtocol;
