@@ -20,24 +20,29 @@ export XDG_CONFIG_HOME="$demo/config"
 # Start from an empty reader: a card left over from the last demo would be read at start.
 rm -f "$cards"/*.card
 
-# A station-name server for the demo, when one is provided; Ridelog works without it and shows
-# the codes instead of the names.
+# The station-name server for the demo on a free loopback port; without it Ridelog still
+# works and shows the codes instead of the names.
 server_args=""
-server_pid=""
+NAMESERVER_PID=""
 if [ -x scripts/start-nameserver.sh ]; then
-    if url=$(scripts/start-nameserver.sh "$build"); then
-        server_args="--name-server=$url"
-        server_pid=$(cat "$demo/nameserver.pid" 2>/dev/null || true)
+    if server=$(scripts/start-nameserver.sh "$build"); then
+        eval "$server"
+        server_args="--name-server=$NAMESERVER_URL"
+        echo "Station-name server at $NAMESERVER_URL"
+    else
+        echo "No station-name server: the list shows codes instead of names."
     fi
 fi
 
-"$build/src/app/ridelog" "--reader=virtual:$cards" $server_args &
-ridelog_pid=$!
-
 cleanup() {
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+    if [ -n "$NAMESERVER_PID" ]; then
+        kill "$NAMESERVER_PID" 2>/dev/null || true
+    fi
 }
 trap cleanup EXIT INT TERM
+
+"$build/src/app/ridelog" "--reader=virtual:$cards" $server_args &
+ridelog_pid=$!
 
 # Put the sample card on the reader once the window is up: written under a hidden temporary
 # name, then renamed, so the reader never sees half a file.

@@ -15,8 +15,15 @@ shot="$PWD/$build/screenshot"
 rm -rf "$shot"
 mkdir -p "$shot/cards" "$shot/data" "$shot/config"
 export XDG_DATA_HOME="$shot/data" XDG_CONFIG_HOME="$shot/config"
+# Names from the demo's station-name server, when it can be started.
+server_args=""
+NAMESERVER_PID=""
+if server=$(scripts/start-nameserver.sh "$build"); then
+    eval "$server"
+    server_args="--name-server=$NAMESERVER_URL"
+fi
 # The window where a first start puts it: (20, 20), 540 pixels wide.
-"$build/src/app/ridelog" "--reader=virtual:$shot/cards" &
+"$build/src/app/ridelog" "--reader=virtual:$shot/cards" $server_args &
 ridelog=$!
 sleep 2
 cp data/sample-cards/commuter.card "$shot/cards/.commuter.part"
@@ -25,4 +32,7 @@ sleep 3
 import -window root -crop 540x278+20+20 +repage docs/screenshot.png
 kill "$ridelog"
 wait "$ridelog" 2>/dev/null || true
+if [ -n "$NAMESERVER_PID" ]; then
+    kill "$NAMESERVER_PID" 2>/dev/null || true
+fi
 echo "docs/screenshot.png written"
