@@ -79,7 +79,6 @@ void tagControl(QWidget* widget, int controlId)
 CRidelogDlg::CRidelogDlg(QSettings& settings, card::ReaderLibrary* library,
                          card::ReaderContext* context, QWidget* parent)
     : QDialog(parent)
-    , qsettings_(settings)
     , settings_(settings)
     , library_(library)
     , context_(context)

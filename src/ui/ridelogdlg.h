@@ -21,7 +21,6 @@
 #include <QUrl>
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <optional>
 
@@ -167,7 +166,6 @@ private:
     void onDeleteHistory();     // hook: delete the stored history of the card
     void onDeleteRows();        // hook: delete the selected rows
 
-    QSettings& qsettings_;
     TrfcSettings settings_;
     card::ReaderLibrary* library_ = nullptr;
     card::ReaderContext* context_ = nullptr;
