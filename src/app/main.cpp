@@ -1,13 +1,50 @@
+#include "app/commandline.h"
+#include "app/ridelogapp.h"
+#include "app/terminationsignals.h"
+
 #include <QApplication>
-#include <QWidget>
+#include <QIcon>
+#include <QTextStream>
+#include <cstdio>
+
+namespace {
+
+QStringList argumentsOf(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    // The command line is read before the window system is touched, so --help works anywhere.
+    const ridelog::CommandLine commandLine = ridelog::parseCommandLine(argumentsOf(argc, argv));
+    switch (commandLine.action) {
+    case ridelog::CommandLine::Action::ShowHelp:
+        QTextStream(stdout) << commandLine.helpText;
+        return 0;
+    case ridelog::CommandLine::Action::ShowVersion:
+        QTextStream(stdout) << ridelog::versionLine() << '\n';
+        return 0;
+    case ridelog::CommandLine::Action::Fail:
+        QTextStream(stderr) << commandLine.error << "\n\n" << commandLine.helpText;
+        return 2;
+    case ridelog::CommandLine::Action::Run:
+        break;
+    }
+
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ridelog"));
+    QApplication::setApplicationVersion(QStringLiteral("1.2.0"));
     QApplication::setApplicationDisplayName(QStringLiteral("交通費履歴読出"));
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("交通費履歴読出"));
-    window.resize(540, 300);
-    window.show();
-    return QApplication::exec();
+    QApplication::setDesktopFileName(QStringLiteral("ridelog"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/ridelog/ridelog.png")));
+
+    ridelog::closeWindowsOnTerminationSignals();
+    ridelog::CRidelogApp ridelog(commandLine.options);
+    return ridelog.InitInstance();
 }

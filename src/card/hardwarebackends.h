@@ -1,21 +1,20 @@
-// The hardware reader backends (libnfc, PC/SC, RC-S380 over libusb), as the reader factory
-// sees them. Built from their own source files; a build without them links
-// hardwarebackends_stub.cpp instead.
+// The real card readers behind the reader layer: RC-S380 over libusb, PC/SC readers and
+// libnfc readers. Which of them exist depends on the libraries found at build time.
 #pragma once
 
 #include "card/readerbackend.h"
 
+#include <QString>
 #include <memory>
 #include <vector>
 
 namespace ridelog::card {
 
-// Every hardware backend this build has, in the order "auto" tries them. Creating a backend
-// opens nothing; "auto" takes the first one whose open() succeeds.
+// One backend of every kind this build knows, in the order "auto" tries them.
 std::vector<std::unique_ptr<ReaderBackend>> createHardwareBackendsInAutoOrder();
 
-// The backend for "libnfc", "pcsc", "pcsc:NAME" or "rcs380"; nullptr with *error set when the
-// value names no backend of this build.
-std::unique_ptr<ReaderBackend> createHardwareBackend(const QString& reader, QString* error);
+// The backend named by spec: "libnfc", "pcsc", "pcsc:NAME" or "rcs380". Returns null and sets
+// error when the name is unknown or this build lacks the backend.
+std::unique_ptr<ReaderBackend> createHardwareBackend(const QString& spec, QString* error);
 
 } // namespace ridelog::card

@@ -19,8 +19,8 @@ HistoryBlock blockOf(std::initializer_list<int> bytes)
 
 HistoryBlock railBlock(std::uint8_t entryLine, std::uint8_t exitLine, std::uint8_t region)
 {
-    return blockOf({0x16, 0x01, 0, 0, 0x10, 0x65, entryLine, 0x0A, exitLine, 0x07, 0xE8, 0x03, 0,
-                    0, 0x10, region});
+    return blockOf({0x16, 0x01, 0, 0, 0x10, 0x65, entryLine, 0x0A, exitLine, 0x07, 0xE8, 0x03, 0, 0,
+                    0x10, region});
 }
 
 HistoryRecord decode(const HistoryBlock& block, NameCaches& caches)
@@ -102,13 +102,12 @@ void TestHistory::kindBorders_data()
     QTest::addColumn<int>("kind");
     const int rail = int(RecordKind::Rail), bus = int(RecordKind::Bus),
               shop = int(RecordKind::Shop);
-    const std::pair<int, int> cases[] = {{0, rail},    {12, rail},   {13, bus},    {14, rail},
-                                         {15, bus},    {30, rail},   {31, bus},    {32, rail},
-                                         {35, bus},    {36, rail},   {69, rail},   {70, shop},
-                                         {71, rail},   {72, rail},   {73, shop},   {74, shop},
-                                         {75, shop},   {76, rail},   {197, rail},  {198, shop},
-                                         {202, rail},  {203, shop},  {204, rail},  {208, rail},
-                                         {255, rail},  {0x80 | 13, rail}};
+    const std::pair<int, int> cases[] = {
+        {0, rail},   {12, rail},       {13, bus},   {14, rail},  {15, bus},   {30, rail},
+        {31, bus},   {32, rail},       {35, bus},   {36, rail},  {69, rail},  {70, shop},
+        {71, rail},  {72, rail},       {73, shop},  {74, shop},  {75, shop},  {76, rail},
+        {197, rail}, {198, shop},      {202, rail}, {203, shop}, {204, rail}, {208, rail},
+        {255, rail}, {0x80 | 13, rail}};
     for (const auto& [type, kind] : cases)
         QTest::addRow("type %d", type) << type << kind;
 }
@@ -162,9 +161,8 @@ void TestHistory::shopTimeOfDay()
 void TestHistory::fieldsOfEachKind()
 {
     NameCaches caches;
-    const auto busBlock =
-        blockOf({0x05, 0x0F, 0xAA, 0xBB, 0x10, 0x65, 0x12, 0x34, 0x01, 0x23, 0x10, 0x27, 0x01,
-                 0x02, 0x03, 0x09});
+    const auto busBlock = blockOf({0x05, 0x0F, 0xAA, 0xBB, 0x10, 0x65, 0x12, 0x34, 0x01, 0x23, 0x10,
+                                   0x27, 0x01, 0x02, 0x03, 0x09});
     const auto bus = decode(busBlock, caches);
     QCOMPARE(bus.kind, RecordKind::Bus);
     QCOMPARE(bus.busKey, (BusStopKey{0x1234, 0x0123}));
@@ -176,8 +174,8 @@ void TestHistory::fieldsOfEachKind()
     QCOMPARE(bus.terminalType, std::uint8_t(5));
     QCOMPARE(bus.processType, std::uint8_t(15));
 
-    const auto shopBlock = blockOf({0xC7, 0x46, 0, 0, 0x10, 0x65, 0x4A, 0xA0, 0x80, 0x01, 0xFF,
-                                    0xFF, 0xFF, 0xFF, 0xFF, 0});
+    const auto shopBlock = blockOf(
+        {0xC7, 0x46, 0, 0, 0x10, 0x65, 0x4A, 0xA0, 0x80, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0});
     const auto shop = decode(shopBlock, caches);
     QCOMPARE(shop.kind, RecordKind::Shop);
     QCOMPARE(shop.shopKey, (ShopKey{1, 0xC7, 0x8001}));
@@ -311,8 +309,8 @@ void TestHistory::everyTypeByteDecodes()
     NameCaches caches;
     for (int terminal = 0; terminal < 256; ++terminal) {
         for (int process = 0; process < 256; ++process) {
-            auto block = blockOf({terminal, process, 1, 2, 0x31, 0x81, 0x81, 0x4A, 0x90, 0xA0,
-                                  0x10, 0x27, 0, 1, 2, 3});
+            auto block = blockOf({terminal, process, 1, 2, 0x31, 0x81, 0x81, 0x4A, 0x90, 0xA0, 0x10,
+                                  0x27, 0, 1, 2, 3});
             const auto record = decode(block, caches);
             QCOMPARE(int(record.kind), int(recordKindOf(std::uint8_t(process))));
             QCOMPARE(record.dateText, QStringLiteral("2024-12-1 "));

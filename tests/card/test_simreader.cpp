@@ -529,6 +529,22 @@ void TestSimReader::openFailsOnAFile()
         TransceiveStatus::Error);
 }
 
+#ifdef RIDELOG_HAVE_LIBNFC
+constexpr bool builtWithLibnfc = true;
+#else
+constexpr bool builtWithLibnfc = false;
+#endif
+#ifdef RIDELOG_HAVE_PCSC
+constexpr bool builtWithPcsc = true;
+#else
+constexpr bool builtWithPcsc = false;
+#endif
+#ifdef RIDELOG_HAVE_LIBUSB
+constexpr bool builtWithLibusb = true;
+#else
+constexpr bool builtWithLibusb = false;
+#endif
+
 void TestSimReader::factoryReaderOptions_data()
 {
     QTest::addColumn<QString>("reader");
@@ -537,12 +553,12 @@ void TestSimReader::factoryReaderOptions_data()
     QTest::newRow("virtual") << QStringLiteral("virtual:/tmp/x") << true << true;
     QTest::newRow("virtual without folder") << QStringLiteral("virtual:") << false << false;
     QTest::newRow("auto") << QStringLiteral("auto") << true << true;
-    QTest::newRow("libnfc") << QStringLiteral("libnfc") << true << false;
-    QTest::newRow("pcsc") << QStringLiteral("pcsc") << true << false;
+    QTest::newRow("libnfc") << QStringLiteral("libnfc") << true << builtWithLibnfc;
+    QTest::newRow("pcsc") << QStringLiteral("pcsc") << true << builtWithPcsc;
     QTest::newRow("pcsc named") << QStringLiteral("pcsc:SONY FeliCa Port/PaSoRi 3.0") << true
-                                << false;
+                                << builtWithPcsc;
     QTest::newRow("pcsc empty name") << QStringLiteral("pcsc:") << false << false;
-    QTest::newRow("rcs380") << QStringLiteral("rcs380") << true << false;
+    QTest::newRow("rcs380") << QStringLiteral("rcs380") << true << builtWithLibusb;
     QTest::newRow("unknown") << QStringLiteral("serial:/dev/ttyUSB0") << false << false;
     QTest::newRow("empty") << QString() << false << false;
 }
@@ -555,7 +571,8 @@ void TestSimReader::factoryReaderOptions()
     QCOMPARE(isWellFormedReaderOption(reader), wellFormed);
     QString error;
     const auto backend = createReaderBackend(reader, &error);
-    // Hardware backends are not built into the test: they report it instead of a backend.
+    // A hardware backend this build lacks is reported instead of made; creating one opens
+    // nothing.
     QCOMPARE(bool(backend), created);
     QCOMPARE(error.isEmpty(), created);
 }

@@ -1,0 +1,76 @@
+#include "app/readerlibrary.h"
+
+namespace ridelog {
+
+namespace {
+
+class LibraryReaderControl : public ReaderControl
+{
+public:
+    explicit LibraryReaderControl(const QString& readerSpec)
+        : library_(card::ReaderConfig{readerSpec})
+    {}
+
+    bool initializeLibrary(card::ReaderContext&) override { return library_.initialize_library(); }
+    bool openReaderWriterAuto(card::ReaderContext&) override
+    {
+        return library_.open_reader_writer_auto();
+    }
+    void closeReaderWriter(card::ReaderContext&) override { library_.close_reader_writer(); }
+    void disposeLibrary(card::ReaderContext&) override { library_.dispose_library(); }
+    card::ReaderLibrary* library() override { return &library_; }
+
+private:
+    card::ReaderLibrary library_;
+};
+
+} // namespace
+
+std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerSpec)
+{
+    return std::make_unique<LibraryReaderControl>(readerSpec);
+}
+
+int openReader(card::ReaderContext& context, ReaderControl& library)
+{
+    if (!context.libraryInitialised) {
+        if (!library.initializeLibrary(context))
+            return LibraryStartFailed;
+    }
+    context.libraryInitialised = true;
+    if (!context.readerOpen) {
+        if (!library.openReaderWriterAuto(context))
+            return ReaderOpenFailed;
+    }
+    context.readerOpen = true;
+    return ReaderOpened;
+}
+
+void closeReader(std::unique_ptr<card::ReaderContext>& context, ReaderControl& library)
+{
+    if (!context)
+        return;
+    if (context->readerOpen) {
+        library.closeReaderWriter(*context);
+        context->readerOpen = false;
+    }
+    if (context->libraryInitialised) {
+        library.disposeLibrary(*context);
+        context->libraryInitialised = false;
+    }
+    context.reset();
+}
+
+QString openReaderFailureText(int result)
+{
+    switch (result) {
+    case LibraryStartFailed:
+        return QStringLiteral("ICカードリーダ ドライバが\r\nインストールされていません。");
+    case ReaderOpenFailed:
+        return QStringLiteral("ICカードリーダが接続されていません。\r\n接続と再起動が必要です。");
+    default:
+        return QStringLiteral("予期しないエラーが発生しました。");
+    }
+}
+
+} // namespace ridelog

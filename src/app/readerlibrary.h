@@ -1,0 +1,43 @@
+// Starting and stopping the reader library around the main window.
+#pragma once
+
+#include "card/readerlibrary.h"
+
+#include <QString>
+#include <memory>
+
+namespace ridelog {
+
+// The four library operations the application itself calls, and the library the main window
+// reads cards through.
+class ReaderControl
+{
+public:
+    virtual ~ReaderControl() = default;
+    virtual bool initializeLibrary(card::ReaderContext& context) = 0;
+    virtual bool openReaderWriterAuto(card::ReaderContext& context) = 0;
+    virtual void closeReaderWriter(card::ReaderContext& context) = 0;
+    virtual void disposeLibrary(card::ReaderContext& context) = 0;
+    // Null when there is no library to read cards through (tests).
+    virtual card::ReaderLibrary* library() = 0;
+};
+
+// The reader library with the reader chosen on the command line.
+std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerSpec);
+
+enum OpenReaderResult : int
+{
+    ReaderOpened = 0,
+    LibraryStartFailed = 1,
+    ReaderOpenFailed = 2,
+};
+
+// 0: library started and reader open; 1: the library did not start; 2: no reader.
+int openReader(card::ReaderContext& context, ReaderControl& reader);
+// Closes what openReader opened, then deletes the context.
+void closeReader(std::unique_ptr<card::ReaderContext>& context, ReaderControl& reader);
+
+// The message shown when openReader did not return 0.
+QString openReaderFailureText(int result);
+
+} // namespace ridelog

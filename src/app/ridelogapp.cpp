@@ -1,0 +1,98 @@
+#include "app/ridelogapp.h"
+
+#include "app/singleinstance.h"
+#include "store/settings.h"
+#include "ui/messagebox.h"
+#include "ui/ridelogdlg.h"
+
+#include <new>
+
+namespace ridelog {
+
+namespace {
+
+int runModally(CRidelogDlg& dialog)
+{
+    return dialog.exec();
+}
+
+std::unique_ptr<card::ReaderContext> newReaderContext()
+{
+    try {
+        return std::make_unique<card::ReaderContext>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+} // namespace
+
+CRidelogApp::CRidelogApp(AppOptions options)
+    : options_(std::move(options))
+    , runDialog_(runModally)
+{}
+
+CRidelogApp::~CRidelogApp() = default;
+
+void CRidelogApp::setReaderControl(std::unique_ptr<ReaderControl> reader)
+{
+    reader_ = std::move(reader);
+}
+
+void CRidelogApp::setLockFilePath(const QString& path)
+{
+    lockFilePath_ = path;
+}
+
+void CRidelogApp::setSettings(QSettings* settings)
+{
+    settings_ = settings;
+}
+
+void CRidelogApp::setDialogRunner(std::function<int(CRidelogDlg&)> runner)
+{
+    runDialog_ = std::move(runner);
+}
+
+int CRidelogApp::InitInstance()
+{
+    SingleInstanceGuard guard(lockFilePath_);
+    if (!guard.create()) {
+        MessageBox::show(nullptr,
+                         QStringLiteral("PaSoRiを使うアプリケーションが既に起動しています。"));
+        return 1;
+    }
+    std::unique_ptr<card::ReaderContext> context = newReaderContext();
+    if (!context) {
+        MessageBox::show(nullptr, QStringLiteral("Memory allocation error (101)."));
+        return 1;
+    }
+    if (!reader_)
+        reader_ = makeReaderControl(options_.readerSpec);
+    const int opened = openReader(*context, *reader_);
+    if (opened != ReaderOpened) {
+        // The box says what to do; the log says which reader and why.
+        if (card::ReaderLibrary* library = reader_->library())
+            qWarning("ridelog: %s", qUtf8Printable(library->lastError()));
+        MessageBox::show(nullptr, openReaderFailureText(opened));
+        closeReader(context, *reader_);
+        return 1;
+    }
+
+    std::unique_ptr<QSettings> userSettings;
+    QSettings* settings = settings_;
+    if (settings == nullptr) {
+        userSettings = openUserSettings();
+        settings = userSettings.get();
+    }
+    {
+        CRidelogDlg dialog(*settings, reader_->library(), context.get());
+        dialog.setNameServer(options_.nameServer);
+        mainWindowRan_ = true;
+        runDialog_(dialog);
+    }
+    closeReader(context, *reader_);
+    return 0;
+}
+
+} // namespace ridelog

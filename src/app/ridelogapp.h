@@ -1,0 +1,45 @@
+// The application: the single-instance guard, the reader, and the main window run modally.
+#pragma once
+
+#include "app/commandline.h"
+#include "app/readerlibrary.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QSettings;
+
+namespace ridelog {
+
+class CRidelogDlg;
+
+class CRidelogApp
+{
+public:
+    explicit CRidelogApp(AppOptions options);
+    ~CRidelogApp();
+
+    // Replacements for tests; the defaults are the real reader, the machine-wide lock file,
+    // the user's settings and a modal run of the window.
+    void setReaderControl(std::unique_ptr<ReaderControl> reader);
+    void setLockFilePath(const QString& path);
+    void setSettings(QSettings* settings);
+    void setDialogRunner(std::function<int(CRidelogDlg&)> runner);
+
+    // Runs the program to its end; the exit status: 0 after the window ran, 1 when start-up
+    // ended with a message.
+    int InitInstance();
+
+    bool mainWindowRan() const { return mainWindowRan_; }
+
+private:
+    AppOptions options_;
+    std::unique_ptr<ReaderControl> reader_;
+    QString lockFilePath_;
+    QSettings* settings_ = nullptr;
+    std::function<int(CRidelogDlg&)> runDialog_;
+    bool mainWindowRan_ = false;
+};
+
+} // namespace ridelog

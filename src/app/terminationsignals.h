@@ -1,0 +1,11 @@
+// Ctrl+C in the terminal, a logout or `kill` close the windows the ordinary way, so the main
+// window still saves its state and writes the names it learnt back.
+#pragma once
+
+namespace ridelog {
+
+// From now on SIGINT, SIGTERM and SIGHUP close every top-level window through the event loop
+// of the calling (user-interface) thread. Returns false when the handlers could not be set.
+bool closeWindowsOnTerminationSignals();
+
+} // namespace ridelog

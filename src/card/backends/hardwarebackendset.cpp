@@ -1,0 +1,69 @@
+#include "card/backends/hardwarebackendset.h"
+
+#include <QStringList>
+
+namespace ridelog::card {
+
+std::vector<std::unique_ptr<ReaderBackend>> backendsInAutoOrder(const HardwareBackendMakers& makers)
+{
+    std::vector<std::unique_ptr<ReaderBackend>> backends;
+    if (makers.rcs380)
+        backends.push_back(makers.rcs380());
+    if (makers.pcsc)
+        backends.push_back(makers.pcsc(QString()));
+    if (makers.libnfc)
+        backends.push_back(makers.libnfc());
+    return backends;
+}
+
+std::unique_ptr<ReaderBackend> backendForSpec(const HardwareBackendMakers& makers,
+                                              const QString& spec, QString* error)
+{
+    const QString kind = spec.section(QLatin1Char(':'), 0, 0).trimmed().toLower();
+    const QString readerName = spec.section(QLatin1Char(':'), 1).trimmed();
+    QString missing;
+    if (kind == QStringLiteral("rcs380") && readerName.isEmpty()) {
+        if (makers.rcs380)
+            return makers.rcs380();
+        missing = QStringLiteral("libusb-1.0");
+    } else if (kind == QStringLiteral("pcsc")) {
+        if (makers.pcsc)
+            return makers.pcsc(readerName);
+        missing = QStringLiteral("PC/SC (libpcsclite)");
+    } else if (kind == QStringLiteral("libnfc") && readerName.isEmpty()) {
+        if (makers.libnfc)
+            return makers.libnfc();
+        missing = QStringLiteral("libnfc");
+    } else {
+        if (error)
+            *error = QStringLiteral("unknown reader \"%1\" (use auto, rcs380, pcsc, pcsc:NAME "
+                                    "or libnfc)")
+                         .arg(spec);
+        return nullptr;
+    }
+    if (error)
+        *error = QStringLiteral("this Ridelog was built without %1 support").arg(missing);
+    return nullptr;
+}
+
+std::unique_ptr<ReaderBackend>
+openFirstAvailable(std::vector<std::unique_ptr<ReaderBackend>> candidates, QString* error)
+{
+    QStringList reasons;
+    for (auto& candidate : candidates) {
+        if (!candidate)
+            continue;
+        QString reason;
+        if (candidate->open(&reason))
+            return std::move(candidate);
+        reasons << candidate->name() + QStringLiteral(": ") + reason;
+    }
+    if (error)
+        *error = reasons.isEmpty() ? QStringLiteral("this Ridelog was built without any reader "
+                                                    "support")
+                                   : QStringLiteral("no card reader could be opened; ") +
+                                         reasons.join(QStringLiteral("; "));
+    return nullptr;
+}
+
+} // namespace ridelog::card

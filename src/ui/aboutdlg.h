@@ -1,0 +1,33 @@
+// The About box: program name and version, and links to the name server and the project.
+#pragma once
+
+#include <QDialog>
+#include <QUrl>
+
+class QPushButton;
+
+namespace ridelog {
+
+class CAboutDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // nameServer: the station-name server's address; its web root is the first link.
+    explicit CAboutDlg(const QUrl& nameServer, QWidget* parent = nullptr);
+
+    static QString versionText();
+    static QUrl serverWebRoot(const QUrl& nameServer);
+    static QUrl projectPage();
+
+    QPushButton* linkButton(int controlId) const;
+
+private:
+    QPushButton* addLinkButton(int controlId, const QUrl& url);
+    static void openLink(const QUrl& url);
+
+    QPushButton* serverLink_ = nullptr;
+    QPushButton* projectLink_ = nullptr;
+};
+
+} // namespace ridelog

@@ -1,0 +1,58 @@
+// What the rows of the history list show, and how their shown names follow the display flags.
+#pragma once
+
+#include "card/history.h"
+#include "names/displayflags.h"
+#include "store/namecache.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class QAbstractItemModel;
+class QStandardItemModel;
+
+namespace ridelog {
+
+// Columns of the history list, in order.
+enum HistoryColumn : int
+{
+    SerialColumn = 0,
+    DateColumn = 1,
+    TerminalColumn = 2,
+    ProcessColumn = 3,
+    EntryColumn = 4,
+    ExitColumn = 5,
+    AmountColumn = 6,
+    HistoryColumnCount = 7,
+};
+
+// The headings "#", "日付", ... "料金".
+QStringList historyColumnHeadings();
+
+// The amount with "%d"; an amount of 0 shows the balance in brackets instead: (1520).
+QString amountText(const HistoryRecord& record);
+
+// The seven texts of the row of one record. The record's amount must be derived already.
+QStringList historyRowTexts(const HistoryRecord& record);
+
+// Sets the model up with the seven headed columns and no rows.
+void prepareHistoryModel(QStandardItemModel& model);
+
+// Derives every amount and appends one row per record, newest first. The caller has emptied
+// the rows before.
+void fillHistoryList(QStandardItemModel& model, HistoryRecordSet& records);
+
+// The serial in column 0 of a row: its leading decimal digits, 0 when there are none.
+std::uint32_t serialOfRow(const QAbstractItemModel& model, int row);
+
+// Recompose the shown name of every entry of one cache with the current flags, then rewrite
+// the name columns of the rows of that kind. A row whose serial has no record is left alone.
+void refreshRailNames(QAbstractItemModel& model, const HistoryRecordSet& records,
+                      StationNameCache& stations, const DisplayFlags& flags);
+void refreshBusNames(QAbstractItemModel& model, const HistoryRecordSet& records,
+                     BusStopNameCache& busStops, const DisplayFlags& flags);
+void refreshShopNames(QAbstractItemModel& model, const HistoryRecordSet& records,
+                      ShopNameCache& shops, const DisplayFlags& flags);
+
+} // namespace ridelog

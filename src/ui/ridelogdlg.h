@@ -1,0 +1,206 @@
+// The main window: the history list of the card read last, its balance and the status bar.
+#pragma once
+
+#include "card/cardevents.h"
+#include "card/cardread.h"
+#include "card/history.h"
+#include "card/readerlibrary.h"
+#include "names/displayflags.h"
+#include "names/nameexchange.h"
+#include "names/namerefresher.h"
+#include "names/namerefreshtable.h"
+#include "store/cardblockset.h"
+#include "store/database.h"
+#include "store/historystore.h"
+#include "store/namecache.h"
+#include "store/settings.h"
+#include "ui/windowstate.h"
+
+#include <QDialog>
+#include <QString>
+#include <QUrl>
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QSettings;
+class QStandardItemModel;
+class QStatusBar;
+class QTreeView;
+
+namespace ridelog {
+
+class CRidelogDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // settings: where the window state and the display flags live (tests hand a temporary
+    // INI file). library, context: the application's open reader, not owned; null without one.
+    CRidelogDlg(QSettings& settings, card::ReaderLibrary* library, card::ReaderContext* context,
+                QWidget* parent = nullptr);
+    ~CRidelogDlg() override;
+
+    // The station-name server from the command line (empty: the stored or default one); the
+    // background refresh talks to it and the About box links to its web root.
+    void setNameServer(const QString& commandLineValue);
+    QUrl nameServerUrl() const;
+
+    // Commands by id: every id of the menus, the context menu and the start button has
+    // exactly one action. triggerCommand returns false for an unknown or disabled command.
+    QAction* commandAction(int commandId) const;
+    QList<int> commandIds() const;
+    bool triggerCommand(int commandId);
+
+    // Reader and card read.
+    void startCardPolling();
+    void readCard();
+    // Rows for every record of records(), newest first; the list must be empty.
+    void fillHistoryList();
+    bool cardEventsEnabled() const;
+
+    // Shows or hides the balance bar above the list.
+    void setBalanceBarVisible(bool visible);
+    // Status-bar pane 0. Safe from any thread; the text is copied before the call returns.
+    void setStatusText(const QString& text);
+
+    // Display flags: loaded from the settings and mirrored in the 表示 menu.
+    void loadDisplaySettings();
+    const DisplayFlags& displayFlags() const { return flags_; }
+    void refreshRailNames();
+    void refreshBusNames();
+    void refreshShopNames();
+
+    // Context menu of the list at a global position; returns whether a menu was shown.
+    bool showHistoryContextMenu(const QPoint& globalPos);
+    QMenu* historyContextMenu() const { return contextMenu_; }
+    // The record under the last context menu; null when none or no longer present.
+    HistoryRecord* selectedRecord();
+
+    // Access for the other dialogs and commands.
+    QTreeView* historyList() const { return list_; }
+    QStandardItemModel* historyModel() const { return model_; }
+    QLineEdit* balanceField() const { return balanceField_; }
+    QLineEdit* cardIdField() const { return cardIdField_; }
+    QStatusBar* statusBar() const { return statusBar_; }
+    QString statusPaneText(int pane) const;
+    int statusBarHeight() const { return statusBarHeight_; }
+    HistoryRecordSet& records() { return records_; }
+    CardBlockSet& cardBlocks() { return cardBlocks_; }
+    NameCaches& caches() { return caches_; }
+    NameRefreshTable& nameRefreshTable() { return refreshTable_; }
+    HistoryStore& historyStore() { return store_; }
+    NameRefresher& nameRefresher() { return *refresher_; }
+    TrfcSettings& settings() { return settings_; }
+    QString idmText() const { return idmText_; }
+    bool isBalanceBarVisible() const;
+
+    // Shows a database failure with the engine's text.
+    void showDatabaseError(const QString& engineText);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+public slots:
+    void done(int result) override;
+
+private:
+    // Construction of the window parts.
+    void buildWidgets();
+    void buildMenuBar();
+    void buildContextMenu();
+    void buildBalanceBar();
+    void buildHiddenControls();
+    void buildStatusBar();
+    void buildHistoryList();
+    QAction* addCommand(QMenu* menu, int commandId, const QString& text,
+                        void (CRidelogDlg::*handler)());
+    QAction* addToggle(QMenu* menu, int commandId, const QString& text);
+
+    // Start-up steps.
+    void initDialog();
+    void buildRefresher();
+    void buildCardEventFilter();
+    void restoreWindowPlacement();
+    void restoreColumns();
+    void openDatabaseAtStart();
+    void layoutClient(const QSize& clientSize);
+    int listClientWidth() const;
+    QRect workArea() const;
+
+    // Shutdown: window state first, then the database.
+    void shutdown();
+    void saveWindowState();
+    void writeBackNames();
+
+    // Card events and the steps of a read.
+    void onCardLost();
+    void showBalance(const card::CardReadResult& card);
+    void mergeStoreAndDecode(const card::CardReadResult& card);
+    template <typename Step> void runStoreStep(Step step);
+
+    // Display toggles.
+    void toggleDisplayFlag(int commandId);
+    void updateShopItemsEnabled();
+    void setPaneText(int pane, const QString& text);
+
+    // Command handlers. The ones marked as hooks are filled in by the dialogs and commands
+    // that live in their own files.
+    void onExit();
+    void onAbout();
+    void onStartReading();
+    void onSaveToFile();        // hook: export the list
+    void onShowDataSetup();     // hook: display settings dialog
+    void onShowDetail();        // hook: detail dialog of selectedRecord
+    void onClearStationNames(); // hook: clear the station name cache
+    void onClearBusStopNames(); // hook: clear the bus-stop name cache
+    void onClearShopNames();    // hook: clear the shop name cache
+    void onDeleteHistory();     // hook: delete the stored history of the card
+    void onDeleteRows();        // hook: delete the selected rows
+
+    TrfcSettings settings_;
+    card::ReaderLibrary* library_ = nullptr;
+    card::ReaderContext* context_ = nullptr;
+    QString nameServerArgument_;
+    card::CardEventFilter* cardFilter_ = nullptr;
+
+    QMenuBar* menuBar_ = nullptr;
+    QWidget* client_ = nullptr;
+    QTreeView* list_ = nullptr;
+    QStandardItemModel* model_ = nullptr;
+    QLabel* balanceLabel_ = nullptr;
+    QLineEdit* balanceField_ = nullptr;
+    QLabel* yenLabel_ = nullptr;
+    QLineEdit* cardIdField_ = nullptr;
+    QPushButton* startButton_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QStatusBar* statusBar_ = nullptr;
+    std::array<QLabel*, 3> statusPanes_{};
+    QMenu* contextMenu_ = nullptr;
+    std::map<int, QAction*> commands_;
+    int statusBarHeight_ = 0;
+
+    DisplayFlags flags_;
+    HistoryRecordSet records_;
+    CardBlockSet cardBlocks_;
+    NameCaches caches_;
+    NameRefreshTable refreshTable_;
+    HistoryStore store_;
+    NameRefresher* refresher_ = nullptr;
+
+    std::array<std::uint8_t, 8> currentIdm_{};
+    QString idmText_;
+    std::optional<std::uint32_t> selectedSerial_;
+    bool shutDown_ = false;
+};
+
+} // namespace ridelog

@@ -1,0 +1,44 @@
+// Window placement and column widths kept between runs.
+#pragma once
+
+#include <QRect>
+#include <array>
+#include <optional>
+
+namespace ridelog {
+
+class TrfcSettings;
+
+constexpr int kDefaultWindowX = 20;
+constexpr int kDefaultWindowY = 20;
+constexpr int kDefaultWindowWidth = 540;
+constexpr int kDefaultWindowHeight = 300;
+constexpr int kMinimumWindowWidth = 450;
+constexpr int kMinimumWindowHeight = 200;
+
+// The window as stored: "mHeight" includes the status bar's height.
+struct StoredPlacement
+{
+    int x = kDefaultWindowX;
+    int y = kDefaultWindowY;
+    int width = kDefaultWindowWidth;
+    int height = kDefaultWindowHeight;
+};
+
+StoredPlacement readStoredPlacement(const TrfcSettings& settings);
+void writeStoredPlacement(TrfcSettings& settings, const StoredPlacement& placement);
+
+// Pulls a stored placement back into the work area (right and bottom edges only) and to the
+// minimum size; the result is the window's rectangle, its height without the status bar.
+QRect restoredWindowRect(const StoredPlacement& stored, const QRect& workArea, int statusBarHeight);
+
+constexpr int kHistoryColumns = 7;
+using ColumnWidths = std::array<int, kHistoryColumns>;
+
+ColumnWidths defaultColumnWidths();
+// Column 0 accepts 10 and more, the others 30 and more, all up to 9/10 of the list width.
+int acceptedColumnWidth(int column, std::optional<int> stored, int listClientWidth);
+ColumnWidths readColumnWidths(const TrfcSettings& settings, int listClientWidth);
+void writeColumnWidths(TrfcSettings& settings, const ColumnWidths& widths);
+
+} // namespace ridelog

@@ -1,0 +1,445 @@
+// The application shell: command line, the machine-wide single-instance guard, and the
+// reader start with its messages around the main window.
+#include "app/commandline.h"
+#include "app/readerlibrary.h"
+#include "app/ridelogapp.h"
+#include "app/singleinstance.h"
+#include "app/terminationsignals.h"
+#include "ui/messagebox.h"
+#include "ui/ridelogdlg.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <memory>
+
+using namespace ridelog;
+
+namespace {
+
+const QString kGuardRefused = QStringLiteral("PaSoRiを使うアプリケーションが既に起動しています。");
+const QString kNoDriver =
+    QStringLiteral("ICカードリーダ ドライバが\r\nインストールされていません。");
+const QString kNoReader =
+    QStringLiteral("ICカードリーダが接続されていません。\r\n接続と再起動が必要です。");
+
+// Records every library call; start and open succeed unless told otherwise.
+class FakeReaderControl : public ReaderControl
+{
+public:
+    explicit FakeReaderControl(QStringList* calls)
+        : calls_(calls)
+    {}
+
+    bool initializeLibrary(card::ReaderContext&) override
+    {
+        calls_->append(QStringLiteral("initialize"));
+        return initializeSucceeds;
+    }
+    bool openReaderWriterAuto(card::ReaderContext&) override
+    {
+        calls_->append(QStringLiteral("open"));
+        return openSucceeds;
+    }
+    void closeReaderWriter(card::ReaderContext&) override
+    {
+        calls_->append(QStringLiteral("close"));
+        if (onClose)
+            onClose();
+    }
+    void disposeLibrary(card::ReaderContext&) override
+    {
+        calls_->append(QStringLiteral("dispose"));
+    }
+
+    card::ReaderLibrary* library() override { return nullptr; }
+
+    bool initializeSucceeds = true;
+    bool openSucceeds = true;
+    std::function<void()> onClose;
+
+private:
+    QStringList* calls_;
+};
+
+} // namespace
+
+class TestApp : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void commandLine_data();
+    void commandLine();
+    void commandLineKeepsNameServer();
+    void unknownArgumentExitsWithStatusTwo();
+    void helpAndVersionExitWithZero();
+
+    void guardRefusesSecondHolder();
+    void guardIsReleasedWithItsOwner();
+    void guardTakesOverStaleLock();
+    void guardLivesInRuntimeFolder();
+    void guardIsSharedWithOtherProcessesAndSurvivesTheirCrash();
+
+    void openReaderResults();
+    void closeReaderUndoesOnlyWhatSucceeded();
+    void failureTexts_data();
+    void failureTexts();
+
+    void secondInstanceIsRefused();
+    void libraryStartFailureShowsMessageWithoutWindow();
+    void readerOpenFailureShowsMessageAndDisposes();
+    void normalRunClosesReaderBeforeGuardIsReleased();
+    void terminationSignalClosesWindowAndSavesState();
+
+private:
+    std::unique_ptr<CRidelogApp> makeApp(FakeReaderControl** library);
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<QSettings> ini_;
+    QStringList calls_;
+};
+
+void TestApp::init()
+{
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    ini_ = std::make_unique<QSettings>(dir_->filePath(QStringLiteral("Hotaru.ini")),
+                                       QSettings::IniFormat);
+    // Windows made here keep their history database in the temporary folder.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir_->filePath(QStringLiteral("data"))));
+    calls_.clear();
+    MessageBox::setCapturing(true);
+    MessageBox::clearCaptured();
+}
+
+void TestApp::cleanup()
+{
+    ini_.reset();
+    dir_.reset();
+}
+
+std::unique_ptr<CRidelogApp> TestApp::makeApp(FakeReaderControl** library)
+{
+    auto app = std::make_unique<CRidelogApp>(AppOptions{});
+    auto fake = std::make_unique<FakeReaderControl>(&calls_);
+    *library = fake.get();
+    app->setReaderControl(std::move(fake));
+    app->setLockFilePath(dir_->filePath(QStringLiteral("felica-reader.lock")));
+    app->setSettings(ini_.get());
+    app->setDialogRunner([this](CRidelogDlg& dialog) {
+        calls_.append(QStringLiteral("window"));
+        dialog.show();
+        dialog.reject();
+        return int(QDialog::Rejected);
+    });
+    return app;
+}
+
+void TestApp::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QString>("reader");
+    using A = CommandLine::Action;
+    const QString program = QStringLiteral("ridelog");
+    QTest::newRow("none") << QStringList{program} << int(A::Run) << QStringLiteral("auto");
+    QTest::newRow("auto") << QStringList{program, QStringLiteral("--reader=auto")} << int(A::Run)
+                          << QStringLiteral("auto");
+    QTest::newRow("virtual") << QStringList{program, QStringLiteral("--reader=virtual:/tmp/c")}
+                             << int(A::Run) << QStringLiteral("virtual:/tmp/c");
+    QTest::newRow("virtual, separate value")
+        << QStringList{program, QStringLiteral("--reader"), QStringLiteral("virtual:cards")}
+        << int(A::Run) << QStringLiteral("virtual:cards");
+    QTest::newRow("pcsc with name") << QStringList{program, QStringLiteral("--reader=pcsc:ACS")}
+                                    << int(A::Run) << QStringLiteral("pcsc:ACS");
+    QTest::newRow("rcs380") << QStringList{program, QStringLiteral("--reader=rcs380")}
+                            << int(A::Run) << QStringLiteral("rcs380");
+    QTest::newRow("virtual without folder")
+        << QStringList{program, QStringLiteral("--reader=virtual:")} << int(A::Fail) << QString();
+    QTest::newRow("unknown reader")
+        << QStringList{program, QStringLiteral("--reader=felica")} << int(A::Fail) << QString();
+    QTest::newRow("unknown option")
+        << QStringList{program, QStringLiteral("--colour")} << int(A::Fail) << QString();
+    QTest::newRow("positional") << QStringList{program, QStringLiteral("card.txt")} << int(A::Fail)
+                                << QString();
+    QTest::newRow("reader without value")
+        << QStringList{program, QStringLiteral("--reader")} << int(A::Fail) << QString();
+    QTest::newRow("bad server") << QStringList{program, QStringLiteral("--name-server=ftp://x/")}
+                                << int(A::Fail) << QString();
+    QTest::newRow("help") << QStringList{program, QStringLiteral("--help")} << int(A::ShowHelp)
+                          << QString();
+    QTest::newRow("version") << QStringList{program, QStringLiteral("--version")}
+                             << int(A::ShowVersion) << QString();
+}
+
+void TestApp::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, action);
+    QFETCH(QString, reader);
+    const CommandLine result = parseCommandLine(arguments);
+    QCOMPARE(int(result.action), action);
+    if (result.action == CommandLine::Action::Run)
+        QCOMPARE(result.options.readerSpec, reader);
+    if (result.action == CommandLine::Action::Fail) {
+        QVERIFY(!result.error.isEmpty());
+        QVERIFY(result.helpText.contains(QStringLiteral("--reader")));
+    }
+}
+
+void TestApp::commandLineKeepsNameServer()
+{
+    const CommandLine result = parseCommandLine(
+        {QStringLiteral("ridelog"), QStringLiteral("--name-server=http://127.0.0.1:8080/trfc/")});
+    QCOMPARE(int(result.action), int(CommandLine::Action::Run));
+    QCOMPARE(result.options.nameServer, QStringLiteral("http://127.0.0.1:8080/trfc/"));
+}
+
+void TestApp::unknownArgumentExitsWithStatusTwo()
+{
+    QProcess ridelog;
+    ridelog.start(QStringLiteral(RIDELOG_EXECUTABLE), {QStringLiteral("--no-such-option")});
+    QVERIFY(ridelog.waitForFinished(10000));
+    QCOMPARE(ridelog.exitCode(), 2);
+    const QString err = QString::fromUtf8(ridelog.readAllStandardError());
+    QVERIFY(err.contains(QStringLiteral("Usage: ridelog")));
+    QVERIFY(ridelog.readAllStandardOutput().isEmpty());
+}
+
+void TestApp::helpAndVersionExitWithZero()
+{
+    QProcess ridelog;
+    ridelog.start(QStringLiteral(RIDELOG_EXECUTABLE), {QStringLiteral("--help")});
+    QVERIFY(ridelog.waitForFinished(10000));
+    QCOMPARE(ridelog.exitCode(), 0);
+    QVERIFY(QString::fromUtf8(ridelog.readAllStandardOutput())
+                .contains(QStringLiteral("--name-server")));
+    ridelog.start(QStringLiteral(RIDELOG_EXECUTABLE), {QStringLiteral("--version")});
+    QVERIFY(ridelog.waitForFinished(10000));
+    QCOMPARE(ridelog.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(ridelog.readAllStandardOutput()).trimmed(),
+             QStringLiteral("ridelog 1.2.0"));
+}
+
+void TestApp::guardRefusesSecondHolder()
+{
+    const QString path = dir_->filePath(QStringLiteral("felica-reader.lock"));
+    SingleInstanceGuard first(path);
+    QVERIFY(first.create());
+    SingleInstanceGuard second(path);
+    QVERIFY(!second.create());
+    QVERIFY(first.isHeld());
+    QVERIFY(QFile::exists(path));
+}
+
+void TestApp::guardIsReleasedWithItsOwner()
+{
+    const QString path = dir_->filePath(QStringLiteral("felica-reader.lock"));
+    {
+        SingleInstanceGuard first(path);
+        QVERIFY(first.create());
+    }
+    QVERIFY(!QFile::exists(path));
+    SingleInstanceGuard again(path);
+    QVERIFY(again.create());
+}
+
+void TestApp::guardTakesOverStaleLock()
+{
+    // A lock left behind by a process that has ended.
+    QProcess gone;
+    gone.start(QStringLiteral("/bin/true"), {});
+    QVERIFY(gone.waitForStarted());
+    const qint64 deadPid = gone.processId();
+    QVERIFY(gone.waitForFinished());
+    const QString path = dir_->filePath(QStringLiteral("felica-reader.lock"));
+    QFile stale(path);
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.write(QByteArray::number(deadPid) + "\nsome-reader-app\n" +
+                QSysInfo::machineHostName().toUtf8() + '\n');
+    stale.close();
+    SingleInstanceGuard guard(path);
+    QVERIFY(guard.create());
+}
+
+void TestApp::guardLivesInRuntimeFolder()
+{
+    const QString path = SingleInstanceGuard::defaultLockFilePath();
+    QVERIFY(path.endsWith(QStringLiteral("/felica-reader.lock")));
+}
+
+void TestApp::guardIsSharedWithOtherProcessesAndSurvivesTheirCrash()
+{
+    const QString runtime = dir_->filePath(QStringLiteral("runtime"));
+    QVERIFY(QDir().mkpath(runtime));
+    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_->filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dir_->filePath(QStringLiteral("data")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess first;
+    first.setProcessEnvironment(environment);
+    first.start(QStringLiteral(RIDELOG_EXECUTABLE),
+                {QStringLiteral("--reader=virtual:") + dir_->filePath(QStringLiteral("cards"))});
+    QVERIFY(first.waitForStarted());
+    const QString lockFile = runtime + QStringLiteral("/felica-reader.lock");
+    QTRY_VERIFY(QFile::exists(lockFile));
+
+    SingleInstanceGuard second(lockFile);
+    QVERIFY(!second.create());
+    QCOMPARE(first.state(), QProcess::Running);
+
+    // The first copy dies without releasing the guard; the next one takes it over.
+    first.kill();
+    QVERIFY(first.waitForFinished());
+    QVERIFY(QFile::exists(lockFile));
+    QVERIFY(second.create());
+}
+
+void TestApp::openReaderResults()
+{
+    {
+        FakeReaderControl library(&calls_);
+        card::ReaderContext context;
+        QCOMPARE(openReader(context, library), 0);
+        QVERIFY(context.libraryInitialised);
+        QVERIFY(context.readerOpen);
+        // Opening again calls nothing more.
+        QCOMPARE(openReader(context, library), 0);
+        QCOMPARE(calls_, (QStringList{QStringLiteral("initialize"), QStringLiteral("open")}));
+    }
+    {
+        FakeReaderControl library(&calls_);
+        library.initializeSucceeds = false;
+        card::ReaderContext context;
+        QCOMPARE(openReader(context, library), 1);
+        QVERIFY(!context.libraryInitialised);
+    }
+    {
+        FakeReaderControl library(&calls_);
+        library.openSucceeds = false;
+        card::ReaderContext context;
+        QCOMPARE(openReader(context, library), 2);
+        QVERIFY(context.libraryInitialised);
+        QVERIFY(!context.readerOpen);
+    }
+}
+
+void TestApp::closeReaderUndoesOnlyWhatSucceeded()
+{
+    FakeReaderControl library(&calls_);
+    auto context = std::make_unique<card::ReaderContext>();
+    context->libraryInitialised = true;
+    closeReader(context, library);
+    QCOMPARE(calls_, QStringList{QStringLiteral("dispose")});
+    QVERIFY(!context);
+    calls_.clear();
+    context = std::make_unique<card::ReaderContext>();
+    closeReader(context, library);
+    QVERIFY(calls_.isEmpty());
+    closeReader(context, library); // a context already gone is fine
+    QVERIFY(calls_.isEmpty());
+}
+
+void TestApp::failureTexts_data()
+{
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("1") << 1 << kNoDriver;
+    QTest::newRow("2") << 2 << kNoReader;
+    QTest::newRow("other") << 7 << QStringLiteral("予期しないエラーが発生しました。");
+}
+
+void TestApp::failureTexts()
+{
+    QFETCH(int, result);
+    QFETCH(QString, text);
+    QCOMPARE(openReaderFailureText(result), text);
+}
+
+void TestApp::secondInstanceIsRefused()
+{
+    SingleInstanceGuard other(dir_->filePath(QStringLiteral("felica-reader.lock")));
+    QVERIFY(other.create());
+    FakeReaderControl* library = nullptr;
+    auto app = makeApp(&library);
+    QCOMPARE(app->InitInstance(), 1);
+    QCOMPARE(MessageBox::capturedMessages(), QStringList{kGuardRefused});
+    QVERIFY(calls_.isEmpty());
+    QVERIFY(!app->mainWindowRan());
+    QVERIFY(other.isHeld());
+    QVERIFY(!ini_->contains(QStringLiteral("Trfc/mX")));
+}
+
+void TestApp::libraryStartFailureShowsMessageWithoutWindow()
+{
+    FakeReaderControl* library = nullptr;
+    auto app = makeApp(&library);
+    library->initializeSucceeds = false;
+    QCOMPARE(app->InitInstance(), 1);
+    QCOMPARE(MessageBox::capturedMessages(), QStringList{kNoDriver});
+    QCOMPARE(calls_, QStringList{QStringLiteral("initialize")}); // no dispose
+    QVERIFY(!app->mainWindowRan());
+    // The guard is free again.
+    SingleInstanceGuard after(dir_->filePath(QStringLiteral("felica-reader.lock")));
+    QVERIFY(after.create());
+}
+
+void TestApp::readerOpenFailureShowsMessageAndDisposes()
+{
+    FakeReaderControl* library = nullptr;
+    auto app = makeApp(&library);
+    library->openSucceeds = false;
+    QCOMPARE(app->InitInstance(), 1);
+    QCOMPARE(MessageBox::capturedMessages(), QStringList{kNoReader});
+    QCOMPARE(calls_, (QStringList{QStringLiteral("initialize"), QStringLiteral("open"),
+                                  QStringLiteral("dispose")}));
+    QVERIFY(!app->mainWindowRan());
+}
+
+void TestApp::normalRunClosesReaderBeforeGuardIsReleased()
+{
+    FakeReaderControl* library = nullptr;
+    auto app = makeApp(&library);
+    bool guardHeldAtClose = false;
+    library->onClose = [&] {
+        SingleInstanceGuard probe(dir_->filePath(QStringLiteral("felica-reader.lock")));
+        guardHeldAtClose = !probe.create();
+    };
+    QCOMPARE(app->InitInstance(), 0);
+    QVERIFY(app->mainWindowRan());
+    QCOMPARE(calls_, (QStringList{QStringLiteral("initialize"), QStringLiteral("open"),
+                                  QStringLiteral("window"), QStringLiteral("close"),
+                                  QStringLiteral("dispose")}));
+    QVERIFY(guardHeldAtClose);
+    QVERIFY(MessageBox::capturedMessages().isEmpty());
+    QVERIFY(ini_->contains(QStringLiteral("Trfc/mX")));
+}
+
+void TestApp::terminationSignalClosesWindowAndSavesState()
+{
+    QVERIFY(closeWindowsOnTerminationSignals());
+    CRidelogDlg dialog(*ini_, nullptr, nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.move(33, 44);
+    QVERIFY(::raise(SIGTERM) == 0);
+    QTRY_VERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/mX")).toInt(), 33);
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/mY")).toInt(), 44);
+}
+
+QTEST_MAIN(TestApp)
+#include "test_app.moc"

@@ -1,0 +1,404 @@
+#include "card/backends/hardwarebackendset.h"
+#include "card/backends/rcs380backend.h"
+#include "card/hardwarebackends.h"
+#include "card/readerfactory.h"
+#include "fakes/fakeusbtransport.h"
+#include "testpaths.h"
+
+#ifdef RIDELOG_HAVE_LIBUSB
+#include "card/backends/libusbtransport.h"
+#endif
+
+#ifdef RIDELOG_HAVE_PCSC
+#include "card/backends/pcscbackend.h"
+#endif
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace ridelog::card;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A backend that only knows whether its device is "attached".
+class FakeBackend : public ReaderBackend
+{
+public:
+    FakeBackend(QString name, bool attached, QStringList* openLog)
+        : name_(std::move(name))
+        , attached_(attached)
+        , openLog_(openLog)
+    {}
+
+    QString name() const override { return name_; }
+    bool open(QString* error) override
+    {
+        *openLog_ << name_;
+        if (!attached_)
+            *error = QStringLiteral("not attached");
+        return attached_;
+    }
+    void close() override {}
+    TransceiveResult transceive(const QByteArray&, std::chrono::milliseconds) override
+    {
+        return {};
+    }
+    void startPresenceMonitor(std::uint16_t, PresenceListener) override {}
+    void stopPresenceMonitor() override {}
+
+private:
+    QString name_;
+    bool attached_;
+    QStringList* openLog_;
+};
+
+struct FakeMakers
+{
+    QStringList attached;
+    QStringList openLog;
+    QStringList pcscNames;
+
+    HardwareBackendMakers makers()
+    {
+        HardwareBackendMakers result;
+        result.rcs380 = [this] { return make(QStringLiteral("rcs380")); };
+        result.pcsc = [this](const QString& readerName) {
+            pcscNames << readerName;
+            return make(QStringLiteral("pcsc"));
+        };
+        result.libnfc = [this] { return make(QStringLiteral("libnfc")); };
+        return result;
+    }
+
+    std::unique_ptr<ReaderBackend> make(const QString& name)
+    {
+        return std::make_unique<FakeBackend>(name, attached.contains(name), &openLog);
+    }
+};
+
+QStringList namesOf(const std::vector<std::unique_ptr<ReaderBackend>>& backends)
+{
+    QStringList names;
+    for (const auto& backend : backends)
+        names << backend->name();
+    return names;
+}
+
+// An RC-S380 that answers its whole start-up.
+std::shared_ptr<testing::UsbScript> attachedRcs380Script()
+{
+    auto script = std::make_shared<testing::UsbScript>();
+    const auto exchange = [&](const char* command, const char* answer) {
+        script->expectWrite(QByteArray::fromHex(command));
+        script->answer(rcs380::ackFrame());
+        script->answer(QByteArray::fromHex(answer));
+    };
+    script->expectWrite(rcs380::ackFrame());
+    script->answerStatus(UsbStatus::Timeout);
+    exchange("0000ffffff0300fdd62a01ff00", "0000ffffff0300fdd72b00fe00");
+    exchange("0000ffffff0200fed6200a00", "0000ffffff0400fcd7211101f600");
+    exchange("0000ffffff0200fed6220800", "0000ffffff0400fcd72300010500");
+    exchange("0000ffffff0300fdd606002400", "0000ffffff0300fdd707002200");
+    exchange("0000ffffff0300fdd606012300", "0000ffffff0300fdd707002200");
+    exchange("0000ffffff0600fad60001010f011800", "0000ffffff0300fdd701002800");
+    exchange("0000ffffff2800d8d60200180101020103000400050006000708080009000a000b000c000e040f00"
+             "10001100120013064b00",
+             "0000ffffff0300fdd703002600");
+    exchange("0000ffffff0400fcd60200181000", "0000ffffff0300fdd703002600");
+    script->quietWhenExhausted = true;
+    return script;
+}
+
+#ifdef RIDELOG_HAVE_PCSC
+// pcscd with the given readers and nothing else.
+class ReaderListPcscApi : public PcscApi
+{
+public:
+    ReaderListPcscApi(QStringList readers, int* contexts)
+        : readers_(std::move(readers))
+        , contexts_(contexts)
+    {}
+    LONG establishContext(SCARDCONTEXT* context) override
+    {
+        ++*contexts_;
+        *context = 1;
+        return SCARD_S_SUCCESS;
+    }
+    LONG releaseContext(SCARDCONTEXT) override { return SCARD_S_SUCCESS; }
+    LONG listReaders(SCARDCONTEXT, QStringList* readers) override
+    {
+        *readers = readers_;
+        return readers_.isEmpty() ? SCARD_E_NO_READERS_AVAILABLE : SCARD_S_SUCCESS;
+    }
+    LONG getStatusChange(SCARDCONTEXT, DWORD, SCARD_READERSTATE*, DWORD) override
+    {
+        return SCARD_E_TIMEOUT;
+    }
+    LONG cancel(SCARDCONTEXT) override { return SCARD_S_SUCCESS; }
+    LONG connect(SCARDCONTEXT, const QString&, SCARDHANDLE*, DWORD*) override
+    {
+        return SCARD_E_NO_SMARTCARD;
+    }
+    LONG disconnect(SCARDHANDLE) override { return SCARD_S_SUCCESS; }
+    LONG transmit(SCARDHANDLE, DWORD, const QByteArray&, QByteArray*) override
+    {
+        return SCARD_E_NO_SMARTCARD;
+    }
+
+private:
+    QStringList readers_;
+    int* contexts_;
+};
+#endif
+
+} // namespace
+
+class TestHardwareAuto : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void autoOrderIsRcs380ThenPcscThenLibnfc();
+    void autoOpensTheFirstAttachedReader_data();
+    void autoOpensTheFirstAttachedReader();
+    void noReaderAttachedListsEveryReason();
+    void specForcesOneBackend_data();
+    void specForcesOneBackend();
+    void specForABackendNotBuilt();
+    void autoPicksRcs380OverFakedUsb();
+    void autoFallsBackToPcscWhenNoRcs380();
+    void thisBuildHasEveryBackend();
+    void noReaderOnThisMachineFailsCleanly();
+    void factoryAutoTriesTheBackendsInOrder();
+    void udevRulesGrantEverySupportedReader_data();
+    void udevRulesGrantEverySupportedReader();
+};
+
+void TestHardwareAuto::autoOrderIsRcs380ThenPcscThenLibnfc()
+{
+    FakeMakers fakes;
+    const QStringList expected{QStringLiteral("rcs380"), QStringLiteral("pcsc"),
+                               QStringLiteral("libnfc")};
+    QCOMPARE(namesOf(backendsInAutoOrder(fakes.makers())), expected);
+    QCOMPARE(fakes.pcscNames, QStringList{QString()}); // auto: any known PC/SC reader
+}
+
+void TestHardwareAuto::autoOpensTheFirstAttachedReader_data()
+{
+    QTest::addColumn<QStringList>("attached");
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QStringList>("tried");
+    QTest::newRow("RC-S380 only") << QStringList{QStringLiteral("rcs380")}
+                                  << QStringLiteral("rcs380")
+                                  << QStringList{QStringLiteral("rcs380")};
+    QTest::newRow("RC-S300 only") << QStringList{QStringLiteral("pcsc")} << QStringLiteral("pcsc")
+                                  << QStringList{QStringLiteral("rcs380"), QStringLiteral("pcsc")};
+    QTest::newRow("RC-S360 only") << QStringList{QStringLiteral("libnfc")}
+                                  << QStringLiteral("libnfc")
+                                  << QStringList{QStringLiteral("rcs380"), QStringLiteral("pcsc"),
+                                                 QStringLiteral("libnfc")};
+    QTest::newRow("ACR122U served by pcscd and seen by libnfc")
+        << QStringList{QStringLiteral("pcsc"), QStringLiteral("libnfc")} << QStringLiteral("pcsc")
+        << QStringList{QStringLiteral("rcs380"), QStringLiteral("pcsc")};
+}
+
+void TestHardwareAuto::autoOpensTheFirstAttachedReader()
+{
+    QFETCH(QStringList, attached);
+    QFETCH(QString, chosen);
+    QFETCH(QStringList, tried);
+    FakeMakers fakes;
+    fakes.attached = attached;
+    QString error;
+    const auto backend = openFirstAvailable(backendsInAutoOrder(fakes.makers()), &error);
+    QVERIFY2(backend, qPrintable(error));
+    QCOMPARE(backend->name(), chosen);
+    QCOMPARE(fakes.openLog, tried);
+}
+
+void TestHardwareAuto::noReaderAttachedListsEveryReason()
+{
+    FakeMakers fakes;
+    QString error;
+    QVERIFY(!openFirstAvailable(backendsInAutoOrder(fakes.makers()), &error));
+    QCOMPARE(error, QStringLiteral("no card reader could be opened; rcs380: not attached; "
+                                   "pcsc: not attached; libnfc: not attached"));
+    QVERIFY(!openFirstAvailable({}, &error));
+    QVERIFY(!error.isEmpty());
+}
+
+void TestHardwareAuto::specForcesOneBackend_data()
+{
+    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("backend");
+    QTest::addColumn<QString>("pcscName");
+    QTest::newRow("rcs380") << QStringLiteral("rcs380") << QStringLiteral("rcs380") << QString();
+    QTest::newRow("libnfc") << QStringLiteral("libnfc") << QStringLiteral("libnfc") << QString();
+    QTest::newRow("pcsc") << QStringLiteral("pcsc") << QStringLiteral("pcsc") << QString();
+    QTest::newRow("pcsc:NAME") << QStringLiteral("pcsc:Sony FeliCa Port") << QStringLiteral("pcsc")
+                               << QStringLiteral("Sony FeliCa Port");
+    QTest::newRow("upper case") << QStringLiteral("PCSC:ACR122") << QStringLiteral("pcsc")
+                                << QStringLiteral("ACR122");
+    QTest::newRow("unknown") << QStringLiteral("pn532") << QString() << QString();
+    QTest::newRow("rcs380 with name") << QStringLiteral("rcs380:x") << QString() << QString();
+    QTest::newRow("empty") << QString() << QString() << QString();
+}
+
+void TestHardwareAuto::specForcesOneBackend()
+{
+    QFETCH(QString, spec);
+    QFETCH(QString, backend);
+    QFETCH(QString, pcscName);
+    FakeMakers fakes;
+    QString error;
+    const auto made = backendForSpec(fakes.makers(), spec, &error);
+    if (backend.isEmpty()) {
+        QVERIFY(!made);
+        QVERIFY2(error.startsWith(QStringLiteral("unknown reader")), qPrintable(error));
+        return;
+    }
+    QVERIFY2(made, qPrintable(error));
+    QCOMPARE(made->name(), backend);
+    if (backend == QStringLiteral("pcsc"))
+        QCOMPARE(fakes.pcscNames, QStringList{pcscName});
+}
+
+void TestHardwareAuto::specForABackendNotBuilt()
+{
+    HardwareBackendMakers none;
+    QString error;
+    QVERIFY(!backendForSpec(none, QStringLiteral("libnfc"), &error));
+    QCOMPARE(error, QStringLiteral("this Ridelog was built without libnfc support"));
+    QVERIFY(backendsInAutoOrder(none).empty());
+}
+
+void TestHardwareAuto::autoPicksRcs380OverFakedUsb()
+{
+    auto script = attachedRcs380Script();
+    QStringList otherOpens;
+    HardwareBackendMakers makers;
+    makers.rcs380 = [script] {
+        return std::make_unique<Rcs380Backend>(
+            [script](QString*) { return std::make_unique<testing::FakeUsbTransport>(script); });
+    };
+    makers.pcsc = [&](const QString&) {
+        return std::make_unique<FakeBackend>(QStringLiteral("pcsc"), true, &otherOpens);
+    };
+    QString error;
+    const auto backend = openFirstAvailable(backendsInAutoOrder(makers), &error);
+    QVERIFY2(backend, qPrintable(error));
+    QCOMPARE(backend->name(), QStringLiteral("Sony RC-S380/P (libusb, firmware 1.11)"));
+    QVERIFY(otherOpens.isEmpty());
+    QVERIFY2(script->problemList().isEmpty(), qPrintable(script->problemList().join(u'\n')));
+}
+
+void TestHardwareAuto::autoFallsBackToPcscWhenNoRcs380()
+{
+#ifdef RIDELOG_HAVE_PCSC
+    int contexts = 0;
+    HardwareBackendMakers makers;
+    makers.rcs380 = [] {
+        return std::make_unique<Rcs380Backend>(
+            [](QString* error) -> std::unique_ptr<UsbBulkTransport> {
+                *error = QStringLiteral("no Sony PaSoRi RC-S380 found on USB");
+                return nullptr;
+            });
+    };
+    makers.pcsc = [&](const QString& name) {
+        return std::make_unique<PcscBackend>(
+            std::make_unique<ReaderListPcscApi>(
+                QStringList{QStringLiteral("Yubico YubiKey CCID 00 00"),
+                            QStringLiteral("Sony FeliCa Port/PaSoRi 4.0 00 00")},
+                &contexts),
+            name);
+    };
+    QString error;
+    const auto backend = openFirstAvailable(backendsInAutoOrder(makers), &error);
+    QVERIFY2(backend, qPrintable(error));
+    QCOMPARE(backend->name(), QStringLiteral("Sony FeliCa Port/PaSoRi 4.0 00 00 (PC/SC)"));
+    QCOMPARE(contexts, 1);
+#else
+    QSKIP("built without PC/SC");
+#endif
+}
+
+void TestHardwareAuto::thisBuildHasEveryBackend()
+{
+    // CI installs every library, so every backend must be built there.
+    const QStringList expected{QStringLiteral("Sony PaSoRi RC-S380 (libusb)"),
+                               QStringLiteral("PC/SC reader"), QStringLiteral("libnfc reader")};
+    QCOMPARE(namesOf(createHardwareBackendsInAutoOrder()), expected);
+    QString error;
+    QVERIFY(createHardwareBackend(QStringLiteral("pcsc:Sony"), &error));
+    QVERIFY(!createHardwareBackend(QStringLiteral("felica.dll"), &error));
+    QVERIFY(error.contains(QStringLiteral("unknown reader")));
+}
+
+void TestHardwareAuto::noReaderOnThisMachineFailsCleanly()
+{
+    QElapsedTimer timer;
+    timer.start();
+    QString error;
+    const auto backend = openFirstAvailable(createHardwareBackendsInAutoOrder(), &error);
+    if (backend)
+        QSKIP("a real card reader is attached to this machine");
+    QVERIFY2(error.startsWith(QStringLiteral("no card reader could be opened; ")),
+             qPrintable(error));
+    QVERIFY2(timer.elapsed() < 20000, "looking for readers must not hang");
+}
+
+void TestHardwareAuto::factoryAutoTriesTheBackendsInOrder()
+{
+    QString error;
+    const auto automatic = createReaderBackend(QStringLiteral("auto"), &error);
+    QVERIFY2(automatic, qPrintable(error));
+    if (automatic->open(&error)) {
+        automatic->close();
+        QSKIP("a real card reader is attached to this machine");
+    }
+    const qsizetype rcs380 = error.indexOf(QStringLiteral("Sony PaSoRi RC-S380 (libusb): "));
+    const qsizetype pcsc = error.indexOf(QStringLiteral("PC/SC reader: "));
+    const qsizetype libnfc = error.indexOf(QStringLiteral("libnfc reader: "));
+    QVERIFY2(rcs380 >= 0 && pcsc > rcs380 && libnfc > pcsc, qPrintable(error));
+}
+
+void TestHardwareAuto::udevRulesGrantEverySupportedReader_data()
+{
+    QTest::addColumn<QString>("vendor");
+    QTest::addColumn<QString>("product");
+    QTest::newRow("RC-S380/S") << QStringLiteral("054c") << QStringLiteral("06c1");
+    QTest::newRow("RC-S380/P") << QStringLiteral("054c") << QStringLiteral("06c3");
+    QTest::newRow("RC-S330/S360") << QStringLiteral("054c") << QStringLiteral("02e1");
+    QTest::newRow("RC-S370") << QStringLiteral("054c") << QStringLiteral("0193");
+    QTest::newRow("RC-S300/S") << QStringLiteral("054c") << QStringLiteral("0dc8");
+    QTest::newRow("RC-S300/P") << QStringLiteral("054c") << QStringLiteral("0dc9");
+    QTest::newRow("ACR122U") << QStringLiteral("072f") << QStringLiteral("2200");
+}
+
+void TestHardwareAuto::udevRulesGrantEverySupportedReader()
+{
+    QFETCH(QString, vendor);
+    QFETCH(QString, product);
+    QFile rules(QStringLiteral(RIDELOG_SAMPLE_CARDS_DIR "/../60-ridelog-readers.rules"));
+    QVERIFY2(rules.open(QIODevice::ReadOnly), qPrintable(rules.fileName()));
+    const QString text = QString::fromUtf8(rules.readAll());
+    const QRegularExpression rule(
+        QStringLiteral(R"(^ATTR\{idVendor\}=="%1", ATTR\{idProduct\}=="%2", TAG\+="uaccess"$)")
+            .arg(vendor, product),
+        QRegularExpression::MultilineOption);
+    QVERIFY2(rule.match(text).hasMatch(), qPrintable(vendor + u':' + product));
+#ifdef RIDELOG_HAVE_LIBUSB
+    // The ids the RC-S380 backend opens are among them.
+    for (const UsbDeviceId& id : rcs380DeviceIds()) {
+        const QString pair =
+            QStringLiteral("ATTR{idProduct}==\"%1\"").arg(id.product, 4, 16, QLatin1Char('0'));
+        QVERIFY2(text.contains(pair), qPrintable(pair));
+    }
+#endif
+}
+
+QTEST_GUILESS_MAIN(TestHardwareAuto)
+#include "test_hardwareauto.moc"

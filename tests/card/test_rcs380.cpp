@@ -1,0 +1,533 @@
+#include "card/backends/rcs380backend.h"
+#include "card/backends/rcs380frames.h"
+#include "fakes/fakeusbtransport.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+#include <atomic>
+
+using namespace ridelog::card;
+using namespace std::chrono_literals;
+using testing::UsbScript;
+
+namespace {
+
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(text);
+}
+
+// The frames as they travel over USB, written out byte by byte.
+const char wireAck[] = "0000ff00ff00";
+const char wireSetCommandType[] = "0000ffffff0300fdd62a01ff00";
+const char wireSetCommandTypeOk[] = "0000ffffff0300fdd72b00fe00";
+const char wireGetFirmwareVersion[] = "0000ffffff0200fed6200a00";
+const char wireFirmware111[] = "0000ffffff0400fcd7211101f600";
+const char wireGetPdDataVersion[] = "0000ffffff0200fed6220800";
+const char wirePdDataVersion[] = "0000ffffff0400fcd72300010500";
+const char wireSwitchRfOff[] = "0000ffffff0300fdd606002400";
+const char wireSwitchRfOn[] = "0000ffffff0300fdd606012300";
+const char wireSwitchRfOk[] = "0000ffffff0300fdd707002200";
+const char wireInSetRf212F[] = "0000ffffff0600fad60001010f011800";
+const char wireInSetRfOk[] = "0000ffffff0300fdd701002800";
+const char wireInSetProtocolDefaults[] =
+    "0000ffffff2800d8d60200180101020103000400050006000708080009000a000b000c000e040f00100011001200"
+    "13064b00";
+const char wireInSetProtocolOk[] = "0000ffffff0300fdd703002600";
+const char wireInSetProtocolGuardTime[] = "0000ffffff0400fcd60200181000";
+// InCommRF, time-out 100 ms (1010 units of 0.1 ms), Polling for system code 0003.
+const char wirePolling[] = "0000ffffff0a00f6d604f2030600000301002700";
+const char wirePollingAnswer[] = "0000ffffff1b00e5d70500000000001401012e44a0b1c2d3e4100b4b428485d0"
+                                 "ff00034f00";
+// InCommRF, time-out 100 ms, Read Without Encryption of block 0 of service 090F.
+const char wireRead[] = "0000ffffff1400ecd604f2031006012e44a0b1c2d3e4010f090180004400";
+const char wireReadAnswer[] = "0000ffffff2400dcd70500000000001d07012e44a0b1c2d3e400000116010002"
+                              "2d1ce87a10018c13000000014d00";
+
+const QByteArray idm = hex("012e44a0b1c2d3e4");
+const QByteArray pollingFrame = hex("060000030100");
+const QByteArray pollingResponse = hex("1401012e44a0b1c2d3e4100b4b428485d0ff0003");
+const QByteArray readFrame = hex("1006012e44a0b1c2d3e4010f09018000");
+const QByteArray readResponse = hex("1d07012e44a0b1c2d3e4000001160100022d1ce87a10018c1300000001");
+
+void expectWire(UsbScript& script, const char* command, const char* answer)
+{
+    script.expectWrite(hex(command));
+    script.answer(hex(wireAck));
+    script.answer(hex(answer));
+}
+
+void scriptStartUp(UsbScript& script)
+{
+    script.expectWrite(hex(wireAck));
+    script.answerStatus(UsbStatus::Timeout); // nothing stale to drain
+    expectWire(script, wireSetCommandType, wireSetCommandTypeOk);
+    expectWire(script, wireGetFirmwareVersion, wireFirmware111);
+    expectWire(script, wireGetPdDataVersion, wirePdDataVersion);
+    expectWire(script, wireSwitchRfOff, wireSwitchRfOk);
+    expectWire(script, wireSwitchRfOn, wireSwitchRfOk);
+    expectWire(script, wireInSetRf212F, wireInSetRfOk);
+    expectWire(script, wireInSetProtocolDefaults, wireInSetProtocolOk);
+    expectWire(script, wireInSetProtocolGuardTime, wireInSetProtocolOk);
+}
+
+void scriptClose(UsbScript& script)
+{
+    expectWire(script, wireSwitchRfOff, wireSwitchRfOk);
+    script.expectWrite(hex(wireAck));
+}
+
+// InCommRF of frame with the 100 ms time-out, answered by the given USB frame.
+void scriptCommunicate(UsbScript& script, const QByteArray& frame, const QByteArray& answer)
+{
+    script.expectWrite(rcs380::encodeFrame(hex("d604f203") + frame));
+    script.answer(hex(wireAck));
+    script.answer(answer);
+}
+
+QByteArray inCommRfAnswer(const char* statusAndFrame)
+{
+    return rcs380::encodeFrame(hex("d705") + hex(statusAndFrame));
+}
+
+struct Rig
+{
+    std::shared_ptr<UsbScript> script = std::make_shared<UsbScript>();
+    std::unique_ptr<Rcs380Backend> backend;
+
+    Rig()
+    {
+        auto shared = script;
+        backend = std::make_unique<Rcs380Backend>(
+            [shared](QString*) { return std::make_unique<testing::FakeUsbTransport>(shared); });
+    }
+
+    QString problems() { return script->problemList().join(QLatin1Char('\n')); }
+};
+
+} // namespace
+
+class TestRcs380 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Framing
+    void encodesCommandFrames_data();
+    void encodesCommandFrames();
+    void decodesAckAndData();
+    void rejectsBadFrames_data();
+    void rejectsBadFrames();
+    void randomBytesNeverDecodeWrongly();
+
+    // Start-up and exchange
+    void startUpSendsEveryCommandInOrder();
+    void pollingAndReadExchangeFrameByFrame();
+    void nameSaysReaderAndFirmware();
+    void staleAnswersAreDrainedAtStartUp();
+
+    // Faults
+    void openerFailureIsPassedOn();
+    void statusErrorStopsStartUp();
+    void missingAckStopsStartUp();
+    void badInCommRfAnswersFailTheRead_data();
+    void badInCommRfAnswersFailTheRead();
+    void receiveTimeoutIsNoCardForPollingAndTimeoutForRead();
+    void usbTimeoutCancelsTheCommand();
+    void cardRemovedBetweenChunks();
+    void unpluggedMidReadIsReportedAndLater();
+    void malformedFrameIsNotSent();
+    void transceiveBeforeOpenFails();
+
+    // Presence
+    void presenceMonitorReportsArrivalAndRemoval();
+    void replugIsNoticedByThePresenceMonitor();
+    void presenceBeforeOpenSeesNoCard();
+};
+
+void TestRcs380::encodesCommandFrames_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::newRow("SetCommandType") << hex("d62a01") << hex(wireSetCommandType);
+    QTest::newRow("GetFirmwareVersion") << hex("d620") << hex(wireGetFirmwareVersion);
+    QTest::newRow("SwitchRF off") << hex("d60600") << hex(wireSwitchRfOff);
+    QTest::newRow("InSetRF 212F") << hex("d60001010f01") << hex(wireInSetRf212F);
+}
+
+void TestRcs380::encodesCommandFrames()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(QByteArray, wire);
+    QCOMPARE(rcs380::encodeFrame(payload).toHex(), wire.toHex());
+}
+
+void TestRcs380::decodesAckAndData()
+{
+    QCOMPARE(rcs380::decodeFrame(hex(wireAck)).kind, rcs380::FrameKind::Ack);
+    const rcs380::DecodedFrame data = rcs380::decodeFrame(hex(wireFirmware111));
+    QCOMPARE(data.kind, rcs380::FrameKind::Data);
+    QCOMPARE(data.payload.toHex(), QByteArray("d7211101"));
+}
+
+void TestRcs380::rejectsBadFrames_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("garbage") << hex("123456789abcdef0");
+    QTest::newRow("preamble only") << hex("0000ffffff");
+    QTest::newRow("wrong length checksum") << hex("0000ffffff0400fdd7211101f600");
+    QTest::newRow("wrong data checksum") << hex("0000ffffff0400fcd7211101f700");
+    QTest::newRow("short") << hex("0000ffffff0400fcd72111");
+    QTest::newRow("oversized") << hex("0000ffffff0400fcd7211101f60000");
+    QTest::newRow("no postamble") << hex("0000ffffff0400fcd7211101f601");
+    QTest::newRow("length beyond frame") << hex("0000ffffffff00010000");
+}
+
+void TestRcs380::rejectsBadFrames()
+{
+    QFETCH(QByteArray, bytes);
+    const rcs380::DecodedFrame frame = rcs380::decodeFrame(bytes);
+    QCOMPARE(frame.kind, rcs380::FrameKind::Invalid);
+    QVERIFY(!frame.problem.isEmpty());
+}
+
+void TestRcs380::randomBytesNeverDecodeWrongly()
+{
+    QRandomGenerator random(20261207);
+    const QByteArray valid = hex(wireReadAnswer);
+    for (int round = 0; round < 20000; ++round) {
+        QByteArray bytes = valid;
+        if (round % 2 == 0) {
+            bytes.resize(random.bounded(int(valid.size()) + 8));
+            for (char& byte : bytes)
+                byte = char(random.bounded(256));
+        } else {
+            bytes[random.bounded(int(bytes.size()))] = char(random.bounded(256));
+        }
+        const rcs380::DecodedFrame frame = rcs380::decodeFrame(bytes);
+        if (frame.kind == rcs380::FrameKind::Data) {
+            // Only a frame whose every check holds: it encodes back to the same bytes.
+            QCOMPARE(rcs380::encodeFrame(frame.payload), bytes);
+        } else if (frame.kind == rcs380::FrameKind::Invalid) {
+            QVERIFY(!frame.problem.isEmpty());
+        }
+    }
+}
+
+void TestRcs380::startUpSendsEveryCommandInOrder()
+{
+    Rig rig;
+    scriptStartUp(*rig.script);
+    QString error;
+    QVERIFY2(rig.backend->open(&error), qPrintable(error));
+    QVERIFY2(rig.script->finished(), "start-up stopped early");
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+
+    scriptClose(*rig.script);
+    rig.backend->close();
+    QVERIFY(rig.script->finished());
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestRcs380::pollingAndReadExchangeFrameByFrame()
+{
+    Rig rig;
+    scriptStartUp(*rig.script);
+    QVERIFY(rig.backend->open(nullptr));
+
+    expectWire(*rig.script, wirePolling, wirePollingAnswer);
+    expectWire(*rig.script, wireRead, wireReadAnswer);
+
+    const TransceiveResult polled = rig.backend->transceive(pollingFrame, 100ms);
+    QCOMPARE(polled.status, TransceiveStatus::Ok);
+    QCOMPARE(polled.frame.toHex(), pollingResponse.toHex());
+    QCOMPARE(polled.frame.mid(2, 8), idm);
+
+    const TransceiveResult read = rig.backend->transceive(readFrame, 100ms);
+    QCOMPARE(read.status, TransceiveStatus::Ok);
+    QCOMPARE(read.frame.toHex(), readResponse.toHex());
+    QVERIFY(rig.script->finished());
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestRcs380::nameSaysReaderAndFirmware()
+{
+    Rig rig;
+    QCOMPARE(rig.backend->name(), QStringLiteral("Sony PaSoRi RC-S380 (libusb)"));
+    scriptStartUp(*rig.script);
+    QVERIFY(rig.backend->open(nullptr));
+    QCOMPARE(rig.backend->name(), QStringLiteral("Sony RC-S380/P (libusb, firmware 1.11)"));
+}
+
+void TestRcs380::staleAnswersAreDrainedAtStartUp()
+{
+    Rig rig;
+    UsbScript& script = *rig.script;
+    script.expectWrite(hex(wireAck));
+    script.answer(hex(wirePollingAnswer)); // left over from a program that was killed
+    script.answer(hex(wireAck));
+    script.answerStatus(UsbStatus::Timeout);
+    expectWire(script, wireSetCommandType, wireSetCommandTypeOk);
+    expectWire(script, wireGetFirmwareVersion, wireFirmware111);
+    expectWire(script, wireGetPdDataVersion, wirePdDataVersion);
+    expectWire(script, wireSwitchRfOff, wireSwitchRfOk);
+    expectWire(script, wireSwitchRfOn, wireSwitchRfOk);
+    expectWire(script, wireInSetRf212F, wireInSetRfOk);
+    expectWire(script, wireInSetProtocolDefaults, wireInSetProtocolOk);
+    expectWire(script, wireInSetProtocolGuardTime, wireInSetProtocolOk);
+    QString error;
+    QVERIFY2(rig.backend->open(&error), qPrintable(error));
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestRcs380::openerFailureIsPassedOn()
+{
+    const QString permission =
+        QStringLiteral("permission denied opening the Sony PaSoRi RC-S380: install "
+                       "data/60-ridelog-readers.rules (udev) and replug the reader");
+    Rcs380Backend backend([&](QString* error) -> std::unique_ptr<UsbBulkTransport> {
+        *error = permission;
+        return nullptr;
+    });
+    QString error;
+    QVERIFY(!backend.open(&error));
+    QCOMPARE(error, permission);
+    QCOMPARE(backend.transceive(pollingFrame, 100ms).status, TransceiveStatus::Error);
+}
+
+void TestRcs380::statusErrorStopsStartUp()
+{
+    Rig rig;
+    rig.script->expectWrite(hex(wireAck));
+    rig.script->answerStatus(UsbStatus::Timeout);
+    expectWire(*rig.script, wireSetCommandType, "0000ffffff0300fdd72b01fd00"); // status 01
+    rig.script->quietWhenExhausted = true;
+    QString error;
+    QVERIFY(!rig.backend->open(&error));
+    QVERIFY2(error.contains(QStringLiteral("status 1")), qPrintable(error));
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestRcs380::missingAckStopsStartUp()
+{
+    Rig rig;
+    rig.script->expectWrite(hex(wireAck));
+    rig.script->answerStatus(UsbStatus::Timeout);
+    rig.script->expectWrite(hex(wireSetCommandType));
+    rig.script->answer(hex(wireSetCommandTypeOk)); // the answer came without an ACK first
+    rig.script->quietWhenExhausted = true;
+    QString error;
+    QVERIFY(!rig.backend->open(&error));
+    QVERIFY2(error.contains(QStringLiteral("did not acknowledge")), qPrintable(error));
+}
+
+void TestRcs380::badInCommRfAnswersFailTheRead_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("problem");
+    QByteArray wrongChecksum = hex(wireReadAnswer);
+    wrongChecksum[wrongChecksum.size() - 2] = char(wrongChecksum[wrongChecksum.size() - 2] + 1);
+    QTest::newRow("wrong data checksum") << wrongChecksum << QStringLiteral("checksum");
+    QByteArray truncated = hex(wireReadAnswer);
+    truncated.chop(5);
+    QTest::newRow("short USB frame") << truncated << QStringLiteral("does not match");
+    QTest::newRow("oversized USB frame")
+        << hex(wireReadAnswer) + hex("0000") << QStringLiteral("does not match");
+    QTest::newRow("garbage") << hex("deadbeef") << QStringLiteral("not a reader frame");
+    QTest::newRow("status without frame")
+        << inCommRfAnswer("00000000") << QStringLiteral("short InCommRF");
+    QTest::newRow("card frame length wrong")
+        << inCommRfAnswer("00000000001d0701") << QStringLiteral("garbled");
+    QTest::newRow("card frame empty") << inCommRfAnswer("0000000000") << QStringLiteral("garbled");
+    QTest::newRow("CRC error") << inCommRfAnswer("0400000000") << QStringLiteral("error 00000004");
+    QTest::newRow("wrong response code")
+        << rcs380::encodeFrame(hex("d7070000000000")) << QStringLiteral("unexpected response");
+    QTest::newRow("ack instead of data") << hex(wireAck) << QStringLiteral("unexpected ACK");
+}
+
+void TestRcs380::badInCommRfAnswersFailTheRead()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, problem);
+    Rig rig;
+    scriptStartUp(*rig.script);
+    QVERIFY(rig.backend->open(nullptr));
+    scriptCommunicate(*rig.script, readFrame, answer);
+    const TransceiveResult result = rig.backend->transceive(readFrame, 100ms);
+    QCOMPARE(result.status, TransceiveStatus::Error);
+    QVERIFY2(result.error.contains(problem), qPrintable(result.error));
+    QVERIFY(result.frame.isEmpty());
+
+    // The reader stays usable: the next Polling goes through.
+    expectWire(*rig.script, wirePolling, wirePollingAnswer);
+    QCOMPARE(rig.backend->transceive(pollingFrame, 100ms).status, TransceiveStatus::Ok);
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestRcs380::receiveTimeoutIsNoCardForPollingAndTimeoutForRead()
+{
+    Rig rig;
+    scriptStartUp(*rig.script);
+    QVERIFY(rig.backend->open(nullptr));
+    scriptCommunicate(*rig.script, pollingFrame, inCommRfAnswer("8000000000"));
+    scriptCommunicate(*rig.script, readFrame, inCommRfAnswer("8000000000"));
+    QCOMPARE(rig.backend->transceive(pollingFrame, 100ms).status, TransceiveStatus::NoCard);
+    QCOMPARE(rig.backend->transceive(readFrame, 100ms).status, TransceiveStatus::Timeout);
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestRcs380::usbTimeoutCancelsTheCommand()
+{
+    Rig rig;
+    scriptStartUp(*rig.script);
+    QVERIFY(rig.backend->open(nullptr));
+    rig.script->expectWrite(hex(wireRead));
+    rig.script->answer(hex(wireAck));
+    rig.script->answerStatus(UsbStatus::Timeout);
+    rig.script->expectWrite(hex(wireAck)); // cancels the InCommRF still running
+    const TransceiveResult result = rig.backend->transceive(readFrame, 100ms);
+    QCOMPARE(result.status, TransceiveStatus::Timeout);
+    QVERIFY(rig.script->finished());
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestRcs380::cardRemovedBetweenChunks()
+{
+    Rig rig;
+    scriptStartUp(*rig.script);
+    QVERIFY(rig.backend->open(nullptr));
+    expectWire(*rig.script, wireRead, wireReadAnswer);
+    scriptCommunicate(*rig.script, readFrame, inCommRfAnswer("8000000000"));
+    QCOMPARE(rig.backend->transceive(readFrame, 100ms).status, TransceiveStatus::Ok);
+    const TransceiveResult second = rig.backend->transceive(readFrame, 100ms);
+    QCOMPARE(second.status, TransceiveStatus::Timeout);
+    QVERIFY(second.frame.isEmpty());
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestRcs380::unpluggedMidReadIsReportedAndLater()
+{
+    Rig rig;
+    scriptStartUp(*rig.script);
+    QVERIFY(rig.backend->open(nullptr));
+    rig.script->expectWrite(hex(wireRead));
+    rig.script->answer(hex(wireAck));
+    rig.script->answerStatus(UsbStatus::NoDevice); // LIBUSB_ERROR_NO_DEVICE
+    const TransceiveResult result = rig.backend->transceive(readFrame, 100ms);
+    QCOMPARE(result.status, TransceiveStatus::Error);
+    QCOMPARE(result.error, QStringLiteral("the RC-S380 reader was unplugged"));
+
+    // Later calls fail at once without touching the gone device; closing writes nothing.
+    const int writesBefore = int(rig.script->written.size());
+    QCOMPARE(rig.backend->transceive(pollingFrame, 100ms).status, TransceiveStatus::Error);
+    rig.backend->close();
+    QCOMPARE(int(rig.script->written.size()), writesBefore);
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestRcs380::malformedFrameIsNotSent()
+{
+    Rig rig;
+    scriptStartUp(*rig.script);
+    QVERIFY(rig.backend->open(nullptr));
+    const int writesBefore = int(rig.script->written.size());
+    QCOMPARE(rig.backend->transceive(hex("0906"), 100ms).status, TransceiveStatus::Error);
+    QCOMPARE(rig.backend->transceive(QByteArray(), 100ms).status, TransceiveStatus::Error);
+    QCOMPARE(int(rig.script->written.size()), writesBefore);
+}
+
+void TestRcs380::transceiveBeforeOpenFails()
+{
+    Rig rig;
+    const TransceiveResult result = rig.backend->transceive(pollingFrame, 100ms);
+    QCOMPARE(result.status, TransceiveStatus::Error);
+    QVERIFY(!result.error.isEmpty());
+    QVERIFY(rig.script->written.isEmpty());
+}
+
+void TestRcs380::presenceMonitorReportsArrivalAndRemoval()
+{
+    Rig rig;
+    scriptStartUp(*rig.script);
+    QVERIFY(rig.backend->open(nullptr));
+    // Polling for system code 0003 with the short presence time-out (20 ms: 210 units).
+    const QByteArray presencePolling = hex("d604d200") + pollingFrame;
+    for (int i = 0; i < 2; ++i) {
+        rig.script->expectWrite(rcs380::encodeFrame(presencePolling));
+        rig.script->answer(hex(wireAck));
+        rig.script->answer(hex(wirePollingAnswer));
+    }
+    rig.script->expectWrite(rcs380::encodeFrame(presencePolling));
+    rig.script->answer(hex(wireAck));
+    rig.script->answer(inCommRfAnswer("8000000000"));
+    rig.script->quietWhenExhausted = true; // afterwards every poll fails: no card
+
+    std::mutex mutex;
+    QList<bool> events;
+    rig.backend->startPresenceMonitor(0x0003, [&](bool present) {
+        std::lock_guard lock(mutex);
+        events << present;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(rig.script->finished(), 5000);
+    const auto eventsSoFar = [&] {
+        std::lock_guard lock(mutex);
+        return events;
+    };
+    const QList<bool> arrivalThenRemoval{true, false};
+    QTRY_COMPARE_WITH_TIMEOUT(eventsSoFar(), arrivalThenRemoval, 5000);
+    rig.backend->stopPresenceMonitor();
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestRcs380::replugIsNoticedByThePresenceMonitor()
+{
+    Rig rig;
+    scriptStartUp(*rig.script);
+    QVERIFY(rig.backend->open(nullptr));
+    const QByteArray presencePolling = rcs380::encodeFrame(hex("d604d200") + pollingFrame);
+    rig.script->expectWrite(presencePolling);
+    rig.script->answer(hex(wireAck));
+    rig.script->answer(hex(wirePollingAnswer));
+    rig.script->expectWrite(presencePolling, UsbStatus::NoDevice); // unplugged
+    scriptStartUp(*rig.script);                                    // plugged in again
+    rig.script->expectWrite(presencePolling);
+    rig.script->answer(hex(wireAck));
+    rig.script->answer(hex(wirePollingAnswer));
+    rig.script->quietWhenExhausted = true;
+
+    std::mutex mutex;
+    QList<bool> events;
+    rig.backend->startPresenceMonitor(0x0003, [&](bool present) {
+        std::lock_guard lock(mutex);
+        events << present;
+    });
+    const auto eventsSoFar = [&] {
+        std::lock_guard lock(mutex);
+        return events;
+    };
+    const QList<bool> expected{true, false, true};
+    QTRY_COMPARE_WITH_TIMEOUT(eventsSoFar(), expected, 10000);
+    rig.backend->stopPresenceMonitor();
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+
+    // The reader works again for reads.
+    rig.script->quietWhenExhausted = false;
+    expectWire(*rig.script, wireRead, wireReadAnswer);
+    QCOMPARE(rig.backend->transceive(readFrame, 100ms).status, TransceiveStatus::Ok);
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestRcs380::presenceBeforeOpenSeesNoCard()
+{
+    Rig rig;
+    std::atomic<int> calls{0};
+    rig.backend->startPresenceMonitor(0x0003, [&](bool) { ++calls; });
+    QTest::qWait(700);
+    rig.backend->stopPresenceMonitor();
+    QCOMPARE(calls.load(), 0);
+    QVERIFY(rig.script->written.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestRcs380)
+#include "test_rcs380.moc"

@@ -1,0 +1,329 @@
+// Import of the code tables: both station table layouts, the all-sheets table, duplicates,
+// unreadable rows, and the SQLite file written and read back.
+#include "csvreader.h"
+#include "namedatabase.h"
+#include "tableimport.h"
+#include "test_nameserver.h"
+#include "testpaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace ridelog;
+using namespace ridelog::nameserver;
+
+namespace {
+
+void expectRail(const NameDirectory& directory, StationKey key, const QString& company,
+                const QString& line, const QString& station)
+{
+    const RailNames* names = directory.rail(key);
+    QVERIFY2(names, "station not found");
+    QCOMPARE(names->company, company);
+    QCOMPARE(names->line, line);
+    QCOMPARE(names->station, station);
+}
+
+} // namespace
+
+class TestImport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void csvQuotesLineEndsAndMarks();
+    void lineNameSuffix_data();
+    void lineNameSuffix();
+    void currentStationTable();
+    void stationTableWithoutFinalLineEnd();
+    void earlierTableWins();
+    void allSheetsTable();
+    void unterminatedQuoteIsOneUnreadableRow();
+    void rowThatIsNotUtf8IsUnreadable();
+    void missingFileIsReported();
+    void databaseRoundTrip();
+    void databaseFailures();
+    void failedWriteKeepsEarlierDatabase();
+    void publicTables();
+};
+
+void TestImport::csvQuotesLineEndsAndMarks()
+{
+    CsvReader reader(QByteArray("\xEF\xBB\xBF"
+                                "a,\"b,1\",\"say \"\"hi\"\"\"\r\n"
+                                "\r\n"
+                                "\"two\nlines\",x\n"
+                                "last,,"));
+    CsvRow row;
+    QVERIFY(reader.next(row));
+    QCOMPARE(row.fields, (QByteArrayList{"a", "b,1", "say \"hi\""}));
+    QCOMPARE(row.lineNumber, 1);
+    QVERIFY(!row.malformed);
+    QVERIFY(reader.next(row));
+    QCOMPARE(row.fields, (QByteArrayList{"two\nlines", "x"}));
+    QCOMPARE(row.lineNumber, 3);
+    QVERIFY(reader.next(row));
+    QCOMPARE(row.fields, (QByteArrayList{"last", "", ""}));
+    QCOMPARE(row.lineNumber, 5);
+    QVERIFY(!reader.next(row));
+}
+
+void TestImport::lineNameSuffix_data()
+{
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("current table") << QStringLiteral("山手線") << QStringLiteral("山手");
+    QTest::newRow("2014 table") << QStringLiteral("山手") << QStringLiteral("山手");
+    QTest::newRow("only one stripped") << QStringLiteral("東山線線") << QStringLiteral("東山線");
+    QTest::newRow("bracketed") << QStringLiteral("1号線(御堂筋線)")
+                               << QStringLiteral("1号線(御堂筋線)");
+    QTest::newRow("just the suffix") << QStringLiteral("線") << QString();
+    QTest::newRow("empty") << QString() << QString();
+}
+
+void TestImport::lineNameSuffix()
+{
+    QFETCH(QString, written);
+    QFETCH(QString, stored);
+    QCOMPARE(lineNameWithoutSuffix(written), stored);
+}
+
+void TestImport::currentStationTable()
+{
+    NameDirectory directory;
+    const ImportReport report = importTableFile(fixturePath("stations-current.csv"), directory);
+    QVERIFY(report.opened);
+    QCOMPARE(report.rows, 11);
+    QCOMPARE(report.railAdded, 6);
+    QCOMPARE(report.duplicates, 1);
+    QCOMPARE(report.unreadable, 4);
+    QCOMPARE(report.problems.size(), 4);
+    QVERIFY(report.problems[0].startsWith(u"line 7:"));
+    QVERIFY(report.problems[1].startsWith(u"line 8:"));
+    QVERIFY(report.problems[2].startsWith(u"line 9:"));
+    QVERIFY(report.problems[3].startsWith(u"line 11:"));
+
+    expectRail(directory, {0, 0x25, 0x0A}, QStringLiteral("東日本旅客鉄道"), QStringLiteral("山手"),
+               QStringLiteral("新宿"));
+    expectRail(directory, {0, 0x25, 0x07}, QStringLiteral("東日本旅客鉄道"), QStringLiteral("山手"),
+               QStringLiteral("渋谷"));
+    expectRail(directory, {0, 0x01, 0x07}, QStringLiteral("東日本旅客鉄道"),
+               QStringLiteral("東海道本"), QStringLiteral("品川"));
+    expectRail(directory, {2, 0x81, 0x1C}, QStringLiteral("大阪市高速電気軌道"),
+               QStringLiteral("1号線(御堂筋線)"), QStringLiteral("梅田"));
+    expectRail(directory, {0, 0x02, 0x02}, QStringLiteral("線名なし"), QString(),
+               QStringLiteral("駅だけ"));
+    expectRail(directory, {1, 0x81, 0x3A}, QStringLiteral("名古屋市交通局"),
+               QStringLiteral("東山線"), QStringLiteral("名古屋"));
+    QVERIFY(!directory.rail({0, 0x02, 0x03})); // no station name
+    QCOMPARE(directory.railCount(), std::size_t(6));
+    QVERIFY(report.summary().contains(u"1 duplicate rows"));
+    QVERIFY(report.summary().contains(u"4 unreadable rows"));
+}
+
+void TestImport::stationTableWithoutFinalLineEnd()
+{
+    NameDirectory directory;
+    const ImportReport report = importTableFile(fixturePath("stations-2014.csv"), directory);
+    QCOMPARE(report.rows, 4);
+    QCOMPARE(report.railAdded, 3);
+    QCOMPARE(report.unreadable, 1); // garbled text
+    QVERIFY(report.problems[0].contains(u"garbled"));
+    expectRail(directory, {0, 0x0C, 0x01}, QStringLiteral("西日本旅客鉄道"),
+               QStringLiteral("大阪環状"), QStringLiteral("大阪"));
+    expectRail(directory, {0, 0x0E, 0xFE}, QStringLiteral("東京地下鉄"), QStringLiteral("銀座"),
+               QStringLiteral("末尾"));
+    QVERIFY(!directory.rail({0, 0x0E, 0xFF}));
+}
+
+void TestImport::earlierTableWins()
+{
+    NameDirectory directory;
+    importTableFile(fixturePath("stations-current.csv"), directory);
+    const ImportReport later = importTableFile(fixturePath("stations-2014.csv"), directory);
+    QCOMPARE(later.railAdded, 2);
+    QCOMPARE(later.namedEarlier, 1);
+    QCOMPARE(later.duplicates, 0);
+    QCOMPARE(directory.rail({0, 0x25, 0x0A})->station, QStringLiteral("新宿"));
+}
+
+void TestImport::allSheetsTable()
+{
+    NameDirectory directory;
+    const ImportReport report = importTableFile(fixturePath("all-sheets.csv"), directory);
+    QCOMPARE(report.rows, 12);
+    QCOMPARE(report.railAdded, 2);
+    QCOMPARE(report.busAdded, 2);
+    QCOMPARE(report.shopsAdded, 3);
+    QCOMPARE(report.duplicates, 1);
+    QCOMPARE(report.unreadable, 3);
+    QCOMPARE(report.otherSheets, 1);
+
+    expectRail(directory, {0, 0, 0}, QStringLiteral("都営"), QStringLiteral("浅草"),
+               QStringLiteral("西馬込"));
+    expectRail(directory, {3, 0x10, 0x20}, QStringLiteral("地方鉄道"), QStringLiteral("本"),
+               QStringLiteral("終点"));
+
+    const BusNames* bus = directory.bus({0x14, 0xFB});
+    QVERIFY(bus);
+    QCOMPARE(bus->company, QStringLiteral("広島電鉄"));
+    QCOMPARE(bus->stop, QStringLiteral("大学病院南門"));
+    QCOMPARE(bus->route, QString());
+    const BusNames* common = directory.bus({0x22, 0x01});
+    QVERIFY(common);
+    QCOMPARE(common->stop, QString());
+    QCOMPARE(common->route, QStringLiteral("X系統"));
+    QVERIFY(!directory.bus({0x03, 0x00})); // garbled
+
+    const ShopNames* shop = directory.shop({1, 0xC7, 0x0D65});
+    QVERIFY(shop);
+    QCOMPARE(shop->company, QStringLiteral("新星堂")); // the first of two rows
+    QCOMPARE(shop->store, QStringLiteral("カルチェ5柏店"));
+    QCOMPARE(shop->cashRegister, QStringLiteral("1F CD,DVD売場 右側の端末"));
+    QCOMPARE(shop->note, QStringLiteral("Suica端末は２台"));
+    QCOMPARE(directory.shop({1, 0xC7, 0x0FA9})->store, QStringLiteral("赤羽3,4番線"));
+    QCOMPARE(directory.shop({1, 0xC8, 0x0102})->company, QStringLiteral("Otsuka Shoji Co,Ltd."));
+    QVERIFY(!directory.shop({1, 0x01, 0x0102}));
+    QVERIFY(!directory.bus({0x01, 0x01})); // ica_bus is not served
+}
+
+void TestImport::unterminatedQuoteIsOneUnreadableRow()
+{
+    NameDirectory directory;
+    const ImportReport report = importTableFile(fixturePath("broken-quote.csv"), directory);
+    QCOMPARE(report.rows, 1); // the open quote swallows the rest of the file
+    QCOMPARE(report.unreadable, 1);
+    QVERIFY(report.problems[0].contains(u"quotes"));
+    QCOMPARE(directory.railCount(), std::size_t(0));
+}
+
+void TestImport::rowThatIsNotUtf8IsUnreadable()
+{
+    NameDirectory directory;
+    const ImportReport report = importTableFile(fixturePath("not-utf8.csv"), directory);
+    QCOMPARE(report.rows, 2);
+    QCOMPARE(report.unreadable, 1);
+    QVERIFY(report.problems[0].contains(u"UTF-8"));
+    QVERIFY(!directory.rail({0, 1, 1}));
+    QVERIFY(directory.rail({0, 1, 2}));
+}
+
+void TestImport::missingFileIsReported()
+{
+    NameDirectory directory;
+    const ImportReport report = importTableFile(fixturePath("no-such-table.csv"), directory);
+    QVERIFY(!report.opened);
+    QVERIFY(!report.openError.isEmpty());
+    QVERIFY(report.summary().contains(u"no-such-table.csv"));
+}
+
+void TestImport::databaseRoundTrip()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    NameDirectory written;
+    importTableFile(fixturePath("stations-current.csv"), written);
+    importTableFile(fixturePath("all-sheets.csv"), written);
+    const QString path = folder.filePath(QStringLiteral("names.sqlite"));
+    QString error;
+    QVERIFY2(writeNameDatabase(path, written, {QStringLiteral("a.csv")}, &error),
+             qPrintable(error));
+    QVERIFY(!QFile::exists(path + QStringLiteral(".partial")));
+
+    const std::optional<NameDirectory> read = readNameDatabase(path, &error);
+    QVERIFY2(read, qPrintable(error));
+    QCOMPARE(read->railCount(), written.railCount());
+    QCOMPARE(read->busCount(), written.busCount());
+    QCOMPARE(read->shopCount(), written.shopCount());
+    expectRail(*read, {0, 0x25, 0x0A}, QStringLiteral("東日本旅客鉄道"), QStringLiteral("山手"),
+               QStringLiteral("新宿"));
+    QCOMPARE(read->bus({0x14, 0xFB})->stop, QStringLiteral("大学病院南門"));
+    QCOMPARE(read->shop({0, 0xC7, 0x0D65})->note, QStringLiteral("Suica端末は２台"));
+    QCOMPARE(*read->shopRecordTail({0, 0xC7, 0x0D65}), *written.shopRecordTail({0, 0xC7, 0x0D65}));
+}
+
+void TestImport::databaseFailures()
+{
+    QTemporaryDir folder;
+    QString error;
+    QVERIFY(!readNameDatabase(folder.filePath(QStringLiteral("missing.sqlite")), &error));
+    QVERIFY(error.contains(u"no such file"));
+
+    const QString garbage = folder.filePath(QStringLiteral("garbage.sqlite"));
+    QFile file(garbage);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, '\x5A'));
+    file.close();
+    error.clear();
+    QVERIFY(!readNameDatabase(garbage, &error));
+    QVERIFY(!error.isEmpty());
+
+    const QString empty = folder.filePath(QStringLiteral("empty.sqlite"));
+    QVERIFY(QFile(empty).open(QIODevice::WriteOnly)); // SQLite takes an empty file as a new one
+    error.clear();
+    QVERIFY(!readNameDatabase(empty, &error));
+    QVERIFY(error.contains(u"not a name database"));
+}
+
+void TestImport::failedWriteKeepsEarlierDatabase()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("names.sqlite"));
+    NameDirectory first;
+    first.addRail({0, 1, 1}, {QStringLiteral("会社"), QStringLiteral("線"), QStringLiteral("駅")});
+    QString error;
+    QVERIFY(writeNameDatabase(path, first, {}, &error));
+
+    // The partial file cannot be created where a folder of its name stands.
+    QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("names.sqlite.partial")));
+    QVERIFY(QFile::exists(path + QStringLiteral(".partial")));
+    NameDirectory second;
+    QVERIFY(!writeNameDatabase(path, second, {}, &error));
+    QVERIFY(!error.isEmpty());
+    const auto kept = readNameDatabase(path, &error);
+    QVERIFY(kept);
+    QCOMPARE(kept->railCount(), std::size_t(1));
+
+    QVERIFY(!writeNameDatabase(QStringLiteral("/proc/ridelog-no-such-folder/names.sqlite"), first,
+                               {}, &error));
+}
+
+void TestImport::publicTables()
+{
+    const QDir codes(QStringLiteral(RIDELOG_CODES_DIR));
+    if (!codes.exists(QStringLiteral("rail_station_codes_current.csv")))
+        QSKIP("public code tables not present");
+    NameDirectory directory;
+    int unreadable = 0;
+    for (const char* table : {"rail_station_codes_current.csv", "rail_station_codes_2014.csv",
+                              "sfcardfan_all_sheets.csv"}) {
+        const ImportReport report =
+            importTableFile(codes.filePath(QString::fromLatin1(table)), directory);
+        QVERIFY(report.opened);
+        QVERIFY(report.rows > 5000);
+        unreadable += report.unreadable;
+    }
+    QVERIFY(unreadable > 0); // the tables hold some garbled rows
+    QVERIFY(unreadable < 100);
+    expectRail(directory, {0, 0x25, 0x0A}, QStringLiteral("東日本旅客鉄道"), QStringLiteral("山手"),
+               QStringLiteral("新宿"));
+    expectRail(directory, {0, 0x25, 0x07}, QStringLiteral("東日本旅客鉄道"), QStringLiteral("山手"),
+               QStringLiteral("渋谷"));
+    // The current table names these lines "東海道線" and "1号線 東山線".
+    expectRail(directory, {0, 0x01, 0x07}, QStringLiteral("東日本旅客鉄道"),
+               QStringLiteral("東海道"), QStringLiteral("品川"));
+    expectRail(directory, {0, 0x0C, 0x01}, QStringLiteral("西日本旅客鉄道"),
+               QStringLiteral("大阪環状"), QStringLiteral("大阪"));
+    expectRail(directory, {1, 0x81, 0x3A}, QStringLiteral("名古屋市交通局"),
+               QStringLiteral("1号線 東山"), QStringLiteral("名古屋"));
+    QVERIFY(!directory.rail({0, 0x25, 0x19}));
+    QVERIFY(directory.busCount() > 5000);
+    QVERIFY(directory.shopCount() > 4000);
+    QCOMPARE(directory.shop({0, 0xC7, 0x0D65})->company, QStringLiteral("新星堂"));
+}
+
+static RegisterTest<TestImport> registerImport;
+
+#include "test_import.moc"

@@ -1,0 +1,319 @@
+// The rows of the history list: order, column texts per kind, amounts, and the re-rendering
+// of shown names when a display flag changes.
+#include "blockbuilder.h"
+#include "ui/historylist.h"
+
+#include <QStandardItemModel>
+#include <QTest>
+
+using namespace ridelog;
+using ridelog::test::BlockFields;
+using ridelog::test::makeBlock;
+using ridelog::test::railBlock;
+
+namespace {
+
+QString cell(const QAbstractItemModel& model, int row, int column)
+{
+    return model.data(model.index(row, column)).toString();
+}
+
+struct Fixture
+{
+    NameCaches caches;
+    HistoryRecordSet records;
+    QStandardItemModel model;
+
+    Fixture() { prepareHistoryModel(model); }
+
+    void add(const HistoryBlock& block)
+    {
+        records.insert(decodeHistoryBlock(block, caches.stations, caches.busStops, caches.shops));
+    }
+    void fill() { fillHistoryList(model, records); }
+};
+
+} // namespace
+
+class TestHistoryList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void headingsAndAlignment();
+    void rowsNewestFirstWithAmounts();
+    void amountOfUnchangedBalanceShowsBalance();
+    void railColumns();
+    void busColumns();
+    void shopColumns();
+    void emptyRecordSetLeavesListEmpty();
+    void serialOfRowReadsLeadingDigits_data();
+    void serialOfRowReadsLeadingDigits();
+    void railRefreshUsesCompositionAndCacheEntries();
+    void railRefreshShowsFullNameWithLine();
+    void busRefreshWritesColumnFourOnly();
+    void shopRefreshWithShopInfoOffGivesBlank();
+    void refreshLeavesRowWithoutRecordAlone();
+    void refreshKeepsOtherColumnsAndOrder();
+};
+
+void TestHistoryList::headingsAndAlignment()
+{
+    QStandardItemModel model;
+    prepareHistoryModel(model);
+    QCOMPARE(model.columnCount(), 7);
+    const QStringList expected{QStringLiteral("#"),      QStringLiteral("日付"),
+                               QStringLiteral("端末"),   QStringLiteral("処理"),
+                               QStringLiteral("入場駅"), QStringLiteral("出場駅"),
+                               QStringLiteral("料金")};
+    for (int column = 0; column < 7; ++column)
+        QCOMPARE(model.headerData(column, Qt::Horizontal).toString(), expected[column]);
+    const auto alignment =
+        model.headerData(6, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>();
+    QVERIFY(alignment & Qt::AlignRight);
+}
+
+void TestHistoryList::rowsNewestFirstWithAmounts()
+{
+    Fixture f;
+    f.add(railBlock(10, 1000));
+    f.add(railBlock(11, 840));
+    f.add(railBlock(13, 2800));
+    f.fill();
+    QCOMPARE(f.model.rowCount(), 3);
+    QCOMPARE(cell(f.model, 0, 0), QStringLiteral("13"));
+    QCOMPARE(cell(f.model, 1, 0), QStringLiteral("11"));
+    QCOMPARE(cell(f.model, 2, 0), QStringLiteral("10"));
+    QCOMPARE(cell(f.model, 0, 6), QStringLiteral("-1960"));
+    QCOMPARE(cell(f.model, 1, 6), QStringLiteral("160"));
+    QCOMPARE(cell(f.model, 2, 6), QStringLiteral("(1000)"));
+    const auto alignment =
+        f.model.data(f.model.index(0, 6), Qt::TextAlignmentRole).value<Qt::Alignment>();
+    QVERIFY(alignment & Qt::AlignRight);
+}
+
+void TestHistoryList::amountOfUnchangedBalanceShowsBalance()
+{
+    Fixture f;
+    f.add(railBlock(1, 1520));
+    f.add(railBlock(2, 1520));
+    f.fill();
+    QCOMPARE(cell(f.model, 0, 6), QStringLiteral("(1520)"));
+    QCOMPARE(cell(f.model, 1, 6), QStringLiteral("(1520)"));
+}
+
+void TestHistoryList::railColumns()
+{
+    Fixture f;
+    BlockFields fields;
+    fields.serial = 7;
+    fields.balance = 500;
+    fields.b6 = 0x25;
+    fields.b7 = 0x0C; // exit (0, 0, 0)
+    f.add(makeBlock(fields));
+    f.fill();
+    QCOMPARE(cell(f.model, 0, 1), QStringLiteral("2008-3-5"));
+    QCOMPARE(cell(f.model, 0, 2), QStringLiteral("改札機"));
+    QCOMPARE(cell(f.model, 0, 3), QStringLiteral("運賃支払"));
+    QCOMPARE(cell(f.model, 0, 4), QStringLiteral("(0, 37, 12)"));
+    QCOMPARE(cell(f.model, 0, 5), QString());
+}
+
+void TestHistoryList::busColumns()
+{
+    Fixture f;
+    BlockFields fields;
+    fields.terminal = 5;
+    fields.process = 13;
+    fields.serial = 3;
+    fields.balance = 300;
+    fields.b6 = 0x80;
+    fields.b7 = 0x01;
+    fields.b8 = 0x00;
+    fields.b9 = 0x05;
+    f.add(makeBlock(fields));
+    f.fill();
+    QCOMPARE(cell(f.model, 0, 3), QStringLiteral("バス"));
+    QCOMPARE(cell(f.model, 0, 4), QStringLiteral("(32769, 5)"));
+    QCOMPARE(cell(f.model, 0, 5), QString());
+}
+
+void TestHistoryList::shopColumns()
+{
+    Fixture f;
+    BlockFields fields;
+    fields.terminal = 199;
+    fields.process = 70;
+    fields.serial = 4;
+    fields.balance = 120;
+    fields.b6 = (13 << 3) | (45 / 8);
+    fields.b7 = std::uint8_t((45 % 8) << 5);
+    fields.b8 = 0x01;
+    fields.b9 = 0x02;
+    f.add(makeBlock(fields));
+    f.caches.shops.EntryFor(ShopKey{1, 199, 0x0102}).nm = QStringLiteral("売店");
+    f.records.clear();
+    f.add(makeBlock(fields));
+    f.fill();
+    QCOMPARE(cell(f.model, 0, 3), QStringLiteral("物販"));
+    QCOMPARE(cell(f.model, 0, 4), QStringLiteral("売店"));
+    QCOMPARE(cell(f.model, 0, 5), QStringLiteral("13:45"));
+}
+
+void TestHistoryList::emptyRecordSetLeavesListEmpty()
+{
+    Fixture f;
+    f.fill();
+    QCOMPARE(f.model.rowCount(), 0);
+    QCOMPARE(f.model.columnCount(), 7);
+}
+
+void TestHistoryList::serialOfRowReadsLeadingDigits_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<uint>("serial");
+    QTest::newRow("plain") << QStringLiteral("1234") << 1234u;
+    QTest::newRow("trailing garbage") << QStringLiteral("12abc") << 12u;
+    QTest::newRow("no digits") << QStringLiteral("abc") << 0u;
+    QTest::newRow("empty") << QString() << 0u;
+    QTest::newRow("largest serial") << QStringLiteral("16777215") << 16777215u;
+}
+
+void TestHistoryList::serialOfRowReadsLeadingDigits()
+{
+    QFETCH(QString, text);
+    QFETCH(uint, serial);
+    QStandardItemModel model(1, 7);
+    model.setData(model.index(0, 0), text);
+    QCOMPARE(serialOfRow(model, 0), serial);
+}
+
+void TestHistoryList::railRefreshUsesCompositionAndCacheEntries()
+{
+    Fixture f;
+    BlockFields fields;
+    fields.serial = 7;
+    fields.b6 = 0x25;
+    fields.b7 = 0x0C;
+    f.add(makeBlock(fields));
+    f.fill();
+    QCOMPARE(cell(f.model, 0, 4), QStringLiteral("(0, 37, 12)"));
+
+    DisplayFlags flags;
+    flags.ipnComShow = true;
+    flags.ipnLinShow = false;
+    refreshRailNames(f.model, f.records, f.caches.stations, flags);
+    QCOMPARE(cell(f.model, 0, 4), QStringLiteral("()"));
+
+    flags.ipnLinShow = true;
+    refreshRailNames(f.model, f.records, f.caches.stations, flags);
+    QCOMPARE(cell(f.model, 0, 4), QStringLiteral("(：線)"));
+}
+
+void TestHistoryList::railRefreshShowsFullNameWithLine()
+{
+    Fixture f;
+    f.add(railBlock(9, 100));
+    auto& entry = f.caches.stations.EntryFor(StationKey{0, 0x25, 0x0C});
+    entry.an = QStringLiteral("JR東日本");
+    entry.ln = QStringLiteral("山手");
+    entry.sn = QStringLiteral("渋谷");
+    auto& exit = f.caches.stations.EntryFor(StationKey{0, 0x25, 0x10});
+    exit.sn = QStringLiteral("新宿");
+    f.fill();
+    DisplayFlags flags;
+    flags.ipnComShow = true;
+    flags.ipnLinShow = true;
+    refreshRailNames(f.model, f.records, f.caches.stations, flags);
+    QCOMPARE(cell(f.model, 0, 4), QStringLiteral("渋谷(JR東日本：山手線)"));
+    QCOMPARE(cell(f.model, 0, 5), QStringLiteral("新宿(：線)"));
+    // The recomposed names stay in the cache.
+    QCOMPARE(f.caches.stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm,
+             QStringLiteral("渋谷(JR東日本：山手線)"));
+}
+
+void TestHistoryList::busRefreshWritesColumnFourOnly()
+{
+    Fixture f;
+    BlockFields fields;
+    fields.terminal = 5;
+    fields.process = 13;
+    fields.serial = 3;
+    fields.b6 = 0x00;
+    fields.b7 = 0x07;
+    fields.b8 = 0x00;
+    fields.b9 = 0x09;
+    f.add(makeBlock(fields));
+    f.fill();
+    f.model.setData(f.model.index(0, 5), QStringLiteral("untouched"));
+    auto& stop = f.caches.busStops.EntryFor(BusStopKey{7, 9});
+    stop.an = QStringLiteral("都営バス");
+    stop.ln = QStringLiteral("渋谷駅前");
+    stop.sn = QStringLiteral("渋88");
+    DisplayFlags flags;
+    flags.busComShow = true;
+    flags.busLinShow = true;
+    refreshBusNames(f.model, f.records, f.caches.busStops, flags);
+    QCOMPARE(cell(f.model, 0, 4), QStringLiteral("渋谷駅前(都営バス：渋88)"));
+    QCOMPARE(cell(f.model, 0, 5), QStringLiteral("untouched"));
+}
+
+void TestHistoryList::shopRefreshWithShopInfoOffGivesBlank()
+{
+    Fixture f;
+    BlockFields fields;
+    fields.terminal = 199;
+    fields.process = 70;
+    fields.serial = 4;
+    fields.b8 = 0x01;
+    fields.b9 = 0x02;
+    f.add(makeBlock(fields));
+    auto& shop = f.caches.shops.EntryFor(ShopKey{1, 199, 0x0102});
+    shop.an = QStringLiteral("会社");
+    shop.ln = QStringLiteral("店");
+    f.fill();
+    DisplayFlags flags;
+    flags.bpnShow = false;
+    refreshShopNames(f.model, f.records, f.caches.shops, flags);
+    QCOMPARE(cell(f.model, 0, 4), QStringLiteral(" "));
+    flags.bpnShow = true;
+    refreshShopNames(f.model, f.records, f.caches.shops, flags);
+    QCOMPARE(cell(f.model, 0, 4), QStringLiteral("店(会社)"));
+}
+
+void TestHistoryList::refreshLeavesRowWithoutRecordAlone()
+{
+    Fixture f;
+    f.add(railBlock(5, 100));
+    f.fill();
+    // After a failed read the set is empty while the rows stay.
+    f.records.clear();
+    const QString before = cell(f.model, 0, 4);
+    DisplayFlags flags;
+    flags.ipnComShow = true;
+    refreshRailNames(f.model, f.records, f.caches.stations, flags);
+    QCOMPARE(cell(f.model, 0, 4), before);
+}
+
+void TestHistoryList::refreshKeepsOtherColumnsAndOrder()
+{
+    Fixture f;
+    f.add(railBlock(1, 900));
+    f.add(railBlock(2, 700));
+    f.fill();
+    QStringList before;
+    for (int row = 0; row < 2; ++row) {
+        for (int column : {0, 1, 2, 3, 6})
+            before << cell(f.model, row, column);
+    }
+    refreshRailNames(f.model, f.records, f.caches.stations, DisplayFlags{});
+    QStringList after;
+    for (int row = 0; row < 2; ++row) {
+        for (int column : {0, 1, 2, 3, 6})
+            after << cell(f.model, row, column);
+    }
+    QCOMPARE(after, before);
+}
+
+QTEST_GUILESS_MAIN(TestHistoryList)
+#include "test_historylist.moc"

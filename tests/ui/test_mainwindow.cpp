@@ -1,0 +1,796 @@
+// The main window as a user meets it: first start, kept window state, menus, card reads,
+// the context menu, the balance bar and closing with Enter or Escape.
+#include "../names/fakenameserver.h"
+#include "blockbuilder.h"
+#include "names/cp932.h"
+#include "ui/aboutdlg.h"
+#include "ui/commandids.h"
+#include "ui/messagebox.h"
+#include "ui/ridelogdlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTreeView>
+#include <memory>
+
+using namespace ridelog;
+using ridelog::test::BlockFields;
+using ridelog::test::makeBlock;
+using ridelog::test::railBlock;
+
+namespace {
+
+const QString kReadFailed =
+    QStringLiteral("カードを読み取れませんでした。\r\nもう一度カードをセットしなおしてください。");
+
+QString hexOf(const HistoryBlock& block)
+{
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(block.data()), qsizetype(block.size()))
+            .toHex(' '));
+}
+
+QString cell(const CRidelogDlg& dlg, int row, int column)
+{
+    const auto* model = dlg.historyModel();
+    return model->data(model->index(row, column)).toString();
+}
+
+QStringList menuTexts(const QMenu* menu)
+{
+    QStringList texts;
+    for (const QAction* action : menu->actions())
+        texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    return texts;
+}
+
+// Takes the addresses the program asks the desktop to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void firstStartDefaults();
+    void firstStartMenuStates();
+    void menuBarTextsAndOrder();
+    void everyCommandHasOneAction();
+    void hiddenControlsAndTitle();
+    void badStoredValuesGiveDefaults();
+    void positionBeyondWorkAreaIsPulledBack();
+    void closeAndReopenRestoresState();
+    void escapeClosesAndSavesState();
+    void enterClosesAndSavesState();
+    void exitCommandAccepts();
+    void windowStateSavedWhenDatabaseFails();
+    void windowStateSavedWhenDataFolderCannotBeMade();
+    void storedHistorySurvivesRestart();
+    void minimumSize();
+    void resizeKeepsListAboveStatusBar();
+
+    void readingCardFillsRowsNewestFirst();
+    void readingSameCardTwiceKeepsOneRowPerSerial();
+    void storedBlocksJoinFreshOnes();
+    void failedReadKeepsRowsAndEmptiesSet();
+    void cardWithEmptySlotsOnlyListsNothing();
+    void cardOnAndOffTheReader();
+    void cardLoseBeforeReadChangesNothing();
+
+    void contextMenuWithNothingSelected();
+    void contextMenuWithTwoRowsGraysDetail();
+    void contextMenuWithOneRowSetsSelectedRecord();
+
+    void balanceToggleMovesListAndStores();
+    void shopToggleEnablesShopItems();
+    void railToggleRerendersNames();
+    void storedFlagsShowInMenuAtStart();
+    void statusTextFromAnotherThread();
+    void namesFromServerLandInListAndStatus();
+    void deadServerIsToldInStatusBar();
+    void aboutBoxOpensWithLinks();
+
+private:
+    std::unique_ptr<CRidelogDlg> makeDialog();
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<QSettings> ini_;
+    // Puts a card with these blocks (block 0 first, the newest) on the simulated reader.
+    void putCard(std::initializer_list<HistoryBlock> blocks);
+    void takeCardOff();
+
+    std::unique_ptr<card::ReaderLibrary> library_;
+    card::ReaderContext context_;
+    QString cardsDir_;
+};
+
+void TestMainWindow::init()
+{
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    ini_ = std::make_unique<QSettings>(dir_->filePath(QStringLiteral("Hotaru.ini")),
+                                       QSettings::IniFormat);
+    // No test depends on what may listen on this machine's web port.
+    ini_->setValue(QStringLiteral("Trfc/nameServer"), QStringLiteral("http://127.0.0.1:9/trfc/"));
+    // The history database of these tests lives in the temporary folder.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir_->filePath(QStringLiteral("data"))));
+    context_ = card::ReaderContext{};
+    cardsDir_ = dir_->filePath(QStringLiteral("cards"));
+    QVERIFY(QDir().mkpath(cardsDir_));
+    library_ = std::make_unique<card::ReaderLibrary>(
+        card::ReaderConfig{QStringLiteral("virtual:") + cardsDir_});
+    QCOMPARE(card::openReader(*library_, context_), 0);
+    MessageBox::setCapturing(true);
+    MessageBox::clearCaptured();
+}
+
+void TestMainWindow::cleanup()
+{
+    card::closeReader(*library_, context_);
+    library_.reset();
+    MessageBox::clearCaptured();
+    ini_.reset();
+    dir_.reset();
+}
+
+void TestMainWindow::putCard(std::initializer_list<HistoryBlock> blocks)
+{
+    QByteArray text = "idm 012E44A0B1C2D3E4\n";
+    int index = 0;
+    for (const HistoryBlock& block : blocks)
+        text += "block " + QByteArray::number(index++) + ' ' + hexOf(block).toLatin1() + '\n';
+    const QString part = cardsDir_ + QStringLiteral("/.card.part");
+    QFile file(part);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+    file.close();
+    QFile::remove(cardsDir_ + QStringLiteral("/card.card"));
+    QVERIFY(QFile::rename(part, cardsDir_ + QStringLiteral("/card.card")));
+}
+
+void TestMainWindow::takeCardOff()
+{
+    QVERIFY(QFile::remove(cardsDir_ + QStringLiteral("/card.card")));
+}
+
+std::unique_ptr<CRidelogDlg> TestMainWindow::makeDialog()
+{
+    return std::make_unique<CRidelogDlg>(*ini_, library_.get(), &context_);
+}
+
+void TestMainWindow::firstStartDefaults()
+{
+    auto dlg = makeDialog();
+    const int statusBarHeight = dlg->statusBarHeight();
+    QVERIFY(statusBarHeight > 0);
+    QCOMPARE(dlg->pos(), QPoint(20, 20));
+    QCOMPARE(dlg->size(), QSize(540, 300 - statusBarHeight));
+    const QList<int> widths{35, 80, 80, 80, 80, 80, 80};
+    for (int column = 0; column < 7; ++column)
+        QCOMPARE(dlg->historyList()->header()->sectionSize(column), widths[column]);
+    for (int pane = 0; pane < 3; ++pane)
+        QCOMPARE(dlg->statusPaneText(pane), QString());
+    QVERIFY(dlg->cardEventsEnabled());
+    QCOMPARE(dlg->historyList()->geometry().top(), 0);
+    QVERIFY(!dlg->isBalanceBarVisible());
+}
+
+void TestMainWindow::firstStartMenuStates()
+{
+    auto dlg = makeDialog();
+    auto checked = [&](int id) { return dlg->commandAction(id)->isChecked(); };
+    auto enabled = [&](int id) { return dlg->commandAction(id)->isEnabled(); };
+    QVERIFY(!enabled(ids::SaveToFile));
+    QVERIFY(!checked(ids::BalanceView));
+    QVERIFY(!checked(ids::RailCompany));
+    QVERIFY(checked(ids::RailLine));
+    QVERIFY(checked(ids::BusCompany));
+    QVERIFY(!checked(ids::BusRoute));
+    QVERIFY(!checked(ids::ShopShow));
+    QVERIFY(checked(ids::ShopCompany));
+    QVERIFY(checked(ids::ShopName));
+    QVERIFY(!checked(ids::ShopRegister));
+    QVERIFY(!enabled(ids::ShopCompany));
+    QVERIFY(!enabled(ids::ShopName));
+    QVERIFY(!enabled(ids::ShopRegister));
+    QVERIFY(enabled(ids::Exit));
+    QVERIFY(enabled(ids::About));
+}
+
+void TestMainWindow::menuBarTextsAndOrder()
+{
+    auto dlg = makeDialog();
+    const QMenuBar* bar = dlg->findChild<QMenuBar*>();
+    QVERIFY(bar != nullptr);
+    QStringList titles;
+    for (const QAction* action : bar->actions())
+        titles << action->text();
+    QCOMPARE(titles, (QStringList{QStringLiteral("ファイル(&F)"), QStringLiteral("表示(&V)"),
+                                  QStringLiteral("設定(&S)"), QStringLiteral("ヘルプ(&H)")}));
+    const auto menus = bar->actions();
+    QCOMPARE(menuTexts(menus[0]->menu()),
+             (QStringList{QStringLiteral("ファイルに保存(&S)"), QStringLiteral("-"),
+                          QStringLiteral("終了(&X)")}));
+    QCOMPARE(menuTexts(menus[1]->menu()),
+             (QStringList{QStringLiteral("残額表示(&Z)"), QStringLiteral("鉄道・地下鉄 表示(&P)"),
+                          QStringLiteral("バス 表示(&U)"), QStringLiteral("店舗 表示(&N)")}));
+    const QMenu* shop = menus[1]->menu()->actions()[3]->menu();
+    QCOMPARE(menuTexts(shop),
+             (QStringList{QStringLiteral("店舗情報 表示する(&D)"), QStringLiteral("-"),
+                          QStringLiteral("会社名(&C)"), QStringLiteral("店舗名(&S)"),
+                          QStringLiteral("レジ名(&R)")}));
+    QCOMPARE(menuTexts(menus[2]->menu()),
+             (QStringList{QStringLiteral("駅名キャッシュ削除(&C)"),
+                          QStringLiteral("停留所名キャッシュ削除(&B)"),
+                          QStringLiteral("店舗名キャッシュ削除(&T)"),
+                          QStringLiteral("履歴データ削除(&H)"), QStringLiteral("-"),
+                          QStringLiteral("表示設定(&D)...")}));
+    QCOMPARE(menuTexts(menus[3]->menu()), (QStringList{QStringLiteral("バージョン情報(&V)...")}));
+    QCOMPARE(menuTexts(dlg->historyContextMenu()),
+             (QStringList{QStringLiteral("削除(&L)"), QStringLiteral("詳細表示(&D)...")}));
+}
+
+void TestMainWindow::everyCommandHasOneAction()
+{
+    auto dlg = makeDialog();
+    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814, 32815, 32816,
+                              32817, 32797, 32799, 32833, 32801, 32803, 32830, 32794, 32792, 1000};
+    QList<int> ids = dlg->commandIds();
+    std::sort(ids.begin(), ids.end());
+    QList<int> sortedExpected = expected;
+    std::sort(sortedExpected.begin(), sortedExpected.end());
+    QCOMPARE(ids, sortedExpected);
+    for (int id : expected) {
+        QAction* action = dlg->commandAction(id);
+        QVERIFY(action != nullptr);
+        QCOMPARE(action->property("commandId").toInt(), id);
+    }
+    QVERIFY(!dlg->triggerCommand(4711));
+    QVERIFY(!dlg->triggerCommand(ids::SaveToFile)); // disabled before the first read
+}
+
+void TestMainWindow::hiddenControlsAndTitle()
+{
+    auto dlg = makeDialog();
+    QCOMPARE(dlg->windowTitle(), QStringLiteral("交通費履歴読出"));
+    auto control = [&](int id) {
+        return dlg->findChild<QWidget*>(QStringLiteral("control%1").arg(id));
+    };
+    for (int id : {1001, 1000, 1, 2}) {
+        QVERIFY2(control(id) != nullptr, qPrintable(QString::number(id)));
+        QVERIFY(control(id)->isHidden());
+    }
+    QCOMPARE(qobject_cast<QPushButton*>(control(1000))->text(), QStringLiteral("読み取り開始"));
+    QCOMPARE(qobject_cast<QPushButton*>(control(1))->text(), QStringLiteral("閉じる"));
+    QVERIFY(qobject_cast<QPushButton*>(control(1))->isDefault());
+    QCOMPARE(qobject_cast<QPushButton*>(control(2))->text(), QStringLiteral("キャンセル"));
+    QCOMPARE(qobject_cast<QLabel*>(control(1012))->text(), QStringLiteral("残高："));
+    QCOMPARE(qobject_cast<QLabel*>(control(1011))->text(), QStringLiteral("円"));
+    auto* balance = qobject_cast<QLineEdit*>(control(1005));
+    QVERIFY(balance->isReadOnly());
+    QVERIFY(balance->alignment() & Qt::AlignRight);
+    auto* list = qobject_cast<QTreeView*>(control(1002));
+    QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
+    QVERIFY(!list->isSortingEnabled());
+    QVERIFY(!list->rootIsDecorated());
+    QVERIFY(QFile::exists(QStringLiteral(":/ridelog/ridelog.png")));
+    QVERIFY(QFile::exists(QStringLiteral(":/ridelog/ridelog.svg")));
+    QVERIFY(!dlg->windowIcon().pixmap(32, 32).isNull());
+}
+
+void TestMainWindow::badStoredValuesGiveDefaults()
+{
+    ini_->setValue(QStringLiteral("Trfc/mX"), QStringLiteral("far"));
+    ini_->setValue(QStringLiteral("Trfc/mHeight"), QStringLiteral("tall"));
+    ini_->setValue(QStringLiteral("Trfc/col0"), 5);
+    ini_->setValue(QStringLiteral("Trfc/col3"), 25);
+    ini_->setValue(QStringLiteral("Trfc/col5"), 100000);
+    ini_->setValue(QStringLiteral("Trfc/col1"), 120);
+    auto dlg = makeDialog();
+    QCOMPARE(dlg->pos().x(), 20);
+    QCOMPARE(dlg->height(), 300 - dlg->statusBarHeight());
+    const auto* header = dlg->historyList()->header();
+    QCOMPARE(header->sectionSize(0), 35);
+    QCOMPARE(header->sectionSize(1), 120);
+    QCOMPARE(header->sectionSize(3), 80);
+    QCOMPARE(header->sectionSize(5), 80);
+}
+
+void TestMainWindow::positionBeyondWorkAreaIsPulledBack()
+{
+    const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
+    ini_->setValue(QStringLiteral("Trfc/mX"), work.x() + work.width() + 200);
+    ini_->setValue(QStringLiteral("Trfc/mY"), 40);
+    ini_->setValue(QStringLiteral("Trfc/mWidth"), work.x() + work.width() + 500);
+    auto dlg = makeDialog();
+    QCOMPARE(dlg->pos().x(), 20);
+    QCOMPARE(dlg->pos().y(), 40);
+    QCOMPARE(dlg->width(), work.x() + work.width() - 20);
+}
+
+void TestMainWindow::closeAndReopenRestoresState()
+{
+    {
+        auto dlg = makeDialog();
+        dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+        dlg->move(60, 70);
+        dlg->resize(600, 350);
+        dlg->historyList()->header()->resizeSection(0, 50);
+        dlg->historyList()->header()->resizeSection(4, 150);
+        dlg->reject();
+    }
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/col4")).toInt(), 150);
+    auto dlg = makeDialog();
+    QCOMPARE(dlg->pos(), QPoint(60, 70));
+    QCOMPARE(dlg->size(), QSize(600, 350));
+    QCOMPARE(dlg->historyList()->header()->sectionSize(0), 50);
+    QCOMPARE(dlg->historyList()->header()->sectionSize(4), 150);
+    QCOMPARE(dlg->historyList()->header()->sectionSize(6), 80);
+}
+
+void TestMainWindow::escapeClosesAndSavesState()
+{
+    auto dlg = makeDialog();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    dlg->resize(610, 360);
+    dlg->historyList()->setFocus();
+    QTest::keyClick(dlg->historyList(), Qt::Key_Escape);
+    QVERIFY(!dlg->isVisible());
+    QCOMPARE(dlg->result(), int(QDialog::Rejected));
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/mWidth")).toInt(), 610);
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/mHeight")).toInt(), 360 + dlg->statusBarHeight());
+}
+
+void TestMainWindow::enterClosesAndSavesState()
+{
+    auto dlg = makeDialog();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    dlg->move(44, 55);
+    dlg->historyList()->setFocus();
+    QTest::keyClick(dlg->historyList(), Qt::Key_Return);
+    QVERIFY(!dlg->isVisible());
+    QCOMPARE(dlg->result(), int(QDialog::Accepted));
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/mX")).toInt(), 44);
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/col0")).toInt(), 35);
+}
+
+void TestMainWindow::exitCommandAccepts()
+{
+    auto dlg = makeDialog();
+    dlg->show();
+    dlg->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm = QStringLiteral("渋谷");
+    QVERIFY(dlg->triggerCommand(ids::Exit));
+    QVERIFY(!dlg->isVisible());
+    QCOMPARE(dlg->result(), int(QDialog::Accepted));
+    QVERIFY(ini_->contains(QStringLiteral("Trfc/mWidth")));
+    // The names learnt were written back: the next start finds them.
+    auto next = makeDialog();
+    QCOMPARE(next->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm,
+             QStringLiteral("渋谷"));
+}
+
+void TestMainWindow::windowStateSavedWhenDatabaseFails()
+{
+    // Not a database: the store leaves it alone and says so with the engine's text.
+    const QString folder = dir_->filePath(QStringLiteral("data/Tanpopo/Hotaru/Trfc"));
+    QVERIFY(QDir().mkpath(folder));
+    QFile garbage(folder + QStringLiteral("/ekdb.sqlite"));
+    QVERIFY(garbage.open(QIODevice::WriteOnly));
+    garbage.write(QByteArray(4096, 'x'));
+    garbage.close();
+    auto dlg = makeDialog();
+    QCOMPARE(MessageBox::capturedMessages().size(), 1);
+    QVERIFY(MessageBox::capturedMessages().first().contains(QStringLiteral("not a database")));
+    dlg->caches().stations.EntryFor(StationKey{0, 1, 2}).nm = QStringLiteral("駅");
+    dlg->move(77, 88);
+    dlg->reject();
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/mX")).toInt(), 77);
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/col6")).toInt(), 80);
+    QVERIFY(garbage.open(QIODevice::ReadOnly));
+    QCOMPARE(garbage.readAll(), QByteArray(4096, 'x'));
+}
+
+void TestMainWindow::windowStateSavedWhenDataFolderCannotBeMade()
+{
+    // A plain file where the data folder should be.
+    QVERIFY(QDir().mkpath(dir_->filePath(QStringLiteral("data"))));
+    QFile blocker(dir_->filePath(QStringLiteral("data/Tanpopo")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    putCard({railBlock(2, 500), railBlock(1, 700)});
+    auto dlg = makeDialog();
+    dlg->readCard();
+    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+    dlg->move(91, 92);
+    dlg->accept();
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/mX")).toInt(), 91);
+}
+
+void TestMainWindow::minimumSize()
+{
+    auto dlg = makeDialog();
+    QCOMPARE(dlg->minimumSize(), QSize(450, 200));
+    dlg->resize(100, 100);
+    QCOMPARE(dlg->size(), QSize(450, 200));
+}
+
+void TestMainWindow::resizeKeepsListAboveStatusBar()
+{
+    auto dlg = makeDialog();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    dlg->resize(700, 420);
+    QCoreApplication::processEvents();
+    const QWidget* client = dlg->historyList()->parentWidget();
+    const QRect list = dlg->historyList()->geometry();
+    QCOMPARE(list.left(), 0);
+    QCOMPARE(list.top(), 0);
+    QCOMPARE(list.width(), client->width());
+    QCOMPARE(list.height(), client->height() - dlg->statusBarHeight());
+    QCOMPARE(dlg->statusBar()->geometry().bottom(), client->height() - 1);
+    dlg->reject();
+}
+
+void TestMainWindow::readingCardFillsRowsNewestFirst()
+{
+    putCard({railBlock(13, 2800), railBlock(11, 840), railBlock(10, 1000), HistoryBlock{}});
+    auto dlg = makeDialog();
+    dlg->readCard();
+    QCOMPARE(dlg->historyModel()->rowCount(), 3);
+    QCOMPARE(cell(*dlg, 0, 0), QStringLiteral("13"));
+    QCOMPARE(cell(*dlg, 1, 0), QStringLiteral("11"));
+    QCOMPARE(cell(*dlg, 2, 0), QStringLiteral("10"));
+    QCOMPARE(cell(*dlg, 0, 6), QStringLiteral("-1960"));
+    QCOMPARE(cell(*dlg, 1, 6), QStringLiteral("160"));
+    QCOMPARE(cell(*dlg, 2, 6), QStringLiteral("(1000)"));
+    QCOMPARE(dlg->idmText(), QStringLiteral("012E44A0B1C2D3E4"));
+    QCOMPARE(dlg->cardIdField()->text(), QStringLiteral("012E44A0B1C2D3E4"));
+    QCOMPARE(dlg->statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4"));
+    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("2800"));
+    QCOMPARE(dlg->statusPaneText(1), QStringLiteral("残額："));
+    QCOMPARE(dlg->statusPaneText(2), QStringLiteral("2800円"));
+    QVERIFY(dlg->commandAction(ids::SaveToFile)->isEnabled());
+    QVERIFY(MessageBox::capturedMessages().isEmpty());
+}
+
+void TestMainWindow::readingSameCardTwiceKeepsOneRowPerSerial()
+{
+    putCard({railBlock(2, 500), railBlock(1, 700)});
+    auto dlg = makeDialog();
+    dlg->readCard();
+    dlg->readCard();
+    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+    QCOMPARE(dlg->records().size(), std::size_t(2));
+}
+
+void TestMainWindow::storedBlocksJoinFreshOnes()
+{
+    auto dlg = makeDialog();
+    putCard({railBlock(2, 500), railBlock(1, 700)});
+    dlg->readCard();
+    // The card has moved on: serial 1 is gone from it, 3 is new, and 2 comes back changed.
+    putCard({railBlock(3, 300), railBlock(2, 999)});
+    dlg->readCard();
+    QCOMPARE(dlg->historyModel()->rowCount(), 3);
+    QCOMPARE(cell(*dlg, 0, 0), QStringLiteral("3"));
+    QCOMPARE(cell(*dlg, 2, 0), QStringLiteral("1"));
+    QCOMPARE(dlg->records().find(2)->balance, 500); // the stored block wins
+}
+
+void TestMainWindow::storedHistorySurvivesRestart()
+{
+    putCard({railBlock(2, 500), railBlock(1, 700)});
+    makeDialog()->readCard();
+    putCard({railBlock(4, 100), railBlock(3, 300)});
+    auto dlg = makeDialog();
+    dlg->readCard();
+    QCOMPARE(dlg->historyModel()->rowCount(), 4);
+    QCOMPARE(cell(*dlg, 3, 6), QStringLiteral("(700)"));
+    QCOMPARE(cell(*dlg, 1, 6), QStringLiteral("200"));
+}
+
+void TestMainWindow::failedReadKeepsRowsAndEmptiesSet()
+{
+    putCard({railBlock(5, 100), railBlock(4, 200)});
+    auto dlg = makeDialog();
+    dlg->readCard();
+    takeCardOff();
+    dlg->readCard();
+    QCOMPARE(MessageBox::capturedMessages(), QStringList{kReadFailed});
+    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+    QVERIFY(dlg->records().empty());
+    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("100"));
+    QCOMPARE(dlg->idmText(), QStringLiteral("012E44A0B1C2D3E4"));
+}
+
+void TestMainWindow::cardWithEmptySlotsOnlyListsNothing()
+{
+    putCard({});
+    auto dlg = makeDialog();
+    dlg->readCard();
+    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("0"));
+    QCOMPARE(dlg->historyModel()->rowCount(), 0);
+    QVERIFY(!dlg->commandAction(ids::SaveToFile)->isEnabled());
+    QCOMPARE(dlg->cardIdField()->text(), QStringLiteral("012E44A0B1C2D3E4"));
+}
+
+void TestMainWindow::cardOnAndOffTheReader()
+{
+    auto dlg = makeDialog();
+    dlg->show();
+    QVERIFY(dlg->cardEventsEnabled());
+    QVERIFY(context_.pollingStarted);
+    putCard({railBlock(2, 300), railBlock(1, 100)});
+    QTRY_COMPARE(dlg->historyModel()->rowCount(), 2);
+    QCOMPARE(dlg->cardIdField()->text(), QStringLiteral("012E44A0B1C2D3E4"));
+    takeCardOff();
+    QTRY_COMPARE(dlg->cardIdField()->text(), QString());
+    // The card's data stays until the next read.
+    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("300"));
+    QCOMPARE(dlg->statusPaneText(2), QStringLiteral("300円"));
+    QVERIFY(MessageBox::capturedMessages().isEmpty());
+}
+
+void TestMainWindow::cardLoseBeforeReadChangesNothing()
+{
+    auto dlg = makeDialog();
+    const auto lose =
+        QEvent::Type(card::registeredCardEventType(QString::fromLatin1(card::kCardLoseName)));
+    QCoreApplication::postEvent(dlg.get(), new QEvent(lose));
+    QCoreApplication::processEvents();
+    QCOMPARE(dlg->cardIdField()->text(), QString());
+    QCOMPARE(dlg->historyModel()->rowCount(), 0);
+    QVERIFY(MessageBox::capturedMessages().isEmpty());
+}
+
+void TestMainWindow::contextMenuWithNothingSelected()
+{
+    putCard({railBlock(1, 100)});
+    auto dlg = makeDialog();
+    dlg->readCard();
+    QVERIFY(!dlg->showHistoryContextMenu(QPoint(100, 100)));
+    QVERIFY(!dlg->historyContextMenu()->isVisible());
+    QCOMPARE(dlg->selectedRecord(), nullptr);
+}
+
+void TestMainWindow::contextMenuWithTwoRowsGraysDetail()
+{
+    putCard({railBlock(3, 100), railBlock(2, 200), railBlock(1, 300)});
+    auto dlg = makeDialog();
+    dlg->show();
+    dlg->readCard();
+    auto* selection = dlg->historyList()->selectionModel();
+    selection->select(dlg->historyModel()->index(0, 0),
+                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    selection->select(dlg->historyModel()->index(2, 0),
+                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QVERIFY(dlg->showHistoryContextMenu(QPoint(100, 100)));
+    QVERIFY(dlg->historyContextMenu()->isVisible());
+    QVERIFY(!dlg->commandAction(ids::ShowDetail)->isEnabled());
+    QVERIFY(dlg->commandAction(ids::DeleteRows)->isEnabled());
+    QCOMPARE(dlg->selectedRecord(), nullptr);
+    dlg->historyContextMenu()->close();
+
+    // Back to one row: the detail item comes back.
+    selection->select(dlg->historyModel()->index(1, 0),
+                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    QVERIFY(dlg->showHistoryContextMenu(QPoint(100, 100)));
+    QVERIFY(dlg->commandAction(ids::ShowDetail)->isEnabled());
+    dlg->historyContextMenu()->close();
+}
+
+void TestMainWindow::contextMenuWithOneRowSetsSelectedRecord()
+{
+    putCard({railBlock(8, 100), railBlock(7, 200)});
+    auto dlg = makeDialog();
+    dlg->show();
+    dlg->readCard();
+    dlg->historyList()->selectionModel()->select(dlg->historyModel()->index(1, 0),
+                                                 QItemSelectionModel::ClearAndSelect |
+                                                     QItemSelectionModel::Rows);
+    QVERIFY(dlg->showHistoryContextMenu(QPoint(100, 100)));
+    QVERIFY(dlg->selectedRecord() != nullptr);
+    QCOMPARE(dlg->selectedRecord()->serial, 7u);
+    dlg->historyContextMenu()->close();
+    // A new read drops the old selection's record.
+    dlg->readCard();
+    QCOMPARE(dlg->selectedRecord(), nullptr);
+}
+
+void TestMainWindow::balanceToggleMovesListAndStores()
+{
+    auto dlg = makeDialog();
+    const int bottom = dlg->historyList()->geometry().bottom();
+    QVERIFY(dlg->triggerCommand(ids::BalanceView));
+    QVERIFY(dlg->commandAction(ids::BalanceView)->isChecked());
+    QVERIFY(dlg->isBalanceBarVisible());
+    QCOMPARE(dlg->historyList()->geometry().top(), 29);
+    QCOMPARE(dlg->historyList()->geometry().bottom(), bottom);
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/zanViewM")).toInt(), 1);
+    // Resizing keeps the list below the balance bar.
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    dlg->resize(620, 380);
+    QTRY_COMPARE(dlg->historyList()->geometry().height(),
+                 dlg->historyList()->parentWidget()->height() - dlg->statusBarHeight() - 29);
+    QCOMPARE(dlg->historyList()->geometry().top(), 29);
+    const int resizedBottom = dlg->historyList()->geometry().bottom();
+    QVERIFY(dlg->triggerCommand(ids::BalanceView));
+    QVERIFY(!dlg->isBalanceBarVisible());
+    QCOMPARE(dlg->historyList()->geometry().top(), 0);
+    QCOMPARE(dlg->historyList()->geometry().bottom(), resizedBottom);
+    QVERIFY(resizedBottom > bottom);
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/zanViewM")).toInt(), 0);
+}
+
+void TestMainWindow::shopToggleEnablesShopItems()
+{
+    auto dlg = makeDialog();
+    QVERIFY(!dlg->triggerCommand(ids::ShopRegister));
+    QVERIFY(dlg->triggerCommand(ids::ShopShow));
+    QVERIFY(dlg->displayFlags().bpnShow);
+    for (int id : {ids::ShopCompany, ids::ShopName, ids::ShopRegister})
+        QVERIFY(dlg->commandAction(id)->isEnabled());
+    QVERIFY(dlg->triggerCommand(ids::ShopRegister));
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/bpnRegShow")).toInt(), 1);
+    QVERIFY(dlg->triggerCommand(ids::ShopShow));
+    QVERIFY(!dlg->commandAction(ids::ShopRegister)->isEnabled());
+    QVERIFY(dlg->commandAction(ids::ShopRegister)->isChecked());
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/bpnShow")).toInt(), 0);
+}
+
+void TestMainWindow::railToggleRerendersNames()
+{
+    putCard({railBlock(1, 100)});
+    auto dlg = makeDialog();
+    auto& entry = dlg->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C});
+    entry.an = QStringLiteral("東急");
+    entry.ln = QStringLiteral("東横");
+    entry.sn = QStringLiteral("渋谷");
+    entry.nm = QStringLiteral("渋谷(東横線)");
+    dlg->readCard();
+    QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("渋谷(東横線)"));
+    QVERIFY(dlg->triggerCommand(ids::RailCompany));
+    QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("渋谷(東急：東横線)"));
+    QVERIFY(dlg->triggerCommand(ids::RailLine));
+    QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("渋谷(東急)"));
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/ipnComShow")).toInt(), 1);
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/ipnLinShow")).toInt(), 0);
+}
+
+void TestMainWindow::storedFlagsShowInMenuAtStart()
+{
+    ini_->setValue(QStringLiteral("Trfc/ipnLinShow"), 0);
+    ini_->setValue(QStringLiteral("Trfc/zanViewM"), 7);
+    ini_->setValue(QStringLiteral("Trfc/bpnShow"), QStringLiteral("on"));
+    auto dlg = makeDialog();
+    QVERIFY(!dlg->commandAction(ids::RailLine)->isChecked());
+    QVERIFY(dlg->commandAction(ids::BalanceView)->isChecked());
+    QVERIFY(dlg->isBalanceBarVisible());
+    QCOMPARE(dlg->historyList()->geometry().top(), 29);
+    QVERIFY(!dlg->commandAction(ids::ShopShow)->isChecked());
+}
+
+void TestMainWindow::statusTextFromAnotherThread()
+{
+    auto dlg = makeDialog();
+    QString text = QStringLiteral("駅名を 3 件取得しました");
+    std::unique_ptr<QThread> thread(QThread::create([&] {
+        dlg->setStatusText(text);
+        text = QStringLiteral("changed by the sender afterwards");
+    }));
+    thread->start();
+    QVERIFY(thread->wait(5000));
+    QTRY_COMPARE(dlg->statusPaneText(0), QStringLiteral("駅名を 3 件取得しました"));
+    dlg->setStatusText(QStringLiteral("same thread"));
+    QCOMPARE(dlg->statusPaneText(0), QStringLiteral("same thread"));
+}
+
+void TestMainWindow::namesFromServerLandInListAndStatus()
+{
+    FakeNameServer server;
+    QVERIFY(server.listening());
+    server.respondWith([](const FakeNameServer::Request&) {
+        return FakeNameServer::response(
+            200, cp932::encode(QStringLiteral("102,JR東日本,山手,新宿:104,JR東日本,山手,渋谷:")));
+    });
+    putCard({railBlock(1, 1000)});
+    auto dlg = makeDialog();
+    dlg->setNameServer(server.url().toString());
+    dlg->readCard();
+    QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("(0, 37, 12)"));
+    QTRY_COMPARE(cell(*dlg, 0, 4), QStringLiteral("新宿(山手線)"));
+    QCOMPARE(cell(*dlg, 0, 5), QStringLiteral("渋谷(山手線)"));
+    QTRY_COMPARE(dlg->statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 ok"));
+    QCOMPARE(server.requests().size(), 1);
+    QVERIFY(server.requests().first().body.contains("102%2c0%2c37%2c12%3a"));
+    // The names are kept: closing writes them back, the next start has them.
+    dlg->accept();
+    dlg.reset();
+    auto next = makeDialog();
+    QCOMPARE(next->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm,
+             QStringLiteral("新宿(山手線)"));
+}
+
+void TestMainWindow::deadServerIsToldInStatusBar()
+{
+    FakeNameServer server;
+    const QString url = server.url().toString();
+    server.respondWith(
+        [](const FakeNameServer::Request&) { return FakeNameServer::response(404, QByteArray()); });
+    putCard({railBlock(1, 1000)});
+    auto dlg = makeDialog();
+    dlg->setNameServer(url);
+    dlg->readCard();
+    QTRY_VERIFY(dlg->statusPaneText(0).startsWith(QStringLiteral("012E44A0B1C2D3E4 ")));
+    QTRY_COMPARE(dlg->statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 Error 404"));
+    QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("(0, 37, 12)"));
+    QVERIFY(MessageBox::capturedMessages().isEmpty());
+}
+
+void TestMainWindow::aboutBoxOpensWithLinks()
+{
+    auto dlg = makeDialog();
+    dlg->setNameServer(QStringLiteral("http://names.example.net:8080/trfc/"));
+    QVERIFY(dlg->triggerCommand(ids::About));
+    auto* about = dlg->findChild<CAboutDlg*>();
+    QVERIFY(about != nullptr);
+    QCOMPARE(about->windowTitle(), QStringLiteral("バージョン情報 交通費履歴"));
+    QVERIFY(about->findChild<QLabel*>() != nullptr);
+    bool versionShown = false;
+    for (const QLabel* label : about->findChildren<QLabel*>())
+        versionShown = versionShown || label->text() == QStringLiteral("Ridelog Version 1.2.0");
+    QVERIFY(versionShown);
+    QCOMPARE(about->linkButton(1074)->text(), QStringLiteral("http://names.example.net:8080/"));
+    QVERIFY(about->linkButton(1076)->text().startsWith(QStringLiteral("http")));
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+    about->linkButton(1074)->click();
+    about->linkButton(1076)->click();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QCOMPARE(catcher.opened.size(), 2);
+    QCOMPARE(catcher.opened[0], QUrl(QStringLiteral("http://names.example.net:8080/")));
+    QCOMPARE(catcher.opened[1], CAboutDlg::projectPage());
+    about->close();
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"

@@ -1,0 +1,115 @@
+// Window placement pulled back into the work area, and the accepted column widths.
+#include "store/settings.h"
+#include "ui/windowstate.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace ridelog;
+
+Q_DECLARE_METATYPE(ridelog::StoredPlacement)
+
+class TestWindowState : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void placement_data();
+    void placement();
+    void columnWidth_data();
+    void columnWidth();
+    void storedValuesThatAreNoIntegersGiveDefaults();
+    void writtenValuesReadBack();
+};
+
+void TestWindowState::placement_data()
+{
+    QTest::addColumn<StoredPlacement>("stored");
+    QTest::addColumn<QRect>("expected");
+    // Work area 1000 x 700 at the origin, status bar 22 pixels high.
+    QTest::newRow("defaults") << StoredPlacement{} << QRect(20, 20, 540, 278);
+    QTest::newRow("inside") << StoredPlacement{100, 50, 600, 400} << QRect(100, 50, 600, 378);
+    QTest::newRow("x beyond right edge")
+        << StoredPlacement{1200, 50, 600, 400} << QRect(20, 50, 600, 378);
+    QTest::newRow("y beyond bottom edge")
+        << StoredPlacement{100, 900, 600, 400} << QRect(100, 20, 600, 378);
+    QTest::newRow("x at right edge is kept")
+        << StoredPlacement{1000, 50, 600, 400} << QRect(1000, 50, 600, 378);
+    QTest::newRow("too wide") << StoredPlacement{300, 50, 1500, 400} << QRect(300, 50, 700, 378);
+    QTest::newRow("too wide, rest below minimum")
+        << StoredPlacement{700, 50, 1500, 400} << QRect(20, 50, 450, 378);
+    QTest::newRow("too high") << StoredPlacement{100, 100, 600, 900} << QRect(100, 100, 600, 578);
+    QTest::newRow("too narrow") << StoredPlacement{300, 300, 100, 400} << QRect(20, 300, 450, 378);
+    QTest::newRow("too low") << StoredPlacement{300, 300, 600, 50} << QRect(300, 20, 600, 178);
+    QTest::newRow("left of the work area is not checked")
+        << StoredPlacement{-300, -20, 600, 400} << QRect(-300, -20, 600, 378);
+}
+
+void TestWindowState::placement()
+{
+    QFETCH(StoredPlacement, stored);
+    QFETCH(QRect, expected);
+    QCOMPARE(restoredWindowRect(stored, QRect(0, 0, 1000, 700), 22), expected);
+}
+
+void TestWindowState::columnWidth_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("stored"); // -1: missing
+    QTest::addColumn<int>("expected");
+    // List client width 500: the limit is 450.
+    QTest::newRow("missing col0") << 0 << -1 << 35;
+    QTest::newRow("missing col6") << 6 << -1 << 80;
+    QTest::newRow("col0 of 5") << 0 << 5 << 35;
+    QTest::newRow("col0 of 10") << 0 << 10 << 10;
+    QTest::newRow("col3 of 25") << 3 << 25 << 80;
+    QTest::newRow("col3 of 30") << 3 << 30 << 30;
+    QTest::newRow("col1 at the limit") << 1 << 450 << 450;
+    QTest::newRow("col1 above the limit") << 1 << 451 << 80;
+    QTest::newRow("negative") << 2 << -5 << 80;
+}
+
+void TestWindowState::columnWidth()
+{
+    QFETCH(int, column);
+    QFETCH(int, stored);
+    QFETCH(int, expected);
+    const std::optional<int> value = stored == -1 ? std::nullopt : std::optional<int>(stored);
+    QCOMPARE(acceptedColumnWidth(column, value, 500), expected);
+}
+
+void TestWindowState::storedValuesThatAreNoIntegersGiveDefaults()
+{
+    QTemporaryDir dir;
+    QSettings ini(dir.filePath(QStringLiteral("t.ini")), QSettings::IniFormat);
+    ini.setValue(QStringLiteral("Trfc/mX"), QStringLiteral("left"));
+    ini.setValue(QStringLiteral("Trfc/mY"), QStringLiteral("1.5"));
+    ini.setValue(QStringLiteral("Trfc/mWidth"), QStringLiteral(""));
+    ini.setValue(QStringLiteral("Trfc/mHeight"), QStringLiteral("three hundred"));
+    ini.setValue(QStringLiteral("Trfc/col2"), QStringLiteral("wide"));
+    TrfcSettings settings(ini);
+    const StoredPlacement placement = readStoredPlacement(settings);
+    QCOMPARE(placement.x, 20);
+    QCOMPARE(placement.y, 20);
+    QCOMPARE(placement.width, 540);
+    QCOMPARE(placement.height, 300);
+    QCOMPARE(readColumnWidths(settings, 500), defaultColumnWidths());
+}
+
+void TestWindowState::writtenValuesReadBack()
+{
+    QTemporaryDir dir;
+    QSettings ini(dir.filePath(QStringLiteral("t.ini")), QSettings::IniFormat);
+    TrfcSettings settings(ini);
+    writeStoredPlacement(settings, StoredPlacement{33, 44, 555, 333});
+    writeColumnWidths(settings, ColumnWidths{40, 90, 91, 92, 93, 94, 95});
+    const StoredPlacement placement = readStoredPlacement(settings);
+    QCOMPARE(placement.x, 33);
+    QCOMPARE(placement.height, 333);
+    QCOMPARE(readColumnWidths(settings, 500), (ColumnWidths{40, 90, 91, 92, 93, 94, 95}));
+    QCOMPARE(ini.value(QStringLiteral("Trfc/col6")).toInt(), 95);
+}
+
+QTEST_GUILESS_MAIN(TestWindowState)
+#include "test_windowstate.moc"
