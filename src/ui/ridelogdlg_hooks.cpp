@@ -1,32 +1,85 @@
 // Commands carried out by dialogs and operations of their own files. Each handler is the one
 // place where its command is joined to the main window.
+#include "ui/clearingcommands.h"
+#include "ui/historyexport.h"
+#include "ui/listcommands.h"
 #include "ui/ridelogdlg.h"
+#include "ui/showdatasetupdlg.h"
+
+#include <QStandardItemModel>
+#include <QTreeView>
 
 namespace ridelog {
 
+namespace {
+
+ClearingCommands clearingCommandsOf(CRidelogDlg& dialog)
+{
+    return ClearingCommands(&dialog, dialog.historyStore(), dialog.caches(),
+                            {[&dialog] { dialog.nameRefresher().cancel(); },
+                             [&dialog] {
+                                 QStandardItemModel* list = dialog.historyModel();
+                                 list->removeRows(0, list->rowCount());
+                             },
+                             [&dialog] { dialog.readCard(); }});
+}
+
+} // namespace
+
 // ファイルに保存(&S): export the list to a file.
-void CRidelogDlg::onSaveToFile() {}
+void CRidelogDlg::onSaveToFile()
+{
+    exportHistoryList(this, *model_, idmText_);
+}
 
 // 表示設定(&D)...: the display settings dialog, then loadDisplaySettings and the three
-// re-renderings.
-void CRidelogDlg::onShowDataSetup() {}
+// re-renderings, whichever way the dialog was closed.
+void CRidelogDlg::onShowDataSetup()
+{
+    {
+        CShowDataSetupDlg dialog(settings_, this);
+        dialog.exec();
+    }
+    loadDisplaySettings();
+    refreshRailNames();
+    refreshBusNames();
+    refreshShopNames();
+}
 
 // 詳細表示(&D)...: the detail dialog of selectedRecord(); nothing when that is null.
-void CRidelogDlg::onShowDetail() {}
+void CRidelogDlg::onShowDetail()
+{
+    showRecordDetail(this, selectedRecord(), caches_.stations, caches_.busStops, caches_.shops);
+}
 
 // 駅名キャッシュ削除(&C)
-void CRidelogDlg::onClearStationNames() {}
+void CRidelogDlg::onClearStationNames()
+{
+    clearingCommandsOf(*this).ClearNameCache(NameTable::Stations);
+}
 
 // 停留所名キャッシュ削除(&B)
-void CRidelogDlg::onClearBusStopNames() {}
+void CRidelogDlg::onClearBusStopNames()
+{
+    clearingCommandsOf(*this).ClearNameCache(NameTable::BusStops);
+}
 
 // 店舗名キャッシュ削除(&T)
-void CRidelogDlg::onClearShopNames() {}
+void CRidelogDlg::onClearShopNames()
+{
+    clearingCommandsOf(*this).ClearNameCache(NameTable::Shops);
+}
 
 // 履歴データ削除(&H)
-void CRidelogDlg::onDeleteHistory() {}
+void CRidelogDlg::onDeleteHistory()
+{
+    clearingCommandsOf(*this).ClearCardHistory(idmText_);
+}
 
 // 削除(&L) of the context menu: the selected rows.
-void CRidelogDlg::onDeleteRows() {}
+void CRidelogDlg::onDeleteRows()
+{
+    deleteSelectedRows(*model_, *list_->selectionModel());
+}
 
 } // namespace ridelog
