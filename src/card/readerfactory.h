@@ -1,6 +1,6 @@
 // Turns the value of the --reader option into a backend:
 //   virtual:DIR                 the simulated reader on folder DIR (created when missing)
-//   auto                        the first hardware reader that opens (libnfc, PC/SC, RC-S380)
+//   auto                        the first hardware reader that opens (RC-S380, PC/SC, libnfc)
 //   libnfc, pcsc, pcsc:NAME, rcs380   that hardware backend
 #pragma once
 

@@ -1,3 +1,4 @@
+#include "card/autoreaderbackend.h"
 #include "card/backends/hardwarebackendset.h"
 #include "card/backends/rcs380backend.h"
 #include "card/hardwarebackends.h"
@@ -154,6 +155,16 @@ private:
 };
 #endif
 
+// The "auto" reader over candidates, opened; null with error when none opens.
+std::unique_ptr<ReaderBackend> openAuto(std::vector<std::unique_ptr<ReaderBackend>> candidates,
+                                        QString* error)
+{
+    auto automatic = std::make_unique<AutoReaderBackend>(std::move(candidates));
+    if (!automatic->open(error))
+        return nullptr;
+    return automatic;
+}
+
 } // namespace
 
 class TestHardwareAuto : public QObject
@@ -213,7 +224,7 @@ void TestHardwareAuto::autoOpensTheFirstAttachedReader()
     FakeMakers fakes;
     fakes.attached = attached;
     QString error;
-    const auto backend = openFirstAvailable(backendsInAutoOrder(fakes.makers()), &error);
+    const auto backend = openAuto(backendsInAutoOrder(fakes.makers()), &error);
     QVERIFY2(backend, qPrintable(error));
     QCOMPARE(backend->name(), chosen);
     QCOMPARE(fakes.openLog, tried);
@@ -223,10 +234,10 @@ void TestHardwareAuto::noReaderAttachedListsEveryReason()
 {
     FakeMakers fakes;
     QString error;
-    QVERIFY(!openFirstAvailable(backendsInAutoOrder(fakes.makers()), &error));
-    QCOMPARE(error, QStringLiteral("no card reader could be opened; rcs380: not attached; "
-                                   "pcsc: not attached; libnfc: not attached"));
-    QVERIFY(!openFirstAvailable({}, &error));
+    QVERIFY(!openAuto(backendsInAutoOrder(fakes.makers()), &error));
+    QCOMPARE(error, QStringLiteral("No card reader found (rcs380: not attached; "
+                                   "pcsc: not attached; libnfc: not attached)."));
+    QVERIFY(!openAuto({}, &error));
     QVERIFY(!error.isEmpty());
 }
 
@@ -288,7 +299,7 @@ void TestHardwareAuto::autoPicksRcs380OverFakedUsb()
         return std::make_unique<FakeBackend>(QStringLiteral("pcsc"), true, &otherOpens);
     };
     QString error;
-    const auto backend = openFirstAvailable(backendsInAutoOrder(makers), &error);
+    const auto backend = openAuto(backendsInAutoOrder(makers), &error);
     QVERIFY2(backend, qPrintable(error));
     QCOMPARE(backend->name(), QStringLiteral("Sony RC-S380/P (libusb, firmware 1.11)"));
     QVERIFY(otherOpens.isEmpty());
@@ -316,7 +327,7 @@ void TestHardwareAuto::autoFallsBackToPcscWhenNoRcs380()
             name);
     };
     QString error;
-    const auto backend = openFirstAvailable(backendsInAutoOrder(makers), &error);
+    const auto backend = openAuto(backendsInAutoOrder(makers), &error);
     QVERIFY2(backend, qPrintable(error));
     QCOMPARE(backend->name(), QStringLiteral("Sony FeliCa Port/PaSoRi 4.0 00 00 (PC/SC)"));
     QCOMPARE(contexts, 1);
@@ -342,11 +353,10 @@ void TestHardwareAuto::noReaderOnThisMachineFailsCleanly()
     QElapsedTimer timer;
     timer.start();
     QString error;
-    const auto backend = openFirstAvailable(createHardwareBackendsInAutoOrder(), &error);
+    const auto backend = openAuto(createHardwareBackendsInAutoOrder(), &error);
     if (backend)
         QSKIP("a real card reader is attached to this machine");
-    QVERIFY2(error.startsWith(QStringLiteral("no card reader could be opened; ")),
-             qPrintable(error));
+    QVERIFY2(error.startsWith(QStringLiteral("No card reader found (")), qPrintable(error));
     QVERIFY2(timer.elapsed() < 20000, "looking for readers must not hang");
 }
 

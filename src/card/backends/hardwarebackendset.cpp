@@ -1,7 +1,5 @@
 #include "card/backends/hardwarebackendset.h"
 
-#include <QStringList>
-
 namespace ridelog::card {
 
 std::vector<std::unique_ptr<ReaderBackend>> backendsInAutoOrder(const HardwareBackendMakers& makers)
@@ -43,26 +41,6 @@ std::unique_ptr<ReaderBackend> backendForSpec(const HardwareBackendMakers& maker
     }
     if (error)
         *error = QStringLiteral("this Ridelog was built without %1 support").arg(missing);
-    return nullptr;
-}
-
-std::unique_ptr<ReaderBackend>
-openFirstAvailable(std::vector<std::unique_ptr<ReaderBackend>> candidates, QString* error)
-{
-    QStringList reasons;
-    for (auto& candidate : candidates) {
-        if (!candidate)
-            continue;
-        QString reason;
-        if (candidate->open(&reason))
-            return std::move(candidate);
-        reasons << candidate->name() + QStringLiteral(": ") + reason;
-    }
-    if (error)
-        *error = reasons.isEmpty() ? QStringLiteral("this Ridelog was built without any reader "
-                                                    "support")
-                                   : QStringLiteral("no card reader could be opened; ") +
-                                         reasons.join(QStringLiteral("; "));
     return nullptr;
 }
 

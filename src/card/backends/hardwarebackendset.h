@@ -34,9 +34,4 @@ backendsInAutoOrder(const HardwareBackendMakers& makers);
 std::unique_ptr<ReaderBackend> backendForSpec(const HardwareBackendMakers& makers,
                                               const QString& spec, QString* error);
 
-// Opens the candidates in order and returns the first that opens. When none does, error
-// lists each backend's reason.
-std::unique_ptr<ReaderBackend>
-openFirstAvailable(std::vector<std::unique_ptr<ReaderBackend>> candidates, QString* error);
-
 } // namespace ridelog::card
