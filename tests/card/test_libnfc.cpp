@@ -1,3 +1,4 @@
+#include "backendtesthelpers.h"
 #include "card/backends/libnfcbackend.h"
 
 #include <QElapsedTimer>
@@ -6,6 +7,7 @@
 #include <deque>
 #include <mutex>
 
+using ridelog::card::testing::PresenceRecorder;
 using namespace ridelog::card;
 using namespace std::chrono_literals;
 
@@ -397,18 +399,10 @@ void TestLibnfc::presenceIsPolledOnItsOwnThread()
         rig.script->selections.push_back({1, felicaTarget()}); // a card arrives
         rig.script->presence = {NFC_SUCCESS, NFC_SUCCESS};     // stays two rounds, then leaves
     }
-    std::mutex mutex;
-    QList<bool> events;
-    rig.backend->startPresenceMonitor(0x0003, [&](bool present) {
-        std::lock_guard lock(mutex);
-        events << present;
-    });
-    const auto eventsSoFar = [&] {
-        std::lock_guard lock(mutex);
-        return events;
-    };
+    PresenceRecorder presence;
+    rig.backend->startPresenceMonitor(0x0003, presence.listener());
     const QList<bool> arrivalThenRemoval{true, false};
-    QTRY_COMPARE_WITH_TIMEOUT(eventsSoFar(), arrivalThenRemoval, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(presence.events(), arrivalThenRemoval, 10000);
     rig.backend->stopPresenceMonitor();
 
     const QStringList calls = rig.script->callList();
@@ -433,18 +427,10 @@ void TestLibnfc::replugIsNoticedByThePresenceMonitor()
         rig.script->selections.push_back({1, felicaTarget()}); // found again after replug
         rig.script->calls.clear();
     }
-    std::mutex mutex;
-    QList<bool> events;
-    rig.backend->startPresenceMonitor(0x0003, [&](bool present) {
-        std::lock_guard lock(mutex);
-        events << present;
-    });
-    const auto eventsSoFar = [&] {
-        std::lock_guard lock(mutex);
-        return events;
-    };
+    PresenceRecorder presence;
+    rig.backend->startPresenceMonitor(0x0003, presence.listener());
     const QList<bool> expected{true, false, true};
-    QTRY_COMPARE_WITH_TIMEOUT(eventsSoFar(), expected, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(presence.events(), expected, 10000);
     rig.backend->stopPresenceMonitor();
     const QStringList calls = rig.script->callList();
     const qsizetype reopened = calls.indexOf(QStringLiteral("open pn53x_usb:001:005"));

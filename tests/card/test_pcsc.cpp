@@ -1,3 +1,4 @@
+#include "backendtesthelpers.h"
 #include "card/backends/pcscapdus.h"
 #include "card/backends/pcscbackend.h"
 
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+using ridelog::card::testing::PresenceRecorder;
 using namespace ridelog::card;
 using namespace std::chrono_literals;
 using pcsc::ReaderFamily;
@@ -562,18 +564,10 @@ void TestPcsc::presenceFollowsTheReaderState()
     rig.script->change(0, SCARD_STATE_CHANGED | SCARD_STATE_EMPTY);
     rig.script->change(0, SCARD_STATE_CHANGED | SCARD_STATE_PRESENT);
 
-    std::mutex mutex;
-    QList<bool> events;
-    rig.backend->startPresenceMonitor(0x0003, [&](bool present) {
-        std::lock_guard lock(mutex);
-        events << present;
-    });
-    const auto eventsSoFar = [&] {
-        std::lock_guard lock(mutex);
-        return events;
-    };
+    PresenceRecorder presence;
+    rig.backend->startPresenceMonitor(0x0003, presence.listener());
     const QList<bool> expected{true, false, true};
-    QTRY_COMPARE_WITH_TIMEOUT(eventsSoFar(), expected, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(presence.events(), expected, 5000);
     rig.backend->stopPresenceMonitor();
     QVERIFY(rig.script->read(rig.script->cancels) >= 1);     // the wait is cut short
     QCOMPARE(rig.script->read(rig.script->contextsOpen), 1); // only the main context is left
@@ -585,18 +579,10 @@ void TestPcsc::unpluggedReaderComesBackThroughHotPlug()
 {
     Rig rig({sonyReader});
     QVERIFY(rig.backend->open(nullptr));
-    std::mutex mutex;
-    QList<bool> events;
-    const auto eventsSoFar = [&] {
-        std::lock_guard lock(mutex);
-        return events;
-    };
+    PresenceRecorder presence;
     rig.script->change(0, SCARD_STATE_CHANGED | SCARD_STATE_PRESENT);
-    rig.backend->startPresenceMonitor(0x0003, [&](bool present) {
-        std::lock_guard lock(mutex);
-        events << present;
-    });
-    QTRY_COMPARE_WITH_TIMEOUT(eventsSoFar(), QList<bool>{true}, 5000);
+    rig.backend->startPresenceMonitor(0x0003, presence.listener());
+    QTRY_COMPARE_WITH_TIMEOUT(presence.events(), QList<bool>{true}, 5000);
 
     // Unplugged: the reader's state turns unknown and the card is gone.
     {
@@ -605,7 +591,7 @@ void TestPcsc::unpluggedReaderComesBackThroughHotPlug()
     }
     rig.script->change(0, SCARD_STATE_CHANGED | SCARD_STATE_UNKNOWN | SCARD_STATE_IGNORE);
     const QList<bool> arrivedAndLeft{true, false};
-    QTRY_COMPARE_WITH_TIMEOUT(eventsSoFar(), arrivedAndLeft, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(presence.events(), arrivedAndLeft, 5000);
     const TransceiveResult whileGone = rig.backend->transceive(pollingFrame, 100ms);
     QCOMPARE(whileGone.status, TransceiveStatus::Error);
     QCOMPARE(whileGone.error, QStringLiteral("the PC/SC reader was unplugged"));
@@ -618,7 +604,7 @@ void TestPcsc::unpluggedReaderComesBackThroughHotPlug()
     rig.script->change(SCARD_STATE_CHANGED | 0x00010000, 0);
     rig.script->change(0, SCARD_STATE_CHANGED | SCARD_STATE_PRESENT);
     const QList<bool> backAgain{true, false, true};
-    QTRY_COMPARE_WITH_TIMEOUT(eventsSoFar(), backAgain, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(presence.events(), backAgain, 5000);
     rig.backend->stopPresenceMonitor();
 
     expectTransparentConnect(*rig.script);

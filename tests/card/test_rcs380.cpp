@@ -1,3 +1,4 @@
+#include "backendtesthelpers.h"
 #include "card/backends/rcs380backend.h"
 #include "card/backends/rcs380frames.h"
 #include "fakes/fakeusbtransport.h"
@@ -6,6 +7,7 @@
 #include <QTest>
 #include <atomic>
 
+using ridelog::card::testing::PresenceRecorder;
 using namespace ridelog::card;
 using namespace std::chrono_literals;
 using testing::UsbScript;
@@ -103,6 +105,13 @@ struct Rig
     }
 
     QString problems() { return script->problemList().join(QLatin1Char('\n')); }
+
+    // Scripts the reader's start-up and opens the backend over it.
+    bool openAfterStartUp()
+    {
+        scriptStartUp(*script);
+        return backend->open(nullptr);
+    }
 };
 
 } // namespace
@@ -233,8 +242,7 @@ void TestRcs380::startUpSendsEveryCommandInOrder()
 void TestRcs380::pollingAndReadExchangeFrameByFrame()
 {
     Rig rig;
-    scriptStartUp(*rig.script);
-    QVERIFY(rig.backend->open(nullptr));
+    QVERIFY(rig.openAfterStartUp());
 
     expectWire(*rig.script, wirePolling, wirePollingAnswer);
     expectWire(*rig.script, wireRead, wireReadAnswer);
@@ -351,8 +359,7 @@ void TestRcs380::badInCommRfAnswersFailTheRead()
     QFETCH(QByteArray, answer);
     QFETCH(QString, problem);
     Rig rig;
-    scriptStartUp(*rig.script);
-    QVERIFY(rig.backend->open(nullptr));
+    QVERIFY(rig.openAfterStartUp());
     scriptCommunicate(*rig.script, readFrame, answer);
     const TransceiveResult result = rig.backend->transceive(readFrame, 100ms);
     QCOMPARE(result.status, TransceiveStatus::Error);
@@ -368,8 +375,7 @@ void TestRcs380::badInCommRfAnswersFailTheRead()
 void TestRcs380::receiveTimeoutIsNoCardForPollingAndTimeoutForRead()
 {
     Rig rig;
-    scriptStartUp(*rig.script);
-    QVERIFY(rig.backend->open(nullptr));
+    QVERIFY(rig.openAfterStartUp());
     scriptCommunicate(*rig.script, pollingFrame, inCommRfAnswer("8000000000"));
     scriptCommunicate(*rig.script, readFrame, inCommRfAnswer("8000000000"));
     QCOMPARE(rig.backend->transceive(pollingFrame, 100ms).status, TransceiveStatus::NoCard);
@@ -380,8 +386,7 @@ void TestRcs380::receiveTimeoutIsNoCardForPollingAndTimeoutForRead()
 void TestRcs380::usbTimeoutCancelsTheCommand()
 {
     Rig rig;
-    scriptStartUp(*rig.script);
-    QVERIFY(rig.backend->open(nullptr));
+    QVERIFY(rig.openAfterStartUp());
     rig.script->expectWrite(hex(wireRead));
     rig.script->answer(hex(wireAck));
     rig.script->answerStatus(UsbStatus::Timeout);
@@ -395,8 +400,7 @@ void TestRcs380::usbTimeoutCancelsTheCommand()
 void TestRcs380::cardRemovedBetweenChunks()
 {
     Rig rig;
-    scriptStartUp(*rig.script);
-    QVERIFY(rig.backend->open(nullptr));
+    QVERIFY(rig.openAfterStartUp());
     expectWire(*rig.script, wireRead, wireReadAnswer);
     scriptCommunicate(*rig.script, readFrame, inCommRfAnswer("8000000000"));
     QCOMPARE(rig.backend->transceive(readFrame, 100ms).status, TransceiveStatus::Ok);
@@ -409,8 +413,7 @@ void TestRcs380::cardRemovedBetweenChunks()
 void TestRcs380::unpluggedMidReadIsReportedAndLater()
 {
     Rig rig;
-    scriptStartUp(*rig.script);
-    QVERIFY(rig.backend->open(nullptr));
+    QVERIFY(rig.openAfterStartUp());
     rig.script->expectWrite(hex(wireRead));
     rig.script->answer(hex(wireAck));
     rig.script->answerStatus(UsbStatus::NoDevice); // LIBUSB_ERROR_NO_DEVICE
@@ -429,8 +432,7 @@ void TestRcs380::unpluggedMidReadIsReportedAndLater()
 void TestRcs380::malformedFrameIsNotSent()
 {
     Rig rig;
-    scriptStartUp(*rig.script);
-    QVERIFY(rig.backend->open(nullptr));
+    QVERIFY(rig.openAfterStartUp());
     const int writesBefore = int(rig.script->written.size());
     QCOMPARE(rig.backend->transceive(hex("0906"), 100ms).status, TransceiveStatus::Error);
     QCOMPARE(rig.backend->transceive(QByteArray(), 100ms).status, TransceiveStatus::Error);
@@ -449,8 +451,7 @@ void TestRcs380::transceiveBeforeOpenFails()
 void TestRcs380::presenceMonitorReportsArrivalAndRemoval()
 {
     Rig rig;
-    scriptStartUp(*rig.script);
-    QVERIFY(rig.backend->open(nullptr));
+    QVERIFY(rig.openAfterStartUp());
     // Polling for system code 0003 with the short presence time-out (20 ms: 210 units).
     const QByteArray presencePolling = hex("d604d200") + pollingFrame;
     for (int i = 0; i < 2; ++i) {
@@ -463,19 +464,11 @@ void TestRcs380::presenceMonitorReportsArrivalAndRemoval()
     rig.script->answer(inCommRfAnswer("8000000000"));
     rig.script->quietWhenExhausted = true; // afterwards every poll fails: no card
 
-    std::mutex mutex;
-    QList<bool> events;
-    rig.backend->startPresenceMonitor(0x0003, [&](bool present) {
-        std::lock_guard lock(mutex);
-        events << present;
-    });
+    PresenceRecorder presence;
+    rig.backend->startPresenceMonitor(0x0003, presence.listener());
     QTRY_VERIFY_WITH_TIMEOUT(rig.script->finished(), 5000);
-    const auto eventsSoFar = [&] {
-        std::lock_guard lock(mutex);
-        return events;
-    };
     const QList<bool> arrivalThenRemoval{true, false};
-    QTRY_COMPARE_WITH_TIMEOUT(eventsSoFar(), arrivalThenRemoval, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(presence.events(), arrivalThenRemoval, 5000);
     rig.backend->stopPresenceMonitor();
     QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
 }
@@ -483,8 +476,7 @@ void TestRcs380::presenceMonitorReportsArrivalAndRemoval()
 void TestRcs380::replugIsNoticedByThePresenceMonitor()
 {
     Rig rig;
-    scriptStartUp(*rig.script);
-    QVERIFY(rig.backend->open(nullptr));
+    QVERIFY(rig.openAfterStartUp());
     const QByteArray presencePolling = rcs380::encodeFrame(hex("d604d200") + pollingFrame);
     rig.script->expectWrite(presencePolling);
     rig.script->answer(hex(wireAck));
@@ -496,18 +488,10 @@ void TestRcs380::replugIsNoticedByThePresenceMonitor()
     rig.script->answer(hex(wirePollingAnswer));
     rig.script->quietWhenExhausted = true;
 
-    std::mutex mutex;
-    QList<bool> events;
-    rig.backend->startPresenceMonitor(0x0003, [&](bool present) {
-        std::lock_guard lock(mutex);
-        events << present;
-    });
-    const auto eventsSoFar = [&] {
-        std::lock_guard lock(mutex);
-        return events;
-    };
+    PresenceRecorder presence;
+    rig.backend->startPresenceMonitor(0x0003, presence.listener());
     const QList<bool> expected{true, false, true};
-    QTRY_COMPARE_WITH_TIMEOUT(eventsSoFar(), expected, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(presence.events(), expected, 10000);
     rig.backend->stopPresenceMonitor();
     QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
 
