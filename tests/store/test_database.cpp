@@ -1,5 +1,7 @@
 // The SQLite layer: opening, schema operations, statements, transactions, locking.
+#include "databasetesthelpers.h"
 #include "store/database.h"
+#include "testfiles.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -12,31 +14,16 @@
 
 using namespace ridelog;
 
-namespace {
+using ridelog::test::errorTextOf;
+using ridelog::test::fileBytes;
 
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
+namespace {
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QString errorTextOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const DatabaseError& error) {
-        return error.message();
-    }
-    return QString();
 }
 
 const ColumnDefinition kPairColumns[] = {
@@ -87,8 +74,8 @@ private slots:
     void failedStatementCarriesEngineText();
 
     // ---- Transactions and locking
-    void transactionRollsBackWithoutCommit();
-    void transactionCommitKeepsRows();
+    void transactionKeepsRowsOnlyWhenCommitted_data();
+    void transactionKeepsRowsOnlyWhenCommitted();
     void lockedDatabaseFailsAfterBusyTimeout();
     void lockReleasedWithinBusyTimeoutIsWaitedFor();
 };
@@ -361,35 +348,33 @@ void TestDatabase::failedStatementCarriesEngineText()
     QCOMPARE(errorTextOf([&] { add.run(); }), QStringLiteral("NOT NULL constraint failed: c.v"));
 }
 
-void TestDatabase::transactionRollsBackWithoutCommit()
+void TestDatabase::transactionKeepsRowsOnlyWhenCommitted_data()
 {
-    Database db = createFresh(QStringLiteral("rollback.sqlite"));
-    db.createTable(QStringLiteral("t"), kPairColumns);
-    {
-        Transaction transaction(db);
-        Statement add = db.prepareAddRow(QStringLiteral("t"), {QStringLiteral("k")});
-        add.bind(1, std::int64_t(1));
-        add.run();
-    }
-    Statement count(db, QStringLiteral("SELECT count(*) FROM t"));
-    QVERIFY(count.step());
-    QCOMPARE(count.integerAt(0), 0);
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("commit");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("rolled back without commit") << QStringLiteral("rollback.sqlite") << false << 0;
+    QTest::newRow("commit keeps rows") << QStringLiteral("commit.sqlite") << true << 1;
 }
 
-void TestDatabase::transactionCommitKeepsRows()
+void TestDatabase::transactionKeepsRowsOnlyWhenCommitted()
 {
-    Database db = createFresh(QStringLiteral("commit.sqlite"));
+    QFETCH(QString, file);
+    QFETCH(bool, commit);
+    QFETCH(int, rows);
+    Database db = createFresh(file);
     db.createTable(QStringLiteral("t"), kPairColumns);
     {
         Transaction transaction(db);
         Statement add = db.prepareAddRow(QStringLiteral("t"), {QStringLiteral("k")});
         add.bind(1, std::int64_t(1));
         add.run();
-        transaction.commit();
+        if (commit)
+            transaction.commit();
     }
     Statement count(db, QStringLiteral("SELECT count(*) FROM t"));
     QVERIFY(count.step());
-    QCOMPARE(count.integerAt(0), 1);
+    QCOMPARE(count.integerAt(0), rows);
 }
 
 void TestDatabase::lockedDatabaseFailsAfterBusyTimeout()

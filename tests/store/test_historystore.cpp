@@ -1,6 +1,8 @@
 // The store of the main dialog: data folder, schema, card history, name tables, clearing,
 // write-back and the faults around them.
+#include "databasetesthelpers.h"
 #include "store/historystore.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,6 +16,9 @@
 #include <vector>
 
 using namespace ridelog;
+
+using ridelog::test::errorTextOf;
+using ridelog::test::fileBytes;
 
 namespace {
 
@@ -49,14 +54,6 @@ std::vector<HistoryBlock> cardBlocks(std::uint32_t lowestSerial, std::uint32_t h
     return blocks;
 }
 
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
 Database openForInspection(const QString& path)
 {
     return Database::open(path, Database::OpenMode::ExistingFile, 1000);
@@ -84,16 +81,6 @@ QStringList tableColumns(Database& db, const QString& table)
     while (info.step())
         columns << info.textAt(0) + QLatin1Char(' ') + info.textAt(1);
     return columns;
-}
-
-QString errorTextOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const DatabaseError& error) {
-        return error.message();
-    }
-    return QString();
 }
 
 // One card read as the main dialog runs it.
@@ -127,10 +114,13 @@ private:
 
     QString dataFolder() const { return home_->filePath(QStringLiteral("Tanpopo/Hotaru/Trfc/")); }
     QString dbPath() const { return dataFolder() + QStringLiteral("ekdb.sqlite"); }
-    void startStore(HistoryStore& store, NameCaches& caches)
+    // Opens store as the program does at start-up; returns the caches it filled.
+    NameCaches startStore(HistoryStore& store)
     {
         store.setProblemReporter([this](const QString& text) { reported_ << text; });
+        NameCaches caches;
         store.OpenDatabaseAtStart(caches);
+        return caches;
     }
     void writeGarbageDatabase(const QByteArray& bytes)
     {
@@ -235,8 +225,7 @@ void TestHistoryStore::firstStartCreatesFolderFileAndNameTables()
 {
     QVERIFY(!QDir(dataFolder()).exists());
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     QCOMPARE(store.DataFolder(), dataFolder());
     QVERIFY(store.DataFolder().endsWith(QLatin1Char('/')));
     QVERIFY(QDir(dataFolder()).exists());
@@ -281,8 +270,7 @@ void TestHistoryStore::schemaOfNameTables()
     QFETCH(QString, table);
     QFETCH(QStringList, columns);
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     Database db = openForInspection(dbPath());
     QCOMPARE(tableColumns(db, table), columns);
 }
@@ -290,8 +278,7 @@ void TestHistoryStore::schemaOfNameTables()
 void TestHistoryStore::schemaOfCardTable()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     readCard(store, caches, cardBlocks(1, 3));
     Database db = openForInspection(dbPath());
     QCOMPARE(tableColumns(db, kCardTable),
@@ -353,8 +340,7 @@ void TestHistoryStore::blockWordsAreLittleEndianSigned()
 void TestHistoryStore::storedRowHoldsSignedWordsAndSerial()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     HistoryBlock block = railBlock(0x0A0B0C);
     block[4] = 0x01;
     block[5] = 0x02;
@@ -425,8 +411,7 @@ void TestHistoryStore::fileLackingBusTableGetsOnlyThatTable()
             "INSERT INTO bpn VALUES (1, 199, -25536, 'A社', '店', 'レジ1', 'x', 'A店')"));
     }
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     QVERIFY(hasTable(dbPath(), QStringLiteral("bus")));
     QCOMPARE(rowCount(dbPath(), QStringLiteral("ipn")), 1);
     QCOMPARE(rowCount(dbPath(), QStringLiteral("bpn")), 1);
@@ -449,8 +434,7 @@ void TestHistoryStore::laterRowOfOneKeyWins()
             QStringLiteral("INSERT INTO bus VALUES (-32767, 5, 'a2', 'l2', NULL, 'second')"));
     }
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     QCOMPARE(caches.busStops.size(), std::size_t(1));
     const NameEntry& entry = caches.busStops.EntryFor({32769, 5});
     QCOMPARE(entry.an, QStringLiteral("a2"));
@@ -467,8 +451,7 @@ void TestHistoryStore::nullTextsReadEmpty()
         db.execute(QStringLiteral("INSERT INTO ipn (ac, lc, sc, nm) VALUES (257, 1, 2, 'n')"));
     }
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     QVERIFY(caches.stations.contains({1, 1, 2})); // low 8 bits of 257
     const NameEntry& entry = caches.stations.EntryFor({1, 1, 2});
     QVERIFY(entry.an.isEmpty() && entry.ln.isEmpty() && entry.sn.isEmpty());
@@ -501,8 +484,7 @@ void TestHistoryStore::nameTableMissingAColumnReportsEngineText()
         db.execute(QStringLiteral("INSERT INTO ipn VALUES (1, 2, 3, 'a', 'n')"));
     }
     HistoryStore store;
-    NameCaches caches;
-    const QString text = errorTextOf([&] { startStore(store, caches); });
+    const QString text = errorTextOf([&] { startStore(store); });
     QCOMPARE(text, QStringLiteral("no such column: ln"));
     QCOMPARE(store.state(), DatabaseState::Closed);
     QCOMPARE(rowCount(dbPath(), QStringLiteral("ipn")), 1);
@@ -543,8 +525,7 @@ void TestHistoryStore::cardBlockSetFirstInsertWins()
 void TestHistoryStore::firstReadStoresEveryUsedBlock()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     const ReadResult read = readCard(store, caches, cardBlocks(101, 120));
     QCOMPARE(read.added, 20);
     QCOMPARE(read.records.size(), std::size_t(20));
@@ -562,8 +543,7 @@ void TestHistoryStore::firstReadStoresEveryUsedBlock()
 void TestHistoryStore::readingTheSameCardTwiceInsertsNothing()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     const ReadResult first = readCard(store, caches, cardBlocks(1, 20));
     const ReadResult second = readCard(store, caches, cardBlocks(1, 20));
     QCOMPARE(second.added, 0);
@@ -579,8 +559,7 @@ void TestHistoryStore::readingTheSameCardTwiceInsertsNothing()
 void TestHistoryStore::fifteenZeroBlocksOfTwentyStoreFive()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     std::vector<HistoryBlock> card = cardBlocks(1, 5);
     card.resize(20, HistoryBlock{});
     const ReadResult read = readCard(store, caches, card);
@@ -592,8 +571,7 @@ void TestHistoryStore::fifteenZeroBlocksOfTwentyStoreFive()
 void TestHistoryStore::readStoringNothingCreatesNoTable()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     const ReadResult empty = readCard(store, caches, std::vector<HistoryBlock>(20));
     QCOMPARE(empty.added, 0);
     QVERIFY(empty.records.empty());
@@ -605,8 +583,7 @@ void TestHistoryStore::readStoringNothingCreatesNoTable()
 void TestHistoryStore::historyThatMovedOnListsTheUnionStoredBlockWins()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     readCard(store, caches, cardBlocks(1, 20));
     // The card moved on by ten entries; its copy of serial 11 now shows another balance.
     std::vector<HistoryBlock> card = cardBlocks(11, 30);
@@ -623,8 +600,7 @@ void TestHistoryStore::historyThatMovedOnListsTheUnionStoredBlockWins()
 void TestHistoryStore::twoRowsOfOneSerialEarlierWins()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     {
         Database db = openForInspection(dbPath());
         HistoryStore::CreateCardTable(db, kCardTable);
@@ -684,7 +660,7 @@ void TestHistoryStore::databaseObjectLifecycle()
     HistoryStore store;
     NameCaches caches;
     QCOMPARE(store.state(), DatabaseState::None);
-    startStore(store, caches);
+    caches = startStore(store);
     QCOMPARE(store.state(), DatabaseState::Closed);
     CardBlockSet blocks;
     store.LoadStoredBlocks(kIdm, blocks); // no card table yet: the object is dropped
@@ -708,8 +684,7 @@ void TestHistoryStore::databaseObjectLifecycle()
 void TestHistoryStore::cardTableGetsAnIndexButKeepsItsColumns()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     readCard(store, caches, cardBlocks(1, 4));
     Database db = openForInspection(dbPath());
     Statement plan(db, QStringLiteral("EXPLAIN QUERY PLAN SELECT 1 FROM \"%1\" WHERE b1=1 AND "
@@ -727,8 +702,7 @@ void TestHistoryStore::freshBlockAlreadyInTableIsNotAddedAgain()
     // The table holds the block, but it was not loaded in this read (as when the load could not
     // reach the database): the look-up before adding still finds it.
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     readCard(store, caches, cardBlocks(1, 3));
     CardBlockSet blocks;
     HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, 5));
@@ -745,8 +719,7 @@ void TestHistoryStore::unwritableFolderReadStillListsCard()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     QCOMPARE(store.state(), DatabaseState::None);
     const ReadResult read = readCard(store, caches, cardBlocks(1, 20));
     QCOMPARE(read.records.size(), std::size_t(20));
@@ -764,8 +737,7 @@ void TestHistoryStore::fileThatIsNotADatabaseStaysUnchanged()
         QByteArrayLiteral("2024-04-01 Shibuya -> Shinjuku 170 yen\n").repeated(300);
     writeGarbageDatabase(notes);
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     QCOMPARE(store.state(), DatabaseState::None);
     QCOMPARE(reported_, QStringList{QStringLiteral("file is not a database")});
 
@@ -786,8 +758,7 @@ void TestHistoryStore::problemIsToldAgainAfterTheDatabaseWorkedInBetween()
 {
     writeGarbageDatabase(QByteArrayLiteral("garbage"));
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     QCOMPARE(reported_.size(), 1);
     // The user moves the file away: the next read creates a fresh database and stores.
     QVERIFY(QFile::rename(dbPath(), dbPath() + QStringLiteral(".saved")));
@@ -803,8 +774,7 @@ void TestHistoryStore::problemIsToldAgainAfterTheDatabaseWorkedInBetween()
 void TestHistoryStore::cardTableMissingAColumnReportsEngineText()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     {
         Database db = openForInspection(dbPath());
         db.execute(QStringLiteral("CREATE TABLE \"%1\" (seq INTEGER, b1 INTEGER, b2 INTEGER, "
@@ -830,8 +800,7 @@ void TestHistoryStore::cardTableMissingAColumnReportsEngineText()
 void TestHistoryStore::failedStoreLeavesTableAsBefore()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     readCard(store, caches, cardBlocks(1, 5));
     {
         // The engine refuses the third of the new rows, as a full disk would.
@@ -861,8 +830,7 @@ void TestHistoryStore::failedStoreLeavesTableAsBefore()
 void TestHistoryStore::lockedDatabaseIsWaitedForThenReported()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     readCard(store, caches, cardBlocks(1, 3));
     store.setBusyTimeout(200);
     Database other = openForInspection(dbPath());
@@ -892,8 +860,7 @@ void TestHistoryStore::lockedDatabaseIsWaitedForThenReported()
 void TestHistoryStore::lockReleasedInTimeStoresBlocks()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     readCard(store, caches, cardBlocks(1, 3));
     store.setBusyTimeout(5000);
     Database other = openForInspection(dbPath());
@@ -921,8 +888,7 @@ void TestHistoryStore::recreateNameTableEmptiesOnlyThatTable()
         db.execute(QStringLiteral("INSERT INTO bpn (ac, lc, sc, nm) VALUES (1, 2, 3, 'c')"));
     }
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     readCard(store, caches, cardBlocks(1, 2));
     QVERIFY(store.RecreateNameTable(NameTable::Shops));
     QCOMPARE(store.state(), DatabaseState::Closed);
@@ -944,8 +910,7 @@ void TestHistoryStore::recreateNameTableWithoutDatabase()
 void TestHistoryStore::deleteCardTableRemovesOnlyThatCard()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     readCard(store, caches, cardBlocks(1, 35));
     readCard(store, caches, cardBlocks(1, 4), QStringLiteral("00000000000000AA"));
     QVERIFY(store.DeleteCardTable(kIdm));
@@ -961,8 +926,7 @@ void TestHistoryStore::deleteCardTableRemovesOnlyThatCard()
 void TestHistoryStore::deleteMissingCardTableRaisesEngineText()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     QCOMPARE(errorTextOf([&] { store.DeleteCardTable(QString()); }),
              QStringLiteral("no such table: 2"));
     QCOMPARE(store.state(), DatabaseState::Closed);
@@ -975,8 +939,7 @@ void TestHistoryStore::deleteMissingCardTableRaisesEngineText()
 void TestHistoryStore::writeBackInsertsRowWithNullsForEmptyParts()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     NameEntry& station = caches.stations.EntryFor({0, 37, 10});
     station.an = QStringLiteral("JR東日本");
     station.nm = QStringLiteral("渋谷");
@@ -1013,8 +976,7 @@ void TestHistoryStore::writeBackChangesOnlyNmOfExistingRow()
             "INSERT INTO ipn VALUES (0, 37, 10, 'old an', 'old ln', 'old sn', 'old nm')"));
     }
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     NameEntry& entry = caches.stations.EntryFor({0, 37, 10});
     entry.an = QStringLiteral("new an");
     entry.nm = QStringLiteral("new nm");
@@ -1032,8 +994,7 @@ void TestHistoryStore::writeBackChangesOnlyNmOfExistingRow()
 void TestHistoryStore::writeBackSkipsEntriesWithoutName()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     caches.stations.EntryFor({1, 2, 3}).an = QStringLiteral("company only");
     caches.busStops.EntryFor({4, 5});
     caches.shops.EntryFor({1, 2, 3}).nm = QStringLiteral("named");
@@ -1046,8 +1007,7 @@ void TestHistoryStore::writeBackSkipsEntriesWithoutName()
 void TestHistoryStore::writeBackMatchesLargeKeyPartsWithoutDuplicates()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     caches.busStops.EntryFor({32769, 65535}).nm = QStringLiteral("first name");
     caches.shops.EntryFor({1, 200, 32768}).nm = QStringLiteral("shop");
     QVERIFY(store.WriteBackNames(caches));
@@ -1064,8 +1024,7 @@ void TestHistoryStore::writeBackMatchesLargeKeyPartsWithoutDuplicates()
         QCOMPARE(bus.textAt(2), QStringLiteral("second name"));
     }
     HistoryStore next;
-    NameCaches loaded;
-    startStore(next, loaded);
+    NameCaches loaded = startStore(next);
     QCOMPARE(loaded.busStops.EntryFor({32769, 65535}).nm, QStringLiteral("second name"));
     QCOMPARE(loaded.shops.EntryFor({1, 200, 32768}).nm, QStringLiteral("shop"));
 }
@@ -1073,8 +1032,7 @@ void TestHistoryStore::writeBackMatchesLargeKeyPartsWithoutDuplicates()
 void TestHistoryStore::writeBackVisitsKeysInOrder()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     caches.busStops.EntryFor({0x0201, 0x0000}).nm = QStringLiteral("second");
     caches.busStops.EntryFor({0x0102, 0x0001}).nm = QStringLiteral("first");
     caches.busStops.EntryFor({0x8000, 0x0000}).nm = QStringLiteral("third");
@@ -1091,8 +1049,7 @@ void TestHistoryStore::writeBackVisitsKeysInOrder()
 void TestHistoryStore::writeBackCreatesMissingTable()
 {
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     {
         Database db = openForInspection(dbPath());
         db.dropTable(QStringLiteral("bus"));
@@ -1106,8 +1063,7 @@ void TestHistoryStore::writeBackWithoutDatabaseWritesNothing()
 {
     writeGarbageDatabase(QByteArrayLiteral("not a database at all, just text"));
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     caches.stations.EntryFor({1, 2, 3}).nm = QStringLiteral("x");
     QVERIFY(!store.WriteBackNames(caches));
     QCOMPARE(fileBytes(dbPath()), QByteArrayLiteral("not a database at all, just text"));
@@ -1117,8 +1073,7 @@ void TestHistoryStore::writtenNamesLoadAgainAtNextStart()
 {
     {
         HistoryStore store;
-        NameCaches caches;
-        startStore(store, caches);
+        NameCaches caches = startStore(store);
         NameEntry& entry = caches.stations.EntryFor({0, 37, 10});
         entry.an = QStringLiteral("JR");
         entry.ln = QStringLiteral("山手線");
@@ -1128,8 +1083,7 @@ void TestHistoryStore::writtenNamesLoadAgainAtNextStart()
         store.DropDatabaseObject();
     }
     HistoryStore store;
-    NameCaches caches;
-    startStore(store, caches);
+    NameCaches caches = startStore(store);
     QCOMPARE(caches.stations.size(), std::size_t(1));
     const NameEntry& entry = caches.stations.EntryFor({0, 37, 10});
     QCOMPARE(entry.an, QStringLiteral("JR"));

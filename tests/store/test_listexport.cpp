@@ -1,5 +1,6 @@
 // The export file: separators, quoting, bytes and safe writing.
 #include "store/listexport.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,8 @@ using namespace ridelog;
 Q_DECLARE_METATYPE(ridelog::ExportFormat)
 Q_DECLARE_METATYPE(std::optional<ridelog::ExportFormat>)
 
+using ridelog::test::fileBytes;
+
 namespace {
 
 QStandardItemModel* listModel(const QList<QStringList>& rows, QObject* parent)
@@ -26,14 +29,6 @@ QStandardItemModel* listModel(const QList<QStringList>& rows, QObject* parent)
         model->appendRow(items);
     }
     return model;
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return file.readAll();
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes)
