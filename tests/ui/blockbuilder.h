@@ -44,16 +44,42 @@ inline HistoryBlock makeBlock(const BlockFields& f)
     return block;
 }
 
-inline HistoryBlock railBlock(std::uint32_t serial, int balance)
+// A block of the given terminal and process types with the bytes b6 to b9 as given.
+inline HistoryBlock typedBlock(std::uint8_t terminal, std::uint8_t process, std::uint32_t serial,
+                               int balance, std::uint8_t b6, std::uint8_t b7, std::uint8_t b8,
+                               std::uint8_t b9)
 {
     BlockFields f;
+    f.terminal = terminal;
+    f.process = process;
     f.serial = serial;
     f.balance = balance;
-    f.b6 = 0x25;
-    f.b7 = 0x0C;
-    f.b8 = 0x25;
-    f.b9 = 0x10;
+    f.b6 = b6;
+    f.b7 = b7;
+    f.b8 = b8;
+    f.b9 = b9;
     return makeBlock(f);
+}
+
+// A rail ride from station (0, 37, 12) to the exit station (0, 37, exit); exit 0 is a record
+// without an exit station.
+inline HistoryBlock railBlock(std::uint32_t serial, int balance, std::uint8_t exit = 0x10)
+{
+    return typedBlock(22, 1, serial, balance, 0x25, 0x0C, exit == 0 ? 0 : 0x25, exit);
+}
+
+// A bus ride with the stop bytes b6 to b9; by default the stop (4660, 291).
+inline HistoryBlock busBlock(std::uint32_t serial, int balance, std::uint8_t b6 = 0x12,
+                             std::uint8_t b7 = 0x34, std::uint8_t b8 = 0x01, std::uint8_t b9 = 0x23)
+{
+    return typedBlock(5, 13, serial, balance, b6, b7, b8, b9);
+}
+
+// A purchase with the time and shop bytes b6 to b9; by default at 12:16 in shop (1, 199, 7).
+inline HistoryBlock shopBlock(std::uint32_t serial, int balance, std::uint8_t b6 = 0x62,
+                              std::uint8_t b7 = 0, std::uint8_t b8 = 0, std::uint8_t b9 = 7)
+{
+    return typedBlock(199, 70, serial, balance, b6, b7, b8, b9);
 }
 
 } // namespace ridelog::test

@@ -4,6 +4,7 @@
 #include "blockbuilder.h"
 #include "names/cp932.h"
 #include "store/historystore.h"
+#include "testfiles.h"
 #include "ui/bpndetaildlg.h"
 #include "ui/commandids.h"
 #include "ui/controlid.h"
@@ -12,6 +13,7 @@
 #include "ui/ridelogdlg.h"
 #include "ui/savefiledialog.h"
 #include "ui/showdatasetupdlg.h"
+#include "windowfixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,74 +34,23 @@
 #include <memory>
 
 using namespace ridelog;
-using ridelog::test::BlockFields;
-using ridelog::test::makeBlock;
+using ridelog::test::busBlock;
+using ridelog::test::cell;
+using ridelog::test::kReadFailed;
+using ridelog::test::railBlock;
+using ridelog::test::shopBlock;
+
+using ridelog::test::fileBytes;
 
 namespace {
 
-const QString kIdm = QStringLiteral("012E44A0B1C2D3E4");
+const QString kIdm = ridelog::test::kCardIdm;
 const QString kNoDatabase = QStringLiteral("データベースにアクセスできません");
-const QString kReadFailed =
-    QStringLiteral("カードを読み取れませんでした。\r\nもう一度カードをセットしなおしてください。");
-
-QString hexOf(const HistoryBlock& block)
-{
-    return QString::fromLatin1(
-        QByteArray(reinterpret_cast<const char*>(block.data()), qsizetype(block.size()))
-            .toHex(' '));
-}
-
-// Rail from (0, 37, 12) to the exit station (0, 37, exit); exit 0 is a record without one.
-HistoryBlock rail(std::uint32_t serial, int balance, std::uint8_t exit = 16)
-{
-    BlockFields f;
-    f.serial = serial;
-    f.balance = balance;
-    f.b6 = 0x25;
-    f.b7 = 0x0C;
-    f.b8 = exit == 0 ? 0 : 0x25;
-    f.b9 = exit;
-    return makeBlock(f);
-}
-
-// A bus ride at the stop ( 4660, 291 ).
-HistoryBlock bus(std::uint32_t serial, int balance)
-{
-    BlockFields f;
-    f.terminal = 5;
-    f.process = 13;
-    f.serial = serial;
-    f.balance = balance;
-    f.b6 = 0x12;
-    f.b7 = 0x34;
-    f.b8 = 0x01;
-    f.b9 = 0x23;
-    return makeBlock(f);
-}
-
-// A purchase at 12:16 in shop (1, 199, 7).
-HistoryBlock shop(std::uint32_t serial, int balance)
-{
-    BlockFields f;
-    f.terminal = 199;
-    f.process = 70;
-    f.serial = serial;
-    f.balance = balance;
-    f.b6 = 0x62;
-    f.b9 = 7;
-    return makeBlock(f);
-}
 
 const StationKey kShibuya{0, 0x25, 0x0C};
 const StationKey kShinjuku{0, 0x25, 0x10};
 const BusStopKey kStop{4660, 291};
 const ShopKey kShop{1, 199, 7};
-
-QString cell(const CRidelogDlg& dlg, int row, int column)
-{
-    const auto* model = dlg.historyModel();
-    return model->data(model->index(row, column)).toString();
-}
 
 QStringList column(const CRidelogDlg& dlg, int index)
 {
@@ -132,14 +83,6 @@ void onNextModal(std::function<void(QWidget*)> inspect, int closeButtonId = 2)
         else if (auto* dialog = qobject_cast<QDialog*>(modal))
             dialog->reject();
     });
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return file.readAll();
 }
 
 // A station-name server that holds every answer until it is told to send it.
@@ -187,7 +130,7 @@ private:
 
 } // namespace
 
-class TestCommands : public QObject
+class TestCommands : public QObject, ridelog::test::WindowFixture
 {
     Q_OBJECT
 
@@ -229,35 +172,15 @@ private slots:
 
 private:
     std::unique_ptr<CRidelogDlg> makeDialog();
-    void putCard(const QList<HistoryBlock>& blocks);
-    void takeCardOff();
     void knowNames(CRidelogDlg& dlg);
     std::int64_t tableRows(CRidelogDlg& dlg, const QString& table);
     void selectRows(CRidelogDlg& dlg, std::initializer_list<int> rows);
     void openDetailOfRow(CRidelogDlg& dlg, int row, std::function<void(QWidget*)> inspect);
-
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<QSettings> ini_;
-    std::unique_ptr<card::ReaderLibrary> library_;
-    card::ReaderContext context_;
-    QString cardsDir_;
 };
 
 void TestCommands::init()
 {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    ini_ = std::make_unique<QSettings>(dir_->filePath(QStringLiteral("Hotaru.ini")),
-                                       QSettings::IniFormat);
-    // Nothing listens here: the refresh after a read fails at once and changes no name.
-    ini_->setValue(QStringLiteral("Trfc/nameServer"), QStringLiteral("http://127.0.0.1:9/trfc/"));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir_->filePath(QStringLiteral("data"))));
-    context_ = card::ReaderContext{};
-    cardsDir_ = dir_->filePath(QStringLiteral("cards"));
-    QVERIFY(QDir().mkpath(cardsDir_));
-    library_ = std::make_unique<card::ReaderLibrary>(
-        card::ReaderConfig{QStringLiteral("virtual:") + cardsDir_});
-    QCOMPARE(card::openReader(*library_, context_), 0);
+    setUpWindow();
     MessageBox::setCapturing(true);
     MessageBox::clearCaptured();
     SaveFileDialog::setScripted(true);
@@ -266,16 +189,13 @@ void TestCommands::init()
 void TestCommands::cleanup()
 {
     SaveFileDialog::setScripted(false);
-    card::closeReader(*library_, context_);
-    library_.reset();
     MessageBox::setCapturing(false);
-    ini_.reset();
-    dir_.reset();
+    tearDownWindow();
 }
 
 std::unique_ptr<CRidelogDlg> TestCommands::makeDialog()
 {
-    auto dlg = std::make_unique<CRidelogDlg>(*ini_, library_.get(), &context_);
+    auto dlg = makeWindow();
     // A card on the reader at start-up is read as soon as the reader reports it; let that
     // read be over before the test goes on, so that it does not land in the middle of one.
     if (QFile::exists(cardsDir_ + QStringLiteral("/card.card")) &&
@@ -283,26 +203,6 @@ std::unique_ptr<CRidelogDlg> TestCommands::makeDialog()
         qWarning("the reader did not report the card put on before start-up");
     }
     return dlg;
-}
-
-void TestCommands::putCard(const QList<HistoryBlock>& blocks)
-{
-    QByteArray text = "idm " + kIdm.toLatin1() + '\n';
-    int index = 0;
-    for (const HistoryBlock& block : blocks)
-        text += "block " + QByteArray::number(index++) + ' ' + hexOf(block).toLatin1() + '\n';
-    const QString part = cardsDir_ + QStringLiteral("/.card.part");
-    QFile file(part);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-    file.close();
-    QFile::remove(cardsDir_ + QStringLiteral("/card.card"));
-    QVERIFY(QFile::rename(part, cardsDir_ + QStringLiteral("/card.card")));
-}
-
-void TestCommands::takeCardOff()
-{
-    QVERIFY(QFile::remove(cardsDir_ + QStringLiteral("/card.card")));
 }
 
 // Names of every kind, in the caches and in the name tables.
@@ -420,7 +320,7 @@ void TestCommands::balanceToggleTwiceReturnsListAndStoresZero()
 
 void TestCommands::settingsDialogCancelStoresAndRerenders()
 {
-    putCard({shop(4, 1880), bus(3, 2000), rail(2, 2210), rail(1, 2370)});
+    putCard({shopBlock(4, 1880), busBlock(3, 2000), railBlock(2, 2210), railBlock(1, 2370)});
     auto dlg = makeDialog();
     knowNames(*dlg);
     dlg->readCard();
@@ -476,7 +376,7 @@ void TestCommands::settingsDialogShowsSettingsFileNotFlags()
 
 void TestCommands::detailOfRailWithoutExit()
 {
-    putCard({rail(2, 2210, 0), rail(1, 2370)});
+    putCard({railBlock(2, 2210, 0), railBlock(1, 2370)});
     auto dlg = makeDialog();
     knowNames(*dlg);
     dlg->readCard();
@@ -502,7 +402,7 @@ void TestCommands::detailOfRailWithoutExit()
 
 void TestCommands::detailOfStationWithUnknownLine()
 {
-    putCard({rail(1, 2370)});
+    putCard({railBlock(1, 2370)});
     auto dlg = makeDialog();
     dlg->caches().stations.EntryFor(kShibuya) = {QStringLiteral("東急"), QString(),
                                                  QStringLiteral("渋谷"), QStringLiteral("渋谷")};
@@ -521,7 +421,7 @@ void TestCommands::detailOfStationWithUnknownLine()
 
 void TestCommands::detailOfBusRecord()
 {
-    putCard({bus(2, 2000), rail(1, 2370)});
+    putCard({busBlock(2, 2000), railBlock(1, 2370)});
     auto dlg = makeDialog();
     knowNames(*dlg);
     dlg->readCard();
@@ -540,7 +440,7 @@ void TestCommands::detailOfBusRecord()
 
 void TestCommands::detailOfUnknownShop()
 {
-    putCard({shop(2, 2250), rail(1, 2370)});
+    putCard({shopBlock(2, 2250), railBlock(1, 2370)});
     auto dlg = makeDialog();
     dlg->readCard();
     openDetailOfRow(*dlg, 0, [](QWidget* modal) {
@@ -558,7 +458,7 @@ void TestCommands::detailOfUnknownShop()
 
 void TestCommands::detailWithoutSelectedRecordOpensNothing()
 {
-    putCard({rail(1, 2370)});
+    putCard({railBlock(1, 2370)});
     auto dlg = makeDialog();
     dlg->readCard();
     QVERIFY(dlg->selectedRecord() == nullptr);
@@ -590,7 +490,7 @@ void TestCommands::exportItemFollowsReads()
     dlg->readCard();
     QCOMPARE(dlg->historyModel()->rowCount(), 0);
     QVERIFY(!save->isEnabled());
-    putCard({rail(1, 2370)});
+    putCard({railBlock(1, 2370)});
     dlg->readCard();
     QVERIFY(save->isEnabled());
     SaveFileDialog::setNextAnswer(std::nullopt);
@@ -601,7 +501,8 @@ void TestCommands::exportItemFollowsReads()
 
 void TestCommands::exportWritesListAsShown()
 {
-    putCard({shop(5, 1880), bus(4, 2000), rail(3, 2210), rail(2, 2370, 0), rail(1, 2530)});
+    putCard({shopBlock(5, 1880), busBlock(4, 2000), railBlock(3, 2210), railBlock(2, 2370, 0),
+             railBlock(1, 2530)});
     auto dlg = makeDialog();
     knowNames(*dlg);
     // A name from the server with a comma in it.
@@ -649,7 +550,7 @@ void TestCommands::exportWritesListAsShown()
 
 void TestCommands::exportKeepsSelectedFormatForOtherExtension()
 {
-    putCard({rail(1, 2370)});
+    putCard({railBlock(1, 2370)});
     auto dlg = makeDialog();
     dlg->readCard();
     SaveFileDialog::setNextAnswer(SaveFileAnswer{dir_->filePath(QStringLiteral("history.dat")), 1});
@@ -665,7 +566,7 @@ void TestCommands::exportKeepsSelectedFormatForOtherExtension()
 
 void TestCommands::exportToReadOnlyTarget()
 {
-    putCard({rail(1, 2370)});
+    putCard({railBlock(1, 2370)});
     auto dlg = makeDialog();
     dlg->readCard();
     const QString path = dir_->filePath(QStringLiteral("history.csv"));
@@ -686,7 +587,7 @@ void TestCommands::exportToReadOnlyTarget()
 
 void TestCommands::clearStationNamesShowsCodes()
 {
-    putCard({bus(3, 2000), rail(2, 2210), rail(1, 2370)});
+    putCard({busBlock(3, 2000), railBlock(2, 2210), railBlock(1, 2370)});
     auto dlg = makeDialog();
     knowNames(*dlg);
     dlg->readCard();
@@ -707,7 +608,7 @@ void TestCommands::clearStationNamesShowsCodes()
 void TestCommands::clearShopNamesKeepsRailAndBus()
 {
     ini_->setValue(QStringLiteral("Trfc/bpnShow"), 1);
-    putCard({shop(3, 1880), bus(2, 2000), rail(1, 2370)});
+    putCard({shopBlock(3, 1880), busBlock(2, 2000), railBlock(1, 2370)});
     auto dlg = makeDialog();
     knowNames(*dlg);
     dlg->refreshShopNames();
@@ -729,7 +630,7 @@ void TestCommands::clearHistoryKeepsWhatCardHolds()
     auto card = [](std::uint32_t highest) {
         QList<HistoryBlock> blocks;
         for (std::uint32_t serial = highest; serial > highest - 20; --serial)
-            blocks << rail(serial, int(3000 - serial));
+            blocks << railBlock(serial, int(3000 - serial));
         return blocks;
     };
     auto dlg = makeDialog();
@@ -750,7 +651,7 @@ void TestCommands::clearHistoryKeepsWhatCardHolds()
 
 void TestCommands::clearHistoryWithCardRemoved()
 {
-    putCard({rail(2, 2210), rail(1, 2370)});
+    putCard({railBlock(2, 2210), railBlock(1, 2370)});
     auto dlg = makeDialog();
     dlg->readCard();
     takeCardOff();
@@ -759,7 +660,7 @@ void TestCommands::clearHistoryWithCardRemoved()
     QCOMPARE(tableRows(*dlg, CardTableName(kIdm)), -1);
     QCOMPARE(dlg->historyModel()->rowCount(), 0);
     // The next read stores what the card holds in a new table.
-    putCard({rail(2, 2210), rail(1, 2370)});
+    putCard({railBlock(2, 2210), railBlock(1, 2370)});
     dlg->readCard();
     QCOMPARE(tableRows(*dlg, CardTableName(kIdm)), 2);
 }
@@ -776,7 +677,7 @@ void TestCommands::deleteThreeSelectedRows()
 {
     QList<HistoryBlock> blocks;
     for (std::uint32_t serial = 8; serial >= 1; --serial)
-        blocks << rail(serial, int(3000 - serial));
+        blocks << railBlock(serial, int(3000 - serial));
     putCard(blocks);
     auto dlg = makeDialog();
     dlg->readCard();
@@ -811,7 +712,7 @@ void TestCommands::withoutDatabaseNothingChanges_data()
 void TestCommands::withoutDatabaseNothingChanges()
 {
     QFETCH(int, command);
-    putCard({shop(3, 1880), bus(2, 2000), rail(1, 2370)});
+    putCard({shopBlock(3, 1880), busBlock(2, 2000), railBlock(1, 2370)});
     auto dlg = makeDialog();
     knowNames(*dlg);
     dlg->readCard();
@@ -848,7 +749,7 @@ void TestCommands::clearingCancelsRunningRefresh()
     FakeNameServer server;
     QVERIFY(server.listening());
     server.respondWith([](const FakeNameServer::Request&) { return QByteArray(); }); // hangs
-    putCard({rail(1, 2370)});
+    putCard({railBlock(1, 2370)});
     ini_->setValue(QStringLiteral("Trfc/nameServer"), server.url().toString());
     auto dlg = makeDialog();
     // The reader's own read at start-up, whose refresh waits for the answer.
@@ -871,7 +772,7 @@ void TestCommands::deletingRowsWhileRefreshRuns()
                                      "202,東急,東横,渋谷:204,JR東日本,山手,新宿:"
                                      "102,東急,東横,渋谷:104,JR東日本,山手,新宿:")));
     QVERIFY(server.listening());
-    putCard({rail(3, 2050), rail(2, 2210), rail(1, 2370)});
+    putCard({railBlock(3, 2050), railBlock(2, 2210), railBlock(1, 2370)});
     ini_->setValue(QStringLiteral("Trfc/nameServer"), server.url().toString());
     auto dlg = makeDialog();
     // The reader's own read at start-up, whose refresh waits for the answer.

@@ -1,4 +1,5 @@
 // The command "ファイルに保存(&S)": the save dialog and what lands in the file.
+#include "testfiles.h"
 #include "ui/historyexport.h"
 #include "ui/messagebox.h"
 #include "ui/savefiledialog.h"
@@ -19,17 +20,11 @@
 
 using namespace ridelog;
 
+using ridelog::test::fileBytes;
+
 namespace {
 
 const QString kIdm = QStringLiteral("0114A1B2C3D4E5F6");
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return file.readAll();
-}
 
 void appendRow(QStandardItemModel& model, const QStringList& texts)
 {

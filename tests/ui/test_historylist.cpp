@@ -7,9 +7,9 @@
 #include <QTest>
 
 using namespace ridelog;
-using ridelog::test::BlockFields;
-using ridelog::test::makeBlock;
+using ridelog::test::busBlock;
 using ridelog::test::railBlock;
+using ridelog::test::shopBlock;
 
 namespace {
 
@@ -105,12 +105,7 @@ void TestHistoryList::amountOfUnchangedBalanceShowsBalance()
 void TestHistoryList::railColumns()
 {
     Fixture f;
-    BlockFields fields;
-    fields.serial = 7;
-    fields.balance = 500;
-    fields.b6 = 0x25;
-    fields.b7 = 0x0C; // exit (0, 0, 0)
-    f.add(makeBlock(fields));
+    f.add(railBlock(7, 500, 0)); // exit (0, 0, 0)
     f.fill();
     QCOMPARE(cell(f.model, 0, 1), QStringLiteral("2008-3-5"));
     QCOMPARE(cell(f.model, 0, 2), QStringLiteral("改札機"));
@@ -122,16 +117,7 @@ void TestHistoryList::railColumns()
 void TestHistoryList::busColumns()
 {
     Fixture f;
-    BlockFields fields;
-    fields.terminal = 5;
-    fields.process = 13;
-    fields.serial = 3;
-    fields.balance = 300;
-    fields.b6 = 0x80;
-    fields.b7 = 0x01;
-    fields.b8 = 0x00;
-    fields.b9 = 0x05;
-    f.add(makeBlock(fields));
+    f.add(busBlock(3, 300, 0x80, 0x01, 0x00, 0x05));
     f.fill();
     QCOMPARE(cell(f.model, 0, 3), QStringLiteral("バス"));
     QCOMPARE(cell(f.model, 0, 4), QStringLiteral("(32769, 5)"));
@@ -141,19 +127,12 @@ void TestHistoryList::busColumns()
 void TestHistoryList::shopColumns()
 {
     Fixture f;
-    BlockFields fields;
-    fields.terminal = 199;
-    fields.process = 70;
-    fields.serial = 4;
-    fields.balance = 120;
-    fields.b6 = (13 << 3) | (45 / 8);
-    fields.b7 = std::uint8_t((45 % 8) << 5);
-    fields.b8 = 0x01;
-    fields.b9 = 0x02;
-    f.add(makeBlock(fields));
+    const HistoryBlock block =
+        shopBlock(4, 120, (13 << 3) | (45 / 8), std::uint8_t((45 % 8) << 5), 0x01, 0x02);
+    f.add(block);
     f.caches.shops.EntryFor(ShopKey{1, 199, 0x0102}).nm = QStringLiteral("売店");
     f.records.clear();
-    f.add(makeBlock(fields));
+    f.add(block);
     f.fill();
     QCOMPARE(cell(f.model, 0, 3), QStringLiteral("物販"));
     QCOMPARE(cell(f.model, 0, 4), QStringLiteral("売店"));
@@ -191,11 +170,7 @@ void TestHistoryList::serialOfRowReadsLeadingDigits()
 void TestHistoryList::railRefreshUsesCompositionAndCacheEntries()
 {
     Fixture f;
-    BlockFields fields;
-    fields.serial = 7;
-    fields.b6 = 0x25;
-    fields.b7 = 0x0C;
-    f.add(makeBlock(fields));
+    f.add(railBlock(7, 0, 0));
     f.fill();
     QCOMPARE(cell(f.model, 0, 4), QStringLiteral("(0, 37, 12)"));
 
@@ -235,15 +210,7 @@ void TestHistoryList::railRefreshShowsFullNameWithLine()
 void TestHistoryList::busRefreshWritesColumnFourOnly()
 {
     Fixture f;
-    BlockFields fields;
-    fields.terminal = 5;
-    fields.process = 13;
-    fields.serial = 3;
-    fields.b6 = 0x00;
-    fields.b7 = 0x07;
-    fields.b8 = 0x00;
-    fields.b9 = 0x09;
-    f.add(makeBlock(fields));
+    f.add(busBlock(3, 0, 0x00, 0x07, 0x00, 0x09));
     f.fill();
     f.model.setData(f.model.index(0, 5), QStringLiteral("untouched"));
     auto& stop = f.caches.busStops.EntryFor(BusStopKey{7, 9});
@@ -261,13 +228,7 @@ void TestHistoryList::busRefreshWritesColumnFourOnly()
 void TestHistoryList::shopRefreshWithShopInfoOffGivesBlank()
 {
     Fixture f;
-    BlockFields fields;
-    fields.terminal = 199;
-    fields.process = 70;
-    fields.serial = 4;
-    fields.b8 = 0x01;
-    fields.b9 = 0x02;
-    f.add(makeBlock(fields));
+    f.add(shopBlock(4, 0, 0, 0, 0x01, 0x02));
     auto& shop = f.caches.shops.EntryFor(ShopKey{1, 199, 0x0102});
     shop.an = QStringLiteral("会社");
     shop.ln = QStringLiteral("店");

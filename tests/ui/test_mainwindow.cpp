@@ -7,6 +7,7 @@
 #include "ui/commandids.h"
 #include "ui/messagebox.h"
 #include "ui/ridelogdlg.h"
+#include "windowfixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,27 +32,11 @@
 #include <memory>
 
 using namespace ridelog;
-using ridelog::test::BlockFields;
-using ridelog::test::makeBlock;
+using ridelog::test::cell;
+using ridelog::test::kReadFailed;
 using ridelog::test::railBlock;
 
 namespace {
-
-const QString kReadFailed =
-    QStringLiteral("カードを読み取れませんでした。\r\nもう一度カードをセットしなおしてください。");
-
-QString hexOf(const HistoryBlock& block)
-{
-    return QString::fromLatin1(
-        QByteArray(reinterpret_cast<const char*>(block.data()), qsizetype(block.size()))
-            .toHex(' '));
-}
-
-QString cell(const CRidelogDlg& dlg, int row, int column)
-{
-    const auto* model = dlg.historyModel();
-    return model->data(model->index(row, column)).toString();
-}
 
 QStringList menuTexts(const QMenu* menu)
 {
@@ -75,7 +60,7 @@ public slots:
 
 } // namespace
 
-class TestMainWindow : public QObject
+class TestMainWindow : public QObject, ridelog::test::WindowFixture
 {
     Q_OBJECT
 
@@ -122,71 +107,20 @@ private slots:
     void aboutBoxOpensWithLinks();
 
 private:
-    std::unique_ptr<CRidelogDlg> makeDialog();
-
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<QSettings> ini_;
-    // Puts a card with these blocks (block 0 first, the newest) on the simulated reader.
-    void putCard(std::initializer_list<HistoryBlock> blocks);
-    void takeCardOff();
-
-    std::unique_ptr<card::ReaderLibrary> library_;
-    card::ReaderContext context_;
-    QString cardsDir_;
+    std::unique_ptr<CRidelogDlg> makeDialog() { return makeWindow(); }
 };
 
 void TestMainWindow::init()
 {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    ini_ = std::make_unique<QSettings>(dir_->filePath(QStringLiteral("Hotaru.ini")),
-                                       QSettings::IniFormat);
-    // No test depends on what may listen on this machine's web port.
-    ini_->setValue(QStringLiteral("Trfc/nameServer"), QStringLiteral("http://127.0.0.1:9/trfc/"));
-    // The history database of these tests lives in the temporary folder.
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir_->filePath(QStringLiteral("data"))));
-    context_ = card::ReaderContext{};
-    cardsDir_ = dir_->filePath(QStringLiteral("cards"));
-    QVERIFY(QDir().mkpath(cardsDir_));
-    library_ = std::make_unique<card::ReaderLibrary>(
-        card::ReaderConfig{QStringLiteral("virtual:") + cardsDir_});
-    QCOMPARE(card::openReader(*library_, context_), 0);
+    setUpWindow();
     MessageBox::setCapturing(true);
     MessageBox::clearCaptured();
 }
 
 void TestMainWindow::cleanup()
 {
-    card::closeReader(*library_, context_);
-    library_.reset();
     MessageBox::clearCaptured();
-    ini_.reset();
-    dir_.reset();
-}
-
-void TestMainWindow::putCard(std::initializer_list<HistoryBlock> blocks)
-{
-    QByteArray text = "idm 012E44A0B1C2D3E4\n";
-    int index = 0;
-    for (const HistoryBlock& block : blocks)
-        text += "block " + QByteArray::number(index++) + ' ' + hexOf(block).toLatin1() + '\n';
-    const QString part = cardsDir_ + QStringLiteral("/.card.part");
-    QFile file(part);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-    file.close();
-    QFile::remove(cardsDir_ + QStringLiteral("/card.card"));
-    QVERIFY(QFile::rename(part, cardsDir_ + QStringLiteral("/card.card")));
-}
-
-void TestMainWindow::takeCardOff()
-{
-    QVERIFY(QFile::remove(cardsDir_ + QStringLiteral("/card.card")));
-}
-
-std::unique_ptr<CRidelogDlg> TestMainWindow::makeDialog()
-{
-    return std::make_unique<CRidelogDlg>(*ini_, library_.get(), &context_);
+    tearDownWindow();
 }
 
 void TestMainWindow::firstStartDefaults()
