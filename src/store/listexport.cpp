@@ -45,6 +45,12 @@ QStringList rowTexts(const QAbstractItemModel& model, int row)
     return texts;
 }
 
+void appendExportLine(QByteArray& bytes, const QStringList& texts, ExportFormat format)
+{
+    bytes += cp932::encode(exportLine(texts, format));
+    bytes += "\r\n";
+}
+
 // No write bit for anyone: read-only, even for a user whom the system would let write.
 bool isMarkedReadOnly(const QFileInfo& target)
 {
@@ -96,10 +102,16 @@ QByteArray exportBytes(const QAbstractItemModel& model, ExportFormat format)
 {
     QByteArray bytes;
     const int rows = model.rowCount();
-    for (int row = 0; row < rows; ++row) {
-        bytes += cp932::encode(exportLine(rowTexts(model, row), format));
-        bytes += "\r\n";
-    }
+    for (int row = 0; row < rows; ++row)
+        appendExportLine(bytes, rowTexts(model, row), format);
+    return bytes;
+}
+
+QByteArray exportBytes(const QList<QStringList>& rows, ExportFormat format)
+{
+    QByteArray bytes;
+    for (const QStringList& texts : rows)
+        appendExportLine(bytes, texts, format);
     return bytes;
 }
 
