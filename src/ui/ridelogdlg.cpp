@@ -178,6 +178,8 @@ void CRidelogDlg::buildMenuBar()
     addToggle(shop, ids::ShopCompany, QStringLiteral("会社名(&C)"));
     addToggle(shop, ids::ShopName, QStringLiteral("店舗名(&S)"));
     addToggle(shop, ids::ShopRegister, QStringLiteral("レジ名(&R)"));
+    view->addSeparator();
+    addCommand(view, ids::ShowTotals, QStringLiteral("集計(&T)..."), &CRidelogDlg::onShowTotals);
 
     QMenu* setup = menuBar_->addMenu(QStringLiteral("設定(&S)"));
     addCommand(setup, ids::ClearStationNames, QStringLiteral("駅名キャッシュ削除(&C)"),

@@ -165,6 +165,7 @@ private:
     void onClearShopNames();    // hook: clear the shop name cache
     void onDeleteHistory();     // hook: delete the stored history of the card
     void onDeleteRows();        // hook: delete the selected rows
+    void onShowTotals();        // hook: the totals window of the card on display
 
     TrfcSettings settings_;
     card::ReaderLibrary* library_ = nullptr;
