@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -113,13 +114,18 @@ double medianRun(const QString& dataHome, const QStringList& arguments, int roun
 
 } // namespace
 
-int main()
+// With a folder as argument the two data folders are made in it and kept, for profiling:
+// FOLDER/big (one card, 0101000000000000) and FOLDER/many.
+int main(int argc, char* argv[])
 {
-    QTemporaryDir big;
-    QTemporaryDir many;
+    QTemporaryDir temporary;
+    const QString root = argc > 1 ? QString::fromLocal8Bit(argv[1]) : temporary.path();
     const QString folder = QStringLiteral("/Tanpopo/Hotaru/Trfc/");
-    for (const QTemporaryDir* dir : {&big, &many}) {
-        if (!dir->isValid() || !QDir().mkpath(dir->path() + folder))
+    const QDir big(root + QStringLiteral("/big"));
+    const QDir many(root + QStringLiteral("/many"));
+    for (const QDir& dir : {big, many}) {
+        QFile::remove(dir.path() + folder + HistoryStore::databaseFileName());
+        if (!QDir().mkpath(dir.path() + folder))
             return 1;
     }
     QElapsedTimer setup;

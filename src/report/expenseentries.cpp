@@ -1,6 +1,5 @@
 #include "report/expenseentries.h"
 
-#include "names/nametexts.h"
 #include "store/namecache.h"
 
 #include <algorithm>
@@ -20,21 +19,21 @@ PlaceFacts stationFacts(const StationKey& key, const QString& name)
 {
     if (key.isNone())
         return {};
-    return {name, stationCodeText(key), {key.ac, key.lc, key.sc}, 3};
+    return {name, {key.ac, key.lc, key.sc}, 3};
 }
 
 PlaceFacts busStopFacts(const BusStopKey& key, const QString& name)
 {
     if (key.isNone())
         return {};
-    return {name, busStopCodeText(key), {key.ac, key.lc, 0}, 2};
+    return {name, {key.ac, key.lc, 0}, 2};
 }
 
 PlaceFacts shopFacts(const ShopKey& key, const QString& name)
 {
     if (key.isNone())
         return {};
-    return {name, shopCodeText(key), {key.ac, key.lc, key.sc}, 3};
+    return {name, {key.ac, key.lc, key.sc}, 3};
 }
 
 QDate dateOf(const HistoryBlock& raw)

@@ -29,7 +29,6 @@ enum class AmountState
 struct PlaceFacts
 {
     QString name;
-    QString codeText;          // "(ac, lc, sc)" or "(ac, lc)", as the list shows codes
     std::array<int, 3> code{}; // the key's parts
     int codeParts = 0;         // 0: no place; 2 for a bus stop, 3 otherwise
 

@@ -5,18 +5,14 @@
 #include "store/schema.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 namespace ridelog {
 
 namespace {
 
-// The date bytes 4 and 5 of a block as one number that sorts like the date; b2 holds bytes 4-7.
-constexpr auto kDateKeySql = "(((\"b2\" & 255) << 8) | ((\"b2\" >> 8) & 255))";
-// The serial of bytes 12-14; b4 holds bytes 12-15.
-constexpr auto kSerialSql =
-    "(((\"b4\" & 255) << 16) | (((\"b4\" >> 8) & 255) << 8) | ((\"b4\" >> 16) & 255))";
-
-QDate dateOfKey(std::int64_t key)
+// Date bytes 4 and 5 of a block as one number (byte 4 high), which sorts like the date.
+QDate dateOfKey(int key)
 {
     const int year = int((key >> 9) & 0x7F) + 2000;
     const int month = int((key >> 5) & 0x0F);
@@ -66,18 +62,29 @@ std::vector<StoredCardSummary> StoredHistoryReader::cards()
                 idms.append(idm);
         }
     }
+    // One pass over the rows of each table: the serials (one entry per serial, as the list
+    // shows them) and the earliest and latest date.
+    std::vector<std::uint32_t> serials;
     for (const QString& idm : idms) {
-        Statement summary(*database_,
-                          QStringLiteral("SELECT count(DISTINCT %1), min(%2), max(%2) FROM %3")
-                              .arg(QLatin1StringView(kSerialSql), QLatin1StringView(kDateKeySql),
-                                   quoteIdentifier(CardTableName(idm))));
-        StoredCardSummary card{idm, 0, {}, {}};
-        if (summary.step()) {
-            card.entries = summary.integerAt(0);
-            if (card.entries > 0) {
-                card.firstDate = dateOfKey(summary.integerAt(1));
-                card.lastDate = dateOfKey(summary.integerAt(2));
-            }
+        Statement rows = database_->prepareReadAll(CardTableName(idm),
+                                                   {QStringLiteral("b2"), QStringLiteral("b4")});
+        serials.clear();
+        int firstKey = -1;
+        int lastKey = -1;
+        while (rows.step()) {
+            const auto b2 = std::uint32_t(rows.integerAt(0));
+            const auto b4 = std::uint32_t(rows.integerAt(1));
+            const int key = int((b2 & 0xFF) << 8 | (b2 >> 8 & 0xFF));
+            firstKey = firstKey < 0 ? key : std::min(firstKey, key);
+            lastKey = std::max(lastKey, key);
+            serials.push_back((b4 & 0xFF) << 16 | (b4 >> 8 & 0xFF) << 8 | (b4 >> 16 & 0xFF));
+        }
+        std::sort(serials.begin(), serials.end());
+        const auto distinct = std::unique(serials.begin(), serials.end()) - serials.begin();
+        StoredCardSummary card{idm, qint64(distinct), {}, {}};
+        if (distinct > 0) {
+            card.firstDate = dateOfKey(firstKey);
+            card.lastDate = dateOfKey(lastKey);
         }
         cards.push_back(card);
     }

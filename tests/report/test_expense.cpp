@@ -91,21 +91,21 @@ void TestExpense::entriesCarryTypedFacts()
     QCOMPARE(isoTimeText(ride), QString());
     QCOMPARE(ride.kind, RecordKind::Rail);
     QCOMPARE(ride.entry.name, QStringLiteral("渋谷"));
-    QCOMPARE(ride.entry.codeText, QStringLiteral("(0, 37, 12)"));
+    QCOMPARE(ride.entry.code, (std::array<int, 3>{0, 37, 12}));
     QCOMPARE(ride.exit.name, QString());
-    QCOMPARE(ride.exit.codeText, QStringLiteral("(0, 37, 16)"));
+    QCOMPARE(ride.exit.code, (std::array<int, 3>{0, 37, 16}));
     QCOMPARE(ride.amount, 160);
     QCOMPARE(entries[1].amount, -3000); // a charge is negative
 
     const ExpenseEntry& bus = entries[4];
-    QCOMPARE(bus.entry.codeText, QStringLiteral("(4660, 291)"));
+    QCOMPARE(bus.entry.code, (std::array<int, 3>{4660, 291, 0}));
     QCOMPARE(bus.entry.codeParts, 2);
     QVERIFY(bus.exit.isNone());
 
     const ExpenseEntry& late = entries[7];
     QVERIFY(!late.date.isValid());
     QCOMPARE(isoTimeText(late), QStringLiteral("09:21"));
-    QCOMPARE(late.entry.codeText, QStringLiteral("(1, 199, 7)"));
+    QCOMPARE(late.entry.code, (std::array<int, 3>{1, 199, 7}));
 }
 
 void TestExpense::firstAndGapEntriesHaveNoKnownAmount()
