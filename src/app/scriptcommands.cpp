@@ -232,6 +232,10 @@ QString scriptCommandsHelp()
 
 int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& err)
 {
+    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
+        out.write(scriptCommandsHelp().toUtf8());
+        return ScriptSucceeded;
+    }
     const auto parsed = parseScriptCommand(arguments);
     if (const auto* error = std::get_if<ScriptUsageError>(&parsed))
         return fail(err, error->message + QStringLiteral(" (see ridelog --help)"), ScriptUsage);

@@ -381,6 +381,9 @@ void TestScriptCommands::executableRunsWithoutDisplay()
     result = exec({QStringLiteral("totals")});
     QCOMPARE(result.status, 2);
     QVERIFY(isOneLineMessage(result.err));
+    result = exec({QStringLiteral("export"), QStringLiteral("--help")});
+    QCOMPARE(result.status, 0);
+    QVERIFY(result.out.contains("ridelog totals --card IDM"));
     result = exec({QStringLiteral("--help")});
     QCOMPARE(result.status, 0);
     QVERIFY(result.out.contains("ridelog export --card IDM"));
