@@ -5,6 +5,8 @@
 #   cmake -DPAGES_DIR=docs/man "-DPROGRAMS=build/src/app/ridelog;build/server/ridelog-nameserver"
 #         -P packaging/check-man-pages.cmake
 
+cmake_minimum_required(VERSION 3.25)
+
 set(problems)
 foreach(program IN LISTS PROGRAMS)
     get_filename_component(name ${program} NAME)
@@ -20,6 +22,8 @@ foreach(program IN LISTS PROGRAMS)
     execute_process(COMMAND ${program} --help
         OUTPUT_VARIABLE usage ERROR_VARIABLE usageErrors TIMEOUT 30)
     string(APPEND usage "\n${usageErrors}")
+    # Square brackets would hold list items together in CMake; they say nothing here.
+    string(REGEX REPLACE "[][;]" " " usage "${usage}")
     string(REGEX MATCHALL "(^|[^A-Za-z0-9-])--[a-z][a-z0-9-]*" options "${usage}")
     if(NOT options)
         list(APPEND problems "${name}: its usage names no option")

@@ -10,6 +10,8 @@
 #         -P packaging/check-package.cmake
 # Without dpkg-deb it says "SKIPPED:" and why, and succeeds.
 
+cmake_minimum_required(VERSION 3.25)
+
 find_program(DPKG_DEB dpkg-deb)
 if(NOT DPKG_DEB)
     message("SKIPPED: dpkg-deb is not installed (Debian dpkg), so no package can be checked")
@@ -72,8 +74,9 @@ foreach(entry IN LISTS wanted)
     if(entry STREQUAL "" OR entry MATCHES "^#")
         continue()
     elseif(entry MATCHES "^depends: *(.+)$")
-        if(NOT depends MATCHES "(: |, | \\| )${CMAKE_MATCH_1}( |,|$)")
-            list(APPEND problems "Depends does not name ${CMAKE_MATCH_1}: ${depends}")
+        set(dependency ${CMAKE_MATCH_1})
+        if(NOT depends MATCHES "(: |, | \\| )${dependency}( |,|$)")
+            list(APPEND problems "Depends does not name ${dependency}: ${depends}")
         endif()
     elseif(NOT entry IN_LIST paths)
         list(APPEND problems "missing: /${entry}")
