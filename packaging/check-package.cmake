@@ -2,9 +2,10 @@
 # package-contents.txt is there, everything lies under /usr, the version is right and the
 # programs are stripped. Prints the package's size and file count.
 #
-# Either packs a build tree first (the ctest test; the package lands in BUILD_DIR/package-check):
+# Either packs a build tree first (the ctest test; the package lands in BUILD_DIR/package-check;
+# QUICK_DEPENDS, when given, is the Depends field instead of dpkg-shlibdeps' findings):
 #   cmake -DBUILD_DIR=build -DCPACK_COMMAND=cpack -DEXPECTED=packaging/package-contents.txt
-#         -DVERSION=1.2.0 -P packaging/check-package.cmake
+#         -DVERSION=1.2.0 [-DQUICK_DEPENDS="..."] -P packaging/check-package.cmake
 # or checks a package made before (`make package`):
 #   cmake -DPACKAGE=build-package/ridelog_1.2.0_amd64.deb -DEXPECTED=... -DVERSION=...
 #         -P packaging/check-package.cmake
@@ -20,9 +21,16 @@ endif()
 
 if(BUILD_DIR)
     set(out ${BUILD_DIR}/package-check)
+    # QUICK_DEPENDS: the whole Depends field, given instead of running dpkg-shlibdeps.
+    set(quick)
+    if(QUICK_DEPENDS)
+        set(quick -D CPACK_DEBIAN_PACKAGE_SHLIBDEPS=OFF
+                  -D "CPACK_DEBIAN_PACKAGE_DEPENDS=${QUICK_DEPENDS}")
+    endif()
     file(REMOVE_RECURSE ${out})
     execute_process(
         COMMAND ${CPACK_COMMAND} -G DEB --config ${BUILD_DIR}/CPackConfig.cmake -B ${out}
+                ${quick}
         WORKING_DIRECTORY ${BUILD_DIR}
         RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
     if(NOT result EQUAL 0)
