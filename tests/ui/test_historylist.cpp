@@ -2,6 +2,7 @@
 // of shown names when a display flag changes.
 #include "blockbuilder.h"
 #include "ui/historylist.h"
+#include "ui/historymodel.h"
 
 #include <QStandardItemModel>
 #include <QTest>
@@ -22,9 +23,7 @@ struct Fixture
 {
     NameCaches caches;
     HistoryRecordSet records;
-    QStandardItemModel model;
-
-    Fixture() { prepareHistoryModel(model); }
+    HistoryListModel model;
 
     void add(const HistoryBlock& block)
     {
@@ -59,8 +58,7 @@ private slots:
 
 void TestHistoryList::headingsAndAlignment()
 {
-    QStandardItemModel model;
-    prepareHistoryModel(model);
+    HistoryListModel model;
     QCOMPARE(model.columnCount(), 7);
     const QStringList expected{QStringLiteral("#"),      QStringLiteral("日付"),
                                QStringLiteral("端末"),   QStringLiteral("処理"),
