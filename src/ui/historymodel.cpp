@@ -38,16 +38,20 @@ HistoryListModel::HistoryListModel(QObject* parent)
 
 void HistoryListModel::fill(HistoryRecordSet& records, const std::optional<MissedHistory>& missed)
 {
-    deriveAmounts(records);
     beginResetModel();
     rows_.clear();
+    names_.clear();
     kept_.clear();
     missed_ = missed;
     rows_.reserve(records.size() + (missed ? 1 : 0));
+    // One walk, newest first: each amount is the next older record's balance minus its own,
+    // the oldest record's is 0.
     for (auto it = records.end(); it != records.begin();) {
         --it;
-        rows_.push_back(Row{&*it, {}, {}, 0});
-        if (amountSpansMissedHistory(*it, missed_))
+        HistoryRecord& record = *it;
+        record.amount = it == records.begin() ? 0 : std::prev(it)->balance - record.balance;
+        rows_.push_back(Row{&record, 0});
+        if (amountSpansMissedHistory(record, missed_))
             rows_.push_back(Row{});
     }
     endResetModel();
@@ -67,6 +71,7 @@ void HistoryListModel::clear()
 {
     beginResetModel();
     rows_.clear();
+    names_.clear();
     kept_.clear();
     missed_.reset();
     endResetModel();
@@ -97,14 +102,15 @@ int HistoryListModel::columnCount(const QModelIndex& parent) const
 QString HistoryListModel::recordText(const Row& row, int column) const
 {
     const HistoryRecord& record = *row.record;
+    const WrittenNames* names = row.names == 0 ? nullptr : &names_[row.names - 1];
     switch (column) {
     case EntryColumn:
-        if (row.written & kEntryWritten)
-            return row.entryText;
+        if (names != nullptr && (names->written & kEntryWritten))
+            return names->entryText;
         break;
     case ExitColumn:
-        if (row.written & kExitWritten)
-            return row.exitText;
+        if (names != nullptr && (names->written & kExitWritten))
+            return names->exitText;
         break;
     case AmountColumn:
         if (amountSpansMissedHistory(record, missed_))
@@ -187,12 +193,17 @@ void HistoryListModel::setNameText(int row, int column, const QString& text)
     Row& r = rows_[std::size_t(row)];
     if (r.record == nullptr)
         return;
+    if (r.names == 0) {
+        names_.emplace_back();
+        r.names = std::uint32_t(names_.size());
+    }
+    WrittenNames& names = names_[r.names - 1];
     if (column == EntryColumn) {
-        r.entryText = text;
-        r.written |= kEntryWritten;
+        names.entryText = text;
+        names.written |= kEntryWritten;
     } else {
-        r.exitText = text;
-        r.written |= kExitWritten;
+        names.exitText = text;
+        names.written |= kExitWritten;
     }
     if (batchDepth_ > 0) {
         batchChanged_ = true;
@@ -217,6 +228,11 @@ bool HistoryListModel::removeRows(int row, int count, const QModelIndex& parent)
         return false;
     beginRemoveRows(QModelIndex(), row, row + count - 1);
     rows_.erase(rows_.begin() + row, rows_.begin() + row + count);
+    if (rows_.empty()) {
+        // Nothing shows the kept records or the written names any more.
+        names_.clear();
+        kept_.clear();
+    }
     endRemoveRows();
     return true;
 }

@@ -68,10 +68,15 @@ public:
     QString cellText(int row, int column) const;
 
 private:
+    // 16 bytes a row: the record, and where its written names are (0: none, else index + 1).
     struct Row
     {
         const HistoryRecord* record = nullptr; // null: the marker row
-        QString entryText;                     // columns 4 and 5 once written
+        std::uint32_t names = 0;
+    };
+    struct WrittenNames
+    {
+        QString entryText; // columns 4 and 5 once written
         QString exitText;
         std::uint8_t written = 0; // bit 0: entryText, bit 1: exitText
     };
@@ -79,6 +84,7 @@ private:
     QString recordText(const Row& row, int column) const;
 
     std::vector<Row> rows_;
+    std::vector<WrittenNames> names_;
     HistoryRecordSet kept_;
     std::optional<MissedHistory> missed_;
     int batchDepth_ = 0;

@@ -19,7 +19,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
-#include <QTreeView>
 #include <QVBoxLayout>
 
 namespace ridelog {
@@ -213,14 +212,10 @@ void CRidelogDlg::buildHistoryList()
 {
     model_ = new HistoryListModel(this);
     view_ = new HistoryViewModel(model_, this);
-    list_ = new QTreeView(client_);
+    list_ = new HistoryListView(client_);
     tagControl(list_, ids::HistoryList);
     list_->setModel(view_);
-    list_->setRootIsDecorated(false);
-    list_->setItemsExpandable(false);
-    list_->setUniformRowHeights(true);
     list_->setSortingEnabled(false);
-    list_->setAllColumnsShowFocus(true);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);

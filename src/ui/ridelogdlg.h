@@ -16,6 +16,7 @@
 #include "store/missedhistory.h"
 #include "store/namecache.h"
 #include "store/settings.h"
+#include "ui/historylistview.h"
 #include "ui/historymodel.h"
 #include "ui/windowstate.h"
 
@@ -35,7 +36,6 @@ class QMenuBar;
 class QPushButton;
 class QSettings;
 class QStatusBar;
-class QTreeView;
 
 namespace ridelog {
 
@@ -89,7 +89,7 @@ public:
     HistoryRecord* selectedRecord();
 
     // Access for the other dialogs and commands.
-    QTreeView* historyList() const { return list_; }
+    HistoryListView* historyList() const { return list_; }
     // The list as the view shows it (sorted, filtered): rows of this model are rows as shown.
     QAbstractItemModel* historyModel() const { return view_; }
     HistoryViewModel* historyView() const { return view_; }
@@ -209,7 +209,7 @@ private:
 
     QMenuBar* menuBar_ = nullptr;
     QWidget* client_ = nullptr;
-    QTreeView* list_ = nullptr;
+    HistoryListView* list_ = nullptr;
     HistoryListModel* model_ = nullptr;
     HistoryViewModel* view_ = nullptr;
     HistorySearchBar* searchBar_ = nullptr;

@@ -14,7 +14,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QTreeView>
 
 namespace ridelog {
 

@@ -25,10 +25,10 @@
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <QTreeView>
 #include <memory>
 
 using namespace ridelog;
@@ -240,11 +240,11 @@ void TestMainWindow::hiddenControlsAndTitle()
     auto* balance = qobject_cast<QLineEdit*>(control(1005));
     QVERIFY(balance->isReadOnly());
     QVERIFY(balance->alignment() & Qt::AlignRight);
-    auto* list = qobject_cast<QTreeView*>(control(1002));
+    auto* list = qobject_cast<QTableView*>(control(1002));
     QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
     QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
     QVERIFY(!list->isSortingEnabled());
-    QVERIFY(!list->rootIsDecorated());
+    QVERIFY(list->verticalHeader()->isHidden());
     QVERIFY(QFile::exists(QStringLiteral(":/ridelog/ridelog.png")));
     QVERIFY(QFile::exists(QStringLiteral(":/ridelog/ridelog.svg")));
     QVERIFY(!dlg->windowIcon().pixmap(32, 32).isNull());
