@@ -21,7 +21,6 @@
 #include <QTreeView>
 #include <algorithm>
 #include <cstdio>
-#include <malloc.h>
 
 using namespace ridelog;
 
@@ -97,10 +96,6 @@ void measureMemoryAfterRead(const QTemporaryDir& dir, int entries)
     qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
     storeHistory(entries);
     const long beforeWindow = statusKb("VmRSS");
-    if (qEnvironmentVariableIsSet("TRIM")) {
-        malloc_trim(0);
-        std::printf("after store, trimmed: %.1f MB\n", double(statusKb("VmRSS")) / 1024);
-    }
 
     const QString cards = dir.filePath(QStringLiteral("cards"));
     QDir().mkpath(cards);
@@ -118,21 +113,9 @@ void measureMemoryAfterRead(const QTemporaryDir& dir, int entries)
         timer.start();
         dialog.readCard();
         const double readMs = double(timer.nsecsElapsed()) / 1e6;
-        if (qEnvironmentVariableIsSet("STAGES")) {
-            std::printf("after readCard: %.1f MB\n", double(statusKb("VmRSS")) / 1024);
-            if (qEnvironmentVariableIsSet("TRIM")) {
-                malloc_trim(0);
-                std::printf("trimmed: %.1f MB\n", double(statusKb("VmRSS")) / 1024);
-            }
-        }
         dialog.historyList()->viewport()->repaint();
-        if (qEnvironmentVariableIsSet("STAGES"))
-            std::printf("after repaint: %.1f MB\n", double(statusKb("VmRSS")) / 1024);
-        for (int i = 0; i < 20; ++i) {
+        for (int i = 0; i < 20; ++i)
             QApplication::processEvents();
-            if (qEnvironmentVariableIsSet("STAGES"))
-                std::printf("after events %d: %.1f MB\n", i, double(statusKb("VmRSS")) / 1024);
-        }
         std::printf("after a read against %d stored entries (%d rows, read %.0f ms): "
                     "VmRSS %.1f MB, peak VmHWM %.1f MB (before the window %.1f MB)\n",
                     entries, dialog.historyModel()->rowCount(), readMs,

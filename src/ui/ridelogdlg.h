@@ -195,7 +195,8 @@ private:
     void onShowReaderCard();
     void onHeaderClicked(int column);
     void onSearchChanged(const HistoryFilter& filter);
-    // After a successful read: the card goes into the library and the title shows it read.
+    // After a successful read: the title shows the card read, and the card is noted in the
+    // library as soon as the list is shown.
     void noteCardRead();
     // The read's records are about to go: the rows keep showing them.
     void releaseRecords();

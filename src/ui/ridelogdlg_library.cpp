@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 
 namespace ridelog {
 
@@ -135,7 +136,10 @@ void CRidelogDlg::noteCardRead()
     setWindowTitle(kWindowTitle);
     commands_.at(ids::RenameCard)->setEnabled(true);
     commands_.at(ids::ShowReaderCard)->setEnabled(true);
-    cardLibrary().noteCardRead(idmText_, QDateTime::currentDateTimeUtc());
+    // Noted once the list is shown: its own write waits for the disk, and the read must not.
+    const QString idm = idmText_;
+    const QDateTime when = QDateTime::currentDateTimeUtc();
+    QTimer::singleShot(0, this, [this, idm, when] { cardLibrary().noteCardRead(idm, when); });
 }
 
 void CRidelogDlg::releaseRecords()

@@ -2,8 +2,8 @@
 // window and the simulated reader.
 #include "blockbuilder.h"
 #include "names/cp932.h"
-#include "store/database.h"
 #include "store/cardlibrary.h"
+#include "store/database.h"
 #include "store/listexport.h"
 #include "ui/cardlibrarymenu.h"
 #include "ui/commandids.h"
@@ -187,7 +187,7 @@ void TestLibrary::renameFailsWithUnusableCardsTable()
     const QString path = dlg->historyStore().DatabasePath();
     {
         Database database = Database::open(path, Database::OpenMode::ExistingFile, 1000);
-        database.execute(QStringLiteral("DROP TABLE cards"));
+        database.execute(QStringLiteral("DROP TABLE IF EXISTS cards"));
         database.execute(QStringLiteral("CREATE TABLE cards (idm TEXT)"));
     }
     CardNameDialog::setNextAnswer(QStringLiteral("x"));
