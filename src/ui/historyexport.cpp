@@ -2,6 +2,7 @@
 
 #include "report/expenseentries.h"
 #include "report/expenseexport.h"
+#include "store/missedhistory.h"
 #include "store/listexport.h"
 #include "ui/historylist.h"
 #include "ui/messagebox.h"
@@ -62,8 +63,11 @@ std::vector<std::uint32_t> shownSerials(const QAbstractItemModel& list)
     std::vector<std::uint32_t> serials;
     const int rows = list.rowCount();
     serials.reserve(std::size_t(rows));
-    for (int row = 0; row < rows; ++row)
-        serials.push_back(serialOfRow(list, row));
+    for (int row = 0; row < rows; ++row) {
+        // The marker of missed history has no entry; the entry after it carries the mark.
+        if (!list.data(list.index(row, 0), MissedHistoryMarkerRole).toBool())
+            serials.push_back(serialOfRow(list, row));
+    }
     return serials;
 }
 

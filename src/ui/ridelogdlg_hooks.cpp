@@ -7,7 +7,6 @@
 #include "ui/showdatasetupdlg.h"
 #include "ui/totalsdlg.h"
 
-#include <QStandardItemModel>
 #include <QTreeView>
 
 namespace ridelog {
@@ -18,17 +17,15 @@ ClearingCommands clearingCommandsOf(CRidelogDlg& dialog)
 {
     return ClearingCommands(&dialog, dialog.historyStore(), dialog.caches(),
                             {[&dialog] { dialog.nameRefresher().cancel(); },
-                             [&dialog] {
-                                 QStandardItemModel* list = dialog.historyModel();
-                                 list->removeRows(0, list->rowCount());
-                             },
+                             [&dialog] { dialog.clearHistoryList(); },
                              [&dialog] { dialog.readCard(); }});
 }
 
 // The one place that tells the exports and the totals window where history may be missing.
-std::optional<std::uint32_t> gapBeforeSerialOf(CRidelogDlg& /*dialog*/)
+std::optional<std::uint32_t> gapBeforeSerialOf(CRidelogDlg& dialog)
 {
-    return std::nullopt;
+    const std::optional<MissedHistory>& missed = dialog.missedHistory();
+    return missed ? std::optional<std::uint32_t>(missed->oldestFreshSerial) : std::nullopt;
 }
 
 ExpenseExportSource expenseSourceOf(CRidelogDlg& dialog)
@@ -41,7 +38,7 @@ ExpenseExportSource expenseSourceOf(CRidelogDlg& dialog)
 // ファイルに保存(&S): export the list, the rows as shown, to a file.
 void CRidelogDlg::onSaveToFile()
 {
-    exportHistoryList(this, *model_, idmText_, expenseSourceOf(*this));
+    exportHistoryList(this, *view_, idmText_, expenseSourceOf(*this));
 }
 
 // 集計(&T)...: one totals window, kept up to date with the list while it is open.
@@ -113,7 +110,7 @@ void CRidelogDlg::onDeleteHistory()
 // 削除(&L) of the context menu: the selected rows.
 void CRidelogDlg::onDeleteRows()
 {
-    deleteSelectedRows(*model_, *list_->selectionModel());
+    deleteSelectedRows(*view_, *list_->selectionModel());
 }
 
 } // namespace ridelog
