@@ -2,7 +2,9 @@
 // with new reads in the main window.
 #include "blockbuilder.h"
 #include "store/namecache.h"
+#include "testfiles.h"
 #include "ui/commandids.h"
+#include "ui/savefiledialog.h"
 #include "ui/totalsdlg.h"
 #include "windowfixture.h"
 
@@ -48,6 +50,7 @@ private slots:
     void gapIsShownNotSummed();
     void followsTheList();
     void openedFromTheMenuAndUpdatedByARead();
+    void missedHistoryOfAReadInTotalsAndExport();
 
 private:
     CTotalsDlg::Snapshot snapshot() const;
@@ -164,6 +167,39 @@ void TestTotals::openedFromTheMenuAndUpdatedByARead()
     QTRY_COMPARE(totals->monthsReport().total.railFares, 400);
     QVERIFY(dlg->triggerCommand(ids::ShowTotals)); // the same window again
     QCOMPARE(dlg->findChildren<CTotalsDlg*>().size(), 1);
+}
+
+// A read of twenty entries none of which is stored: the window's gap reaches the totals and the
+// UTF-8 CSV, and the export writes the rows as shown, without the marker row.
+void TestTotals::missedHistoryOfAReadInTotalsAndExport()
+{
+    auto dlg = makeWindow();
+    putCard({railBlock(3, 2000), railBlock(2, 2160)});
+    dlg->readCard();
+    QList<HistoryBlock> fresh;
+    for (std::uint32_t serial = 119; serial >= 100; --serial)
+        fresh.append(railBlock(serial, 700 - 10 * int(serial - 100)));
+    putCard(fresh);
+    dlg->readCard();
+    QVERIFY(dlg->missedHistory().has_value());
+
+    QVERIFY(dlg->triggerCommand(ids::ShowTotals));
+    const auto* totals = dlg->findChild<CTotalsDlg*>();
+    QCOMPARE(totals->monthsReport().total.gaps, 1);
+    QCOMPARE(totals->monthsReport().total.unaccounted, 2000 - 700);
+    QCOMPARE(totals->monthsReport().total.railFares, 160 + 19 * 10);
+
+    SaveFileDialog::setScripted(true);
+    SaveFileDialog::setNextAnswer(SaveFileAnswer{dir_->filePath(QStringLiteral("gap")), 2});
+    QVERIFY(dlg->triggerCommand(ids::SaveToFile));
+    SaveFileDialog::setScripted(false);
+    const QList<QByteArray> lines =
+        fileBytes(dir_->filePath(QStringLiteral("gap.csv"))).split('\n');
+    QCOMPARE(lines.size(), 1 + 22 + 1); // header, every entry, nothing after the last line end
+    QVERIFY(lines[20].startsWith("100,"));
+    QVERIFY(lines[20].endsWith(",,700,true," + kCardIdm.toLatin1() + '\r'));
+    QVERIFY(lines[21].startsWith("3,"));
+    QVERIFY(lines[21].contains(",160,2000,false,"));
 }
 
 QTEST_MAIN(TestTotals)
