@@ -2,8 +2,8 @@
 
 #include "report/expenseentries.h"
 #include "report/expenseexport.h"
-#include "store/missedhistory.h"
 #include "store/listexport.h"
+#include "store/missedhistory.h"
 #include "ui/historylist.h"
 #include "ui/messagebox.h"
 #include "ui/savefiledialog.h"
