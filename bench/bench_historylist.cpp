@@ -1,6 +1,6 @@
 // Fills the main window's history list with 10,000 records, names included, and lets the
 // window lay out and paint. Best of five rounds.
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 #include "ui/historylist.h"
 #include "ui/ridelogdlg.h"
 

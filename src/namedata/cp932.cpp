@@ -1,4 +1,4 @@
-#include "names/cp932.h"
+#include "namedata/cp932.h"
 
 #include <cerrno>
 #include <iconv.h>

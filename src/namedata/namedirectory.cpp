@@ -1,6 +1,6 @@
-#include "namedirectory.h"
+#include "namedata/namedirectory.h"
 
-#include "names/cp932.h"
+#include "namedata/cp932.h"
 
 namespace ridelog::nameserver {
 

@@ -5,7 +5,7 @@
 
 #include "card/history.h"
 #include "names/namerefreshtable.h"
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 
 #include <QString>
 #include <cstdint>

@@ -35,7 +35,7 @@
 #include "card/history.h"
 #include "store/cardblockset.h"
 #include "store/database.h"
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 #include "store/schema.h"
 
 #include <QString>

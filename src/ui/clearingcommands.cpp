@@ -2,7 +2,7 @@
 
 #include "store/database.h"
 #include "store/historystore.h"
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 #include "ui/messagebox.h"
 
 namespace ridelog {

@@ -3,7 +3,7 @@
 
 #include "card/history.h"
 #include "names/displayflags.h"
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 
 #include <QString>
 #include <QStringList>

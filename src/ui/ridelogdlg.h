@@ -12,7 +12,7 @@
 #include "store/cardblockset.h"
 #include "store/database.h"
 #include "store/historystore.h"
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 #include "store/settings.h"
 #include "ui/windowstate.h"
 
@@ -69,7 +69,8 @@ public:
     // Shows or hides the balance bar above the list.
     void setBalanceBarVisible(bool visible);
     // Status-bar pane 0. Safe from any thread; the text is copied before the call returns.
-    void setStatusText(const QString& text);
+    // The tooltip carries what the short text leaves out; an empty one removes it.
+    void setStatusText(const QString& text, const QString& toolTip = QString());
 
     // Display flags: loaded from the settings and mirrored in the 表示 menu.
     void loadDisplaySettings();
@@ -91,6 +92,8 @@ public:
     QLineEdit* cardIdField() const { return cardIdField_; }
     QStatusBar* statusBar() const { return statusBar_; }
     QString statusPaneText(int pane) const;
+    QString statusPaneToolTip(int pane) const;
+    QLabel* statusPane(int pane) const;
     int statusBarHeight() const { return statusBarHeight_; }
     HistoryRecordSet& records() { return records_; }
     CardBlockSet& cardBlocks() { return cardBlocks_; }
@@ -165,6 +168,7 @@ private:
     void onClearShopNames();    // hook: clear the shop name cache
     void onDeleteHistory();     // hook: delete the stored history of the card
     void onDeleteRows();        // hook: delete the selected rows
+    void onAskNamesAgain();     // the name refresh again for the rows on display
 
     TrfcSettings settings_;
     card::ReaderLibrary* library_ = nullptr;

@@ -1,5 +1,5 @@
 #include "names/composition.h"
-#include "names/cp932.h"
+#include "namedata/cp932.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
 #include "fakenameserver.h"
-#include "names/cp932.h"
+#include "namedata/cp932.h"
 #include "names/nameexchange.h"
 #include "names/nameprotocol.h"
 #include "names/namerefresh.h"
@@ -400,7 +400,7 @@ void TestNameRefresh::answerAtTheBound()
     NameRefreshTable table;
     const QString result = RequestNames(table, busItem(1, {}), {}, server.url(), kShortTimeouts);
     QCOMPARE(result.isEmpty(), !cutOff);
-    QCOMPARE(table.rowFor(QStringLiteral("123")).sn.size(), size - head.size() - 1 - tail.size());
+    QCOMPARE(table.rowFor(QStringLiteral("123")).sn, QString(kMaxNamePartCharacters, u'x'));
     // The last record lies beyond the bound when cut off, and is dropped whole.
     QCOMPARE(table.rowFor(QStringLiteral("456")).sn.isEmpty(), cutOff);
 }
@@ -549,7 +549,8 @@ void TestNameRefresh::serverErrorChangesNothing()
     QSignalSpy finished(&refresher, &NameRefresher::finished);
     refresher.start(list_, records_, caches_, table_, kIdm, allParts());
     QVERIFY(finished.wait(5000));
-    QCOMPARE(status.first().first().toString(), kIdm + QStringLiteral(" Error 500"));
+    QCOMPARE(status.first().first().toString(), kIdm + QStringLiteral(" 駅名サーバーのエラー (Error 500)"));
+    QVERIFY(status.first().at(1).toString().contains(QStringLiteral("Error 500")));
     for (int row = 0; row < list_.rowCount(); ++row) {
         QCOMPARE(listText(row, 4), QStringLiteral("c4"));
         QCOMPARE(listText(row, 5), QStringLiteral("c5"));
@@ -687,7 +688,7 @@ void TestNameRefresh::serverChoice()
 
     // The status text reaches the callback as well as the signal.
     QStringList texts;
-    refresher.setStatusTextCallback([&](const QString& text) { texts << text; });
+    refresher.setStatusTextCallback([&](const QString& text, const QString&) { texts << text; });
     HistoryRecord named = railRecord(5, {0, 1, 1}, {});
     named.entryName = QStringLiteral("東京");
     records_.insert(named);

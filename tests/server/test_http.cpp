@@ -1,9 +1,9 @@
 // The server over loopback: answers in code page 932, refused requests, concurrent clients,
 // broken connections, and the command line of ridelog-nameserver.
 #include "httpservice.h"
-#include "namedatabase.h"
-#include "names/cp932.h"
-#include "request.h"
+#include "namedata/namedatabase.h"
+#include "namedata/cp932.h"
+#include "namedata/request.h"
 #include "test_nameserver.h"
 #include "testpaths.h"
 
