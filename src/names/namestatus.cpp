@@ -23,7 +23,7 @@ QString japaneseText(const NameOutcome& outcome)
     case Kind::Answered:
         return QStringLiteral("ok");
     case Kind::FellBack:
-        return QStringLiteral("内蔵の駅名を使用 (駅名サーバーに接続できません)");
+        return QStringLiteral("内蔵の駅名を使用 (駅名サーバー不通)");
     case Kind::Unreachable:
         return QStringLiteral("駅名サーバーに接続できません");
     case Kind::NoAnswer:

@@ -729,7 +729,7 @@ void TestNameRefresh::nameSources_data()
         << 0;
     QTest::newRow("unreachable server: built-in names")
         << int(ServerKind::Refused) << false << true
-        << QStringLiteral("内蔵の駅名を使用 (駅名サーバーに接続できません)") << builtinName << 0;
+        << QStringLiteral("内蔵の駅名を使用 (駅名サーバー不通)") << builtinName << 0;
     QTest::newRow("unreachable server, no names file")
         << int(ServerKind::Refused) << false << false
         << QStringLiteral("駅名サーバーに接続できません") << c4 << 0;
