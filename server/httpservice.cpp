@@ -45,7 +45,8 @@ constexpr std::chrono::milliseconds kIdleStep{100};
 
 int millisecondsUntil(Clock::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return int(std::max<std::int64_t>(0, left.count()));
 }
 
@@ -189,7 +190,8 @@ private:
 
     bool waitForNextRequest(socket_t socket) const
     {
-        const Clock::time_point until = Clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
+        const Clock::time_point until =
+            Clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
         while (svr_sock_ != INVALID_SOCKET && Clock::now() < until) {
             pollfd descriptor{socket, POLLIN, 0};
             const int ready = ::poll(&descriptor, 1, int(kIdleStep.count()));

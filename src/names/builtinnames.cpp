@@ -40,9 +40,8 @@ QStringList builtinNamesCandidates()
     if (!programDir.isEmpty() && isInside(programDir, QStringLiteral(RIDELOG_BUILD_DIR)))
         candidates.append(buildTreeFile());
     if (!programDir.isEmpty())
-        candidates.append(QDir::cleanPath(programDir + QStringLiteral("/" RIDELOG_BIN_TO_NAMES_DIR
-                                                                      "/") +
-                                          namesFileName()));
+        candidates.append(QDir::cleanPath(
+            programDir + QStringLiteral("/" RIDELOG_BIN_TO_NAMES_DIR "/") + namesFileName()));
     candidates.append(QStringLiteral(RIDELOG_INSTALL_NAMES_DIR "/") + namesFileName());
     candidates.append(QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
                                                 QStringLiteral("ridelog/") + namesFileName()));

@@ -239,7 +239,7 @@ void NameExchange::replyFinished()
         if (result.failure.isEmpty())
             result.failure = QStringLiteral("Network error %1").arg(int(error));
         result.failureKind = isUnreachable(error) && !requestSent_ ? NameFailureKind::Unreachable
-                                                                  : NameFailureKind::Network;
+                                                                   : NameFailureKind::Network;
     }
     complete(std::move(result));
 }

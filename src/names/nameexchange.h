@@ -44,7 +44,7 @@ enum class NameFailureKind
 
 struct NameExchangeResult
 {
-    QString failure;    // the network library's message or a time-out text; empty when answered
+    QString failure; // the network library's message or a time-out text; empty when answered
     NameFailureKind failureKind = NameFailureKind::None;
     int httpStatus = 0; // valid when failure is empty
     QByteArray body;    // at most kMaxNameAnswerBytes

@@ -1,7 +1,7 @@
 #include "names/nameprotocol.h"
 
-#include "names/composition.h"
 #include "namedata/cp932.h"
+#include "names/composition.h"
 
 #include <QStringList>
 #include <algorithm>

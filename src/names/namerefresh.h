@@ -4,8 +4,8 @@
 #pragma once
 
 #include "card/history.h"
-#include "names/namerefreshtable.h"
 #include "namedata/namecache.h"
+#include "names/namerefreshtable.h"
 
 #include <QString>
 #include <cstdint>

@@ -2,12 +2,12 @@
 #pragma once
 
 #include "card/history.h"
+#include "namedata/namecache.h"
 #include "names/builtinnames.h"
 #include "names/displayflags.h"
 #include "names/nameexchange.h"
 #include "names/namerefreshtable.h"
 #include "names/namestatus.h"
-#include "namedata/namecache.h"
 
 #include <QAbstractItemModel>
 #include <QObject>

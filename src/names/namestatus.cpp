@@ -79,8 +79,8 @@ QString nameStatusToolTip(const NameOutcome& outcome)
         outcome.kind == Kind::CutOff)
         lines.append(sourceLine(outcome));
     else if (!outcome.fromBuiltin)
-        lines.append(QStringLiteral("駅名サーバー: %1")
-                         .arg(outcome.server.toString(QUrl::RemoveUserInfo)));
+        lines.append(
+            QStringLiteral("駅名サーバー: %1").arg(outcome.server.toString(QUrl::RemoveUserInfo)));
     return lines.join(u'\n');
 }
 

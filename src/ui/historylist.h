@@ -2,8 +2,8 @@
 #pragma once
 
 #include "card/history.h"
-#include "names/displayflags.h"
 #include "namedata/namecache.h"
+#include "names/displayflags.h"
 
 #include <QString>
 #include <QStringList>

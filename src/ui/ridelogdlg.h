@@ -5,6 +5,7 @@
 #include "card/cardread.h"
 #include "card/history.h"
 #include "card/readerlibrary.h"
+#include "namedata/namecache.h"
 #include "names/displayflags.h"
 #include "names/nameexchange.h"
 #include "names/namerefresher.h"
@@ -12,7 +13,6 @@
 #include "store/cardblockset.h"
 #include "store/database.h"
 #include "store/historystore.h"
-#include "namedata/namecache.h"
 #include "store/settings.h"
 #include "ui/windowstate.h"
 

@@ -51,7 +51,7 @@ void TestBuiltinNames::namesFileFoundInBuildTree()
     QCOMPARE(findBuiltinNamesFile(), kNamesFile);
     QVERIFY(QFile::exists(kNamesFile));
     QVERIFY(QFile::exists(QStringLiteral(RIDELOG_BINARY_DIR "/share/ridelog/"
-                                         "LICENSE-suica-viewer.txt")));
+                                                            "LICENSE-suica-viewer.txt")));
     const QStringList candidates = builtinNamesCandidates();
     QVERIFY(candidates.size() >= 3);
     QVERIFY(candidates.constLast().endsWith(QStringLiteral("/share/ridelog/names.sqlite")));
@@ -65,13 +65,13 @@ void TestBuiltinNames::answers_data()
 
     QTest::newRow("known station") << railEntryItem(123, {0, 0x25, 0x0A})
                                    << QStringLiteral("12302,東日本旅客鉄道,山手,新宿:") << 0;
-    QTest::newRow("exit and entry") << railExitItem(7, {0, 0x25, 0x07}) +
-                                           railEntryItem(8, {1, 0x81, 0x3A})
-                                    << QStringLiteral("704,東日本旅客鉄道,山手,渋谷:"
-                                                      "802,名古屋市交通局,1号線 東山,名古屋:")
-                                    << 0;
-    QTest::newRow("unknown station") << railEntryItem(1, {0, 0x25, 0x19})
-                                     << QStringLiteral("No data") << 0;
+    QTest::newRow("exit and entry")
+        << railExitItem(7, {0, 0x25, 0x07}) + railEntryItem(8, {1, 0x81, 0x3A})
+        << QStringLiteral("704,東日本旅客鉄道,山手,渋谷:"
+                          "802,名古屋市交通局,1号線 東山,名古屋:")
+        << 0;
+    QTest::newRow("unknown station")
+        << railEntryItem(1, {0, 0x25, 0x19}) << QStringLiteral("No data") << 0;
     // The built-in data names no bus stop and no shop: a server does.
     QTest::newRow("bus and shop") << busItem(2, {0x0C4B, 1}) + shopItem(3, {1, 0xC7, 0x1234})
                                   << QStringLiteral("No data") << 0;
@@ -189,12 +189,11 @@ void TestBuiltinNames::sourceChoice_data()
     const QString fallback = defaultNameServerUrl().toString();
     const QString office = QStringLiteral("http://names.example.net:8780/trfc/");
     QTest::newRow("nothing set") << QString() << QString() << false << fallback;
-    QTest::newRow("builtin on the command line") << QStringLiteral("builtin") << office << true
-                                                 << office;
-    QTest::newRow("builtin setting") << QString() << QStringLiteral("Builtin") << true
-                                     << fallback;
-    QTest::newRow("command line wins over setting") << office << QStringLiteral("builtin")
-                                                    << false << office;
+    QTest::newRow("builtin on the command line")
+        << QStringLiteral("builtin") << office << true << office;
+    QTest::newRow("builtin setting") << QString() << QStringLiteral("Builtin") << true << fallback;
+    QTest::newRow("command line wins over setting")
+        << office << QStringLiteral("builtin") << false << office;
     QTest::newRow("setting URL") << QString() << office << false << office;
 }
 

@@ -1,5 +1,5 @@
-#include "names/composition.h"
 #include "namedata/cp932.h"
+#include "names/composition.h"
 
 #include <QTest>
 

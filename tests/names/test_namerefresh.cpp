@@ -553,7 +553,8 @@ void TestNameRefresh::serverErrorChangesNothing()
     QSignalSpy finished(&refresher, &NameRefresher::finished);
     refresher.start(list_, records_, caches_, table_, kIdm, allParts());
     QVERIFY(finished.wait(5000));
-    QCOMPARE(status.first().first().toString(), kIdm + QStringLiteral(" 駅名サーバーのエラー (Error 500)"));
+    QCOMPARE(status.first().first().toString(),
+             kIdm + QStringLiteral(" 駅名サーバーのエラー (Error 500)"));
     QVERIFY(status.first().at(1).toString().contains(QStringLiteral("Error 500")));
     for (int row = 0; row < list_.rowCount(); ++row) {
         QCOMPARE(listText(row, 4), QStringLiteral("c4"));
@@ -724,9 +725,8 @@ void TestNameRefresh::nameSources_data()
 
     const QString builtinName = QStringLiteral("新宿(東日本旅客鉄道：山手線)");
     const QString c4 = QStringLiteral("c4");
-    QTest::newRow("builtin alone opens no socket")
-        << int(ServerKind::AnswersNames) << true << true << QStringLiteral("ok") << builtinName
-        << 0;
+    QTest::newRow("builtin alone opens no socket") << int(ServerKind::AnswersNames) << true << true
+                                                   << QStringLiteral("ok") << builtinName << 0;
     QTest::newRow("unreachable server: built-in names")
         << int(ServerKind::Refused) << false << true
         << QStringLiteral("内蔵の駅名を使用 (駅名サーバー不通)") << builtinName << 0;
@@ -741,9 +741,9 @@ void TestNameRefresh::nameSources_data()
         << QStringLiteral("駅名サーバーのエラー (Error 500)") << c4 << 1;
     QTest::newRow("malformed answer: no stand-in")
         << int(ServerKind::AnswersGarbage) << false << true << QStringLiteral("ok") << c4 << 1;
-    QTest::newRow("server answers") << int(ServerKind::AnswersNames) << false << true
-                                    << QStringLiteral("ok") << QStringLiteral("新宿(JR：山手線)")
-                                    << 1;
+    QTest::newRow("server answers")
+        << int(ServerKind::AnswersNames) << false << true << QStringLiteral("ok")
+        << QStringLiteral("新宿(JR：山手線)") << 1;
 }
 
 void TestNameRefresh::nameSources()

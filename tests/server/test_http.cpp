@@ -1,8 +1,8 @@
 // The server over loopback: answers in code page 932, refused requests, concurrent clients,
 // broken connections, and the command line of ridelog-nameserver.
 #include "httpservice.h"
-#include "namedata/namedatabase.h"
 #include "namedata/cp932.h"
+#include "namedata/namedatabase.h"
 #include "namedata/request.h"
 #include "test_nameserver.h"
 #include "testpaths.h"
@@ -462,8 +462,9 @@ void TestHttp::importKeepsFilesThatAreNotNamesFiles()
     {
         sqlite3* db = nullptr;
         QCOMPARE(sqlite3_open(QFile::encodeName(history).constData(), &db), SQLITE_OK);
-        QCOMPARE(sqlite3_exec(db, "CREATE TABLE \"2012E44A0B1C2D3E4\"(seq INTEGER, b1 INTEGER);"
-                                  "INSERT INTO \"2012E44A0B1C2D3E4\" VALUES(1, 2);",
+        QCOMPARE(sqlite3_exec(db,
+                              "CREATE TABLE \"2012E44A0B1C2D3E4\"(seq INTEGER, b1 INTEGER);"
+                              "INSERT INTO \"2012E44A0B1C2D3E4\" VALUES(1, 2);",
                               nullptr, nullptr, nullptr),
                  SQLITE_OK);
         sqlite3_close(db);

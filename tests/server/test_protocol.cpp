@@ -1,6 +1,6 @@
 // The look-up protocol without a socket: request bodies and items, and the answer bytes.
-#include "namedata/answer.h"
 #include "httpservice.h"
+#include "namedata/answer.h"
 #include "namedata/cp932.h"
 #include "namedata/request.h"
 #include "test_nameserver.h"

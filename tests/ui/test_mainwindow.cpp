@@ -204,9 +204,9 @@ void TestMainWindow::menuBarTextsAndOrder()
 void TestMainWindow::everyCommandHasOneAction()
 {
     auto dlg = makeDialog();
-    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814, 32815, 32816,
-                              32817, 32797, 32799, 32833, 32801, 32803, 32830, 32794, 32792, 1000,
-                              32840};
+    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813,
+                              32814, 32815, 32816, 32817, 32797, 32799, 32833,
+                              32801, 32803, 32830, 32794, 32792, 1000,  32840};
     QList<int> ids = dlg->commandIds();
     std::sort(ids.begin(), ids.end());
     QList<int> sortedExpected = expected;
@@ -750,9 +750,9 @@ void TestMainWindow::statusTextsFitAtDefaultWidth()
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
     using Kind = NameOutcome::Kind;
-    for (const Kind kind : {Kind::NothingToAsk, Kind::Answered, Kind::FellBack, Kind::Unreachable,
-                            Kind::NoAnswer, Kind::HttpError, Kind::CutOff, Kind::NetworkError,
-                            Kind::BuiltinUnavailable}) {
+    for (const Kind kind :
+         {Kind::NothingToAsk, Kind::Answered, Kind::FellBack, Kind::Unreachable, Kind::NoAnswer,
+          Kind::HttpError, Kind::CutOff, Kind::NetworkError, Kind::BuiltinUnavailable}) {
         NameOutcome outcome;
         outcome.kind = kind;
         outcome.technical = QStringLiteral("Error 500");
