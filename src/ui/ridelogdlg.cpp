@@ -3,7 +3,9 @@
 #include "ui/aboutdlg.h"
 #include "ui/commandids.h"
 #include "ui/historylist.h"
+#include "ui/historysearchbar.h"
 #include "ui/messagebox.h"
+#include "ui/readerpane.h"
 #include "ui/waitcursor.h"
 
 #include <QAction>
@@ -17,9 +19,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QStandardItemModel>
 #include <QStatusBar>
-#include <QTreeView>
 #include <QVBoxLayout>
 
 namespace ridelog {
@@ -124,6 +124,8 @@ void CRidelogDlg::buildWidgets()
     layout->setMenuBar(menuBar_);
     client_ = new QWidget(this);
     client_->installEventFilter(this);
+    searchBar_ = new HistorySearchBar(this);
+    layout->addWidget(searchBar_);
     layout->addWidget(client_);
 
     buildMenuBar();
@@ -179,6 +181,7 @@ void CRidelogDlg::buildMenuBar()
     addToggle(shop, ids::ShopCompany, QStringLiteral("会社名(&C)"));
     addToggle(shop, ids::ShopName, QStringLiteral("店舗名(&S)"));
     addToggle(shop, ids::ShopRegister, QStringLiteral("レジ名(&R)"));
+    buildLibraryParts(view);
 
     QMenu* setup = menuBar_->addMenu(QStringLiteral("設定(&S)"));
     addCommand(setup, ids::ClearStationNames, QStringLiteral("駅名キャッシュ削除(&C)"),
@@ -212,22 +215,22 @@ void CRidelogDlg::buildContextMenu()
 
 void CRidelogDlg::buildHistoryList()
 {
-    model_ = new QStandardItemModel(this);
-    prepareHistoryModel(*model_);
-    list_ = new QTreeView(client_);
+    model_ = new HistoryListModel(this);
+    view_ = new HistoryViewModel(model_, this);
+    list_ = new HistoryListView(client_);
     tagControl(list_, ids::HistoryList);
-    list_->setModel(model_);
-    list_->setRootIsDecorated(false);
-    list_->setItemsExpandable(false);
-    list_->setUniformRowHeights(true);
+    list_->setModel(view_);
     list_->setSortingEnabled(false);
-    list_->setAllColumnsShowFocus(true);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     list_->header()->setStretchLastSection(false);
-    list_->header()->setSectionsClickable(false);
+    // A click on a heading sorts by that column; "#" brings back the list's own order.
+    list_->header()->setSectionsClickable(true);
+    list_->header()->setSortIndicatorShown(true);
+    list_->header()->setSortIndicator(SerialColumn, Qt::DescendingOrder);
+    connect(list_->header(), &QHeaderView::sectionClicked, this, &CRidelogDlg::onHeaderClicked);
     list_->header()->setSectionsMovable(false);
     list_->header()->setSectionResizeMode(QHeaderView::Interactive);
     // The selection stays as visible when the list does not have the focus.
@@ -303,7 +306,8 @@ void CRidelogDlg::buildStatusBar()
     statusPanes_[1]->setFrameShape(QFrame::NoFrame);
     statusBar_->addWidget(statusPanes_[1], 0);
     statusPanes_[2]->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("99999円")));
-    statusBar_->addWidget(statusPanes_[2], 1);
+    statusBar_->addWidget(statusPanes_[2], 0);
+    addReaderPane(statusBar_, library_ != nullptr ? library_->readerName() : QString());
     statusBarHeight_ = statusBar_->sizeHint().height();
 }
 
@@ -387,6 +391,7 @@ void CRidelogDlg::layoutClient(const QSize& clientSize)
     if (statusBar_ != nullptr) {
         statusBar_->setGeometry(0, clientSize.height() - statusBarHeight_, clientSize.width(),
                                 statusBarHeight_);
+        fitReaderPane();
     }
     if (list_ == nullptr)
         return;
@@ -436,6 +441,7 @@ void CRidelogDlg::onExit()
 void CRidelogDlg::onAbout()
 {
     auto* about = new CAboutDlg(nameServerUrl(), this);
+    about->setReaderName(library_ != nullptr ? library_->readerName() : QString());
     about->setAttribute(Qt::WA_DeleteOnClose);
     about->open();
 }
@@ -570,8 +576,26 @@ void CRidelogDlg::setStatusText(const QString& text, const QString& toolTip)
             setPaneText(0, copy);
             if (QLabel* pane = statusPane(0))
                 pane->setToolTip(tipCopy);
+            fitReaderPane();
         },
         Qt::AutoConnection);
+}
+
+// The status of pane 0 is never cut: while it needs the room, the reader's name (also in its
+// tooltip and the About box) is shortened further.
+void CRidelogDlg::fitReaderPane()
+{
+    auto* reader =
+        statusBar_ ? statusBar_->findChild<QLabel*>(QStringLiteral("readerPane")) : nullptr;
+    if (reader == nullptr || reader->isHidden() || library_ == nullptr)
+        return;
+    const QFontMetrics metrics(reader->font());
+    constexpr int kSpacing = 48; // frames, gaps between the panes, the size grip
+    const int status = statusPanes_[0]->fontMetrics().horizontalAdvance(statusPanes_[0]->text());
+    const int others = statusPanes_[1]->minimumWidth() + statusPanes_[2]->minimumWidth();
+    const int room = statusBar_->width() - std::max(status, 200) - others - kSpacing;
+    const int widest = std::min(metrics.averageCharWidth() * 34, std::max(room, 0));
+    reader->setText(metrics.elidedText(library_->readerName(), Qt::ElideRight, widest));
 }
 
 // 駅名を再取得(&R): the name refresh once more for the rows on display, for instance after
@@ -597,7 +621,7 @@ bool CRidelogDlg::showHistoryContextMenu(const QPoint& globalPos)
     detail->setEnabled(selected.size() == 1);
     if (selected.size() == 1) {
         const int row = selected.first().row();
-        selectedSerial_ = serialOfRow(*model_, row);
+        selectedSerial_ = serialOfRow(*view_, row);
     }
     contextMenu_->popup(globalPos);
     return true;
@@ -646,7 +670,8 @@ void CRidelogDlg::readCard()
 {
     WaitCursor wait;
     refresher_->cancel();
-    records_.clear();
+    releaseRecords();
+    missed_.reset();
     cardBlocks_.clear();
     refreshTable_.clear();
     selectedSerial_.reset();
@@ -662,12 +687,14 @@ void CRidelogDlg::readCard()
     idmText_ = card.idmText;
     setPaneText(0, idmText_);
     runStoreStep([&] { store_.LoadStoredBlocks(idmText_, cardBlocks_); });
+    missed_ = findMissedHistory(cardBlocks_, card.blocks);
     cardIdField_->setText(idmText_);
     model_->removeRows(0, model_->rowCount());
     showBalance(card);
     mergeStoreAndDecode(card);
     fillHistoryList();
     commands_.at(ids::SaveToFile)->setEnabled(!records_.empty());
+    noteCardRead();
     refresher_->start(*model_, records_, caches_, refreshTable_, idmText_, flags_);
 }
 
@@ -675,7 +702,7 @@ void CRidelogDlg::fillHistoryList()
 {
     // The view paints once, after the last row.
     list_->setUpdatesEnabled(false);
-    ridelog::fillHistoryList(*model_, records_);
+    ridelog::fillHistoryList(*model_, records_, missed_);
     list_->setUpdatesEnabled(true);
 }
 

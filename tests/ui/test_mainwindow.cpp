@@ -27,10 +27,10 @@
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <QTreeView>
 #include <memory>
 
 using namespace ridelog;
@@ -110,6 +110,7 @@ private slots:
     void builtinNamesWithoutAnyServer();
     void statusTextsFitAtDefaultWidth();
     void aboutBoxOpensWithLinks();
+    void readerIsNamedInStatusBarAndAboutBox();
 
 private:
     std::unique_ptr<CRidelogDlg> makeDialog() { return makeWindow(); }
@@ -176,27 +177,32 @@ void TestMainWindow::menuBarTextsAndOrder()
     for (const QAction* action : bar->actions())
         titles << action->text();
     QCOMPARE(titles, (QStringList{QStringLiteral("ファイル(&F)"), QStringLiteral("表示(&V)"),
-                                  QStringLiteral("設定(&S)"), QStringLiteral("ヘルプ(&H)")}));
+                                  QStringLiteral("カード(&C)"), QStringLiteral("設定(&S)"),
+                                  QStringLiteral("ヘルプ(&H)")}));
     const auto menus = bar->actions();
     QCOMPARE(menuTexts(menus[0]->menu()),
              (QStringList{QStringLiteral("ファイルに保存(&S)"), QStringLiteral("-"),
                           QStringLiteral("終了(&X)")}));
     QCOMPARE(menuTexts(menus[1]->menu()),
              (QStringList{QStringLiteral("残額表示(&Z)"), QStringLiteral("鉄道・地下鉄 表示(&P)"),
-                          QStringLiteral("バス 表示(&U)"), QStringLiteral("店舗 表示(&N)")}));
+                          QStringLiteral("バス 表示(&U)"), QStringLiteral("店舗 表示(&N)"),
+                          QStringLiteral("-"), QStringLiteral("検索(&F)...")}));
     const QMenu* shop = menus[1]->menu()->actions()[3]->menu();
     QCOMPARE(menuTexts(shop),
              (QStringList{QStringLiteral("店舗情報 表示する(&D)"), QStringLiteral("-"),
                           QStringLiteral("会社名(&C)"), QStringLiteral("店舗名(&S)"),
                           QStringLiteral("レジ名(&R)")}));
     QCOMPARE(menuTexts(menus[2]->menu()),
+             (QStringList{QStringLiteral("-"), QStringLiteral("カード名の変更(&N)..."),
+                          QStringLiteral("読み取ったカードを表示(&R)")}));
+    QCOMPARE(menuTexts(menus[3]->menu()),
              (QStringList{QStringLiteral("駅名キャッシュ削除(&C)"),
                           QStringLiteral("停留所名キャッシュ削除(&B)"),
                           QStringLiteral("店舗名キャッシュ削除(&T)"),
                           QStringLiteral("履歴データ削除(&H)"), QStringLiteral("-"),
                           QStringLiteral("表示設定(&D)..."), QStringLiteral("-"),
                           QStringLiteral("駅名を再取得(&R)")}));
-    QCOMPARE(menuTexts(menus[3]->menu()), (QStringList{QStringLiteral("バージョン情報(&V)...")}));
+    QCOMPARE(menuTexts(menus[4]->menu()), (QStringList{QStringLiteral("バージョン情報(&V)...")}));
     QCOMPARE(menuTexts(dlg->historyContextMenu()),
              (QStringList{QStringLiteral("削除(&L)"), QStringLiteral("詳細表示(&D)...")}));
 }
@@ -204,9 +210,9 @@ void TestMainWindow::menuBarTextsAndOrder()
 void TestMainWindow::everyCommandHasOneAction()
 {
     auto dlg = makeDialog();
-    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813,
-                              32814, 32815, 32816, 32817, 32797, 32799, 32833,
-                              32801, 32803, 32830, 32794, 32792, 1000,  32840};
+    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814,
+                              32815, 32816, 32817, 32797, 32799, 32833, 32801, 32803,
+                              32830, 32794, 32792, 1000,  32841, 32842, 32845, 32840};
     QList<int> ids = dlg->commandIds();
     std::sort(ids.begin(), ids.end());
     QList<int> sortedExpected = expected;
@@ -241,11 +247,11 @@ void TestMainWindow::hiddenControlsAndTitle()
     auto* balance = qobject_cast<QLineEdit*>(control(1005));
     QVERIFY(balance->isReadOnly());
     QVERIFY(balance->alignment() & Qt::AlignRight);
-    auto* list = qobject_cast<QTreeView*>(control(1002));
+    auto* list = qobject_cast<QTableView*>(control(1002));
     QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
     QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
     QVERIFY(!list->isSortingEnabled());
-    QVERIFY(!list->rootIsDecorated());
+    QVERIFY(list->verticalHeader()->isHidden());
     QVERIFY(QFile::exists(QStringLiteral(":/ridelog/ridelog.png")));
     QVERIFY(QFile::exists(QStringLiteral(":/ridelog/ridelog.svg")));
     QVERIFY(!dlg->windowIcon().pixmap(32, 32).isNull());
@@ -797,6 +803,40 @@ void TestMainWindow::aboutBoxOpensWithLinks()
     QCOMPARE(catcher.opened[0], QUrl(QStringLiteral("http://names.example.net:8080/")));
     QCOMPARE(catcher.opened[1], CAboutDlg::projectPage());
     about->close();
+}
+
+void TestMainWindow::readerIsNamedInStatusBarAndAboutBox()
+{
+    auto dlg = makeDialog();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    const QString name =
+        QStringLiteral("Simulated reader (%1)").arg(QDir::toNativeSeparators(cardsDir_));
+    const QString caption = QStringLiteral("ICカードリーダ: ") + name;
+    auto* pane = dlg->statusBar()->findChild<QLabel*>(QStringLiteral("readerPane"));
+    QVERIFY(pane != nullptr);
+    QVERIFY(pane->isVisible());
+    QCOMPARE(pane->toolTip(), caption);
+    // A long name is cut at its end, so the card identifier and the balance keep their room.
+    const QString shown = pane->text();
+    QVERIFY2(shown == name || (shown.endsWith(QChar(0x2026)) && name.startsWith(shown.chopped(1))),
+             qPrintable(shown));
+    const QLabel* idPane = dlg->statusBar()->findChildren<QLabel*>().constFirst();
+    QVERIFY2(idPane->width() >= 200, qPrintable(QString::number(idPane->width())));
+    QVERIFY(dlg->statusBar()->rect().contains(pane->geometry()));
+
+    QVERIFY(dlg->triggerCommand(ids::About));
+    auto* about = dlg->findChild<CAboutDlg*>();
+    QVERIFY(about != nullptr);
+    QCOMPARE(about->readerText(), caption);
+    about->close();
+
+    // Without a reader neither names one.
+    CRidelogDlg bare(*ini_, nullptr, nullptr);
+    QVERIFY(bare.statusBar()->findChild<QLabel*>(QStringLiteral("readerPane"))->isHidden());
+    CAboutDlg aboutBare(QUrl(QStringLiteral("http://localhost/trfc/")));
+    aboutBare.setReaderName(QString());
+    QVERIFY(aboutBare.readerText().isEmpty());
 }
 
 QTEST_MAIN(TestMainWindow)
