@@ -5,6 +5,7 @@
 #include "card/cardread.h"
 #include "card/history.h"
 #include "card/readerlibrary.h"
+#include "namedata/namecache.h"
 #include "names/displayflags.h"
 #include "names/nameexchange.h"
 #include "names/namerefresher.h"
@@ -14,7 +15,6 @@
 #include "store/database.h"
 #include "store/historystore.h"
 #include "store/missedhistory.h"
-#include "store/namecache.h"
 #include "store/settings.h"
 #include "ui/historylistview.h"
 #include "ui/historymodel.h"
@@ -73,7 +73,8 @@ public:
     // Shows or hides the balance bar above the list.
     void setBalanceBarVisible(bool visible);
     // Status-bar pane 0. Safe from any thread; the text is copied before the call returns.
-    void setStatusText(const QString& text);
+    // The tooltip carries what the short text leaves out; an empty one removes it.
+    void setStatusText(const QString& text, const QString& toolTip = QString());
 
     // Display flags: loaded from the settings and mirrored in the 表示 menu.
     void loadDisplaySettings();
@@ -101,6 +102,8 @@ public:
     QLineEdit* cardIdField() const { return cardIdField_; }
     QStatusBar* statusBar() const { return statusBar_; }
     QString statusPaneText(int pane) const;
+    QString statusPaneToolTip(int pane) const;
+    QLabel* statusPane(int pane) const;
     int statusBarHeight() const { return statusBarHeight_; }
     HistoryRecordSet& records() { return records_; }
     CardBlockSet& cardBlocks() { return cardBlocks_; }
@@ -188,6 +191,8 @@ private:
     void onDeleteHistory();     // hook: delete the stored history of the card
     void onDeleteRows();        // hook: delete the selected rows
     void onShowTotals();        // hook: the totals window of the card on display
+    void onAskNamesAgain();     // the name refresh again for the rows on display
+    void fitReaderPane();
 
     // The card library, sorting and searching (ridelogdlg_library.cpp).
     void buildLibraryParts(QMenu* viewMenu);
