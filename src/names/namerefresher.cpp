@@ -74,6 +74,7 @@ void NameRefresher::exchangeFinished(const NameExchangeResult& result)
             },
             Qt::QueuedConnection);
     });
+    emit answerArrived();
 }
 
 void NameRefresher::answerParsed(std::uint64_t generation, const NameRefreshTable& parsed,

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QPushButton>
 
 namespace ridelog {
 
@@ -11,24 +12,92 @@ namespace {
 
 QMutex captureMutex;
 bool capturing = false;
+bool unattended = false;
 QStringList captured;
+QList<bool> answers;
+std::function<void(const QString&)> whileOpen;
+
+QString plainLines(QString text)
+{
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+// True when the text was recorded or logged instead of shown; answer then holds the reply.
+bool recordInstead(const QString& text, bool* answer)
+{
+    std::function<void(const QString&)> hook;
+    {
+        QMutexLocker lock(&captureMutex);
+        if (unattended) {
+            qWarning("ridelog: %s", qUtf8Printable(plainLines(text)));
+            return true;
+        }
+        if (!capturing)
+            return false;
+        captured.append(text);
+        if (answer != nullptr)
+            *answer = !answers.isEmpty() && answers.takeFirst();
+        hook = whileOpen;
+    }
+    if (hook)
+        hook(text);
+    return true;
+}
 
 } // namespace
 
 void MessageBox::show(QWidget* parent, const QString& text)
 {
-    {
-        QMutexLocker lock(&captureMutex);
-        if (capturing) {
-            captured.append(text);
-            return;
-        }
-    }
-    QString shown = text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), shown,
+    show(parent, text, QString());
+}
+
+void MessageBox::show(QWidget* parent, const QString& text, const QString& detail)
+{
+    if (recordInstead(detail.isEmpty() ? text : text + QStringLiteral("\r\n") + detail, nullptr))
+        return;
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), plainLines(text),
                     QMessageBox::Ok, parent);
+    if (!detail.isEmpty())
+        box.setInformativeText(plainLines(detail));
     box.exec();
+}
+
+bool MessageBox::question(QWidget* parent, const QString& text)
+{
+    bool answer = false;
+    if (recordInstead(text, &answer))
+        return answer;
+    QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+                    plainLines(text), QMessageBox::Yes | QMessageBox::No, parent);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void MessageBox::setUnattended(bool on)
+{
+    QMutexLocker lock(&captureMutex);
+    unattended = on;
+}
+
+bool MessageBox::isUnattended()
+{
+    QMutexLocker lock(&captureMutex);
+    return unattended;
+}
+
+void MessageBox::setNextAnswers(const QList<bool>& next)
+{
+    QMutexLocker lock(&captureMutex);
+    answers = next;
+}
+
+void MessageBox::setWhileOpen(std::function<void(const QString&)> hook)
+{
+    QMutexLocker lock(&captureMutex);
+    whileOpen = std::move(hook);
 }
 
 void MessageBox::setCapturing(bool on)
@@ -47,6 +116,7 @@ void MessageBox::clearCaptured()
 {
     QMutexLocker lock(&captureMutex);
     captured.clear();
+    answers.clear();
 }
 
 } // namespace ridelog

@@ -11,20 +11,15 @@
 
 namespace ridelog {
 
-namespace {
-
-ClearingCommands clearingCommandsOf(CRidelogDlg& dialog)
+// The clearing commands run as one card operation with the read that ends them: a card put on
+// while one of their boxes is open is read after them.
+ClearingCommands CRidelogDlg::clearingCommands()
 {
-    return ClearingCommands(&dialog, dialog.historyStore(), dialog.caches(),
-                            {[&dialog] { dialog.nameRefresher().cancel(); },
-                             [&dialog] {
-                                 QStandardItemModel* list = dialog.historyModel();
-                                 list->removeRows(0, list->rowCount());
-                             },
-                             [&dialog] { dialog.readCard(); }});
+    return ClearingCommands(this, store_, caches_,
+                            {[this] { refresher_->cancel(); },
+                             [this] { model_->removeRows(0, model_->rowCount()); },
+                             [this] { performRead(); }});
 }
-
-} // namespace
 
 // ファイルに保存(&S): export the list to a file.
 void CRidelogDlg::onSaveToFile()
@@ -55,25 +50,25 @@ void CRidelogDlg::onShowDetail()
 // 駅名キャッシュ削除(&C)
 void CRidelogDlg::onClearStationNames()
 {
-    clearingCommandsOf(*this).ClearNameCache(NameTable::Stations);
+    runCardOperation([this] { clearingCommands().ClearNameCache(NameTable::Stations); });
 }
 
 // 停留所名キャッシュ削除(&B)
 void CRidelogDlg::onClearBusStopNames()
 {
-    clearingCommandsOf(*this).ClearNameCache(NameTable::BusStops);
+    runCardOperation([this] { clearingCommands().ClearNameCache(NameTable::BusStops); });
 }
 
 // 店舗名キャッシュ削除(&T)
 void CRidelogDlg::onClearShopNames()
 {
-    clearingCommandsOf(*this).ClearNameCache(NameTable::Shops);
+    runCardOperation([this] { clearingCommands().ClearNameCache(NameTable::Shops); });
 }
 
 // 履歴データ削除(&H)
 void CRidelogDlg::onDeleteHistory()
 {
-    clearingCommandsOf(*this).ClearCardHistory(idmText_);
+    runCardOperation([this] { clearingCommands().ClearCardHistory(idmText_, cardSerials_); });
 }
 
 // 削除(&L) of the context menu: the selected rows.

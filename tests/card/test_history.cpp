@@ -374,7 +374,7 @@ void TestHistory::randomBlocksDecode()
         const auto record = decode(block, caches);
         QVERIFY(record.serial <= 0xFFFFFFu);
         QVERIFY(record.balance >= 0 && record.balance <= 65535);
-        QVERIFY(record.entryKey.ac <= 2 && record.exitKey.ac <= 2);
+        QVERIFY(record.entryKey.ac <= 3 && record.exitKey.ac <= 3);
         QVERIFY(record.dateText.endsWith(u' '));
         set.insert(record);
     }

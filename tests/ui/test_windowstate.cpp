@@ -108,7 +108,12 @@ void TestWindowState::writtenValuesReadBack()
     QCOMPARE(placement.x, 33);
     QCOMPARE(placement.height, 333);
     QCOMPARE(readColumnWidths(settings, 500), (ColumnWidths{40, 90, 91, 92, 93, 94, 95}));
+    // Nothing reaches the file before save().
+    QVERIFY(!ini.contains(QStringLiteral("Trfc/col6")));
+    QVERIFY(settings.save());
     QCOMPARE(ini.value(QStringLiteral("Trfc/col6")).toInt(), 95);
+    QSettings fresh(dir.filePath(QStringLiteral("t.ini")), QSettings::IniFormat);
+    QCOMPARE(fresh.value(QStringLiteral("Trfc/mX")).toInt(), 33);
 }
 
 QTEST_GUILESS_MAIN(TestWindowState)
