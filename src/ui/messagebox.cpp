@@ -29,7 +29,7 @@ bool recordInstead(const QString& text, bool* answer)
     {
         QMutexLocker lock(&captureMutex);
         if (unattended) {
-            qWarning("ridelog: %s", qUtf8Printable(plainLines(text)));
+            qWarning("ridelog: %s", qUtf8Printable(plainLines(text).replace(u'\n', u' ')));
             return true;
         }
         if (!capturing)
