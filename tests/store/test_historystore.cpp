@@ -160,6 +160,7 @@ private slots:
     void fileLackingBusTableGetsOnlyThatTable();
     void laterRowOfOneKeyWins();
     void nullTextsReadEmpty();
+    void rowsWithoutNamePartsAreIgnored();
     void emptyOrMissingTableLeavesCacheUnchanged();
     void nameTableMissingAColumnReportsEngineText();
 
@@ -458,6 +459,30 @@ void TestHistoryStore::nullTextsReadEmpty()
     QVERIFY(entry.an.isEmpty() && entry.ln.isEmpty());
     QCOMPARE(entry.sn, QStringLiteral("s"));
     QCOMPARE(entry.nm, QStringLiteral("n"));
+}
+
+// Placeholders that were composed from no parts and stored: ignored at loading, so the keys
+// are asked for again, and a named row of the same key keeps its name.
+void TestHistoryStore::rowsWithoutNamePartsAreIgnored()
+{
+    {
+        Database db = prepareDatabase();
+        for (const auto table : {NameTable::Stations, NameTable::BusStops, NameTable::Shops})
+            HistoryStore::EnsureNameTable(db, table);
+        db.execute(QStringLiteral("INSERT INTO ipn VALUES (0, 1, 2, NULL, NULL, NULL, '(線)')"));
+        db.execute(QStringLiteral("INSERT INTO ipn VALUES (0, 1, 3, 'JR', '山手', '新宿', 'n')"));
+        db.execute(QStringLiteral("INSERT INTO ipn VALUES (0, 1, 3, '', '', '', '(：線)')"));
+        db.execute(QStringLiteral("INSERT INTO bus VALUES (4, 5, NULL, '', NULL, '()')"));
+        db.execute(QStringLiteral("INSERT INTO bpn VALUES (1, 199, 7, NULL, NULL, NULL, '', ' ')"));
+        db.execute(QStringLiteral("INSERT INTO bpn VALUES (1, 199, 8, NULL, NULL, NULL, 'x', ' ')"));
+    }
+    HistoryStore store;
+    NameCaches caches = startStore(store);
+    QVERIFY(!caches.stations.contains({0, 1, 2}));
+    QCOMPARE(caches.stations.EntryFor({0, 1, 3}).nm, QStringLiteral("n"));
+    QVERIFY(caches.busStops.empty());
+    QVERIFY(!caches.shops.contains({1, 199, 7}));
+    QVERIFY(caches.shops.contains({1, 199, 8})); // the fourth shop field is a part
 }
 
 void TestHistoryStore::emptyOrMissingTableLeavesCacheUnchanged()
