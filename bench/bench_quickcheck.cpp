@@ -21,10 +21,9 @@ void fillDatabase(const QString& path, int entries)
     for (const auto table : {NameTable::Stations, NameTable::BusStops, NameTable::Shops})
         HistoryStore::EnsureNameTable(db, table);
     Transaction transaction(db);
-    Statement name = db.prepareAddRow(QStringLiteral("ipn"),
-                                      {QStringLiteral("ac"), QStringLiteral("lc"),
-                                       QStringLiteral("sc"), QStringLiteral("sn"),
-                                       QStringLiteral("nm")});
+    Statement name = db.prepareAddRow(
+        QStringLiteral("ipn"), {QStringLiteral("ac"), QStringLiteral("lc"), QStringLiteral("sc"),
+                                QStringLiteral("sn"), QStringLiteral("nm")});
     for (int i = 0; i < 25000; ++i) {
         name.bind(1, std::int64_t(i % 4));
         name.bind(2, std::int64_t((i / 4) % 256));
@@ -36,7 +35,8 @@ void fillDatabase(const QString& path, int entries)
     }
     const int cards = std::max(1, entries / 20);
     for (int card = 0; card < cards; ++card) {
-        const QString table = CardTableName(QStringLiteral("%1").arg(card, 16, 16, QLatin1Char('0')).toUpper());
+        const QString table =
+            CardTableName(QStringLiteral("%1").arg(card, 16, 16, QLatin1Char('0')).toUpper());
         HistoryStore::CreateCardTable(db, table);
         Statement add = db.prepareAddRow(table, {QStringLiteral("b1"), QStringLiteral("b2"),
                                                  QStringLiteral("b3"), QStringLiteral("b4"),

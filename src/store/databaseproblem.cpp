@@ -13,8 +13,9 @@ bool isDamageCode(int engineCode)
 QString databaseProblemText(int engineCode)
 {
     if (isDamageCode(engineCode))
-        return QStringLiteral("履歴データベースが壊れているか、このプログラムのファイルではありません。"
-                              "\r\nこのファイルにはもう書き込みません。");
+        return QStringLiteral(
+            "履歴データベースが壊れているか、このプログラムのファイルではありません。"
+            "\r\nこのファイルにはもう書き込みません。");
     switch (engineCode & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
@@ -43,7 +44,8 @@ QString noDataFolderReason()
 
 QString loadFailedReason()
 {
-    return QStringLiteral("保存済みの履歴を読み込めなかったため、今回の読み取りは保存していません。");
+    return QStringLiteral(
+        "保存済みの履歴を読み込めなかったため、今回の読み取りは保存していません。");
 }
 
 } // namespace ridelog

@@ -316,7 +316,7 @@ void HistoryStore::DropDatabaseObject()
 }
 
 HistoryStore::LoadOutcome HistoryStore::LoadStoredBlocks(const QString& idmText,
-                                                        CardBlockSet& blocks)
+                                                         CardBlockSet& blocks)
 {
     unloadedCard_ = idmText;
     if (EnsureDatabaseOpen() < 0) {
@@ -339,7 +339,8 @@ HistoryStore::LoadOutcome HistoryStore::LoadStoredBlocks(const QString& idmText,
         Statement rows = connection_->prepareReadAll(table, cardBlockColumns());
         while (rows.step()) {
             const BlockWords words{std::int32_t(rows.integerAt(0)), std::int32_t(rows.integerAt(1)),
-                                   std::int32_t(rows.integerAt(2)), std::int32_t(rows.integerAt(3))};
+                                   std::int32_t(rows.integerAt(2)),
+                                   std::int32_t(rows.integerAt(3))};
             loaded.insert(blockFromWords(words), BlockOrigin::CardTable);
         }
     } catch (const DatabaseError& error) {
@@ -483,7 +484,8 @@ bool HistoryStore::StoredSerials(const QString& idmText,
         Statement rows = connection_->prepareReadAll(table, cardBlockColumns());
         while (rows.step()) {
             const BlockWords words{std::int32_t(rows.integerAt(0)), std::int32_t(rows.integerAt(1)),
-                                   std::int32_t(rows.integerAt(2)), std::int32_t(rows.integerAt(3))};
+                                   std::int32_t(rows.integerAt(2)),
+                                   std::int32_t(rows.integerAt(3))};
             found.insert(blockSerial(blockFromWords(words)));
         }
         serials = std::move(found);

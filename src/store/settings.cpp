@@ -146,11 +146,12 @@ bool TrfcSettings::replaceFile()
     }
     // Qt may commit a file whose last bytes never reached the disk, so the new file is read
     // back, under a second name of its own, before it replaces the old one.
-    bool complete = ::link(QFile::encodeName(written).constData(),
-                           QFile::encodeName(check).constData()) == 0;
+    bool complete =
+        ::link(QFile::encodeName(written).constData(), QFile::encodeName(check).constData()) == 0;
     if (complete) {
         QSettings readBack(check, QSettings::IniFormat);
-        complete = readBack.status() == QSettings::NoError && readBack.allKeys().size() == keys.size();
+        complete =
+            readBack.status() == QSettings::NoError && readBack.allKeys().size() == keys.size();
         for (const QString& k : keys) {
             if (!complete)
                 break;

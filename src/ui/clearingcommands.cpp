@@ -32,14 +32,17 @@ void ClearingCommands::ClearCardHistory(const QString& idmText,
                                         const std::set<std::uint32_t>& cardSerials)
 {
     if (idmText.isEmpty()) {
-        MessageBox::show(parent_, QStringLiteral("カードがまだ読み取られていないため、削除する履歴はありません。"));
+        MessageBox::show(
+            parent_,
+            QStringLiteral("カードがまだ読み取られていないため、削除する履歴はありません。"));
         return;
     }
     std::optional<std::set<std::uint32_t>> stored;
     if (!runStoreStep([&] { return store_.StoredSerials(idmText, stored); }))
         return;
     if (!stored) {
-        MessageBox::show(parent_, QStringLiteral("カード %1 の履歴は保存されていません。").arg(idmText));
+        MessageBox::show(parent_,
+                         QStringLiteral("カード %1 の履歴は保存されていません。").arg(idmText));
         return;
     }
     qsizetype lost = 0;

@@ -67,8 +67,8 @@ bool MessageBox::question(QWidget* parent, const QString& text)
     bool answer = false;
     if (recordInstead(text, &answer))
         return answer;
-    QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
-                    plainLines(text), QMessageBox::Yes | QMessageBox::No, parent);
+    QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), plainLines(text),
+                    QMessageBox::Yes | QMessageBox::No, parent);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));
     box.button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
     box.setDefaultButton(QMessageBox::No);

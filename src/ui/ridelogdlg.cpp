@@ -1,11 +1,11 @@
 #include "ui/ridelogdlg.h"
 
+#include "store/databaseproblem.h"
 #include "ui/aboutdlg.h"
+#include "ui/clearingcommands.h"
 #include "ui/commandids.h"
 #include "ui/historylist.h"
 #include "ui/messagebox.h"
-#include "store/databaseproblem.h"
-#include "ui/clearingcommands.h"
 #include "ui/waitcursor.h"
 
 #include <QAction>

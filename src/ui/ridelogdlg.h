@@ -22,8 +22,8 @@
 #include <QUrl>
 #include <array>
 #include <cstdint>
-#include <map>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 

@@ -480,7 +480,8 @@ void TestApp::failureAtTerminationGoesToTheLog()
     auto dialog = std::make_unique<CRidelogDlg>(*ini_, nullptr, nullptr);
     dialog->historyStore().setBusyTimeout(50);
     dialog->caches().stations.EntryFor(StationKey{0, 1, 2}) = {
-        QStringLiteral("JR"), QStringLiteral("山手"), QStringLiteral("新宿"), QStringLiteral("新宿")};
+        QStringLiteral("JR"), QStringLiteral("山手"), QStringLiteral("新宿"),
+        QStringLiteral("新宿")};
     dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     QTRY_VERIFY(dialog->databaseCheck() == nullptr);

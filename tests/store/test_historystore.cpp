@@ -474,7 +474,8 @@ void TestHistoryStore::rowsWithoutNamePartsAreIgnored()
         db.execute(QStringLiteral("INSERT INTO ipn VALUES (0, 1, 3, '', '', '', '(：線)')"));
         db.execute(QStringLiteral("INSERT INTO bus VALUES (4, 5, NULL, '', NULL, '()')"));
         db.execute(QStringLiteral("INSERT INTO bpn VALUES (1, 199, 7, NULL, NULL, NULL, '', ' ')"));
-        db.execute(QStringLiteral("INSERT INTO bpn VALUES (1, 199, 8, NULL, NULL, NULL, 'x', ' ')"));
+        db.execute(
+            QStringLiteral("INSERT INTO bpn VALUES (1, 199, 8, NULL, NULL, NULL, 'x', ' ')"));
     }
     HistoryStore store;
     NameCaches caches = startStore(store);
@@ -1041,8 +1042,10 @@ void TestHistoryStore::writeBackMatchesLargeKeyPartsWithoutDuplicates()
 {
     HistoryStore store;
     NameCaches caches = startStore(store);
-    caches.busStops.EntryFor({32769, 65535}) = {{}, QStringLiteral("stop"), {}, QStringLiteral("first name")};
-    caches.shops.EntryFor({1, 200, 32768}) = {{}, QStringLiteral("shop"), {}, {}, QStringLiteral("shop")};
+    caches.busStops.EntryFor({32769, 65535}) = {
+        {}, QStringLiteral("stop"), {}, QStringLiteral("first name")};
+    caches.shops.EntryFor({1, 200, 32768}) = {
+        {}, QStringLiteral("shop"), {}, {}, QStringLiteral("shop")};
     QVERIFY(store.WriteBackNames(caches));
     caches.busStops.EntryFor({32769, 65535}).nm = QStringLiteral("second name");
     QVERIFY(store.WriteBackNames(caches));

@@ -223,7 +223,8 @@ void TestClearing::clearCardHistoryAsksFirst_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("answered いいえ") << kIdm << deleteQuestion(kIdm, 35, 15);
     QTest::newRow("no card read yet")
-        << QString() << QStringLiteral("カードがまだ読み取られていないため、削除する履歴はありません。");
+        << QString()
+        << QStringLiteral("カードがまだ読み取られていないため、削除する履歴はありません。");
     QTest::newRow("nothing stored")
         << QStringLiteral("00000000000000BB")
         << QStringLiteral("カード 00000000000000BB の履歴は保存されていません。");

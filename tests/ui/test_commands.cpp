@@ -683,7 +683,8 @@ void TestCommands::clearHistoryBeforeFirstReadShowsEngineText()
     auto dlg = makeDialog();
     QVERIFY(dlg->triggerCommand(ids::DeleteHistory));
     QCOMPARE(MessageBox::capturedMessages(),
-             QStringList{QStringLiteral("カードがまだ読み取られていないため、削除する履歴はありません。")});
+             QStringList{
+                 QStringLiteral("カードがまだ読み取られていないため、削除する履歴はありません。")});
     QCOMPARE(dlg->historyModel()->rowCount(), 0);
 }
 

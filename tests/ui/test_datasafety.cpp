@@ -3,11 +3,11 @@
 #include "blockbuilder.h"
 #include "card/cardevents.h"
 #include "store/database.h"
-#include "store/schema.h"
 #include "store/databaseproblem.h"
+#include "store/schema.h"
+#include "testfiles.h"
 #include "ui/commandids.h"
 #include "ui/messagebox.h"
-#include "testfiles.h"
 #include "windowfixture.h"
 
 #include <QApplication>
@@ -46,9 +46,9 @@ QStringList storedRows(const QString& dbPath, const QString& idm)
         return rows;
     Statement all = db.prepareReadAll(CardTableName(idm), cardBlockColumns());
     while (all.step()) {
-        const HistoryBlock block = blockFromWords(
-            {std::int32_t(all.integerAt(0)), std::int32_t(all.integerAt(1)),
-             std::int32_t(all.integerAt(2)), std::int32_t(all.integerAt(3))});
+        const HistoryBlock block =
+            blockFromWords({std::int32_t(all.integerAt(0)), std::int32_t(all.integerAt(1)),
+                            std::int32_t(all.integerAt(2)), std::int32_t(all.integerAt(3))});
         rows << QStringLiteral("%1:%2").arg(blockSerial(block)).arg(blockBalance(block));
     }
     return rows;
@@ -65,7 +65,8 @@ std::int64_t nameRows(const QString& dbPath, const QString& table)
 void postCardFound(QObject* window)
 {
     QCoreApplication::postEvent(
-        window, new QEvent(QEvent::Type(card::registeredCardEventType(QStringLiteral("CardFind")))));
+        window,
+        new QEvent(QEvent::Type(card::registeredCardEventType(QStringLiteral("CardFind")))));
 }
 
 // Overwrites the first bytes of the page that holds the card's table, as a failing disk would.
@@ -227,7 +228,8 @@ void TestDataSafety::namelessEntriesStayNameless()
     for (const auto& [key, entry] : dlg->caches().shops)
         QVERIFY2(entry.nm.isEmpty(), qPrintable(entry.nm));
     dlg->reject();
-    for (const QString& table : {QStringLiteral("ipn"), QStringLiteral("bus"), QStringLiteral("bpn")})
+    for (const QString& table :
+         {QStringLiteral("ipn"), QStringLiteral("bus"), QStringLiteral("bpn")})
         QCOMPARE(nameRows(dbPath(), table), 0);
 }
 
@@ -290,7 +292,8 @@ void TestDataSafety::damageFoundAtStartIsNeverWritten()
     dlg->readCard();
     QCOMPARE(dlg->historyModel()->rowCount(), 2);
     dlg->caches().stations.EntryFor(StationKey{0, 1, 2}) = {
-        QStringLiteral("JR"), QStringLiteral("山手"), QStringLiteral("新宿"), QStringLiteral("新宿")};
+        QStringLiteral("JR"), QStringLiteral("山手"), QStringLiteral("新宿"),
+        QStringLiteral("新宿")};
     MessageBox::setNextAnswers({true});
     QVERIFY(dlg->triggerCommand(ids::DeleteHistory));
     dlg->reject();

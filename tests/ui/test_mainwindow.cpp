@@ -328,7 +328,8 @@ void TestMainWindow::exitCommandAccepts()
     auto dlg = makeDialog();
     dlg->show();
     dlg->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}) = {
-        QStringLiteral("東急"), QStringLiteral("東横"), QStringLiteral("渋谷"), QStringLiteral("渋谷")};
+        QStringLiteral("東急"), QStringLiteral("東横"), QStringLiteral("渋谷"),
+        QStringLiteral("渋谷")};
     QVERIFY(dlg->triggerCommand(ids::Exit));
     QVERIFY(!dlg->isVisible());
     QCOMPARE(dlg->result(), int(QDialog::Accepted));

@@ -3,11 +3,11 @@
 #include "testfiles.h"
 #include "ui/windowstate.h"
 
-#include <QSettings>
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
