@@ -14,6 +14,7 @@ QMutex captureMutex;
 bool capturing = false;
 bool unattended = false;
 QStringList captured;
+QStringList capturedDetailTexts;
 QList<bool> answers;
 std::function<void(const QString&)> whileOpen;
 
@@ -23,18 +24,20 @@ QString plainLines(QString text)
 }
 
 // True when the text was recorded or logged instead of shown; answer then holds the reply.
-bool recordInstead(const QString& text, bool* answer)
+bool recordInstead(const QString& text, const QString& details, bool* answer)
 {
     std::function<void(const QString&)> hook;
     {
         QMutexLocker lock(&captureMutex);
         if (unattended) {
-            qWarning("ridelog: %s", qUtf8Printable(plainLines(text).replace(u'\n', u' ')));
+            const QString line = details.isEmpty() ? text : text + u' ' + details;
+            qWarning("ridelog: %s", qUtf8Printable(plainLines(line).replace(u'\n', u' ')));
             return true;
         }
         if (!capturing)
             return false;
         captured.append(text);
+        capturedDetailTexts.append(details);
         if (answer != nullptr)
             *answer = !answers.isEmpty() && answers.takeFirst();
         hook = whileOpen;
@@ -51,21 +54,21 @@ void MessageBox::show(QWidget* parent, const QString& text)
     show(parent, text, QString());
 }
 
-void MessageBox::show(QWidget* parent, const QString& text, const QString& detail)
+void MessageBox::show(QWidget* parent, const QString& text, const QString& details)
 {
-    if (recordInstead(detail.isEmpty() ? text : text + QStringLiteral("\r\n") + detail, nullptr))
+    if (recordInstead(text, details, nullptr))
         return;
     QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), plainLines(text),
                     QMessageBox::Ok, parent);
-    if (!detail.isEmpty())
-        box.setInformativeText(plainLines(detail));
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     box.exec();
 }
 
 bool MessageBox::question(QWidget* parent, const QString& text)
 {
     bool answer = false;
-    if (recordInstead(text, &answer))
+    if (recordInstead(text, QString(), &answer))
         return answer;
     QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), plainLines(text),
                     QMessageBox::Yes | QMessageBox::No, parent);
@@ -88,18 +91,6 @@ bool MessageBox::isUnattended()
     return unattended;
 }
 
-void MessageBox::setNextAnswers(const QList<bool>& next)
-{
-    QMutexLocker lock(&captureMutex);
-    answers = next;
-}
-
-void MessageBox::setWhileOpen(std::function<void(const QString&)> hook)
-{
-    QMutexLocker lock(&captureMutex);
-    whileOpen = std::move(hook);
-}
-
 void MessageBox::setCapturing(bool on)
 {
     QMutexLocker lock(&captureMutex);
@@ -112,11 +103,30 @@ QStringList MessageBox::capturedMessages()
     return captured;
 }
 
+QStringList MessageBox::capturedDetails()
+{
+    QMutexLocker lock(&captureMutex);
+    return capturedDetailTexts;
+}
+
 void MessageBox::clearCaptured()
 {
     QMutexLocker lock(&captureMutex);
     captured.clear();
+    capturedDetailTexts.clear();
     answers.clear();
+}
+
+void MessageBox::setNextAnswers(const QList<bool>& next)
+{
+    QMutexLocker lock(&captureMutex);
+    answers = next;
+}
+
+void MessageBox::setWhileOpen(std::function<void(const QString&)> hook)
+{
+    QMutexLocker lock(&captureMutex);
+    whileOpen = std::move(hook);
 }
 
 } // namespace ridelog

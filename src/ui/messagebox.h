@@ -15,9 +15,9 @@ class MessageBox
 public:
     // A modal box with an OK button. "\r\n" in the text is a line break.
     static void show(QWidget* parent, const QString& text);
-
-    // A box with a second, smaller text under the first (the engine's own words, for example).
-    static void show(QWidget* parent, const QString& text, const QString& detail);
+    // The same box with a "Show Details..." part holding details (plain text, "\n" between
+    // lines); without details it is the box above.
+    static void show(QWidget* parent, const QString& text, const QString& details);
 
     // A question with the buttons はい and いいえ; いいえ is the default. True for はい.
     static bool question(QWidget* parent, const QString& text);
@@ -27,15 +27,16 @@ public:
     static void setUnattended(bool unattended);
     static bool isUnattended();
 
-    // Test hook: while capturing, messages are recorded instead of shown. A box with a detail
-    // is recorded as text + "\r\n" + detail. Questions are recorded the same way and get the
-    // answers set with setNextAnswers, then いいえ.
+    // Test hook: while capturing, messages are recorded instead of shown. Questions are
+    // recorded the same way and get the answers set with setNextAnswers, then いいえ.
     static void setCapturing(bool capturing);
+    static QStringList capturedMessages();
+    // The details of each captured message, in the same order (empty for none).
+    static QStringList capturedDetails();
+    static void clearCaptured();
     static void setNextAnswers(const QList<bool>& answers);
     // Called with every recorded text, in place of the time a real box would be open.
     static void setWhileOpen(std::function<void(const QString&)> whileOpen);
-    static QStringList capturedMessages();
-    static void clearCaptured();
 };
 
 } // namespace ridelog

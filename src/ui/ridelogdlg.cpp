@@ -6,6 +6,7 @@
 #include "ui/commandids.h"
 #include "ui/historylist.h"
 #include "ui/messagebox.h"
+#include "ui/readerpane.h"
 #include "ui/waitcursor.h"
 
 #include <QAction>
@@ -306,6 +307,7 @@ void CRidelogDlg::buildStatusBar()
     notKeptSign_->setStyleSheet(QStringLiteral("QLabel { color: #b00000; font-weight: bold; }"));
     statusBar_->addPermanentWidget(notKeptSign_);
     notKeptSign_->hide();
+    addReaderPane(statusBar_, library_ != nullptr ? library_->readerName() : QString());
     statusBarHeight_ = statusBar_->sizeHint().height();
 }
 
@@ -441,6 +443,7 @@ void CRidelogDlg::onExit()
 void CRidelogDlg::onAbout()
 {
     auto* about = new CAboutDlg(nameServerUrl(), this);
+    about->setReaderName(library_ != nullptr ? library_->readerName() : QString());
     about->setAttribute(Qt::WA_DeleteOnClose);
     about->open();
 }

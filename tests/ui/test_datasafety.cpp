@@ -187,8 +187,8 @@ void TestDataSafety::cardSwappedWhileClearingShowsABox()
     });
     QVERIFY(dlg->triggerCommand(ids::ClearStationNames));
     QVERIFY(swapped);
-    QCOMPARE(MessageBox::capturedMessages().first(),
-             databaseProblemText(1) + QStringLiteral("\r\nno such column: b4"));
+    QCOMPARE(MessageBox::capturedMessages().first(), databaseProblemText(1));
+    QCOMPARE(MessageBox::capturedDetails().first(), QStringLiteral("no such column: b4"));
     // B is read after A's read has ended, into B's table alone.
     QTRY_COMPARE_WITH_TIMEOUT(dlg->cardIdField()->text(), kIdmB, 5000);
     QCOMPARE(storedRows(dbPath(), kIdmB),
@@ -255,8 +255,8 @@ void TestDataSafety::lockedDatabaseReadStoresNothing()
     clock.start();
     dlg->readCard();
     QVERIFY2(clock.elapsed() < 2 * busyMs, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(MessageBox::capturedMessages(),
-             QStringList{databaseProblemText(5) + QStringLiteral("\r\ndatabase is locked")});
+    QCOMPARE(MessageBox::capturedMessages(), QStringList{databaseProblemText(5)});
+    QCOMPARE(MessageBox::capturedDetails(), QStringList{QStringLiteral("database is locked")});
     QCOMPARE(storedRows(dbPath(), kIdmA),
              (QStringList{QStringLiteral("1:1001"), QStringLiteral("2:1002"),
                           QStringLiteral("3:1003")}));
@@ -284,7 +284,7 @@ void TestDataSafety::damageFoundAtStartIsNeverWritten()
     const QByteArray damaged = ridelog::test::fileBytes(dbPath());
     auto dlg = openWindow();
     QCOMPARE(MessageBox::capturedMessages().size(), 1);
-    QVERIFY(MessageBox::capturedMessages().first().startsWith(databaseProblemText(11)));
+    QCOMPARE(MessageBox::capturedMessages().first(), databaseProblemText(11));
     QVERIFY(!dlg->historyNotKeptSign()->isHidden());
     QVERIFY(dlg->historyStore().isDamaged());
 
