@@ -352,7 +352,11 @@ void TestMainWindow::windowStateSavedWhenDatabaseFails()
     garbage.close();
     auto dlg = makeDialog();
     QCOMPARE(MessageBox::capturedMessages().size(), 1);
-    QVERIFY(MessageBox::capturedMessages().first().contains(QStringLiteral("not a database")));
+    // In the program's words, with the engine's text as the detail.
+    QVERIFY(MessageBox::capturedMessages().first().startsWith(
+        QStringLiteral("履歴データベースが壊れている")));
+    QCOMPARE(MessageBox::capturedDetails().first(), QStringLiteral("file is not a database"));
+    QVERIFY(!dlg->historyNotKeptSign()->isHidden());
     dlg->caches().stations.EntryFor(StationKey{0, 1, 2}).nm = QStringLiteral("駅");
     dlg->move(77, 88);
     dlg->reject();
