@@ -10,11 +10,15 @@
 #include "names/namerefresher.h"
 #include "names/namerefreshtable.h"
 #include "store/cardblockset.h"
+#include "store/cardlibrary.h"
 #include "store/database.h"
 #include "store/databasecheck.h"
 #include "store/historystore.h"
+#include "store/missedhistory.h"
 #include "store/namecache.h"
 #include "store/settings.h"
+#include "ui/historylistview.h"
+#include "ui/historymodel.h"
 #include "ui/windowstate.h"
 
 #include <QDialog>
@@ -34,13 +38,12 @@ class QMenu;
 class QMenuBar;
 class QPushButton;
 class QSettings;
-class QStandardItemModel;
 class QStatusBar;
-class QTreeView;
 
 namespace ridelog {
 
 class ClearingCommands;
+class HistorySearchBar;
 
 class CRidelogDlg : public QDialog
 {
@@ -71,7 +74,7 @@ public:
     // runs at a time: a read asked for while one runs (a card put on while a message box of the
     // running one is open) follows when it has ended.
     void readCard();
-    // Rows for every record of records(), newest first; the list must be empty.
+    // Rows for every record of records(), newest first, replacing the rows there were.
     void fillHistoryList();
     bool cardEventsEnabled() const;
 
@@ -94,8 +97,14 @@ public:
     HistoryRecord* selectedRecord();
 
     // Access for the other dialogs and commands.
-    QTreeView* historyList() const { return list_; }
-    QStandardItemModel* historyModel() const { return model_; }
+    HistoryListView* historyList() const { return list_; }
+    // The list as the view shows it (sorted, filtered): rows of this model are rows as shown.
+    QAbstractItemModel* historyModel() const { return view_; }
+    HistoryViewModel* historyView() const { return view_; }
+    // Every row in the list's own order, filtered or not.
+    HistoryListModel* historySource() const { return model_; }
+    // Empties the list.
+    void clearHistoryList();
     QLineEdit* balanceField() const { return balanceField_; }
     QLineEdit* cardIdField() const { return cardIdField_; }
     QStatusBar* statusBar() const { return statusBar_; }
@@ -117,6 +126,18 @@ public:
     QLabel* historyNotKeptSign() const { return notKeptSign_; }
     // The integrity check of the database started at start-up; null once it has reported.
     DatabaseCheck* databaseCheck() const { return databaseCheck_; }
+
+    // The card library (ridelogdlg_library.cpp).
+    // Rebuilds the card entries of the カード menu from the database.
+    void refreshCardMenu();
+    QMenu* cardMenu() const { return cardMenu_; }
+    // Shows the stored history of a card without reading it; false when it has none.
+    bool showStoredCard(const QString& idmText);
+    // Whether the list shows stored history rather than the card read last.
+    bool isShowingStoredCard() const { return showingStored_; }
+    // Where the missed history of the last read lies, if any.
+    const std::optional<MissedHistory>& missedHistory() const { return missed_; }
+    HistorySearchBar* searchBar() const { return searchBar_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -185,6 +206,20 @@ private:
     void onDeleteHistory();     // hook: delete the stored history of the card
     void onDeleteRows();        // hook: delete the selected rows
 
+    // The card library, sorting and searching (ridelogdlg_library.cpp).
+    void buildLibraryParts(QMenu* viewMenu);
+    void onSearch();
+    void onRenameCard();
+    void onShowReaderCard();
+    void onHeaderClicked(int column);
+    void onSearchChanged(const HistoryFilter& filter);
+    // After a successful read: the title shows the card read, and the card is noted in the
+    // library as soon as the list is shown.
+    void noteCardRead();
+    // The read's records are about to go: the rows keep showing them.
+    void releaseRecords();
+    CardLibrary cardLibrary() const;
+
     TrfcSettings settings_;
     card::ReaderLibrary* library_ = nullptr;
     card::ReaderContext* context_ = nullptr;
@@ -193,8 +228,11 @@ private:
 
     QMenuBar* menuBar_ = nullptr;
     QWidget* client_ = nullptr;
-    QTreeView* list_ = nullptr;
-    QStandardItemModel* model_ = nullptr;
+    HistoryListView* list_ = nullptr;
+    HistoryListModel* model_ = nullptr;
+    HistoryViewModel* view_ = nullptr;
+    HistorySearchBar* searchBar_ = nullptr;
+    QMenu* cardMenu_ = nullptr;
     QLabel* balanceLabel_ = nullptr;
     QLineEdit* balanceField_ = nullptr;
     QLabel* yenLabel_ = nullptr;
@@ -226,8 +264,12 @@ private:
     bool readPending_ = false;
     // The serials the card delivered at the last read of idmText_.
     std::set<std::uint32_t> cardSerials_;
+    QString cardSerialsIdm_;
     QLabel* notKeptSign_ = nullptr;
     DatabaseCheck* databaseCheck_ = nullptr;
+    std::optional<MissedHistory> missed_;
+    bool showingStored_ = false;
+    QString lastReadIdm_;
 };
 
 } // namespace ridelog

@@ -6,7 +6,6 @@
 #include "ui/ridelogdlg.h"
 #include "ui/showdatasetupdlg.h"
 
-#include <QStandardItemModel>
 #include <QTreeView>
 
 namespace ridelog {
@@ -16,15 +15,14 @@ namespace ridelog {
 ClearingCommands CRidelogDlg::clearingCommands()
 {
     return ClearingCommands(this, store_, caches_,
-                            {[this] { refresher_->cancel(); },
-                             [this] { model_->removeRows(0, model_->rowCount()); },
+                            {[this] { refresher_->cancel(); }, [this] { clearHistoryList(); },
                              [this] { performRead(); }});
 }
 
 // ファイルに保存(&S): export the list to a file.
 void CRidelogDlg::onSaveToFile()
 {
-    exportHistoryList(this, *model_, idmText_);
+    exportHistoryList(this, *view_, idmText_);
 }
 
 // 表示設定(&D)...: the display settings dialog, then loadDisplaySettings and the three
@@ -68,13 +66,18 @@ void CRidelogDlg::onClearShopNames()
 // 履歴データ削除(&H)
 void CRidelogDlg::onDeleteHistory()
 {
-    runCardOperation([this] { clearingCommands().ClearCardHistory(idmText_, cardSerials_); });
+    // A stored card shown from the library may not be the card read last: then nothing is
+    // known to be on the card, and every stored entry counts as lost.
+    runCardOperation([this] {
+        clearingCommands().ClearCardHistory(
+            idmText_, idmText_ == cardSerialsIdm_ ? cardSerials_ : std::set<std::uint32_t>{});
+    });
 }
 
 // 削除(&L) of the context menu: the selected rows.
 void CRidelogDlg::onDeleteRows()
 {
-    deleteSelectedRows(*model_, *list_->selectionModel());
+    deleteSelectedRows(*view_, *list_->selectionModel());
 }
 
 } // namespace ridelog
