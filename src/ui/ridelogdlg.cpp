@@ -183,6 +183,7 @@ void CRidelogDlg::buildMenuBar()
     addToggle(shop, ids::ShopName, QStringLiteral("店舗名(&S)"));
     addToggle(shop, ids::ShopRegister, QStringLiteral("レジ名(&R)"));
     buildLibraryParts(view);
+    addCommand(view, ids::ShowTotals, QStringLiteral("集計(&T)..."), &CRidelogDlg::onShowTotals);
 
     QMenu* setup = menuBar_->addMenu(QStringLiteral("設定(&S)"));
     addCommand(setup, ids::ClearStationNames, QStringLiteral("駅名キャッシュ削除(&C)"),

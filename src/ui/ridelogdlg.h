@@ -205,6 +205,7 @@ private:
     void onClearShopNames();    // hook: clear the shop name cache
     void onDeleteHistory();     // hook: delete the stored history of the card
     void onDeleteRows();        // hook: delete the selected rows
+    void onShowTotals();        // hook: the totals window of the card on display
 
     // The card library, sorting and searching (ridelogdlg_library.cpp).
     void buildLibraryParts(QMenu* viewMenu);
