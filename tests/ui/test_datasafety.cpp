@@ -109,7 +109,6 @@ private slots:
 
 private:
     // Puts a card with the given IDm on the simulated reader.
-    void putCardOf(const QString& idm, const QList<HistoryBlock>& blocks);
     std::unique_ptr<CRidelogDlg> openWindow();
     QString dbPath() const
     {
@@ -131,21 +130,6 @@ void TestDataSafety::cleanup()
     tearDownWindow();
 }
 
-void TestDataSafety::putCardOf(const QString& idm, const QList<HistoryBlock>& blocks)
-{
-    QByteArray text = "idm " + idm.toLatin1() + '\n';
-    int index = 0;
-    for (const HistoryBlock& block : blocks)
-        text += "block " + QByteArray::number(index++) + ' ' +
-                ridelog::test::hexOf(block).toLatin1() + '\n';
-    QFile file(cardsDir_ + QStringLiteral("/.card.part"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-    file.close();
-    QFile::remove(cardsDir_ + QStringLiteral("/card.card"));
-    QVERIFY(file.rename(cardsDir_ + QStringLiteral("/card.card")));
-}
-
 std::unique_ptr<CRidelogDlg> TestDataSafety::openWindow()
 {
     auto dlg = makeWindow();
@@ -164,7 +148,7 @@ std::unique_ptr<CRidelogDlg> TestDataSafety::openWindow()
 // nothing of A lands in B's table or next to B's IDm.
 void TestDataSafety::cardSwappedWhileClearingShowsABox()
 {
-    putCardOf(kIdmA, cardWith(1, 3, 1000));
+    putCard(cardWith(1, 3, 1000), kIdmA);
     auto dlg = openWindow();
     QCOMPARE(storedRows(dbPath(), kIdmA).size(), 3);
     {
@@ -181,7 +165,7 @@ void TestDataSafety::cardSwappedWhileClearingShowsABox()
         if (swapped)
             return;
         swapped = true;
-        putCardOf(kIdmB, cardB);
+        putCard(cardB, kIdmB);
         postCardFound(dlg.get());
         QCoreApplication::processEvents(); // the box's own event loop
     });
@@ -205,7 +189,7 @@ void TestDataSafety::cardSwappedWhileClearingShowsABox()
 void TestDataSafety::namelessEntriesStayNameless()
 {
     ini_->setValue(QStringLiteral("Trfc/bpnShow"), 1);
-    putCardOf(kIdmA, {shopBlock(4, 1880), busBlock(3, 2000), railBlock(2, 2210)});
+    putCard({shopBlock(4, 1880), busBlock(3, 2000), railBlock(2, 2210)}, kIdmA);
     auto dlg = openWindow();
     QTRY_VERIFY_WITH_TIMEOUT(!dlg->nameRefresher().isRunning(), 5000);
     const QStringList codes{cell(*dlg, 0, 4), cell(*dlg, 1, 4), cell(*dlg, 2, 4), cell(*dlg, 2, 5)};
@@ -238,13 +222,13 @@ void TestDataSafety::namelessEntriesStayNameless()
 // and says so; the next read stores again.
 void TestDataSafety::lockedDatabaseReadStoresNothing()
 {
-    putCardOf(kIdmA, cardWith(1, 3, 1000));
+    putCard(cardWith(1, 3, 1000), kIdmA);
     auto dlg = openWindow();
     QVERIFY(dlg->historyNotKeptSign()->isHidden());
     const int busyMs = 400;
     dlg->historyStore().setBusyTimeout(busyMs);
     // The card's own version of serial 3 (another balance) and a new serial 4.
-    putCardOf(kIdmA, {railBlock(4, 900), railBlock(3, 950), railBlock(2, 1002)});
+    putCard({railBlock(4, 900), railBlock(3, 950), railBlock(2, 1002)}, kIdmA);
     Database other = Database::open(dbPath(), Database::OpenMode::ExistingFile, 1000);
     other.execute(QStringLiteral("BEGIN EXCLUSIVE"));
     MessageBox::setWhileOpen([&](const QString&) {
@@ -274,7 +258,7 @@ void TestDataSafety::lockedDatabaseReadStoresNothing()
 // the file is never written again, neither by a read nor by the write-back.
 void TestDataSafety::damageFoundAtStartIsNeverWritten()
 {
-    putCardOf(kIdmA, cardWith(1, 3, 1000));
+    putCard(cardWith(1, 3, 1000), kIdmA);
     {
         auto first = openWindow();
         first->reject();
@@ -288,7 +272,7 @@ void TestDataSafety::damageFoundAtStartIsNeverWritten()
     QVERIFY(!dlg->historyNotKeptSign()->isHidden());
     QVERIFY(dlg->historyStore().isDamaged());
 
-    putCardOf(kIdmB, cardWith(1, 2, 5000));
+    putCard(cardWith(1, 2, 5000), kIdmB);
     dlg->readCard();
     QCOMPARE(dlg->historyModel()->rowCount(), 2);
     dlg->caches().stations.EntryFor(StationKey{0, 1, 2}) = {
@@ -306,7 +290,7 @@ void TestDataSafety::unwritableDataFolderShowsSign()
     QFile blocker(dir_->filePath(QStringLiteral("data/Tanpopo")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    putCardOf(kIdmA, cardWith(1, 3, 1000));
+    putCard(cardWith(1, 3, 1000), kIdmA);
     auto dlg = openWindow();
     QCOMPARE(dlg->historyModel()->rowCount(), 3);
     QVERIFY(!dlg->historyNotKeptSign()->isHidden());
