@@ -181,11 +181,11 @@ void NameExchange::start(const QUrl& server, const QString& itemList, const Name
 
 void NameExchange::abort()
 {
-    releaseReply();
+    releaseReply(ReplyRelease::Outside);
     body_.clear();
 }
 
-void NameExchange::releaseReply()
+void NameExchange::releaseReply(ReplyRelease how)
 {
     connectTimer_.stop();
     totalTimer_.stop();
@@ -194,8 +194,18 @@ void NameExchange::releaseReply()
     QNetworkReply* reply = reply_;
     reply_.clear();
     disconnect(reply, nullptr, this, nullptr);
-    reply->abort();
-    reply->deleteLater();
+    if (reply->isFinished() || reply->error() != QNetworkReply::NoError) {
+        // Done, or its error is reported: aborting it would report a second error.
+        reply->deleteLater();
+    } else if (how == ReplyRelease::Outside) {
+        // Deleting a running reply stops its transfer and drops what its connection has
+        // posted to it already (a refusal on its way would otherwise be a second error).
+        delete reply;
+    } else {
+        // Within one of the reply's own signals: it must outlive the call.
+        reply->abort();
+        reply->deleteLater();
+    }
 }
 
 void NameExchange::readAvailable()
@@ -248,15 +258,21 @@ void NameExchange::timedOut(const QString& text, NameFailureKind kind)
 {
     if (reply_.isNull())
         return;
+    if (reply_->error() != QNetworkReply::NoError) {
+        // The reply failed before the timer ran out (the user-interface thread was busy):
+        // its own error tells more than the time-out.
+        replyFinished();
+        return;
+    }
     NameExchangeResult result;
     result.failure = text;
     result.failureKind = kind;
-    complete(std::move(result));
+    complete(std::move(result), ReplyRelease::Outside);
 }
 
-void NameExchange::complete(NameExchangeResult result)
+void NameExchange::complete(NameExchangeResult result, ReplyRelease how)
 {
-    releaseReply();
+    releaseReply(how);
     body_.clear();
     emit finished(result);
 }

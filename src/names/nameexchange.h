@@ -95,8 +95,14 @@ private:
     void readAvailable();
     void replyFinished();
     void timedOut(const QString& text, NameFailureKind kind);
-    void complete(NameExchangeResult result);
-    void releaseReply();
+    // Outside: not within one of the reply's signals, so it can go at once.
+    enum class ReplyRelease
+    {
+        InReplySignal,
+        Outside,
+    };
+    void complete(NameExchangeResult result, ReplyRelease how = ReplyRelease::InReplySignal);
+    void releaseReply(ReplyRelease how);
 
     QNetworkAccessManager manager_;
     QPointer<QNetworkReply> reply_;

@@ -4,6 +4,8 @@
 
 #include <QAbstractItemModel>
 #include <limits>
+#include <map>
+#include <set>
 
 namespace ridelog {
 
@@ -17,31 +19,6 @@ QString cellText(const QAbstractItemModel& list, int row, int column)
 void setCellText(QAbstractItemModel& list, int row, int column, const QString& text)
 {
     list.setData(list.index(row, column), text, Qt::DisplayRole);
-}
-
-QString railItems(const HistoryRecord& record)
-{
-    QString items;
-    if (record.entryName.isEmpty() && !record.entryKey.isNone())
-        items += railEntryItem(record.serial, record.entryKey);
-    if (record.exitName.isEmpty() && !record.exitKey.isNone())
-        items += railExitItem(record.serial, record.exitKey);
-    return items;
-}
-
-QString itemsOf(const HistoryRecord& record)
-{
-    switch (record.kind) {
-    case RecordKind::Rail:
-        return railItems(record);
-    case RecordKind::Shop:
-        return shopItem(record.serial, record.shopKey);
-    case RecordKind::Bus:
-        return busItem(record.serial, record.busKey);
-    case RecordKind::None:
-        break;
-    }
-    return QString();
 }
 
 void setName(NameEntry& entry, const QString& an, const QString& ln, const QString& sn,
@@ -113,14 +90,41 @@ std::optional<std::uint32_t> serialOfTableKey(const QString& key)
 
 QString collectNameItems(const QAbstractItemModel& list, const HistoryRecordSet& records)
 {
+    // One item per key: the rows of a long stored history share a few hundred stations, stops
+    // and shops, and the answer for the first row of a key names the others too
+    // (applyNamesToRowsOfSameKeys). The first row is the one the list shows highest.
+    std::set<StationKey> stations;
+    std::set<BusStopKey> busStops;
+    std::set<ShopKey> shops;
     QString items;
     const int rows = list.rowCount();
     for (int row = 0; row < rows; ++row) {
         const QString text = cellText(list, row, kSerialColumn);
         if (text.isEmpty())
             break;
-        if (const HistoryRecord* record = findRecordBySerial(records, serialOfRowText(text)))
-            items += itemsOf(*record);
+        const HistoryRecord* record = findRecordBySerial(records, serialOfRowText(text));
+        if (record == nullptr)
+            continue;
+        switch (record->kind) {
+        case RecordKind::Rail:
+            if (record->entryName.isEmpty() && !record->entryKey.isNone() &&
+                stations.insert(record->entryKey).second)
+                items += railEntryItem(record->serial, record->entryKey);
+            if (record->exitName.isEmpty() && !record->exitKey.isNone() &&
+                stations.insert(record->exitKey).second)
+                items += railExitItem(record->serial, record->exitKey);
+            break;
+        case RecordKind::Shop:
+            if (shops.insert(record->shopKey).second)
+                items += shopItem(record->serial, record->shopKey);
+            break;
+        case RecordKind::Bus:
+            if (busStops.insert(record->busKey).second)
+                items += busItem(record->serial, record->busKey);
+            break;
+        case RecordKind::None:
+            break;
+        }
     }
     return items;
 }
@@ -156,6 +160,81 @@ void applyNamesToCachesAndRecords(const NameRefreshTable& table, HistoryRecordSe
             record->entryName = row.entryName;
         if (!row.exitName.isEmpty())
             record->exitName = row.exitName;
+    }
+}
+
+void applyNamesToRowsOfSameKeys(QAbstractItemModel& list, const NameRefreshTable& table,
+                                HistoryRecordSet& records)
+{
+    // The names the table holds, by key.
+    std::map<StationKey, QString> stations;
+    std::map<BusStopKey, QString> busStops;
+    std::map<ShopKey, QString> shops;
+    for (const auto& [key, row] : table) {
+        const std::optional<std::uint32_t> serial = serialOfTableKey(key);
+        const HistoryRecord* record = serial ? findRecordBySerial(records, *serial) : nullptr;
+        if (record == nullptr)
+            continue;
+        switch (record->kind) {
+        case RecordKind::Rail:
+            if (!row.entryName.isEmpty() && !record->entryKey.isNone())
+                stations.try_emplace(record->entryKey, row.entryName);
+            if (!row.exitName.isEmpty() && !record->exitKey.isNone())
+                stations.try_emplace(record->exitKey, row.exitName);
+            break;
+        case RecordKind::Bus:
+            if (!row.entryName.isEmpty())
+                busStops.try_emplace(record->busKey, row.entryName);
+            break;
+        case RecordKind::Shop:
+            if (!row.entryName.isEmpty())
+                shops.try_emplace(record->shopKey, row.entryName);
+            break;
+        case RecordKind::None:
+            break;
+        }
+    }
+    if (stations.empty() && busStops.empty() && shops.empty())
+        return;
+    const auto nameOf = [](const auto& names, const auto& key) -> const QString* {
+        const auto it = names.find(key);
+        return it == names.end() ? nullptr : &it->second;
+    };
+    const int rows = list.rowCount();
+    for (int row = 0; row < rows; ++row) {
+        const QString text = cellText(list, row, kSerialColumn);
+        if (text.isEmpty() || table.find(text) != nullptr)
+            continue; // the end of the list, or a row the answer names itself
+        HistoryRecord* record = findRecordBySerial(records, serialOfRowText(text));
+        if (record == nullptr)
+            continue;
+        const QString* entry = nullptr;
+        const QString* exit = nullptr;
+        switch (record->kind) {
+        case RecordKind::Rail:
+            // A rail name is taken only where it was missing, as it would have been asked.
+            if (record->entryName.isEmpty() && !record->entryKey.isNone())
+                entry = nameOf(stations, record->entryKey);
+            if (record->exitName.isEmpty() && !record->exitKey.isNone())
+                exit = nameOf(stations, record->exitKey);
+            break;
+        case RecordKind::Bus:
+            entry = nameOf(busStops, record->busKey);
+            break;
+        case RecordKind::Shop:
+            entry = nameOf(shops, record->shopKey);
+            break;
+        case RecordKind::None:
+            break;
+        }
+        if (entry != nullptr) {
+            setCellText(list, row, kEntryNameColumn, *entry);
+            record->entryName = *entry;
+        }
+        if (exit != nullptr) {
+            setCellText(list, row, kExitNameColumn, *exit);
+            record->exitName = *exit;
+        }
     }
 }
 

@@ -28,7 +28,8 @@ std::uint32_t serialOfRowText(const QString& text);
 std::optional<std::uint32_t> serialOfTableKey(const QString& key);
 
 // Rows from the top to the first with an empty column 0: for each row's record, the rail
-// names it lacks (entry before exit) and every shop and bus key.
+// names it lacks (entry before exit) and every shop and bus key. Each key is asked once, with
+// the first row that has it.
 QString collectNameItems(const QAbstractItemModel& list, const HistoryRecordSet& records);
 
 // Sets columns 4 and 5 of every row whose key has names in the table; a row's key missing
@@ -39,5 +40,11 @@ void applyNamesToList(QAbstractItemModel& list, NameRefreshTable& table);
 // into the records.
 void applyNamesToCachesAndRecords(const NameRefreshTable& table, HistoryRecordSet& records,
                                   NameCaches& caches);
+
+// The rows the answer does not name itself, after the two steps above: every row whose key
+// the table names through another row takes that name, in columns 4 and 5 and in its record.
+// Rail names go only where the record had none.
+void applyNamesToRowsOfSameKeys(QAbstractItemModel& list, const NameRefreshTable& table,
+                                HistoryRecordSet& records);
 
 } // namespace ridelog

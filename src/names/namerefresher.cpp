@@ -153,6 +153,7 @@ void NameRefresher::answerParsed(std::uint64_t generation, const NameRefreshTabl
     showStatus(outcome);
     applyNamesToList(*target.list, *target.table);
     applyNamesToCachesAndRecords(*target.table, *target.records, *target.caches);
+    applyNamesToRowsOfSameKeys(*target.list, *target.table, *target.records);
     end();
 }
 

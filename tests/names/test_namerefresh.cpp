@@ -47,6 +47,7 @@ private slots:
     void tableKeysMustBeSerials();
     // The whole refresh
     void refreshUpdatesListCachesAndRecords();
+    void oneItemPerKeyNamesEveryRow();
     void nothingToAskSendsNoRequest();
     void serverErrorChangesNothing();
     void newReadWhileRefreshPending();
@@ -519,6 +520,65 @@ void TestNameRefresh::refreshUpdatesListCachesAndRecords()
     QCOMPARE(server.requests().size(), 2);
     QCOMPARE(server.requests().at(1).body,
              nameRequestBody(shopItem(125, {1, 199, 40000}) + busItem(124, {32769, 5})));
+}
+
+// A stored history repeats its stations, stops and shops: each key goes out once, with its
+// highest row, and the answer names every row that has it.
+void TestNameRefresh::oneItemPerKeyNamesEveryRow()
+{
+    HistoryRecord named = railRecord(10, {0, 37, 10}, {0, 1, 1});
+    named.entryName = QStringLiteral("旧名");
+    records_.insert(named);                                    // row 4: keeps its entry name
+    records_.insert(railRecord(20, {0, 37, 25}, {0, 37, 10})); // row 3: the exit was asked as entry
+    records_.insert(busRecord(30, {32769, 5}));                // row 2
+    records_.insert(shopRecord(40, {1, 199, 40000}));          // row 1
+    records_.insert(railRecord(50, {0, 37, 10}, {0, 37, 25})); // row 0: asks both stations
+    records_.insert(shopRecord(45, {1, 199, 40000}));
+    records_.insert(busRecord(35, {32769, 5}));
+    fillList(); // 50, 45, 40, 35, 30, 20, 10
+    QCOMPARE(collectNameItems(list_, records_),
+             railEntryItem(50, {0, 37, 10}) + railExitItem(50, {0, 37, 25}) +
+                 shopItem(45, {1, 199, 40000}) + busItem(35, {32769, 5}) +
+                 railExitItem(10, {0, 1, 1}));
+
+    FakeNameServer server;
+    server.respondWith(answering(QStringLiteral("5002,JR,山手,新宿:5004,JR,山手,渋谷:"
+                                                "4511,K社,売店, , :3520,A社,駅前,X系統:")));
+    NameRefresher refresher;
+    refresher.setServerUrl(server.url());
+    refresher.setTimeouts(kShortTimeouts);
+    QSignalSpy finished(&refresher, &NameRefresher::finished);
+    refresher.start(list_, records_, caches_, table_, kIdm, allParts());
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(server.requests().size(), 1);
+
+    const QString shinjuku = QStringLiteral("新宿(JR：山手線)");
+    const QString shibuya = QStringLiteral("渋谷(JR：山手線)");
+    const QString shop = QStringLiteral("売店(K社)");
+    const QString stop = QStringLiteral("駅前(A社:X系統)");
+    const struct
+    {
+        int row;
+        QString entry;
+        QString exit;
+    } expected[] = {{0, shinjuku, shibuya},
+                    {1, shop, QStringLiteral("c5")},
+                    {2, shop, QStringLiteral("c5")},
+                    {3, stop, QStringLiteral("c5")},
+                    {4, stop, QStringLiteral("c5")},
+                    {5, shibuya, shinjuku},
+                    {6, QStringLiteral("c4"), QStringLiteral("c5")}};
+    for (const auto& row : expected) {
+        QCOMPARE(listText(row.row, 4), row.entry);
+        QCOMPARE(listText(row.row, 5), row.exit);
+    }
+    QCOMPARE(records_.find(20)->entryName, shibuya);
+    QCOMPARE(records_.find(20)->exitName, shinjuku);
+    QCOMPARE(records_.find(30)->entryName, stop);
+    QCOMPARE(records_.find(40)->entryName, shop);
+    // A known rail name is not replaced, and a key nobody answered stays without one.
+    QCOMPARE(records_.find(10)->entryName, QStringLiteral("旧名"));
+    QVERIFY(records_.find(10)->exitName.isEmpty());
 }
 
 void TestNameRefresh::nothingToAskSendsNoRequest()
