@@ -5,6 +5,7 @@
 #include <QBrush>
 #include <QPalette>
 #include <algorithm>
+#include <utility>
 
 namespace ridelog {
 
@@ -39,59 +40,98 @@ HistoryListModel::HistoryListModel(QObject* parent)
 void HistoryListModel::fill(HistoryRecordSet& records, const std::optional<MissedHistory>& missed)
 {
     beginResetModel();
+    resetRows();
+    missed_ = missed;
+    records_ = &records;
+    rowTotal_ = int(records.size());
+    // The marker row goes below the oldest fresh entry.
+    if (missed_ && findRecordBySerial(records, missed_->oldestFreshSerial) != nullptr)
+        ++rowTotal_;
+    endResetModel();
+}
+
+void HistoryListModel::resetRows()
+{
     rows_.clear();
+    rows_.shrink_to_fit();
     names_.clear();
     kept_.clear();
-    missed_ = missed;
-    rows_.reserve(records.size() + (missed ? 1 : 0));
-    // One walk, newest first: each amount is the next older record's balance minus its own,
-    // the oldest record's is 0.
-    for (auto it = records.end(); it != records.begin();) {
+    lastIndexed_.reset();
+    records_ = nullptr;
+    rowTotal_ = 0;
+}
+
+void HistoryListModel::indexRowsUpTo(int row) const
+{
+    if (records_ == nullptr)
+        return;
+    const std::size_t wanted = row < 0 ? std::size_t(rowTotal_) : std::size_t(row) + 1;
+    if (rows_.size() >= wanted)
+        return;
+    if (rows_.capacity() < wanted)
+        rows_.reserve(std::max(wanted, std::min(std::size_t(rowTotal_), rows_.capacity() * 2)));
+    // Newest first: each amount is the next older record's balance minus its own, the oldest
+    // record's is 0.
+    auto it = lastIndexed_ ? *lastIndexed_ : records_->end();
+    while (rows_.size() < wanted && it != records_->begin()) {
         --it;
         HistoryRecord& record = *it;
-        record.amount = it == records.begin() ? 0 : std::prev(it)->balance - record.balance;
+        record.amount = it == records_->begin() ? 0 : std::prev(it)->balance - record.balance;
         rows_.push_back(Row{&record, 0});
         if (amountSpansMissedHistory(record, missed_))
             rows_.push_back(Row{});
+        lastIndexed_ = it;
     }
-    endResetModel();
+}
+
+const HistoryListModel::Row* HistoryListModel::rowAt(int row) const
+{
+    if (row < 0 || row >= rowTotal_)
+        return nullptr;
+    indexRowsUpTo(row);
+    return std::size_t(row) < rows_.size() ? &rows_[std::size_t(row)] : nullptr;
+}
+
+HistoryListModel::Row* HistoryListModel::rowAt(int row)
+{
+    return const_cast<Row*>(std::as_const(*this).rowAt(row));
 }
 
 void HistoryListModel::keepRecords(HistoryRecordSet& records)
 {
     // With nothing kept yet, the rows show these records (or none): moving a std::map keeps
-    // its nodes where they are, so the rows' pointers stay good. With records kept already,
-    // the rows show those, and these are not theirs.
-    if (kept_.empty())
+    // its nodes where they are, so the rows' pointers, and the place where indexing goes on,
+    // stay good. With records kept already, the rows show those, and these are not theirs.
+    if (kept_.empty() && records_ == &records) {
         kept_ = std::move(records);
+        records_ = &kept_;
+    }
     records.clear();
 }
 
 void HistoryListModel::clear()
 {
     beginResetModel();
-    rows_.clear();
-    names_.clear();
-    kept_.clear();
+    resetRows();
     missed_.reset();
     endResetModel();
 }
 
 const HistoryRecord* HistoryListModel::recordAt(int row) const
 {
-    if (row < 0 || row >= int(rows_.size()))
-        return nullptr;
-    return rows_[std::size_t(row)].record;
+    const Row* r = rowAt(row);
+    return r == nullptr ? nullptr : r->record;
 }
 
 bool HistoryListModel::isMarkerRow(int row) const
 {
-    return row >= 0 && row < int(rows_.size()) && rows_[std::size_t(row)].record == nullptr;
+    const Row* r = rowAt(row);
+    return r != nullptr && r->record == nullptr;
 }
 
 int HistoryListModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(rows_.size());
+    return parent.isValid() ? 0 : rowTotal_;
 }
 
 int HistoryListModel::columnCount(const QModelIndex& parent) const
@@ -124,9 +164,10 @@ QString HistoryListModel::recordText(const Row& row, int column) const
 
 QString HistoryListModel::cellText(int row, int column) const
 {
-    if (row < 0 || row >= int(rows_.size()) || column < 0 || column >= HistoryColumnCount)
+    const Row* found = column < 0 || column >= HistoryColumnCount ? nullptr : rowAt(row);
+    if (found == nullptr)
         return QString();
-    const Row& r = rows_[std::size_t(row)];
+    const Row& r = *found;
     if (r.record == nullptr) {
         if (column == SerialColumn)
             return QStringLiteral("…");
@@ -137,9 +178,10 @@ QString HistoryListModel::cellText(int row, int column) const
 
 QVariant HistoryListModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= int(rows_.size()))
+    const Row* found = index.isValid() ? rowAt(index.row()) : nullptr;
+    if (found == nullptr)
         return QVariant();
-    const Row& row = rows_[std::size_t(index.row())];
+    const Row& row = *found;
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
@@ -188,11 +230,10 @@ Qt::ItemFlags HistoryListModel::flags(const QModelIndex& index) const
 
 void HistoryListModel::setNameText(int row, int column, const QString& text)
 {
-    if (row < 0 || row >= int(rows_.size()) || !isNameColumn(column))
+    Row* found = isNameColumn(column) ? rowAt(row) : nullptr;
+    if (found == nullptr || found->record == nullptr)
         return;
-    Row& r = rows_[std::size_t(row)];
-    if (r.record == nullptr)
-        return;
+    Row& r = *found;
     if (r.names == 0) {
         names_.emplace_back();
         r.names = std::uint32_t(names_.size());
@@ -224,11 +265,13 @@ bool HistoryListModel::setData(const QModelIndex& index, const QVariant& value, 
 
 bool HistoryListModel::removeRows(int row, int count, const QModelIndex& parent)
 {
-    if (parent.isValid() || row < 0 || count <= 0 || row + count > int(rows_.size()))
+    if (parent.isValid() || row < 0 || count <= 0 || row + count > rowTotal_)
         return false;
     beginRemoveRows(QModelIndex(), row, row + count - 1);
+    indexRowsUpTo(row + count - 1);
     rows_.erase(rows_.begin() + row, rows_.begin() + row + count);
-    if (rows_.empty()) {
+    rowTotal_ -= count;
+    if (rowTotal_ == 0) {
         // Nothing shows the kept records or the written names any more.
         names_.clear();
         kept_.clear();
@@ -248,10 +291,9 @@ HistoryListModel::NameBatch::~NameBatch()
     if (--model_.batchDepth_ > 0 || !model_.batchChanged_)
         return;
     model_.batchChanged_ = false;
-    if (!model_.rows_.empty()) {
+    if (model_.rowTotal_ > 0) {
         emit model_.dataChanged(model_.index(0, EntryColumn),
-                                model_.index(int(model_.rows_.size()) - 1, ExitColumn),
-                                {Qt::DisplayRole});
+                                model_.index(model_.rowTotal_ - 1, ExitColumn), {Qt::DisplayRole});
     }
 }
 
@@ -313,6 +355,9 @@ bool HistoryViewModel::filterAcceptsRow(int sourceRow, const QModelIndex& source
 {
     if (sourceParent.isValid())
         return false;
+    // In the list's own order and without criteria every row shows: nothing of it is read.
+    if (isDefaultOrder() && filter_.isEmpty())
+        return true;
     if (source_->isMarkerRow(sourceRow)) {
         if (!isDefaultOrder())
             return false;

@@ -26,9 +26,10 @@ class HistoryListModel : public QAbstractTableModel
 public:
     explicit HistoryListModel(QObject* parent = nullptr);
 
-    // Derives every record's amount and shows one row per record, newest first, with the
-    // marker of missed history below the oldest fresh entry. The records must stay in place
-    // until the next fill, clear() or keepRecords().
+    // Shows one row per record, newest first, with the marker of missed history below the
+    // oldest fresh entry. The rows are indexed, and their records' amounts derived, as the
+    // rows are first asked for, so a fill costs the same whatever the number of records. The
+    // records must stay in place until the next fill, clear() or keepRecords().
     void fill(HistoryRecordSet& records, const std::optional<MissedHistory>& missed = {});
     // Moves the records the rows show into the model's keeping; records is left empty.
     void keepRecords(HistoryRecordSet& records);
@@ -82,8 +83,19 @@ private:
     };
 
     QString recordText(const Row& row, int column) const;
+    // The row, its index built up to it first; null out of range.
+    const Row* rowAt(int row) const;
+    Row* rowAt(int row);
+    // Indexes the rows up to and including row (every row with -1 for "all").
+    void indexRowsUpTo(int row) const;
+    void resetRows();
 
-    std::vector<Row> rows_;
+    // The rows indexed so far, from the top; the rest follow in the record set, older ones
+    // first, from the record before lastIndexed_ (or the newest when nothing is indexed yet).
+    mutable std::vector<Row> rows_;
+    mutable std::optional<HistoryRecordSet::iterator> lastIndexed_;
+    HistoryRecordSet* records_ = nullptr;
+    int rowTotal_ = 0;
     std::vector<WrittenNames> names_;
     HistoryRecordSet kept_;
     std::optional<MissedHistory> missed_;
