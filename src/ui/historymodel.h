@@ -39,6 +39,9 @@ public:
     const HistoryRecord* recordAt(int row) const;
     bool isMarkerRow(int row) const;
     const std::optional<MissedHistory>& missedHistory() const { return missed_; }
+    // The records the rows show: the set of the last fill, or the model's own keeping after
+    // keepRecords(); null without rows.
+    const HistoryRecordSet* shownRecords() const { return records_; }
 
     // Sets the name text of columns 4 and 5 without a notification per cell; one dataChanged
     // for the two columns follows when the outermost batch ends.

@@ -2,6 +2,7 @@
 // place where its command is joined to the main window.
 #include "ui/clearingcommands.h"
 #include "ui/historyexport.h"
+#include "ui/historymodel.h"
 #include "ui/listcommands.h"
 #include "ui/ridelogdlg.h"
 #include "ui/showdatasetupdlg.h"
@@ -22,16 +23,17 @@ ClearingCommands CRidelogDlg::clearingCommands()
 
 namespace {
 
-// The one place that tells the exports and the totals window where history may be missing.
-std::optional<std::uint32_t> gapBeforeSerialOf(CRidelogDlg& dialog)
-{
-    const std::optional<MissedHistory>& missed = dialog.missedHistory();
-    return missed ? std::optional<std::uint32_t>(missed->oldestFreshSerial) : std::nullopt;
-}
-
+// The one place that tells the exports and the totals window which records the list shows and
+// where history may be missing. After a failed read the rows keep showing the records of the
+// read before, which the list model keeps, while the dialog's own set is empty.
 ExpenseExportSource expenseSourceOf(CRidelogDlg& dialog)
 {
-    return {&dialog.records(), &dialog.caches(), gapBeforeSerialOf(dialog)};
+    static const HistoryRecordSet kNoRecords;
+    const HistoryListModel& list = *dialog.historySource();
+    const HistoryRecordSet* shown = list.shownRecords();
+    const std::optional<MissedHistory>& missed = list.missedHistory();
+    return {shown != nullptr ? shown : &kNoRecords, &dialog.caches(),
+            missed ? std::optional<std::uint32_t>(missed->oldestFreshSerial) : std::nullopt};
 }
 
 } // namespace

@@ -55,6 +55,7 @@ private slots:
     void refreshLeavesRowWithoutRecordAlone();
     void refreshKeepsOtherColumnsAndOrder();
     void rowsKeepTheirTextsWhenRecordsGo();
+    void rowsIndexedAsAskedFor();
     void viewRowsAsShownFollowSortAndFilter();
 };
 
@@ -294,6 +295,42 @@ void TestHistoryList::rowsKeepTheirTextsWhenRecordsGo()
     QCOMPARE(cell(f.model, 0, 4), QStringLiteral("渋谷"));
     QCOMPARE(cell(f.model, 1, 6), QStringLiteral("(900)"));
     QCOMPARE(f.model.recordAt(1)->serial, 1u);
+}
+
+// The rows are indexed as they are asked for: removing, keeping the records and reading in any
+// order give what a list indexed at once gives.
+void TestHistoryList::rowsIndexedAsAskedFor()
+{
+    const auto serialsShown = [](const HistoryListModel& model) {
+        QStringList serials;
+        for (int row = 0; row < model.rowCount(); ++row)
+            serials << cell(model, row, 0) + u'/' + cell(model, row, 6);
+        return serials.join(u' ');
+    };
+    Fixture f;
+    for (std::uint32_t serial = 1; serial <= 6; ++serial)
+        f.add(railBlock(serial, int(1000 - serial * 10)));
+    f.model.fill(f.records, MissedHistory{3});
+    QCOMPARE(f.model.rowCount(), 7);
+    QCOMPARE(f.model.recordAt(2)->amount, 10); // the amount is derived when the row is asked for
+    QVERIFY(f.model.isMarkerRow(4));
+    // Rows 1 and 2 go before rows 3 and beyond were indexed; then the records are kept.
+    QVERIFY(f.model.removeRows(1, 2));
+    f.model.keepRecords(f.records);
+    QVERIFY(f.records.empty());
+    QCOMPARE(f.model.rowCount(), 5);
+    QCOMPARE(serialsShown(f.model), QStringLiteral("6/10 3/※10 …/ 2/10 1/(990)"));
+    QCOMPARE(f.model.shownRecords()->size(), std::size_t(6));
+
+    // Nothing asked for before the records are kept: the rest is indexed from the kept set.
+    Fixture g;
+    for (std::uint32_t serial = 1; serial <= 3; ++serial)
+        g.add(railBlock(serial, int(500 - serial)));
+    g.fill();
+    g.model.keepRecords(g.records);
+    QCOMPARE(serialsShown(g.model), QStringLiteral("3/1 2/1 1/(499)"));
+    QVERIFY(g.model.removeRows(0, 3));
+    QCOMPARE(g.model.shownRecords()->size(), std::size_t(0));
 }
 
 void TestHistoryList::viewRowsAsShownFollowSortAndFilter()

@@ -5,10 +5,12 @@
 #include "namedata/cp932.h"
 #include "names/builtinnames.h"
 #include "names/namestatus.h"
+#include "testfiles.h"
 #include "ui/aboutdlg.h"
 #include "ui/commandids.h"
 #include "ui/messagebox.h"
 #include "ui/ridelogdlg.h"
+#include "ui/savefiledialog.h"
 #include "windowfixture.h"
 
 #include <QAction>
@@ -23,6 +25,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
 #include <QStandardItemModel>
@@ -211,9 +214,9 @@ void TestMainWindow::menuBarTextsAndOrder()
 void TestMainWindow::everyCommandHasOneAction()
 {
     auto dlg = makeDialog();
-    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814,
-                              32815, 32816, 32817, 32797, 32799, 32833, 32801, 32803,
-                              32830, 32794, 32792, 1000,  32841, 32842, 32845, 32843, 32840};
+    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814, 32815,
+                              32816, 32817, 32797, 32799, 32833, 32801, 32803, 32830, 32794,
+                              32792, 1000,  32841, 32842, 32845, 32843, 32840};
     QList<int> ids = dlg->commandIds();
     std::sort(ids.begin(), ids.end());
     QList<int> sortedExpected = expected;
@@ -490,6 +493,27 @@ void TestMainWindow::failedReadKeepsRowsAndEmptiesSet()
     QVERIFY(dlg->records().empty());
     QCOMPARE(dlg->balanceField()->text(), QStringLiteral("100"));
     QCOMPARE(dlg->idmText(), QStringLiteral("012E44A0B1C2D3E4"));
+
+    // The exports write the rows still shown, in every form.
+    QTemporaryDir out;
+    SaveFileDialog::setScripted(true);
+    const auto scripted = qScopeGuard([] { SaveFileDialog::setScripted(false); });
+    const struct
+    {
+        int filter;
+        const char* name;
+        QByteArrayList wanted;
+    } forms[] = {{0, "list.csv", {"5,", "4,"}},
+                 {2, "utf8.csv", {"\r\n5,", "\r\n4,"}},
+                 {3, "rows.json", {"\"entries\":2", "\"serial\":5", "\"serial\":4"}}};
+    for (const auto& form : forms) {
+        const QString path = out.filePath(QString::fromLatin1(form.name));
+        SaveFileDialog::setNextAnswer(SaveFileAnswer{path, form.filter});
+        QVERIFY(dlg->triggerCommand(ids::SaveToFile));
+        const QByteArray bytes = test::fileBytes(path);
+        for (const QByteArray& wanted : form.wanted)
+            QVERIFY2(bytes.contains(wanted), bytes.constData());
+    }
 }
 
 void TestMainWindow::cardWithEmptySlotsOnlyListsNothing()
