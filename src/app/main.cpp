@@ -1,9 +1,12 @@
 #include "app/commandline.h"
 #include "app/ridelogapp.h"
 #include "app/terminationsignals.h"
+#include "app/translations.h"
+#include "ui/ridelogdlg.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <QLocale>
 #include <QTextStream>
 #include <cstdio>
 
@@ -40,7 +43,10 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ridelog"));
     QApplication::setApplicationVersion(QStringLiteral("1.2.0"));
-    QApplication::setApplicationDisplayName(QStringLiteral("交通費履歴読出"));
+    // Japanese under a Japanese locale, English under any other.
+    ridelog::Translations translations;
+    translations.install(ridelog::uiLanguageFor(QLocale::system().uiLanguages()));
+    QApplication::setApplicationDisplayName(ridelog::CRidelogDlg::titleText());
     QApplication::setDesktopFileName(QStringLiteral("ridelog"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/ridelog/ridelog.png")));
 

@@ -5,6 +5,8 @@
 #include "store/namecache.h"
 #include "ui/messagebox.h"
 
+#include <QCoreApplication>
+
 namespace ridelog {
 
 ClearingCommands::ClearingCommands(QWidget* parent, HistoryStore& store, NameCaches& caches,
@@ -39,7 +41,8 @@ bool ClearingCommands::runStoreStep(const std::function<bool()>& operation)
     try {
         if (operation())
             return true;
-        MessageBox::show(parent_, QStringLiteral("データベースにアクセスできません"));
+        MessageBox::show(parent_, QCoreApplication::translate("ClearingCommands",
+                                                              "データベースにアクセスできません"));
     } catch (const DatabaseError& error) {
         MessageBox::show(parent_, error.message());
     }

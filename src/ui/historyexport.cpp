@@ -4,6 +4,7 @@
 #include "ui/messagebox.h"
 #include "ui/savefiledialog.h"
 
+#include <QCoreApplication>
 #include <array>
 
 namespace ridelog {
@@ -26,8 +27,8 @@ SaveFileRequest exportSaveRequest(const QString& idmText)
 {
     SaveFileRequest request;
     request.initialName = idmText;
-    request.filters = {QStringLiteral("CSV (カンマ区切り) (*csv)"),
-                       QStringLiteral("テキスト形式(*.txt)")};
+    request.filters = {QCoreApplication::translate("HistoryExport", "CSV (カンマ区切り) (*csv)"),
+                       QCoreApplication::translate("HistoryExport", "テキスト形式(*.txt)")};
     for (const ExportFormat format : kFilterFormats)
         request.suffixes.append(exportSuffix(format));
     request.selectedFilter = 0;
@@ -46,10 +47,12 @@ void exportHistoryList(QWidget* parent, const QAbstractItemModel& list, const QS
     case ExportWriteResult::Written:
         break;
     case ExportWriteResult::CannotCreate:
-        MessageBox::show(parent, QStringLiteral("ファイルを作成できません。"));
+        MessageBox::show(
+            parent, QCoreApplication::translate("HistoryExport", "ファイルを作成できません。"));
         break;
     case ExportWriteResult::WriteFailed:
-        MessageBox::show(parent, QStringLiteral("ファイルに書き込めませんでした。"));
+        MessageBox::show(parent, QCoreApplication::translate("HistoryExport",
+                                                             "ファイルに書き込めませんでした。"));
         break;
     }
 }

@@ -3,6 +3,7 @@
 #include "ui/aboutdlg.h"
 #include "ui/commandids.h"
 #include "ui/historylist.h"
+#include "ui/listhints.h"
 #include "ui/messagebox.h"
 #include "ui/waitcursor.h"
 
@@ -105,14 +106,20 @@ QUrl CRidelogDlg::nameServerUrl() const
     return ridelog::nameServerUrl(nameServerArgument_, settings_);
 }
 
+QString CRidelogDlg::titleText()
+{
+    return tr("交通費履歴読出");
+}
+
 // ---------------------------------------------------------------------------------------
 // Construction
 
 void CRidelogDlg::buildWidgets()
 {
-    setWindowTitle(QStringLiteral("交通費履歴読出"));
+    setWindowTitle(titleText());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
     setMinimumSize(kMinimumWindowWidth, kMinimumWindowHeight);
 
@@ -163,6 +170,7 @@ void CRidelogDlg::buildMenuBar()
         ->setEnabled(false);
     file->addSeparator();
     addCommand(file, ids::Exit, QStringLiteral("終了(&X)"), &CRidelogDlg::onExit);
+    addMenuShortcuts();
 
     QMenu* view = menuBar_->addMenu(QStringLiteral("表示(&V)"));
     addToggle(view, ids::BalanceView, QStringLiteral("残額表示(&Z)"));
@@ -194,6 +202,12 @@ void CRidelogDlg::buildMenuBar()
 
     QMenu* help = menuBar_->addMenu(QStringLiteral("ヘルプ(&H)"));
     addCommand(help, ids::About, QStringLiteral("バージョン情報(&V)..."), &CRidelogDlg::onAbout);
+}
+
+void CRidelogDlg::addMenuShortcuts()
+{
+    commands_.at(ids::SaveToFile)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    commands_.at(ids::Exit)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 }
 
 void CRidelogDlg::buildContextMenu()
@@ -235,6 +249,7 @@ void CRidelogDlg::buildHistoryList()
     connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         showHistoryContextMenu(list_->viewport()->mapToGlobal(pos));
     });
+    listHints_ = new ListHints(list_, [this] { return idmText_.isEmpty(); });
 }
 
 void CRidelogDlg::buildBalanceBar()
@@ -584,7 +599,13 @@ bool CRidelogDlg::cardEventsEnabled() const
 
 void CRidelogDlg::onCardLost()
 {
+    // The field holds the identifier only while a card that was read lies on the reader.
+    const bool cardWasRead = !cardIdField_->text().isEmpty();
     cardIdField_->clear();
+    if (!cardWasRead)
+        return;
+    setPaneText(0, ListHints::cardTakenOffText());
+    listHints_->setRowsMarkedAsLastRead(true);
 }
 
 template <typename Step> void CRidelogDlg::runStoreStep(Step step)
@@ -617,6 +638,7 @@ void CRidelogDlg::readCard()
         MessageBox::show(this, kReadFailedText);
         return;
     }
+    listHints_->setRowsMarkedAsLastRead(false);
     currentIdm_ = card.idm;
     idmText_ = card.idmText;
     setPaneText(0, idmText_);
@@ -627,6 +649,7 @@ void CRidelogDlg::readCard()
     mergeStoreAndDecode(card);
     fillHistoryList();
     commands_.at(ids::SaveToFile)->setEnabled(!records_.empty());
+    list_->viewport()->update(); // a card was read: no more invitation
     refresher_->start(*model_, records_, caches_, refreshTable_, idmText_, flags_);
 }
 

@@ -37,6 +37,8 @@ class QTreeView;
 
 namespace ridelog {
 
+class ListHints;
+
 class CRidelogDlg : public QDialog
 {
     Q_OBJECT
@@ -52,6 +54,9 @@ public:
     // background refresh talks to it and the About box links to its web root.
     void setNameServer(const QString& commandLineValue);
     QUrl nameServerUrl() const;
+
+    // The window title, also the application's display name.
+    static QString titleText();
 
     // Commands by id: every id of the menus, the context menu and the start button has
     // exactly one action. triggerCommand returns false for an unknown or disabled command.
@@ -90,6 +95,7 @@ public:
     QLineEdit* balanceField() const { return balanceField_; }
     QLineEdit* cardIdField() const { return cardIdField_; }
     QStatusBar* statusBar() const { return statusBar_; }
+    ListHints* listHints() const { return listHints_; }
     QString statusPaneText(int pane) const;
     int statusBarHeight() const { return statusBarHeight_; }
     HistoryRecordSet& records() { return records_; }
@@ -117,6 +123,7 @@ private:
     void buildWidgets();
     void buildMenuBar();
     void buildContextMenu();
+    void addMenuShortcuts();
     void buildBalanceBar();
     void buildHiddenControls();
     void buildStatusBar();
@@ -186,6 +193,7 @@ private:
     QStatusBar* statusBar_ = nullptr;
     std::array<QLabel*, 3> statusPanes_{};
     QMenu* contextMenu_ = nullptr;
+    ListHints* listHints_ = nullptr;
     std::map<int, QAction*> commands_;
     int statusBarHeight_ = 0;
 

@@ -1,0 +1,189 @@
+// The language of the windows: which locale gives which language, what a missing or broken
+// translation file gives, and that the English translation is complete.
+#include "app/translations.h"
+#include "ui/ridelogdlg.h"
+#include "ui/savefiledialog.h"
+#include "ui/showdatasetupdlg.h"
+#include "ui/windowfixture.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QLibraryInfo>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QXmlStreamReader>
+
+using namespace ridelog;
+
+namespace {
+
+const QString kJapaneseTitle = QStringLiteral("交通費履歴読出");
+const QString kEnglishTitle = QStringLiteral("Transit Fare History");
+
+QStringList menuBarTitles(const CRidelogDlg& dlg)
+{
+    QStringList titles;
+    for (const QAction* action : dlg.findChild<QMenuBar*>()->actions())
+        titles << action->text();
+    return titles;
+}
+
+bool qtJapaneseInstalled()
+{
+    return QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
+                         QStringLiteral("/qtbase_ja.qm"));
+}
+
+} // namespace
+
+class TestTranslations : public QObject, ridelog::test::WindowFixture
+{
+    Q_OBJECT
+
+private slots:
+    void init() { setUpWindow(); }
+    void cleanup() { tearDownWindow(); }
+
+    void languageOfLocale_data();
+    void languageOfLocale();
+    void englishLocaleGivesEnglishWindow();
+    void japaneseLocaleKeepsSourceTextsAndTranslatesQt();
+    void missingTranslationFallsBackToJapanese();
+    void brokenTranslationFallsBackToJapanese();
+    void translatorsLeaveWithTheirOwner();
+    void englishTranslationIsComplete();
+};
+
+void TestTranslations::languageOfLocale_data()
+{
+    QTest::addColumn<QStringList>("uiLanguages");
+    QTest::addColumn<UiLanguage>("expected");
+    using L = QStringList;
+    QTest::newRow("ja_JP") << L{QStringLiteral("ja-JP"), QStringLiteral("ja")}
+                           << UiLanguage::Japanese;
+    QTest::newRow("en_US") << L{QStringLiteral("en-US")} << UiLanguage::English;
+    QTest::newRow("de_DE") << L{QStringLiteral("de-DE")} << UiLanguage::English;
+    QTest::newRow("C") << L{QStringLiteral("C")} << UiLanguage::English;
+    QTest::newRow("unknown") << L{QStringLiteral("xx-YY")} << UiLanguage::English;
+    QTest::newRow("none") << L{} << UiLanguage::English;
+    QTest::newRow("French, then Japanese")
+        << L{QStringLiteral("fr-FR"), QStringLiteral("ja-JP")} << UiLanguage::Japanese;
+    QTest::newRow("English, then Japanese")
+        << L{QStringLiteral("en-GB"), QStringLiteral("ja")} << UiLanguage::English;
+}
+
+void TestTranslations::languageOfLocale()
+{
+    QFETCH(QStringList, uiLanguages);
+    QFETCH(UiLanguage, expected);
+    QCOMPARE(uiLanguageFor(uiLanguages), expected);
+}
+
+void TestTranslations::englishLocaleGivesEnglishWindow()
+{
+    Translations translations;
+    QCOMPARE(translations.install(UiLanguage::English), UiLanguage::English);
+    QVERIFY(translations.ridelogTranslationLoaded());
+    QVERIFY(!translations.qtTranslationLoaded());
+    auto dlg = makeWindow();
+    QCOMPARE(dlg->windowTitle(), kEnglishTitle);
+    QCOMPARE(CRidelogDlg::titleText(), kEnglishTitle);
+    CShowDataSetupDlg setup(dlg->settings(), dlg.get());
+    QCOMPARE(setup.windowTitle(), QStringLiteral("Display Settings"));
+    // Qt's own texts stay English.
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "Save As"), QStringLiteral("Save As"));
+}
+
+void TestTranslations::japaneseLocaleKeepsSourceTextsAndTranslatesQt()
+{
+    if (!qtJapaneseInstalled())
+        QSKIP("Qt's Japanese translation (qt6-translations-l10n) is not installed");
+    Translations translations;
+    QCOMPARE(translations.install(UiLanguage::Japanese), UiLanguage::Japanese);
+    QVERIFY(!translations.ridelogTranslationLoaded());
+    QVERIFY(translations.qtTranslationLoaded());
+    auto dlg = makeWindow();
+    QCOMPARE(dlg->windowTitle(), kJapaneseTitle);
+    QCOMPARE(menuBarTitles(*dlg).value(0), QStringLiteral("ファイル(&F)"));
+    // The save dialog as the export shows it speaks Japanese.
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    SaveFileDialog::configure(dialog, SaveFileRequest{QStringLiteral("x"), {}, {}, 0});
+    auto* box = dialog.findChild<QDialogButtonBox*>();
+    QVERIFY(box != nullptr);
+    QStringList buttons;
+    for (const QAbstractButton* button : box->buttons())
+        buttons << button->text();
+    QVERIFY2(buttons.contains(QStringLiteral("保存(&S)")), qPrintable(buttons.join(u',')));
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "Save As"),
+             QStringLiteral("名前を付けて保存"));
+}
+
+void TestTranslations::missingTranslationFallsBackToJapanese()
+{
+    QTemporaryDir empty;
+    Translations translations;
+    QCOMPARE(translations.install(UiLanguage::English, {empty.path(), QString()}),
+             UiLanguage::Japanese);
+    QVERIFY(!translations.ridelogTranslationLoaded());
+    QCOMPARE(makeWindow()->windowTitle(), kJapaneseTitle);
+}
+
+void TestTranslations::brokenTranslationFallsBackToJapanese()
+{
+    QTemporaryDir dir;
+    QFile garbage(dir.filePath(QStringLiteral("ridelog_en.qm")));
+    QVERIFY(garbage.open(QIODevice::WriteOnly));
+    garbage.write("this is no translation file\n");
+    garbage.close();
+    Translations translations;
+    QCOMPARE(translations.install(UiLanguage::English, {dir.path(), QString()}),
+             UiLanguage::Japanese);
+    QCOMPARE(makeWindow()->windowTitle(), kJapaneseTitle);
+}
+
+void TestTranslations::translatorsLeaveWithTheirOwner()
+{
+    {
+        Translations translations;
+        translations.install(UiLanguage::English);
+        QCOMPARE(CRidelogDlg::titleText(), kEnglishTitle);
+    }
+    QCOMPARE(CRidelogDlg::titleText(), kJapaneseTitle);
+}
+
+// Every message of the .ts has an English text: none unfinished, none empty, none left from
+// texts that are gone.
+void TestTranslations::englishTranslationIsComplete()
+{
+    QFile ts(QStringLiteral(RIDELOG_TS_FILE));
+    QVERIFY2(ts.open(QIODevice::ReadOnly), RIDELOG_TS_FILE);
+    QXmlStreamReader xml(&ts);
+    int messages = 0;
+    QString source;
+    QStringList problems;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (!xml.isStartElement())
+            continue;
+        if (xml.name() == u"source") {
+            source = xml.readElementText(QXmlStreamReader::SkipChildElements);
+        } else if (xml.name() == u"translation") {
+            ++messages;
+            const QString type = xml.attributes().value(QStringLiteral("type")).toString();
+            const QString text = xml.readElementText(QXmlStreamReader::SkipChildElements);
+            if (!type.isEmpty() || text.trimmed().isEmpty())
+                problems << source + QStringLiteral(" [") + type + QStringLiteral("]");
+        }
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+    QVERIFY(messages >= 40);
+}
+
+QTEST_MAIN(TestTranslations)
+#include "test_translations.moc"
