@@ -1,7 +1,9 @@
 #include "ui/ridelogdlg.h"
 
 #include "ui/aboutdlg.h"
+#include "ui/columnfit.h"
 #include "ui/commandids.h"
+#include "ui/cuttexttooltip.h"
 #include "ui/historylist.h"
 #include "ui/listhints.h"
 #include "ui/messagebox.h"
@@ -250,6 +252,8 @@ void CRidelogDlg::buildHistoryList()
         showHistoryContextMenu(list_->viewport()->mapToGlobal(pos));
     });
     listHints_ = new ListHints(list_, [this] { return idmText_.isEmpty(); });
+    list_->setItemDelegate(new CutTextToolTipDelegate(list_));
+    columnFitter_ = new NameColumnFitter(list_);
 }
 
 void CRidelogDlg::buildBalanceBar()
@@ -379,9 +383,9 @@ int CRidelogDlg::listClientWidth() const
 
 void CRidelogDlg::restoreColumns()
 {
-    const ColumnWidths widths = readColumnWidths(settings_, listClientWidth());
-    for (int column = 0; column < kHistoryColumns; ++column)
-        list_->header()->resizeSection(column, widths[std::size_t(column)]);
+    // Widths not stored yet fit the content in the current font.
+    columnFitter_->setWidths(
+        readColumnWidths(settings_, listClientWidth(), contentColumnWidths(*list_)));
 }
 
 void CRidelogDlg::openDatabaseAtStart()
@@ -711,10 +715,8 @@ void CRidelogDlg::saveWindowState()
     placement.width = width();
     placement.height = height() + statusBarHeight_;
     writeStoredPlacement(settings_, placement);
-    ColumnWidths widths{};
-    for (int column = 0; column < kHistoryColumns; ++column)
-        widths[std::size_t(column)] = list_->header()->sectionSize(column);
-    writeColumnWidths(settings_, widths);
+    // The name columns without the width they took from a larger window.
+    writeColumnWidths(settings_, columnFitter_->storedWidths());
 }
 
 void CRidelogDlg::writeBackNames()

@@ -38,6 +38,7 @@ class QTreeView;
 namespace ridelog {
 
 class ListHints;
+class NameColumnFitter;
 
 class CRidelogDlg : public QDialog
 {
@@ -194,6 +195,7 @@ private:
     std::array<QLabel*, 3> statusPanes_{};
     QMenu* contextMenu_ = nullptr;
     ListHints* listHints_ = nullptr;
+    NameColumnFitter* columnFitter_ = nullptr;
     std::map<int, QAction*> commands_;
     int statusBarHeight_ = 0;
 

@@ -1,7 +1,9 @@
 // How the main window behaves beyond its specified start: maximising, menu shortcuts, the
 // invitation to put a card on the reader and the marking of a card that has been taken off.
 #include "blockbuilder.h"
+#include "ui/columnfit.h"
 #include "ui/commandids.h"
+#include "ui/cuttexttooltip.h"
 #include "ui/listhints.h"
 #include "ui/messagebox.h"
 #include "ui/ridelogdlg.h"
@@ -14,9 +16,11 @@
 #include <QStandardItemModel>
 #include <QTest>
 #include <QTreeView>
+#include <numeric>
 
 using namespace ridelog;
 using ridelog::test::railBlock;
+using ridelog::test::typedBlock;
 
 class TestWindowBehaviour : public QObject, ridelog::test::WindowFixture
 {
@@ -27,6 +31,10 @@ private slots:
     void cleanup();
 
     void windowCanBeMaximised();
+    void nameColumnsTakeTheExtraWidth();
+    void storedWidthsAreKept();
+    void defaultWidthsFitTheContent();
+    void cutCellShowsWholeTextAsToolTip();
     void menuShortcuts_data();
     void menuShortcuts();
     void invitationUntilFirstRead();
@@ -59,6 +67,100 @@ void TestWindowBehaviour::windowCanBeMaximised()
     QTRY_VERIFY(dlg->width() > 540);
     // The list follows the window.
     QTRY_COMPARE(dlg->historyList()->width(), dlg->width());
+}
+
+namespace {
+
+QList<int> sectionSizes(const CRidelogDlg& dlg)
+{
+    QList<int> sizes;
+    for (int column = 0; column < 7; ++column)
+        sizes << dlg.historyList()->header()->sectionSize(column);
+    return sizes;
+}
+
+int sum(const QList<int>& sizes)
+{
+    return std::accumulate(sizes.begin(), sizes.end(), 0);
+}
+
+} // namespace
+
+void TestWindowBehaviour::nameColumnsTakeTheExtraWidth()
+{
+    auto dlg = makeWindow();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    const QList<int> normal = sectionSizes(*dlg);
+    dlg->showMaximized();
+    QTRY_VERIFY(dlg->isMaximized());
+    QTRY_COMPARE(sum(sectionSizes(*dlg)), dlg->historyList()->viewport()->width());
+    const QList<int> maximised = sectionSizes(*dlg);
+    for (int column : {0, 1, 2, 3, 6})
+        QCOMPARE(maximised[column], normal[column]);
+    QVERIFY(maximised[4] > normal[4]);
+    QVERIFY(qAbs(maximised[4] - maximised[5] - (normal[4] - normal[5])) <= 1);
+    dlg->showNormal();
+    QTRY_COMPARE(sectionSizes(*dlg), normal);
+    // Closed while maximised: the name columns are stored without the extra width.
+    dlg->showMaximized();
+    QTRY_VERIFY(sectionSizes(*dlg)[4] > normal[4]);
+    dlg->reject();
+    const ColumnWidths content = contentColumnWidths(*dlg->historyList());
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/col4")).toInt(), content[4]);
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/col5")).toInt(), content[5]);
+}
+
+void TestWindowBehaviour::storedWidthsAreKept()
+{
+    ini_->setValue(QStringLiteral("Trfc/col1"), 120);
+    ini_->setValue(QStringLiteral("Trfc/col4"), 140);
+    ini_->setValue(QStringLiteral("Trfc/col6"), 31);
+    auto dlg = makeWindow();
+    const QList<int> sizes = sectionSizes(*dlg);
+    QCOMPARE(sizes[1], 120);
+    QVERIFY(sizes[4] >= 140);
+    QCOMPARE(sizes[6], 31);
+    dlg->reject();
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/col4")).toInt(), 140);
+}
+
+void TestWindowBehaviour::defaultWidthsFitTheContent()
+{
+    auto dlg = makeWindow();
+    dlg->resize(1200, 400);
+    dlg->show();
+    // Six-digit serials, the widest terminal and transaction names, a charge and a balance.
+    putCard({typedBlock(0xC7, 0x46, 999999, 20000, 0x62, 0x31, 0, 1),
+             typedBlock(0x05, 0x0F, 999998, 1500, 0x12, 0x34, 0x01, 0x23),
+             railBlock(999997, 1000)});
+    QTRY_COMPARE(dlg->historyModel()->rowCount(), 3);
+    const QAbstractItemModel* model = dlg->historyList()->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        for (int column : {0, 1, 2, 3, 6}) {
+            const QModelIndex index = model->index(row, column);
+            QVERIFY2(CutTextToolTipDelegate::toolTipFor(*dlg->historyList(), index).isEmpty(),
+                     qPrintable(index.data().toString()));
+        }
+    }
+}
+
+void TestWindowBehaviour::cutCellShowsWholeTextAsToolTip()
+{
+    putCard({railBlock(2, 300, 0), railBlock(1, 100)});
+    auto dlg = makeWindow();
+    dlg->show();
+    QTRY_COMPARE(dlg->historyModel()->rowCount(), 2);
+    QTreeView* list = dlg->historyList();
+    const QModelIndex process = list->model()->index(0, 3);
+    QVERIFY(!process.data().toString().isEmpty());
+    QCOMPARE(CutTextToolTipDelegate::toolTipFor(*list, process), QString());
+    list->header()->resizeSection(3, 12);
+    QCOMPARE(CutTextToolTipDelegate::toolTipFor(*list, process), process.data().toString());
+    // An empty cell (a ride without exit station) has nothing to show.
+    list->header()->resizeSection(5, 12);
+    QCOMPARE(CutTextToolTipDelegate::toolTipFor(*list, list->model()->index(0, 5)), QString());
+    QCOMPARE(CutTextToolTipDelegate::toolTipFor(*list, QModelIndex()), QString());
 }
 
 void TestWindowBehaviour::menuShortcuts_data()
