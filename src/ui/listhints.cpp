@@ -21,7 +21,7 @@ QString ListHints::invitationText()
 
 QString ListHints::cardTakenOffText()
 {
-    return tr("カードがリーダーから離れました。一覧は最後に読み取ったカードの履歴です。");
+    return tr("カードが取り外されました。一覧は最後に読み取った履歴です。");
 }
 
 QString ListHints::shownInvitation() const

@@ -544,8 +544,12 @@ bool CRidelogDlg::isBalanceBarVisible() const
 
 void CRidelogDlg::setPaneText(int pane, const QString& text)
 {
-    if (statusBar_ != nullptr)
-        statusPanes_[std::size_t(pane)]->setText(text);
+    if (statusBar_ == nullptr)
+        return;
+    statusPanes_[std::size_t(pane)]->setText(text);
+    // A narrow window cuts the free text; its tooltip keeps the whole of it.
+    if (pane == 0)
+        statusPanes_[0]->setToolTip(text);
 }
 
 QString CRidelogDlg::statusPaneText(int pane) const

@@ -239,8 +239,8 @@ The shop information is not always accurate.</translation>
         <translation>Place a card on the reader</translation>
     </message>
     <message>
-        <source>カードがリーダーから離れました。一覧は最後に読み取ったカードの履歴です。</source>
-        <translation>The card was taken off the reader. The list shows the card read last.</translation>
+        <source>カードが取り外されました。一覧は最後に読み取った履歴です。</source>
+        <translation>The card was taken off. The list shows the history read last.</translation>
     </message>
 </context>
 </TS>
