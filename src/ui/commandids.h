@@ -27,6 +27,7 @@ enum Command : int
     About = 32830,             // ヘルプ(&H) › バージョン情報(&V)...
     DeleteRows = 32794,        // context menu › 削除(&L)
     ShowDetail = 32792,        // context menu › 詳細表示(&D)...
+    CopyRows = 32844,          // context menu › コピー(&C), Ctrl+C anywhere in the window
     StartReading = 1000,       // hidden button 読み取り開始
     SystemMenuAbout = 16,      // window menu item, where the platform offers a window menu
 };

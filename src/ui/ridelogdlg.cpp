@@ -220,6 +220,7 @@ void CRidelogDlg::buildContextMenu()
                &CRidelogDlg::onDeleteRows);
     addCommand(contextMenu_, ids::ShowDetail, QStringLiteral("詳細表示(&D)..."),
                &CRidelogDlg::onShowDetail);
+    addRowCommands();
 }
 
 void CRidelogDlg::buildHistoryList()
@@ -252,6 +253,7 @@ void CRidelogDlg::buildHistoryList()
         showHistoryContextMenu(list_->viewport()->mapToGlobal(pos));
     });
     listHints_ = new ListHints(list_, [this] { return idmText_.isEmpty(); });
+    connect(list_, &QAbstractItemView::doubleClicked, this, &CRidelogDlg::showDetailOfRow);
     list_->setItemDelegate(new CutTextToolTipDelegate(list_));
     columnFitter_ = new NameColumnFitter(list_);
 }

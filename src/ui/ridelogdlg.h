@@ -125,6 +125,7 @@ private:
     void buildMenuBar();
     void buildContextMenu();
     void addMenuShortcuts();
+    void addRowCommands();
     void buildBalanceBar();
     void buildHiddenControls();
     void buildStatusBar();
@@ -173,6 +174,10 @@ private:
     void onClearShopNames();    // hook: clear the shop name cache
     void onDeleteHistory();     // hook: delete the stored history of the card
     void onDeleteRows();        // hook: delete the selected rows
+
+    // Copying the selected rows and the double-click on a row (ridelogdlg_rows.cpp).
+    void onCopyRows();
+    void showDetailOfRow(const QModelIndex& index);
 
     TrfcSettings settings_;
     card::ReaderLibrary* library_ = nullptr;

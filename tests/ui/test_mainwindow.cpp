@@ -199,14 +199,16 @@ void TestMainWindow::menuBarTextsAndOrder()
                           QStringLiteral("表示設定(&D)...")}));
     QCOMPARE(menuTexts(menus[3]->menu()), (QStringList{QStringLiteral("バージョン情報(&V)...")}));
     QCOMPARE(menuTexts(dlg->historyContextMenu()),
-             (QStringList{QStringLiteral("削除(&L)"), QStringLiteral("詳細表示(&D)...")}));
+             (QStringList{QStringLiteral("削除(&L)"), QStringLiteral("詳細表示(&D)..."),
+                          QStringLiteral("コピー(&C)")}));
 }
 
 void TestMainWindow::everyCommandHasOneAction()
 {
     auto dlg = makeDialog();
-    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814, 32815, 32816,
-                              32817, 32797, 32799, 32833, 32801, 32803, 32830, 32794, 32792, 1000};
+    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813,
+                              32814, 32815, 32816, 32817, 32797, 32799, 32833,
+                              32801, 32803, 32830, 32794, 32792, 1000,  32844};
     QList<int> ids = dlg->commandIds();
     std::sort(ids.begin(), ids.end());
     QList<int> sortedExpected = expected;

@@ -11,10 +11,14 @@
 #include "windowfixture.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QHeaderView>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <numeric>
 
@@ -37,6 +41,8 @@ private slots:
     void cutCellShowsWholeTextAsToolTip();
     void menuShortcuts_data();
     void menuShortcuts();
+    void doubleClickOpensDetailOfThatRow();
+    void copyTakesSelectedRowsAsTextExport();
     void invitationUntilFirstRead();
     void cardTakenOffIsToldAndRowsMarked();
     void cardLoseWithoutReadSaysNothing();
@@ -191,6 +197,75 @@ void TestWindowBehaviour::menuShortcuts()
         QVERIFY(!dlg->isVisible());
         QCOMPARE(dlg->result(), int(QDialog::Accepted));
     }
+}
+
+void TestWindowBehaviour::doubleClickOpensDetailOfThatRow()
+{
+    putCard({railBlock(3, 500), test::busBlock(2, 300), railBlock(1, 100)});
+    auto dlg = makeWindow();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    QTRY_COMPARE(dlg->historyModel()->rowCount(), 3);
+    QTreeView* list = dlg->historyList();
+    QStringList titles;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [&] {
+        if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            titles << modal->windowTitle();
+            modal->reject();
+        }
+    });
+    closer.start(0);
+    auto doubleClick = [&](int row) {
+        const QRect cell = list->visualRect(list->model()->index(row, 2));
+        // As a mouse sends it: a click, then the second press as a double-click.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+        QTest::qWait(20);
+    };
+    doubleClick(1); // the bus ride
+    QCOMPARE(titles, QStringList{QStringLiteral("バス停留所 詳細")});
+    doubleClick(0);
+    QCOMPARE(titles.value(1), QStringLiteral("鉄道・地下鉄駅 詳細"));
+    // Below the last row there is nothing to open.
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {},
+                       QPoint(5, list->viewport()->height() - 3));
+    QTest::qWait(20);
+    QCOMPARE(titles.size(), 2);
+    QVERIFY(dlg->isVisible());
+}
+
+void TestWindowBehaviour::copyTakesSelectedRowsAsTextExport()
+{
+    putCard({railBlock(3, 500), railBlock(2, 300), railBlock(1, 100)});
+    auto dlg = makeWindow();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
+    QTRY_COMPARE(dlg->historyModel()->rowCount(), 3);
+    QAction* copy = dlg->commandAction(ids::CopyRows);
+    QVERIFY(copy != nullptr);
+    QCOMPARE(copy->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_C));
+    QVERIFY(dlg->historyContextMenu()->actions().contains(copy));
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    // Nothing selected: the clipboard stays as it was.
+    QTest::keySequence(dlg->historyList(), QKeySequence(Qt::CTRL | Qt::Key_C));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+
+    QTreeView* list = dlg->historyList();
+    const auto select = QItemSelectionModel::Select | QItemSelectionModel::Rows;
+    list->selectionModel()->select(list->model()->index(2, 0), select);
+    list->selectionModel()->select(list->model()->index(0, 0), select);
+    QTest::keySequence(list, QKeySequence(Qt::CTRL | Qt::Key_C));
+    // Blank-separated, rows in the list's order, as the text export writes them.
+    auto line = [&](int row) {
+        QStringList cells;
+        for (int column = 0; column < 7; ++column)
+            cells << test::cell(*dlg, row, column);
+        return cells.join(u' ') + u'\n';
+    };
+    const QString expected = line(0) + line(2);
+    QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+    QVERIFY(expected.startsWith(QStringLiteral("3 ")));
 }
 
 void TestWindowBehaviour::invitationUntilFirstRead()

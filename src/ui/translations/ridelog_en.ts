@@ -179,6 +179,10 @@ The shop information is not always accurate.</translation>
         <source>交通費履歴読出</source>
         <translation>Transit Fare History</translation>
     </message>
+    <message>
+        <source>コピー(&amp;C)</source>
+        <translation>&amp;Copy</translation>
+    </message>
 </context>
 <context>
     <name>ridelog::CShowDataSetupDlg</name>
