@@ -1,6 +1,7 @@
 #include "store/listexport.h"
 
 #include "names/cp932.h"
+#include "store/missedhistory.h"
 
 #include <QAbstractItemModel>
 #include <QFileInfo>
@@ -97,7 +98,11 @@ QByteArray exportBytes(const QAbstractItemModel& model, ExportFormat format)
     QByteArray bytes;
     const int rows = model.rowCount();
     for (int row = 0; row < rows; ++row) {
-        bytes += cp932::encode(exportLine(rowTexts(model, row), format));
+        // The marker of missed history is an empty line in the blank-separated form; the CSV
+        // keeps its texts, so a spreadsheet shows the note in its row.
+        const bool marker = model.data(model.index(row, 0), MissedHistoryMarkerRole).toBool();
+        if (!(marker && format == ExportFormat::Text))
+            bytes += cp932::encode(exportLine(rowTexts(model, row), format));
         bytes += "\r\n";
     }
     return bytes;

@@ -7,7 +7,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QStyle>
-#include <QTreeView>
+#include <QTableView>
 
 namespace ridelog {
 
@@ -45,7 +45,7 @@ std::array<QStringList, kHistoryColumns> sampleTexts()
 
 } // namespace
 
-ColumnWidths contentColumnWidths(const QTreeView& view)
+ColumnWidths contentColumnWidths(const QTableView& view)
 {
     const QFontMetrics metrics(view.font());
     // The cell margins of the style, and a little air so that neighbours do not touch.
@@ -55,15 +55,16 @@ ColumnWidths contentColumnWidths(const QTreeView& view)
     ColumnWidths widths{};
     for (int column = 0; column < kHistoryColumns; ++column) {
         const int content = widestOf(metrics, samples[std::size_t(column)]) + padding;
-        widths[std::size_t(column)] = qMax(content, view.header()->sectionSizeHint(column));
+        widths[std::size_t(column)] =
+            qMax(content, view.horizontalHeader()->sectionSizeHint(column));
     }
     return widths;
 }
 
-NameColumnFitter::NameColumnFitter(QTreeView* view)
+NameColumnFitter::NameColumnFitter(QTableView* view)
     : QObject(view)
     , view_(view)
-    , header_(view->header())
+    , header_(view->horizontalHeader())
 {
     view_->viewport()->installEventFilter(this);
     connect(header_, &QHeaderView::sectionResized, this, &NameColumnFitter::onSectionResized);

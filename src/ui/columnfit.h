@@ -7,14 +7,14 @@
 #include <QObject>
 
 class QHeaderView;
-class QTreeView;
+class QTableView;
 
 namespace ridelog {
 
 // Fits a six-digit serial, the widest date, every terminal and transaction name, a name of
 // twelve ideographs and a five-digit balance in brackets, each column at least as wide as
 // its heading, in the view's current font and style.
-ColumnWidths contentColumnWidths(const QTreeView& view);
+ColumnWidths contentColumnWidths(const QTableView& view);
 
 // Keeps columns 4 and 5 (entry and exit names) at their own widths plus, shared between them,
 // the width the list has beyond the sum of all columns. The own widths are those restored at
@@ -24,7 +24,7 @@ class NameColumnFitter : public QObject
     Q_OBJECT
 
 public:
-    explicit NameColumnFitter(QTreeView* view);
+    explicit NameColumnFitter(QTableView* view);
 
     // Sets every column, the name columns to these widths before the spare width is added.
     void setWidths(const ColumnWidths& widths);
@@ -39,7 +39,7 @@ protected:
 private:
     void onSectionResized(int column, int oldSize, int newSize);
 
-    QTreeView* view_;
+    QTableView* view_;
     QHeaderView* header_;
     int entryWidth_ = 0;
     int exitWidth_ = 0;

@@ -28,8 +28,13 @@ enum Command : int
     DeleteRows = 32794,        // context menu › 削除(&L)
     ShowDetail = 32792,        // context menu › 詳細表示(&D)...
     CopyRows = 32844,          // context menu › コピー(&C), Ctrl+C anywhere in the window
-    StartReading = 1000,       // hidden button 読み取り開始
-    SystemMenuAbout = 16,      // window menu item, where the platform offers a window menu
+    Search = 32841,            // 表示(&V) › 検索(&F)... (Ctrl+F)
+    RenameCard = 32842,        // カード(&C) › カード名の変更(&N)...
+    ShowReaderCard = 32845,    // カード(&C) › 読み取ったカードを表示(&R)
+    FirstCardEntry = 33000,    // カード(&C) › one entry per card, 33000 to 33999
+    LastCardEntry = 33999,
+    StartReading = 1000,  // hidden button 読み取り開始
+    SystemMenuAbout = 16, // window menu item, where the platform offers a window menu
 };
 
 // Controls of the main window and the About box.

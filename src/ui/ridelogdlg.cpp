@@ -5,6 +5,7 @@
 #include "ui/commandids.h"
 #include "ui/cuttexttooltip.h"
 #include "ui/historylist.h"
+#include "ui/historysearchbar.h"
 #include "ui/listhints.h"
 #include "ui/messagebox.h"
 #include "ui/readerpane.h"
@@ -21,9 +22,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QStandardItemModel>
 #include <QStatusBar>
-#include <QTreeView>
 #include <QVBoxLayout>
 
 namespace ridelog {
@@ -133,6 +132,8 @@ void CRidelogDlg::buildWidgets()
     layout->setMenuBar(menuBar_);
     client_ = new QWidget(this);
     client_->installEventFilter(this);
+    searchBar_ = new HistorySearchBar(this);
+    layout->addWidget(searchBar_);
     layout->addWidget(client_);
 
     buildMenuBar();
@@ -189,6 +190,7 @@ void CRidelogDlg::buildMenuBar()
     addToggle(shop, ids::ShopCompany, QStringLiteral("会社名(&C)"));
     addToggle(shop, ids::ShopName, QStringLiteral("店舗名(&S)"));
     addToggle(shop, ids::ShopRegister, QStringLiteral("レジ名(&R)"));
+    buildLibraryParts(view);
 
     QMenu* setup = menuBar_->addMenu(QStringLiteral("設定(&S)"));
     addCommand(setup, ids::ClearStationNames, QStringLiteral("駅名キャッシュ削除(&C)"),
@@ -226,22 +228,22 @@ void CRidelogDlg::buildContextMenu()
 
 void CRidelogDlg::buildHistoryList()
 {
-    model_ = new QStandardItemModel(this);
-    prepareHistoryModel(*model_);
-    list_ = new QTreeView(client_);
+    model_ = new HistoryListModel(this);
+    view_ = new HistoryViewModel(model_, this);
+    list_ = new HistoryListView(client_);
     tagControl(list_, ids::HistoryList);
-    list_->setModel(model_);
-    list_->setRootIsDecorated(false);
-    list_->setItemsExpandable(false);
-    list_->setUniformRowHeights(true);
+    list_->setModel(view_);
     list_->setSortingEnabled(false);
-    list_->setAllColumnsShowFocus(true);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     list_->header()->setStretchLastSection(false);
-    list_->header()->setSectionsClickable(false);
+    // A click on a heading sorts by that column; "#" brings back the list's own order.
+    list_->header()->setSectionsClickable(true);
+    list_->header()->setSortIndicatorShown(true);
+    list_->header()->setSortIndicator(SerialColumn, Qt::DescendingOrder);
+    connect(list_->header(), &QHeaderView::sectionClicked, this, &CRidelogDlg::onHeaderClicked);
     list_->header()->setSectionsMovable(false);
     list_->header()->setSectionResizeMode(QHeaderView::Interactive);
     // The selection stays as visible when the list does not have the focus.
@@ -584,7 +586,7 @@ bool CRidelogDlg::showHistoryContextMenu(const QPoint& globalPos)
     detail->setEnabled(selected.size() == 1);
     if (selected.size() == 1) {
         const int row = selected.first().row();
-        selectedSerial_ = serialOfRow(*model_, row);
+        selectedSerial_ = serialOfRow(*view_, row);
     }
     contextMenu_->popup(globalPos);
     return true;
@@ -639,7 +641,8 @@ void CRidelogDlg::readCard()
 {
     WaitCursor wait;
     refresher_->cancel();
-    records_.clear();
+    releaseRecords();
+    missed_.reset();
     cardBlocks_.clear();
     refreshTable_.clear();
     selectedSerial_.reset();
@@ -656,6 +659,7 @@ void CRidelogDlg::readCard()
     idmText_ = card.idmText;
     setPaneText(0, idmText_);
     runStoreStep([&] { store_.LoadStoredBlocks(idmText_, cardBlocks_); });
+    missed_ = findMissedHistory(cardBlocks_, card.blocks);
     cardIdField_->setText(idmText_);
     model_->removeRows(0, model_->rowCount());
     showBalance(card);
@@ -663,6 +667,7 @@ void CRidelogDlg::readCard()
     fillHistoryList();
     commands_.at(ids::SaveToFile)->setEnabled(!records_.empty());
     list_->viewport()->update(); // a card was read: no more invitation
+    noteCardRead();
     refresher_->start(*model_, records_, caches_, refreshTable_, idmText_, flags_);
 }
 
@@ -670,7 +675,7 @@ void CRidelogDlg::fillHistoryList()
 {
     // The view paints once, after the last row.
     list_->setUpdatesEnabled(false);
-    ridelog::fillHistoryList(*model_, records_);
+    ridelog::fillHistoryList(*model_, records_, missed_);
     list_->setUpdatesEnabled(true);
 }
 

@@ -10,10 +10,14 @@
 #include "names/namerefresher.h"
 #include "names/namerefreshtable.h"
 #include "store/cardblockset.h"
+#include "store/cardlibrary.h"
 #include "store/database.h"
 #include "store/historystore.h"
+#include "store/missedhistory.h"
 #include "store/namecache.h"
 #include "store/settings.h"
+#include "ui/historylistview.h"
+#include "ui/historymodel.h"
 #include "ui/windowstate.h"
 
 #include <QDialog>
@@ -31,14 +35,13 @@ class QMenu;
 class QMenuBar;
 class QPushButton;
 class QSettings;
-class QStandardItemModel;
 class QStatusBar;
-class QTreeView;
 
 namespace ridelog {
 
 class ListHints;
 class NameColumnFitter;
+class HistorySearchBar;
 
 class CRidelogDlg : public QDialog
 {
@@ -68,7 +71,7 @@ public:
     // Reader and card read.
     void startCardPolling();
     void readCard();
-    // Rows for every record of records(), newest first; the list must be empty.
+    // Rows for every record of records(), newest first, replacing the rows there were.
     void fillHistoryList();
     bool cardEventsEnabled() const;
 
@@ -91,8 +94,14 @@ public:
     HistoryRecord* selectedRecord();
 
     // Access for the other dialogs and commands.
-    QTreeView* historyList() const { return list_; }
-    QStandardItemModel* historyModel() const { return model_; }
+    HistoryListView* historyList() const { return list_; }
+    // The list as the view shows it (sorted, filtered): rows of this model are rows as shown.
+    QAbstractItemModel* historyModel() const { return view_; }
+    HistoryViewModel* historyView() const { return view_; }
+    // Every row in the list's own order, filtered or not.
+    HistoryListModel* historySource() const { return model_; }
+    // Empties the list.
+    void clearHistoryList();
     QLineEdit* balanceField() const { return balanceField_; }
     QLineEdit* cardIdField() const { return cardIdField_; }
     QStatusBar* statusBar() const { return statusBar_; }
@@ -111,6 +120,18 @@ public:
 
     // Shows a database failure with the engine's text.
     void showDatabaseError(const QString& engineText);
+
+    // The card library (ridelogdlg_library.cpp).
+    // Rebuilds the card entries of the カード menu from the database.
+    void refreshCardMenu();
+    QMenu* cardMenu() const { return cardMenu_; }
+    // Shows the stored history of a card without reading it; false when it has none.
+    bool showStoredCard(const QString& idmText);
+    // Whether the list shows stored history rather than the card read last.
+    bool isShowingStoredCard() const { return showingStored_; }
+    // Where the missed history of the last read lies, if any.
+    const std::optional<MissedHistory>& missedHistory() const { return missed_; }
+    HistorySearchBar* searchBar() const { return searchBar_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -178,6 +199,19 @@ private:
     // Copying the selected rows and the double-click on a row (ridelogdlg_rows.cpp).
     void onCopyRows();
     void showDetailOfRow(const QModelIndex& index);
+    // The card library, sorting and searching (ridelogdlg_library.cpp).
+    void buildLibraryParts(QMenu* viewMenu);
+    void onSearch();
+    void onRenameCard();
+    void onShowReaderCard();
+    void onHeaderClicked(int column);
+    void onSearchChanged(const HistoryFilter& filter);
+    // After a successful read: the title shows the card read, and the card is noted in the
+    // library as soon as the list is shown.
+    void noteCardRead();
+    // The read's records are about to go: the rows keep showing them.
+    void releaseRecords();
+    CardLibrary cardLibrary() const;
 
     TrfcSettings settings_;
     card::ReaderLibrary* library_ = nullptr;
@@ -187,8 +221,11 @@ private:
 
     QMenuBar* menuBar_ = nullptr;
     QWidget* client_ = nullptr;
-    QTreeView* list_ = nullptr;
-    QStandardItemModel* model_ = nullptr;
+    HistoryListView* list_ = nullptr;
+    HistoryListModel* model_ = nullptr;
+    HistoryViewModel* view_ = nullptr;
+    HistorySearchBar* searchBar_ = nullptr;
+    QMenu* cardMenu_ = nullptr;
     QLabel* balanceLabel_ = nullptr;
     QLineEdit* balanceField_ = nullptr;
     QLabel* yenLabel_ = nullptr;
@@ -216,6 +253,9 @@ private:
     QString idmText_;
     std::optional<std::uint32_t> selectedSerial_;
     bool shutDown_ = false;
+    std::optional<MissedHistory> missed_;
+    bool showingStored_ = false;
+    QString lastReadIdm_;
 };
 
 } // namespace ridelog

@@ -6,7 +6,6 @@
 #include "ui/ridelogdlg.h"
 #include "ui/showdatasetupdlg.h"
 
-#include <QStandardItemModel>
 #include <QTreeView>
 
 namespace ridelog {
@@ -17,10 +16,7 @@ ClearingCommands clearingCommandsOf(CRidelogDlg& dialog)
 {
     return ClearingCommands(&dialog, dialog.historyStore(), dialog.caches(),
                             {[&dialog] { dialog.nameRefresher().cancel(); },
-                             [&dialog] {
-                                 QStandardItemModel* list = dialog.historyModel();
-                                 list->removeRows(0, list->rowCount());
-                             },
+                             [&dialog] { dialog.clearHistoryList(); },
                              [&dialog] { dialog.readCard(); }});
 }
 
@@ -29,7 +25,7 @@ ClearingCommands clearingCommandsOf(CRidelogDlg& dialog)
 // ファイルに保存(&S): export the list to a file.
 void CRidelogDlg::onSaveToFile()
 {
-    exportHistoryList(this, *model_, idmText_);
+    exportHistoryList(this, *view_, idmText_);
 }
 
 // 表示設定(&D)...: the display settings dialog, then loadDisplaySettings and the three
@@ -79,7 +75,7 @@ void CRidelogDlg::onDeleteHistory()
 // 削除(&L) of the context menu: the selected rows.
 void CRidelogDlg::onDeleteRows()
 {
-    deleteSelectedRows(*model_, *list_->selectionModel());
+    deleteSelectedRows(*view_, *list_->selectionModel());
 }
 
 } // namespace ridelog

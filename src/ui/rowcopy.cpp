@@ -1,6 +1,7 @@
 #include "ui/rowcopy.h"
 
 #include "store/listexport.h"
+#include "store/missedhistory.h"
 
 #include <QAbstractItemView>
 #include <QClipboard>
@@ -22,6 +23,11 @@ QString selectedRowsText(const QAbstractItemView& view)
     std::sort(rows.begin(), rows.end());
     QString text;
     for (const int row : rows) {
+        // The marker of missed history is an empty line, as in the text export.
+        if (model->index(row, 0).data(MissedHistoryMarkerRole).toBool()) {
+            text += QLatin1Char('\n');
+            continue;
+        }
         QStringList cells;
         for (int column = 0; column < model->columnCount(); ++column)
             cells.append(model->index(row, column).data(Qt::DisplayRole).toString());

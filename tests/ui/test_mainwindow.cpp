@@ -26,10 +26,10 @@
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <QTreeView>
 #include <memory>
 
 using namespace ridelog;
@@ -179,26 +179,31 @@ void TestMainWindow::menuBarTextsAndOrder()
     for (const QAction* action : bar->actions())
         titles << action->text();
     QCOMPARE(titles, (QStringList{QStringLiteral("ファイル(&F)"), QStringLiteral("表示(&V)"),
-                                  QStringLiteral("設定(&S)"), QStringLiteral("ヘルプ(&H)")}));
+                                  QStringLiteral("カード(&C)"), QStringLiteral("設定(&S)"),
+                                  QStringLiteral("ヘルプ(&H)")}));
     const auto menus = bar->actions();
     QCOMPARE(menuTexts(menus[0]->menu()),
              (QStringList{QStringLiteral("ファイルに保存(&S)"), QStringLiteral("-"),
                           QStringLiteral("終了(&X)")}));
     QCOMPARE(menuTexts(menus[1]->menu()),
              (QStringList{QStringLiteral("残額表示(&Z)"), QStringLiteral("鉄道・地下鉄 表示(&P)"),
-                          QStringLiteral("バス 表示(&U)"), QStringLiteral("店舗 表示(&N)")}));
+                          QStringLiteral("バス 表示(&U)"), QStringLiteral("店舗 表示(&N)"),
+                          QStringLiteral("-"), QStringLiteral("検索(&F)...")}));
     const QMenu* shop = menus[1]->menu()->actions()[3]->menu();
     QCOMPARE(menuTexts(shop),
              (QStringList{QStringLiteral("店舗情報 表示する(&D)"), QStringLiteral("-"),
                           QStringLiteral("会社名(&C)"), QStringLiteral("店舗名(&S)"),
                           QStringLiteral("レジ名(&R)")}));
     QCOMPARE(menuTexts(menus[2]->menu()),
+             (QStringList{QStringLiteral("-"), QStringLiteral("カード名の変更(&N)..."),
+                          QStringLiteral("読み取ったカードを表示(&R)")}));
+    QCOMPARE(menuTexts(menus[3]->menu()),
              (QStringList{QStringLiteral("駅名キャッシュ削除(&C)"),
                           QStringLiteral("停留所名キャッシュ削除(&B)"),
                           QStringLiteral("店舗名キャッシュ削除(&T)"),
                           QStringLiteral("履歴データ削除(&H)"), QStringLiteral("-"),
                           QStringLiteral("表示設定(&D)...")}));
-    QCOMPARE(menuTexts(menus[3]->menu()), (QStringList{QStringLiteral("バージョン情報(&V)...")}));
+    QCOMPARE(menuTexts(menus[4]->menu()), (QStringList{QStringLiteral("バージョン情報(&V)...")}));
     QCOMPARE(menuTexts(dlg->historyContextMenu()),
              (QStringList{QStringLiteral("削除(&L)"), QStringLiteral("詳細表示(&D)..."),
                           QStringLiteral("コピー(&C)")}));
@@ -207,9 +212,9 @@ void TestMainWindow::menuBarTextsAndOrder()
 void TestMainWindow::everyCommandHasOneAction()
 {
     auto dlg = makeDialog();
-    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813,
-                              32814, 32815, 32816, 32817, 32797, 32799, 32833,
-                              32801, 32803, 32830, 32794, 32792, 1000,  32844};
+    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814,
+                              32815, 32816, 32817, 32797, 32799, 32833, 32801, 32803,
+                              32830, 32794, 32792, 1000,  32841, 32842, 32845, 32844};
     QList<int> ids = dlg->commandIds();
     std::sort(ids.begin(), ids.end());
     QList<int> sortedExpected = expected;
@@ -244,11 +249,11 @@ void TestMainWindow::hiddenControlsAndTitle()
     auto* balance = qobject_cast<QLineEdit*>(control(1005));
     QVERIFY(balance->isReadOnly());
     QVERIFY(balance->alignment() & Qt::AlignRight);
-    auto* list = qobject_cast<QTreeView*>(control(1002));
+    auto* list = qobject_cast<QTableView*>(control(1002));
     QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
     QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
     QVERIFY(!list->isSortingEnabled());
-    QVERIFY(!list->rootIsDecorated());
+    QVERIFY(list->verticalHeader()->isHidden());
     QVERIFY(QFile::exists(QStringLiteral(":/ridelog/ridelog.png")));
     QVERIFY(QFile::exists(QStringLiteral(":/ridelog/ridelog.svg")));
     QVERIFY(!dlg->windowIcon().pixmap(32, 32).isNull());

@@ -19,7 +19,6 @@
 #include <QStandardItemModel>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
 #include <numeric>
 
 using namespace ridelog;
@@ -157,7 +156,7 @@ void TestWindowBehaviour::cutCellShowsWholeTextAsToolTip()
     auto dlg = makeWindow();
     dlg->show();
     QTRY_COMPARE(dlg->historyModel()->rowCount(), 2);
-    QTreeView* list = dlg->historyList();
+    auto* list = dlg->historyList();
     const QModelIndex process = list->model()->index(0, 3);
     QVERIFY(!process.data().toString().isEmpty());
     QCOMPARE(CutTextToolTipDelegate::toolTipFor(*list, process), QString());
@@ -206,7 +205,7 @@ void TestWindowBehaviour::doubleClickOpensDetailOfThatRow()
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
     QTRY_COMPARE(dlg->historyModel()->rowCount(), 3);
-    QTreeView* list = dlg->historyList();
+    auto* list = dlg->historyList();
     QStringList titles;
     QTimer closer;
     connect(&closer, &QTimer::timeout, this, [&] {
@@ -251,7 +250,7 @@ void TestWindowBehaviour::copyTakesSelectedRowsAsTextExport()
     QTest::keySequence(dlg->historyList(), QKeySequence(Qt::CTRL | Qt::Key_C));
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
 
-    QTreeView* list = dlg->historyList();
+    auto* list = dlg->historyList();
     const auto select = QItemSelectionModel::Select | QItemSelectionModel::Rows;
     list->selectionModel()->select(list->model()->index(2, 0), select);
     list->selectionModel()->select(list->model()->index(0, 0), select);
