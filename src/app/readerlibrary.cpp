@@ -1,5 +1,7 @@
 #include "app/readerlibrary.h"
 
+#include <QCoreApplication>
+
 namespace ridelog {
 
 namespace {
@@ -71,11 +73,13 @@ QString openReaderFailureText(int result)
 {
     switch (result) {
     case LibraryStartFailed:
-        return QStringLiteral("ICカードリーダ ドライバが\r\nインストールされていません。");
+        return QCoreApplication::translate(
+            "ReaderLibrary", "ICカードリーダ ドライバが\r\nインストールされていません。");
     case ReaderOpenFailed:
-        return QStringLiteral("ICカードリーダが接続されていません。\r\n接続と再起動が必要です。");
+        return QCoreApplication::translate(
+            "ReaderLibrary", "ICカードリーダが接続されていません。\r\n接続と再起動が必要です。");
     default:
-        return QStringLiteral("予期しないエラーが発生しました。");
+        return QCoreApplication::translate("ReaderLibrary", "予期しないエラーが発生しました。");
     }
 }
 

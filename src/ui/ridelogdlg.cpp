@@ -32,8 +32,11 @@ namespace {
 // The list's top edge while the balance bar is shown above it.
 constexpr int kListTopWithBalanceBar = 29;
 
-const QString kReadFailedText =
-    QStringLiteral("カードを読み取れませんでした。\r\nもう一度カードをセットしなおしてください。");
+QString readFailedText()
+{
+    return CRidelogDlg::tr(
+        "カードを読み取れませんでした。\r\nもう一度カードをセットしなおしてください。");
+}
 
 // One menu toggle: its command, the flag it flips and what it re-renders.
 struct DisplayToggle
@@ -168,45 +171,42 @@ QAction* CRidelogDlg::addToggle(QMenu* menu, int commandId, const QString& text)
 
 void CRidelogDlg::buildMenuBar()
 {
-    QMenu* file = menuBar_->addMenu(QStringLiteral("ファイル(&F)"));
-    addCommand(file, ids::SaveToFile, QStringLiteral("ファイルに保存(&S)"),
-               &CRidelogDlg::onSaveToFile)
+    QMenu* file = menuBar_->addMenu(tr("ファイル(&F)"));
+    addCommand(file, ids::SaveToFile, tr("ファイルに保存(&S)"), &CRidelogDlg::onSaveToFile)
         ->setEnabled(false);
     file->addSeparator();
-    addCommand(file, ids::Exit, QStringLiteral("終了(&X)"), &CRidelogDlg::onExit);
+    addCommand(file, ids::Exit, tr("終了(&X)"), &CRidelogDlg::onExit);
     addMenuShortcuts();
 
-    QMenu* view = menuBar_->addMenu(QStringLiteral("表示(&V)"));
-    addToggle(view, ids::BalanceView, QStringLiteral("残額表示(&Z)"));
-    QMenu* rail = view->addMenu(QStringLiteral("鉄道・地下鉄 表示(&P)"));
-    addToggle(rail, ids::RailCompany, QStringLiteral("会社名(&C)"));
-    addToggle(rail, ids::RailLine, QStringLiteral("路線区(&L)"));
-    QMenu* bus = view->addMenu(QStringLiteral("バス 表示(&U)"));
-    addToggle(bus, ids::BusCompany, QStringLiteral("会社名(&C)"));
-    addToggle(bus, ids::BusRoute, QStringLiteral("路線区(&L)"));
-    QMenu* shop = view->addMenu(QStringLiteral("店舗 表示(&N)"));
-    addToggle(shop, ids::ShopShow, QStringLiteral("店舗情報 表示する(&D)"));
+    QMenu* view = menuBar_->addMenu(tr("表示(&V)"));
+    addToggle(view, ids::BalanceView, tr("残額表示(&Z)"));
+    QMenu* rail = view->addMenu(tr("鉄道・地下鉄 表示(&P)"));
+    addToggle(rail, ids::RailCompany, tr("会社名(&C)"));
+    addToggle(rail, ids::RailLine, tr("路線区(&L)"));
+    QMenu* bus = view->addMenu(tr("バス 表示(&U)"));
+    addToggle(bus, ids::BusCompany, tr("会社名(&C)"));
+    addToggle(bus, ids::BusRoute, tr("路線区(&L)", "bus route"));
+    QMenu* shop = view->addMenu(tr("店舗 表示(&N)"));
+    addToggle(shop, ids::ShopShow, tr("店舗情報 表示する(&D)"));
     shop->addSeparator();
-    addToggle(shop, ids::ShopCompany, QStringLiteral("会社名(&C)"));
-    addToggle(shop, ids::ShopName, QStringLiteral("店舗名(&S)"));
-    addToggle(shop, ids::ShopRegister, QStringLiteral("レジ名(&R)"));
+    addToggle(shop, ids::ShopCompany, tr("会社名(&C)"));
+    addToggle(shop, ids::ShopName, tr("店舗名(&S)"));
+    addToggle(shop, ids::ShopRegister, tr("レジ名(&R)"));
     buildLibraryParts(view);
 
-    QMenu* setup = menuBar_->addMenu(QStringLiteral("設定(&S)"));
-    addCommand(setup, ids::ClearStationNames, QStringLiteral("駅名キャッシュ削除(&C)"),
+    QMenu* setup = menuBar_->addMenu(tr("設定(&S)"));
+    addCommand(setup, ids::ClearStationNames, tr("駅名キャッシュ削除(&C)"),
                &CRidelogDlg::onClearStationNames);
-    addCommand(setup, ids::ClearBusStopNames, QStringLiteral("停留所名キャッシュ削除(&B)"),
+    addCommand(setup, ids::ClearBusStopNames, tr("停留所名キャッシュ削除(&B)"),
                &CRidelogDlg::onClearBusStopNames);
-    addCommand(setup, ids::ClearShopNames, QStringLiteral("店舗名キャッシュ削除(&T)"),
+    addCommand(setup, ids::ClearShopNames, tr("店舗名キャッシュ削除(&T)"),
                &CRidelogDlg::onClearShopNames);
-    addCommand(setup, ids::DeleteHistory, QStringLiteral("履歴データ削除(&H)"),
-               &CRidelogDlg::onDeleteHistory);
+    addCommand(setup, ids::DeleteHistory, tr("履歴データ削除(&H)"), &CRidelogDlg::onDeleteHistory);
     setup->addSeparator();
-    addCommand(setup, ids::ShowDataSetup, QStringLiteral("表示設定(&D)..."),
-               &CRidelogDlg::onShowDataSetup);
+    addCommand(setup, ids::ShowDataSetup, tr("表示設定(&D)..."), &CRidelogDlg::onShowDataSetup);
 
-    QMenu* help = menuBar_->addMenu(QStringLiteral("ヘルプ(&H)"));
-    addCommand(help, ids::About, QStringLiteral("バージョン情報(&V)..."), &CRidelogDlg::onAbout);
+    QMenu* help = menuBar_->addMenu(tr("ヘルプ(&H)"));
+    addCommand(help, ids::About, tr("バージョン情報(&V)..."), &CRidelogDlg::onAbout);
 }
 
 void CRidelogDlg::addMenuShortcuts()
@@ -219,10 +219,8 @@ void CRidelogDlg::buildContextMenu()
 {
     contextMenu_ = new QMenu(this);
     contextMenu_->setObjectName(QStringLiteral("menu131"));
-    addCommand(contextMenu_, ids::DeleteRows, QStringLiteral("削除(&L)"),
-               &CRidelogDlg::onDeleteRows);
-    addCommand(contextMenu_, ids::ShowDetail, QStringLiteral("詳細表示(&D)..."),
-               &CRidelogDlg::onShowDetail);
+    addCommand(contextMenu_, ids::DeleteRows, tr("削除(&L)"), &CRidelogDlg::onDeleteRows);
+    addCommand(contextMenu_, ids::ShowDetail, tr("詳細表示(&D)..."), &CRidelogDlg::onShowDetail);
     addRowCommands();
 }
 
@@ -263,13 +261,13 @@ void CRidelogDlg::buildHistoryList()
 
 void CRidelogDlg::buildBalanceBar()
 {
-    balanceLabel_ = new QLabel(QStringLiteral("残高："), client_);
+    balanceLabel_ = new QLabel(tr("残高："), client_);
     tagControl(balanceLabel_, ids::BalanceLabel);
     balanceField_ = new QLineEdit(client_);
     tagControl(balanceField_, ids::BalanceField);
     balanceField_->setReadOnly(true);
     balanceField_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    yenLabel_ = new QLabel(QStringLiteral("円"), client_);
+    yenLabel_ = new QLabel(tr("円"), client_);
     tagControl(yenLabel_, ids::YenLabel);
 
     const int fieldHeight = kListTopWithBalanceBar - 6;
@@ -287,20 +285,20 @@ void CRidelogDlg::buildHiddenControls()
     cardIdField_->setAlignment(Qt::AlignCenter);
     cardIdField_->hide();
 
-    startButton_ = new QPushButton(QStringLiteral("読み取り開始"), client_);
+    startButton_ = new QPushButton(tr("読み取り開始"), client_);
     tagControl(startButton_, ids::StartButton);
     startButton_->setAutoDefault(false);
     startButton_->hide();
     addCommand(nullptr, ids::StartReading, startButton_->text(), &CRidelogDlg::onStartReading);
     connect(startButton_, &QPushButton::clicked, commands_[ids::StartReading], &QAction::trigger);
 
-    okButton_ = new QPushButton(QStringLiteral("閉じる"), client_);
+    okButton_ = new QPushButton(tr("閉じる"), client_);
     tagControl(okButton_, ids::OkButton);
     okButton_->setDefault(true);
     okButton_->hide();
     connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
 
-    cancelButton_ = new QPushButton(QStringLiteral("キャンセル"), client_);
+    cancelButton_ = new QPushButton(tr("キャンセル"), client_);
     tagControl(cancelButton_, ids::CancelButton);
     cancelButton_->setAutoDefault(false);
     cancelButton_->hide();
@@ -317,7 +315,7 @@ void CRidelogDlg::buildStatusBar()
     statusPanes_[0]->setMinimumWidth(200);
     statusBar_->addWidget(statusPanes_[0], 1);
     const QFontMetrics metrics(statusPanes_[1]->font());
-    statusPanes_[1]->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("残額：")));
+    statusPanes_[1]->setMinimumWidth(metrics.horizontalAdvance(tr("残額：")));
     statusPanes_[1]->setFrameShape(QFrame::NoFrame);
     statusBar_->addWidget(statusPanes_[1], 0);
     statusPanes_[2]->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("0")));
@@ -651,7 +649,7 @@ void CRidelogDlg::readCard()
     if (library_ != nullptr && context_ != nullptr)
         card = card::readCardHistory(*library_, *context_);
     if (!card.ok) {
-        MessageBox::show(this, kReadFailedText);
+        MessageBox::show(this, readFailedText());
         return;
     }
     listHints_->setRowsMarkedAsLastRead(false);
@@ -690,8 +688,8 @@ void CRidelogDlg::showBalance(const card::CardReadResult& card)
     }
     const QString balance = QString::number(blockBalance(card.blocks.front()));
     balanceField_->setText(balance);
-    setPaneText(1, QStringLiteral("残額："));
-    setPaneText(2, balance + QStringLiteral("円"));
+    setPaneText(1, tr("残額："));
+    setPaneText(2, tr("%1円").arg(balance));
 }
 
 void CRidelogDlg::mergeStoreAndDecode(const card::CardReadResult& card)

@@ -1,6 +1,7 @@
 // The language of the windows: which locale gives which language, what a missing or broken
 // translation file gives, and that the English translation is complete.
 #include "app/translations.h"
+#include "ui/blockbuilder.h"
 #include "ui/ridelogdlg.h"
 #include "ui/savefiledialog.h"
 #include "ui/showdatasetupdlg.h"
@@ -11,11 +12,13 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLibraryInfo>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
+#include <algorithm>
 
 using namespace ridelog;
 
@@ -23,6 +26,26 @@ namespace {
 
 const QString kJapaneseTitle = QStringLiteral("交通費履歴読出");
 const QString kEnglishTitle = QStringLiteral("Transit Fare History");
+
+bool hasJapanese(const QString& text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) {
+        return (c.unicode() >= 0x3000 && c.unicode() <= 0x9FFF) ||
+               (c.unicode() >= 0xFF00 && c.unicode() <= 0xFFEF);
+    });
+}
+
+// Every text of a menu and its sub-menus.
+void collectTexts(const QMenu* menu, QStringList& texts)
+{
+    for (const QAction* action : menu->actions()) {
+        if (action->isSeparator())
+            continue;
+        texts << action->text();
+        if (action->menu() != nullptr)
+            collectTexts(action->menu(), texts);
+    }
+}
 
 QStringList menuBarTitles(const CRidelogDlg& dlg)
 {
@@ -89,9 +112,28 @@ void TestTranslations::englishLocaleGivesEnglishWindow()
     QCOMPARE(translations.install(UiLanguage::English), UiLanguage::English);
     QVERIFY(translations.ridelogTranslationLoaded());
     QVERIFY(!translations.qtTranslationLoaded());
+    putCard({test::railBlock(2, 300), test::railBlock(1, 100)});
     auto dlg = makeWindow();
     QCOMPARE(dlg->windowTitle(), kEnglishTitle);
     QCOMPARE(CRidelogDlg::titleText(), kEnglishTitle);
+    const QStringList titles = menuBarTitles(*dlg);
+    QCOMPARE(titles.value(0), QStringLiteral("&File"));
+    QVERIFY(titles.contains(QStringLiteral("&Help")));
+    // No Japanese left in any menu, the context menu or the column headings.
+    QStringList texts;
+    for (const QAction* action : dlg->findChild<QMenuBar*>()->actions())
+        collectTexts(action->menu(), texts);
+    collectTexts(dlg->historyContextMenu(), texts);
+    const QAbstractItemModel* list = dlg->historyModel();
+    for (int column = 0; column < list->columnCount(); ++column)
+        texts << list->headerData(column, Qt::Horizontal).toString();
+    QVERIFY(texts.size() > 25);
+    for (const QString& text : texts)
+        QVERIFY2(!hasJapanese(text), qPrintable(text));
+    // The status bar after a read; the rows keep the card's own Japanese texts.
+    dlg->readCard();
+    QCOMPARE(dlg->statusPaneText(2), QStringLiteral("300 yen"));
+    QCOMPARE(list->data(list->index(0, 2)).toString(), QStringLiteral("改札機"));
     CShowDataSetupDlg setup(dlg->settings(), dlg.get());
     QCOMPARE(setup.windowTitle(), QStringLiteral("Display Settings"));
     // Qt's own texts stay English.

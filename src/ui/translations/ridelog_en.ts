@@ -2,6 +2,36 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="ja_JP">
 <context>
+    <name>CRidelogApp</name>
+    <message>
+        <source>PaSoRiを使うアプリケーションが既に起動しています。</source>
+        <translation>Another application that uses the PaSoRi card reader is already running.</translation>
+    </message>
+</context>
+<context>
+    <name>CardLibraryMenu</name>
+    <message>
+        <source>%1件</source>
+        <translation>%1 entries</translation>
+    </message>
+    <message>
+        <source>交通費履歴読出 - %1（保存された履歴）</source>
+        <translation>Transit Fare History - %1 (stored history)</translation>
+    </message>
+    <message>
+        <source>%1 保存された履歴（カードから読み取っていません）</source>
+        <translation>%1 stored history (not read from the card)</translation>
+    </message>
+    <message>
+        <source>カード名の変更</source>
+        <translation>Rename Card</translation>
+    </message>
+    <message>
+        <source>カード %1 の名前（空にするとIDmで表示します）：</source>
+        <translation>Name of card %1 (empty: shown by its IDm):</translation>
+    </message>
+</context>
+<context>
     <name>ClearingCommands</name>
     <message>
         <source>データベースにアクセスできません</source>
@@ -36,6 +66,70 @@
     <message>
         <source>ファイルに書き込めませんでした。</source>
         <translation>Could not write the file.</translation>
+    </message>
+</context>
+<context>
+    <name>HistoryList</name>
+    <message>
+        <source>日付</source>
+        <translation>Date</translation>
+    </message>
+    <message>
+        <source>端末</source>
+        <translation>Terminal</translation>
+    </message>
+    <message>
+        <source>処理</source>
+        <translation>Transaction</translation>
+    </message>
+    <message>
+        <source>入場駅</source>
+        <translation>Entry station</translation>
+    </message>
+    <message>
+        <source>出場駅</source>
+        <translation>Exit station</translation>
+    </message>
+    <message>
+        <source>料金</source>
+        <translation>Amount</translation>
+    </message>
+</context>
+<context>
+    <name>MissedHistory</name>
+    <message>
+        <source>カードには最新の20件の履歴しか残りません。今回読み取った20件はどれも保存済みの履歴に含まれていないため、前回の読み取りからこの間までの履歴が失われている可能性があります。</source>
+        <translation>A card keeps only its 20 most recent entries. None of the 20 entries read this time is among the stored history, so entries between the previous read and these may be lost.</translation>
+    </message>
+    <message>
+        <source>この金額は欠けている可能性のある履歴の分も含む残額の差です。1回の料金ではありません。</source>
+        <translation>This amount is the difference of the balances across possibly missing entries, not the fare of one transaction.</translation>
+    </message>
+</context>
+<context>
+    <name>ReaderLibrary</name>
+    <message>
+        <source>ICカードリーダ ドライバが<byte value="xd"/>
+インストールされていません。</source>
+        <translation>The IC card reader driver<byte value="xd"/>
+is not installed.</translation>
+    </message>
+    <message>
+        <source>ICカードリーダが接続されていません。<byte value="xd"/>
+接続と再起動が必要です。</source>
+        <translation>No IC card reader is connected.<byte value="xd"/>
+Connect it and start the program again.</translation>
+    </message>
+    <message>
+        <source>予期しないエラーが発生しました。</source>
+        <translation>An unexpected error occurred.</translation>
+    </message>
+</context>
+<context>
+    <name>ReaderPane</name>
+    <message>
+        <source>ICカードリーダ: %1</source>
+        <translation>IC card reader: %1</translation>
     </message>
 </context>
 <context>
@@ -183,6 +277,161 @@ The shop information is not always accurate.</translation>
         <source>コピー(&amp;C)</source>
         <translation>&amp;Copy</translation>
     </message>
+    <message>
+        <source>カードを読み取れませんでした。<byte value="xd"/>
+もう一度カードをセットしなおしてください。</source>
+        <translation>The card could not be read.<byte value="xd"/>
+Place the card on the reader again.</translation>
+    </message>
+    <message>
+        <source>ファイル(&amp;F)</source>
+        <translation>&amp;File</translation>
+    </message>
+    <message>
+        <source>ファイルに保存(&amp;S)</source>
+        <translation>&amp;Save to File...</translation>
+    </message>
+    <message>
+        <source>終了(&amp;X)</source>
+        <translation>E&amp;xit</translation>
+    </message>
+    <message>
+        <source>表示(&amp;V)</source>
+        <translation>&amp;View</translation>
+    </message>
+    <message>
+        <source>残額表示(&amp;Z)</source>
+        <translation>Show &amp;Balance</translation>
+    </message>
+    <message>
+        <source>鉄道・地下鉄 表示(&amp;P)</source>
+        <translation>&amp;Rail and Subway</translation>
+    </message>
+    <message>
+        <source>会社名(&amp;C)</source>
+        <translation>&amp;Company</translation>
+    </message>
+    <message>
+        <source>路線区(&amp;L)</source>
+        <translation>&amp;Line</translation>
+    </message>
+    <message>
+        <source>バス 表示(&amp;U)</source>
+        <translation>B&amp;us</translation>
+    </message>
+    <message>
+        <source>路線区(&amp;L)</source>
+        <comment>bus route</comment>
+        <translation>&amp;Route</translation>
+    </message>
+    <message>
+        <source>店舗 表示(&amp;N)</source>
+        <translation>Sho&amp;ps</translation>
+    </message>
+    <message>
+        <source>店舗情報 表示する(&amp;D)</source>
+        <translation>&amp;Show Shop Information</translation>
+    </message>
+    <message>
+        <source>店舗名(&amp;S)</source>
+        <translation>&amp;Shop Name</translation>
+    </message>
+    <message>
+        <source>レジ名(&amp;R)</source>
+        <translation>&amp;Register</translation>
+    </message>
+    <message>
+        <source>設定(&amp;S)</source>
+        <translation>&amp;Settings</translation>
+    </message>
+    <message>
+        <source>駅名キャッシュ削除(&amp;C)</source>
+        <translation>Clear Station &amp;Names</translation>
+    </message>
+    <message>
+        <source>停留所名キャッシュ削除(&amp;B)</source>
+        <translation>Clear &amp;Bus Stop Names</translation>
+    </message>
+    <message>
+        <source>店舗名キャッシュ削除(&amp;T)</source>
+        <translation>Clear Sh&amp;op Names</translation>
+    </message>
+    <message>
+        <source>履歴データ削除(&amp;H)</source>
+        <translation>Delete Stored &amp;History</translation>
+    </message>
+    <message>
+        <source>表示設定(&amp;D)...</source>
+        <translation>&amp;Display Settings...</translation>
+    </message>
+    <message>
+        <source>ヘルプ(&amp;H)</source>
+        <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>バージョン情報(&amp;V)...</source>
+        <translation>&amp;About...</translation>
+    </message>
+    <message>
+        <source>削除(&amp;L)</source>
+        <translation>&amp;Delete</translation>
+    </message>
+    <message>
+        <source>詳細表示(&amp;D)...</source>
+        <translation>De&amp;tails...</translation>
+    </message>
+    <message>
+        <source>残高：</source>
+        <translation>Balance:</translation>
+    </message>
+    <message>
+        <source>円</source>
+        <translation>yen</translation>
+    </message>
+    <message>
+        <source>読み取り開始</source>
+        <translation>Start Reading</translation>
+    </message>
+    <message>
+        <source>閉じる</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>残額：</source>
+        <translation>Balance:</translation>
+    </message>
+    <message>
+        <source>%1円</source>
+        <translation>%1 yen</translation>
+    </message>
+    <message>
+        <source>検索(&amp;F)...</source>
+        <translation>&amp;Find...</translation>
+    </message>
+    <message>
+        <source>カード(&amp;C)</source>
+        <translation>&amp;Card</translation>
+    </message>
+    <message>
+        <source>カード名の変更(&amp;N)...</source>
+        <translation>Re&amp;name Card...</translation>
+    </message>
+    <message>
+        <source>読み取ったカードを表示(&amp;R)</source>
+        <translation>Show the Card &amp;Read</translation>
+    </message>
+    <message>
+        <source>（履歴のあるカードはありません）</source>
+        <translation>(no card with history)</translation>
+    </message>
+    <message>
+        <source>カードの名前を保存できません。</source>
+        <translation>The card name cannot be saved.</translation>
+    </message>
 </context>
 <context>
     <name>ridelog::CShowDataSetupDlg</name>
@@ -234,6 +483,29 @@ The shop information is not always accurate.</translation>
         <source>路線名を表示する</source>
         <comment>bus route</comment>
         <translation>Show the route name</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::HistorySearchBar</name>
+    <message>
+        <source>検索：</source>
+        <translation>Find:</translation>
+    </message>
+    <message>
+        <source>すべての列から探す</source>
+        <translation>Search every column</translation>
+    </message>
+    <message>
+        <source>期間：</source>
+        <translation>Period:</translation>
+    </message>
+    <message>
+        <source>～</source>
+        <translation>to</translation>
+    </message>
+    <message>
+        <source>検索を閉じる (Esc)</source>
+        <translation>Close the search (Esc)</translation>
     </message>
 </context>
 <context>
