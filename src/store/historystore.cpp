@@ -173,14 +173,20 @@ private:
 
 HistoryStore::~HistoryStore() = default;
 
-QString HistoryStore::DataFolderLocation()
+QString HistoryStore::DataFolderPath()
 {
     const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (dataHome.isEmpty())
         return QString();
-    const QString folder = QDir(dataHome).filePath(QStringLiteral("Tanpopo/Hotaru/Trfc"));
-    QDir().mkpath(folder);
-    return folder + QLatin1Char('/');
+    return QDir(dataHome).filePath(QStringLiteral("Tanpopo/Hotaru/Trfc")) + QLatin1Char('/');
+}
+
+QString HistoryStore::DataFolderLocation()
+{
+    const QString folder = DataFolderPath();
+    if (!folder.isEmpty())
+        QDir().mkpath(folder);
+    return folder;
 }
 
 DatabaseState HistoryStore::state() const

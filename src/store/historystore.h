@@ -71,6 +71,8 @@ public:
     // XDG data home + "Tanpopo/Hotaru/Trfc/", created when missing; always ends in "/".
     // Empty when the system names no data location.
     static QString DataFolderLocation();
+    // The same folder without creating it; for readers that must not change anything.
+    static QString DataFolderPath();
     static QString databaseFileName() { return QStringLiteral("ekdb.sqlite"); }
 
     const QString& DataFolder() const { return dataFolder_; }

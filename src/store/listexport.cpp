@@ -46,6 +46,12 @@ QStringList rowTexts(const QAbstractItemModel& model, int row)
     return texts;
 }
 
+void appendExportLine(QByteArray& bytes, const QStringList& texts, ExportFormat format)
+{
+    bytes += cp932::encode(exportLine(texts, format));
+    bytes += "\r\n";
+}
+
 // No write bit for anyone: read-only, even for a user whom the system would let write.
 bool isMarkedReadOnly(const QFileInfo& target)
 {
@@ -101,10 +107,19 @@ QByteArray exportBytes(const QAbstractItemModel& model, ExportFormat format)
         // The marker of missed history is an empty line in the blank-separated form; the CSV
         // keeps its texts, so a spreadsheet shows the note in its row.
         const bool marker = model.data(model.index(row, 0), MissedHistoryMarkerRole).toBool();
-        if (!(marker && format == ExportFormat::Text))
-            bytes += cp932::encode(exportLine(rowTexts(model, row), format));
-        bytes += "\r\n";
+        if (marker && format == ExportFormat::Text)
+            bytes += "\r\n";
+        else
+            appendExportLine(bytes, rowTexts(model, row), format);
     }
+    return bytes;
+}
+
+QByteArray exportBytes(const QList<QStringList>& rows, ExportFormat format)
+{
+    QByteArray bytes;
+    for (const QStringList& texts : rows)
+        appendExportLine(bytes, texts, format);
     return bytes;
 }
 

@@ -19,6 +19,7 @@ enum Command : int
     ShopCompany = 32815,       // 表示(&V) › 店舗 表示(&N) › 会社名(&C)
     ShopName = 32816,          // 表示(&V) › 店舗 表示(&N) › 店舗名(&S)
     ShopRegister = 32817,      // 表示(&V) › 店舗 表示(&N) › レジ名(&R)
+    ShowTotals = 32843,        // 表示(&V) › 集計(&T)...
     ClearStationNames = 32797, // 設定(&S) › 駅名キャッシュ削除(&C)
     ClearBusStopNames = 32799, // 設定(&S) › 停留所名キャッシュ削除(&B)
     ClearShopNames = 32833,    // 設定(&S) › 店舗名キャッシュ削除(&T)

@@ -195,6 +195,7 @@ private:
     void onClearShopNames();    // hook: clear the shop name cache
     void onDeleteHistory();     // hook: delete the stored history of the card
     void onDeleteRows();        // hook: delete the selected rows
+    void onShowTotals();        // hook: the totals window of the card on display
 
     // Copying the selected rows and the double-click on a row (ridelogdlg_rows.cpp).
     void onCopyRows();

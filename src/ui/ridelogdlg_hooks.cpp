@@ -5,6 +5,7 @@
 #include "ui/listcommands.h"
 #include "ui/ridelogdlg.h"
 #include "ui/showdatasetupdlg.h"
+#include "ui/totalsdlg.h"
 
 #include <QTreeView>
 
@@ -20,12 +21,46 @@ ClearingCommands clearingCommandsOf(CRidelogDlg& dialog)
                              [&dialog] { dialog.readCard(); }});
 }
 
+// The one place that tells the exports and the totals window where history may be missing.
+std::optional<std::uint32_t> gapBeforeSerialOf(CRidelogDlg& dialog)
+{
+    const std::optional<MissedHistory>& missed = dialog.missedHistory();
+    return missed ? std::optional<std::uint32_t>(missed->oldestFreshSerial) : std::nullopt;
+}
+
+ExpenseExportSource expenseSourceOf(CRidelogDlg& dialog)
+{
+    return {&dialog.records(), &dialog.caches(), gapBeforeSerialOf(dialog)};
+}
+
 } // namespace
 
-// ファイルに保存(&S): export the list to a file.
+// ファイルに保存(&S): export the list, the rows as shown, to a file.
 void CRidelogDlg::onSaveToFile()
 {
-    exportHistoryList(this, *view_, idmText_);
+    exportHistoryList(this, *view_, idmText_, expenseSourceOf(*this));
+}
+
+// 集計(&T)...: one totals window, kept up to date with the list while it is open.
+void CRidelogDlg::onShowTotals()
+{
+    auto* totals = findChild<CTotalsDlg*>();
+    if (totals == nullptr) {
+        totals = new CTotalsDlg(
+            [this] {
+                const ExpenseExportSource source = expenseSourceOf(*this);
+                return CTotalsDlg::Snapshot{
+                    idmText_,
+                    expenseEntries(*source.records, source.gapBeforeSerial, source.caches)};
+            },
+            this);
+        totals->followList(*model_);
+    } else {
+        totals->refresh();
+    }
+    totals->show();
+    totals->raise();
+    totals->activateWindow();
 }
 
 // 表示設定(&D)...: the display settings dialog, then loadDisplaySettings and the three
