@@ -193,7 +193,7 @@ void CRidelogDlg::buildMenuBar()
     addToggle(shop, ids::ShopName, tr("店舗名(&S)"));
     addToggle(shop, ids::ShopRegister, tr("レジ名(&R)"));
     buildLibraryParts(view);
-    addCommand(view, ids::ShowTotals, QStringLiteral("集計(&T)..."), &CRidelogDlg::onShowTotals);
+    addCommand(view, ids::ShowTotals, tr("集計(&T)..."), &CRidelogDlg::onShowTotals);
 
     QMenu* setup = menuBar_->addMenu(tr("設定(&S)"));
     addCommand(setup, ids::ClearStationNames, tr("駅名キャッシュ削除(&C)"),

@@ -67,6 +67,14 @@
         <source>ファイルに書き込めませんでした。</source>
         <translation>Could not write the file.</translation>
     </message>
+    <message>
+        <source>CSV UTF-8 見出し付き (*.csv)</source>
+        <translation>CSV UTF-8 with headings (*.csv)</translation>
+    </message>
+    <message>
+        <source>JSON (*.json)</source>
+        <translation>JSON (*.json)</translation>
+    </message>
 </context>
 <context>
     <name>HistoryList</name>
@@ -432,6 +440,10 @@ Place the card on the reader again.</translation>
         <source>カードの名前を保存できません。</source>
         <translation>The card name cannot be saved.</translation>
     </message>
+    <message>
+        <source>集計(&amp;T)...</source>
+        <translation>&amp;Totals...</translation>
+    </message>
 </context>
 <context>
     <name>ridelog::CShowDataSetupDlg</name>
@@ -483,6 +495,125 @@ Place the card on the reader again.</translation>
         <source>路線名を表示する</source>
         <comment>bus route</comment>
         <translation>Show the route name</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::CTotalsDlg</name>
+    <message>
+        <source>あり（%1円 内訳不明）</source>
+        <translation>yes (%1 yen unaccounted)</translation>
+    </message>
+    <message>
+        <source>この期間の前後で履歴が失われた可能性があります。欠落をまたぐ金額は運賃・チャージ・物販に含めていません。</source>
+        <translation>Entries may have been lost around this period. Amounts across the gap are not counted as fares, charges or purchases.</translation>
+    </message>
+    <message>
+        <source>〜</source>
+        <translation> to </translation>
+    </message>
+    <message>
+        <source>月</source>
+        <translation>Month</translation>
+    </message>
+    <message>
+        <source>鉄道 回数</source>
+        <translation>Rail rides</translation>
+    </message>
+    <message>
+        <source>鉄道 運賃</source>
+        <translation>Rail fares</translation>
+    </message>
+    <message>
+        <source>バス 回数</source>
+        <translation>Bus rides</translation>
+    </message>
+    <message>
+        <source>バス 運賃</source>
+        <translation>Bus fares</translation>
+    </message>
+    <message>
+        <source>チャージ 回数</source>
+        <translation>Charges</translation>
+    </message>
+    <message>
+        <source>チャージ 額</source>
+        <translation>Charged</translation>
+    </message>
+    <message>
+        <source>物販 回数</source>
+        <translation>Purchases</translation>
+    </message>
+    <message>
+        <source>物販 額</source>
+        <translation>Purchased</translation>
+    </message>
+    <message>
+        <source>月末残高</source>
+        <translation>Closing balance</translation>
+    </message>
+    <message>
+        <source>履歴欠落</source>
+        <translation>Missing history</translation>
+    </message>
+    <message>
+        <source>集計</source>
+        <translation>Totals</translation>
+    </message>
+    <message>
+        <source>全期間(&amp;A)</source>
+        <translation>&amp;All Time</translation>
+    </message>
+    <message>
+        <source>期間：</source>
+        <translation>Period:</translation>
+    </message>
+    <message>
+        <source>月ごとの支出</source>
+        <translation>Spending per month</translation>
+    </message>
+    <message>
+        <source>残高の推移</source>
+        <translation>Balance over time</translation>
+    </message>
+    <message>
+        <source>カードが読み取られていません</source>
+        <translation>No card read</translation>
+    </message>
+    <message>
+        <source>カード %1</source>
+        <translation>Card %1</translation>
+    </message>
+    <message>
+        <source>鉄道</source>
+        <translation>Rail</translation>
+    </message>
+    <message>
+        <source>バス</source>
+        <translation>Bus</translation>
+    </message>
+    <message>
+        <source>物販</source>
+        <translation>Shopping</translation>
+    </message>
+    <message>
+        <source>%d円</source>
+        <translation>%d yen</translation>
+    </message>
+    <message>
+        <source>残高</source>
+        <translation>Balance</translation>
+    </message>
+    <message>
+        <source>履歴が欠落している可能性があります（%1か所）。欠落をまたぐ残高の変化 %2円 は集計に含めず、色付きの月に示しています。</source>
+        <translation>History may be missing (%1 place(s)). The change of balance across the gaps, %2 yen, is not counted; the months concerned are coloured.</translation>
+    </message>
+    <message>
+        <source>日付が正しくない %1件 は集計に含めていません。</source>
+        <translation>%1 entries with an invalid date are not counted.</translation>
+    </message>
+    <message>
+        <source>最も古い記録は前の残高がないため金額に含めていません。</source>
+        <translation>The oldest entry has no balance before it, so its amount is not counted.</translation>
     </message>
 </context>
 <context>
