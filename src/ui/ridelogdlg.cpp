@@ -319,7 +319,8 @@ void CRidelogDlg::buildStatusBar()
     statusPanes_[1]->setMinimumWidth(metrics.horizontalAdvance(tr("残額：")));
     statusPanes_[1]->setFrameShape(QFrame::NoFrame);
     statusBar_->addWidget(statusPanes_[1], 0);
-    statusPanes_[2]->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("0")));
+    // Room for a five-digit balance with its unit, whatever the language makes of it.
+    statusPanes_[2]->setMinimumWidth(metrics.horizontalAdvance(tr("%1円").arg(99999)));
     statusBar_->addWidget(statusPanes_[2], 1);
     addReaderPane(statusBar_, library_ != nullptr ? library_->readerName() : QString());
     statusBarHeight_ = statusBar_->sizeHint().height();
