@@ -1,4 +1,9 @@
-# Fails when the sources hold a translatable text that the .ts lacks or has not translated.
+# Fails when the sources hold a translatable text that the .ts lacks or has not translated, or
+# when the .ts keeps entries of texts that are gone.
+file(STRINGS ${TS_FILE} stale ENCODING UTF-8 REGEX "type=\"(vanished|obsolete)\"|<translation></translation>")
+if(stale)
+    message(FATAL_ERROR "${TS_FILE} holds stale or empty entries:\n${stale}")
+endif()
 file(MAKE_DIRECTORY ${WORK_DIR})
 set(copy ${WORK_DIR}/check.ts)
 configure_file(${TS_FILE} ${copy} COPYONLY)
