@@ -617,7 +617,8 @@ void CRidelogDlg::onCardLost()
     // The field holds the identifier only while a card that was read lies on the reader.
     const bool cardWasRead = !cardIdField_->text().isEmpty();
     cardIdField_->clear();
-    if (!cardWasRead)
+    // Stored history shown from the card menu keeps its own status text and colours.
+    if (!cardWasRead || showingStored_)
         return;
     setPaneText(0, ListHints::cardTakenOffText());
     listHints_->setRowsMarkedAsLastRead(true);

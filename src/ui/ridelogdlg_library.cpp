@@ -4,6 +4,7 @@
 #include "ui/commandids.h"
 #include "ui/historylist.h"
 #include "ui/historysearchbar.h"
+#include "ui/listhints.h"
 #include "ui/messagebox.h"
 #include "ui/ridelogdlg.h"
 #include "ui/waitcursor.h"
@@ -108,6 +109,7 @@ bool CRidelogDlg::showStoredCard(const QString& idmText)
     }
     idmText_ = idmText;
     showingStored_ = true;
+    listHints_->setRowsMarkedAsLastRead(false);
     HistoryStore::BuildRecordSet(cardBlocks_, caches_, records_);
     fillHistoryList();
 

@@ -294,6 +294,9 @@ void TestWindowBehaviour::cardTakenOffIsToldAndRowsMarked()
     QCOMPARE(marked.color(QPalette::Active, QPalette::Text),
              marked.color(QPalette::Disabled, QPalette::Text));
     QVERIFY(marked.color(QPalette::Active, QPalette::Text) != normalText);
+    // Stored history chosen from the card menu is no read: not marked.
+    QVERIFY(dlg->showStoredCard(test::kCardIdm));
+    QVERIFY(!dlg->listHints()->rowsMarkedAsLastRead());
     // The next read shows fresh rows in the normal colour again.
     putCard({railBlock(3, 500), railBlock(2, 300)});
     QTRY_COMPARE(dlg->historyModel()->rowCount(), 3);
