@@ -6,9 +6,9 @@
 // 2. Filling the list (model reset, view laid out and painted) with 1,000, 10,000 and 100,000
 //    records, names included. Best of five rounds each.
 #include "card/readerlibrary.h"
+#include "namedata/namecache.h"
 #include "store/cardblockset.h"
 #include "store/historystore.h"
-#include "store/namecache.h"
 #include "ui/historymodel.h"
 #include "ui/ridelogdlg.h"
 

@@ -1,6 +1,6 @@
 #include "card/history.h"
 
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
 #include "report/expenseentries.h"
 
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 
 #include <algorithm>
 #include <unordered_map>

@@ -33,9 +33,9 @@
 #pragma once
 
 #include "card/history.h"
+#include "namedata/namecache.h"
 #include "store/cardblockset.h"
 #include "store/database.h"
-#include "store/namecache.h"
 #include "store/schema.h"
 
 #include <QString>

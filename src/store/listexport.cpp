@@ -1,6 +1,6 @@
 #include "store/listexport.h"
 
-#include "names/cp932.h"
+#include "namedata/cp932.h"
 #include "store/missedhistory.h"
 
 #include <QAbstractItemModel>

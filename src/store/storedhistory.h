@@ -4,7 +4,7 @@
 
 #include "card/history.h"
 #include "store/database.h"
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 
 #include <QDate>
 #include <QString>

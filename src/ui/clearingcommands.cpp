@@ -1,8 +1,8 @@
 #include "ui/clearingcommands.h"
 
+#include "namedata/namecache.h"
 #include "store/database.h"
 #include "store/historystore.h"
-#include "store/namecache.h"
 #include "ui/messagebox.h"
 
 #include <QCoreApplication>

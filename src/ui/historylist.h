@@ -2,9 +2,9 @@
 #pragma once
 
 #include "card/history.h"
+#include "namedata/namecache.h"
 #include "names/displayflags.h"
 #include "store/missedhistory.h"
-#include "store/namecache.h"
 
 #include <QString>
 #include <QStringList>

@@ -104,6 +104,7 @@ void CRidelogDlg::setNameServer(const QString& commandLineValue)
 {
     nameServerArgument_ = commandLineValue;
     refresher_->setServerUrl(nameServerUrl());
+    refresher_->setBuiltinOnly(builtinNamesOnly(nameServerArgument_, settings_));
 }
 
 QUrl CRidelogDlg::nameServerUrl() const
@@ -205,6 +206,8 @@ void CRidelogDlg::buildMenuBar()
     addCommand(setup, ids::DeleteHistory, tr("履歴データ削除(&H)"), &CRidelogDlg::onDeleteHistory);
     setup->addSeparator();
     addCommand(setup, ids::ShowDataSetup, tr("表示設定(&D)..."), &CRidelogDlg::onShowDataSetup);
+    setup->addSeparator();
+    addCommand(setup, ids::AskNamesAgain, tr("駅名を再取得(&R)"), &CRidelogDlg::onAskNamesAgain);
 
     QMenu* help = menuBar_->addMenu(tr("ヘルプ(&H)"));
     addCommand(help, ids::About, tr("バージョン情報(&V)..."), &CRidelogDlg::onAbout);
@@ -313,15 +316,17 @@ void CRidelogDlg::buildStatusBar()
     statusBar_->setSizeGripEnabled(true);
     for (auto& pane : statusPanes_)
         pane = new QLabel(statusBar_);
+    // Pane 0 takes the room the other two leave: at the default width it holds the card
+    // identifier and the longest name status; the tooltip holds the rest.
     statusPanes_[0]->setMinimumWidth(200);
-    statusBar_->addWidget(statusPanes_[0], 1);
+    statusBar_->addWidget(statusPanes_[0], 4);
     const QFontMetrics metrics(statusPanes_[1]->font());
     statusPanes_[1]->setMinimumWidth(metrics.horizontalAdvance(tr("残額：")));
     statusPanes_[1]->setFrameShape(QFrame::NoFrame);
     statusBar_->addWidget(statusPanes_[1], 0);
     // Room for a five-digit balance with its unit, whatever the language makes of it.
     statusPanes_[2]->setMinimumWidth(metrics.horizontalAdvance(tr("%1円").arg(99999)));
-    statusBar_->addWidget(statusPanes_[2], 1);
+    statusBar_->addWidget(statusPanes_[2], 0);
     addReaderPane(statusBar_, library_ != nullptr ? library_->readerName() : QString());
     statusBarHeight_ = statusBar_->sizeHint().height();
 }
@@ -333,7 +338,9 @@ void CRidelogDlg::buildRefresher()
 {
     refresher_ = new NameRefresher(this);
     refresher_->setServerUrl(nameServerUrl());
-    connect(refresher_, &NameRefresher::statusText, this, &CRidelogDlg::setStatusText);
+    refresher_->setBuiltinOnly(builtinNamesOnly(nameServerArgument_, settings_));
+    connect(refresher_, &NameRefresher::statusText, this,
+            [this](const QString& text, const QString& toolTip) { setStatusText(text, toolTip); });
 }
 
 void CRidelogDlg::buildCardEventFilter()
@@ -404,6 +411,7 @@ void CRidelogDlg::layoutClient(const QSize& clientSize)
     if (statusBar_ != nullptr) {
         statusBar_->setGeometry(0, clientSize.height() - statusBarHeight_, clientSize.width(),
                                 statusBarHeight_);
+        fitReaderPane();
     }
     if (list_ == nullptr)
         return;
@@ -554,9 +562,22 @@ void CRidelogDlg::setPaneText(int pane, const QString& text)
     if (statusBar_ == nullptr)
         return;
     statusPanes_[std::size_t(pane)]->setText(text);
-    // A narrow window cuts the free text; its tooltip keeps the whole of it.
-    if (pane == 0)
-        statusPanes_[0]->setToolTip(text);
+    // A narrow window cuts the free text; its tooltip keeps the whole of it until a status
+    // with details of its own replaces it.
+    statusPanes_[std::size_t(pane)]->setToolTip(pane == 0 ? text : QString());
+}
+
+QLabel* CRidelogDlg::statusPane(int pane) const
+{
+    if (statusBar_ == nullptr || pane < 0 || pane >= int(statusPanes_.size()))
+        return nullptr;
+    return statusPanes_[std::size_t(pane)];
+}
+
+QString CRidelogDlg::statusPaneToolTip(int pane) const
+{
+    const QLabel* label = statusPane(pane);
+    return label ? label->toolTip() : QString();
 }
 
 QString CRidelogDlg::statusPaneText(int pane) const
@@ -566,12 +587,48 @@ QString CRidelogDlg::statusPaneText(int pane) const
     return statusPanes_[std::size_t(pane)]->text();
 }
 
-void CRidelogDlg::setStatusText(const QString& text)
+void CRidelogDlg::setStatusText(const QString& text, const QString& toolTip)
 {
-    // A deep copy: the caller's text may change or go away as soon as this returns.
+    // Deep copies: the caller's texts may change or go away as soon as this returns.
     QString copy(text.constData(), text.size());
+    QString tipCopy(toolTip.constData(), toolTip.size());
     QMetaObject::invokeMethod(
-        this, [this, copy = std::move(copy)] { setPaneText(0, copy); }, Qt::AutoConnection);
+        this,
+        [this, copy = std::move(copy), tipCopy = std::move(tipCopy)] {
+            setPaneText(0, copy);
+            if (QLabel* pane = statusPane(0))
+                pane->setToolTip(tipCopy);
+            fitReaderPane();
+        },
+        Qt::AutoConnection);
+}
+
+// The status of pane 0 is never cut: while it needs the room, the reader's name (also in its
+// tooltip and the About box) is shortened further.
+void CRidelogDlg::fitReaderPane()
+{
+    auto* reader =
+        statusBar_ ? statusBar_->findChild<QLabel*>(QStringLiteral("readerPane")) : nullptr;
+    if (reader == nullptr || reader->isHidden() || library_ == nullptr)
+        return;
+    const QFontMetrics metrics(reader->font());
+    constexpr int kSpacing = 48; // frames, gaps between the panes, the size grip
+    const int status = statusPanes_[0]->fontMetrics().horizontalAdvance(statusPanes_[0]->text());
+    const int others = statusPanes_[1]->minimumWidth() + statusPanes_[2]->minimumWidth();
+    const int room = statusBar_->width() - std::max(status, 200) - others - kSpacing;
+    const int widest = std::min(metrics.averageCharWidth() * 34, std::max(room, 0));
+    reader->setText(metrics.elidedText(library_->readerName(), Qt::ElideRight, widest));
+}
+
+// 駅名を再取得(&R): the name refresh once more for the rows on display, for instance after
+// the name server came back; nothing before a card was read.
+void CRidelogDlg::onAskNamesAgain()
+{
+    if (idmText_.isEmpty() || model_->rowCount() == 0)
+        return;
+    refresher_->cancel();
+    refreshTable_.clear();
+    refresher_->start(*model_, records_, caches_, refreshTable_, idmText_, flags_);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include "card/cardread.h"
 #include "card/history.h"
 #include "card/readerlibrary.h"
+#include "namedata/namecache.h"
 #include "names/displayflags.h"
 #include "names/nameexchange.h"
 #include "names/namerefresher.h"
@@ -14,7 +15,6 @@
 #include "store/database.h"
 #include "store/historystore.h"
 #include "store/missedhistory.h"
-#include "store/namecache.h"
 #include "store/settings.h"
 #include "ui/historylistview.h"
 #include "ui/historymodel.h"
@@ -78,7 +78,8 @@ public:
     // Shows or hides the balance bar above the list.
     void setBalanceBarVisible(bool visible);
     // Status-bar pane 0. Safe from any thread; the text is copied before the call returns.
-    void setStatusText(const QString& text);
+    // The tooltip carries what the short text leaves out; an empty one removes it.
+    void setStatusText(const QString& text, const QString& toolTip = QString());
 
     // Display flags: loaded from the settings and mirrored in the 表示 menu.
     void loadDisplaySettings();
@@ -107,6 +108,8 @@ public:
     QStatusBar* statusBar() const { return statusBar_; }
     ListHints* listHints() const { return listHints_; }
     QString statusPaneText(int pane) const;
+    QString statusPaneToolTip(int pane) const;
+    QLabel* statusPane(int pane) const;
     int statusBarHeight() const { return statusBarHeight_; }
     HistoryRecordSet& records() { return records_; }
     CardBlockSet& cardBlocks() { return cardBlocks_; }
@@ -196,6 +199,8 @@ private:
     void onDeleteHistory();     // hook: delete the stored history of the card
     void onDeleteRows();        // hook: delete the selected rows
     void onShowTotals();        // hook: the totals window of the card on display
+    void onAskNamesAgain();     // the name refresh again for the rows on display
+    void fitReaderPane();
 
     // Copying the selected rows and the double-click on a row (ridelogdlg_rows.cpp).
     void onCopyRows();

@@ -207,6 +207,15 @@ void TestApp::commandLineKeepsNameServer()
         {QStringLiteral("ridelog"), QStringLiteral("--name-server=http://127.0.0.1:8080/trfc/")});
     QCOMPARE(int(result.action), int(CommandLine::Action::Run));
     QCOMPARE(result.options.nameServer, QStringLiteral("http://127.0.0.1:8080/trfc/"));
+    // The built-in names alone.
+    const CommandLine builtin =
+        parseCommandLine({QStringLiteral("ridelog"), QStringLiteral("--name-server=builtin")});
+    QCOMPARE(int(builtin.action), int(CommandLine::Action::Run));
+    QCOMPARE(builtin.options.nameServer, QStringLiteral("builtin"));
+    QCOMPARE(
+        int(parseCommandLine({QStringLiteral("ridelog"), QStringLiteral("--name-server=bultin")})
+                .action),
+        int(CommandLine::Action::Fail));
 }
 
 void TestApp::unknownArgumentExitsWithStatusTwo()

@@ -1,5 +1,5 @@
 #include "card/history.h"
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 
 #include <QRandomGenerator>
 #include <QTest>

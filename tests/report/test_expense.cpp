@@ -2,7 +2,7 @@
 #include "report/expenseentries.h"
 #include "report/expenseexport.h"
 #include "report/expensetotals.h"
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 #include "ui/blockbuilder.h"
 
 #include <QJsonArray>

@@ -2,7 +2,7 @@
 // the detail dialogs, the export and the clearing commands.
 #include "../names/fakenameserver.h"
 #include "blockbuilder.h"
-#include "names/cp932.h"
+#include "namedata/cp932.h"
 #include "store/historystore.h"
 #include "testfiles.h"
 #include "ui/bpndetaildlg.h"

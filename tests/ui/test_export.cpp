@@ -1,5 +1,5 @@
 // The command "ファイルに保存(&S)": the save dialog and what lands in the file.
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 #include "testfiles.h"
 #include "ui/historyexport.h"
 #include "ui/messagebox.h"

@@ -1,7 +1,7 @@
 // The main window's card library, missed history, sorting and searching, through the real
 // window and the simulated reader.
 #include "blockbuilder.h"
-#include "names/cp932.h"
+#include "namedata/cp932.h"
 #include "store/cardlibrary.h"
 #include "store/database.h"
 #include "store/listexport.h"

@@ -2,7 +2,9 @@
 // the context menu, the balance bar and closing with Enter or Escape.
 #include "../names/fakenameserver.h"
 #include "blockbuilder.h"
-#include "names/cp932.h"
+#include "namedata/cp932.h"
+#include "names/builtinnames.h"
+#include "names/namestatus.h"
 #include "ui/aboutdlg.h"
 #include "ui/columnfit.h"
 #include "ui/commandids.h"
@@ -105,6 +107,9 @@ private slots:
     void statusTextFromAnotherThread();
     void namesFromServerLandInListAndStatus();
     void deadServerIsToldInStatusBar();
+    void askingAgainAfterTheServerCameBack();
+    void builtinNamesWithoutAnyServer();
+    void statusTextsFitAtDefaultWidth();
     void aboutBoxOpensWithLinks();
     void readerIsNamedInStatusBarAndAboutBox();
 
@@ -203,7 +208,8 @@ void TestMainWindow::menuBarTextsAndOrder()
                           QStringLiteral("停留所名キャッシュ削除(&B)"),
                           QStringLiteral("店舗名キャッシュ削除(&T)"),
                           QStringLiteral("履歴データ削除(&H)"), QStringLiteral("-"),
-                          QStringLiteral("表示設定(&D)...")}));
+                          QStringLiteral("表示設定(&D)..."), QStringLiteral("-"),
+                          QStringLiteral("駅名を再取得(&R)")}));
     QCOMPARE(menuTexts(menus[4]->menu()), (QStringList{QStringLiteral("バージョン情報(&V)...")}));
     QCOMPARE(menuTexts(dlg->historyContextMenu()),
              (QStringList{QStringLiteral("削除(&L)"), QStringLiteral("詳細表示(&D)..."),
@@ -215,7 +221,7 @@ void TestMainWindow::everyCommandHasOneAction()
     auto dlg = makeDialog();
     const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814, 32815,
                               32816, 32817, 32797, 32799, 32833, 32801, 32803, 32830, 32794,
-                              32792, 1000,  32841, 32842, 32845, 32843, 32844};
+                              32792, 1000,  32841, 32842, 32845, 32843, 32840, 32844};
     QList<int> ids = dlg->commandIds();
     std::sort(ids.begin(), ids.end());
     QList<int> sortedExpected = expected;
@@ -714,9 +720,75 @@ void TestMainWindow::deadServerIsToldInStatusBar()
     dlg->setNameServer(url);
     dlg->readCard();
     QTRY_VERIFY(dlg->statusPaneText(0).startsWith(QStringLiteral("012E44A0B1C2D3E4 ")));
-    QTRY_COMPARE(dlg->statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 Error 404"));
+    QTRY_COMPARE(dlg->statusPaneText(0),
+                 QStringLiteral("012E44A0B1C2D3E4 駅名サーバーのエラー (Error 404)"));
+    // A server that answers is the user's choice: its error is not covered up by built-in names.
+    QVERIFY(dlg->statusPaneToolTip(0).contains(url));
     QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("(0, 37, 12)"));
     QVERIFY(MessageBox::capturedMessages().isEmpty());
+}
+
+void TestMainWindow::askingAgainAfterTheServerCameBack()
+{
+    FakeNameServer server;
+    server.respondWith(
+        [](const FakeNameServer::Request&) { return FakeNameServer::response(503, QByteArray()); });
+    putCard({railBlock(1, 1000)});
+    auto dlg = makeDialog();
+    dlg->setNameServer(server.url().toString());
+    QVERIFY(dlg->triggerCommand(ids::AskNamesAgain)); // before any read: nothing to ask
+    QCOMPARE(server.requests().size(), 0);
+    dlg->readCard();
+    QTRY_VERIFY(dlg->statusPaneText(0).contains(QStringLiteral("Error 503")));
+    server.respondWith([](const FakeNameServer::Request&) {
+        return FakeNameServer::response(200, cp932::encode(QStringLiteral("102,JR,山手,新宿:")));
+    });
+    QVERIFY(dlg->triggerCommand(ids::AskNamesAgain));
+    QTRY_COMPARE(cell(*dlg, 0, 4), QStringLiteral("新宿(山手線)"));
+    QTRY_COMPARE(dlg->statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 ok"));
+    QCOMPARE(server.requests().size(), 2);
+    QCOMPARE(dlg->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm,
+             QStringLiteral("新宿(山手線)"));
+}
+
+void TestMainWindow::builtinNamesWithoutAnyServer()
+{
+    putCard({railBlock(1, 1000, 0x07)});
+    auto dlg = makeDialog();
+    dlg->nameRefresher().setBuiltinNames(std::make_shared<BuiltinNames>());
+    dlg->setNameServer(QStringLiteral("builtin"));
+    dlg->readCard();
+    QTRY_COMPARE(cell(*dlg, 0, 5), QStringLiteral("渋谷(山手線)"));
+    QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("新大久保(山手線)"));
+    QCOMPARE(dlg->statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 ok"));
+    QVERIFY(dlg->statusPaneToolTip(0).contains(QStringLiteral("内蔵の駅名データ")));
+}
+
+void TestMainWindow::statusTextsFitAtDefaultWidth()
+{
+    auto dlg = makeDialog();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    using Kind = NameOutcome::Kind;
+    for (const Kind kind :
+         {Kind::NothingToAsk, Kind::Answered, Kind::FellBack, Kind::Unreachable, Kind::NoAnswer,
+          Kind::HttpError, Kind::CutOff, Kind::NetworkError, Kind::BuiltinUnavailable}) {
+        NameOutcome outcome;
+        outcome.kind = kind;
+        outcome.technical = QStringLiteral("Error 500");
+        const QString text = nameStatusText(QStringLiteral("012E44A0B1C2D3E4"), outcome);
+        dlg->setStatusText(text, QStringLiteral("details"));
+        QCoreApplication::processEvents();
+        const QLabel* pane = dlg->statusPane(0);
+        QCOMPARE(pane->text(), text);
+        QCOMPARE(pane->toolTip(), QStringLiteral("details"));
+        const int needed = pane->fontMetrics().horizontalAdvance(text);
+        QVERIFY2(pane->contentsRect().width() >= needed,
+                 qPrintable(QStringLiteral("%1: %2 < %3")
+                                .arg(text)
+                                .arg(pane->contentsRect().width())
+                                .arg(needed)));
+    }
 }
 
 void TestMainWindow::aboutBoxOpensWithLinks()

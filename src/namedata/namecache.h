@@ -1,7 +1,7 @@
 // In-memory name caches for stations, bus stops and shops.
 #pragma once
 
-#include "card/history.h"
+#include "namedata/namekeys.h"
 
 #include <QString>
 #include <map>
