@@ -115,6 +115,57 @@
     </message>
 </context>
 <context>
+    <name>NameStatus</name>
+    <message>
+        <source>名前の出所: 内蔵の駅名データ (%1)</source>
+        <translation>Names from: built-in station names (%1)</translation>
+    </message>
+    <message>
+        <source>名前の出所: 駅名サーバー %1</source>
+        <translation>Names from: station-name server %1</translation>
+    </message>
+    <message>
+        <source>内蔵の駅名を使用 (駅名サーバー不通)</source>
+        <translation>built-in names used (name server unreachable)</translation>
+    </message>
+    <message>
+        <source>駅名サーバーに接続できません</source>
+        <translation>cannot connect to the name server</translation>
+    </message>
+    <message>
+        <source>駅名サーバーが応答しません</source>
+        <translation>the name server does not answer</translation>
+    </message>
+    <message>
+        <source>駅名サーバーのエラー (%1)</source>
+        <translation>name server error (%1)</translation>
+    </message>
+    <message>
+        <source>駅名サーバーの応答が大きすぎます</source>
+        <translation>the name server&apos;s answer is too large</translation>
+    </message>
+    <message>
+        <source>駅名サーバーとの通信に失敗しました</source>
+        <translation>talking to the name server failed</translation>
+    </message>
+    <message>
+        <source>内蔵の駅名データを読めません</source>
+        <translation>cannot read the built-in station names</translation>
+    </message>
+    <message>
+        <source>どの名前も分かっているので問い合わせていません</source>
+        <translation>Every name is known, so nothing was asked.</translation>
+    </message>
+    <message>
+        <source>内蔵の駅名データ: %1</source>
+        <translation>Built-in station names: %1</translation>
+    </message>
+    <message>
+        <source>駅名サーバー: %1</source>
+        <translation>Station-name server: %1</translation>
+    </message>
+</context>
+<context>
     <name>ReaderLibrary</name>
     <message>
         <source>ICカードリーダ ドライバが<byte value="xd"/>
@@ -443,6 +494,10 @@ Place the card on the reader again.</translation>
     <message>
         <source>集計(&amp;T)...</source>
         <translation>&amp;Totals...</translation>
+    </message>
+    <message>
+        <source>駅名を再取得(&amp;R)</source>
+        <translation>&amp;Reload Station Names</translation>
     </message>
 </context>
 <context>
