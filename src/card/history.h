@@ -23,7 +23,7 @@ class ShopNameCache;
 //  8-9    rail: exit line/station; bus: second bus code; shop: shop code
 //  10-11  balance, little-endian
 //  12-14  serial number, big-endian
-//  15     region byte (area of rail line codes 0x80 and above)
+//  15     region byte: areas of rail line codes 0x80 and above, bits 7-6 entry, 5-4 exit
 using HistoryBlock = std::array<std::uint8_t, 16>;
 
 constexpr int kHistoryBlockSize = 16;

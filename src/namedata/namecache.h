@@ -25,6 +25,18 @@ struct ShopNameEntry
     QString nm; // the name shown in the list
 };
 
+// Whether the station-name server delivered any part of the name. An entry without parts is
+// one that decoding inserted for an unknown key: it is never composed, stored or loaded, so the
+// key is asked for again.
+inline bool hasNameParts(const NameEntry& e)
+{
+    return !e.an.isEmpty() || !e.ln.isEmpty() || !e.sn.isEmpty();
+}
+inline bool hasNameParts(const ShopNameEntry& e)
+{
+    return !e.an.isEmpty() || !e.ln.isEmpty() || !e.sn.isEmpty() || !e.ap.isEmpty();
+}
+
 // An ordered map, unique by key, whose only look-up inserts an empty entry for an absent key.
 template <typename Key, typename Entry> class NameCache
 {

@@ -96,6 +96,7 @@ void NameRefresher::exchangeFinished(const NameExchangeResult& result)
             },
             Qt::QueuedConnection);
     });
+    emit answerArrived();
 }
 
 void NameRefresher::askBuiltin(NameOutcome outcome)
@@ -133,6 +134,7 @@ void NameRefresher::askBuiltin(NameOutcome outcome)
             },
             Qt::QueuedConnection);
     });
+    emit answerArrived();
 }
 
 void NameRefresher::answerParsed(std::uint64_t generation, const NameRefreshTable& parsed,

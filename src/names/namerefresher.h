@@ -83,6 +83,9 @@ signals:
     void statusText(const QString& text, const QString& toolTip);
     // After the names of this refresh have landed (or there was nothing to ask).
     void finished();
+    // The server's answer is in and is being read on the worker; its names land later, unless
+    // a new read or a cancel comes first.
+    void answerArrived();
 
 private:
     struct Target

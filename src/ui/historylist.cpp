@@ -5,6 +5,7 @@
 #include "ui/historymodel.h"
 
 #include <QCoreApplication>
+#include <type_traits>
 
 namespace ridelog {
 
@@ -77,6 +78,30 @@ void forEachRowOfKind(QAbstractItemModel& model, const HistoryRecordSet& records
         if (record != nullptr && kindOf(*record) == kind)
             rewrite(row, *record);
     }
+}
+
+QString codeText(const StationKey& key)
+{
+    return key.isNone() ? QString() : stationCodeText(key);
+}
+QString codeText(const BusStopKey& key)
+{
+    return key.isNone() ? QString() : busStopCodeText(key);
+}
+QString codeText(const ShopKey& key)
+{
+    return shopCodeText(key);
+}
+
+// The key's name, or its code while nobody has named it. The none key is never looked up.
+template <typename Cache> QString shownName(Cache& cache, const typename Cache::KeyType& key)
+{
+    if constexpr (!std::is_same_v<typename Cache::KeyType, ShopKey>) {
+        if (key.isNone())
+            return QString();
+    }
+    const QString& name = cache.EntryFor(key).nm;
+    return name.isEmpty() ? codeText(key) : name;
 }
 
 } // namespace
@@ -153,31 +178,37 @@ std::uint32_t serialOfRow(const QAbstractItemModel& model, int row)
 void refreshRailNames(QAbstractItemModel& model, const HistoryRecordSet& records,
                       StationNameCache& stations, const DisplayFlags& flags)
 {
-    for (auto& [key, entry] : stations)
-        entry.nm = composeRailName(entry.an, entry.ln, entry.sn, flags);
+    for (auto& [key, entry] : stations) {
+        if (hasNameParts(entry))
+            entry.nm = composeRailName(entry.an, entry.ln, entry.sn, flags);
+    }
     forEachRowOfKind(model, records, RecordKind::Rail, [&](int row, const HistoryRecord& record) {
-        setCell(model, row, EntryColumn, stations.EntryFor(record.entryKey).nm);
-        setCell(model, row, ExitColumn, stations.EntryFor(record.exitKey).nm);
+        setCell(model, row, EntryColumn, shownName(stations, record.entryKey));
+        setCell(model, row, ExitColumn, shownName(stations, record.exitKey));
     });
 }
 
 void refreshBusNames(QAbstractItemModel& model, const HistoryRecordSet& records,
                      BusStopNameCache& busStops, const DisplayFlags& flags)
 {
-    for (auto& [key, entry] : busStops)
-        entry.nm = composeBusName(entry.an, entry.ln, entry.sn, flags, BusColon::FullWidth);
+    for (auto& [key, entry] : busStops) {
+        if (hasNameParts(entry))
+            entry.nm = composeBusName(entry.an, entry.ln, entry.sn, flags, BusColon::FullWidth);
+    }
     forEachRowOfKind(model, records, RecordKind::Bus, [&](int row, const HistoryRecord& record) {
-        setCell(model, row, EntryColumn, busStops.EntryFor(record.busKey).nm);
+        setCell(model, row, EntryColumn, shownName(busStops, record.busKey));
     });
 }
 
 void refreshShopNames(QAbstractItemModel& model, const HistoryRecordSet& records,
                       ShopNameCache& shops, const DisplayFlags& flags)
 {
-    for (auto& [key, entry] : shops)
-        entry.nm = composeShopName(entry.an, entry.ln, entry.sn, flags);
+    for (auto& [key, entry] : shops) {
+        if (hasNameParts(entry))
+            entry.nm = composeShopName(entry.an, entry.ln, entry.sn, flags);
+    }
     forEachRowOfKind(model, records, RecordKind::Shop, [&](int row, const HistoryRecord& record) {
-        setCell(model, row, EntryColumn, shops.EntryFor(record.shopKey).nm);
+        setCell(model, row, EntryColumn, shownName(shops, record.shopKey));
     });
 }
 

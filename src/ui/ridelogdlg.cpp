@@ -1,7 +1,9 @@
 #include "ui/ridelogdlg.h"
 
+#include "store/databaseproblem.h"
 #include "ui/aboutdlg.h"
 #include "ui/columnfit.h"
+#include "ui/clearingcommands.h"
 #include "ui/commandids.h"
 #include "ui/cuttexttooltip.h"
 #include "ui/historylist.h"
@@ -327,6 +329,12 @@ void CRidelogDlg::buildStatusBar()
     // Room for a five-digit balance with its unit, whatever the language makes of it.
     statusPanes_[2]->setMinimumWidth(metrics.horizontalAdvance(tr("%1円").arg(99999)));
     statusBar_->addWidget(statusPanes_[2], 0);
+    // Stays on the right for as long as history is not being saved.
+    notKeptSign_ = new QLabel(historyNotKeptSignText(), statusBar_);
+    notKeptSign_->setObjectName(QStringLiteral("historyNotKeptSign"));
+    notKeptSign_->setStyleSheet(QStringLiteral("QLabel { color: #b00000; font-weight: bold; }"));
+    statusBar_->addPermanentWidget(notKeptSign_);
+    notKeptSign_->hide();
     addReaderPane(statusBar_, library_ != nullptr ? library_->readerName() : QString());
     statusBarHeight_ = statusBar_->sizeHint().height();
 }
@@ -358,7 +366,10 @@ void CRidelogDlg::initDialog()
     buildWidgets();
     buildRefresher();
     buildCardEventFilter();
-    store_.setProblemReporter([this](const QString& text) { showDatabaseError(text); });
+    store_.setProblemReporter([this](const DatabaseError& problem) {
+        updateNotKeptSign();
+        showDatabaseError(problem);
+    });
     // No window-menu item: Qt offers no access to the window manager's menu on Linux; the
     // About box is reached through ヘルプ(&H).
     setWindowIcon(QIcon(QStringLiteral(":/ridelog/ridelog.png")));
@@ -367,6 +378,8 @@ void CRidelogDlg::initDialog()
     restoreWindowPlacement();
     restoreColumns();
     openDatabaseAtStart();
+    updateNotKeptSign();
+    startDatabaseCheck();
     startCardPolling();
     for (int pane = 0; pane < int(statusPanes_.size()); ++pane)
         setPaneText(pane, QString());
@@ -681,21 +694,79 @@ void CRidelogDlg::onCardLost()
     listHints_->setRowsMarkedAsLastRead(true);
 }
 
-template <typename Step> void CRidelogDlg::runStoreStep(Step step)
+template <typename Step> bool CRidelogDlg::runStoreStep(Step step)
 {
     try {
         step();
+        updateNotKeptSign();
+        return true;
     } catch (const DatabaseError& error) {
-        showDatabaseError(error.message());
+        updateNotKeptSign();
+        showDatabaseError(error);
+        return false;
     }
 }
 
-void CRidelogDlg::showDatabaseError(const QString& engineText)
+void CRidelogDlg::showDatabaseError(const DatabaseError& error)
 {
-    MessageBox::show(this, engineText);
+    MessageBox::show(this, databaseProblemText(error.engineCode()), error.message());
+}
+
+void CRidelogDlg::updateNotKeptSign()
+{
+    if (notKeptSign_ == nullptr)
+        return;
+    const QString& reason = store_.notKeptReason();
+    const QString where =
+        store_.DataFolder().isEmpty() ? HistoryStore::databaseFileName() : store_.DatabasePath();
+    notKeptSign_->setToolTip(reason + u'\n' + where);
+    notKeptSign_->setVisible(!reason.isEmpty());
+}
+
+void CRidelogDlg::startDatabaseCheck()
+{
+    if (store_.state() == DatabaseState::None)
+        return;
+    databaseCheck_ = new DatabaseCheck(this);
+    connect(databaseCheck_, &DatabaseCheck::finished, this, &CRidelogDlg::databaseChecked);
+    databaseCheck_->start(store_.DatabasePath(), HistoryStore::kDefaultBusyTimeoutMs);
+}
+
+void CRidelogDlg::databaseChecked(const QuickCheckResult& result)
+{
+    databaseCheck_->deleteLater();
+    databaseCheck_ = nullptr;
+    if (!result.damaged) {
+        if (!result.text.isEmpty())
+            qWarning("ridelog: the database could not be checked: %s", qUtf8Printable(result.text));
+        return;
+    }
+    store_.markDamaged(result.engineCode, result.text);
+    updateNotKeptSign();
+    showDatabaseError(DatabaseError(result.engineCode, result.text));
 }
 
 void CRidelogDlg::readCard()
+{
+    if (cardOperationRunning_) {
+        readPending_ = true;
+        return;
+    }
+    runCardOperation([this] { performRead(); });
+}
+
+void CRidelogDlg::runCardOperation(const std::function<void()>& operation)
+{
+    cardOperationRunning_ = true;
+    operation();
+    cardOperationRunning_ = false;
+    if (readPending_ && !shutDown_) {
+        readPending_ = false;
+        QMetaObject::invokeMethod(this, &CRidelogDlg::readCard, Qt::QueuedConnection);
+    }
+}
+
+void CRidelogDlg::performRead()
 {
     WaitCursor wait;
     refresher_->cancel();
@@ -713,20 +784,27 @@ void CRidelogDlg::readCard()
         return;
     }
     listHints_->setRowsMarkedAsLastRead(false);
+    // Everything below belongs to this card, whatever happens while a message box is open.
+    const QString idm = card.idmText;
     currentIdm_ = card.idm;
-    idmText_ = card.idmText;
-    setPaneText(0, idmText_);
-    runStoreStep([&] { store_.LoadStoredBlocks(idmText_, cardBlocks_); });
+    idmText_ = idm;
+    cardSerials_.clear();
+    cardSerialsIdm_ = idm;
+    for (const HistoryBlock& block : card.blocks)
+        cardSerials_.insert(blockSerial(block));
+    setPaneText(0, idm);
+    HistoryStore::LoadOutcome loaded = HistoryStore::LoadOutcome::NotLoaded;
+    runStoreStep([&] { loaded = store_.LoadStoredBlocks(idm, cardBlocks_); });
     missed_ = findMissedHistory(cardBlocks_, card.blocks);
-    cardIdField_->setText(idmText_);
+    cardIdField_->setText(idm);
     model_->removeRows(0, model_->rowCount());
     showBalance(card);
-    mergeStoreAndDecode(card);
+    mergeStoreAndDecode(card, idm, loaded != HistoryStore::LoadOutcome::NotLoaded);
     fillHistoryList();
     commands_.at(ids::SaveToFile)->setEnabled(!records_.empty());
     list_->viewport()->update(); // a card was read: no more invitation
     noteCardRead();
-    refresher_->start(*model_, records_, caches_, refreshTable_, idmText_, flags_);
+    refresher_->start(*model_, records_, caches_, refreshTable_, idm, flags_);
 }
 
 void CRidelogDlg::fillHistoryList()
@@ -752,10 +830,13 @@ void CRidelogDlg::showBalance(const card::CardReadResult& card)
     setPaneText(2, tr("%1円").arg(balance));
 }
 
-void CRidelogDlg::mergeStoreAndDecode(const card::CardReadResult& card)
+void CRidelogDlg::mergeStoreAndDecode(const card::CardReadResult& card, const QString& idm,
+                                      bool storing)
 {
     HistoryStore::MergeCardBlocks(cardBlocks_, card.blocks);
-    runStoreStep([&] { store_.StoreNewBlocks(idmText_, cardBlocks_); });
+    // Without the stored history the list shows what the card holds, and nothing is stored.
+    if (storing)
+        runStoreStep([&] { store_.StoreNewBlocks(idm, cardBlocks_); });
     HistoryStore::BuildRecordSet(cardBlocks_, caches_, records_);
 }
 
@@ -776,6 +857,7 @@ void CRidelogDlg::shutdown()
     WaitCursor wait;
     refresher_->cancel();
     saveWindowState();
+    settings_.save();
     writeBackNames();
 }
 

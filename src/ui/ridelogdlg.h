@@ -13,6 +13,7 @@
 #include "store/cardblockset.h"
 #include "store/cardlibrary.h"
 #include "store/database.h"
+#include "store/databasecheck.h"
 #include "store/historystore.h"
 #include "store/missedhistory.h"
 #include "store/settings.h"
@@ -25,8 +26,10 @@
 #include <QUrl>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
+#include <set>
 
 class QAction;
 class QLabel;
@@ -41,6 +44,7 @@ namespace ridelog {
 
 class ListHints;
 class NameColumnFitter;
+class ClearingCommands;
 class HistorySearchBar;
 
 class CRidelogDlg : public QDialog
@@ -70,6 +74,10 @@ public:
 
     // Reader and card read.
     void startCardPolling();
+    // Reads the card on the reader. Every read goes through here, whichever event or command
+    // asks for it, and only one card operation (a read, or a clearing command with its own read)
+    // runs at a time: a read asked for while one runs (a card put on while a message box of the
+    // running one is open) follows when it has ended.
     void readCard();
     // Rows for every record of records(), newest first, replacing the rows there were.
     void fillHistoryList();
@@ -121,8 +129,12 @@ public:
     QString idmText() const { return idmText_; }
     bool isBalanceBarVisible() const;
 
-    // Shows a database failure with the engine's text.
-    void showDatabaseError(const QString& engineText);
+    // Shows a database failure in the program's words, with the engine's text below.
+    void showDatabaseError(const DatabaseError& error);
+    // The sign in the status bar that stays while history is not being saved.
+    QLabel* historyNotKeptSign() const { return notKeptSign_; }
+    // The integrity check of the database started at start-up; null once it has reported.
+    DatabaseCheck* databaseCheck() const { return databaseCheck_; }
 
     // The card library (ridelogdlg_library.cpp).
     // Rebuilds the card entries of the カード menu from the database.
@@ -176,9 +188,15 @@ private:
 
     // Card events and the steps of a read.
     void onCardLost();
+    void performRead();
+    void runCardOperation(const std::function<void()>& operation);
+    ClearingCommands clearingCommands();
     void showBalance(const card::CardReadResult& card);
-    void mergeStoreAndDecode(const card::CardReadResult& card);
-    template <typename Step> void runStoreStep(Step step);
+    void mergeStoreAndDecode(const card::CardReadResult& card, const QString& idm, bool storing);
+    template <typename Step> bool runStoreStep(Step step);
+    void updateNotKeptSign();
+    void startDatabaseCheck();
+    void databaseChecked(const QuickCheckResult& result);
 
     // Display toggles.
     void toggleDisplayFlag(int commandId);
@@ -259,6 +277,15 @@ private:
     QString idmText_;
     std::optional<std::uint32_t> selectedSerial_;
     bool shutDown_ = false;
+
+    // One card operation at a time, and the read asked for while one ran.
+    bool cardOperationRunning_ = false;
+    bool readPending_ = false;
+    // The serials the card delivered at the last read of idmText_.
+    std::set<std::uint32_t> cardSerials_;
+    QString cardSerialsIdm_;
+    QLabel* notKeptSign_ = nullptr;
+    DatabaseCheck* databaseCheck_ = nullptr;
     std::optional<MissedHistory> missed_;
     bool showingStored_ = false;
     QString lastReadIdm_;

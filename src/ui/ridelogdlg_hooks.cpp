@@ -11,15 +11,16 @@
 
 namespace ridelog {
 
-namespace {
-
-ClearingCommands clearingCommandsOf(CRidelogDlg& dialog)
+// The clearing commands run as one card operation with the read that ends them: a card put on
+// while one of their boxes is open is read after them.
+ClearingCommands CRidelogDlg::clearingCommands()
 {
-    return ClearingCommands(&dialog, dialog.historyStore(), dialog.caches(),
-                            {[&dialog] { dialog.nameRefresher().cancel(); },
-                             [&dialog] { dialog.clearHistoryList(); },
-                             [&dialog] { dialog.readCard(); }});
+    return ClearingCommands(this, store_, caches_,
+                            {[this] { refresher_->cancel(); }, [this] { clearHistoryList(); },
+                             [this] { performRead(); }});
 }
+
+namespace {
 
 // The one place that tells the exports and the totals window where history may be missing.
 std::optional<std::uint32_t> gapBeforeSerialOf(CRidelogDlg& dialog)
@@ -86,25 +87,30 @@ void CRidelogDlg::onShowDetail()
 // 駅名キャッシュ削除(&C)
 void CRidelogDlg::onClearStationNames()
 {
-    clearingCommandsOf(*this).ClearNameCache(NameTable::Stations);
+    runCardOperation([this] { clearingCommands().ClearNameCache(NameTable::Stations); });
 }
 
 // 停留所名キャッシュ削除(&B)
 void CRidelogDlg::onClearBusStopNames()
 {
-    clearingCommandsOf(*this).ClearNameCache(NameTable::BusStops);
+    runCardOperation([this] { clearingCommands().ClearNameCache(NameTable::BusStops); });
 }
 
 // 店舗名キャッシュ削除(&T)
 void CRidelogDlg::onClearShopNames()
 {
-    clearingCommandsOf(*this).ClearNameCache(NameTable::Shops);
+    runCardOperation([this] { clearingCommands().ClearNameCache(NameTable::Shops); });
 }
 
 // 履歴データ削除(&H)
 void CRidelogDlg::onDeleteHistory()
 {
-    clearingCommandsOf(*this).ClearCardHistory(idmText_);
+    // A stored card shown from the library may not be the card read last: then nothing is
+    // known to be on the card, and every stored entry counts as lost.
+    runCardOperation([this] {
+        clearingCommands().ClearCardHistory(
+            idmText_, idmText_ == cardSerialsIdm_ ? cardSerials_ : std::set<std::uint32_t>{});
+    });
 }
 
 // 削除(&L) of the context menu: the selected rows.

@@ -105,7 +105,7 @@ bool CRidelogDlg::showStoredCard(const QString& idmText)
     try {
         store_.LoadStoredBlocks(idmText, cardBlocks_);
     } catch (const DatabaseError& error) {
-        showDatabaseError(error.message());
+        showDatabaseError(error);
     }
     idmText_ = idmText;
     showingStored_ = true;

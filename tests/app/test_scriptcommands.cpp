@@ -200,8 +200,12 @@ void TestScriptCommands::exportMatchesWindowByteForByte()
     {
         auto dlg = makeWindow();
         QVERIFY(QTest::qWaitFor([&] { return dlg->historyModel()->rowCount() == 5; }, 5000));
-        dlg->caches().stations.EntryFor({0, 0x25, 0x0C}).nm = QStringLiteral("渋谷(東急,東横線)");
-        dlg->caches().busStops.EntryFor({0x1234, 0x0123}).nm = QStringLiteral("渋谷駅前");
+        // Names as the server delivers them: with their parts, or they are not kept.
+        dlg->caches().stations.EntryFor({0, 0x25, 0x0C}) = {
+            QStringLiteral("東急"), QStringLiteral("東横"), QStringLiteral("渋谷"),
+            QStringLiteral("渋谷(東急,東横線)")};
+        dlg->caches().busStops.EntryFor({0x1234, 0x0123}) = {QString(), QStringLiteral("渋谷駅前"),
+                                                             QString(), QStringLiteral("渋谷駅前")};
         dlg->readCard();
         bool triggered = true;
         const auto exportAs = [&](const QString& name, ExportFilter filter) {

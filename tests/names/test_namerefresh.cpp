@@ -50,6 +50,7 @@ private slots:
     void nothingToAskSendsNoRequest();
     void serverErrorChangesNothing();
     void newReadWhileRefreshPending();
+    void staleAnswerNeverLands();
     void cancelDuringRefresh();
     void shutdownDuringRefresh();
     void listGoneBeforeAnswer();
@@ -607,6 +608,51 @@ void TestNameRefresh::newReadWhileRefreshPending()
     QCOMPARE(listText(0, 4), QStringLiteral("本町(B社)"));
     QCOMPARE(table_.size(), std::size_t(1));
     QVERIFY(caches_.stations.empty());
+    QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 2000);
+}
+
+// Card A's answer is in and being read when card B's read starts; B has a journey with the
+// same serial. Nothing of A's answer may land in B's list, caches, records or table.
+void TestNameRefresh::staleAnswerNeverLands()
+{
+    fillCard();
+    FakeNameServer server;
+    int requests = 0;
+    server.respondWith([&](const FakeNameServer::Request&) {
+        // A is answered; B's answer never comes.
+        return ++requests == 1 ? FakeNameServer::response(200, cp932::encode(kFullAnswer))
+                               : QByteArray();
+    });
+    NameRefresher refresher;
+    refresher.setServerUrl(server.url());
+    refresher.setTimeouts({5000ms, 10000ms});
+    QSignalSpy status(&refresher, &NameRefresher::statusText);
+    QSignalSpy finished(&refresher, &NameRefresher::finished);
+    bool secondReadStarted = false;
+    connect(&refresher, &NameRefresher::answerArrived, this, [&] {
+        if (secondReadStarted)
+            return;
+        secondReadStarted = true;
+        refresher.cancel();
+        records_.clear();
+        table_.clear();
+        records_.insert(railRecord(123, {0, 2, 5}, {0, 2, 6}));
+        fillList();
+        refresher.start(list_, records_, caches_, table_, QStringLiteral("FEDCBA9876543210"),
+                        allParts());
+    });
+    refresher.start(list_, records_, caches_, table_, kIdm, allParts());
+    QTRY_VERIFY_WITH_TIMEOUT(secondReadStarted, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 2, 3000);
+    QTest::qWait(300); // A's parse is long over
+    QVERIFY(refresher.isRunning());
+    QCOMPARE(finished.size(), 0);
+    QCOMPARE(status.size(), 0);
+    QVERIFY(table_.empty());
+    QCOMPARE(listText(0, 4), QStringLiteral("c4"));
+    QVERIFY(records_.begin()->entryName.isEmpty());
+    QVERIFY(caches_.stations.empty());
+    refresher.cancel();
     QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 2000);
 }
 

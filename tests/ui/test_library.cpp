@@ -66,8 +66,6 @@ private slots:
     void searchBarKeepsEscapeAndEnter();
 
 private:
-    // Puts a card with another IDm on the reader.
-    void putCardOf(const QString& idm, const QList<HistoryBlock>& blocks);
     std::unique_ptr<CRidelogDlg> readTwoCards();
 };
 
@@ -88,25 +86,12 @@ void TestLibrary::cleanup()
     tearDownWindow();
 }
 
-void TestLibrary::putCardOf(const QString& idm, const QList<HistoryBlock>& blocks)
-{
-    putCard(blocks);
-    const QString path = cardsDir_ + QStringLiteral("/card.card");
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QByteArray text = file.readAll();
-    file.close();
-    text.replace(kCardIdm.toLatin1(), idm.toLatin1());
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
-}
-
 std::unique_ptr<CRidelogDlg> TestLibrary::readTwoCards()
 {
     auto dlg = makeWindow();
     putCard(railRides(12, 3, 1500));
     dlg->readCard();
-    putCardOf(kOtherIdm, railRides(40, 2, 700));
+    putCard(railRides(40, 2, 700), kOtherIdm);
     dlg->readCard();
     takeCardOff();
     return dlg;
@@ -145,7 +130,7 @@ void TestLibrary::readingACardSwitchesBackToIt()
     auto dlg = readTwoCards();
     cardEntries(*dlg);
     QVERIFY(dlg->triggerCommand(ids::FirstCardEntry + 1));
-    putCardOf(kOtherIdm, railRides(41, 3, 600));
+    putCard(railRides(41, 3, 600), kOtherIdm);
     dlg->readCard();
     QVERIFY(!dlg->isShowingStoredCard());
     QCOMPARE(dlg->windowTitle(), QStringLiteral("交通費履歴読出"));

@@ -353,7 +353,9 @@ void TestMainWindow::exitCommandAccepts()
 {
     auto dlg = makeDialog();
     dlg->show();
-    dlg->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm = QStringLiteral("渋谷");
+    dlg->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}) = {
+        QStringLiteral("東急"), QStringLiteral("東横"), QStringLiteral("渋谷"),
+        QStringLiteral("渋谷")};
     QVERIFY(dlg->triggerCommand(ids::Exit));
     QVERIFY(!dlg->isVisible());
     QCOMPARE(dlg->result(), int(QDialog::Accepted));
@@ -375,7 +377,11 @@ void TestMainWindow::windowStateSavedWhenDatabaseFails()
     garbage.close();
     auto dlg = makeDialog();
     QCOMPARE(MessageBox::capturedMessages().size(), 1);
-    QVERIFY(MessageBox::capturedMessages().first().contains(QStringLiteral("not a database")));
+    // In the program's words, with the engine's text as the detail.
+    QVERIFY(MessageBox::capturedMessages().first().startsWith(
+        QStringLiteral("履歴データベースが壊れている")));
+    QCOMPARE(MessageBox::capturedDetails().first(), QStringLiteral("file is not a database"));
+    QVERIFY(!dlg->historyNotKeptSign()->isHidden());
     dlg->caches().stations.EntryFor(StationKey{0, 1, 2}).nm = QStringLiteral("駅");
     dlg->move(77, 88);
     dlg->reject();
@@ -603,7 +609,7 @@ void TestMainWindow::balanceToggleMovesListAndStores()
     QVERIFY(dlg->isBalanceBarVisible());
     QCOMPARE(dlg->historyList()->geometry().top(), 29);
     QCOMPARE(dlg->historyList()->geometry().bottom(), bottom);
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/zanViewM")).toInt(), 1);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("zanViewM"), -1), 1);
     // Resizing keeps the list below the balance bar.
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
@@ -617,7 +623,7 @@ void TestMainWindow::balanceToggleMovesListAndStores()
     QCOMPARE(dlg->historyList()->geometry().top(), 0);
     QCOMPARE(dlg->historyList()->geometry().bottom(), resizedBottom);
     QVERIFY(resizedBottom > bottom);
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/zanViewM")).toInt(), 0);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("zanViewM"), -1), 0);
 }
 
 void TestMainWindow::shopToggleEnablesShopItems()
@@ -629,11 +635,11 @@ void TestMainWindow::shopToggleEnablesShopItems()
     for (int id : {ids::ShopCompany, ids::ShopName, ids::ShopRegister})
         QVERIFY(dlg->commandAction(id)->isEnabled());
     QVERIFY(dlg->triggerCommand(ids::ShopRegister));
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/bpnRegShow")).toInt(), 1);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("bpnRegShow"), -1), 1);
     QVERIFY(dlg->triggerCommand(ids::ShopShow));
     QVERIFY(!dlg->commandAction(ids::ShopRegister)->isEnabled());
     QVERIFY(dlg->commandAction(ids::ShopRegister)->isChecked());
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/bpnShow")).toInt(), 0);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("bpnShow"), -1), 0);
 }
 
 void TestMainWindow::railToggleRerendersNames()
@@ -651,8 +657,8 @@ void TestMainWindow::railToggleRerendersNames()
     QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("渋谷(東急：東横線)"));
     QVERIFY(dlg->triggerCommand(ids::RailLine));
     QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("渋谷(東急)"));
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/ipnComShow")).toInt(), 1);
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/ipnLinShow")).toInt(), 0);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("ipnComShow"), -1), 1);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("ipnLinShow"), -1), 0);
 }
 
 void TestMainWindow::storedFlagsShowInMenuAtStart()

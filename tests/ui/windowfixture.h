@@ -79,9 +79,11 @@ protected:
     }
 
     // Puts a card with these blocks (block 0 first, the newest) on the simulated reader.
-    void putCard(const QList<HistoryBlock>& blocks)
+    // Writes the card file under a hidden name and renames it, so the reader never sees half
+    // a card or a card with the wrong IDm.
+    void putCard(const QList<HistoryBlock>& blocks, const QString& idm = kCardIdm)
     {
-        QByteArray text = "idm " + kCardIdm.toLatin1() + '\n';
+        QByteArray text = "idm " + idm.toLatin1() + '\n';
         int index = 0;
         for (const HistoryBlock& block : blocks)
             text += "block " + QByteArray::number(index++) + ' ' + hexOf(block).toLatin1() + '\n';

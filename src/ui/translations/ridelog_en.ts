@@ -37,6 +37,59 @@
         <source>データベースにアクセスできません</source>
         <translation>Cannot access the database</translation>
     </message>
+    <message>
+        <source>カードがまだ読み取られていないため、削除する履歴はありません。</source>
+        <translation>No card has been read yet, so there is no history to delete.</translation>
+    </message>
+    <message>
+        <source>カード %1 の履歴は保存されていません。</source>
+        <translation>No history of card %1 is stored.</translation>
+    </message>
+    <message>
+        <source>カード %1 の保存済み履歴 %2 件をすべて削除します。<byte value="xd"/>
+そのうち %3 件はカードに残っていないため、二度と読み戻せません。<byte value="xd"/>
+削除しますか？</source>
+        <translation>All %2 stored entries of card %1 will be deleted.<byte value="xd"/>
+%3 of them are no longer on the card and can never be read back.<byte value="xd"/>
+Delete them?</translation>
+    </message>
+</context>
+<context>
+    <name>DatabaseProblem</name>
+    <message>
+        <source>履歴データベースが壊れているか、このプログラムのファイルではありません。<byte value="xd"/>
+このファイルにはもう書き込みません。</source>
+        <translation>The history database is damaged or not a file of this program.<byte value="xd"/>
+Nothing more is written to it.</translation>
+    </message>
+    <message>
+        <source>履歴データベースがほかのプログラムに使われています。</source>
+        <translation>The history database is in use by another program.</translation>
+    </message>
+    <message>
+        <source>ディスクがいっぱいで、履歴データベースに書き込めません。</source>
+        <translation>The disk is full; the history database cannot be written.</translation>
+    </message>
+    <message>
+        <source>履歴データベースを読み書きできません。</source>
+        <translation>The history database cannot be read or written.</translation>
+    </message>
+    <message>
+        <source>履歴データベースでエラーが起きました。</source>
+        <translation>An error occurred in the history database.</translation>
+    </message>
+    <message>
+        <source>履歴を保存していません</source>
+        <translation>History not kept</translation>
+    </message>
+    <message>
+        <source>データフォルダを作成できません。</source>
+        <translation>The data folder cannot be created.</translation>
+    </message>
+    <message>
+        <source>保存済みの履歴を読み込めなかったため、今回の読み取りは保存していません。</source>
+        <translation>The stored history could not be loaded, so this read was not stored.</translation>
+    </message>
 </context>
 <context>
     <name>DetailForm</name>
@@ -101,6 +154,17 @@
     <message>
         <source>料金</source>
         <translation>Amount</translation>
+    </message>
+</context>
+<context>
+    <name>MessageBox</name>
+    <message>
+        <source>はい(&amp;Y)</source>
+        <translation>&amp;Yes</translation>
+    </message>
+    <message>
+        <source>いいえ(&amp;N)</source>
+        <translation>&amp;No</translation>
     </message>
 </context>
 <context>
