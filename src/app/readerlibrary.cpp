@@ -7,8 +7,8 @@ namespace {
 class LibraryReaderControl : public ReaderControl
 {
 public:
-    explicit LibraryReaderControl(const QString& readerSpec)
-        : library_(card::ReaderConfig{readerSpec})
+    LibraryReaderControl(const QString& readerSpec, const QString& traceFile)
+        : library_(card::ReaderConfig{readerSpec, traceFile})
     {}
 
     bool initializeLibrary(card::ReaderContext&) override { return library_.initialize_library(); }
@@ -26,9 +26,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerSpec)
+std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerSpec,
+                                                 const QString& traceFile)
 {
-    return std::make_unique<LibraryReaderControl>(readerSpec);
+    return std::make_unique<LibraryReaderControl>(readerSpec, traceFile);
 }
 
 int openReader(card::ReaderContext& context, ReaderControl& library)

@@ -22,8 +22,10 @@ public:
     virtual card::ReaderLibrary* library() = 0;
 };
 
-// The reader library with the reader chosen on the command line.
-std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerSpec);
+// The reader library with the reader chosen on the command line; traceFile, when set, receives
+// every exchange with the reader.
+std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerSpec,
+                                                 const QString& traceFile = {});
 
 enum OpenReaderResult : int
 {

@@ -68,7 +68,7 @@ int CRidelogApp::InitInstance()
         return 1;
     }
     if (!reader_)
-        reader_ = makeReaderControl(options_.readerSpec);
+        reader_ = makeReaderControl(options_.readerSpec, options_.readerTrace);
     const int opened = openReader(*context, *reader_);
     if (opened != ReaderOpened) {
         // The box says what to do; the log says which reader and why.
