@@ -90,8 +90,14 @@ struct BlockAnswerRecord
 
 struct ReaderConfig
 {
-    // Which reader to use: "auto", "libnfc", "pcsc", "pcsc:NAME", "rcs380" or "virtual:DIR".
-    QString reader = QStringLiteral("auto");
+    ReaderConfig(QString readerOption = QStringLiteral("auto"), QString traceTo = {})
+        : reader(std::move(readerOption))
+        , traceFile(std::move(traceTo))
+    {}
+
+    // Which reader to use: "auto", "libnfc", "pcsc", "pcsc:NAME", "rcs380", "virtual:DIR" or
+    // "replay:FILE".
+    QString reader;
     // When set, every exchange with the reader is written to this file (readertrace.h).
     QString traceFile;
 };

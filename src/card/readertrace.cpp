@@ -36,11 +36,13 @@ std::optional<double> millisecondsOf(QByteArrayView token)
         else if (c < '0' || c > '9')
             return std::nullopt;
     }
-    if (token.isEmpty() || dots > 1 || token.front() == '.' || token.size() > 16)
+    if (token.isEmpty() || dots > 1 || token.front() == '.' || token.size() > 24)
         return std::nullopt;
     bool ok = false;
     const double value = token.toByteArray().toDouble(&ok);
-    return ok ? std::optional<double>(value) : std::nullopt;
+    // Beyond about 30 years a trace is not a reader session.
+    constexpr double latest = 1e12;
+    return ok && value < latest ? std::optional<double>(value) : std::nullopt;
 }
 
 QString lineError(int lineNumber, const QString& what)
