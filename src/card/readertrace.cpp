@@ -4,6 +4,7 @@
 #include <QIODevice>
 #include <QtDebug>
 #include <algorithm>
+#include <array>
 
 namespace ridelog::card {
 
@@ -80,59 +81,61 @@ MonitorThreadMark::~MonitorThreadMark()
 std::optional<TraceLine> parseTraceLine(QByteArrayView text, int lineNumber, QString* error)
 {
     error->clear();
-    QList<QByteArrayView> tokens;
-    qsizetype start = -1;
-    for (qsizetype i = 0; i <= text.size(); ++i) {
-        const bool blank = i == text.size() || text[i] == ' ' || text[i] == '\t' ||
-                           text[i] == '\r' || text[i] == '\n';
-        if (!blank && start < 0)
-            start = i;
-        if (blank && start >= 0) {
-            tokens.append(text.sliced(start, i - start));
-            start = -1;
-        }
+    // A line has at most six tokens; one more is enough to refuse it below.
+    std::array<QByteArrayView, 8> found;
+    qsizetype count = 0;
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    for (const char* at = begin; at < end && count < qsizetype(found.size());) {
+        while (at < end && (*at == ' ' || *at == '\t' || *at == '\r' || *at == '\n'))
+            ++at;
+        const char* const first = at;
+        while (at < end && *at != ' ' && *at != '\t' && *at != '\r' && *at != '\n')
+            ++at;
+        if (at > first)
+            found[std::size_t(count++)] = QByteArrayView(first, at - first);
     }
-    if (tokens.isEmpty() || tokens.front().startsWith('#'))
+    const auto token = [&found](qsizetype i) { return found[std::size_t(i)]; };
+    if (count == 0 || token(0).startsWith('#'))
         return std::nullopt;
 
     TraceLine line;
     line.lineNumber = lineNumber;
-    const std::optional<double> time = millisecondsOf(tokens.front());
+    const std::optional<double> time = millisecondsOf(token(0));
     if (!time) {
         *error = lineError(lineNumber, QStringLiteral("the time is not a number of milliseconds"));
         return std::nullopt;
     }
     line.milliseconds = *time;
-    if (tokens.size() < 4) {
+    if (count < 4) {
         *error = lineError(lineNumber, QStringLiteral("expected: time, thread, direction, unit"));
         return std::nullopt;
     }
-    if (tokens[1] == "r")
+    if (token(1) == "r")
         line.lane = TraceLane::Reads;
-    else if (tokens[1] == "m")
+    else if (token(1) == "m")
         line.lane = TraceLane::Monitor;
     else {
         *error = lineError(lineNumber, QStringLiteral("the thread is neither r nor m"));
         return std::nullopt;
     }
-    if (tokens[2] == ">")
+    if (token(2) == ">")
         line.direction = TraceDirection::ToReader;
-    else if (tokens[2] == "<")
+    else if (token(2) == "<")
         line.direction = TraceDirection::FromReader;
     else {
         *error = lineError(lineNumber, QStringLiteral("the direction is neither > nor <"));
         return std::nullopt;
     }
-    if (tokens[3].size() > 16 ||
-        !std::all_of(tokens[3].begin(), tokens[3].end(), isUnitCharacter)) {
+    if (token(3).size() > 16 || !std::all_of(token(3).begin(), token(3).end(), isUnitCharacter)) {
         *error = lineError(lineNumber, QStringLiteral("bad unit"));
         return std::nullopt;
     }
-    line.unit = tokens[3].toByteArray();
+    line.unit = token(3).toByteArray();
 
     qsizetype next = 4;
-    if (next < tokens.size() && !tokens[next].startsWith('!')) {
-        const QByteArrayView hex = tokens[next];
+    if (next < count && !token(next).startsWith('!')) {
+        const QByteArrayView hex = token(next);
         if (hex.size() % 2 != 0 || !std::all_of(hex.begin(), hex.end(), isHexDigit)) {
             *error = lineError(lineNumber, QStringLiteral("the bytes are not pairs of hex digits"));
             return std::nullopt;
@@ -145,8 +148,8 @@ std::optional<TraceLine> parseTraceLine(QByteArrayView text, int lineNumber, QSt
         line.bytes = QByteArray::fromHex(hex.toByteArray());
         ++next;
     }
-    if (next < tokens.size()) {
-        const QByteArrayView status = tokens[next].sliced(1);
+    if (next < count) {
+        const QByteArrayView status = token(next).sliced(1);
         if (status.isEmpty() || status.size() > 16 ||
             !std::all_of(status.begin(), status.end(), isStatusCharacter)) {
             *error = lineError(lineNumber, QStringLiteral("bad status after '!'"));
@@ -155,7 +158,7 @@ std::optional<TraceLine> parseTraceLine(QByteArrayView text, int lineNumber, QSt
         line.status = status.toByteArray();
         ++next;
     }
-    if (next < tokens.size()) {
+    if (next < count) {
         *error = lineError(lineNumber, QStringLiteral("unexpected text after the bytes"));
         return std::nullopt;
     }
@@ -191,14 +194,13 @@ std::optional<TraceLine> TraceReader::next()
         return std::nullopt;
     // A line may carry a frame of kMaximumTraceFrame bytes plus its other columns.
     constexpr qint64 longestLine = 2 * kMaximumTraceFrame + 256;
-    QByteArray text;
-    text.resize(longestLine + 2);
+    buffer_.resize(longestLine + 2);
     while (true) {
-        const qint64 length = device_->readLine(text.data(), text.size());
+        const qint64 length = device_->readLine(buffer_.data(), buffer_.size());
         if (length <= 0)
             return std::nullopt;
         ++lineNumber_;
-        const QByteArrayView view(text.constData(), length);
+        const QByteArrayView view(buffer_.constData(), length);
         if (length > longestLine && !view.endsWith('\n')) {
             error_ = lineError(lineNumber_, QStringLiteral("line too long"));
             return std::nullopt;

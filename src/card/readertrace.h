@@ -88,6 +88,7 @@ public:
 
 private:
     std::unique_ptr<QIODevice> device_;
+    QByteArray buffer_;
     int lineNumber_ = 0;
     QString error_;
     QList<std::pair<QString, QString>> header_;
