@@ -3,19 +3,24 @@
 #   make test   install what is missing, build, run every test
 #   make bench  build and run the benchmarks
 #   make fuzz   build the fuzzers with clang and run each for FUZZ_SECONDS
+#   make package  build the Debian package (Release, stripped) in PACKAGE_DIR and check it
 
 BUILD_DIR ?= build
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 20
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
+PACKAGE_DIR ?= build-package
+# What `make run` builds: the programs of the demo, not the tests and benchmarks.
+RUN_TARGETS := ridelog ridelog-nameserver
 
 # Debian packages the build, the tests and the demo need.
 DEB_PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev libsqlite3-dev \
 	libnfc-dev libpcsclite-dev libusb-1.0-0-dev libcpp-httplib-dev \
-	clang libclang-rt-14-dev fonts-ipafont-gothic
+	clang libclang-rt-14-dev fonts-ipafont-gothic \
+	dpkg-dev appstream
 
-.PHONY: all deps configure build test run bench asan fuzz clean
+.PHONY: all deps configure build test run bench asan fuzz package clean
 
 all: build
 
@@ -44,7 +49,8 @@ test: deps
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600
 
 run: deps
-	@$(MAKE) --no-print-directory build
+	@$(MAKE) --no-print-directory configure
+	cmake --build $(BUILD_DIR) --target $(RUN_TARGETS)
 	./scripts/run-demo.sh $(BUILD_DIR)
 
 bench: build
@@ -74,5 +80,21 @@ fuzz: deps
 		$$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$corpus $$seeds || exit 1; \
 	done
 
+# The Debian package: a Release tree of its own without tests and benchmarks, installed under
+# /usr, packed by CPack (stripped, dependencies from dpkg-shlibdeps), then checked.
+package: deps
+	@if [ ! -f $(PACKAGE_DIR)/build.ninja ]; then \
+		cmake -S . -B $(PACKAGE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+			-DCMAKE_INSTALL_PREFIX=/usr -DRIDELOG_BUILD_TESTS=OFF -DRIDELOG_BUILD_BENCH=OFF \
+			$(CMAKE_FLAGS); \
+	fi
+	cmake --build $(PACKAGE_DIR)
+	rm -f $(PACKAGE_DIR)/*.deb
+	cd $(PACKAGE_DIR) && cpack -G DEB
+	cmake -DPACKAGE="$$(ls $(PACKAGE_DIR)/*.deb)" -DEXPECTED=packaging/package-contents.txt \
+		-DVERSION=$$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' $(PACKAGE_DIR)/CMakeCache.txt) \
+		-P packaging/check-package.cmake
+	@ls -l $(PACKAGE_DIR)/*.deb
+
 clean:
-	rm -rf $(BUILD_DIR) build-asan $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) build-asan $(FUZZ_DIR) $(PACKAGE_DIR)

@@ -26,6 +26,12 @@ private:
 
 } // namespace
 
+QStringList ReaderControl::failureReasons()
+{
+    const card::ReaderLibrary* readerLibrary = library();
+    return readerLibrary != nullptr ? readerLibrary->openFailureReasons() : QStringList{};
+}
+
 std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerSpec,
                                                  const QString& traceFile)
 {

@@ -4,6 +4,7 @@
 #include "card/readerlibrary.h"
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 namespace ridelog {
@@ -20,6 +21,9 @@ public:
     virtual void disposeLibrary(card::ReaderContext& context) = 0;
     // Null when there is no library to read cards through (tests).
     virtual card::ReaderLibrary* library() = 0;
+    // After a failed start: why, one line per reader backend tried (not attached, no
+    // permission, in use, pcscd not running...). Empty when nothing is known.
+    virtual QStringList failureReasons();
 };
 
 // The reader library with the reader chosen on the command line; traceFile, when set, receives

@@ -71,10 +71,11 @@ int CRidelogApp::InitInstance()
         reader_ = makeReaderControl(options_.readerSpec, options_.readerTrace);
     const int opened = openReader(*context, *reader_);
     if (opened != ReaderOpened) {
-        // The box says what to do; the log says which reader and why.
+        // The box says what to do; its details and the log say which reader and why.
         if (card::ReaderLibrary* library = reader_->library())
             qWarning("ridelog: %s", qUtf8Printable(library->lastError()));
-        MessageBox::show(nullptr, openReaderFailureText(opened));
+        MessageBox::show(nullptr, openReaderFailureText(opened),
+                         reader_->failureReasons().join(u'\n'));
         closeReader(context, *reader_);
         return 1;
     }

@@ -1,7 +1,5 @@
 #include "card/autoreaderbackend.h"
 
-#include <QStringList>
-
 namespace ridelog::card {
 
 AutoReaderBackend::AutoReaderBackend(std::vector<std::unique_ptr<ReaderBackend>> candidates)
@@ -20,7 +18,8 @@ QString AutoReaderBackend::firmwareVersion() const
 
 bool AutoReaderBackend::open(QString* error)
 {
-    QStringList causes;
+    QStringList& causes = failureReasons_;
+    causes.clear();
     for (auto& candidate : candidates_) {
         if (!candidate)
             continue;

@@ -4,6 +4,7 @@
 
 #include "card/readerbackend.h"
 
+#include <QStringList>
 #include <memory>
 #include <vector>
 
@@ -24,8 +25,12 @@ public:
     void startPresenceMonitor(std::uint16_t systemCode, PresenceListener listener) override;
     void stopPresenceMonitor() override;
 
+    // After a failed open: "candidate name: reason", one entry per candidate tried.
+    const QStringList& failureReasons() const { return failureReasons_; }
+
 private:
     std::vector<std::unique_ptr<ReaderBackend>> candidates_;
+    QStringList failureReasons_;
     ReaderBackend* chosen_ = nullptr;
 };
 

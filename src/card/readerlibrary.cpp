@@ -1,5 +1,6 @@
 #include "card/readerlibrary.h"
 
+#include "card/autoreaderbackend.h"
 #include "card/cardevents.h"
 #include "card/readerfactory.h"
 
@@ -39,14 +40,19 @@ bool ReaderLibrary::fail(QString error)
 
 bool ReaderLibrary::initialize_library()
 {
-    if (!givenBackend_ && !isWellFormedReaderOption(config_.reader))
-        return fail(QStringLiteral("Unknown reader \"%1\".").arg(config_.reader));
+    openFailureReasons_.clear();
+    if (!givenBackend_ && !isWellFormedReaderOption(config_.reader)) {
+        fail(QStringLiteral("Unknown reader \"%1\".").arg(config_.reader));
+        openFailureReasons_ = QStringList{lastError_};
+        return false;
+    }
     initialised_ = true;
     return true;
 }
 
 bool ReaderLibrary::open_reader_writer_auto()
 {
+    openFailureReasons_.clear();
     if (!initialised_)
         return fail(QStringLiteral("The reader library is not initialised."));
     if (open_)
@@ -54,11 +60,25 @@ bool ReaderLibrary::open_reader_writer_auto()
     QString error;
     if (!givenBackend_) {
         backend_ = createReaderBackend(config_.reader, &error, trace_);
-        if (!backend_)
+        if (!backend_) {
+            openFailureReasons_ = QStringList{error};
             return fail(error);
+        }
     }
-    if (!backend_ || !backend_->open(&error))
-        return fail(error.isEmpty() ? QStringLiteral("The reader cannot be opened.") : error);
+    if (!backend_)
+        return fail(QStringLiteral("The reader cannot be opened."));
+    if (!backend_->open(&error)) {
+        if (error.isEmpty())
+            error = QStringLiteral("The reader cannot be opened.");
+        // "auto" tried several backends and knows each one's reason; a single backend has one.
+        const auto* automatic = dynamic_cast<const AutoReaderBackend*>(backend_.get());
+        if (automatic != nullptr && !automatic->failureReasons().isEmpty())
+            openFailureReasons_ = automatic->failureReasons();
+        else
+            openFailureReasons_ =
+                QStringList{QStringLiteral("%1: %2").arg(backend_->name(), error)};
+        return fail(error);
+    }
     open_ = true;
     return true;
 }

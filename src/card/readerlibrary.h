@@ -23,6 +23,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -132,6 +133,9 @@ public:
 
     // Why the last failing operation failed, in words for the log.
     QString lastError() const { return lastError_; }
+    // Why the reader did not start, one line per reader backend tried ("backend: reason"),
+    // for a message's details. Empty after a successful open.
+    QStringList openFailureReasons() const { return openFailureReasons_; }
     // The name of the open reader, empty when none is open.
     QString readerName() const;
     // Commands sent by the last polling_and_read_block_without_encryption.
@@ -153,6 +157,7 @@ private:
     bool open_ = false;
     bool polling_ = false;
     QString lastError_;
+    QStringList openFailureReasons_;
     ReadPlan readPlan_;
     int commandsOfLastRead_ = 0;
 

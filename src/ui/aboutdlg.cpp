@@ -1,6 +1,7 @@
 #include "ui/aboutdlg.h"
 
 #include "ui/commandids.h"
+#include "ui/readerpane.h"
 #include "ui/waitcursor.h"
 
 #include <QDesktopServices>
@@ -9,7 +10,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
-
 
 namespace ridelog {
 
@@ -22,6 +22,10 @@ CAboutDlg::CAboutDlg(const QUrl& nameServer, QWidget* parent)
     auto* icon = new QLabel(this);
     icon->setPixmap(QIcon(QStringLiteral(":/ridelog/ridelog.png")).pixmap(32, 32));
     auto* version = new QLabel(versionText(), this);
+    reader_ = new QLabel(this);
+    reader_->setObjectName(QStringLiteral("readerName"));
+    reader_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    reader_->hide();
 
     serverLink_ = addLinkButton(ids::ServerLink, serverWebRoot(nameServer));
     projectLink_ = addLinkButton(ids::ProjectLink, projectPage());
@@ -33,6 +37,7 @@ CAboutDlg::CAboutDlg(const QUrl& nameServer, QWidget* parent)
     top->addWidget(icon, 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
     texts->addWidget(version);
+    texts->addWidget(reader_);
     texts->addWidget(serverLink_);
     texts->addWidget(projectLink_);
     top->addLayout(texts, 1);
@@ -68,6 +73,17 @@ QPushButton* CAboutDlg::linkButton(int controlId) const
     if (controlId == ids::ProjectLink)
         return projectLink_;
     return nullptr;
+}
+
+void CAboutDlg::setReaderName(const QString& readerName)
+{
+    reader_->setText(readerCaption(readerName));
+    reader_->setVisible(!readerName.isEmpty());
+}
+
+QString CAboutDlg::readerText() const
+{
+    return reader_->text();
 }
 
 QPushButton* CAboutDlg::addLinkButton(int controlId, const QUrl& url)

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QUrl>
 
+class QLabel;
 class QPushButton;
 
 namespace ridelog {
@@ -22,10 +23,15 @@ public:
 
     QPushButton* linkButton(int controlId) const;
 
+    // Names the card reader in use under the version; an empty name hides the line.
+    void setReaderName(const QString& readerName);
+    QString readerText() const;
+
 private:
     QPushButton* addLinkButton(int controlId, const QUrl& url);
     static void openLink(const QUrl& url);
 
+    QLabel* reader_ = nullptr;
     QPushButton* serverLink_ = nullptr;
     QPushButton* projectLink_ = nullptr;
 };

@@ -12,15 +12,22 @@ namespace {
 QMutex captureMutex;
 bool capturing = false;
 QStringList captured;
+QStringList capturedDetailTexts;
 
 } // namespace
 
 void MessageBox::show(QWidget* parent, const QString& text)
 {
+    show(parent, text, QString());
+}
+
+void MessageBox::show(QWidget* parent, const QString& text, const QString& details)
+{
     {
         QMutexLocker lock(&captureMutex);
         if (capturing) {
             captured.append(text);
+            capturedDetailTexts.append(details);
             return;
         }
     }
@@ -28,6 +35,8 @@ void MessageBox::show(QWidget* parent, const QString& text)
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), shown,
                     QMessageBox::Ok, parent);
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     box.exec();
 }
 
@@ -43,10 +52,17 @@ QStringList MessageBox::capturedMessages()
     return captured;
 }
 
+QStringList MessageBox::capturedDetails()
+{
+    QMutexLocker lock(&captureMutex);
+    return capturedDetailTexts;
+}
+
 void MessageBox::clearCaptured()
 {
     QMutexLocker lock(&captureMutex);
     captured.clear();
+    capturedDetailTexts.clear();
 }
 
 } // namespace ridelog

@@ -4,6 +4,7 @@
 #include "ui/commandids.h"
 #include "ui/historylist.h"
 #include "ui/messagebox.h"
+#include "ui/readerpane.h"
 #include "ui/waitcursor.h"
 
 #include <QAction>
@@ -298,6 +299,7 @@ void CRidelogDlg::buildStatusBar()
     statusBar_->addWidget(statusPanes_[1], 0);
     statusPanes_[2]->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("0")));
     statusBar_->addWidget(statusPanes_[2], 1);
+    addReaderPane(statusBar_, library_ != nullptr ? library_->readerName() : QString());
     statusBarHeight_ = statusBar_->sizeHint().height();
 }
 
@@ -428,6 +430,7 @@ void CRidelogDlg::onExit()
 void CRidelogDlg::onAbout()
 {
     auto* about = new CAboutDlg(nameServerUrl(), this);
+    about->setReaderName(library_ != nullptr ? library_->readerName() : QString());
     about->setAttribute(Qt::WA_DeleteOnClose);
     about->open();
 }

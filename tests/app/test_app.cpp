@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -59,8 +60,10 @@ public:
     }
 
     card::ReaderLibrary* library() override { return nullptr; }
+    QStringList failureReasons() override { return reasons; }
 
     bool initializeSucceeds = true;
+    QStringList reasons;
     bool openSucceeds = true;
     std::function<void()> onClose;
 
@@ -98,6 +101,7 @@ private slots:
     void secondInstanceIsRefused();
     void libraryStartFailureShowsMessageWithoutWindow();
     void readerOpenFailureShowsMessageAndDisposes();
+    void readerOpenFailureGivesTheReasonsAsDetails();
     void normalRunClosesReaderBeforeGuardIsReleased();
     void terminationSignalClosesWindowAndSavesState();
 
@@ -410,11 +414,40 @@ void TestApp::readerOpenFailureShowsMessageAndDisposes()
     FakeReaderControl* library = nullptr;
     auto app = makeApp(&library);
     library->openSucceeds = false;
+    library->reasons = QStringList{
+        QStringLiteral("Sony PaSoRi RC-S380 (libusb): no Sony PaSoRi RC-S380 found on USB"),
+        QStringLiteral("PC/SC reader: the PC/SC service pcscd is not running"),
+        QStringLiteral("libnfc reader: cannot open the libnfc reader pn53x_usb:001:004: install "
+                       "the udev rule 60-ridelog-readers.rules")};
     QCOMPARE(app->InitInstance(), 1);
+    // The specified text stays the message; each backend's reason is one line of its details.
     QCOMPARE(MessageBox::capturedMessages(), QStringList{kNoReader});
+    QCOMPARE(MessageBox::capturedDetails(), QStringList{library->reasons.join(u'\n')});
     QCOMPARE(calls_, (QStringList{QStringLiteral("initialize"), QStringLiteral("open"),
                                   QStringLiteral("dispose")}));
     QVERIFY(!app->mainWindowRan());
+}
+
+void TestApp::readerOpenFailureGivesTheReasonsAsDetails()
+{
+    // The real library: a card folder that cannot be made names the simulated reader and why.
+    const QString notAFolder = dir_->filePath(QStringLiteral("cards"));
+    QFile file(notAFolder);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    CRidelogApp app(AppOptions{});
+    app.setReaderControl(makeReaderControl(QStringLiteral("virtual:") + notAFolder));
+    app.setLockFilePath(dir_->filePath(QStringLiteral("felica-reader.lock")));
+    app.setSettings(ini_.get());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot be created")));
+    QCOMPARE(app.InitInstance(), 1);
+    QCOMPARE(MessageBox::capturedMessages(), QStringList{kNoReader});
+    const QStringList details = MessageBox::capturedDetails();
+    QCOMPARE(details.size(), 1);
+    QVERIFY2(details[0].startsWith(QStringLiteral("Simulated reader (")), qPrintable(details[0]));
+    QVERIFY2(details[0].contains(notAFolder + QStringLiteral(" cannot be created")),
+             qPrintable(details[0]));
+    QVERIFY(!app.mainWindowRan());
 }
 
 void TestApp::normalRunClosesReaderBeforeGuardIsReleased()

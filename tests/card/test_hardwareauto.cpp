@@ -3,6 +3,7 @@
 #include "card/backends/rcs380backend.h"
 #include "card/hardwarebackends.h"
 #include "card/readerfactory.h"
+#include "card/readerlibrary.h"
 #include "fakes/fakeusbtransport.h"
 #include "testpaths.h"
 
@@ -176,6 +177,7 @@ private slots:
     void autoOpensTheFirstAttachedReader_data();
     void autoOpensTheFirstAttachedReader();
     void noReaderAttachedListsEveryReason();
+    void libraryKeepsEachBackendsReason();
     void specForcesOneBackend_data();
     void specForcesOneBackend();
     void specForABackendNotBuilt();
@@ -239,6 +241,38 @@ void TestHardwareAuto::noReaderAttachedListsEveryReason()
                                    "pcsc: not attached; libnfc: not attached)."));
     QVERIFY(!openAuto({}, &error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestHardwareAuto::libraryKeepsEachBackendsReason()
+{
+    // The reasons reach the start-up message one backend a line, whether "auto" tried all
+    // three or one backend was forced.
+    FakeMakers fakes;
+    ReaderLibrary automatic(
+        std::make_unique<AutoReaderBackend>(backendsInAutoOrder(fakes.makers())));
+    QVERIFY(automatic.initialize_library());
+    QVERIFY(!automatic.open_reader_writer_auto());
+    QCOMPARE(automatic.openFailureReasons(), (QStringList{QStringLiteral("rcs380: not attached"),
+                                                          QStringLiteral("pcsc: not attached"),
+                                                          QStringLiteral("libnfc: not attached")}));
+    QVERIFY(automatic.lastError().startsWith(QStringLiteral("No card reader found (")));
+
+    ReaderLibrary forced(fakes.make(QStringLiteral("pcsc")));
+    QVERIFY(forced.initialize_library());
+    QVERIFY(!forced.open_reader_writer_auto());
+    QCOMPARE(forced.openFailureReasons(), QStringList{QStringLiteral("pcsc: not attached")});
+
+    // Plugged in and tried again: the reasons of the failed attempt are gone.
+    fakes.attached = QStringList{QStringLiteral("libnfc")};
+    ReaderLibrary later(std::make_unique<AutoReaderBackend>(backendsInAutoOrder(fakes.makers())));
+    QVERIFY(later.initialize_library());
+    QVERIFY(later.open_reader_writer_auto());
+    QVERIFY(later.openFailureReasons().isEmpty());
+    QCOMPARE(later.readerName(), QStringLiteral("libnfc"));
+
+    ReaderLibrary unknown(ReaderConfig{QStringLiteral("felica.dll")});
+    QVERIFY(!unknown.initialize_library());
+    QCOMPARE(unknown.openFailureReasons(), QStringList{unknown.lastError()});
 }
 
 void TestHardwareAuto::specForcesOneBackend_data()
@@ -381,8 +415,8 @@ void TestHardwareAuto::udevRulesGrantEverySupportedReader_data()
     QTest::addColumn<QString>("product");
     QTest::newRow("RC-S380/S") << QStringLiteral("054c") << QStringLiteral("06c1");
     QTest::newRow("RC-S380/P") << QStringLiteral("054c") << QStringLiteral("06c3");
-    QTest::newRow("RC-S330/S360") << QStringLiteral("054c") << QStringLiteral("02e1");
-    QTest::newRow("RC-S370") << QStringLiteral("054c") << QStringLiteral("0193");
+    QTest::newRow("RC-S330/S360/S370") << QStringLiteral("054c") << QStringLiteral("02e1");
+    QTest::newRow("Sony PN531 board") << QStringLiteral("054c") << QStringLiteral("0193");
     QTest::newRow("RC-S300/S") << QStringLiteral("054c") << QStringLiteral("0dc8");
     QTest::newRow("RC-S300/P") << QStringLiteral("054c") << QStringLiteral("0dc9");
     QTest::newRow("ACR122U") << QStringLiteral("072f") << QStringLiteral("2200");

@@ -366,7 +366,9 @@ void TestLibnfc::openFailuresNameTheCause_data()
     QTest::newRow("no device") << true << QStringList() << true << 0
                                << QStringLiteral("no libnfc reader found");
     QTest::newRow("no permission")
-        << true << one << false << 0 << QStringLiteral("data/60-ridelog-readers.rules (udev)");
+        << true << one << false << 0
+        << QStringLiteral("60-ridelog-readers.rules (the Ridelog package puts it in "
+                          "/usr/lib/udev/rules.d");
     QTest::newRow("initiator") << true << one << true << int(NFC_EIO)
                                << QStringLiteral("did not start: RF Transmission Error");
 }

@@ -105,6 +105,7 @@ private slots:
     void namesFromServerLandInListAndStatus();
     void deadServerIsToldInStatusBar();
     void aboutBoxOpensWithLinks();
+    void readerIsNamedInStatusBarAndAboutBox();
 
 private:
     std::unique_ptr<CRidelogDlg> makeDialog() { return makeWindow(); }
@@ -724,6 +725,40 @@ void TestMainWindow::aboutBoxOpensWithLinks()
     QCOMPARE(catcher.opened[0], QUrl(QStringLiteral("http://names.example.net:8080/")));
     QCOMPARE(catcher.opened[1], CAboutDlg::projectPage());
     about->close();
+}
+
+void TestMainWindow::readerIsNamedInStatusBarAndAboutBox()
+{
+    auto dlg = makeDialog();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    const QString name =
+        QStringLiteral("Simulated reader (%1)").arg(QDir::toNativeSeparators(cardsDir_));
+    const QString caption = QStringLiteral("ICカードリーダ: ") + name;
+    auto* pane = dlg->statusBar()->findChild<QLabel*>(QStringLiteral("readerPane"));
+    QVERIFY(pane != nullptr);
+    QVERIFY(pane->isVisible());
+    QCOMPARE(pane->toolTip(), caption);
+    // A long name is cut at its end, so the card identifier and the balance keep their room.
+    const QString shown = pane->text();
+    QVERIFY2(shown == name || (shown.endsWith(QChar(0x2026)) && name.startsWith(shown.chopped(1))),
+             qPrintable(shown));
+    const QLabel* idPane = dlg->statusBar()->findChildren<QLabel*>().constFirst();
+    QVERIFY2(idPane->width() >= 200, qPrintable(QString::number(idPane->width())));
+    QVERIFY(dlg->statusBar()->rect().contains(pane->geometry()));
+
+    QVERIFY(dlg->triggerCommand(ids::About));
+    auto* about = dlg->findChild<CAboutDlg*>();
+    QVERIFY(about != nullptr);
+    QCOMPARE(about->readerText(), caption);
+    about->close();
+
+    // Without a reader neither names one.
+    CRidelogDlg bare(*ini_, nullptr, nullptr);
+    QVERIFY(bare.statusBar()->findChild<QLabel*>(QStringLiteral("readerPane"))->isHidden());
+    CAboutDlg aboutBare(QUrl(QStringLiteral("http://localhost/trfc/")));
+    aboutBare.setReaderName(QString());
+    QVERIFY(aboutBare.readerText().isEmpty());
 }
 
 QTEST_MAIN(TestMainWindow)

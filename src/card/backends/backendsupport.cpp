@@ -32,6 +32,14 @@ bool isPollingResponse(const QByteArray& frame)
            std::uint8_t(frame[1]) == felicaPollingResponseCode;
 }
 
+QString udevRuleHint()
+{
+    return QStringLiteral("install the udev rule 60-ridelog-readers.rules (the Ridelog package "
+                          "puts it in /usr/lib/udev/rules.d; from a source build, copy "
+                          "data/60-ridelog-readers.rules to /etc/udev/rules.d), run "
+                          "sudo udevadm control --reload-rules and replug the reader");
+}
+
 QString hexBytes(const QByteArray& bytes)
 {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());

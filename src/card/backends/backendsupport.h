@@ -33,6 +33,10 @@ bool isPollingCommand(const QByteArray& frame);
 // A Polling response (01 IDm PMm [system code]) with a matching length byte.
 bool isPollingResponse(const QByteArray& frame);
 
+// What to do when the system refuses access to a USB reader: the udev rule that gives the
+// logged-in user access, where it lives and how to make it take effect.
+QString udevRuleHint();
+
 // "01 2E 44" style text for messages.
 QString hexBytes(const QByteArray& bytes);
 

@@ -88,11 +88,9 @@ void LibnfcBackend::reopenIfPluggedInAgain()
 bool LibnfcBackend::openDevice(const QString& connstring, QString* error)
 {
     if (!api_->open(connstring)) {
-        *error = QStringLiteral("cannot open the libnfc reader %1: install "
-                                "data/60-ridelog-readers.rules (udev) and replug the reader, "
-                                "and keep the kernel modules pn533_usb and pn533 and pcscd away "
-                                "from it")
-                     .arg(connstring);
+        *error = QStringLiteral("cannot open the libnfc reader %1: %2; keep the kernel modules "
+                                "pn533_usb and pn533 and pcscd away from it")
+                     .arg(connstring, backends::udevRuleHint());
         return false;
     }
     if (api_->initiatorInit() < 0 || api_->setPropertyBool(NP_INFINITE_SELECT, false) < 0) {

@@ -1,5 +1,5 @@
-// Readers that libnfc drives: Sony PaSoRi RC-S330, RC-S360 and RC-S370 (PN533 inside,
-// 054c:02e1 and 054c:0193) and the ACS ACR122U.
+// Readers that libnfc drives: Sony PaSoRi RC-S330, RC-S360 and RC-S370 (RC-S956 inside,
+// 054c:02e1) and the ACS ACR122U; also the Sony-branded PN531 board 054c:0193.
 #pragma once
 
 #include "card/backends/backendsupport.h"

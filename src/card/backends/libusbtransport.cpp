@@ -1,5 +1,7 @@
 #include "card/backends/libusbtransport.h"
 
+#include "card/backends/backendsupport.h"
+
 #include <algorithm>
 #include <libusb.h>
 
@@ -16,9 +18,8 @@ QString libusbErrorText(int code)
 
 QString permissionText(const QString& readerName)
 {
-    return QStringLiteral("permission denied opening the %1: install "
-                          "data/60-ridelog-readers.rules (udev) and replug the reader")
-        .arg(readerName);
+    return QStringLiteral("permission denied opening the %1: %2")
+        .arg(readerName, backends::udevRuleHint());
 }
 
 QString busyText(const QString& readerName)
