@@ -15,7 +15,7 @@ PACKAGE_DIR ?= build-package
 RUN_TARGETS := ridelog ridelog-nameserver
 
 # Debian packages the build, the tests and the demo need.
-DEB_PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev libsqlite3-dev \
+DEB_PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libsqlite3-dev \
 	libnfc-dev libpcsclite-dev libusb-1.0-0-dev libcpp-httplib-dev \
 	clang libclang-rt-14-dev fonts-ipafont-gothic \
 	dpkg-dev appstream

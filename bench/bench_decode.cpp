@@ -1,6 +1,6 @@
 // Decodes 100,000 blocks against warm caches holding 25,000 names.
 #include "card/history.h"
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>

@@ -1,13 +1,22 @@
-// Fills the main window's history list with 10,000 records, names included, and lets the
-// window lay out and paint. Best of five rounds.
-#include "store/namecache.h"
-#include "ui/historylist.h"
+// The main window's history list with a large stored history.
+//
+// 1. Resident memory of the whole process after a card read against 100,000 stored entries:
+//    the real CRidelogDlg, the simulated reader, ekdb.sqlite in a temporary folder. Measured
+//    first, in a fresh process.
+// 2. Filling the list (model reset, view laid out and painted) with 1,000, 10,000 and 100,000
+//    records, names included. Best of five rounds each.
+#include "card/readerlibrary.h"
+#include "namedata/namecache.h"
+#include "store/cardblockset.h"
+#include "store/historystore.h"
+#include "ui/historymodel.h"
 #include "ui/ridelogdlg.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSettings>
-#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <algorithm>
@@ -16,6 +25,8 @@
 using namespace ridelog;
 
 namespace {
+
+const QString kIdm = QStringLiteral("0123456789ABCDEF");
 
 HistoryBlock blockOf(std::uint32_t serial)
 {
@@ -40,6 +51,110 @@ HistoryBlock blockOf(std::uint32_t serial)
     return block;
 }
 
+// A field of /proc/self/status in kB ("VmRSS", "VmHWM").
+long statusKb(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+void storeHistory(int entries)
+{
+    HistoryStore store;
+    NameCaches caches;
+    store.OpenDatabaseAtStart(caches);
+    CardBlockSet blocks;
+    for (int i = 1; i <= entries; ++i)
+        blocks.insert(blockOf(std::uint32_t(i)), BlockOrigin::Card);
+    store.StoreNewBlocks(kIdm, blocks);
+}
+
+void putCard(const QString& folder, std::uint32_t newest)
+{
+    QByteArray text = "idm " + kIdm.toLatin1() + '\n';
+    for (int i = 0; i < 20; ++i) {
+        const HistoryBlock block = blockOf(newest - std::uint32_t(i));
+        text += "block " + QByteArray::number(i) + ' ' +
+                QByteArray(reinterpret_cast<const char*>(block.data()), 16).toHex() + '\n';
+    }
+    QFile file(folder + QStringLiteral("/.card.part"));
+    file.open(QIODevice::WriteOnly);
+    file.write(text);
+    file.close();
+    QFile::rename(file.fileName(), folder + QStringLiteral("/card.card"));
+}
+
+void measureMemoryAfterRead(const QTemporaryDir& dir, int entries)
+{
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
+    storeHistory(entries);
+    const long beforeWindow = statusKb("VmRSS");
+
+    const QString cards = dir.filePath(QStringLiteral("cards"));
+    QDir().mkpath(cards);
+    card::ReaderLibrary library(card::ReaderConfig{QStringLiteral("virtual:") + cards});
+    card::ReaderContext context;
+    card::openReader(library, context);
+    QSettings ini(dir.filePath(QStringLiteral("Hotaru.ini")), QSettings::IniFormat);
+    ini.setValue(QStringLiteral("Trfc/nameServer"), QStringLiteral("http://127.0.0.1:9/trfc/"));
+    {
+        CRidelogDlg dialog(ini, &library, &context);
+        dialog.show();
+        QApplication::processEvents();
+        putCard(cards, std::uint32_t(entries + 10)); // ten of its entries are new
+        QElapsedTimer timer;
+        timer.start();
+        dialog.readCard();
+        const double readMs = double(timer.nsecsElapsed()) / 1e6;
+        dialog.historyList()->viewport()->repaint();
+        for (int i = 0; i < 20; ++i)
+            QApplication::processEvents();
+        std::printf("after a read against %d stored entries (%d rows, read %.0f ms): "
+                    "VmRSS %.1f MB, peak VmHWM %.1f MB (before the window %.1f MB)\n",
+                    entries, dialog.historyModel()->rowCount(), readMs,
+                    double(statusKb("VmRSS")) / 1024, double(statusKb("VmHWM")) / 1024,
+                    double(beforeWindow) / 1024);
+        dialog.reject();
+    }
+    card::closeReader(library, context);
+}
+
+void measureFill(CRidelogDlg& dialog, int count)
+{
+    NameCaches& caches = dialog.caches();
+    HistoryRecordSet records;
+    for (int i = 0; i < count; ++i) {
+        records.insert(decodeHistoryBlock(blockOf(std::uint32_t(i + 1)), caches.stations,
+                                          caches.busStops, caches.shops));
+    }
+    for (auto& [key, entry] : caches.stations)
+        entry.nm = QStringLiteral("駅%1-%2").arg(key.lc).arg(key.sc);
+
+    double bestFill = 1e9;
+    double bestPainted = 1e9;
+    for (int round = 0; round < 5; ++round) {
+        dialog.clearHistoryList();
+        dialog.records() = records;
+        QApplication::processEvents();
+        QElapsedTimer timer;
+        timer.start();
+        dialog.fillHistoryList();
+        bestFill = std::min(bestFill, double(timer.nsecsElapsed()) / 1e6);
+        dialog.historyList()->viewport()->repaint();
+        QApplication::processEvents();
+        bestPainted = std::min(bestPainted, double(timer.nsecsElapsed()) / 1e6);
+    }
+    std::printf("%d records: fill %.2f ms, until painted %.2f ms (best of 5; %d rows)\n", count,
+                bestFill, bestPainted, dialog.historyModel()->rowCount());
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -48,36 +163,17 @@ int main(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir dir;
-    QSettings ini(dir.filePath(QStringLiteral("Hotaru.ini")), QSettings::IniFormat);
+    const int entries = argc > 1 ? std::max(1000, atoi(argv[1])) : 100000;
+    measureMemoryAfterRead(dir, entries);
+
+    QTemporaryDir fillDir;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(fillDir.filePath(QStringLiteral("data"))));
+    QSettings ini(fillDir.filePath(QStringLiteral("Hotaru.ini")), QSettings::IniFormat);
     CRidelogDlg dialog(ini, nullptr, nullptr);
     dialog.show();
     QApplication::processEvents();
-
-    NameCaches& caches = dialog.caches();
-    const int kRecords = 10000;
-    HistoryRecordSet records;
-    for (int i = 0; i < kRecords; ++i) {
-        const HistoryBlock block = blockOf(std::uint32_t(i + 1));
-        HistoryRecord record =
-            decodeHistoryBlock(block, caches.stations, caches.busStops, caches.shops);
-        records.insert(std::move(record));
-    }
-    for (auto& [key, entry] : caches.stations)
-        entry.nm = QStringLiteral("駅%1-%2").arg(key.lc).arg(key.sc);
-
-    double best = 1e9;
-    for (int round = 0; round < 5; ++round) {
-        dialog.records() = records;
-        QElapsedTimer timer;
-        timer.start();
-        dialog.historyModel()->removeRows(0, dialog.historyModel()->rowCount());
-        dialog.fillHistoryList();
-        dialog.historyList()->viewport()->repaint();
-        QApplication::processEvents();
-        best = std::min(best, timer.nsecsElapsed() / 1e6);
-    }
-    std::printf("fill the list with %d records: %.1f ms (best of 5; %d rows)\n", kRecords, best,
-                dialog.historyModel()->rowCount());
+    for (int count : {1000, 10000, 100000})
+        measureFill(dialog, count);
     dialog.reject();
     return 0;
 }

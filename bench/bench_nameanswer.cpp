@@ -1,6 +1,6 @@
 // Reads station-name server answers: a typical one (40 records, one card) and one at the
 // 1 MiB bound; and applies a card's answers to a 20-row list, the caches and the records.
-#include "names/cp932.h"
+#include "namedata/cp932.h"
 #include "names/nameexchange.h"
 #include "names/nameprotocol.h"
 #include "names/namerefresh.h"

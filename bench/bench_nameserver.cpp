@@ -3,7 +3,7 @@
 // requests per second and latency percentiles. Names come from the public code tables when
 // they are present, else from the sample tables of data/.
 #include "httpservice.h"
-#include "tableimport.h"
+#include "namedata/tableimport.h"
 
 #include <QDir>
 #include <algorithm>

@@ -2,10 +2,11 @@
 // server knows. Requests run on a pool of threads; the names are read-only while serving.
 #pragma once
 
-#include "namedirectory.h"
+#include "namedata/namedirectory.h"
 
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,9 @@ struct ServiceOptions
     int port = 8780; // 0 picks a free port
     int threads = 16;
     QString databaseLabel; // shown on the status page
+    // Each request must arrive whole within this time, or its connection is closed: slow
+    // clients cannot hold the threads of the pool.
+    std::chrono::milliseconds requestDeadline{5000};
 };
 
 class NameService

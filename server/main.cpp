@@ -1,7 +1,7 @@
 // ridelog-nameserver: builds the name database from the public code tables and serves it.
 #include "httpservice.h"
-#include "namedatabase.h"
-#include "tableimport.h"
+#include "namedata/namedatabase.h"
+#include "namedata/tableimport.h"
 
 #include <QFileInfo>
 #include <QStringList>
@@ -23,16 +23,22 @@ void printLine(FILE* stream, const QString& text)
     std::fflush(stream);
 }
 
+QString usageText()
+{
+    return QStringLiteral(
+        "usage: ridelog-nameserver import --db FILE TABLE...\n"
+        "       ridelog-nameserver serve --db FILE [--listen HOST:PORT] [--threads N]\n"
+        "       ridelog-nameserver --help | --version\n"
+        "import builds FILE from station tables (area,line,station in hex, company,\n"
+        "line, station[, note]) and the 15-column all-sheets table. It replaces FILE only\n"
+        "when FILE is a names file that import made.\n"
+        "serve answers POST /trfc/; it listens on 127.0.0.1:8780 unless told\n"
+        "otherwise; port 0 picks a free port. Each request must arrive within 5 seconds.");
+}
+
 int usage()
 {
-    printLine(stderr,
-              QStringLiteral(
-                  "usage: ridelog-nameserver import --db FILE TABLE...\n"
-                  "       ridelog-nameserver serve --db FILE [--listen HOST:PORT] [--threads N]\n"
-                  "import builds FILE from station tables (area,line,station in hex, company,\n"
-                  "line, station[, note]) and the 15-column all-sheets table.\n"
-                  "serve answers POST /trfc/; it listens on 127.0.0.1:8780 unless told\n"
-                  "otherwise; port 0 picks a free port."));
+    printLine(stderr, usageText());
     return kUsageError;
 }
 
@@ -166,6 +172,14 @@ int main(int argc, char** argv)
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (arguments.size() == 1 && (arguments[0] == u"--help" || arguments[0] == u"-h")) {
+        printLine(stdout, usageText());
+        return 0;
+    }
+    if (arguments.size() == 1 && arguments[0] == u"--version") {
+        printLine(stdout, QStringLiteral("ridelog-nameserver " RIDELOG_VERSION));
+        return 0;
+    }
     const CommandLine line = parseCommandLine(arguments);
     if (!line.valid)
         return usage();

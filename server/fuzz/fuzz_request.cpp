@@ -1,6 +1,6 @@
 // libFuzzer target: request bodies of any shape go through the parser and the answer builder.
-#include "answer.h"
-#include "request.h"
+#include "namedata/answer.h"
+#include "namedata/request.h"
 
 #include <QString>
 #include <cstdlib>

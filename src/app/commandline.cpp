@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 
 #include "card/readerfactory.h"
+#include "names/nameexchange.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -12,6 +13,8 @@ namespace {
 
 bool isValidServerUrl(const QString& text)
 {
+    if (isBuiltinNameSource(text))
+        return true; // the built-in names alone
     const QUrl url(text, QUrl::StrictMode);
     return url.isValid() && (url.scheme() == u"http" || url.scheme() == u"https") &&
            !url.host().isEmpty();
@@ -46,7 +49,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
         QStringLiteral("reader"), QStringLiteral("auto"));
     const QCommandLineOption nameServer(
         QStringLiteral("name-server"),
-        QStringLiteral("Address of the station-name server, e.g. http://localhost:8080/trfc/."),
+        QStringLiteral("Address of the station-name server, e.g. http://localhost:8080/trfc/, "
+                       "or builtin for the built-in station names alone."),
         QStringLiteral("url"));
     const QCommandLineOption readerTrace(
         QStringLiteral("reader-trace"),

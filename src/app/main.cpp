@@ -1,8 +1,10 @@
 #include "app/commandline.h"
 #include "app/ridelogapp.h"
+#include "app/scriptcommands.h"
 #include "app/terminationsignals.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QIcon>
 #include <QTextStream>
 #include <cstdio>
@@ -22,10 +24,16 @@ QStringList argumentsOf(int argc, char* argv[])
 int main(int argc, char* argv[])
 {
     // The command line is read before the window system is touched, so --help works anywhere.
-    const ridelog::CommandLine commandLine = ridelog::parseCommandLine(argumentsOf(argc, argv));
+    const QStringList arguments = argumentsOf(argc, argv);
+    if (ridelog::isScriptCommand(arguments)) {
+        // No window, no reader, no single-instance guard: the stored history read-only.
+        QCoreApplication app(argc, argv);
+        return ridelog::runScriptCommand(arguments);
+    }
+    const ridelog::CommandLine commandLine = ridelog::parseCommandLine(arguments);
     switch (commandLine.action) {
     case ridelog::CommandLine::Action::ShowHelp:
-        QTextStream(stdout) << commandLine.helpText;
+        QTextStream(stdout) << commandLine.helpText << '\n' << ridelog::scriptCommandsHelp();
         return 0;
     case ridelog::CommandLine::Action::ShowVersion:
         QTextStream(stdout) << ridelog::versionLine() << '\n';

@@ -23,6 +23,18 @@ bool SingleInstanceGuard::create()
     // No age limit: a holder that runs for days keeps the guard. A lock whose holder process
     // has gone is recognised by QLockFile and removed.
     lock_->setStaleLockTime(0);
+    if (lock_->tryLock(0))
+        return true;
+    // A lock file without a readable owner (empty, cut short, garbage) names no process that
+    // could still hold it; it is taken over like a lock whose owner has gone.
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (lock_->error() != QLockFile::LockFailedError ||
+        (lock_->getLockInfo(&pid, &host, &application) && pid > 0))
+        return false;
+    if (!lock_->removeStaleLockFile())
+        return false;
     return lock_->tryLock(0);
 }
 

@@ -1,6 +1,9 @@
 #include "app/terminationsignals.h"
 
+#include "ui/messagebox.h"
+
 #include <QApplication>
+#include <QSessionManager>
 #include <QSocketNotifier>
 #include <csignal>
 #include <sys/socket.h>
@@ -31,8 +34,13 @@ bool closeWindowsOnTerminationSignals()
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
         char byte = 0;
         [[maybe_unused]] const ssize_t read = ::read(signalSockets[1], &byte, 1);
+        // Nobody is there to answer a box: what goes wrong while closing goes to the log.
+        MessageBox::setUnattended(true);
         QApplication::closeAllWindows();
     });
+    // The same at the end of the session, before the windows are closed for it.
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, qApp,
+                     [](QSessionManager&) { MessageBox::setUnattended(true); });
     struct sigaction action = {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);

@@ -5,7 +5,8 @@
 namespace ridelog {
 
 // From now on SIGINT, SIGTERM and SIGHUP close every top-level window through the event loop
-// of the calling (user-interface) thread. Returns false when the handlers could not be set.
+// of the calling (user-interface) thread, with message boxes turned into log lines, as they
+// are at the end of the session. Returns false when the handlers could not be set.
 bool closeWindowsOnTerminationSignals();
 
 } // namespace ridelog

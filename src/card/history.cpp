@@ -1,6 +1,6 @@
 #include "card/history.h"
 
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 
 #include <memory>
 
@@ -24,13 +24,26 @@ bool isShopTimeProcess(std::uint8_t processType)
     }
 }
 
-std::uint8_t areaOf(std::uint8_t lineCode, std::uint8_t regionByte)
+enum class StationEnd
+{
+    Entry,
+    Exit
+};
+
+// Line codes below 0x80 are JR and the Kanto private lines: area 0. For the others, cards write
+// the region of each station into the region byte: bits 7-6 for the entry station, bits 5-4 for
+// the exit station (0 JR and Kanto, 1 Chubu, 2 Kansai, 3 other regions), bits 3-0 zero. A byte
+// whose high nibble is 0 carries no such pair and keeps the plain rule: 0 and 1 as they are,
+// anything else 2.
+std::uint8_t areaOf(std::uint8_t lineCode, std::uint8_t regionByte, StationEnd end)
 {
     if (lineCode <= 0x7F)
         return 0;
-    if (regionByte == 0)
-        return 0;
-    return regionByte == 1 ? 1 : 2;
+    if ((regionByte & 0xF0) != 0)
+        return std::uint8_t((regionByte >> (end == StationEnd::Entry ? 6 : 4)) & 0x03);
+    if (regionByte <= 1)
+        return regionByte;
+    return 2;
 }
 
 // Writes the decimal digits of value at out and returns the position after them.
@@ -252,8 +265,8 @@ HistoryRecord decodeHistoryBlock(const HistoryBlock& block, StationNameCache& st
 
     switch (record.kind) {
     case RecordKind::Rail:
-        record.entryKey = {areaOf(block[6], block[15]), block[6], block[7]};
-        record.exitKey = {areaOf(block[8], block[15]), block[8], block[9]};
+        record.entryKey = {areaOf(block[6], block[15], StationEnd::Entry), block[6], block[7]};
+        record.exitKey = {areaOf(block[8], block[15], StationEnd::Exit), block[8], block[9]};
         if (!record.entryKey.isNone())
             record.entryName = stations.EntryFor(record.entryKey).nm;
         if (!record.exitKey.isNone())

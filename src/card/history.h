@@ -1,9 +1,10 @@
 // History blocks of a transit IC card and their decoded form.
 #pragma once
 
+#include "namedata/namekeys.h"
+
 #include <QString>
 #include <array>
-#include <compare>
 #include <cstdint>
 #include <map>
 
@@ -22,7 +23,7 @@ class ShopNameCache;
 //  8-9    rail: exit line/station; bus: second bus code; shop: shop code
 //  10-11  balance, little-endian
 //  12-14  serial number, big-endian
-//  15     region byte (area of rail line codes 0x80 and above)
+//  15     region byte: areas of rail line codes 0x80 and above, bits 7-6 entry, 5-4 exit
 using HistoryBlock = std::array<std::uint8_t, 16>;
 
 constexpr int kHistoryBlockSize = 16;
@@ -33,51 +34,6 @@ enum class RecordKind : int
     Rail = 1,
     Shop = 2,
     Bus = 3
-};
-
-struct StationKey
-{
-    std::uint8_t ac = 0;
-    std::uint8_t lc = 0;
-    std::uint8_t sc = 0;
-
-    bool isNone() const { return ac == 0 && lc == 0 && sc == 0; }
-    // Field by field, unsigned: the same order as comparing the packed value.
-    std::uint32_t packed() const { return std::uint32_t(ac) << 16 | std::uint32_t(lc) << 8 | sc; }
-    friend bool operator==(const StationKey&, const StationKey&) = default;
-    friend auto operator<=>(const StationKey& a, const StationKey& b)
-    {
-        return a.packed() <=> b.packed();
-    }
-};
-
-struct BusStopKey
-{
-    std::uint16_t ac = 0;
-    std::uint16_t lc = 0;
-
-    bool isNone() const { return ac == 0 && lc == 0; }
-    std::uint32_t packed() const { return std::uint32_t(ac) << 16 | lc; }
-    friend bool operator==(const BusStopKey&, const BusStopKey&) = default;
-    friend auto operator<=>(const BusStopKey& a, const BusStopKey& b)
-    {
-        return a.packed() <=> b.packed();
-    }
-};
-
-struct ShopKey
-{
-    std::uint8_t ac = 0;
-    std::uint8_t lc = 0;
-    std::uint16_t sc = 0;
-
-    bool isNone() const { return ac == 0 && lc == 0 && sc == 0; }
-    std::uint32_t packed() const { return std::uint32_t(ac) << 24 | std::uint32_t(lc) << 16 | sc; }
-    friend bool operator==(const ShopKey&, const ShopKey&) = default;
-    friend auto operator<=>(const ShopKey& a, const ShopKey& b)
-    {
-        return a.packed() <=> b.packed();
-    }
 };
 
 struct HistoryRecord

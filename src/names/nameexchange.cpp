@@ -59,6 +59,24 @@ QString cutOffText()
     return QStringLiteral("Answer over %1 bytes cut off").arg(kMaxNameAnswerBytes);
 }
 
+// Failures that mean the server could not be reached at all, as opposed to a server that was
+// reached and then failed.
+bool isUnreachable(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Everything up to and including the last record separator.
 QByteArray completeRecords(const QByteArray& joined)
 {
@@ -80,6 +98,25 @@ QUrl nameServerUrl(const QString& commandLineValue, const TrfcSettings& settings
     if (const QUrl url = usableUrl(settings.text(QStringLiteral("nameServer"))); !url.isEmpty())
         return url;
     return defaultNameServerUrl();
+}
+
+QString builtinNameSourceWord()
+{
+    return QStringLiteral("builtin");
+}
+
+bool isBuiltinNameSource(const QString& value)
+{
+    return value.trimmed().compare(builtinNameSourceWord(), Qt::CaseInsensitive) == 0;
+}
+
+bool builtinNamesOnly(const QString& commandLineValue, const TrfcSettings& settings)
+{
+    if (isBuiltinNameSource(commandLineValue))
+        return true;
+    if (!usableUrl(commandLineValue).isEmpty())
+        return false;
+    return isBuiltinNameSource(settings.text(QStringLiteral("nameServer")));
 }
 
 QUrl nameRequestUrl(const QUrl& server)
@@ -110,8 +147,12 @@ NameExchange::NameExchange(QObject* parent)
     manager_.setAutoDeleteReplies(false);
     connectTimer_.setSingleShot(true);
     totalTimer_.setSingleShot(true);
-    connect(&connectTimer_, &QTimer::timeout, this, [this] { timedOut(connectTimeoutText()); });
-    connect(&totalTimer_, &QTimer::timeout, this, [this] { timedOut(answerTimeoutText()); });
+    connect(&connectTimer_, &QTimer::timeout, this,
+            [this] { timedOut(connectTimeoutText(), NameFailureKind::Unreachable); });
+    connect(&totalTimer_, &QTimer::timeout, this, [this] {
+        timedOut(answerTimeoutText(),
+                 requestSent_ ? NameFailureKind::NoAnswer : NameFailureKind::Unreachable);
+    });
 }
 
 NameExchange::~NameExchange()
@@ -123,10 +164,15 @@ void NameExchange::start(const QUrl& server, const QString& itemList, const Name
 {
     abort();
     body_.clear();
+    requestSent_ = false;
     QNetworkReply* reply = manager_.post(nameRequest(server, timeouts), nameRequestBody(itemList));
     reply_ = reply;
-    connect(reply, &QNetworkReply::requestSent, &connectTimer_, &QTimer::stop);
-    connect(reply, &QNetworkReply::metaDataChanged, &connectTimer_, &QTimer::stop);
+    const auto connected = [this] {
+        requestSent_ = true;
+        connectTimer_.stop();
+    };
+    connect(reply, &QNetworkReply::requestSent, this, connected);
+    connect(reply, &QNetworkReply::metaDataChanged, this, connected);
     connect(reply, &QNetworkReply::readyRead, this, &NameExchange::readAvailable);
     connect(reply, &QNetworkReply::finished, this, &NameExchange::replyFinished);
     connectTimer_.start(timeouts.connect);
@@ -148,7 +194,6 @@ void NameExchange::releaseReply()
     QNetworkReply* reply = reply_;
     reply_.clear();
     disconnect(reply, nullptr, this, nullptr);
-    disconnect(reply, nullptr, &connectTimer_, nullptr);
     reply->abort();
     reply->deleteLater();
 }
@@ -184,21 +229,28 @@ void NameExchange::replyFinished()
         result.body = body_;
     } else if (error == QNetworkReply::OperationCanceledError ||
                error == QNetworkReply::TimeoutError) {
-        result.failure = answerTimeoutText(); // the transfer time-out of the request
+        // The transfer time-out of the request: before the request went out, there was no
+        // connection at all.
+        result.failure = requestSent_ ? answerTimeoutText() : connectTimeoutText();
+        result.failureKind =
+            requestSent_ ? NameFailureKind::NoAnswer : NameFailureKind::Unreachable;
     } else {
         result.failure = reply_->errorString();
         if (result.failure.isEmpty())
             result.failure = QStringLiteral("Network error %1").arg(int(error));
+        result.failureKind = isUnreachable(error) && !requestSent_ ? NameFailureKind::Unreachable
+                                                                   : NameFailureKind::Network;
     }
     complete(std::move(result));
 }
 
-void NameExchange::timedOut(const QString& text)
+void NameExchange::timedOut(const QString& text, NameFailureKind kind)
 {
     if (reply_.isNull())
         return;
     NameExchangeResult result;
     result.failure = text;
+    result.failureKind = kind;
     complete(std::move(result));
 }
 

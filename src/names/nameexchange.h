@@ -33,9 +33,19 @@ inline constexpr qsizetype kMaxNameAnswerBytes = 1024 * 1024;
 // The longest failure text handed on.
 inline constexpr qsizetype kMaxNameFailureText = 511;
 
+// Why an exchange brought no answer.
+enum class NameFailureKind
+{
+    None,        // answered (any HTTP status)
+    Unreachable, // refused, host not found, no network, no connection within the time-out
+    NoAnswer,    // connected, but the answer did not come in time
+    Network,     // any other failure of a reachable server: reset, TLS, protocol
+};
+
 struct NameExchangeResult
 {
-    QString failure;    // the network library's message or a time-out text; empty when answered
+    QString failure; // the network library's message or a time-out text; empty when answered
+    NameFailureKind failureKind = NameFailureKind::None;
     int httpStatus = 0; // valid when failure is empty
     QByteArray body;    // at most kMaxNameAnswerBytes
     bool cutOff = false;
@@ -46,6 +56,14 @@ QUrl defaultNameServerUrl();
 // The server for this run: the command-line value (--name-server=URL) if it is a usable http
 // or https URL, else the settings text "nameServer" if usable, else the default.
 QUrl nameServerUrl(const QString& commandLineValue, const TrfcSettings& settings);
+// "builtin": the value of --name-server or of the setting "nameServer" that makes the
+// program's own names file answer alone, without any network.
+QString builtinNameSourceWord();
+bool isBuiltinNameSource(const QString& value);
+// The built-in names alone: --name-server=builtin, or no usable command-line address and the
+// setting "builtin". Otherwise the server of nameServerUrl answers, the built-in names only
+// when it cannot be reached.
+bool builtinNamesOnly(const QString& commandLineValue, const TrfcSettings& settings);
 // Scheme, host and port of server with the fixed object path "/trfc/".
 QUrl nameRequestUrl(const QUrl& server);
 
@@ -76,7 +94,7 @@ signals:
 private:
     void readAvailable();
     void replyFinished();
-    void timedOut(const QString& text);
+    void timedOut(const QString& text, NameFailureKind kind);
     void complete(NameExchangeResult result);
     void releaseReply();
 
@@ -85,6 +103,7 @@ private:
     QTimer connectTimer_;
     QTimer totalTimer_;
     QByteArray body_;
+    bool requestSent_ = false; // the connection stood and the request went out
 };
 
 // The whole exchange in one call: post itemList, read the answer into table under flags.

@@ -1,9 +1,10 @@
 #include "names/nameprotocol.h"
 
+#include "namedata/cp932.h"
 #include "names/composition.h"
-#include "names/cp932.h"
 
 #include <QStringList>
+#include <algorithm>
 
 namespace ridelog {
 
@@ -102,7 +103,10 @@ void storeBusRecord(const QStringList& fields, const DisplayFlags& flags, NameRe
 
 void storeRecord(const QString& record, const DisplayFlags& flags, NameRefreshTable& table)
 {
-    const QStringList fields = record.split(u',', Qt::SkipEmptyParts);
+    QStringList fields = record.split(u',', Qt::SkipEmptyParts);
+    // Every name part passes here, whichever source answered; the serial and code stay as sent.
+    for (qsizetype i = 1; i < fields.size(); ++i)
+        fields[i] = receivedNamePart(fields.at(i));
     if (fields.isEmpty())
         return; // commas only
     const QString& head = fields.first();
@@ -122,6 +126,25 @@ void storeRecord(const QString& record, const DisplayFlags& flags, NameRefreshTa
 }
 
 } // namespace
+
+QString receivedNamePart(const QString& part)
+{
+    QString text;
+    text.reserve(std::min(part.size(), kMaxNamePartCharacters));
+    for (const QChar c : part) {
+        if (text.size() == kMaxNamePartCharacters)
+            break;
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
+            category == QChar::Separator_Paragraph)
+            continue;
+        text.append(c);
+    }
+    // A cut between the halves of a surrogate pair would leave half a character.
+    if (text.size() == kMaxNamePartCharacters && text.back().isHighSurrogate())
+        text.chop(1);
+    return text;
+}
 
 QString railEntryItem(std::uint32_t serial, const StationKey& key)
 {

@@ -18,6 +18,13 @@ inline constexpr int kItemRailExit = 4;
 inline constexpr int kItemShop = 11;
 inline constexpr int kItemBus = 20;
 
+// The width of the name tables' text columns: no received name part is longer.
+inline constexpr qsizetype kMaxNamePartCharacters = 255;
+
+// A name part as the program keeps it: control characters (NUL included) and line or paragraph
+// separators removed, cut at kMaxNamePartCharacters. Applied to every part of every answer.
+QString receivedNamePart(const QString& part);
+
 // One item each; the list is their plain concatenation. "%2c" and "%3a" are written in lower
 // case, every number unsigned decimal.
 QString railEntryItem(std::uint32_t serial, const StationKey& key);

@@ -129,11 +129,15 @@ void applyNamesToList(QAbstractItemModel& list, NameRefreshTable& table)
 {
     const int rows = list.rowCount();
     for (int row = 0; row < rows; ++row) {
-        const NameRefreshRow& names = table.rowFor(cellText(list, row, kSerialColumn));
-        if (!names.entryName.isEmpty())
-            setCellText(list, row, kEntryNameColumn, names.entryName);
-        if (!names.exitName.isEmpty())
-            setCellText(list, row, kExitNameColumn, names.exitName);
+        // A look-up that adds nothing: a row without an answer leaves no empty row behind,
+        // which for a long stored history would be one table row per list row.
+        const NameRefreshRow* names = table.find(cellText(list, row, kSerialColumn));
+        if (names == nullptr)
+            continue;
+        if (!names->entryName.isEmpty())
+            setCellText(list, row, kEntryNameColumn, names->entryName);
+        if (!names->exitName.isEmpty())
+            setCellText(list, row, kExitNameColumn, names->exitName);
     }
 }
 

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "card/history.h"
+#include "namedata/namecache.h"
 #include "names/namerefreshtable.h"
-#include "store/namecache.h"
 
 #include <QString>
 #include <cstdint>

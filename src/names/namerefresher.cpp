@@ -9,6 +9,7 @@ namespace ridelog {
 NameRefresher::NameRefresher(QObject* parent)
     : QObject(parent)
     , server_(defaultNameServerUrl())
+    , builtin_(std::make_shared<BuiltinNames>())
 {
     parsers_.setMaxThreadCount(1);
     connect(&exchange_, &NameExchange::finished, this, &NameRefresher::exchangeFinished);
@@ -43,12 +44,22 @@ void NameRefresher::start(QAbstractItemModel& list, HistoryRecordSet& records, N
     cancel();
     const QString items = collectNameItems(list, records);
     if (items.isEmpty()) {
-        showStatus(idmText + QStringLiteral(" OK"));
+        NameOutcome outcome;
+        outcome.kind = NameOutcome::Kind::NothingToAsk;
+        target_.idmText = idmText;
+        showStatus(outcome);
+        target_ = Target{};
         emit finished();
         return;
     }
-    target_ = Target{&list, &records, &caches, &table, idmText, flags};
+    target_ = Target{&list, &records, &caches, &table, idmText, flags, items};
     running_ = true;
+    if (builtinOnly_) {
+        NameOutcome outcome;
+        outcome.fromBuiltin = true;
+        askBuiltin(outcome);
+        return;
+    }
     exchange_.start(server_, items, timeouts_);
 }
 
@@ -62,22 +73,72 @@ void NameRefresher::cancel()
 
 void NameRefresher::exchangeFinished(const NameExchangeResult& result)
 {
+    NameOutcome outcome;
+    outcome.kind = outcomeKindOf(result);
+    outcome.server = server_;
+    outcome.technical = result.failure.left(kMaxNameFailureText);
+    if (outcome.kind == NameOutcome::Kind::Unreachable && builtin_) {
+        // Nobody answered at all: the program's own names stand in, and the status says so.
+        outcome.kind = NameOutcome::Kind::FellBack;
+        outcome.fromBuiltin = true;
+        askBuiltin(outcome);
+        return;
+    }
     const std::uint64_t generation = generation_;
     const DisplayFlags flags = target_.flags;
-    parsers_.start([this, generation, flags, result] {
+    parsers_.start([this, generation, flags, result, outcome]() mutable {
         NameRefreshTable parsed;
-        const QString resultText = readNameExchangeResult(result, flags, parsed);
+        outcome.technical = readNameExchangeResult(result, flags, parsed);
         QMetaObject::invokeMethod(
             this,
-            [this, generation, parsed = std::move(parsed), resultText] {
-                answerParsed(generation, parsed, resultText);
+            [this, generation, parsed = std::move(parsed), outcome] {
+                answerParsed(generation, parsed, outcome);
             },
             Qt::QueuedConnection);
     });
+    emit answerArrived();
+}
+
+void NameRefresher::askBuiltin(NameOutcome outcome)
+{
+    const std::uint64_t generation = generation_;
+    const DisplayFlags flags = target_.flags;
+    const QString items = target_.items;
+    outcome.server = server_;
+    // The file is read (first use) and asked on the worker, never on this thread.
+    parsers_.start([this, generation, flags, items, outcome, names = builtin_]() mutable {
+        NameRefreshTable parsed;
+        BuiltinAnswer answer;
+        if (names) {
+            answer = names->answer(items);
+            outcome.builtinPath = names->path();
+        } else {
+            answer.failure = QStringLiteral("no names file");
+        }
+        if (answer.available) {
+            NameExchangeResult result;
+            result.httpStatus = 200;
+            result.body = answer.body;
+            // The same reading as a server's answer: same parser, same name parts.
+            readNameExchangeResult(result, flags, parsed);
+        } else {
+            outcome.builtinText = answer.failure;
+            outcome.kind = outcome.kind == NameOutcome::Kind::FellBack
+                               ? NameOutcome::Kind::Unreachable
+                               : NameOutcome::Kind::BuiltinUnavailable;
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, parsed = std::move(parsed), outcome] {
+                answerParsed(generation, parsed, outcome);
+            },
+            Qt::QueuedConnection);
+    });
+    emit answerArrived();
 }
 
 void NameRefresher::answerParsed(std::uint64_t generation, const NameRefreshTable& parsed,
-                                 const QString& resultText)
+                                 const NameOutcome& outcome)
 {
     if (generation != generation_ || !running_)
         return;
@@ -89,18 +150,19 @@ void NameRefresher::answerParsed(std::uint64_t generation, const NameRefreshTabl
     // The table is emptied by every read, so the rows of this answer are its whole state.
     for (const auto& [key, row] : parsed)
         target.table->rowFor(key) = row;
-    showStatus(resultText.isEmpty() ? target.idmText + QStringLiteral(" ok")
-                                    : target.idmText + u' ' + resultText);
+    showStatus(outcome);
     applyNamesToList(*target.list, *target.table);
     applyNamesToCachesAndRecords(*target.table, *target.records, *target.caches);
     end();
 }
 
-void NameRefresher::showStatus(const QString& text)
+void NameRefresher::showStatus(const NameOutcome& outcome)
 {
+    const QString text = nameStatusText(target_.idmText, outcome);
+    const QString toolTip = nameStatusToolTip(outcome);
     if (callback_)
-        callback_(text);
-    emit statusText(text);
+        callback_(text, toolTip);
+    emit statusText(text, toolTip);
 }
 
 void NameRefresher::end()

@@ -2,10 +2,12 @@
 #pragma once
 
 #include "card/history.h"
+#include "namedata/namecache.h"
+#include "names/builtinnames.h"
 #include "names/displayflags.h"
 #include "names/nameexchange.h"
 #include "names/namerefreshtable.h"
-#include "store/namecache.h"
+#include "names/namestatus.h"
 
 #include <QAbstractItemModel>
 #include <QObject>
@@ -15,11 +17,13 @@
 #include <QUrl>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace ridelog {
 
 // Collects the wanted names from the list on the user-interface thread, lets the network
-// exchange run asynchronously and the answer be parsed on a worker into a table of its own,
+// exchange run asynchronously (or the built-in names answer on a worker) and the answer be
+// parsed on a worker into a table of its own,
 // and copies the names into the dialog's table, the list columns 4 and 5, the caches and the
 // records back on the user-interface thread. The shared structures are touched only there.
 //
@@ -28,7 +32,8 @@ namespace ridelog {
 //
 // The main dialog owns one:
 //   refresher_.setServerUrl(nameServerUrl(commandLineValue, trfcSettings));
-//   refresher_.setStatusTextCallback([this](const QString& t) { setStatusText(t); });
+//   refresher_.setBuiltinOnly(builtinNamesOnly(commandLineValue, trfcSettings));
+//   refresher_.setStatusTextCallback([this](const QString& t, const QString& tip) { ... });
 //   read:      refresher_.cancel(); empty records, blocks and table; read; fill the list;
 //              refresher_.start(*model_, records_, caches_, refreshTable_, idmText_, flags_);
 //   clearing:  refresher_.cancel(); ...
@@ -39,7 +44,7 @@ class NameRefresher : public QObject
     Q_OBJECT
 
 public:
-    using StatusTextCallback = std::function<void(const QString&)>;
+    using StatusTextCallback = std::function<void(const QString& text, const QString& toolTip)>;
 
     explicit NameRefresher(QObject* parent = nullptr);
     // Cancels a refresh still running and waits for a parse in progress (milliseconds).
@@ -49,6 +54,14 @@ public:
     void setServer(const QString& url);
     void setServerUrl(const QUrl& server);
     QUrl serverUrl() const { return server_; }
+    // The built-in names alone: no socket is ever opened. Otherwise they answer only when the
+    // server cannot be reached at all.
+    void setBuiltinOnly(bool builtinOnly) { builtinOnly_ = builtinOnly; }
+    bool builtinOnly() const { return builtinOnly_; }
+    // The program's names file, shared with the worker that reads it (found by default);
+    // nullptr: none, so an unreachable server is reported without standing in.
+    void setBuiltinNames(std::shared_ptr<BuiltinNames> names) { builtin_ = std::move(names); }
+    const std::shared_ptr<BuiltinNames>& builtinNames() const { return builtin_; }
     void setTimeouts(const NameTimeouts& timeouts) { timeouts_ = timeouts; }
     // Called with every status text, besides the statusText signal.
     void setStatusTextCallback(StatusTextCallback callback) { callback_ = std::move(callback); }
@@ -65,10 +78,14 @@ public:
     std::uint64_t generation() const { return generation_; }
 
 signals:
-    // "<idm> OK" (nothing to ask), "<idm> ok" (answered), "<idm> <result>" (failed).
-    void statusText(const QString& text);
+    // "<idm> OK" (nothing to ask), "<idm> ok" (answered), "<idm> <Japanese text>" otherwise;
+    // the tooltip holds the technical text and the source of the names.
+    void statusText(const QString& text, const QString& toolTip);
     // After the names of this refresh have landed (or there was nothing to ask).
     void finished();
+    // The server's answer is in and is being read on the worker; its names land later, unless
+    // a new read or a cancel comes first.
+    void answerArrived();
 
 private:
     struct Target
@@ -79,17 +96,21 @@ private:
         NameRefreshTable* table = nullptr;
         QString idmText;
         DisplayFlags flags;
+        QString items;
     };
 
     void exchangeFinished(const NameExchangeResult& result);
+    void askBuiltin(NameOutcome outcome);
     void answerParsed(std::uint64_t generation, const NameRefreshTable& parsed,
-                      const QString& resultText);
-    void showStatus(const QString& text);
+                      const NameOutcome& outcome);
+    void showStatus(const NameOutcome& outcome);
     void end();
 
     NameExchange exchange_;
     QThreadPool parsers_;
     QUrl server_;
+    bool builtinOnly_ = false;
+    std::shared_ptr<BuiltinNames> builtin_;
     NameTimeouts timeouts_;
     StatusTextCallback callback_;
     Target target_;

@@ -190,7 +190,8 @@ bool Statement::isNullAt(int column) const
 
 Database Database::open(const QString& path, OpenMode mode, int busyTimeoutMs)
 {
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    int flags = SQLITE_OPEN_NOMUTEX;
+    flags |= mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
     if (mode == OpenMode::CreateIfMissing)
         flags |= SQLITE_OPEN_CREATE;
     const QByteArray fileName = QFile::encodeName(path);

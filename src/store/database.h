@@ -101,8 +101,9 @@ class Database
 public:
     enum class OpenMode
     {
-        ExistingFile,   // fails when the file is missing; never creates anything
-        CreateIfMissing // creates an empty database when the file is missing
+        ExistingFile,    // fails when the file is missing; never creates anything
+        CreateIfMissing, // creates an empty database when the file is missing
+        ReadOnly         // an existing file, never written: readers beside a running window
     };
 
     // Opens the file and reads its schema once, so a file that is not a database (or whose

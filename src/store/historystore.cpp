@@ -1,5 +1,7 @@
 #include "store/historystore.h"
 
+#include "store/databaseproblem.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -89,10 +91,14 @@ template <typename Cache> void loadNameRows(Database& database, Cache& cache)
         return;
     cache.clear();
     do {
-        auto& entry = cache.EntryFor(Rows::keyOf(rows, 0));
+        typename Cache::EntryType read;
         int column = Rows::keyColumns;
-        for (QString* text : Rows::texts(entry))
+        for (QString* text : Rows::texts(read))
             *text = rows.textAt(column++);
+        // A row without any name part holds no name, only a placeholder composed from nothing;
+        // leaving it out lets the key be asked for again.
+        if (hasNameParts(read))
+            cache.EntryFor(Rows::keyOf(rows, 0)) = read;
     } while (rows.step());
 }
 
@@ -121,7 +127,7 @@ template <typename Cache> void writeBackNameRows(Database& database, Cache& cach
     Statement editName = database.prepareFieldEdit(table, QStringLiteral("nm"));
     Statement addRow = database.prepareAddRow(table, columnNames(nameTableColumns(Rows::table)));
     for (auto& [key, entry] : cache) {
-        if (entry.nm.isEmpty())
+        if (entry.nm.isEmpty() || !hasNameParts(entry))
             continue;
         const auto rows = present.find(key);
         if (rows != present.end()) {
@@ -173,14 +179,20 @@ private:
 
 HistoryStore::~HistoryStore() = default;
 
-QString HistoryStore::DataFolderLocation()
+QString HistoryStore::DataFolderPath()
 {
     const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (dataHome.isEmpty())
         return QString();
-    const QString folder = QDir(dataHome).filePath(QStringLiteral("Tanpopo/Hotaru/Trfc"));
-    QDir().mkpath(folder);
-    return folder + QLatin1Char('/');
+    return QDir(dataHome).filePath(QStringLiteral("Tanpopo/Hotaru/Trfc")) + QLatin1Char('/');
+}
+
+QString HistoryStore::DataFolderLocation()
+{
+    const QString folder = DataFolderPath();
+    if (!folder.isEmpty())
+        QDir().mkpath(folder);
+    return folder;
 }
 
 DatabaseState HistoryStore::state() const
@@ -190,21 +202,51 @@ DatabaseState HistoryStore::state() const
     return connection_ ? DatabaseState::Open : DatabaseState::Closed;
 }
 
-void HistoryStore::reportProblem(const QString& engineText)
+void HistoryStore::reportProblem(const DatabaseError& problem)
 {
-    if (engineText == lastReportedProblem_)
+    if (problem.message() == lastReportedProblem_)
         return;
-    lastReportedProblem_ = engineText;
+    lastReportedProblem_ = problem.message();
     if (reporter_)
-        reporter_(engineText);
+        reporter_(problem);
+}
+
+void HistoryStore::noteFailure(const DatabaseError& error)
+{
+    if (isDamageCode(error.engineCode()))
+        markDamaged(error.engineCode(), error.message());
+    else
+        notKeptReason_ = databaseProblemText(error.engineCode()) + u'\n' + error.message();
+}
+
+void HistoryStore::markDamaged(int engineCode, const QString& engineText)
+{
+    damaged_ = true;
+    damageCode_ = engineCode;
+    damageText_ = engineText;
+    notKeptReason_ = databaseProblemText(engineCode) + u'\n' + engineText;
+}
+
+void HistoryStore::historyKept()
+{
+    if (!damaged_)
+        notKeptReason_.clear();
+}
+
+void HistoryStore::requireWritable() const
+{
+    if (damaged_)
+        throw DatabaseError(damageCode_, damageText_);
 }
 
 bool HistoryStore::makeDatabaseObject()
 {
     if (objectPresent_)
         return true;
-    if (dataFolder_.isEmpty())
+    if (dataFolder_.isEmpty()) {
+        notKeptReason_ = noDataFolderReason();
         return false;
+    }
     objectPresent_ = true;
     return true;
 }
@@ -215,6 +257,11 @@ int HistoryStore::openDatabaseFile()
     // A file that is there but cannot be opened as a database is never created anew: it may be
     // the user's history in a state this program does not understand.
     const bool fileExists = QFileInfo::exists(path);
+    // A new file takes the place of one that was damaged.
+    if (!fileExists && damaged_) {
+        damaged_ = false;
+        notKeptReason_.clear();
+    }
     try {
         connection_ = std::make_unique<Database>(Database::open(
             path,
@@ -223,8 +270,9 @@ int HistoryStore::openDatabaseFile()
         lastReportedProblem_.clear();
         return 0;
     } catch (const DatabaseError& error) {
+        noteFailure(error);
         if (fileExists)
-            reportProblem(error.message());
+            reportProblem(error);
         return -2;
     }
 }
@@ -240,11 +288,17 @@ void HistoryStore::OpenDatabaseAtStart(NameCaches& caches)
         return;
     }
     OperationScope scope(*this);
-    for (const auto table : {NameTable::Stations, NameTable::BusStops, NameTable::Shops})
-        EnsureNameTable(*connection_, table);
-    LoadNameCache(*connection_, caches.stations);
-    LoadNameCache(*connection_, caches.busStops);
-    LoadNameCache(*connection_, caches.shops);
+    try {
+        for (const auto table : {NameTable::Stations, NameTable::BusStops, NameTable::Shops})
+            EnsureNameTable(*connection_, table);
+        LoadNameCache(*connection_, caches.stations);
+        LoadNameCache(*connection_, caches.busStops);
+        LoadNameCache(*connection_, caches.shops);
+    } catch (const DatabaseError& error) {
+        noteFailure(error);
+        throw;
+    }
+    historyKept();
 }
 
 int HistoryStore::EnsureDatabaseOpen()
@@ -267,25 +321,44 @@ void HistoryStore::DropDatabaseObject()
     objectPresent_ = false;
 }
 
-void HistoryStore::LoadStoredBlocks(const QString& idmText, CardBlockSet& blocks)
+HistoryStore::LoadOutcome HistoryStore::LoadStoredBlocks(const QString& idmText,
+                                                         CardBlockSet& blocks)
 {
+    unloadedCard_ = idmText;
     if (EnsureDatabaseOpen() < 0) {
         DropDatabaseObject();
-        return;
+        if (notKeptReason_.isEmpty() || !damaged_)
+            notKeptReason_ = loadFailedReason() + u'\n' + notKeptReason_;
+        return LoadOutcome::NotLoaded;
     }
     OperationScope scope(*this);
     const QString table = CardTableName(idmText);
-    if (!connection_->tableExists(table)) {
-        // The card has never been stored; StoreNewBlocks makes the object again.
-        DropDatabaseObject();
-        return;
+    CardBlockSet loaded;
+    try {
+        if (!connection_->tableExists(table)) {
+            // The card has never been stored; StoreNewBlocks makes the object again.
+            DropDatabaseObject();
+            unloadedCard_.clear();
+            historyKept();
+            return LoadOutcome::NothingStored;
+        }
+        Statement rows = connection_->prepareReadAll(table, cardBlockColumns());
+        while (rows.step()) {
+            const BlockWords words{std::int32_t(rows.integerAt(0)), std::int32_t(rows.integerAt(1)),
+                                   std::int32_t(rows.integerAt(2)),
+                                   std::int32_t(rows.integerAt(3))};
+            loaded.insert(blockFromWords(words), BlockOrigin::CardTable);
+        }
+    } catch (const DatabaseError& error) {
+        noteFailure(error);
+        notKeptReason_ = loadFailedReason() + u'\n' + notKeptReason_;
+        throw;
     }
-    Statement rows = connection_->prepareReadAll(table, cardBlockColumns());
-    while (rows.step()) {
-        const BlockWords words{std::int32_t(rows.integerAt(0)), std::int32_t(rows.integerAt(1)),
-                               std::int32_t(rows.integerAt(2)), std::int32_t(rows.integerAt(3))};
-        blocks.insert(blockFromWords(words), BlockOrigin::CardTable);
-    }
+    for (const auto& [serial, entry] : loaded)
+        blocks.insert(entry.block, BlockOrigin::CardTable);
+    unloadedCard_.clear();
+    historyKept();
+    return LoadOutcome::Loaded;
 }
 
 void HistoryStore::MergeCardBlocks(CardBlockSet& blocks, std::span<const HistoryBlock> cardBlocks)
@@ -307,6 +380,9 @@ int HistoryStore::StoreNewBlocks(const QString& idmText, CardBlockSet& blocks)
     // Blocks loaded from the table are stored already; without fresh ones there is nothing to do.
     if (fresh.empty())
         return 0;
+    // The card's stored history is unknown, or the file must not be written.
+    if (idmText == unloadedCard_ || damaged_)
+        return 0;
     if (!makeDatabaseObject())
         return 0;
     if (!connection_ && openDatabaseFile() != 0)
@@ -314,7 +390,22 @@ int HistoryStore::StoreNewBlocks(const QString& idmText, CardBlockSet& blocks)
     OperationScope scope(*this);
     Database& database = *connection_;
     const QString table = CardTableName(idmText);
+    int added = 0;
+    try {
+        added = storeBlocks(database, table, blocks, fresh);
+    } catch (const DatabaseError& error) {
+        noteFailure(error);
+        throw;
+    }
+    for (const std::uint32_t serial : fresh)
+        blocks.markStored(serial);
+    historyKept();
+    return added;
+}
 
+int HistoryStore::storeBlocks(Database& database, const QString& table, const CardBlockSet& blocks,
+                              const std::vector<std::uint32_t>& fresh)
+{
     Transaction transaction(database);
     if (!database.tableExists(table))
         CreateCardTable(database, table);
@@ -340,8 +431,6 @@ int HistoryStore::StoreNewBlocks(const QString& idmText, CardBlockSet& blocks)
         ++added;
     }
     transaction.commit();
-    for (const std::uint32_t serial : fresh)
-        blocks.markStored(serial);
     return added;
 }
 
@@ -358,10 +447,16 @@ bool HistoryStore::RecreateNameTable(NameTable table)
     if (EnsureDatabaseOpen() < 0)
         return false;
     OperationScope scope(*this);
-    Transaction transaction(*connection_);
-    connection_->dropTable(nameTableName(table));
-    EnsureNameTable(*connection_, table);
-    transaction.commit();
+    requireWritable();
+    try {
+        Transaction transaction(*connection_);
+        connection_->dropTable(nameTableName(table));
+        EnsureNameTable(*connection_, table);
+        transaction.commit();
+    } catch (const DatabaseError& error) {
+        noteFailure(error);
+        throw;
+    }
     return true;
 }
 
@@ -370,18 +465,56 @@ bool HistoryStore::DeleteCardTable(const QString& idmText)
     if (EnsureDatabaseOpen() < 0)
         return false;
     OperationScope scope(*this);
-    connection_->dropTable(CardTableName(idmText));
+    requireWritable();
+    try {
+        connection_->dropTable(CardTableName(idmText));
+    } catch (const DatabaseError& error) {
+        noteFailure(error);
+        throw;
+    }
+    return true;
+}
+
+bool HistoryStore::StoredSerials(const QString& idmText,
+                                 std::optional<std::set<std::uint32_t>>& serials)
+{
+    serials.reset();
+    if (EnsureDatabaseOpen() < 0)
+        return false;
+    OperationScope scope(*this);
+    const QString table = CardTableName(idmText);
+    try {
+        if (!connection_->tableExists(table))
+            return true;
+        std::set<std::uint32_t> found;
+        Statement rows = connection_->prepareReadAll(table, cardBlockColumns());
+        while (rows.step()) {
+            const BlockWords words{std::int32_t(rows.integerAt(0)), std::int32_t(rows.integerAt(1)),
+                                   std::int32_t(rows.integerAt(2)),
+                                   std::int32_t(rows.integerAt(3))};
+            found.insert(blockSerial(blockFromWords(words)));
+        }
+        serials = std::move(found);
+    } catch (const DatabaseError& error) {
+        noteFailure(error);
+        throw;
+    }
     return true;
 }
 
 bool HistoryStore::WriteBackNames(NameCaches& caches)
 {
-    if (EnsureDatabaseOpen() < 0)
+    if (damaged_ || EnsureDatabaseOpen() < 0)
         return false;
     OperationScope scope(*this);
-    writeBackNameRows(*connection_, caches.stations);
-    writeBackNameRows(*connection_, caches.busStops);
-    writeBackNameRows(*connection_, caches.shops);
+    try {
+        writeBackNameRows(*connection_, caches.stations);
+        writeBackNameRows(*connection_, caches.busStops);
+        writeBackNameRows(*connection_, caches.shops);
+    } catch (const DatabaseError& error) {
+        noteFailure(error);
+        throw;
+    }
     return true;
 }
 

@@ -33,15 +33,18 @@
 #pragma once
 
 #include "card/history.h"
+#include "namedata/namecache.h"
 #include "store/cardblockset.h"
 #include "store/database.h"
-#include "store/namecache.h"
 #include "store/schema.h"
 
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <set>
 #include <span>
+#include <vector>
 
 namespace ridelog {
 
@@ -57,11 +60,19 @@ class HistoryStore
 public:
     static constexpr int kDefaultBusyTimeoutMs = 3000;
 
-    // Receives the engine's text when an existing file cannot be used as the database (not a
-    // database, damaged, locked beyond the busy time-out). The file is left untouched and the
+    // Receives the engine's failure when an existing file cannot be used as the database (not
+    // a database, damaged, locked beyond the busy time-out). The file is left untouched and the
     // program goes on without a database. The same text is reported once until the database
     // opens again, so a damaged file does not bring up a message at every card read.
-    using ProblemReporter = std::function<void(const QString& engineText)>;
+    using ProblemReporter = std::function<void(const DatabaseError& problem)>;
+
+    // What LoadStoredBlocks found.
+    enum class LoadOutcome
+    {
+        Loaded,        // the card's table was read
+        NothingStored, // the card has no table yet
+        NotLoaded,     // the history could not be read: this read stores nothing
+    };
 
     HistoryStore() = default;
     ~HistoryStore();
@@ -71,6 +82,8 @@ public:
     // XDG data home + "Tanpopo/Hotaru/Trfc/", created when missing; always ends in "/".
     // Empty when the system names no data location.
     static QString DataFolderLocation();
+    // The same folder without creating it; for readers that must not change anything.
+    static QString DataFolderPath();
     static QString databaseFileName() { return QStringLiteral("ekdb.sqlite"); }
 
     const QString& DataFolder() const { return dataFolder_; }
@@ -99,8 +112,11 @@ public:
 
     // Loads every block of the card's table into blocks (table order; the first row of a serial
     // wins). Without a usable database, or when the card has no table yet, nothing is loaded and
-    // the database object is dropped.
-    void LoadStoredBlocks(const QString& idmText, CardBlockSet& blocks);
+    // the database object is dropped. When the history cannot be read (locked, damaged, or a
+    // failure while reading, which is thrown after the outcome is noted) nothing at all is put
+    // into blocks and the StoreNewBlocks of the same card stores nothing, so a block the card
+    // still holds is never stored a second time beside the stored one.
+    LoadOutcome LoadStoredBlocks(const QString& idmText, CardBlockSet& blocks);
     // Adds the blocks just read from the card (newest first) whose terminal type has a name; a
     // block whose serial is present already is ignored, so a stored block wins.
     static void MergeCardBlocks(CardBlockSet& blocks, std::span<const HistoryBlock> cardBlocks);
@@ -120,6 +136,20 @@ public:
     bool RecreateNameTable(NameTable table);
     // Deletes the card's table; throws DatabaseError ("no such table: ...") when it is missing.
     bool DeleteCardTable(const QString& idmText);
+    // The serials stored for the card; none when the card has no table. False when the
+    // database cannot be reached.
+    bool StoredSerials(const QString& idmText, std::optional<std::set<std::uint32_t>>& serials);
+
+    // ---- Whether history is being kept
+
+    // Empty while every read is stored; otherwise why not (the engine's text on a second line).
+    const QString& notKeptReason() const { return notKeptReason_; }
+    bool isKeepingHistory() const { return notKeptReason_.isEmpty(); }
+    // A file the engine reported as damaged (or as no database) is never written again in this
+    // run: storing, clearing and the write-back leave it alone. Only a new file, made after the
+    // damaged one was moved away, is written.
+    bool isDamaged() const { return damaged_; }
+    void markDamaged(int engineCode, const QString& engineText);
 
     // ---- Shutdown
 
@@ -143,7 +173,13 @@ private:
 
     int openDatabaseFile();
     bool makeDatabaseObject();
-    void reportProblem(const QString& engineText);
+    void reportProblem(const DatabaseError& problem);
+    // Notes what a failure means for keeping history; damage is remembered for the run.
+    void noteFailure(const DatabaseError& error);
+    void historyKept();
+    void requireWritable() const;
+    static int storeBlocks(Database& database, const QString& table, const CardBlockSet& blocks,
+                           const std::vector<std::uint32_t>& fresh);
 
     QString dataFolder_;
     bool objectPresent_ = false;
@@ -151,6 +187,12 @@ private:
     int busyTimeoutMs_ = kDefaultBusyTimeoutMs;
     ProblemReporter reporter_;
     QString lastReportedProblem_;
+    QString notKeptReason_;
+    bool damaged_ = false;
+    int damageCode_ = 0;
+    QString damageText_;
+    // The card whose history the last LoadStoredBlocks could not read.
+    QString unloadedCard_;
 };
 
 } // namespace ridelog

@@ -1,6 +1,7 @@
 #include "store/listexport.h"
 
-#include "names/cp932.h"
+#include "namedata/cp932.h"
+#include "store/missedhistory.h"
 
 #include <QAbstractItemModel>
 #include <QFileInfo>
@@ -43,6 +44,12 @@ QStringList rowTexts(const QAbstractItemModel& model, int row)
     for (int column = 0; column < columns; ++column)
         texts.append(model.data(model.index(row, column), Qt::DisplayRole).toString());
     return texts;
+}
+
+void appendExportLine(QByteArray& bytes, const QStringList& texts, ExportFormat format)
+{
+    bytes += cp932::encode(exportLine(texts, format));
+    bytes += "\r\n";
 }
 
 // No write bit for anyone: read-only, even for a user whom the system would let write.
@@ -97,9 +104,22 @@ QByteArray exportBytes(const QAbstractItemModel& model, ExportFormat format)
     QByteArray bytes;
     const int rows = model.rowCount();
     for (int row = 0; row < rows; ++row) {
-        bytes += cp932::encode(exportLine(rowTexts(model, row), format));
-        bytes += "\r\n";
+        // The marker of missed history is an empty line in the blank-separated form; the CSV
+        // keeps its texts, so a spreadsheet shows the note in its row.
+        const bool marker = model.data(model.index(row, 0), MissedHistoryMarkerRole).toBool();
+        if (marker && format == ExportFormat::Text)
+            bytes += "\r\n";
+        else
+            appendExportLine(bytes, rowTexts(model, row), format);
     }
+    return bytes;
+}
+
+QByteArray exportBytes(const QList<QStringList>& rows, ExportFormat format)
+{
+    QByteArray bytes;
+    for (const QStringList& texts : rows)
+        appendExportLine(bytes, texts, format);
     return bytes;
 }
 

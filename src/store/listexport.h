@@ -31,6 +31,8 @@ QString exportLine(const QStringList& texts, ExportFormat format);
 
 // Every row of the model as shown (display role, row 0 first), code page 932, CR LF line ends.
 QByteArray exportBytes(const QAbstractItemModel& model, ExportFormat format);
+// The same bytes for rows given as their texts, row 0 first.
+QByteArray exportBytes(const QList<QStringList>& rows, ExportFormat format);
 
 enum class ExportWriteResult
 {

@@ -1,6 +1,12 @@
 #include "store/settings.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
 #include <array>
+#include <cstdio>
+#include <unistd.h>
 #include <utility>
 
 namespace ridelog {
@@ -38,6 +44,8 @@ QString TrfcSettings::key(const QString& name) const
 
 std::optional<int> TrfcSettings::readInteger(const QString& name) const
 {
+    if (const auto changed = pending_.find(name); changed != pending_.end())
+        return changed->second;
     const QVariant value = settings_.value(key(name));
     if (!value.isValid())
         return std::nullopt;
@@ -73,8 +81,95 @@ QString TrfcSettings::text(const QString& name) const
 
 void TrfcSettings::writeInteger(const QString& name, int value)
 {
-    settings_.setValue(key(name), value);
+    pending_.erase(name);
+    const QVariant stored = settings_.value(key(name));
+    if (readInteger(name) == value && stored.toString() == QString::number(value))
+        return;
+    pending_[name] = value;
+}
+
+bool TrfcSettings::save()
+{
+    if (pending_.empty())
+        return true;
+    if (settings_.format() != QSettings::IniFormat || settings_.fileName().isEmpty()) {
+        for (const auto& [name, value] : pending_)
+            settings_.setValue(key(name), value);
+        settings_.sync();
+        pending_.clear();
+        return settings_.status() == QSettings::NoError;
+    }
+    if (!replaceFile()) {
+        qWarning("ridelog: the settings could not be written to %s; the file stays as it was",
+                 qUtf8Printable(settings_.fileName()));
+        return false;
+    }
+    pending_.clear();
+    // The file changed under the object: it reads it again.
     settings_.sync();
+    return true;
+}
+
+bool TrfcSettings::replaceFile()
+{
+    const QString target = settings_.fileName();
+    const QString folder = QFileInfo(target).absolutePath();
+    if (!QDir().mkpath(folder))
+        return false;
+    // A name never used before in this run, so no cached copy of another file stands for it.
+    QTemporaryFile reserved(folder + QStringLiteral("/.") + QFileInfo(target).fileName() +
+                            QStringLiteral(".XXXXXX"));
+    if (!reserved.open())
+        return false;
+    const QString written = reserved.fileName();
+    const QString check = written + QStringLiteral(".check");
+    auto cleanUp = [&] {
+        QFile::remove(check);
+        QFile::remove(written);
+    };
+
+    QStringList keys = settings_.allKeys();
+    {
+        QSettings out(written, QSettings::IniFormat);
+        for (const QString& k : keys)
+            out.setValue(k, settings_.value(k));
+        for (const auto& [name, value] : pending_) {
+            out.setValue(key(name), value);
+            if (!keys.contains(key(name)))
+                keys.append(key(name));
+        }
+        out.sync();
+        if (out.status() != QSettings::NoError) {
+            cleanUp();
+            return false;
+        }
+    }
+    // Qt may commit a file whose last bytes never reached the disk, so the new file is read
+    // back, under a second name of its own, before it replaces the old one.
+    bool complete =
+        ::link(QFile::encodeName(written).constData(), QFile::encodeName(check).constData()) == 0;
+    if (complete) {
+        QSettings readBack(check, QSettings::IniFormat);
+        complete =
+            readBack.status() == QSettings::NoError && readBack.allKeys().size() == keys.size();
+        for (const QString& k : keys) {
+            if (!complete)
+                break;
+            const auto expected = pending_.find(k.mid(5));
+            const QString want = k.startsWith(QStringLiteral("Trfc/")) && expected != pending_.end()
+                                     ? QString::number(expected->second)
+                                     : settings_.value(k).toString();
+            complete = readBack.contains(k) && readBack.value(k).toString() == want;
+        }
+    }
+    QFile::remove(check);
+    reserved.setAutoRemove(false);
+    if (!complete || std::rename(QFile::encodeName(written).constData(),
+                                 QFile::encodeName(target).constData()) != 0) {
+        QFile::remove(written);
+        return false;
+    }
+    return true;
 }
 
 DisplayFlags TrfcSettings::displayFlags() const

@@ -5,6 +5,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -22,9 +23,17 @@ public:
     bool flag(const QString& name, bool fallback) const;
     QString text(const QString& name) const;
 
-    // Write failures are ignored, as with every settings write.
+    // Values written here are kept in memory and reach the file only through save(); a value
+    // equal to the one in force is no change.
     void writeInteger(const QString& name, int value);
     void writeFlag(const QString& name, bool on) { writeInteger(name, on ? 1 : 0); }
+    bool hasUnsavedChanges() const { return !pending_.empty(); }
+
+    // Writes the file once, when a value changed: the new file is made beside the old one,
+    // read back and only then put in its place, so a failed write (a full disk) leaves the
+    // previous file as it was. False, with a line in the log, when the file could not be
+    // written; the changes then stay unsaved.
+    bool save();
 
     DisplayFlags displayFlags() const;
 
@@ -33,7 +42,10 @@ public:
 private:
     QString key(const QString& name) const;
 
+    bool replaceFile();
+
     QSettings& settings_;
+    std::map<QString, int> pending_;
 };
 
 // Settings of the organisation "Tanpopo", application "Hotaru" in the user's config folder.

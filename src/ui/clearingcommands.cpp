@@ -1,9 +1,12 @@
 #include "ui/clearingcommands.h"
 
+#include "namedata/namecache.h"
 #include "store/database.h"
+#include "store/databaseproblem.h"
 #include "store/historystore.h"
-#include "store/namecache.h"
 #include "ui/messagebox.h"
+
+#include <optional>
 
 namespace ridelog {
 
@@ -25,8 +28,35 @@ void ClearingCommands::ClearNameCache(NameTable table)
     steps_.readCard();
 }
 
-void ClearingCommands::ClearCardHistory(const QString& idmText)
+void ClearingCommands::ClearCardHistory(const QString& idmText,
+                                        const std::set<std::uint32_t>& cardSerials)
 {
+    if (idmText.isEmpty()) {
+        MessageBox::show(
+            parent_,
+            QStringLiteral("カードがまだ読み取られていないため、削除する履歴はありません。"));
+        return;
+    }
+    std::optional<std::set<std::uint32_t>> stored;
+    if (!runStoreStep([&] { return store_.StoredSerials(idmText, stored); }))
+        return;
+    if (!stored) {
+        MessageBox::show(parent_,
+                         QStringLiteral("カード %1 の履歴は保存されていません。").arg(idmText));
+        return;
+    }
+    qsizetype lost = 0;
+    for (const std::uint32_t serial : *stored)
+        lost += cardSerials.contains(serial) ? 0 : 1;
+    const QString question =
+        QStringLiteral("カード %1 の保存済み履歴 %2 件をすべて削除します。\r\n"
+                       "そのうち %3 件はカードに残っていないため、二度と読み戻せません。\r\n"
+                       "削除しますか？")
+            .arg(idmText)
+            .arg(stored->size())
+            .arg(lost);
+    if (!MessageBox::question(parent_, question))
+        return;
     if (!runStoreStep([&] { return store_.DeleteCardTable(idmText); }))
         return;
     steps_.stopNameRefresh();
@@ -41,9 +71,14 @@ bool ClearingCommands::runStoreStep(const std::function<bool()>& operation)
             return true;
         MessageBox::show(parent_, QStringLiteral("データベースにアクセスできません"));
     } catch (const DatabaseError& error) {
-        MessageBox::show(parent_, error.message());
+        showDatabaseError(error);
     }
     return false;
+}
+
+void ClearingCommands::showDatabaseError(const DatabaseError& error)
+{
+    MessageBox::show(parent_, databaseProblemText(error.engineCode()), error.message());
 }
 
 void ClearingCommands::emptyCache(NameTable table)

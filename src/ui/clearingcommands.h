@@ -5,12 +5,15 @@
 #include "store/schema.h"
 
 #include <QString>
+#include <cstdint>
 #include <functional>
+#include <set>
 
 class QWidget;
 
 namespace ridelog {
 
+class DatabaseError;
 class HistoryStore;
 struct NameCaches;
 
@@ -29,13 +32,16 @@ public:
 
     // Deletes and recreates the name table, empties its cache, empties the list, reads again.
     void ClearNameCache(NameTable table);
-    // Deletes the card's table, empties the list, reads again.
-    void ClearCardHistory(const QString& idmText);
+    // Asks first, naming the card and the number of its stored entries that are no longer
+    // on it (cardSerials: what the card delivered at its last read); the default answer is
+    // いいえ. Then deletes the card's table, empties the list, reads again.
+    void ClearCardHistory(const QString& idmText, const std::set<std::uint32_t>& cardSerials);
 
 private:
     // Runs one store operation; tells the user when the database cannot be reached or fails.
     // True when the operation was done.
     bool runStoreStep(const std::function<bool()>& operation);
+    void showDatabaseError(const DatabaseError& error);
     void emptyCache(NameTable table);
 
     QWidget* parent_;

@@ -19,16 +19,23 @@ enum Command : int
     ShopCompany = 32815,       // 表示(&V) › 店舗 表示(&N) › 会社名(&C)
     ShopName = 32816,          // 表示(&V) › 店舗 表示(&N) › 店舗名(&S)
     ShopRegister = 32817,      // 表示(&V) › 店舗 表示(&N) › レジ名(&R)
+    ShowTotals = 32843,        // 表示(&V) › 集計(&T)...
     ClearStationNames = 32797, // 設定(&S) › 駅名キャッシュ削除(&C)
     ClearBusStopNames = 32799, // 設定(&S) › 停留所名キャッシュ削除(&B)
     ClearShopNames = 32833,    // 設定(&S) › 店舗名キャッシュ削除(&T)
     DeleteHistory = 32801,     // 設定(&S) › 履歴データ削除(&H)
     ShowDataSetup = 32803,     // 設定(&S) › 表示設定(&D)...
+    AskNamesAgain = 32840,     // 設定(&S) › 駅名を再取得(&R)
     About = 32830,             // ヘルプ(&H) › バージョン情報(&V)...
     DeleteRows = 32794,        // context menu › 削除(&L)
     ShowDetail = 32792,        // context menu › 詳細表示(&D)...
-    StartReading = 1000,       // hidden button 読み取り開始
-    SystemMenuAbout = 16,      // window menu item, where the platform offers a window menu
+    Search = 32841,            // 表示(&V) › 検索(&F)... (Ctrl+F)
+    RenameCard = 32842,        // カード(&C) › カード名の変更(&N)...
+    ShowReaderCard = 32845,    // カード(&C) › 読み取ったカードを表示(&R)
+    FirstCardEntry = 33000,    // カード(&C) › one entry per card, 33000 to 33999
+    LastCardEntry = 33999,
+    StartReading = 1000,  // hidden button 読み取り開始
+    SystemMenuAbout = 16, // window menu item, where the platform offers a window menu
 };
 
 // Controls of the main window and the About box.

@@ -1,23 +1,74 @@
 #include "ui/historyexport.h"
 
+#include "report/expenseentries.h"
+#include "report/expenseexport.h"
 #include "store/listexport.h"
+#include "store/missedhistory.h"
+#include "ui/historylist.h"
 #include "ui/messagebox.h"
 #include "ui/savefiledialog.h"
 
-#include <array>
+#include <QAbstractItemModel>
+#include <QFileInfo>
+#include <vector>
 
 namespace ridelog {
 
 namespace {
 
-// In the order of the dialog's filters.
-constexpr std::array<ExportFormat, 2> kFilterFormats{ExportFormat::Csv, ExportFormat::Text};
-
-ExportFormat formatOfFilter(int filterIndex)
+struct FilterInfo
 {
-    return filterIndex >= 0 && filterIndex < int(kFilterFormats.size())
-               ? kFilterFormats[std::size_t(filterIndex)]
-               : ExportFormat::Csv;
+    ExportFilter filter;
+    const char16_t* text;
+    const char16_t* suffix;
+};
+
+// In the order of the dialog's filters.
+constexpr FilterInfo kFilters[] = {
+    {ExportFilter::ListCsv, u"CSV (カンマ区切り) (*csv)", u"csv"},
+    {ExportFilter::ListText, u"テキスト形式(*.txt)", u"txt"},
+    {ExportFilter::Utf8Csv, u"CSV UTF-8 見出し付き (*.csv)", u"csv"},
+    {ExportFilter::Json, u"JSON (*.json)", u"json"},
+};
+
+ExportFilter filterOfIndex(int filterIndex)
+{
+    return filterIndex >= 0 && filterIndex < int(std::size(kFilters)) ? kFilters[filterIndex].filter
+                                                                      : ExportFilter::ListCsv;
+}
+
+QString suffixOf(ExportFilter filter)
+{
+    return QString::fromUtf16(kFilters[int(filter)].suffix);
+}
+
+QString pathWithSuffix(const QString& chosenPath, ExportFilter filter)
+{
+    if (QFileInfo(chosenPath).fileName().contains(QLatin1Char('.')))
+        return chosenPath;
+    return chosenPath + QLatin1Char('.') + suffixOf(filter);
+}
+
+// The list's own forms: the extension decides between CSV and text, as it always has.
+QByteArray listExportBytes(ExportFilter filter, const QAbstractItemModel& list, const QString& path)
+{
+    const ExportFormat selected =
+        filter == ExportFilter::ListText ? ExportFormat::Text : ExportFormat::Csv;
+    return exportBytes(list, exportFormatOfPath(path, selected));
+}
+
+// The serial of every row, in the order the list shows them.
+std::vector<std::uint32_t> shownSerials(const QAbstractItemModel& list)
+{
+    std::vector<std::uint32_t> serials;
+    const int rows = list.rowCount();
+    serials.reserve(std::size_t(rows));
+    for (int row = 0; row < rows; ++row) {
+        // The marker of missed history has no entry; the entry after it carries the mark.
+        if (!list.data(list.index(row, 0), MissedHistoryMarkerRole).toBool())
+            serials.push_back(serialOfRow(list, row));
+    }
+    return serials;
 }
 
 } // namespace
@@ -26,22 +77,39 @@ SaveFileRequest exportSaveRequest(const QString& idmText)
 {
     SaveFileRequest request;
     request.initialName = idmText;
-    request.filters = {QStringLiteral("CSV (カンマ区切り) (*csv)"),
-                       QStringLiteral("テキスト形式(*.txt)")};
-    for (const ExportFormat format : kFilterFormats)
-        request.suffixes.append(exportSuffix(format));
+    for (const FilterInfo& info : kFilters) {
+        request.filters.append(QString::fromUtf16(info.text));
+        request.suffixes.append(QString::fromUtf16(info.suffix));
+    }
     request.selectedFilter = 0;
     return request;
 }
 
-void exportHistoryList(QWidget* parent, const QAbstractItemModel& list, const QString& idmText)
+QByteArray expenseExportBytes(ExportFilter filter, const QAbstractItemModel& list,
+                              const QString& idmText, const ExpenseExportSource& source)
+{
+    std::vector<ExpenseEntry> shown;
+    if (source.records != nullptr) {
+        const std::vector<ExpenseEntry> all =
+            expenseEntries(*source.records, source.gapBeforeSerial, source.caches);
+        const std::vector<std::uint32_t> serials = shownSerials(list);
+        shown = entriesInOrder(all, serials);
+    }
+    return filter == ExportFilter::Json ? expenseJsonBytes(shown, idmText)
+                                        : expenseCsvBytes(shown, idmText);
+}
+
+void exportHistoryList(QWidget* parent, const QAbstractItemModel& list, const QString& idmText,
+                       const ExpenseExportSource& source)
 {
     const auto answer = SaveFileDialog::ask(parent, exportSaveRequest(idmText));
     if (!answer)
         return;
-    const ExportFormat selected = formatOfFilter(answer->filterIndex);
-    const QString path = exportPathWithSuffix(answer->path, selected);
-    const QByteArray bytes = exportBytes(list, exportFormatOfPath(path, selected));
+    const ExportFilter filter = filterOfIndex(answer->filterIndex);
+    const QString path = pathWithSuffix(answer->path, filter);
+    const bool listForm = filter == ExportFilter::ListCsv || filter == ExportFilter::ListText;
+    const QByteArray bytes = listForm ? listExportBytes(filter, list, path)
+                                      : expenseExportBytes(filter, list, idmText, source);
     switch (writeExportFile(path, bytes)) {
     case ExportWriteResult::Written:
         break;

@@ -2,16 +2,13 @@
 
 #include "names/composition.h"
 #include "names/nametexts.h"
+#include "ui/historymodel.h"
 
-#include <QList>
-#include <QStandardItem>
-#include <QStandardItemModel>
+#include <type_traits>
 
 namespace ridelog {
 
 namespace {
-
-constexpr Qt::Alignment kAmountAlignment = Qt::AlignRight | Qt::AlignVCenter;
 
 RecordKind kindOf(const HistoryRecord& record)
 {
@@ -47,23 +44,12 @@ QString exitColumnText(const HistoryRecord& record)
     return QString();
 }
 
-QList<QStandardItem*> rowItems(const HistoryRecord& record)
-{
-    const QStringList texts = historyRowTexts(record);
-    QList<QStandardItem*> items;
-    items.reserve(HistoryColumnCount);
-    for (const QString& text : texts) {
-        auto* item = new QStandardItem(text);
-        item->setEditable(false);
-        items.append(item);
-    }
-    items[AmountColumn]->setTextAlignment(kAmountAlignment);
-    return items;
-}
-
 void setCell(QAbstractItemModel& model, int row, int column, const QString& text)
 {
-    model.setData(model.index(row, column), text, Qt::DisplayRole);
+    if (auto* lean = qobject_cast<HistoryListModel*>(&model))
+        lean->setNameText(row, column, text);
+    else
+        model.setData(model.index(row, column), text, Qt::DisplayRole);
 }
 
 // Calls rewrite(row, record) for each row whose record exists and is of the given kind.
@@ -72,11 +58,49 @@ void forEachRowOfKind(QAbstractItemModel& model, const HistoryRecordSet& records
                       Rewrite rewrite)
 {
     const int rows = model.rowCount();
+    auto* lean = qobject_cast<HistoryListModel*>(&model);
+    if (lean == nullptr) {
+        for (int row = 0; row < rows; ++row) {
+            const HistoryRecord* record = findRecordBySerial(records, serialOfRow(model, row));
+            if (record != nullptr && kindOf(*record) == kind)
+                rewrite(row, *record);
+        }
+        return;
+    }
+    // The rows know their records: no text to parse, and one notification for the lot.
+    HistoryListModel::NameBatch batch(*lean);
     for (int row = 0; row < rows; ++row) {
-        const HistoryRecord* record = findRecordBySerial(records, serialOfRow(model, row));
+        const HistoryRecord* shown = lean->recordAt(row);
+        if (shown == nullptr)
+            continue;
+        const HistoryRecord* record = findRecordBySerial(records, shown->serial);
         if (record != nullptr && kindOf(*record) == kind)
             rewrite(row, *record);
     }
+}
+
+QString codeText(const StationKey& key)
+{
+    return key.isNone() ? QString() : stationCodeText(key);
+}
+QString codeText(const BusStopKey& key)
+{
+    return key.isNone() ? QString() : busStopCodeText(key);
+}
+QString codeText(const ShopKey& key)
+{
+    return shopCodeText(key);
+}
+
+// The key's name, or its code while nobody has named it. The none key is never looked up.
+template <typename Cache> QString shownName(Cache& cache, const typename Cache::KeyType& key)
+{
+    if constexpr (!std::is_same_v<typename Cache::KeyType, ShopKey>) {
+        if (key.isNone())
+            return QString();
+    }
+    const QString& name = cache.EntryFor(key).nm;
+    return name.isEmpty() ? codeText(key) : name;
 }
 
 } // namespace
@@ -97,43 +121,45 @@ QString amountText(const HistoryRecord& record)
 
 QStringList historyRowTexts(const HistoryRecord& record)
 {
-    return {QString::number(record.serial),
-            listDateText(record.raw),
-            terminalTypeName(record.terminalType),
-            processTypeName(record.processType),
-            entryColumnText(record),
-            exitColumnText(record),
-            amountText(record)};
+    QStringList texts;
+    texts.reserve(HistoryColumnCount);
+    for (int column = 0; column < HistoryColumnCount; ++column)
+        texts.append(historyCellText(record, column));
+    return texts;
 }
 
-void prepareHistoryModel(QStandardItemModel& model)
+QString historyCellText(const HistoryRecord& record, int column)
 {
-    model.clear();
-    model.setColumnCount(HistoryColumnCount);
-    model.setHorizontalHeaderLabels(historyColumnHeadings());
-    model.setHeaderData(AmountColumn, Qt::Horizontal, QVariant::fromValue(kAmountAlignment),
-                        Qt::TextAlignmentRole);
-}
-
-void fillHistoryList(QStandardItemModel& model, HistoryRecordSet& records)
-{
-    deriveAmounts(records);
-    // Rows are made newest first and each inserted whole: one notification per row, none per
-    // cell, and the view lays out once afterwards.
-    QList<QList<QStandardItem*>> rows;
-    rows.reserve(qsizetype(records.size()));
-    for (auto it = records.end(); it != records.begin();) {
-        --it;
-        rows.append(rowItems(*it));
+    switch (column) {
+    case SerialColumn:
+        return QString::number(record.serial);
+    case DateColumn:
+        return listDateText(record.raw);
+    case TerminalColumn:
+        return terminalTypeName(record.terminalType);
+    case ProcessColumn:
+        return processTypeName(record.processType);
+    case EntryColumn:
+        return entryColumnText(record);
+    case ExitColumn:
+        return exitColumnText(record);
+    case AmountColumn:
+        return amountText(record);
+    default:
+        return QString();
     }
-    if (rows.isEmpty())
-        return;
-    for (int row = 0; row < rows.size(); ++row)
-        model.insertRow(row, rows[row]);
+}
+
+void fillHistoryList(HistoryListModel& model, HistoryRecordSet& records,
+                     const std::optional<MissedHistory>& missed)
+{
+    model.fill(records, missed);
 }
 
 std::uint32_t serialOfRow(const QAbstractItemModel& model, int row)
 {
+    if (model.data(model.index(row, SerialColumn), MissedHistoryMarkerRole).toBool())
+        return kNoSerial;
     const QString text = model.data(model.index(row, SerialColumn), Qt::DisplayRole).toString();
     std::uint32_t serial = 0;
     for (const QChar c : text) {
@@ -147,31 +173,37 @@ std::uint32_t serialOfRow(const QAbstractItemModel& model, int row)
 void refreshRailNames(QAbstractItemModel& model, const HistoryRecordSet& records,
                       StationNameCache& stations, const DisplayFlags& flags)
 {
-    for (auto& [key, entry] : stations)
-        entry.nm = composeRailName(entry.an, entry.ln, entry.sn, flags);
+    for (auto& [key, entry] : stations) {
+        if (hasNameParts(entry))
+            entry.nm = composeRailName(entry.an, entry.ln, entry.sn, flags);
+    }
     forEachRowOfKind(model, records, RecordKind::Rail, [&](int row, const HistoryRecord& record) {
-        setCell(model, row, EntryColumn, stations.EntryFor(record.entryKey).nm);
-        setCell(model, row, ExitColumn, stations.EntryFor(record.exitKey).nm);
+        setCell(model, row, EntryColumn, shownName(stations, record.entryKey));
+        setCell(model, row, ExitColumn, shownName(stations, record.exitKey));
     });
 }
 
 void refreshBusNames(QAbstractItemModel& model, const HistoryRecordSet& records,
                      BusStopNameCache& busStops, const DisplayFlags& flags)
 {
-    for (auto& [key, entry] : busStops)
-        entry.nm = composeBusName(entry.an, entry.ln, entry.sn, flags, BusColon::FullWidth);
+    for (auto& [key, entry] : busStops) {
+        if (hasNameParts(entry))
+            entry.nm = composeBusName(entry.an, entry.ln, entry.sn, flags, BusColon::FullWidth);
+    }
     forEachRowOfKind(model, records, RecordKind::Bus, [&](int row, const HistoryRecord& record) {
-        setCell(model, row, EntryColumn, busStops.EntryFor(record.busKey).nm);
+        setCell(model, row, EntryColumn, shownName(busStops, record.busKey));
     });
 }
 
 void refreshShopNames(QAbstractItemModel& model, const HistoryRecordSet& records,
                       ShopNameCache& shops, const DisplayFlags& flags)
 {
-    for (auto& [key, entry] : shops)
-        entry.nm = composeShopName(entry.an, entry.ln, entry.sn, flags);
+    for (auto& [key, entry] : shops) {
+        if (hasNameParts(entry))
+            entry.nm = composeShopName(entry.an, entry.ln, entry.sn, flags);
+    }
     forEachRowOfKind(model, records, RecordKind::Shop, [&](int row, const HistoryRecord& record) {
-        setCell(model, row, EntryColumn, shops.EntryFor(record.shopKey).nm);
+        setCell(model, row, EntryColumn, shownName(shops, record.shopKey));
     });
 }
 

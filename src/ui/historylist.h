@@ -2,17 +2,19 @@
 #pragma once
 
 #include "card/history.h"
+#include "namedata/namecache.h"
 #include "names/displayflags.h"
-#include "store/namecache.h"
+#include "store/missedhistory.h"
 
 #include <QString>
 #include <QStringList>
 #include <optional>
 
 class QAbstractItemModel;
-class QStandardItemModel;
 
 namespace ridelog {
+
+class HistoryListModel;
 
 // Columns of the history list, in order.
 enum HistoryColumn : int
@@ -35,19 +37,22 @@ QString amountText(const HistoryRecord& record);
 
 // The seven texts of the row of one record. The record's amount must be derived already.
 QStringList historyRowTexts(const HistoryRecord& record);
+// One of them.
+QString historyCellText(const HistoryRecord& record, int column);
 
-// Sets the model up with the seven headed columns and no rows.
-void prepareHistoryModel(QStandardItemModel& model);
+// Derives every amount and shows one row per record, newest first, replacing the rows there
+// were; the marker of missed history goes below the oldest fresh entry.
+void fillHistoryList(HistoryListModel& model, HistoryRecordSet& records,
+                     const std::optional<MissedHistory>& missed = {});
 
-// Derives every amount and appends one row per record, newest first. The caller has emptied
-// the rows before.
-void fillHistoryList(QStandardItemModel& model, HistoryRecordSet& records);
-
-// The serial in column 0 of a row: its leading decimal digits, 0 when there are none.
+// The serial in column 0 of a row: its leading decimal digits, 0 when there are none. The
+// marker row of missed history gives kNoSerial, which no record has.
+constexpr std::uint32_t kNoSerial = 0xFFFFFFFFu;
 std::uint32_t serialOfRow(const QAbstractItemModel& model, int row);
 
 // Recompose the shown name of every entry of one cache with the current flags, then rewrite
 // the name columns of the rows of that kind. A row whose serial has no record is left alone.
+// On a HistoryListModel the rows are rewritten with one notification in all.
 void refreshRailNames(QAbstractItemModel& model, const HistoryRecordSet& records,
                       StationNameCache& stations, const DisplayFlags& flags);
 void refreshBusNames(QAbstractItemModel& model, const HistoryRecordSet& records,

@@ -1,7 +1,7 @@
 #include "ui/ipndetaildlg.h"
 
 #include "card/history.h"
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 #include "ui/controlid.h"
 #include "ui/detailform.h"
 

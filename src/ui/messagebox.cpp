@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QPushButton>
 
 namespace ridelog {
 
@@ -11,8 +12,40 @@ namespace {
 
 QMutex captureMutex;
 bool capturing = false;
+bool unattended = false;
 QStringList captured;
 QStringList capturedDetailTexts;
+QList<bool> answers;
+std::function<void(const QString&)> whileOpen;
+
+QString plainLines(QString text)
+{
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+// True when the text was recorded or logged instead of shown; answer then holds the reply.
+bool recordInstead(const QString& text, const QString& details, bool* answer)
+{
+    std::function<void(const QString&)> hook;
+    {
+        QMutexLocker lock(&captureMutex);
+        if (unattended) {
+            const QString line = details.isEmpty() ? text : text + u' ' + details;
+            qWarning("ridelog: %s", qUtf8Printable(plainLines(line).replace(u'\n', u' ')));
+            return true;
+        }
+        if (!capturing)
+            return false;
+        captured.append(text);
+        capturedDetailTexts.append(details);
+        if (answer != nullptr)
+            *answer = !answers.isEmpty() && answers.takeFirst();
+        hook = whileOpen;
+    }
+    if (hook)
+        hook(text);
+    return true;
+}
 
 } // namespace
 
@@ -23,21 +56,39 @@ void MessageBox::show(QWidget* parent, const QString& text)
 
 void MessageBox::show(QWidget* parent, const QString& text, const QString& details)
 {
-    {
-        QMutexLocker lock(&captureMutex);
-        if (capturing) {
-            captured.append(text);
-            capturedDetailTexts.append(details);
-            return;
-        }
-    }
-    QString shown = text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), shown,
+    if (recordInstead(text, details, nullptr))
+        return;
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), plainLines(text),
                     QMessageBox::Ok, parent);
     if (!details.isEmpty())
         box.setDetailedText(details);
     box.exec();
+}
+
+bool MessageBox::question(QWidget* parent, const QString& text)
+{
+    bool answer = false;
+    if (recordInstead(text, QString(), &answer))
+        return answer;
+    QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), plainLines(text),
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void MessageBox::setUnattended(bool on)
+{
+    QMutexLocker lock(&captureMutex);
+    unattended = on;
+}
+
+bool MessageBox::isUnattended()
+{
+    QMutexLocker lock(&captureMutex);
+    return unattended;
 }
 
 void MessageBox::setCapturing(bool on)
@@ -63,6 +114,19 @@ void MessageBox::clearCaptured()
     QMutexLocker lock(&captureMutex);
     captured.clear();
     capturedDetailTexts.clear();
+    answers.clear();
+}
+
+void MessageBox::setNextAnswers(const QList<bool>& next)
+{
+    QMutexLocker lock(&captureMutex);
+    answers = next;
+}
+
+void MessageBox::setWhileOpen(std::function<void(const QString&)> hook)
+{
+    QMutexLocker lock(&captureMutex);
+    whileOpen = std::move(hook);
 }
 
 } // namespace ridelog

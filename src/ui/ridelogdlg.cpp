@@ -1,8 +1,11 @@
 #include "ui/ridelogdlg.h"
 
+#include "store/databaseproblem.h"
 #include "ui/aboutdlg.h"
+#include "ui/clearingcommands.h"
 #include "ui/commandids.h"
 #include "ui/historylist.h"
+#include "ui/historysearchbar.h"
 #include "ui/messagebox.h"
 #include "ui/readerpane.h"
 #include "ui/waitcursor.h"
@@ -18,9 +21,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QStandardItemModel>
 #include <QStatusBar>
-#include <QTreeView>
 #include <QVBoxLayout>
 
 namespace ridelog {
@@ -99,6 +100,7 @@ void CRidelogDlg::setNameServer(const QString& commandLineValue)
 {
     nameServerArgument_ = commandLineValue;
     refresher_->setServerUrl(nameServerUrl());
+    refresher_->setBuiltinOnly(builtinNamesOnly(nameServerArgument_, settings_));
 }
 
 QUrl CRidelogDlg::nameServerUrl() const
@@ -124,6 +126,8 @@ void CRidelogDlg::buildWidgets()
     layout->setMenuBar(menuBar_);
     client_ = new QWidget(this);
     client_->installEventFilter(this);
+    searchBar_ = new HistorySearchBar(this);
+    layout->addWidget(searchBar_);
     layout->addWidget(client_);
 
     buildMenuBar();
@@ -179,6 +183,8 @@ void CRidelogDlg::buildMenuBar()
     addToggle(shop, ids::ShopCompany, QStringLiteral("会社名(&C)"));
     addToggle(shop, ids::ShopName, QStringLiteral("店舗名(&S)"));
     addToggle(shop, ids::ShopRegister, QStringLiteral("レジ名(&R)"));
+    buildLibraryParts(view);
+    addCommand(view, ids::ShowTotals, QStringLiteral("集計(&T)..."), &CRidelogDlg::onShowTotals);
 
     QMenu* setup = menuBar_->addMenu(QStringLiteral("設定(&S)"));
     addCommand(setup, ids::ClearStationNames, QStringLiteral("駅名キャッシュ削除(&C)"),
@@ -192,6 +198,9 @@ void CRidelogDlg::buildMenuBar()
     setup->addSeparator();
     addCommand(setup, ids::ShowDataSetup, QStringLiteral("表示設定(&D)..."),
                &CRidelogDlg::onShowDataSetup);
+    setup->addSeparator();
+    addCommand(setup, ids::AskNamesAgain, QStringLiteral("駅名を再取得(&R)"),
+               &CRidelogDlg::onAskNamesAgain);
 
     QMenu* help = menuBar_->addMenu(QStringLiteral("ヘルプ(&H)"));
     addCommand(help, ids::About, QStringLiteral("バージョン情報(&V)..."), &CRidelogDlg::onAbout);
@@ -209,22 +218,22 @@ void CRidelogDlg::buildContextMenu()
 
 void CRidelogDlg::buildHistoryList()
 {
-    model_ = new QStandardItemModel(this);
-    prepareHistoryModel(*model_);
-    list_ = new QTreeView(client_);
+    model_ = new HistoryListModel(this);
+    view_ = new HistoryViewModel(model_, this);
+    list_ = new HistoryListView(client_);
     tagControl(list_, ids::HistoryList);
-    list_->setModel(model_);
-    list_->setRootIsDecorated(false);
-    list_->setItemsExpandable(false);
-    list_->setUniformRowHeights(true);
+    list_->setModel(view_);
     list_->setSortingEnabled(false);
-    list_->setAllColumnsShowFocus(true);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     list_->header()->setStretchLastSection(false);
-    list_->header()->setSectionsClickable(false);
+    // A click on a heading sorts by that column; "#" brings back the list's own order.
+    list_->header()->setSectionsClickable(true);
+    list_->header()->setSortIndicatorShown(true);
+    list_->header()->setSortIndicator(SerialColumn, Qt::DescendingOrder);
+    connect(list_->header(), &QHeaderView::sectionClicked, this, &CRidelogDlg::onHeaderClicked);
     list_->header()->setSectionsMovable(false);
     list_->header()->setSectionResizeMode(QHeaderView::Interactive);
     // The selection stays as visible when the list does not have the focus.
@@ -291,14 +300,22 @@ void CRidelogDlg::buildStatusBar()
     statusBar_->setSizeGripEnabled(true);
     for (auto& pane : statusPanes_)
         pane = new QLabel(statusBar_);
+    // Pane 0 takes the room the other two leave: at the default width it holds the card
+    // identifier and the longest name status; the tooltip holds the rest.
     statusPanes_[0]->setMinimumWidth(200);
-    statusBar_->addWidget(statusPanes_[0], 1);
+    statusBar_->addWidget(statusPanes_[0], 4);
     const QFontMetrics metrics(statusPanes_[1]->font());
     statusPanes_[1]->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("残額：")));
     statusPanes_[1]->setFrameShape(QFrame::NoFrame);
     statusBar_->addWidget(statusPanes_[1], 0);
-    statusPanes_[2]->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("0")));
-    statusBar_->addWidget(statusPanes_[2], 1);
+    statusPanes_[2]->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("99999円")));
+    statusBar_->addWidget(statusPanes_[2], 0);
+    // Stays on the right for as long as history is not being saved.
+    notKeptSign_ = new QLabel(historyNotKeptSignText(), statusBar_);
+    notKeptSign_->setObjectName(QStringLiteral("historyNotKeptSign"));
+    notKeptSign_->setStyleSheet(QStringLiteral("QLabel { color: #b00000; font-weight: bold; }"));
+    statusBar_->addPermanentWidget(notKeptSign_);
+    notKeptSign_->hide();
     addReaderPane(statusBar_, library_ != nullptr ? library_->readerName() : QString());
     statusBarHeight_ = statusBar_->sizeHint().height();
 }
@@ -310,7 +327,9 @@ void CRidelogDlg::buildRefresher()
 {
     refresher_ = new NameRefresher(this);
     refresher_->setServerUrl(nameServerUrl());
-    connect(refresher_, &NameRefresher::statusText, this, &CRidelogDlg::setStatusText);
+    refresher_->setBuiltinOnly(builtinNamesOnly(nameServerArgument_, settings_));
+    connect(refresher_, &NameRefresher::statusText, this,
+            [this](const QString& text, const QString& toolTip) { setStatusText(text, toolTip); });
 }
 
 void CRidelogDlg::buildCardEventFilter()
@@ -328,7 +347,10 @@ void CRidelogDlg::initDialog()
     buildWidgets();
     buildRefresher();
     buildCardEventFilter();
-    store_.setProblemReporter([this](const QString& text) { showDatabaseError(text); });
+    store_.setProblemReporter([this](const DatabaseError& problem) {
+        updateNotKeptSign();
+        showDatabaseError(problem);
+    });
     // No window-menu item: Qt offers no access to the window manager's menu on Linux; the
     // About box is reached through ヘルプ(&H).
     setWindowIcon(QIcon(QStringLiteral(":/ridelog/ridelog.png")));
@@ -337,6 +359,8 @@ void CRidelogDlg::initDialog()
     restoreWindowPlacement();
     restoreColumns();
     openDatabaseAtStart();
+    updateNotKeptSign();
+    startDatabaseCheck();
     startCardPolling();
     for (int pane = 0; pane < int(statusPanes_.size()); ++pane)
         setPaneText(pane, QString());
@@ -381,6 +405,7 @@ void CRidelogDlg::layoutClient(const QSize& clientSize)
     if (statusBar_ != nullptr) {
         statusBar_->setGeometry(0, clientSize.height() - statusBarHeight_, clientSize.width(),
                                 statusBarHeight_);
+        fitReaderPane();
     }
     if (list_ == nullptr)
         return;
@@ -528,8 +553,23 @@ bool CRidelogDlg::isBalanceBarVisible() const
 
 void CRidelogDlg::setPaneText(int pane, const QString& text)
 {
-    if (statusBar_ != nullptr)
-        statusPanes_[std::size_t(pane)]->setText(text);
+    if (statusBar_ == nullptr)
+        return;
+    statusPanes_[std::size_t(pane)]->setText(text);
+    statusPanes_[std::size_t(pane)]->setToolTip(QString());
+}
+
+QLabel* CRidelogDlg::statusPane(int pane) const
+{
+    if (statusBar_ == nullptr || pane < 0 || pane >= int(statusPanes_.size()))
+        return nullptr;
+    return statusPanes_[std::size_t(pane)];
+}
+
+QString CRidelogDlg::statusPaneToolTip(int pane) const
+{
+    const QLabel* label = statusPane(pane);
+    return label ? label->toolTip() : QString();
 }
 
 QString CRidelogDlg::statusPaneText(int pane) const
@@ -539,12 +579,48 @@ QString CRidelogDlg::statusPaneText(int pane) const
     return statusPanes_[std::size_t(pane)]->text();
 }
 
-void CRidelogDlg::setStatusText(const QString& text)
+void CRidelogDlg::setStatusText(const QString& text, const QString& toolTip)
 {
-    // A deep copy: the caller's text may change or go away as soon as this returns.
+    // Deep copies: the caller's texts may change or go away as soon as this returns.
     QString copy(text.constData(), text.size());
+    QString tipCopy(toolTip.constData(), toolTip.size());
     QMetaObject::invokeMethod(
-        this, [this, copy = std::move(copy)] { setPaneText(0, copy); }, Qt::AutoConnection);
+        this,
+        [this, copy = std::move(copy), tipCopy = std::move(tipCopy)] {
+            setPaneText(0, copy);
+            if (QLabel* pane = statusPane(0))
+                pane->setToolTip(tipCopy);
+            fitReaderPane();
+        },
+        Qt::AutoConnection);
+}
+
+// The status of pane 0 is never cut: while it needs the room, the reader's name (also in its
+// tooltip and the About box) is shortened further.
+void CRidelogDlg::fitReaderPane()
+{
+    auto* reader =
+        statusBar_ ? statusBar_->findChild<QLabel*>(QStringLiteral("readerPane")) : nullptr;
+    if (reader == nullptr || reader->isHidden() || library_ == nullptr)
+        return;
+    const QFontMetrics metrics(reader->font());
+    constexpr int kSpacing = 48; // frames, gaps between the panes, the size grip
+    const int status = statusPanes_[0]->fontMetrics().horizontalAdvance(statusPanes_[0]->text());
+    const int others = statusPanes_[1]->minimumWidth() + statusPanes_[2]->minimumWidth();
+    const int room = statusBar_->width() - std::max(status, 200) - others - kSpacing;
+    const int widest = std::min(metrics.averageCharWidth() * 34, std::max(room, 0));
+    reader->setText(metrics.elidedText(library_->readerName(), Qt::ElideRight, widest));
+}
+
+// 駅名を再取得(&R): the name refresh once more for the rows on display, for instance after
+// the name server came back; nothing before a card was read.
+void CRidelogDlg::onAskNamesAgain()
+{
+    if (idmText_.isEmpty() || model_->rowCount() == 0)
+        return;
+    refresher_->cancel();
+    refreshTable_.clear();
+    refresher_->start(*model_, records_, caches_, refreshTable_, idmText_, flags_);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -559,7 +635,7 @@ bool CRidelogDlg::showHistoryContextMenu(const QPoint& globalPos)
     detail->setEnabled(selected.size() == 1);
     if (selected.size() == 1) {
         const int row = selected.first().row();
-        selectedSerial_ = serialOfRow(*model_, row);
+        selectedSerial_ = serialOfRow(*view_, row);
     }
     contextMenu_->popup(globalPos);
     return true;
@@ -590,25 +666,84 @@ void CRidelogDlg::onCardLost()
     cardIdField_->clear();
 }
 
-template <typename Step> void CRidelogDlg::runStoreStep(Step step)
+template <typename Step> bool CRidelogDlg::runStoreStep(Step step)
 {
     try {
         step();
+        updateNotKeptSign();
+        return true;
     } catch (const DatabaseError& error) {
-        showDatabaseError(error.message());
+        updateNotKeptSign();
+        showDatabaseError(error);
+        return false;
     }
 }
 
-void CRidelogDlg::showDatabaseError(const QString& engineText)
+void CRidelogDlg::showDatabaseError(const DatabaseError& error)
 {
-    MessageBox::show(this, engineText);
+    MessageBox::show(this, databaseProblemText(error.engineCode()), error.message());
+}
+
+void CRidelogDlg::updateNotKeptSign()
+{
+    if (notKeptSign_ == nullptr)
+        return;
+    const QString& reason = store_.notKeptReason();
+    const QString where =
+        store_.DataFolder().isEmpty() ? HistoryStore::databaseFileName() : store_.DatabasePath();
+    notKeptSign_->setToolTip(reason + u'\n' + where);
+    notKeptSign_->setVisible(!reason.isEmpty());
+}
+
+void CRidelogDlg::startDatabaseCheck()
+{
+    if (store_.state() == DatabaseState::None)
+        return;
+    databaseCheck_ = new DatabaseCheck(this);
+    connect(databaseCheck_, &DatabaseCheck::finished, this, &CRidelogDlg::databaseChecked);
+    databaseCheck_->start(store_.DatabasePath(), HistoryStore::kDefaultBusyTimeoutMs);
+}
+
+void CRidelogDlg::databaseChecked(const QuickCheckResult& result)
+{
+    databaseCheck_->deleteLater();
+    databaseCheck_ = nullptr;
+    if (!result.damaged) {
+        if (!result.text.isEmpty())
+            qWarning("ridelog: the database could not be checked: %s", qUtf8Printable(result.text));
+        return;
+    }
+    store_.markDamaged(result.engineCode, result.text);
+    updateNotKeptSign();
+    showDatabaseError(DatabaseError(result.engineCode, result.text));
 }
 
 void CRidelogDlg::readCard()
 {
+    if (cardOperationRunning_) {
+        readPending_ = true;
+        return;
+    }
+    runCardOperation([this] { performRead(); });
+}
+
+void CRidelogDlg::runCardOperation(const std::function<void()>& operation)
+{
+    cardOperationRunning_ = true;
+    operation();
+    cardOperationRunning_ = false;
+    if (readPending_ && !shutDown_) {
+        readPending_ = false;
+        QMetaObject::invokeMethod(this, &CRidelogDlg::readCard, Qt::QueuedConnection);
+    }
+}
+
+void CRidelogDlg::performRead()
+{
     WaitCursor wait;
     refresher_->cancel();
-    records_.clear();
+    releaseRecords();
+    missed_.reset();
     cardBlocks_.clear();
     refreshTable_.clear();
     selectedSerial_.reset();
@@ -620,24 +755,33 @@ void CRidelogDlg::readCard()
         MessageBox::show(this, kReadFailedText);
         return;
     }
+    // Everything below belongs to this card, whatever happens while a message box is open.
+    const QString idm = card.idmText;
     currentIdm_ = card.idm;
-    idmText_ = card.idmText;
-    setPaneText(0, idmText_);
-    runStoreStep([&] { store_.LoadStoredBlocks(idmText_, cardBlocks_); });
-    cardIdField_->setText(idmText_);
+    idmText_ = idm;
+    cardSerials_.clear();
+    cardSerialsIdm_ = idm;
+    for (const HistoryBlock& block : card.blocks)
+        cardSerials_.insert(blockSerial(block));
+    setPaneText(0, idm);
+    HistoryStore::LoadOutcome loaded = HistoryStore::LoadOutcome::NotLoaded;
+    runStoreStep([&] { loaded = store_.LoadStoredBlocks(idm, cardBlocks_); });
+    missed_ = findMissedHistory(cardBlocks_, card.blocks);
+    cardIdField_->setText(idm);
     model_->removeRows(0, model_->rowCount());
     showBalance(card);
-    mergeStoreAndDecode(card);
+    mergeStoreAndDecode(card, idm, loaded != HistoryStore::LoadOutcome::NotLoaded);
     fillHistoryList();
     commands_.at(ids::SaveToFile)->setEnabled(!records_.empty());
-    refresher_->start(*model_, records_, caches_, refreshTable_, idmText_, flags_);
+    noteCardRead();
+    refresher_->start(*model_, records_, caches_, refreshTable_, idm, flags_);
 }
 
 void CRidelogDlg::fillHistoryList()
 {
     // The view paints once, after the last row.
     list_->setUpdatesEnabled(false);
-    ridelog::fillHistoryList(*model_, records_);
+    ridelog::fillHistoryList(*model_, records_, missed_);
     list_->setUpdatesEnabled(true);
 }
 
@@ -656,10 +800,13 @@ void CRidelogDlg::showBalance(const card::CardReadResult& card)
     setPaneText(2, balance + QStringLiteral("円"));
 }
 
-void CRidelogDlg::mergeStoreAndDecode(const card::CardReadResult& card)
+void CRidelogDlg::mergeStoreAndDecode(const card::CardReadResult& card, const QString& idm,
+                                      bool storing)
 {
     HistoryStore::MergeCardBlocks(cardBlocks_, card.blocks);
-    runStoreStep([&] { store_.StoreNewBlocks(idmText_, cardBlocks_); });
+    // Without the stored history the list shows what the card holds, and nothing is stored.
+    if (storing)
+        runStoreStep([&] { store_.StoreNewBlocks(idm, cardBlocks_); });
     HistoryStore::BuildRecordSet(cardBlocks_, caches_, records_);
 }
 
@@ -680,6 +827,7 @@ void CRidelogDlg::shutdown()
     WaitCursor wait;
     refresher_->cancel();
     saveWindowState();
+    settings_.save();
     writeBackNames();
 }
 

@@ -5,15 +5,20 @@
 #include "card/cardread.h"
 #include "card/history.h"
 #include "card/readerlibrary.h"
+#include "namedata/namecache.h"
 #include "names/displayflags.h"
 #include "names/nameexchange.h"
 #include "names/namerefresher.h"
 #include "names/namerefreshtable.h"
 #include "store/cardblockset.h"
+#include "store/cardlibrary.h"
 #include "store/database.h"
+#include "store/databasecheck.h"
 #include "store/historystore.h"
-#include "store/namecache.h"
+#include "store/missedhistory.h"
 #include "store/settings.h"
+#include "ui/historylistview.h"
+#include "ui/historymodel.h"
 #include "ui/windowstate.h"
 
 #include <QDialog>
@@ -21,8 +26,10 @@
 #include <QUrl>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
+#include <set>
 
 class QAction;
 class QLabel;
@@ -31,11 +38,12 @@ class QMenu;
 class QMenuBar;
 class QPushButton;
 class QSettings;
-class QStandardItemModel;
 class QStatusBar;
-class QTreeView;
 
 namespace ridelog {
+
+class ClearingCommands;
+class HistorySearchBar;
 
 class CRidelogDlg : public QDialog
 {
@@ -61,15 +69,20 @@ public:
 
     // Reader and card read.
     void startCardPolling();
+    // Reads the card on the reader. Every read goes through here, whichever event or command
+    // asks for it, and only one card operation (a read, or a clearing command with its own read)
+    // runs at a time: a read asked for while one runs (a card put on while a message box of the
+    // running one is open) follows when it has ended.
     void readCard();
-    // Rows for every record of records(), newest first; the list must be empty.
+    // Rows for every record of records(), newest first, replacing the rows there were.
     void fillHistoryList();
     bool cardEventsEnabled() const;
 
     // Shows or hides the balance bar above the list.
     void setBalanceBarVisible(bool visible);
     // Status-bar pane 0. Safe from any thread; the text is copied before the call returns.
-    void setStatusText(const QString& text);
+    // The tooltip carries what the short text leaves out; an empty one removes it.
+    void setStatusText(const QString& text, const QString& toolTip = QString());
 
     // Display flags: loaded from the settings and mirrored in the 表示 menu.
     void loadDisplaySettings();
@@ -85,12 +98,20 @@ public:
     HistoryRecord* selectedRecord();
 
     // Access for the other dialogs and commands.
-    QTreeView* historyList() const { return list_; }
-    QStandardItemModel* historyModel() const { return model_; }
+    HistoryListView* historyList() const { return list_; }
+    // The list as the view shows it (sorted, filtered): rows of this model are rows as shown.
+    QAbstractItemModel* historyModel() const { return view_; }
+    HistoryViewModel* historyView() const { return view_; }
+    // Every row in the list's own order, filtered or not.
+    HistoryListModel* historySource() const { return model_; }
+    // Empties the list.
+    void clearHistoryList();
     QLineEdit* balanceField() const { return balanceField_; }
     QLineEdit* cardIdField() const { return cardIdField_; }
     QStatusBar* statusBar() const { return statusBar_; }
     QString statusPaneText(int pane) const;
+    QString statusPaneToolTip(int pane) const;
+    QLabel* statusPane(int pane) const;
     int statusBarHeight() const { return statusBarHeight_; }
     HistoryRecordSet& records() { return records_; }
     CardBlockSet& cardBlocks() { return cardBlocks_; }
@@ -102,8 +123,24 @@ public:
     QString idmText() const { return idmText_; }
     bool isBalanceBarVisible() const;
 
-    // Shows a database failure with the engine's text.
-    void showDatabaseError(const QString& engineText);
+    // Shows a database failure in the program's words, with the engine's text below.
+    void showDatabaseError(const DatabaseError& error);
+    // The sign in the status bar that stays while history is not being saved.
+    QLabel* historyNotKeptSign() const { return notKeptSign_; }
+    // The integrity check of the database started at start-up; null once it has reported.
+    DatabaseCheck* databaseCheck() const { return databaseCheck_; }
+
+    // The card library (ridelogdlg_library.cpp).
+    // Rebuilds the card entries of the カード menu from the database.
+    void refreshCardMenu();
+    QMenu* cardMenu() const { return cardMenu_; }
+    // Shows the stored history of a card without reading it; false when it has none.
+    bool showStoredCard(const QString& idmText);
+    // Whether the list shows stored history rather than the card read last.
+    bool isShowingStoredCard() const { return showingStored_; }
+    // Where the missed history of the last read lies, if any.
+    const std::optional<MissedHistory>& missedHistory() const { return missed_; }
+    HistorySearchBar* searchBar() const { return searchBar_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -143,9 +180,15 @@ private:
 
     // Card events and the steps of a read.
     void onCardLost();
+    void performRead();
+    void runCardOperation(const std::function<void()>& operation);
+    ClearingCommands clearingCommands();
     void showBalance(const card::CardReadResult& card);
-    void mergeStoreAndDecode(const card::CardReadResult& card);
-    template <typename Step> void runStoreStep(Step step);
+    void mergeStoreAndDecode(const card::CardReadResult& card, const QString& idm, bool storing);
+    template <typename Step> bool runStoreStep(Step step);
+    void updateNotKeptSign();
+    void startDatabaseCheck();
+    void databaseChecked(const QuickCheckResult& result);
 
     // Display toggles.
     void toggleDisplayFlag(int commandId);
@@ -165,6 +208,23 @@ private:
     void onClearShopNames();    // hook: clear the shop name cache
     void onDeleteHistory();     // hook: delete the stored history of the card
     void onDeleteRows();        // hook: delete the selected rows
+    void onShowTotals();        // hook: the totals window of the card on display
+    void onAskNamesAgain();     // the name refresh again for the rows on display
+    void fitReaderPane();
+
+    // The card library, sorting and searching (ridelogdlg_library.cpp).
+    void buildLibraryParts(QMenu* viewMenu);
+    void onSearch();
+    void onRenameCard();
+    void onShowReaderCard();
+    void onHeaderClicked(int column);
+    void onSearchChanged(const HistoryFilter& filter);
+    // After a successful read: the title shows the card read, and the card is noted in the
+    // library as soon as the list is shown.
+    void noteCardRead();
+    // The read's records are about to go: the rows keep showing them.
+    void releaseRecords();
+    CardLibrary cardLibrary() const;
 
     TrfcSettings settings_;
     card::ReaderLibrary* library_ = nullptr;
@@ -174,8 +234,11 @@ private:
 
     QMenuBar* menuBar_ = nullptr;
     QWidget* client_ = nullptr;
-    QTreeView* list_ = nullptr;
-    QStandardItemModel* model_ = nullptr;
+    HistoryListView* list_ = nullptr;
+    HistoryListModel* model_ = nullptr;
+    HistoryViewModel* view_ = nullptr;
+    HistorySearchBar* searchBar_ = nullptr;
+    QMenu* cardMenu_ = nullptr;
     QLabel* balanceLabel_ = nullptr;
     QLineEdit* balanceField_ = nullptr;
     QLabel* yenLabel_ = nullptr;
@@ -201,6 +264,18 @@ private:
     QString idmText_;
     std::optional<std::uint32_t> selectedSerial_;
     bool shutDown_ = false;
+
+    // One card operation at a time, and the read asked for while one ran.
+    bool cardOperationRunning_ = false;
+    bool readPending_ = false;
+    // The serials the card delivered at the last read of idmText_.
+    std::set<std::uint32_t> cardSerials_;
+    QString cardSerialsIdm_;
+    QLabel* notKeptSign_ = nullptr;
+    DatabaseCheck* databaseCheck_ = nullptr;
+    std::optional<MissedHistory> missed_;
+    bool showingStored_ = false;
+    QString lastReadIdm_;
 };
 
 } // namespace ridelog

@@ -5,31 +5,63 @@
 #include "ui/listcommands.h"
 #include "ui/ridelogdlg.h"
 #include "ui/showdatasetupdlg.h"
+#include "ui/totalsdlg.h"
 
-#include <QStandardItemModel>
 #include <QTreeView>
 
 namespace ridelog {
 
+// The clearing commands run as one card operation with the read that ends them: a card put on
+// while one of their boxes is open is read after them.
+ClearingCommands CRidelogDlg::clearingCommands()
+{
+    return ClearingCommands(this, store_, caches_,
+                            {[this] { refresher_->cancel(); }, [this] { clearHistoryList(); },
+                             [this] { performRead(); }});
+}
+
 namespace {
 
-ClearingCommands clearingCommandsOf(CRidelogDlg& dialog)
+// The one place that tells the exports and the totals window where history may be missing.
+std::optional<std::uint32_t> gapBeforeSerialOf(CRidelogDlg& dialog)
 {
-    return ClearingCommands(&dialog, dialog.historyStore(), dialog.caches(),
-                            {[&dialog] { dialog.nameRefresher().cancel(); },
-                             [&dialog] {
-                                 QStandardItemModel* list = dialog.historyModel();
-                                 list->removeRows(0, list->rowCount());
-                             },
-                             [&dialog] { dialog.readCard(); }});
+    const std::optional<MissedHistory>& missed = dialog.missedHistory();
+    return missed ? std::optional<std::uint32_t>(missed->oldestFreshSerial) : std::nullopt;
+}
+
+ExpenseExportSource expenseSourceOf(CRidelogDlg& dialog)
+{
+    return {&dialog.records(), &dialog.caches(), gapBeforeSerialOf(dialog)};
 }
 
 } // namespace
 
-// ファイルに保存(&S): export the list to a file.
+// ファイルに保存(&S): export the list, the rows as shown, to a file.
 void CRidelogDlg::onSaveToFile()
 {
-    exportHistoryList(this, *model_, idmText_);
+    exportHistoryList(this, *view_, idmText_, expenseSourceOf(*this));
+}
+
+// 集計(&T)...: one totals window, kept up to date with the list while it is open.
+void CRidelogDlg::onShowTotals()
+{
+    auto* totals = findChild<CTotalsDlg*>();
+    if (totals == nullptr) {
+        totals = new CTotalsDlg(
+            [this] {
+                const ExpenseExportSource source = expenseSourceOf(*this);
+                return CTotalsDlg::Snapshot{
+                    idmText_,
+                    expenseEntries(*source.records, source.gapBeforeSerial, source.caches)};
+            },
+            this);
+        totals->followList(*model_);
+    } else {
+        totals->refresh();
+    }
+    totals->show();
+    totals->raise();
+    totals->activateWindow();
 }
 
 // 表示設定(&D)...: the display settings dialog, then loadDisplaySettings and the three
@@ -55,31 +87,36 @@ void CRidelogDlg::onShowDetail()
 // 駅名キャッシュ削除(&C)
 void CRidelogDlg::onClearStationNames()
 {
-    clearingCommandsOf(*this).ClearNameCache(NameTable::Stations);
+    runCardOperation([this] { clearingCommands().ClearNameCache(NameTable::Stations); });
 }
 
 // 停留所名キャッシュ削除(&B)
 void CRidelogDlg::onClearBusStopNames()
 {
-    clearingCommandsOf(*this).ClearNameCache(NameTable::BusStops);
+    runCardOperation([this] { clearingCommands().ClearNameCache(NameTable::BusStops); });
 }
 
 // 店舗名キャッシュ削除(&T)
 void CRidelogDlg::onClearShopNames()
 {
-    clearingCommandsOf(*this).ClearNameCache(NameTable::Shops);
+    runCardOperation([this] { clearingCommands().ClearNameCache(NameTable::Shops); });
 }
 
 // 履歴データ削除(&H)
 void CRidelogDlg::onDeleteHistory()
 {
-    clearingCommandsOf(*this).ClearCardHistory(idmText_);
+    // A stored card shown from the library may not be the card read last: then nothing is
+    // known to be on the card, and every stored entry counts as lost.
+    runCardOperation([this] {
+        clearingCommands().ClearCardHistory(
+            idmText_, idmText_ == cardSerialsIdm_ ? cardSerials_ : std::set<std::uint32_t>{});
+    });
 }
 
 // 削除(&L) of the context menu: the selected rows.
 void CRidelogDlg::onDeleteRows()
 {
-    deleteSelectedRows(*model_, *list_->selectionModel());
+    deleteSelectedRows(*view_, *list_->selectionModel());
 }
 
 } // namespace ridelog

@@ -5,6 +5,7 @@
 #include "app/ridelogapp.h"
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
+#include "store/database.h"
 #include "ui/messagebox.h"
 #include "ui/ridelogdlg.h"
 
@@ -90,6 +91,8 @@ private slots:
     void guardRefusesSecondHolder();
     void guardIsReleasedWithItsOwner();
     void guardTakesOverStaleLock();
+    void guardTakesOverLockWithoutReadableOwner_data();
+    void guardTakesOverLockWithoutReadableOwner();
     void guardLivesInRuntimeFolder();
     void guardIsSharedWithOtherProcessesAndSurvivesTheirCrash();
 
@@ -104,6 +107,7 @@ private slots:
     void readerOpenFailureGivesTheReasonsAsDetails();
     void normalRunClosesReaderBeforeGuardIsReleased();
     void terminationSignalClosesWindowAndSavesState();
+    void failureAtTerminationGoesToTheLog();
 
 private:
     std::unique_ptr<CRidelogApp> makeApp(FakeReaderControl** library);
@@ -128,6 +132,7 @@ void TestApp::init()
 
 void TestApp::cleanup()
 {
+    MessageBox::setUnattended(false);
     ini_.reset();
     dir_.reset();
 }
@@ -216,6 +221,15 @@ void TestApp::commandLineKeepsNameServer()
         {QStringLiteral("ridelog"), QStringLiteral("--name-server=http://127.0.0.1:8080/trfc/")});
     QCOMPARE(int(result.action), int(CommandLine::Action::Run));
     QCOMPARE(result.options.nameServer, QStringLiteral("http://127.0.0.1:8080/trfc/"));
+    // The built-in names alone.
+    const CommandLine builtin =
+        parseCommandLine({QStringLiteral("ridelog"), QStringLiteral("--name-server=builtin")});
+    QCOMPARE(int(builtin.action), int(CommandLine::Action::Run));
+    QCOMPARE(builtin.options.nameServer, QStringLiteral("builtin"));
+    QCOMPARE(
+        int(parseCommandLine({QStringLiteral("ridelog"), QStringLiteral("--name-server=bultin")})
+                .action),
+        int(CommandLine::Action::Fail));
 }
 
 void TestApp::unknownArgumentExitsWithStatusTwo()
@@ -283,6 +297,31 @@ void TestApp::guardTakesOverStaleLock()
     stale.close();
     SingleInstanceGuard guard(path);
     QVERIFY(guard.create());
+}
+
+// An empty or garbled lock names no owner that could still be running: it blocks nobody.
+void TestApp::guardTakesOverLockWithoutReadableOwner_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("garbage") << QByteArrayLiteral("\x01\xfe garbage");
+    QTest::newRow("no pid") << QByteArrayLiteral("reader\nhost\n");
+    QTest::newRow("cut short") << QByteArrayLiteral("\n");
+}
+
+void TestApp::guardTakesOverLockWithoutReadableOwner()
+{
+    QFETCH(QByteArray, content);
+    const QString path = dir_->filePath(QStringLiteral("felica-reader.lock"));
+    QFile lock(path);
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.write(content);
+    lock.close();
+    SingleInstanceGuard guard(path);
+    QVERIFY(guard.create());
+    // And it is ours now: a second guard is refused.
+    SingleInstanceGuard second(path);
+    QVERIFY(!second.create());
 }
 
 void TestApp::guardLivesInRuntimeFolder()
@@ -481,6 +520,29 @@ void TestApp::terminationSignalClosesWindowAndSavesState()
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(ini_->value(QStringLiteral("Trfc/mX")).toInt(), 33);
     QCOMPARE(ini_->value(QStringLiteral("Trfc/mY")).toInt(), 44);
+}
+
+// The session ends (or SIGTERM comes) while the database is locked by another program: the
+// write-back fails, and the failure goes to the log instead of a box nobody can answer.
+void TestApp::failureAtTerminationGoesToTheLog()
+{
+    QVERIFY(closeWindowsOnTerminationSignals());
+    auto dialog = std::make_unique<CRidelogDlg>(*ini_, nullptr, nullptr);
+    dialog->historyStore().setBusyTimeout(50);
+    dialog->caches().stations.EntryFor(StationKey{0, 1, 2}) = {
+        QStringLiteral("JR"), QStringLiteral("山手"), QStringLiteral("新宿"),
+        QStringLiteral("新宿")};
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    QTRY_VERIFY(dialog->databaseCheck() == nullptr);
+    Database other = Database::open(dialog->historyStore().DatabasePath(),
+                                    Database::OpenMode::ExistingFile, 1000);
+    other.execute(QStringLiteral("BEGIN EXCLUSIVE"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ridelog: .*locked")));
+    QVERIFY(::raise(SIGTERM) == 0);
+    QTRY_VERIFY(!dialog->isVisible());
+    QVERIFY(MessageBox::capturedMessages().isEmpty());
+    other.execute(QStringLiteral("ROLLBACK"));
 }
 
 QTEST_MAIN(TestApp)

@@ -1,5 +1,5 @@
 #include "card/history.h"
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -38,6 +38,8 @@ private slots:
     void dateBits_data();
     void dateBits();
     void areaIsDecidedPerLineCode();
+    void areaFromRegionBits_data();
+    void areaFromRegionBits();
     void kindBorders_data();
     void kindBorders();
     void typeNamesMatchTables();
@@ -94,6 +96,42 @@ void TestHistory::areaIsDecidedPerLineCode()
     r = decode(railBlock(0x7F, 0x90, 2), caches);
     QCOMPARE(r.entryKey.ac, std::uint8_t(0));
     QCOMPARE(r.exitKey.ac, std::uint8_t(2));
+}
+
+// Real cards write two 2-bit regions into byte 15: bits 7-6 for the entry station, bits 5-4
+// for the exit station. Bytes with a zero high nibble keep the plain rule.
+void TestHistory::areaFromRegionBits_data()
+{
+    QTest::addColumn<int>("entryLine");
+    QTest::addColumn<int>("exitLine");
+    QTest::addColumn<int>("region");
+    QTest::addColumn<int>("entryArea");
+    QTest::addColumn<int>("exitArea");
+    QTest::newRow("Chubu both 0x50") << 0x81 << 0x81 << 0x50 << 1 << 1;
+    QTest::newRow("Kansai both 0xA0") << 0xE3 << 0xE3 << 0xA0 << 2 << 2;
+    QTest::newRow("other regions 0xF0") << 0xCB << 0xCB << 0xF0 << 3 << 3;
+    QTest::newRow("Chubu in, Kanto out 0x40") << 0x81 << 0x82 << 0x40 << 1 << 0;
+    QTest::newRow("Kanto in, Kansai out 0x20") << 0x81 << 0x82 << 0x20 << 0 << 2;
+    QTest::newRow("exit below 0x80 stays 0") << 0x81 << 0x25 << 0xF0 << 3 << 0;
+    QTest::newRow("low bits ignored 0x5F") << 0x81 << 0x81 << 0x5F << 1 << 1;
+    QTest::newRow("plain byte 5") << 0x81 << 0x81 << 5 << 2 << 2;
+    QTest::newRow("plain byte 1") << 0x81 << 0x81 << 1 << 1 << 1;
+    QTest::newRow("plain byte 0x0F") << 0x81 << 0x81 << 0x0F << 2 << 2;
+}
+
+void TestHistory::areaFromRegionBits()
+{
+    QFETCH(int, entryLine);
+    QFETCH(int, exitLine);
+    QFETCH(int, region);
+    QFETCH(int, entryArea);
+    QFETCH(int, exitArea);
+    NameCaches caches;
+    const auto r = decode(
+        railBlock(std::uint8_t(entryLine), std::uint8_t(exitLine), std::uint8_t(region)), caches);
+    QCOMPARE(int(r.entryKey.ac), entryArea);
+    QCOMPARE(int(r.exitKey.ac), exitArea);
+    QVERIFY(caches.stations.contains(r.entryKey));
 }
 
 void TestHistory::kindBorders_data()
@@ -336,7 +374,7 @@ void TestHistory::randomBlocksDecode()
         const auto record = decode(block, caches);
         QVERIFY(record.serial <= 0xFFFFFFu);
         QVERIFY(record.balance >= 0 && record.balance <= 65535);
-        QVERIFY(record.entryKey.ac <= 2 && record.exitKey.ac <= 2);
+        QVERIFY(record.entryKey.ac <= 3 && record.exitKey.ac <= 3);
         QVERIFY(record.dateText.endsWith(u' '));
         set.insert(record);
     }

@@ -1,5 +1,5 @@
+#include "namedata/cp932.h"
 #include "names/composition.h"
-#include "names/cp932.h"
 
 #include <QTest>
 

@@ -1,9 +1,10 @@
 #include "fakenameserver.h"
-#include "names/cp932.h"
+#include "namedata/cp932.h"
 #include "names/nameexchange.h"
 #include "names/nameprotocol.h"
 #include "names/namerefresh.h"
 #include "names/namerefresher.h"
+#include "testpaths.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -49,10 +50,14 @@ private slots:
     void nothingToAskSendsNoRequest();
     void serverErrorChangesNothing();
     void newReadWhileRefreshPending();
+    void staleAnswerNeverLands();
     void cancelDuringRefresh();
     void shutdownDuringRefresh();
     void listGoneBeforeAnswer();
     void serverChoice();
+    // Which source answers
+    void nameSources_data();
+    void nameSources();
 
 private:
     void fillCard();
@@ -400,7 +405,7 @@ void TestNameRefresh::answerAtTheBound()
     NameRefreshTable table;
     const QString result = RequestNames(table, busItem(1, {}), {}, server.url(), kShortTimeouts);
     QCOMPARE(result.isEmpty(), !cutOff);
-    QCOMPARE(table.rowFor(QStringLiteral("123")).sn.size(), size - head.size() - 1 - tail.size());
+    QCOMPARE(table.rowFor(QStringLiteral("123")).sn, QString(kMaxNamePartCharacters, u'x'));
     // The last record lies beyond the bound when cut off, and is dropped whole.
     QCOMPARE(table.rowFor(QStringLiteral("456")).sn.isEmpty(), cutOff);
 }
@@ -549,7 +554,9 @@ void TestNameRefresh::serverErrorChangesNothing()
     QSignalSpy finished(&refresher, &NameRefresher::finished);
     refresher.start(list_, records_, caches_, table_, kIdm, allParts());
     QVERIFY(finished.wait(5000));
-    QCOMPARE(status.first().first().toString(), kIdm + QStringLiteral(" Error 500"));
+    QCOMPARE(status.first().first().toString(),
+             kIdm + QStringLiteral(" 駅名サーバーのエラー (Error 500)"));
+    QVERIFY(status.first().at(1).toString().contains(QStringLiteral("Error 500")));
     for (int row = 0; row < list_.rowCount(); ++row) {
         QCOMPARE(listText(row, 4), QStringLiteral("c4"));
         QCOMPARE(listText(row, 5), QStringLiteral("c5"));
@@ -601,6 +608,51 @@ void TestNameRefresh::newReadWhileRefreshPending()
     QCOMPARE(listText(0, 4), QStringLiteral("本町(B社)"));
     QCOMPARE(table_.size(), std::size_t(1));
     QVERIFY(caches_.stations.empty());
+    QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 2000);
+}
+
+// Card A's answer is in and being read when card B's read starts; B has a journey with the
+// same serial. Nothing of A's answer may land in B's list, caches, records or table.
+void TestNameRefresh::staleAnswerNeverLands()
+{
+    fillCard();
+    FakeNameServer server;
+    int requests = 0;
+    server.respondWith([&](const FakeNameServer::Request&) {
+        // A is answered; B's answer never comes.
+        return ++requests == 1 ? FakeNameServer::response(200, cp932::encode(kFullAnswer))
+                               : QByteArray();
+    });
+    NameRefresher refresher;
+    refresher.setServerUrl(server.url());
+    refresher.setTimeouts({5000ms, 10000ms});
+    QSignalSpy status(&refresher, &NameRefresher::statusText);
+    QSignalSpy finished(&refresher, &NameRefresher::finished);
+    bool secondReadStarted = false;
+    connect(&refresher, &NameRefresher::answerArrived, this, [&] {
+        if (secondReadStarted)
+            return;
+        secondReadStarted = true;
+        refresher.cancel();
+        records_.clear();
+        table_.clear();
+        records_.insert(railRecord(123, {0, 2, 5}, {0, 2, 6}));
+        fillList();
+        refresher.start(list_, records_, caches_, table_, QStringLiteral("FEDCBA9876543210"),
+                        allParts());
+    });
+    refresher.start(list_, records_, caches_, table_, kIdm, allParts());
+    QTRY_VERIFY_WITH_TIMEOUT(secondReadStarted, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 2, 3000);
+    QTest::qWait(300); // A's parse is long over
+    QVERIFY(refresher.isRunning());
+    QCOMPARE(finished.size(), 0);
+    QCOMPARE(status.size(), 0);
+    QVERIFY(table_.empty());
+    QCOMPARE(listText(0, 4), QStringLiteral("c4"));
+    QVERIFY(records_.begin()->entryName.isEmpty());
+    QVERIFY(caches_.stations.empty());
+    refresher.cancel();
     QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 2000);
 }
 
@@ -687,13 +739,109 @@ void TestNameRefresh::serverChoice()
 
     // The status text reaches the callback as well as the signal.
     QStringList texts;
-    refresher.setStatusTextCallback([&](const QString& text) { texts << text; });
+    refresher.setStatusTextCallback([&](const QString& text, const QString&) { texts << text; });
     HistoryRecord named = railRecord(5, {0, 1, 1}, {});
     named.entryName = QStringLiteral("東京");
     records_.insert(named);
     fillList();
     refresher.start(list_, records_, caches_, table_, kIdm, allParts());
     QCOMPARE(texts, QStringList{kIdm + QStringLiteral(" OK")});
+}
+
+namespace {
+
+enum class ServerKind
+{
+    Refused,
+    Answers500,
+    AnswersGarbage,
+    AnswersNames,
+};
+
+} // namespace
+
+void TestNameRefresh::nameSources_data()
+{
+    QTest::addColumn<int>("server");
+    QTest::addColumn<bool>("builtinOnly");
+    QTest::addColumn<bool>("namesFile");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("entryName"); // column 4 of the unnamed rail journey
+    QTest::addColumn<int>("requests");
+
+    const QString builtinName = QStringLiteral("新宿(東日本旅客鉄道：山手線)");
+    const QString c4 = QStringLiteral("c4");
+    QTest::newRow("builtin alone opens no socket") << int(ServerKind::AnswersNames) << true << true
+                                                   << QStringLiteral("ok") << builtinName << 0;
+    QTest::newRow("unreachable server: built-in names")
+        << int(ServerKind::Refused) << false << true
+        << QStringLiteral("内蔵の駅名を使用 (駅名サーバー不通)") << builtinName << 0;
+    QTest::newRow("unreachable server, no names file")
+        << int(ServerKind::Refused) << false << false
+        << QStringLiteral("駅名サーバーに接続できません") << c4 << 0;
+    QTest::newRow("builtin alone, no names file")
+        << int(ServerKind::AnswersNames) << true << false
+        << QStringLiteral("内蔵の駅名データを読めません") << c4 << 0;
+    QTest::newRow("HTTP error: no stand-in")
+        << int(ServerKind::Answers500) << false << true
+        << QStringLiteral("駅名サーバーのエラー (Error 500)") << c4 << 1;
+    QTest::newRow("malformed answer: no stand-in")
+        << int(ServerKind::AnswersGarbage) << false << true << QStringLiteral("ok") << c4 << 1;
+    QTest::newRow("server answers")
+        << int(ServerKind::AnswersNames) << false << true << QStringLiteral("ok")
+        << QStringLiteral("新宿(JR：山手線)") << 1;
+}
+
+void TestNameRefresh::nameSources()
+{
+    QFETCH(int, server);
+    QFETCH(bool, builtinOnly);
+    QFETCH(bool, namesFile);
+    QFETCH(QString, status);
+    QFETCH(QString, entryName);
+    QFETCH(int, requests);
+
+    fillCard();
+    auto fake = std::make_unique<FakeNameServer>();
+    const QUrl url = fake->url();
+    if (server == int(ServerKind::Refused))
+        fake.reset();
+    else if (server == int(ServerKind::Answers500))
+        fake->respondWith([](const FakeNameServer::Request&) {
+            return FakeNameServer::response(500, cp932::encode(kFullAnswer));
+        });
+    else if (server == int(ServerKind::AnswersGarbage))
+        fake->respondWith(answering(QStringLiteral("\x01\x02<html>not names</html>")));
+    else
+        fake->respondWith(answering(kFullAnswer));
+
+    NameRefresher refresher;
+    refresher.setServerUrl(url);
+    refresher.setTimeouts(kShortTimeouts);
+    refresher.setBuiltinOnly(builtinOnly);
+    refresher.setBuiltinNames(std::make_shared<BuiltinNames>(
+        namesFile ? QStringLiteral(RIDELOG_BINARY_DIR "/share/ridelog/names.sqlite")
+                  : QStringLiteral(RIDELOG_BINARY_DIR "/no-such-names.sqlite")));
+    QSignalSpy statusSpy(&refresher, &NameRefresher::statusText);
+    QSignalSpy finished(&refresher, &NameRefresher::finished);
+    refresher.start(list_, records_, caches_, table_, kIdm, allParts());
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(statusSpy.size(), 1);
+    QCOMPARE(statusSpy.first().at(0).toString(), kIdm + u' ' + status);
+    const QString toolTip = statusSpy.first().at(1).toString();
+    QVERIFY2(!toolTip.isEmpty(), qPrintable(toolTip));
+    QVERIFY2(toolTip.contains(QStringLiteral("内蔵")) ==
+                 (builtinOnly || server == int(ServerKind::Refused)),
+             qPrintable(toolTip));
+    QCOMPARE(listText(3, 4), entryName);
+    // The exit station of the journey is in no table: the built-in names leave it a code.
+    if (entryName.contains(QStringLiteral("東日本旅客鉄道")))
+        QCOMPARE(listText(3, 5), QStringLiteral("c5"));
+    if (fake)
+        QCOMPARE(fake->requests().size(), requests);
+    // Names of either source land in the caches the same way.
+    QCOMPARE(caches_.stations.EntryFor({0, 37, 10}).nm,
+             entryName == QStringLiteral("c4") ? QString() : entryName);
 }
 
 QTEST_GUILESS_MAIN(TestNameRefresh)

@@ -1,12 +1,13 @@
 // The server over loopback: answers in code page 932, refused requests, concurrent clients,
 // broken connections, and the command line of ridelog-nameserver.
 #include "httpservice.h"
-#include "namedatabase.h"
-#include "names/cp932.h"
-#include "request.h"
+#include "namedata/cp932.h"
+#include "namedata/namedatabase.h"
+#include "namedata/request.h"
 #include "test_nameserver.h"
 #include "testpaths.h"
 
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
@@ -14,9 +15,14 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <arpa/inet.h>
 #include <atomic>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sqlite3.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace ridelog;
 using namespace ridelog::nameserver;
@@ -47,8 +53,10 @@ QByteArray shinjukuAnswer()
 class RunningService
 {
 public:
-    explicit RunningService(int threads = 8)
-        : service_(smallDirectory(), ServiceOptions{"127.0.0.1", 0, threads, QStringLiteral("t")})
+    explicit RunningService(int threads = 8,
+                            std::chrono::milliseconds deadline = std::chrono::seconds(5))
+        : service_(smallDirectory(),
+                   ServiceOptions{"127.0.0.1", 0, threads, QStringLiteral("t"), deadline})
     {
         port_ = service_.bind();
         if (port_ > 0)
@@ -114,6 +122,9 @@ private slots:
     void importStopsOnMissingTable();
     void serveWithoutDatabaseFails();
     void usageOnBadArguments();
+    void slowClientsCannotStarveThePool();
+    void importKeepsFilesThatAreNotNamesFiles();
+    void helpAndVersion();
 };
 
 void TestHttp::answersShinjukuInCodePage932()
@@ -376,6 +387,133 @@ void TestHttp::usageOnBadArguments()
         QCOMPARE(process.exitCode(), 2);
         QVERIFY(process.readAllStandardError().contains("usage"));
     }
+}
+
+namespace {
+
+// A client that sends a request a byte at a time; true when the server closed on it before
+// the whole request was sent.
+bool dripRequest(int port, std::chrono::milliseconds pause)
+{
+    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(socket);
+        return false;
+    }
+    const std::string request = "POST /trfc/ HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+                                "application/x-www-form-urlencoded\r\nContent-Length: 30\r\n\r\n" +
+                                kShinjukuBody;
+    bool closed = false;
+    for (const char c : request) {
+        if (::send(socket, &c, 1, MSG_NOSIGNAL) != 1) {
+            closed = true;
+            break;
+        }
+        std::this_thread::sleep_for(pause);
+        char byte = 0;
+        if (::recv(socket, &byte, 1, MSG_DONTWAIT) == 0) {
+            closed = true;
+            break;
+        }
+    }
+    ::close(socket);
+    return closed;
+}
+
+} // namespace
+
+void TestHttp::slowClientsCannotStarveThePool()
+{
+    // More slow clients than threads: without a deadline for the whole request they would
+    // hold every thread for the 15 s they take to send their requests.
+    constexpr int kThreads = 2;
+    constexpr int kSlowClients = 5;
+    RunningService server(kThreads, std::chrono::milliseconds(500));
+    std::atomic<int> closedOnTime = 0;
+    std::vector<std::thread> slow;
+    for (int i = 0; i < kSlowClients; ++i)
+        slow.emplace_back([&server, &closedOnTime] {
+            if (dripRequest(server.port(), std::chrono::milliseconds(100)))
+                ++closedOnTime;
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    QElapsedTimer clock;
+    clock.start();
+    httplib::Client client = server.client();
+    QCOMPARE(bodyOf(client.Post("/trfc/", kShinjukuBody, kFormType)), shinjukuAnswer());
+    const qint64 waited = clock.elapsed();
+    for (std::thread& thread : slow)
+        thread.join();
+    qInfo("answered after %lld ms beside %d slow clients", waited, kSlowClients);
+    QVERIFY2(waited < 5000, qPrintable(QString::number(waited)));
+    QCOMPARE(closedOnTime.load(), kSlowClients);
+}
+
+void TestHttp::importKeepsFilesThatAreNotNamesFiles()
+{
+    QTemporaryDir folder;
+    const QString table = fixturePath("stations-current.csv");
+    // A card history as the program keeps it, the input table itself, an empty file.
+    const QString history = folder.filePath(QStringLiteral("ridelog.sqlite"));
+    {
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(history).constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db,
+                              "CREATE TABLE \"2012E44A0B1C2D3E4\"(seq INTEGER, b1 INTEGER);"
+                              "INSERT INTO \"2012E44A0B1C2D3E4\" VALUES(1, 2);",
+                              nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(db);
+    }
+    const QString tableCopy = folder.filePath(QStringLiteral("table.csv"));
+    QVERIFY(QFile::copy(table, tableCopy));
+    const QString empty = folder.filePath(QStringLiteral("empty"));
+    QFile(empty).open(QIODevice::WriteOnly);
+
+    const auto import = [&](const QString& database, const QString& input) {
+        QProcess process;
+        process.start(serverExecutable(),
+                      {QStringLiteral("import"), QStringLiteral("--db"), database, input});
+        process.waitForFinished(30000);
+        return std::make_pair(process.exitCode(), process.readAllStandardError());
+    };
+    for (const QString& foreign : {history, tableCopy, empty}) {
+        QFile file(foreign);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        file.close();
+        const auto [exitCode, error] = import(foreign, foreign == tableCopy ? tableCopy : table);
+        QCOMPARE(exitCode, 1);
+        QVERIFY2(error.contains("not a names file"), error.constData());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
+    }
+    // A names file made by import is replaced as before.
+    const QString names = folder.filePath(QStringLiteral("names.sqlite"));
+    QCOMPARE(import(names, table).first, 0);
+    QCOMPARE(import(names, table).first, 0);
+    QString error;
+    QVERIFY(readNameDatabase(names, &error).has_value());
+}
+
+void TestHttp::helpAndVersion()
+{
+    QProcess help;
+    help.start(serverExecutable(), {QStringLiteral("--help")});
+    QVERIFY(help.waitForFinished(10000));
+    QCOMPARE(help.exitCode(), 0);
+    QVERIFY(help.readAllStandardOutput().contains("usage: ridelog-nameserver import"));
+    QVERIFY(help.readAllStandardError().isEmpty());
+
+    QProcess version;
+    version.start(serverExecutable(), {QStringLiteral("--version")});
+    QVERIFY(version.waitForFinished(10000));
+    QCOMPARE(version.exitCode(), 0);
+    QCOMPARE(version.readAllStandardOutput().trimmed(), QByteArray("ridelog-nameserver 1.2.0"));
 }
 
 static RegisterTest<TestHttp> registerHttp;

@@ -1,8 +1,8 @@
 // Import of the code tables: both station table layouts, the all-sheets table, duplicates,
 // unreadable rows, and the SQLite file written and read back.
-#include "csvreader.h"
-#include "namedatabase.h"
-#include "tableimport.h"
+#include "namedata/csvreader.h"
+#include "namedata/namedatabase.h"
+#include "namedata/tableimport.h"
 #include "test_nameserver.h"
 #include "testpaths.h"
 

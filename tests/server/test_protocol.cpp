@@ -1,8 +1,8 @@
 // The look-up protocol without a socket: request bodies and items, and the answer bytes.
-#include "answer.h"
 #include "httpservice.h"
-#include "names/cp932.h"
-#include "request.h"
+#include "namedata/answer.h"
+#include "namedata/cp932.h"
+#include "namedata/request.h"
 #include "test_nameserver.h"
 
 #include <QTest>

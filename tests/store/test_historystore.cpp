@@ -117,7 +117,7 @@ private:
     // Opens store as the program does at start-up; returns the caches it filled.
     NameCaches startStore(HistoryStore& store)
     {
-        store.setProblemReporter([this](const QString& text) { reported_ << text; });
+        store.setProblemReporter([this](const DatabaseError& e) { reported_ << e.message(); });
         NameCaches caches;
         store.OpenDatabaseAtStart(caches);
         return caches;
@@ -160,6 +160,7 @@ private slots:
     void fileLackingBusTableGetsOnlyThatTable();
     void laterRowOfOneKeyWins();
     void nullTextsReadEmpty();
+    void rowsWithoutNamePartsAreIgnored();
     void emptyOrMissingTableLeavesCacheUnchanged();
     void nameTableMissingAColumnReportsEngineText();
 
@@ -448,14 +449,41 @@ void TestHistoryStore::nullTextsReadEmpty()
     {
         Database db = prepareDatabase();
         HistoryStore::EnsureNameTable(db, NameTable::Stations);
-        db.execute(QStringLiteral("INSERT INTO ipn (ac, lc, sc, nm) VALUES (257, 1, 2, 'n')"));
+        db.execute(
+            QStringLiteral("INSERT INTO ipn (ac, lc, sc, sn, nm) VALUES (257, 1, 2, 's', 'n')"));
     }
     HistoryStore store;
     NameCaches caches = startStore(store);
     QVERIFY(caches.stations.contains({1, 1, 2})); // low 8 bits of 257
     const NameEntry& entry = caches.stations.EntryFor({1, 1, 2});
-    QVERIFY(entry.an.isEmpty() && entry.ln.isEmpty() && entry.sn.isEmpty());
+    QVERIFY(entry.an.isEmpty() && entry.ln.isEmpty());
+    QCOMPARE(entry.sn, QStringLiteral("s"));
     QCOMPARE(entry.nm, QStringLiteral("n"));
+}
+
+// Placeholders that were composed from no parts and stored: ignored at loading, so the keys
+// are asked for again, and a named row of the same key keeps its name.
+void TestHistoryStore::rowsWithoutNamePartsAreIgnored()
+{
+    {
+        Database db = prepareDatabase();
+        for (const auto table : {NameTable::Stations, NameTable::BusStops, NameTable::Shops})
+            HistoryStore::EnsureNameTable(db, table);
+        db.execute(QStringLiteral("INSERT INTO ipn VALUES (0, 1, 2, NULL, NULL, NULL, '(線)')"));
+        db.execute(QStringLiteral("INSERT INTO ipn VALUES (0, 1, 3, 'JR', '山手', '新宿', 'n')"));
+        db.execute(QStringLiteral("INSERT INTO ipn VALUES (0, 1, 3, '', '', '', '(：線)')"));
+        db.execute(QStringLiteral("INSERT INTO bus VALUES (4, 5, NULL, '', NULL, '()')"));
+        db.execute(QStringLiteral("INSERT INTO bpn VALUES (1, 199, 7, NULL, NULL, NULL, '', ' ')"));
+        db.execute(
+            QStringLiteral("INSERT INTO bpn VALUES (1, 199, 8, NULL, NULL, NULL, 'x', ' ')"));
+    }
+    HistoryStore store;
+    NameCaches caches = startStore(store);
+    QVERIFY(!caches.stations.contains({0, 1, 2}));
+    QCOMPARE(caches.stations.EntryFor({0, 1, 3}).nm, QStringLiteral("n"));
+    QVERIFY(caches.busStops.empty());
+    QVERIFY(!caches.shops.contains({1, 199, 7}));
+    QVERIFY(caches.shops.contains({1, 199, 8})); // the fourth shop field is a part
 }
 
 void TestHistoryStore::emptyOrMissingTableLeavesCacheUnchanged()
@@ -469,7 +497,7 @@ void TestHistoryStore::emptyOrMissingTableLeavesCacheUnchanged()
     HistoryStore::LoadNameCache(db, stations); // table without rows
     QCOMPARE(stations.size(), std::size_t(1));
     QCOMPARE(stations.EntryFor({1, 2, 3}).nm, QStringLiteral("kept"));
-    db.execute(QStringLiteral("INSERT INTO ipn (ac, lc, sc, nm) VALUES (4, 5, 6, 'new')"));
+    db.execute(QStringLiteral("INSERT INTO ipn (ac, lc, sc, sn, nm) VALUES (4, 5, 6, 's', 'new')"));
     HistoryStore::LoadNameCache(db, stations); // rows replace the cache
     QCOMPARE(stations.size(), std::size_t(1));
     QVERIFY(stations.contains({4, 5, 6}));
@@ -786,9 +814,11 @@ void TestHistoryStore::cardTableMissingAColumnReportsEngineText()
     QCOMPARE(errorTextOf([&] { store.LoadStoredBlocks(kIdm, blocks); }),
              QStringLiteral("no such column: b4"));
     QCOMPARE(store.state(), DatabaseState::Closed);
+    QVERIFY(blocks.empty());
+    QVERIFY(!store.isKeepingHistory());
+    // The stored history is unknown: this read stores nothing.
     HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, 3));
-    QCOMPARE(errorTextOf([&] { store.StoreNewBlocks(kIdm, blocks); }),
-             QStringLiteral("no such column: b4"));
+    QCOMPARE(store.StoreNewBlocks(kIdm, blocks), 0);
     QCOMPARE(store.state(), DatabaseState::Closed);
     QCOMPARE(rowCount(dbPath(), kCardTable), 1);
     // Other cards are not affected.
@@ -997,7 +1027,11 @@ void TestHistoryStore::writeBackSkipsEntriesWithoutName()
     NameCaches caches = startStore(store);
     caches.stations.EntryFor({1, 2, 3}).an = QStringLiteral("company only");
     caches.busStops.EntryFor({4, 5});
-    caches.shops.EntryFor({1, 2, 3}).nm = QStringLiteral("named");
+    // A name composed from no parts at all is a placeholder, not a name.
+    caches.shops.EntryFor({1, 2, 3}).nm = QStringLiteral(" ");
+    caches.stations.EntryFor({1, 2, 4}).nm = QStringLiteral("(線)");
+    caches.shops.EntryFor({1, 2, 5}) = {QString(), QString(), QString(), QStringLiteral("ap"),
+                                        QStringLiteral("named")};
     QVERIFY(store.WriteBackNames(caches));
     QCOMPARE(rowCount(dbPath(), QStringLiteral("ipn")), 0);
     QCOMPARE(rowCount(dbPath(), QStringLiteral("bus")), 0);
@@ -1008,8 +1042,10 @@ void TestHistoryStore::writeBackMatchesLargeKeyPartsWithoutDuplicates()
 {
     HistoryStore store;
     NameCaches caches = startStore(store);
-    caches.busStops.EntryFor({32769, 65535}).nm = QStringLiteral("first name");
-    caches.shops.EntryFor({1, 200, 32768}).nm = QStringLiteral("shop");
+    caches.busStops.EntryFor({32769, 65535}) = {
+        {}, QStringLiteral("stop"), {}, QStringLiteral("first name")};
+    caches.shops.EntryFor({1, 200, 32768}) = {
+        {}, QStringLiteral("shop"), {}, {}, QStringLiteral("shop")};
     QVERIFY(store.WriteBackNames(caches));
     caches.busStops.EntryFor({32769, 65535}).nm = QStringLiteral("second name");
     QVERIFY(store.WriteBackNames(caches));
@@ -1033,9 +1069,10 @@ void TestHistoryStore::writeBackVisitsKeysInOrder()
 {
     HistoryStore store;
     NameCaches caches = startStore(store);
-    caches.busStops.EntryFor({0x0201, 0x0000}).nm = QStringLiteral("second");
-    caches.busStops.EntryFor({0x0102, 0x0001}).nm = QStringLiteral("first");
-    caches.busStops.EntryFor({0x8000, 0x0000}).nm = QStringLiteral("third");
+    for (const auto& [key, name] : {std::pair{BusStopKey{0x0201, 0x0000}, u"second"},
+                                    std::pair{BusStopKey{0x0102, 0x0001}, u"first"},
+                                    std::pair{BusStopKey{0x8000, 0x0000}, u"third"}})
+        caches.busStops.EntryFor(key) = {{}, QStringLiteral("stop"), {}, QString::fromUtf16(name)};
     QVERIFY(store.WriteBackNames(caches));
     Database db = openForInspection(dbPath());
     Statement rows = db.prepareReadAll(QStringLiteral("bus"), {QStringLiteral("nm")});
@@ -1054,7 +1091,7 @@ void TestHistoryStore::writeBackCreatesMissingTable()
         Database db = openForInspection(dbPath());
         db.dropTable(QStringLiteral("bus"));
     }
-    caches.busStops.EntryFor({1, 2}).nm = QStringLiteral("停留所");
+    caches.busStops.EntryFor({1, 2}) = {{}, QStringLiteral("停留所"), {}, QStringLiteral("停留所")};
     QVERIFY(store.WriteBackNames(caches));
     QCOMPARE(rowCount(dbPath(), QStringLiteral("bus")), 1);
 }

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <set>
 
 using namespace ridelog;
 
@@ -55,7 +56,8 @@ private slots:
     void clearNameCacheTouchesOnlyItsKind_data();
     void clearNameCacheTouchesOnlyItsKind();
     void clearCardHistoryDropsOnlyThatCard();
-    void clearCardHistoryBeforeAnyReadShowsEngineText();
+    void clearCardHistoryAsksFirst_data();
+    void clearCardHistoryAsksFirst();
     void withoutDatabaseNothingChanges_data();
     void withoutDatabaseNothingChanges();
 
@@ -180,11 +182,31 @@ void TestClearing::clearNameCacheTouchesOnlyItsKind()
     QCOMPARE(rows(CardTableName(kOtherIdm)), 4);
 }
 
+// The serials the card delivered at its last read: the newest 20 of the 35 stored.
+std::set<std::uint32_t> onCard()
+{
+    std::set<std::uint32_t> serials;
+    for (std::uint32_t serial = 16; serial <= 35; ++serial)
+        serials.insert(serial);
+    return serials;
+}
+
+QString deleteQuestion(const QString& idm, int stored, int lost)
+{
+    return QStringLiteral("カード %1 の保存済み履歴 %2 件をすべて削除します。\r\n"
+                          "そのうち %3 件はカードに残っていないため、二度と読み戻せません。\r\n"
+                          "削除しますか？")
+        .arg(idm)
+        .arg(stored)
+        .arg(lost);
+}
+
 void TestClearing::clearCardHistoryDropsOnlyThatCard()
 {
     fillCachesAndTables();
-    commands().ClearCardHistory(kIdm);
-    QVERIFY(MessageBox::capturedMessages().isEmpty());
+    MessageBox::setNextAnswers({true});
+    commands().ClearCardHistory(kIdm, onCard());
+    QCOMPARE(MessageBox::capturedMessages(), QStringList{deleteQuestion(kIdm, 35, 15)});
     QCOMPARE(steps_, (QStringList{QStringLiteral("stop refresh"), QStringLiteral("empty list"),
                                   QStringLiteral("read card")}));
     QVERIFY(!hasTable(CardTableName(kIdm)));
@@ -194,14 +216,30 @@ void TestClearing::clearCardHistoryDropsOnlyThatCard()
     QCOMPARE(caches_.shops.size(), std::size_t(1));
 }
 
-void TestClearing::clearCardHistoryBeforeAnyReadShowsEngineText()
+// Nothing goes without a yes, and a card without stored history is told so.
+void TestClearing::clearCardHistoryAsksFirst_data()
 {
+    QTest::addColumn<QString>("idm");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("answered いいえ") << kIdm << deleteQuestion(kIdm, 35, 15);
+    QTest::newRow("no card read yet")
+        << QString()
+        << QStringLiteral("カードがまだ読み取られていないため、削除する履歴はありません。");
+    QTest::newRow("nothing stored")
+        << QStringLiteral("00000000000000BB")
+        << QStringLiteral("カード 00000000000000BB の履歴は保存されていません。");
+}
+
+void TestClearing::clearCardHistoryAsksFirst()
+{
+    QFETCH(QString, idm);
+    QFETCH(QString, message);
     fillCachesAndTables();
-    commands().ClearCardHistory(QString());
-    QCOMPARE(MessageBox::capturedMessages(), QStringList{QStringLiteral("no such table: 2")});
+    commands().ClearCardHistory(idm, onCard());
+    QCOMPARE(MessageBox::capturedMessages(), QStringList{message});
     QVERIFY(steps_.isEmpty());
     QCOMPARE(rows(CardTableName(kIdm)), 35);
-    QCOMPARE(caches_.stations.size(), std::size_t(1));
+    QCOMPARE(rows(CardTableName(kOtherIdm)), 4);
 }
 
 void TestClearing::withoutDatabaseNothingChanges_data()
@@ -230,7 +268,7 @@ void TestClearing::withoutDatabaseNothingChanges()
     if (command < 3)
         clearing.ClearNameCache(NameTable(command));
     else
-        clearing.ClearCardHistory(kIdm);
+        clearing.ClearCardHistory(kIdm, onCard());
 
     QCOMPARE(MessageBox::capturedMessages(),
              QStringList{QStringLiteral("データベースにアクセスできません")});

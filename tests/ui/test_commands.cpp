@@ -2,7 +2,7 @@
 // the detail dialogs, the export and the clearing commands.
 #include "../names/fakenameserver.h"
 #include "blockbuilder.h"
-#include "names/cp932.h"
+#include "namedata/cp932.h"
 #include "store/historystore.h"
 #include "testfiles.h"
 #include "ui/bpndetaildlg.h"
@@ -308,14 +308,14 @@ void TestCommands::balanceToggleTwiceReturnsListAndStoresZero()
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
     const QRect before = dlg->historyList()->geometry();
     QVERIFY(dlg->triggerCommand(ids::BalanceView));
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/zanViewM")).toInt(), 1);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("zanViewM"), -1), 1);
     QVERIFY(dlg->balanceField()->isVisible());
     QCOMPARE(dlg->historyList()->geometry().top(), 29);
     QVERIFY(dlg->triggerCommand(ids::BalanceView));
     QCOMPARE(dlg->historyList()->geometry(), before);
     QVERIFY(!dlg->balanceField()->isVisible());
     QVERIFY(!dlg->commandAction(ids::BalanceView)->isChecked());
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/zanViewM")).toString(), QStringLiteral("0"));
+    QCOMPARE(dlg->settings().integer(QStringLiteral("zanViewM"), -1), 0);
 }
 
 void TestCommands::settingsDialogCancelStoresAndRerenders()
@@ -342,10 +342,10 @@ void TestCommands::settingsDialogCancelStoresAndRerenders()
     QVERIFY(dlg->triggerCommand(ids::ShowDataSetup));
     QVERIFY(setupOpened);
 
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/ipnComShow")).toInt(), 1);
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/busLinShow")).toInt(), 1);
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/bpnShow")).toInt(), 1);
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/ipnLinShow")).toInt(), 1);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("ipnComShow"), -1), 1);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("busLinShow"), -1), 1);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("bpnShow"), -1), 1);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("ipnLinShow"), -1), 1);
     QVERIFY(dlg->commandAction(ids::RailCompany)->isChecked());
     QVERIFY(dlg->commandAction(ids::ShopShow)->isChecked());
     QVERIFY(dlg->commandAction(ids::ShopCompany)->isEnabled());
@@ -642,8 +642,19 @@ void TestCommands::clearHistoryKeepsWhatCardHolds()
     QCOMPARE(tableRows(*dlg, table), 35);
     QCOMPARE(dlg->historyModel()->rowCount(), 35);
 
+    // いいえ, the default answer: nothing goes.
     QVERIFY(dlg->triggerCommand(ids::DeleteHistory));
-    QVERIFY(MessageBox::capturedMessages().isEmpty());
+    QCOMPARE(tableRows(*dlg, table), 35);
+    QCOMPARE(MessageBox::capturedMessages().size(), 1);
+    // The card holds serials 16 to 35: 15 stored entries cannot be read back.
+    const QString question = MessageBox::capturedMessages().first();
+    QVERIFY(question.contains(kIdm));
+    QVERIFY(question.contains(QStringLiteral("保存済み履歴 35 件")));
+    QVERIFY(question.contains(QStringLiteral("そのうち 15 件")));
+    MessageBox::clearCaptured();
+    MessageBox::setNextAnswers({true});
+    QVERIFY(dlg->triggerCommand(ids::DeleteHistory));
+    QCOMPARE(MessageBox::capturedMessages().size(), 1);
     QCOMPARE(tableRows(*dlg, table), 20);
     QCOMPARE(dlg->historyModel()->rowCount(), 20);
     QCOMPARE(cell(*dlg, 19, 0), QStringLiteral("16"));
@@ -655,8 +666,10 @@ void TestCommands::clearHistoryWithCardRemoved()
     auto dlg = makeDialog();
     dlg->readCard();
     takeCardOff();
+    MessageBox::setNextAnswers({true});
     QVERIFY(dlg->triggerCommand(ids::DeleteHistory));
-    QCOMPARE(MessageBox::capturedMessages(), QStringList{kReadFailed});
+    QCOMPARE(MessageBox::capturedMessages().size(), 2);
+    QCOMPARE(MessageBox::capturedMessages().last(), kReadFailed);
     QCOMPARE(tableRows(*dlg, CardTableName(kIdm)), -1);
     QCOMPARE(dlg->historyModel()->rowCount(), 0);
     // The next read stores what the card holds in a new table.
@@ -669,7 +682,9 @@ void TestCommands::clearHistoryBeforeFirstReadShowsEngineText()
 {
     auto dlg = makeDialog();
     QVERIFY(dlg->triggerCommand(ids::DeleteHistory));
-    QCOMPARE(MessageBox::capturedMessages(), QStringList{QStringLiteral("no such table: 2")});
+    QCOMPARE(MessageBox::capturedMessages(),
+             QStringList{
+                 QStringLiteral("カードがまだ読み取られていないため、削除する履歴はありません。")});
     QCOMPARE(dlg->historyModel()->rowCount(), 0);
 }
 

@@ -1,7 +1,7 @@
 // The display settings dialog, the two detail dialogs and the context-menu commands, driven
 // through their real widgets.
 #include "card/history.h"
-#include "store/namecache.h"
+#include "namedata/namecache.h"
 #include "store/settings.h"
 #include "ui/bpndetaildlg.h"
 #include "ui/controlid.h"

@@ -1,4 +1,5 @@
 // The command "ファイルに保存(&S)": the save dialog and what lands in the file.
+#include "namedata/namecache.h"
 #include "testfiles.h"
 #include "ui/historyexport.h"
 #include "ui/messagebox.h"
@@ -56,6 +57,8 @@ private slots:
     void cancelWritesNothing();
     void readOnlyTargetIsReported();
     void failingWriteIsReported();
+    void expenseFormatsFollowTheFilter_data();
+    void expenseFormatsFollowTheFilter();
 
 private:
     void exportAs(const QString& name, int filterIndex);
@@ -99,8 +102,11 @@ void TestExport::saveRequest()
     const SaveFileRequest request = exportSaveRequest(kIdm);
     QCOMPARE(request.initialName, kIdm);
     QCOMPARE(request.filters, (QStringList{QStringLiteral("CSV (カンマ区切り) (*csv)"),
-                                           QStringLiteral("テキスト形式(*.txt)")}));
-    QCOMPARE(request.suffixes, (QStringList{QStringLiteral("csv"), QStringLiteral("txt")}));
+                                           QStringLiteral("テキスト形式(*.txt)"),
+                                           QStringLiteral("CSV UTF-8 見出し付き (*.csv)"),
+                                           QStringLiteral("JSON (*.json)")}));
+    QCOMPARE(request.suffixes, (QStringList{QStringLiteral("csv"), QStringLiteral("txt"),
+                                            QStringLiteral("csv"), QStringLiteral("json")}));
     QCOMPARE(request.selectedFilter, 0);
 
     exportHistoryList(nullptr, *list_, kIdm); // scripted without an answer: a cancel
@@ -273,6 +279,47 @@ void TestExport::failingWriteIsReported()
              QStringList{QStringLiteral("ファイルに書き込めませんでした。")});
     // Nothing that looks like a finished export is left behind.
     QVERIFY(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+void TestExport::expenseFormatsFollowTheFilter_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("filter");
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QByteArray>("start");
+    const QByteArray bom("\xEF\xBB\xBFserial,date,");
+    QTest::newRow("utf-8 csv") << QStringLiteral("a.csv") << 2 << QStringLiteral("a.csv") << bom;
+    QTest::newRow("utf-8 csv, .txt")
+        << QStringLiteral("a.txt") << 2 << QStringLiteral("a.txt") << bom;
+    QTest::newRow("utf-8 csv, no extension") << kIdm << 2 << kIdm + QStringLiteral(".csv") << bom;
+    QTest::newRow("json") << kIdm << 3 << kIdm + QStringLiteral(".json")
+                          << QByteArray("{\"card\":{\"idm\":\"0114A1B2C3D4E5F6\",\"entries\":2,");
+}
+
+// The new forms take the records behind the rows, in the list's order, and only those rows.
+void TestExport::expenseFormatsFollowTheFilter()
+{
+    QFETCH(QString, name);
+    QFETCH(int, filter);
+    QFETCH(QString, written);
+    QFETCH(QByteArray, start);
+    NameCaches caches;
+    HistoryRecordSet records;
+    for (const std::uint32_t serial : {11u, 12u, 13u}) {
+        HistoryBlock block{};
+        block[0] = 22;
+        block[1] = 1;
+        block[10] = std::uint8_t(0xFF - serial);
+        block[14] = std::uint8_t(serial);
+        records.insert(decodeHistoryBlock(block, caches.stations, caches.busStops, caches.shops));
+    }
+    SaveFileDialog::setNextAnswer(SaveFileAnswer{dir_->filePath(name), filter});
+    exportHistoryList(nullptr, *list_, kIdm, {&records, &caches, std::nullopt});
+    const QByteArray bytes = fileBytes(dir_->filePath(written));
+    QVERIFY2(bytes.startsWith(start), bytes.left(80).constData());
+    QVERIFY(bytes.indexOf("13") < bytes.lastIndexOf("12"));
+    QVERIFY(!bytes.contains("\n11,") && !bytes.contains("\"serial\":11"));
+    QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
 
 QTEST_MAIN(TestExport)

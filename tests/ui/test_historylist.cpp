@@ -2,6 +2,7 @@
 // of shown names when a display flag changes.
 #include "blockbuilder.h"
 #include "ui/historylist.h"
+#include "ui/historymodel.h"
 
 #include <QStandardItemModel>
 #include <QTest>
@@ -22,9 +23,7 @@ struct Fixture
 {
     NameCaches caches;
     HistoryRecordSet records;
-    QStandardItemModel model;
-
-    Fixture() { prepareHistoryModel(model); }
+    HistoryListModel model;
 
     void add(const HistoryBlock& block)
     {
@@ -55,12 +54,13 @@ private slots:
     void shopRefreshWithShopInfoOffGivesBlank();
     void refreshLeavesRowWithoutRecordAlone();
     void refreshKeepsOtherColumnsAndOrder();
+    void rowsKeepTheirTextsWhenRecordsGo();
+    void viewRowsAsShownFollowSortAndFilter();
 };
 
 void TestHistoryList::headingsAndAlignment()
 {
-    QStandardItemModel model;
-    prepareHistoryModel(model);
+    HistoryListModel model;
     QCOMPARE(model.columnCount(), 7);
     const QStringList expected{QStringLiteral("#"),      QStringLiteral("日付"),
                                QStringLiteral("端末"),   QStringLiteral("処理"),
@@ -177,12 +177,14 @@ void TestHistoryList::railRefreshUsesCompositionAndCacheEntries()
     DisplayFlags flags;
     flags.ipnComShow = true;
     flags.ipnLinShow = false;
+    // The server never named the station: no placeholder is composed, the code stays.
     refreshRailNames(f.model, f.records, f.caches.stations, flags);
-    QCOMPARE(cell(f.model, 0, 4), QStringLiteral("()"));
+    QCOMPARE(cell(f.model, 0, 4), QStringLiteral("(0, 37, 12)"));
 
     flags.ipnLinShow = true;
     refreshRailNames(f.model, f.records, f.caches.stations, flags);
-    QCOMPARE(cell(f.model, 0, 4), QStringLiteral("(：線)"));
+    QCOMPARE(cell(f.model, 0, 4), QStringLiteral("(0, 37, 12)"));
+    QVERIFY(f.caches.stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm.isEmpty());
 }
 
 void TestHistoryList::railRefreshShowsFullNameWithLine()
@@ -274,6 +276,50 @@ void TestHistoryList::refreshKeepsOtherColumnsAndOrder()
             after << cell(f.model, row, column);
     }
     QCOMPARE(after, before);
+}
+
+void TestHistoryList::rowsKeepTheirTextsWhenRecordsGo()
+{
+    Fixture f;
+    f.add(railBlock(2, 700));
+    f.add(railBlock(1, 900));
+    f.fill();
+    f.model.setData(f.model.index(0, 4), QStringLiteral("渋谷"));
+    // A read that fails empties the records; the rows stay as they were.
+    f.model.keepRecords(f.records);
+    QVERIFY(f.records.empty());
+    f.add(railBlock(9, 1)); // a later set is not the rows'
+    f.model.keepRecords(f.records);
+    QCOMPARE(f.model.rowCount(), 2);
+    QCOMPARE(cell(f.model, 0, 4), QStringLiteral("渋谷"));
+    QCOMPARE(cell(f.model, 1, 6), QStringLiteral("(900)"));
+    QCOMPARE(f.model.recordAt(1)->serial, 1u);
+}
+
+void TestHistoryList::viewRowsAsShownFollowSortAndFilter()
+{
+    Fixture f;
+    for (std::uint32_t serial = 1; serial <= 4; ++serial)
+        f.add(railBlock(serial, int(1000 - 100 * serial)));
+    f.model.fill(f.records, MissedHistory{3});
+    HistoryViewModel view(&f.model);
+    auto shown = [&] {
+        QStringList serials;
+        for (const HistoryRow& row : rowsAsShown(view))
+            serials << (row.isMissedHistoryMarker() ? QStringLiteral("gap")
+                                                    : QString::number(row.record->serial));
+        return serials.join(u' ');
+    };
+    QCOMPARE(shown(), QStringLiteral("4 3 gap 2 1"));
+    view.sort(SerialColumn, Qt::AscendingOrder);
+    QCOMPARE(shown(), QStringLiteral("1 2 3 4"));
+    view.sortBySerial();
+    view.setFilter(HistoryFilter{QStringLiteral("100"), {}, {}}); // amounts of 4, 3 and 2
+    QCOMPARE(shown(), QStringLiteral("4 3 gap 2"));
+    view.setFilter(HistoryFilter{QStringLiteral("4"), {}, {}}); // the marker goes with 3
+    QCOMPARE(shown(), QStringLiteral("4"));
+    view.setFilter(HistoryFilter{{}, QDate(2008, 3, 6), {}});
+    QCOMPARE(shown(), QString());
 }
 
 QTEST_GUILESS_MAIN(TestHistoryList)

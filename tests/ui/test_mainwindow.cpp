@@ -2,7 +2,9 @@
 // the context menu, the balance bar and closing with Enter or Escape.
 #include "../names/fakenameserver.h"
 #include "blockbuilder.h"
-#include "names/cp932.h"
+#include "namedata/cp932.h"
+#include "names/builtinnames.h"
+#include "names/namestatus.h"
 #include "ui/aboutdlg.h"
 #include "ui/commandids.h"
 #include "ui/messagebox.h"
@@ -25,10 +27,10 @@
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <QTreeView>
 #include <memory>
 
 using namespace ridelog;
@@ -104,6 +106,9 @@ private slots:
     void statusTextFromAnotherThread();
     void namesFromServerLandInListAndStatus();
     void deadServerIsToldInStatusBar();
+    void askingAgainAfterTheServerCameBack();
+    void builtinNamesWithoutAnyServer();
+    void statusTextsFitAtDefaultWidth();
     void aboutBoxOpensWithLinks();
     void readerIsNamedInStatusBarAndAboutBox();
 
@@ -172,26 +177,33 @@ void TestMainWindow::menuBarTextsAndOrder()
     for (const QAction* action : bar->actions())
         titles << action->text();
     QCOMPARE(titles, (QStringList{QStringLiteral("ファイル(&F)"), QStringLiteral("表示(&V)"),
-                                  QStringLiteral("設定(&S)"), QStringLiteral("ヘルプ(&H)")}));
+                                  QStringLiteral("カード(&C)"), QStringLiteral("設定(&S)"),
+                                  QStringLiteral("ヘルプ(&H)")}));
     const auto menus = bar->actions();
     QCOMPARE(menuTexts(menus[0]->menu()),
              (QStringList{QStringLiteral("ファイルに保存(&S)"), QStringLiteral("-"),
                           QStringLiteral("終了(&X)")}));
     QCOMPARE(menuTexts(menus[1]->menu()),
              (QStringList{QStringLiteral("残額表示(&Z)"), QStringLiteral("鉄道・地下鉄 表示(&P)"),
-                          QStringLiteral("バス 表示(&U)"), QStringLiteral("店舗 表示(&N)")}));
+                          QStringLiteral("バス 表示(&U)"), QStringLiteral("店舗 表示(&N)"),
+                          QStringLiteral("-"), QStringLiteral("検索(&F)..."),
+                          QStringLiteral("集計(&T)...")}));
     const QMenu* shop = menus[1]->menu()->actions()[3]->menu();
     QCOMPARE(menuTexts(shop),
              (QStringList{QStringLiteral("店舗情報 表示する(&D)"), QStringLiteral("-"),
                           QStringLiteral("会社名(&C)"), QStringLiteral("店舗名(&S)"),
                           QStringLiteral("レジ名(&R)")}));
     QCOMPARE(menuTexts(menus[2]->menu()),
+             (QStringList{QStringLiteral("-"), QStringLiteral("カード名の変更(&N)..."),
+                          QStringLiteral("読み取ったカードを表示(&R)")}));
+    QCOMPARE(menuTexts(menus[3]->menu()),
              (QStringList{QStringLiteral("駅名キャッシュ削除(&C)"),
                           QStringLiteral("停留所名キャッシュ削除(&B)"),
                           QStringLiteral("店舗名キャッシュ削除(&T)"),
                           QStringLiteral("履歴データ削除(&H)"), QStringLiteral("-"),
-                          QStringLiteral("表示設定(&D)...")}));
-    QCOMPARE(menuTexts(menus[3]->menu()), (QStringList{QStringLiteral("バージョン情報(&V)...")}));
+                          QStringLiteral("表示設定(&D)..."), QStringLiteral("-"),
+                          QStringLiteral("駅名を再取得(&R)")}));
+    QCOMPARE(menuTexts(menus[4]->menu()), (QStringList{QStringLiteral("バージョン情報(&V)...")}));
     QCOMPARE(menuTexts(dlg->historyContextMenu()),
              (QStringList{QStringLiteral("削除(&L)"), QStringLiteral("詳細表示(&D)...")}));
 }
@@ -199,8 +211,9 @@ void TestMainWindow::menuBarTextsAndOrder()
 void TestMainWindow::everyCommandHasOneAction()
 {
     auto dlg = makeDialog();
-    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814, 32815, 32816,
-                              32817, 32797, 32799, 32833, 32801, 32803, 32830, 32794, 32792, 1000};
+    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814,
+                              32815, 32816, 32817, 32797, 32799, 32833, 32801, 32803,
+                              32830, 32794, 32792, 1000,  32841, 32842, 32845, 32843, 32840};
     QList<int> ids = dlg->commandIds();
     std::sort(ids.begin(), ids.end());
     QList<int> sortedExpected = expected;
@@ -235,11 +248,11 @@ void TestMainWindow::hiddenControlsAndTitle()
     auto* balance = qobject_cast<QLineEdit*>(control(1005));
     QVERIFY(balance->isReadOnly());
     QVERIFY(balance->alignment() & Qt::AlignRight);
-    auto* list = qobject_cast<QTreeView*>(control(1002));
+    auto* list = qobject_cast<QTableView*>(control(1002));
     QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
     QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
     QVERIFY(!list->isSortingEnabled());
-    QVERIFY(!list->rootIsDecorated());
+    QVERIFY(list->verticalHeader()->isHidden());
     QVERIFY(QFile::exists(QStringLiteral(":/ridelog/ridelog.png")));
     QVERIFY(QFile::exists(QStringLiteral(":/ridelog/ridelog.svg")));
     QVERIFY(!dlg->windowIcon().pixmap(32, 32).isNull());
@@ -328,7 +341,9 @@ void TestMainWindow::exitCommandAccepts()
 {
     auto dlg = makeDialog();
     dlg->show();
-    dlg->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm = QStringLiteral("渋谷");
+    dlg->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}) = {
+        QStringLiteral("東急"), QStringLiteral("東横"), QStringLiteral("渋谷"),
+        QStringLiteral("渋谷")};
     QVERIFY(dlg->triggerCommand(ids::Exit));
     QVERIFY(!dlg->isVisible());
     QCOMPARE(dlg->result(), int(QDialog::Accepted));
@@ -350,7 +365,11 @@ void TestMainWindow::windowStateSavedWhenDatabaseFails()
     garbage.close();
     auto dlg = makeDialog();
     QCOMPARE(MessageBox::capturedMessages().size(), 1);
-    QVERIFY(MessageBox::capturedMessages().first().contains(QStringLiteral("not a database")));
+    // In the program's words, with the engine's text as the detail.
+    QVERIFY(MessageBox::capturedMessages().first().startsWith(
+        QStringLiteral("履歴データベースが壊れている")));
+    QCOMPARE(MessageBox::capturedDetails().first(), QStringLiteral("file is not a database"));
+    QVERIFY(!dlg->historyNotKeptSign()->isHidden());
     dlg->caches().stations.EntryFor(StationKey{0, 1, 2}).nm = QStringLiteral("駅");
     dlg->move(77, 88);
     dlg->reject();
@@ -577,7 +596,7 @@ void TestMainWindow::balanceToggleMovesListAndStores()
     QVERIFY(dlg->isBalanceBarVisible());
     QCOMPARE(dlg->historyList()->geometry().top(), 29);
     QCOMPARE(dlg->historyList()->geometry().bottom(), bottom);
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/zanViewM")).toInt(), 1);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("zanViewM"), -1), 1);
     // Resizing keeps the list below the balance bar.
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
@@ -591,7 +610,7 @@ void TestMainWindow::balanceToggleMovesListAndStores()
     QCOMPARE(dlg->historyList()->geometry().top(), 0);
     QCOMPARE(dlg->historyList()->geometry().bottom(), resizedBottom);
     QVERIFY(resizedBottom > bottom);
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/zanViewM")).toInt(), 0);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("zanViewM"), -1), 0);
 }
 
 void TestMainWindow::shopToggleEnablesShopItems()
@@ -603,11 +622,11 @@ void TestMainWindow::shopToggleEnablesShopItems()
     for (int id : {ids::ShopCompany, ids::ShopName, ids::ShopRegister})
         QVERIFY(dlg->commandAction(id)->isEnabled());
     QVERIFY(dlg->triggerCommand(ids::ShopRegister));
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/bpnRegShow")).toInt(), 1);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("bpnRegShow"), -1), 1);
     QVERIFY(dlg->triggerCommand(ids::ShopShow));
     QVERIFY(!dlg->commandAction(ids::ShopRegister)->isEnabled());
     QVERIFY(dlg->commandAction(ids::ShopRegister)->isChecked());
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/bpnShow")).toInt(), 0);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("bpnShow"), -1), 0);
 }
 
 void TestMainWindow::railToggleRerendersNames()
@@ -625,8 +644,8 @@ void TestMainWindow::railToggleRerendersNames()
     QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("渋谷(東急：東横線)"));
     QVERIFY(dlg->triggerCommand(ids::RailLine));
     QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("渋谷(東急)"));
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/ipnComShow")).toInt(), 1);
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/ipnLinShow")).toInt(), 0);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("ipnComShow"), -1), 1);
+    QCOMPARE(dlg->settings().integer(QStringLiteral("ipnLinShow"), -1), 0);
 }
 
 void TestMainWindow::storedFlagsShowInMenuAtStart()
@@ -694,9 +713,75 @@ void TestMainWindow::deadServerIsToldInStatusBar()
     dlg->setNameServer(url);
     dlg->readCard();
     QTRY_VERIFY(dlg->statusPaneText(0).startsWith(QStringLiteral("012E44A0B1C2D3E4 ")));
-    QTRY_COMPARE(dlg->statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 Error 404"));
+    QTRY_COMPARE(dlg->statusPaneText(0),
+                 QStringLiteral("012E44A0B1C2D3E4 駅名サーバーのエラー (Error 404)"));
+    // A server that answers is the user's choice: its error is not covered up by built-in names.
+    QVERIFY(dlg->statusPaneToolTip(0).contains(url));
     QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("(0, 37, 12)"));
     QVERIFY(MessageBox::capturedMessages().isEmpty());
+}
+
+void TestMainWindow::askingAgainAfterTheServerCameBack()
+{
+    FakeNameServer server;
+    server.respondWith(
+        [](const FakeNameServer::Request&) { return FakeNameServer::response(503, QByteArray()); });
+    putCard({railBlock(1, 1000)});
+    auto dlg = makeDialog();
+    dlg->setNameServer(server.url().toString());
+    QVERIFY(dlg->triggerCommand(ids::AskNamesAgain)); // before any read: nothing to ask
+    QCOMPARE(server.requests().size(), 0);
+    dlg->readCard();
+    QTRY_VERIFY(dlg->statusPaneText(0).contains(QStringLiteral("Error 503")));
+    server.respondWith([](const FakeNameServer::Request&) {
+        return FakeNameServer::response(200, cp932::encode(QStringLiteral("102,JR,山手,新宿:")));
+    });
+    QVERIFY(dlg->triggerCommand(ids::AskNamesAgain));
+    QTRY_COMPARE(cell(*dlg, 0, 4), QStringLiteral("新宿(山手線)"));
+    QTRY_COMPARE(dlg->statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 ok"));
+    QCOMPARE(server.requests().size(), 2);
+    QCOMPARE(dlg->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm,
+             QStringLiteral("新宿(山手線)"));
+}
+
+void TestMainWindow::builtinNamesWithoutAnyServer()
+{
+    putCard({railBlock(1, 1000, 0x07)});
+    auto dlg = makeDialog();
+    dlg->nameRefresher().setBuiltinNames(std::make_shared<BuiltinNames>());
+    dlg->setNameServer(QStringLiteral("builtin"));
+    dlg->readCard();
+    QTRY_COMPARE(cell(*dlg, 0, 5), QStringLiteral("渋谷(山手線)"));
+    QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("新大久保(山手線)"));
+    QCOMPARE(dlg->statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 ok"));
+    QVERIFY(dlg->statusPaneToolTip(0).contains(QStringLiteral("内蔵の駅名データ")));
+}
+
+void TestMainWindow::statusTextsFitAtDefaultWidth()
+{
+    auto dlg = makeDialog();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    using Kind = NameOutcome::Kind;
+    for (const Kind kind :
+         {Kind::NothingToAsk, Kind::Answered, Kind::FellBack, Kind::Unreachable, Kind::NoAnswer,
+          Kind::HttpError, Kind::CutOff, Kind::NetworkError, Kind::BuiltinUnavailable}) {
+        NameOutcome outcome;
+        outcome.kind = kind;
+        outcome.technical = QStringLiteral("Error 500");
+        const QString text = nameStatusText(QStringLiteral("012E44A0B1C2D3E4"), outcome);
+        dlg->setStatusText(text, QStringLiteral("details"));
+        QCoreApplication::processEvents();
+        const QLabel* pane = dlg->statusPane(0);
+        QCOMPARE(pane->text(), text);
+        QCOMPARE(pane->toolTip(), QStringLiteral("details"));
+        const int needed = pane->fontMetrics().horizontalAdvance(text);
+        QVERIFY2(pane->contentsRect().width() >= needed,
+                 qPrintable(QStringLiteral("%1: %2 < %3")
+                                .arg(text)
+                                .arg(pane->contentsRect().width())
+                                .arg(needed)));
+    }
 }
 
 void TestMainWindow::aboutBoxOpensWithLinks()

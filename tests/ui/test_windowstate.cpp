@@ -1,7 +1,12 @@
 // Window placement pulled back into the work area, and the accepted column widths.
 #include "store/settings.h"
+#include "testfiles.h"
 #include "ui/windowstate.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +26,7 @@ private slots:
     void columnWidth();
     void storedValuesThatAreNoIntegersGiveDefaults();
     void writtenValuesReadBack();
+    void fullDiskLeavesPreviousFile();
 };
 
 void TestWindowState::placement_data()
@@ -108,7 +114,66 @@ void TestWindowState::writtenValuesReadBack()
     QCOMPARE(placement.x, 33);
     QCOMPARE(placement.height, 333);
     QCOMPARE(readColumnWidths(settings, 500), (ColumnWidths{40, 90, 91, 92, 93, 94, 95}));
+    // Nothing reaches the file before save().
+    QVERIFY(!ini.contains(QStringLiteral("Trfc/col6")));
+    QVERIFY(settings.save());
     QCOMPARE(ini.value(QStringLiteral("Trfc/col6")).toInt(), 95);
+    QSettings fresh(dir.filePath(QStringLiteral("t.ini")), QSettings::IniFormat);
+    QCOMPARE(fresh.value(QStringLiteral("Trfc/mX")).toInt(), 33);
+}
+
+// A settings file on a file system with no room left: the write fails, the previous file
+// stays exactly as it was, and the log says so. Runs where a small tmpfs can be mounted.
+void TestWindowState::fullDiskLeavesPreviousFile()
+{
+    QTemporaryDir dir;
+    const QString mount = dir.filePath(QStringLiteral("small"));
+    QVERIFY(QDir().mkpath(mount));
+    QProcess mounting;
+    mounting.start(QStringLiteral("mount"),
+                   {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                    QStringLiteral("size=64k"), QStringLiteral("tmpfs"), mount});
+    if (!mounting.waitForFinished(5000) || mounting.exitStatus() != QProcess::NormalExit ||
+        mounting.exitCode() != 0)
+        QSKIP("mounting a small tmpfs is not allowed here");
+    auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {mount}); });
+
+    const QString path = mount + QStringLiteral("/Hotaru.ini");
+    {
+        QSettings first(path, QSettings::IniFormat);
+        TrfcSettings settings(first);
+        writeStoredPlacement(settings, StoredPlacement{33, 44, 555, 333});
+        QVERIFY(settings.save());
+    }
+    const QByteArray before = ridelog::test::fileBytes(path);
+    QVERIFY(before.contains("mX=33"));
+    // Fill the file system to the last byte.
+    {
+        QFile filler(mount + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray chunk(1024, 'x');
+        while (filler.write(chunk) == chunk.size()) {
+        }
+        while (filler.write("x", 1) == 1) {
+        }
+    }
+    QSettings ini(path, QSettings::IniFormat);
+    TrfcSettings settings(ini);
+    writeColumnWidths(settings, ColumnWidths{40, 90, 91, 92, 93, 94, 95});
+    settings.writeInteger(QStringLiteral("mX"), 66);
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("settings could not be written")));
+    QVERIFY(!settings.save());
+    QCOMPARE(ridelog::test::fileBytes(path), before);
+    QStringList files = QDir(mount).entryList(QDir::Files | QDir::Hidden);
+    files.sort();
+    QCOMPARE(files, (QStringList{QStringLiteral("Hotaru.ini"), QStringLiteral("filler")}));
+    // With room again, the changes still waiting are written.
+    QVERIFY(QFile::remove(mount + QStringLiteral("/filler")));
+    QVERIFY(settings.save());
+    QSettings after(mount + QStringLiteral("/./Hotaru.ini"), QSettings::IniFormat);
+    QCOMPARE(after.value(QStringLiteral("Trfc/mX")).toInt(), 66);
+    QCOMPARE(after.value(QStringLiteral("Trfc/col6")).toInt(), 95);
 }
 
 QTEST_GUILESS_MAIN(TestWindowState)

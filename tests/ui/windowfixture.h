@@ -71,13 +71,19 @@ protected:
 
     std::unique_ptr<CRidelogDlg> makeWindow()
     {
-        return std::make_unique<CRidelogDlg>(*ini_, library_.get(), &context_);
+        auto dialog = std::make_unique<CRidelogDlg>(*ini_, library_.get(), &context_);
+        // The built-in names have tests of their own; here the unreachable server changes no
+        // name.
+        dialog->nameRefresher().setBuiltinNames(nullptr);
+        return dialog;
     }
 
     // Puts a card with these blocks (block 0 first, the newest) on the simulated reader.
-    void putCard(const QList<HistoryBlock>& blocks)
+    // Writes the card file under a hidden name and renames it, so the reader never sees half
+    // a card or a card with the wrong IDm.
+    void putCard(const QList<HistoryBlock>& blocks, const QString& idm = kCardIdm)
     {
-        QByteArray text = "idm " + kCardIdm.toLatin1() + '\n';
+        QByteArray text = "idm " + idm.toLatin1() + '\n';
         int index = 0;
         for (const HistoryBlock& block : blocks)
             text += "block " + QByteArray::number(index++) + ' ' + hexOf(block).toLatin1() + '\n';

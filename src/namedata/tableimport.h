@@ -3,7 +3,7 @@
 // rail stations (suica_rail), bus stops (iruca_bus) or shops (suica_pos).
 #pragma once
 
-#include "namedirectory.h"
+#include "namedata/namedirectory.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,7 +1,7 @@
 // In-memory name caches for stations, bus stops and shops.
 #pragma once
 
-#include "card/history.h"
+#include "namedata/namekeys.h"
 
 #include <QString>
 #include <map>
@@ -24,6 +24,18 @@ struct ShopNameEntry
     QString ap; // fourth shop field, kept but never shown
     QString nm; // the name shown in the list
 };
+
+// Whether the station-name server delivered any part of the name. An entry without parts is
+// one that decoding inserted for an unknown key: it is never composed, stored or loaded, so the
+// key is asked for again.
+inline bool hasNameParts(const NameEntry& e)
+{
+    return !e.an.isEmpty() || !e.ln.isEmpty() || !e.sn.isEmpty();
+}
+inline bool hasNameParts(const ShopNameEntry& e)
+{
+    return !e.an.isEmpty() || !e.ln.isEmpty() || !e.sn.isEmpty() || !e.ap.isEmpty();
+}
 
 // An ordered map, unique by key, whose only look-up inserts an empty entry for an absent key.
 template <typename Key, typename Entry> class NameCache

@@ -1,6 +1,6 @@
-#include "tableimport.h"
+#include "namedata/tableimport.h"
 
-#include "csvreader.h"
+#include "namedata/csvreader.h"
 
 #include <QFile>
 #include <QStringDecoder>

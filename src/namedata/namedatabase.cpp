@@ -1,7 +1,8 @@
-#include "namedatabase.h"
+#include "namedata/namedatabase.h"
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <cstdio>
 #include <sqlite3.h>
 
@@ -96,7 +97,11 @@ private:
     bool failed_ = false;
 };
 
+// "RLNM" in the file header: a names file made by the import.
+constexpr int kNamesApplicationId = 0x524C4E4D;
+
 constexpr const char* kSchema = R"(
+PRAGMA application_id = 1380732493;
 CREATE TABLE rail(area INTEGER NOT NULL, line INTEGER NOT NULL, station INTEGER NOT NULL,
                   company TEXT, line_name TEXT, station_name TEXT,
                   PRIMARY KEY(area, line, station)) WITHOUT ROWID;
@@ -242,11 +247,44 @@ bool readShops(const Connection& connection, NameDirectory& directory)
     return !query.failed();
 }
 
+// Names files of earlier imports carry no application id; their tables and the import's own
+// "imported" record tell them apart.
+bool hasImportTables(const Connection& connection)
+{
+    Statement query(connection, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                                "name IN ('rail', 'bus', 'shop', 'info')");
+    if (!query.isValid() || !query.nextRow() || query.integer(0) != 4)
+        return false;
+    Statement imported(connection, "SELECT count(*) FROM info WHERE name = 'imported'");
+    return imported.isValid() && imported.nextRow() && imported.integer(0) == 1;
+}
+
 } // namespace
+
+bool isNameDatabaseFile(const QString& path)
+{
+    if (!QFileInfo(path).isFile())
+        return false;
+    Connection connection(path, SQLITE_OPEN_READONLY);
+    if (!connection.isOpen())
+        return false;
+    Statement id(connection, "PRAGMA application_id");
+    if (!id.isValid() || !id.nextRow())
+        return false; // not SQLite at all
+    return id.integer(0) == kNamesApplicationId || hasImportTables(connection);
+}
 
 bool writeNameDatabase(const QString& path, const NameDirectory& directory,
                        const QStringList& sources, QString* error)
 {
+    // Only a names file is ever replaced: never a card history, a table or anything else
+    // that a slip of the command line names.
+    if (QFileInfo::exists(path) && !isNameDatabaseFile(path)) {
+        *error = QStringLiteral("%1 is not a names file made by import; it is left as it was "
+                                "(choose another file, or remove it yourself)")
+                     .arg(path);
+        return false;
+    }
     const QString partial = path + QStringLiteral(".partial");
     QFile::remove(partial);
     if (!writeAll(partial, directory, sources, error)) {

@@ -3,8 +3,8 @@
 // for shops, "<serial>20,company,stop,route:" for bus stops; "No data" when none is known.
 #pragma once
 
-#include "namedirectory.h"
-#include "request.h"
+#include "namedata/namedirectory.h"
+#include "namedata/request.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "answer.h"
+#include "namedata/answer.h"
 
 #include <charconv>
 

@@ -1,4 +1,4 @@
-#include "request.h"
+#include "namedata/request.h"
 
 #include <charconv>
 
@@ -174,7 +174,13 @@ ParsedRequest parseRequestBody(std::string_view body)
         request.error = "no item list (field \"a\")";
         return request;
     }
-    const auto items = decodeFormValue(*field);
+    return parseItemList(*field);
+}
+
+ParsedRequest parseItemList(std::string_view escapedItems)
+{
+    ParsedRequest request;
+    const auto items = decodeFormValue(escapedItems);
     if (!items) {
         request.error = "broken percent escape in the item list";
         return request;

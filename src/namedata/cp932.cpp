@@ -1,4 +1,4 @@
-#include "names/cp932.h"
+#include "namedata/cp932.h"
 
 #include <cerrno>
 #include <iconv.h>
@@ -24,6 +24,9 @@ public:
 
     bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
 
+    // Back to the initial state, for the next text.
+    void reset() { iconv(cd_, nullptr, nullptr, nullptr, nullptr); }
+
     // Converts as much as possible; returns false and stops at an unconvertible sequence.
     bool convert(const char*& in, size_t& inLeft, QByteArray& out)
     {
@@ -46,11 +49,26 @@ private:
     iconv_t cd_;
 };
 
+// Opening a descriptor costs more than converting a name: each thread keeps one per direction.
+Converter& decoder()
+{
+    thread_local Converter converter("UTF-16LE", "CP932");
+    converter.reset();
+    return converter;
+}
+
+Converter& encoder()
+{
+    thread_local Converter converter("CP932", "UTF-8");
+    converter.reset();
+    return converter;
+}
+
 } // namespace
 
 QString decode(const QByteArray& bytes)
 {
-    Converter converter("UTF-16LE", "CP932");
+    Converter& converter = decoder();
     if (!converter.valid())
         return QString::fromLatin1(bytes);
 
@@ -70,7 +88,7 @@ QString decode(const QByteArray& bytes)
 QByteArray encode(const QString& text)
 {
     QByteArray out;
-    Converter converter("CP932", "UTF-8");
+    Converter& converter = encoder();
     if (!converter.valid())
         return text.toLatin1();
 

@@ -2,7 +2,7 @@
 // record already encoded in code page 932, so answering a request is look-up and copy.
 #pragma once
 
-#include "card/history.h"
+#include "namedata/namekeys.h"
 
 #include <QString>
 #include <map>

@@ -2,7 +2,7 @@
 // whole by the import and read whole when the server starts.
 #pragma once
 
-#include "namedirectory.h"
+#include "namedata/namedirectory.h"
 
 #include <QString>
 #include <QStringList>
@@ -10,6 +10,10 @@
 
 namespace ridelog::nameserver {
 
+// True for a names file that writeNameDatabase made (also by earlier versions).
+bool isNameDatabaseFile(const QString& path);
+
+// Refuses to replace an existing file that is not a names file.
 // Writes `directory` to a new file beside `path` and moves it over `path` only when complete,
 // so a failed import leaves an earlier database as it was. `sources` are recorded in the file.
 bool writeNameDatabase(const QString& path, const NameDirectory& directory,

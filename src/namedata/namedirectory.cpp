@@ -1,6 +1,6 @@
-#include "namedirectory.h"
+#include "namedata/namedirectory.h"
 
-#include "names/cp932.h"
+#include "namedata/cp932.h"
 
 namespace ridelog::nameserver {
 
@@ -34,13 +34,14 @@ QString answerFieldText(const QString& part)
 
 std::string answerRecordTail(std::initializer_list<QString> parts)
 {
-    std::string tail;
+    // Parts hold no "," or ":" any more, so the record is encoded in one go.
+    QString text;
     for (const QString& part : parts) {
-        tail += ',';
-        tail += cp932::encode(answerFieldText(part)).toStdString();
+        text += u',';
+        text += answerFieldText(part);
     }
-    tail += ':';
-    return tail;
+    text += u':';
+    return cp932::encode(text).toStdString();
 }
 
 bool NameDirectory::addRail(StationKey key, const RailNames& names)

@@ -1,4 +1,4 @@
-#include "csvreader.h"
+#include "namedata/csvreader.h"
 
 namespace ridelog::nameserver {
 

@@ -1,0 +1,303 @@
+#include "store/cardlibrary.h"
+
+#include "card/history.h"
+#include "store/database.h"
+#include "store/schema.h"
+
+#include <QFileInfo>
+#include <array>
+
+namespace ridelog {
+
+namespace {
+
+const QString kCardsTable = QStringLiteral("cards");
+
+constexpr int kBusyTimeoutMs = 3000;
+
+const std::array<ColumnDefinition, 4>& cardsColumns()
+{
+    static const std::array<ColumnDefinition, 4> columns{{
+        {QStringLiteral("idm"), ColumnType::Text255},
+        {QStringLiteral("nickname"), ColumnType::Text255},
+        {QStringLiteral("firstRead"), ColumnType::Long},
+        {QStringLiteral("lastRead"), ColumnType::Long},
+    }};
+    return columns;
+}
+
+// The serial of a stored row, from b4 (bytes 12-15 little-endian): byte 12 × 65536 + byte 13 ×
+// 256 + byte 14. The seq column is not trusted for it.
+const QString kSerialOfRow =
+    QStringLiteral("(((\"b4\" & 255) << 16) | (\"b4\" & 65280) | ((\"b4\" >> 16) & 255))");
+
+QDate dateOfWord(std::int64_t b2)
+{
+    HistoryBlock block{};
+    block[4] = std::uint8_t(b2 & 0xFF);
+    block[5] = std::uint8_t((b2 >> 8) & 0xFF);
+    const int year = 2000 + (block[4] >> 1);
+    const int month = (block[4] & 1) * 8 + (block[5] >> 5);
+    const int day = block[5] & 0x1F;
+    return QDate(year, month, day);
+}
+
+QDateTime timeOf(const Statement& row, int column)
+{
+    if (row.isNullAt(column))
+        return QDateTime();
+    return QDateTime::fromSecsSinceEpoch(row.integerAt(column), Qt::UTC);
+}
+
+// Count and newest entry of one card table; nothing when the table cannot be read as one.
+std::optional<CardSummary> summaryOfTable(Database& database, const QString& table,
+                                          const QString& idm)
+{
+    try {
+        const QString name = quoteIdentifier(table);
+        CardSummary summary;
+        summary.idmText = idm;
+        Statement count(
+            database, QStringLiteral("SELECT COUNT(DISTINCT %1) FROM %2").arg(kSerialOfRow, name));
+        if (count.step())
+            summary.entryCount = count.integerAt(0);
+        Statement newest(database, QStringLiteral("SELECT \"b2\" FROM %2 ORDER BY %1 DESC LIMIT 1")
+                                       .arg(kSerialOfRow, name));
+        if (newest.step())
+            summary.newestEntryDate = dateOfWord(newest.integerAt(0));
+        return summary;
+    } catch (const DatabaseError&) {
+        return std::nullopt;
+    }
+}
+
+// Fills in nicknames and read times from a usable cards table; the first row of an IDm wins.
+void addCardsTableRows(Database& database, std::vector<CardSummary>& summaries)
+{
+    try {
+        if (CardLibrary::cardsTableState(database) != CardsTableState::Usable)
+            return;
+        Statement rows = database.prepareReadAll(
+            kCardsTable, {QStringLiteral("idm"), QStringLiteral("nickname"),
+                          QStringLiteral("firstRead"), QStringLiteral("lastRead")});
+        std::vector<bool> seen(summaries.size(), false);
+        while (rows.step()) {
+            const QString idm = rows.textAt(0);
+            for (std::size_t i = 0; i < summaries.size(); ++i) {
+                if (seen[i] || summaries[i].idmText != idm)
+                    continue;
+                seen[i] = true;
+                summaries[i].nickname = rows.textAt(1).trimmed();
+                summaries[i].firstRead = timeOf(rows, 2);
+                summaries[i].lastRead = timeOf(rows, 3);
+                break;
+            }
+        }
+    } catch (const DatabaseError&) {
+        // A damaged cards table: the history tables alone.
+        for (auto& summary : summaries) {
+            summary.nickname.clear();
+            summary.firstRead = summary.lastRead = QDateTime();
+        }
+    }
+}
+
+bool ensureCardsTable(Database& database)
+{
+    switch (CardLibrary::cardsTableState(database)) {
+    case CardsTableState::Usable:
+        return true;
+    case CardsTableState::Unusable:
+        return false;
+    case CardsTableState::Missing:
+        break;
+    }
+    database.createTable(kCardsTable, cardsColumns());
+    return true;
+}
+
+bool cardHasRow(Database& database, const QString& idmText)
+{
+    Statement query = database.prepareExistenceQuery(kCardsTable, {QStringLiteral("idm")});
+    query.bind(1, idmText);
+    return query.step();
+}
+
+template <typename Operation>
+auto onExistingDatabase(const QString& path, Operation operation)
+    -> decltype(operation(std::declval<Database&>()))
+{
+    using Result = decltype(operation(std::declval<Database&>()));
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        return Result{};
+    try {
+        Database database = Database::open(path, Database::OpenMode::ExistingFile, kBusyTimeoutMs);
+        return operation(database);
+    } catch (const DatabaseError&) {
+        return Result{};
+    }
+}
+
+} // namespace
+
+CardLibrary::CardLibrary(QString databasePath)
+    : path_(std::move(databasePath))
+{}
+
+bool CardLibrary::noteCardRead(const QString& idmText, const QDateTime& when)
+{
+    return onExistingDatabase(
+        path_, [&](Database& database) { return noteCardRead(database, idmText, when); });
+}
+
+std::vector<CardSummary> CardLibrary::cards() const
+{
+    return onExistingDatabase(path_, [](Database& database) { return cards(database); });
+}
+
+std::optional<CardSummary> CardLibrary::card(const QString& idmText) const
+{
+    for (CardSummary& summary : cards()) {
+        if (summary.idmText == idmText)
+            return std::move(summary);
+    }
+    return std::nullopt;
+}
+
+bool CardLibrary::renameCard(const QString& idmText, const QString& nickname)
+{
+    return onExistingDatabase(
+        path_, [&](Database& database) { return renameCard(database, idmText, nickname); });
+}
+
+CardsTableState CardLibrary::cardsTableState(Database& database)
+{
+    try {
+        if (!database.tableExists(kCardsTable))
+            return CardsTableState::Missing;
+        Statement info(database, QStringLiteral("SELECT name FROM pragma_table_info(%1)")
+                                     .arg(QLatin1Char('\'') + kCardsTable + QLatin1Char('\'')));
+        QStringList names;
+        while (info.step())
+            names.append(info.textAt(0));
+        QStringList expected;
+        for (const auto& column : cardsColumns())
+            expected.append(column.name);
+        if (names != expected)
+            return CardsTableState::Unusable;
+        // Reading one row finds a table whose pages are damaged.
+        Statement probe(
+            database, QStringLiteral("SELECT COUNT(*) FROM %1").arg(quoteIdentifier(kCardsTable)));
+        probe.step();
+        return CardsTableState::Usable;
+    } catch (const DatabaseError&) {
+        return CardsTableState::Unusable;
+    }
+}
+
+bool CardLibrary::noteCardRead(Database& database, const QString& idmText, const QDateTime& when)
+{
+    try {
+        Transaction transaction(database);
+        if (!ensureCardsTable(database))
+            return false;
+        const qint64 seconds = when.toSecsSinceEpoch();
+        if (cardHasRow(database, idmText)) {
+            Statement update(database, QStringLiteral("UPDATE %1 SET \"lastRead\"=?1 WHERE "
+                                                      "\"idm\"=?2")
+                                           .arg(quoteIdentifier(kCardsTable)));
+            update.bind(1, seconds);
+            update.bind(2, idmText);
+            update.run();
+            // A card first noted by a rename has no first read yet.
+            Statement first(database, QStringLiteral("UPDATE %1 SET \"firstRead\"=?1 WHERE "
+                                                     "\"idm\"=?2 AND \"firstRead\" IS NULL")
+                                          .arg(quoteIdentifier(kCardsTable)));
+            first.bind(1, seconds);
+            first.bind(2, idmText);
+            first.run();
+        } else {
+            Statement add = database.prepareAddRow(
+                kCardsTable, {QStringLiteral("idm"), QStringLiteral("nickname"),
+                              QStringLiteral("firstRead"), QStringLiteral("lastRead")});
+            add.bind(1, idmText);
+            add.bindNull(2);
+            add.bind(3, seconds);
+            add.bind(4, seconds);
+            add.run();
+        }
+        transaction.commit();
+        return true;
+    } catch (const DatabaseError&) {
+        return false;
+    }
+}
+
+std::vector<CardSummary> CardLibrary::cards(Database& database)
+{
+    std::vector<CardSummary> summaries;
+    try {
+        Statement tables(database, QStringLiteral("SELECT name FROM sqlite_master WHERE "
+                                                  "type='table' ORDER BY name"));
+        QStringList names;
+        while (tables.step())
+            names.append(tables.textAt(0));
+        for (const QString& table : names) {
+            const QString idm = idmOfCardTable(table);
+            if (idm.isEmpty())
+                continue;
+            if (auto summary = summaryOfTable(database, table, idm))
+                summaries.push_back(std::move(*summary));
+        }
+    } catch (const DatabaseError&) {
+        return {};
+    }
+    addCardsTableRows(database, summaries);
+    return summaries;
+}
+
+bool CardLibrary::renameCard(Database& database, const QString& idmText, const QString& nickname)
+{
+    const QString name = nickname.trimmed();
+    try {
+        Transaction transaction(database);
+        if (!ensureCardsTable(database))
+            return false;
+        if (cardHasRow(database, idmText)) {
+            Statement update(database, QStringLiteral("UPDATE %1 SET \"nickname\"=?1 WHERE "
+                                                      "\"idm\"=?2")
+                                           .arg(quoteIdentifier(kCardsTable)));
+            update.bindTextOrNull(1, name);
+            update.bind(2, idmText);
+            update.run();
+        } else {
+            Statement add = database.prepareAddRow(
+                kCardsTable, {QStringLiteral("idm"), QStringLiteral("nickname"),
+                              QStringLiteral("firstRead"), QStringLiteral("lastRead")});
+            add.bind(1, idmText);
+            add.bindTextOrNull(2, name);
+            add.bindNull(3);
+            add.bindNull(4);
+            add.run();
+        }
+        transaction.commit();
+        return true;
+    } catch (const DatabaseError&) {
+        return false;
+    }
+}
+
+QString CardLibrary::idmOfCardTable(const QString& tableName)
+{
+    if (tableName.size() != 17 || tableName.front() != QLatin1Char('2'))
+        return QString();
+    for (qsizetype i = 1; i < tableName.size(); ++i) {
+        const QChar c = tableName[i];
+        const bool hex = (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F');
+        if (!hex)
+            return QString();
+    }
+    return tableName.mid(1);
+}
+
+} // namespace ridelog

@@ -1,0 +1,116 @@
+#include "store/storedhistory.h"
+
+#include "store/cardblockset.h"
+#include "store/historystore.h"
+#include "store/schema.h"
+
+#include <QFileInfo>
+#include <algorithm>
+
+namespace ridelog {
+
+namespace {
+
+// Date bytes 4 and 5 of a block as one number (byte 4 high), which sorts like the date.
+QDate dateOfKey(int key)
+{
+    const int year = int((key >> 9) & 0x7F) + 2000;
+    const int month = int((key >> 5) & 0x0F);
+    const int day = int(key & 0x1F);
+    return QDate(year, month, day);
+}
+
+} // namespace
+
+bool isIdmText(const QString& text)
+{
+    if (text.size() != 16)
+        return false;
+    for (const QChar c : text) {
+        const bool hex =
+            (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
+        if (!hex)
+            return false;
+    }
+    return true;
+}
+
+StoredHistoryReader::StoredHistoryReader(const QString& databasePath, int busyTimeoutMs)
+{
+    if (databasePath.isEmpty() || !QFileInfo(databasePath).isFile())
+        return;
+    database_ = std::make_unique<Database>(
+        Database::open(databasePath, Database::OpenMode::ReadOnly, busyTimeoutMs));
+}
+
+StoredHistoryReader::~StoredHistoryReader() = default;
+
+std::vector<StoredCardSummary> StoredHistoryReader::cards()
+{
+    std::vector<StoredCardSummary> cards;
+    if (!database_)
+        return cards;
+    QStringList idms;
+    {
+        Statement tables(*database_,
+                         QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND "
+                                        "name GLOB '2[0-9A-F]*' ORDER BY name"));
+        while (tables.step()) {
+            const QString name = tables.textAt(0);
+            const QString idm = name.mid(1);
+            if (isIdmText(idm) && CardTableName(idm) == name)
+                idms.append(idm);
+        }
+    }
+    // One pass over the rows of each table: the serials (one entry per serial, as the list
+    // shows them) and the earliest and latest date.
+    std::vector<std::uint32_t> serials;
+    for (const QString& idm : idms) {
+        Statement rows = database_->prepareReadAll(CardTableName(idm),
+                                                   {QStringLiteral("b2"), QStringLiteral("b4")});
+        serials.clear();
+        int firstKey = -1;
+        int lastKey = -1;
+        while (rows.step()) {
+            const auto b2 = std::uint32_t(rows.integerAt(0));
+            const auto b4 = std::uint32_t(rows.integerAt(1));
+            const int key = int((b2 & 0xFF) << 8 | (b2 >> 8 & 0xFF));
+            firstKey = firstKey < 0 ? key : std::min(firstKey, key);
+            lastKey = std::max(lastKey, key);
+            serials.push_back((b4 & 0xFF) << 16 | (b4 >> 8 & 0xFF) << 8 | (b4 >> 16 & 0xFF));
+        }
+        std::sort(serials.begin(), serials.end());
+        const auto distinct = std::unique(serials.begin(), serials.end()) - serials.begin();
+        StoredCardSummary card{idm, qint64(distinct), {}, {}};
+        if (distinct > 0) {
+            card.firstDate = dateOfKey(firstKey);
+            card.lastDate = dateOfKey(lastKey);
+        }
+        cards.push_back(card);
+    }
+    return cards;
+}
+
+bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches,
+                                   HistoryRecordSet& records)
+{
+    if (!database_)
+        return false;
+    const QString table = CardTableName(idmText.toUpper());
+    if (!database_->tableExists(table))
+        return false;
+    HistoryStore::LoadNameCache(*database_, caches.stations);
+    HistoryStore::LoadNameCache(*database_, caches.busStops);
+    HistoryStore::LoadNameCache(*database_, caches.shops);
+    CardBlockSet blocks;
+    Statement rows = database_->prepareReadAll(table, cardBlockColumns());
+    while (rows.step()) {
+        const BlockWords words{std::int32_t(rows.integerAt(0)), std::int32_t(rows.integerAt(1)),
+                               std::int32_t(rows.integerAt(2)), std::int32_t(rows.integerAt(3))};
+        blocks.insert(blockFromWords(words), BlockOrigin::CardTable);
+    }
+    HistoryStore::BuildRecordSet(blocks, caches, records);
+    return true;
+}
+
+} // namespace ridelog

@@ -1,0 +1,53 @@
+// The stored history read without changing anything: for the command line, which may run while
+// the window has the same database file in use.
+#pragma once
+
+#include "card/history.h"
+#include "store/database.h"
+#include "namedata/namecache.h"
+
+#include <QDate>
+#include <QString>
+#include <memory>
+#include <vector>
+
+namespace ridelog {
+
+// 16 hexadecimal digits in either letter case.
+bool isIdmText(const QString& text);
+
+struct StoredCardSummary
+{
+    QString idmText;    // upper-case, as in the table name
+    qint64 entries = 0; // one per serial, as the list shows them
+    QDate firstDate;    // invalid when the oldest date on the card does not exist
+    QDate lastDate;
+};
+
+class StoredHistoryReader
+{
+public:
+    // Opens the file read-only. A missing file is no error: the reader then knows no card.
+    // A file that is there but cannot be read as a database throws DatabaseError.
+    explicit StoredHistoryReader(const QString& databasePath,
+                                 int busyTimeoutMs = kDefaultBusyTimeoutMs);
+    ~StoredHistoryReader();
+    StoredHistoryReader(const StoredHistoryReader&) = delete;
+    StoredHistoryReader& operator=(const StoredHistoryReader&) = delete;
+
+    static constexpr int kDefaultBusyTimeoutMs = 3000;
+
+    bool hasDatabase() const { return database_ != nullptr; }
+
+    // Every card with a history table, by IDm.
+    std::vector<StoredCardSummary> cards();
+
+    // The card's history decoded with the names of the stored name tables; false (and nothing
+    // loaded) when the card has no history table.
+    bool loadCard(const QString& idmText, NameCaches& caches, HistoryRecordSet& records);
+
+private:
+    std::unique_ptr<Database> database_;
+};
+
+} // namespace ridelog

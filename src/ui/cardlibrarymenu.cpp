@@ -1,0 +1,75 @@
+#include "ui/cardlibrarymenu.h"
+
+#include <QInputDialog>
+#include <QLocale>
+
+namespace ridelog {
+
+namespace {
+
+bool scripted = false;
+std::optional<QString> nextAnswer;
+
+QString dateText(const QDate& date)
+{
+    if (!date.isValid())
+        return QString();
+    return QStringLiteral("%1-%2-%3").arg(date.year()).arg(date.month()).arg(date.day());
+}
+
+} // namespace
+
+QString cardMenuText(const CardSummary& card)
+{
+    QString name = card.shownName();
+    name.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    // Tabs would split the entry into its shortcut column.
+    name.replace(QLatin1Char('\t'), QLatin1Char(' '));
+    QString text = name + QLatin1Char('\t') +
+                   QStringLiteral("%1件").arg(QLocale::c().toString(card.entryCount));
+    const QString newest = dateText(card.newestEntryDate);
+    if (!newest.isEmpty())
+        text += QStringLiteral("  ") + newest;
+    return text;
+}
+
+QString storedCardTitle(const CardSummary& card)
+{
+    return QStringLiteral("交通費履歴読出 - %1（保存された履歴）").arg(card.shownName());
+}
+
+QString storedCardStatus(const CardSummary& card)
+{
+    return QStringLiteral("%1 保存された履歴（カードから読み取っていません）").arg(card.idmText);
+}
+
+std::optional<QString> CardNameDialog::ask(QWidget* parent, const QString& idmText,
+                                           const QString& currentName)
+{
+    if (scripted) {
+        std::optional<QString> answer = std::move(nextAnswer);
+        nextAnswer.reset();
+        return answer;
+    }
+    bool ok = false;
+    const QString text = QInputDialog::getText(
+        parent, QStringLiteral("カード名の変更"),
+        QStringLiteral("カード %1 の名前（空にするとIDmで表示します）：").arg(idmText),
+        QLineEdit::Normal, currentName, &ok);
+    if (!ok)
+        return std::nullopt;
+    return text;
+}
+
+void CardNameDialog::setScripted(bool on)
+{
+    scripted = on;
+    nextAnswer.reset();
+}
+
+void CardNameDialog::setNextAnswer(std::optional<QString> answer)
+{
+    nextAnswer = std::move(answer);
+}
+
+} // namespace ridelog

@@ -1,0 +1,143 @@
+// The history list's models: HistoryListModel holds one lean row per record (a pointer to the
+// record, and the name texts written into columns 4 and 5 since the fill) and computes every
+// other text when the view asks; HistoryViewModel sorts and filters it for the view.
+//
+// The rows point into a HistoryRecordSet. Before the dialog empties or replaces that set while
+// the rows stay (a read that fails keeps the old rows), it hands the records to the model with
+// keepRecords(), which moves them without copying; the rows go on showing them.
+#pragma once
+
+#include "card/history.h"
+#include "store/missedhistory.h"
+
+#include <QAbstractTableModel>
+#include <QDate>
+#include <QSortFilterProxyModel>
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace ridelog {
+
+class HistoryListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    explicit HistoryListModel(QObject* parent = nullptr);
+
+    // Derives every record's amount and shows one row per record, newest first, with the
+    // marker of missed history below the oldest fresh entry. The records must stay in place
+    // until the next fill, clear() or keepRecords().
+    void fill(HistoryRecordSet& records, const std::optional<MissedHistory>& missed = {});
+    // Moves the records the rows show into the model's keeping; records is left empty.
+    void keepRecords(HistoryRecordSet& records);
+    void clear();
+
+    // The record behind a row; null for the marker row or a row out of range.
+    const HistoryRecord* recordAt(int row) const;
+    bool isMarkerRow(int row) const;
+    const std::optional<MissedHistory>& missedHistory() const { return missed_; }
+
+    // Sets the name text of columns 4 and 5 without a notification per cell; one dataChanged
+    // for the two columns follows when the outermost batch ends.
+    class NameBatch
+    {
+    public:
+        explicit NameBatch(HistoryListModel& model);
+        ~NameBatch();
+        NameBatch(const NameBatch&) = delete;
+        NameBatch& operator=(const NameBatch&) = delete;
+
+    private:
+        HistoryListModel& model_;
+    };
+    void setNameText(int row, int column, const QString& text);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // Columns 4 and 5 take texts (the name refresh and the re-rendering write them).
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    bool removeRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
+
+    // The shown text of a cell, without a QVariant.
+    QString cellText(int row, int column) const;
+
+private:
+    // 16 bytes a row: the record, and where its written names are (0: none, else index + 1).
+    struct Row
+    {
+        const HistoryRecord* record = nullptr; // null: the marker row
+        std::uint32_t names = 0;
+    };
+    struct WrittenNames
+    {
+        QString entryText; // columns 4 and 5 once written
+        QString exitText;
+        std::uint8_t written = 0; // bit 0: entryText, bit 1: exitText
+    };
+
+    QString recordText(const Row& row, int column) const;
+
+    std::vector<Row> rows_;
+    std::vector<WrittenNames> names_;
+    HistoryRecordSet kept_;
+    std::optional<MissedHistory> missed_;
+    int batchDepth_ = 0;
+    bool batchChanged_ = false;
+};
+
+// What the search field asks for: a text found in any column (any letter case), and an
+// optional first and last date. Empty criteria let every row through.
+struct HistoryFilter
+{
+    QString text;
+    QDate from; // null: no lower bound
+    QDate to;   // null: no upper bound
+
+    bool isEmpty() const { return text.isEmpty() && from.isNull() && to.isNull(); }
+    friend bool operator==(const HistoryFilter&, const HistoryFilter&) = default;
+};
+
+// Sorting and filtering for the view. Without a sort column the rows keep the list's own
+// order, by serial newest first, and only then is the marker of missed history shown (with
+// the entry above it, whose amount it explains).
+class HistoryViewModel : public QSortFilterProxyModel
+{
+    Q_OBJECT
+
+public:
+    explicit HistoryViewModel(HistoryListModel* source, QObject* parent = nullptr);
+
+    HistoryListModel* historySource() const { return source_; }
+
+    void setFilter(const HistoryFilter& filter);
+    const HistoryFilter& filter() const { return filter_; }
+
+    // Serial newest first: the list's own order.
+    void sortBySerial();
+    bool isDefaultOrder() const { return sortColumn() < 0; }
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
+
+private:
+    bool recordAccepted(int sourceRow) const;
+
+    HistoryListModel* source_;
+    HistoryFilter filter_;
+};
+
+// The rows as the view shows them, top first, for the exports.
+std::vector<HistoryRow> rowsAsShown(const QAbstractItemModel& view);
+
+// The date of a block (bytes 4-5); null when the bytes name no valid date.
+QDate blockDate(const HistoryBlock& block);
+
+} // namespace ridelog

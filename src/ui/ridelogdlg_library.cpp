@@ -1,0 +1,208 @@
+// The main window's card library, sorting and searching: the カード menu, the stored history of
+// a card shown without reading it, the card's name, the heading clicks and the search bar.
+#include "ui/cardlibrarymenu.h"
+#include "ui/commandids.h"
+#include "ui/historylist.h"
+#include "ui/historysearchbar.h"
+#include "ui/messagebox.h"
+#include "ui/ridelogdlg.h"
+#include "ui/waitcursor.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+
+namespace ridelog {
+
+namespace {
+
+const QString kWindowTitle = QStringLiteral("交通費履歴読出");
+
+bool isCardEntry(int commandId)
+{
+    return commandId >= ids::FirstCardEntry && commandId <= ids::LastCardEntry;
+}
+
+} // namespace
+
+void CRidelogDlg::buildLibraryParts(QMenu* viewMenu)
+{
+    viewMenu->addSeparator();
+    QAction* search =
+        addCommand(viewMenu, ids::Search, QStringLiteral("検索(&F)..."), &CRidelogDlg::onSearch);
+    search->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    search->setShortcutContext(Qt::WindowShortcut);
+    addAction(search);
+    connect(searchBar_, &HistorySearchBar::filterChanged, this, &CRidelogDlg::onSearchChanged);
+
+    cardMenu_ = menuBar_->addMenu(QStringLiteral("カード(&C)"));
+    cardMenu_->setObjectName(QStringLiteral("cardMenu"));
+    cardMenu_->addSeparator();
+    addCommand(cardMenu_, ids::RenameCard, QStringLiteral("カード名の変更(&N)..."),
+               &CRidelogDlg::onRenameCard)
+        ->setEnabled(false);
+    addCommand(cardMenu_, ids::ShowReaderCard, QStringLiteral("読み取ったカードを表示(&R)"),
+               &CRidelogDlg::onShowReaderCard)
+        ->setEnabled(false);
+    connect(cardMenu_, &QMenu::aboutToShow, this, &CRidelogDlg::refreshCardMenu);
+}
+
+CardLibrary CRidelogDlg::cardLibrary() const
+{
+    return CardLibrary(store_.DataFolder().isEmpty() ? QString() : store_.DatabasePath());
+}
+
+void CRidelogDlg::refreshCardMenu()
+{
+    for (QAction* action : cardMenu_->actions()) {
+        const int id = action->property("commandId").toInt();
+        if (isCardEntry(id))
+            commands_.erase(id);
+        if (isCardEntry(id) || action->objectName() == QStringLiteral("noCards")) {
+            cardMenu_->removeAction(action);
+            delete action;
+        }
+    }
+    QAction* fixed = cardMenu_->actions().value(0);
+    const std::vector<CardSummary> cards = cardLibrary().cards();
+    QList<QAction*> entries;
+    int id = ids::FirstCardEntry;
+    for (const CardSummary& card : cards) {
+        if (id > ids::LastCardEntry)
+            break;
+        QAction* entry = addCommand(nullptr, id++, cardMenuText(card), nullptr);
+        entry->setCheckable(true);
+        entry->setChecked(card.idmText == idmText_);
+        const QString idm = card.idmText;
+        connect(entry, &QAction::triggered, this, [this, idm] { showStoredCard(idm); });
+        entries.append(entry);
+    }
+    if (entries.isEmpty()) {
+        auto* none = new QAction(QStringLiteral("（履歴のあるカードはありません）"), cardMenu_);
+        none->setObjectName(QStringLiteral("noCards"));
+        none->setEnabled(false);
+        entries.append(none);
+    }
+    cardMenu_->insertActions(fixed, entries);
+    commands_.at(ids::RenameCard)->setEnabled(!idmText_.isEmpty());
+    commands_.at(ids::ShowReaderCard)
+        ->setEnabled(!cardIdField_->text().isEmpty() || !lastReadIdm_.isEmpty());
+}
+
+bool CRidelogDlg::showStoredCard(const QString& idmText)
+{
+    const std::optional<CardSummary> card = cardLibrary().card(idmText);
+    if (!card)
+        return false;
+    WaitCursor wait;
+    refresher_->cancel();
+    releaseRecords();
+    missed_.reset();
+    cardBlocks_.clear();
+    refreshTable_.clear();
+    selectedSerial_.reset();
+    try {
+        store_.LoadStoredBlocks(idmText, cardBlocks_);
+    } catch (const DatabaseError& error) {
+        showDatabaseError(error);
+    }
+    idmText_ = idmText;
+    showingStored_ = true;
+    HistoryStore::BuildRecordSet(cardBlocks_, caches_, records_);
+    fillHistoryList();
+
+    // The balance is the newest stored entry's; the title says it was not read.
+    const QString balance =
+        records_.empty() ? QString() : QString::number(std::prev(records_.end())->balance);
+    balanceField_->setText(balance);
+    setPaneText(1, balance.isEmpty() ? QString() : QStringLiteral("残額："));
+    setPaneText(2, balance.isEmpty() ? QString() : balance + QStringLiteral("円"));
+    setPaneText(0, storedCardStatus(*card));
+    setWindowTitle(storedCardTitle(*card));
+    commands_.at(ids::SaveToFile)->setEnabled(!records_.empty());
+    commands_.at(ids::RenameCard)->setEnabled(true);
+    refresher_->start(*model_, records_, caches_, refreshTable_, idmText_, flags_);
+    return true;
+}
+
+void CRidelogDlg::noteCardRead()
+{
+    showingStored_ = false;
+    lastReadIdm_ = idmText_;
+    setWindowTitle(kWindowTitle);
+    commands_.at(ids::RenameCard)->setEnabled(true);
+    commands_.at(ids::ShowReaderCard)->setEnabled(true);
+    // Noted once the list is shown: its own write waits for the disk, and the read must not.
+    const QString idm = idmText_;
+    const QDateTime when = QDateTime::currentDateTimeUtc();
+    QTimer::singleShot(0, this, [this, idm, when] { cardLibrary().noteCardRead(idm, when); });
+}
+
+void CRidelogDlg::releaseRecords()
+{
+    model_->keepRecords(records_);
+}
+
+void CRidelogDlg::clearHistoryList()
+{
+    model_->clear();
+}
+
+void CRidelogDlg::onRenameCard()
+{
+    if (idmText_.isEmpty())
+        return;
+    const std::optional<CardSummary> card = cardLibrary().card(idmText_);
+    const std::optional<QString> name =
+        CardNameDialog::ask(this, idmText_, card ? card->nickname : QString());
+    if (!name)
+        return;
+    if (!cardLibrary().renameCard(idmText_, *name)) {
+        MessageBox::show(this, QStringLiteral("カードの名前を保存できません。"));
+        return;
+    }
+    if (showingStored_) {
+        if (const std::optional<CardSummary> renamed = cardLibrary().card(idmText_))
+            setWindowTitle(storedCardTitle(*renamed));
+    }
+}
+
+void CRidelogDlg::onShowReaderCard()
+{
+    if (!cardIdField_->text().isEmpty())
+        readCard();
+    else if (!lastReadIdm_.isEmpty())
+        showStoredCard(lastReadIdm_);
+}
+
+void CRidelogDlg::onSearch()
+{
+    searchBar_->open();
+}
+
+void CRidelogDlg::onSearchChanged(const HistoryFilter& filter)
+{
+    view_->setFilter(filter);
+}
+
+void CRidelogDlg::onHeaderClicked(int column)
+{
+    QHeaderView* header = list_->header();
+    if (column == SerialColumn) {
+        view_->sortBySerial();
+        header->setSortIndicator(SerialColumn, Qt::DescendingOrder);
+        return;
+    }
+    const Qt::SortOrder order =
+        view_->sortColumn() == column && view_->sortOrder() == Qt::AscendingOrder
+            ? Qt::DescendingOrder
+            : Qt::AscendingOrder;
+    view_->sort(column, order);
+    header->setSortIndicator(column, order);
+}
+
+} // namespace ridelog

@@ -1,0 +1,329 @@
+// Entry facts, the UTF-8 CSV and JSON exports, and the monthly and range totals.
+#include "report/expenseentries.h"
+#include "report/expenseexport.h"
+#include "report/expensetotals.h"
+#include "namedata/namecache.h"
+#include "ui/blockbuilder.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using namespace ridelog;
+using namespace ridelog::test;
+
+namespace {
+
+const QString kIdm = QStringLiteral("0114A1B2C3D4E5F6");
+
+HistoryBlock dated(HistoryBlock block, int year, int month, int day)
+{
+    const unsigned date = unsigned(year - 2000) << 9 | unsigned(month) << 5 | unsigned(day);
+    block[4] = std::uint8_t(date >> 8);
+    block[5] = std::uint8_t(date & 0xFF);
+    return block;
+}
+
+HistoryRecordSet recordsOf(const QList<HistoryBlock>& blocks, NameCaches& caches)
+{
+    HistoryRecordSet records;
+    for (const HistoryBlock& block : blocks)
+        records.insert(decodeHistoryBlock(block, caches.stations, caches.busStops, caches.shops));
+    return records;
+}
+
+// A month of a commuter: charge, two rides, a bus, a purchase and its cancellation.
+QList<HistoryBlock> sampleMonth()
+{
+    return {
+        dated(railBlock(10, 1000), 2026, 3, 1),
+        dated(typedBlock(8, 2, 11, 4000, 0x25, 0x0C, 0, 0), 2026, 3, 2), // チャージ +3000
+        dated(railBlock(12, 3840), 2026, 3, 3),                          // 160
+        dated(railBlock(13, 3640), 2026, 3, 31),                         // 200
+        dated(busBlock(14, 3430), 2026, 4, 1),                           // 210
+        dated(shopBlock(15, 3300), 2026, 4, 2),                          // 130
+        dated(typedBlock(199, 74, 16, 3430, 0x62, 0, 0, 7), 2026, 4, 2), // 物販取消 -130
+    };
+}
+
+std::vector<ExpenseEntry> sampleEntries(std::optional<std::uint32_t> gap = std::nullopt)
+{
+    NameCaches caches;
+    const HistoryRecordSet records = recordsOf(sampleMonth(), caches);
+    return expenseEntries(records, gap);
+}
+
+} // namespace
+
+class TestExpense : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void entriesCarryTypedFacts();
+    void firstAndGapEntriesHaveNoKnownAmount();
+    void namesFollowTheCachesWhenGiven();
+    void entriesInListOrderAndByDate();
+    void csvHeaderQuotingAndBom();
+    void jsonHoldsTypedValues();
+    void jsonEscapesEveryControlCharacter();
+    void totalsByMonth();
+    void totalsKeepGapApart();
+    void totalsOfRange_data();
+    void totalsOfRange();
+    void totalsRenderings();
+};
+
+void TestExpense::entriesCarryTypedFacts()
+{
+    NameCaches caches;
+    caches.stations.EntryFor({0, 0x25, 0x0C}).nm = QStringLiteral("渋谷");
+    QList<HistoryBlock> blocks = sampleMonth();
+    blocks.append(dated(shopBlock(17, 3000, 0x4A, 0xA0), 2026, 13, 1)); // 9:21, no such month
+    const HistoryRecordSet records = recordsOf(blocks, caches);
+    const auto entries = expenseEntries(records, std::nullopt);
+    QCOMPARE(entries.size(), std::size_t(8));
+
+    const ExpenseEntry& ride = entries[2];
+    QCOMPARE(ride.serial, 12u);
+    QCOMPARE(isoDateText(ride.date), QStringLiteral("2026-03-03"));
+    QCOMPARE(isoTimeText(ride), QString());
+    QCOMPARE(ride.kind, RecordKind::Rail);
+    QCOMPARE(ride.entry.name, QStringLiteral("渋谷"));
+    QCOMPARE(ride.entry.code, (std::array<int, 3>{0, 37, 12}));
+    QCOMPARE(ride.exit.name, QString());
+    QCOMPARE(ride.exit.code, (std::array<int, 3>{0, 37, 16}));
+    QCOMPARE(ride.amount, 160);
+    QCOMPARE(entries[1].amount, -3000); // a charge is negative
+
+    const ExpenseEntry& bus = entries[4];
+    QCOMPARE(bus.entry.code, (std::array<int, 3>{4660, 291, 0}));
+    QCOMPARE(bus.entry.codeParts, 2);
+    QVERIFY(bus.exit.isNone());
+
+    const ExpenseEntry& late = entries[7];
+    QVERIFY(!late.date.isValid());
+    QCOMPARE(isoTimeText(late), QStringLiteral("09:21"));
+    QCOMPARE(late.entry.code, (std::array<int, 3>{1, 199, 7}));
+}
+
+void TestExpense::firstAndGapEntriesHaveNoKnownAmount()
+{
+    const auto entries = sampleEntries(14);
+    QCOMPARE(entries[0].amountState, AmountState::FirstEntry);
+    QVERIFY(!entries[0].amountKnown());
+    QCOMPARE(entries[4].amountState, AmountState::SpansGap);
+    QCOMPARE(entries[4].amount, 210); // kept, but not as a fare
+    for (const std::size_t i : {1, 2, 3, 5, 6})
+        QVERIFY(entries[i].amountKnown());
+}
+
+void TestExpense::namesFollowTheCachesWhenGiven()
+{
+    NameCaches caches;
+    caches.shops.EntryFor({1, 199, 7}).nm = QStringLiteral("NEWDAYS");
+    const HistoryRecordSet records = recordsOf(sampleMonth(), caches);
+    // The display settings changed after the read: the caches hold the shown name now.
+    caches.shops.EntryFor({1, 199, 7}).nm = QStringLiteral(" ");
+    caches.stations.EntryFor({0, 0x25, 0x10}).nm = QStringLiteral("新宿");
+    const std::size_t cached = caches.stations.size();
+    const auto fromRecords = expenseEntries(records, std::nullopt);
+    const auto fromCaches = expenseEntries(records, std::nullopt, &caches);
+    QCOMPARE(fromRecords[5].entry.name, QStringLiteral("NEWDAYS"));
+    QCOMPARE(fromCaches[5].entry.name, QString()); // a blank is no name
+    QCOMPARE(fromCaches[2].exit.name, QStringLiteral("新宿"));
+    QCOMPARE(caches.stations.size(), cached); // nothing added to the caches
+}
+
+void TestExpense::entriesInListOrderAndByDate()
+{
+    const auto entries = sampleEntries();
+    const std::vector<std::uint32_t> shown{16, 12, 99, 10};
+    const auto picked = entriesInOrder(entries, shown);
+    QCOMPARE(picked.size(), std::size_t(3));
+    QCOMPARE(picked[0].serial, 16u);
+    QCOMPARE(picked[2].serial, 10u);
+
+    const auto march = entriesNewestFirst(entries, QDate(2026, 3, 2), QDate(2026, 3, 31));
+    QCOMPARE(march.size(), std::size_t(3));
+    QCOMPARE(march.front().serial, 13u);
+    QCOMPARE(march.back().serial, 11u);
+    QCOMPARE(entriesNewestFirst(entries, QDate(), QDate()).size(), entries.size());
+    QCOMPARE(entriesNewestFirst(entries, QDate(2026, 4, 2), QDate()).size(), std::size_t(2));
+}
+
+void TestExpense::csvHeaderQuotingAndBom()
+{
+    NameCaches caches;
+    caches.stations.EntryFor({0, 0x25, 0x0C}).nm = QStringLiteral("渋谷(東急,\"東横\")");
+    const HistoryRecordSet records = recordsOf(sampleMonth(), caches);
+    auto entries = expenseEntries(records, std::nullopt);
+    std::reverse(entries.begin(), entries.end());
+    const QByteArray csv = expenseCsvBytes(entries, kIdm);
+    QVERIFY(csv.startsWith("\xEF\xBB\xBF"
+                           "serial,date,time,kind,terminal_code,terminal,process_code,process,"
+                           "entry_name,entry_code,exit_name,exit_code,amount_yen_charge_negative,"
+                           "balance_yen,history_gap_before,card_idm\r\n"));
+    const QList<QByteArray> lines = csv.mid(3).split('\n');
+    QCOMPARE(lines.size(), 9); // header, seven entries, the empty rest after the last CR LF
+    QCOMPARE(lines[1], QByteArray("16,2026-04-02,12:16,shop,199,物販端末,74,物販取消,,\"(1, 199, "
+                                  "7)\",,,-130,3430,false,0114A1B2C3D4E5F6\r"));
+    QCOMPARE(lines[4],
+             QByteArray("13,2026-03-31,,rail,22,改札機,1,運賃支払,\"渋谷(東急,\"\"東横\"\""
+                        ")\",\"(0, 37, 12)\",,\"(0, 37, 16)\",200,3640,false,"
+                        "0114A1B2C3D4E5F6\r"));
+    // The oldest entry: no amount, rather than a 0 that would be summed.
+    QVERIFY(lines[7].contains(",,1000,false,"));
+}
+
+void TestExpense::jsonHoldsTypedValues()
+{
+    auto entries = sampleEntries(14);
+    std::reverse(entries.begin(), entries.end());
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(expenseJsonBytes(entries, kIdm), &error);
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    const QJsonObject card = document.object().value(QStringLiteral("card")).toObject();
+    QCOMPARE(card.value(QStringLiteral("idm")).toString(), kIdm);
+    QCOMPARE(card.value(QStringLiteral("entries")).toInt(), 7);
+    QCOMPARE(card.value(QStringLiteral("first_date")).toString(), QStringLiteral("2026-03-01"));
+    QCOMPARE(card.value(QStringLiteral("last_date")).toString(), QStringLiteral("2026-04-02"));
+    const QJsonArray array = document.object().value(QStringLiteral("entries")).toArray();
+    QCOMPARE(array.size(), 7);
+    int sum = 0;
+    for (const auto& value : array)
+        sum += value.toObject().value(QStringLiteral("amount")).toInt();
+    QCOMPARE(sum, 0 + 130 - 130 + 200 + 160 - 3000); // the gap's 210 and the oldest are null
+
+    const QJsonObject bus = array[2].toObject();
+    QCOMPARE(bus.value(QStringLiteral("serial")).toInt(), 14);
+    QVERIFY(bus.value(QStringLiteral("amount")).isNull());
+    QVERIFY(bus.value(QStringLiteral("history_gap_before")).toBool());
+    QCOMPARE(bus.value(QStringLiteral("balance")).toInt(), 3430);
+    QCOMPARE(bus.value(QStringLiteral("kind")).toString(), QStringLiteral("bus"));
+    QCOMPARE(bus.value(QStringLiteral("entry")).toObject().value(QStringLiteral("code")).toArray(),
+             (QJsonArray{4660, 291}));
+    QVERIFY(bus.value(QStringLiteral("entry")).toObject().value(QStringLiteral("name")).isNull());
+    QVERIFY(bus.value(QStringLiteral("exit")).isNull());
+    const QJsonObject process = bus.value(QStringLiteral("process")).toObject();
+    QCOMPARE(process.value(QStringLiteral("code")).toInt(), 13);
+    QCOMPARE(process.value(QStringLiteral("name")).toString(), QStringLiteral("バス"));
+    QCOMPARE(array[1].toObject().value(QStringLiteral("time")).toString(), QStringLiteral("12:16"));
+    QCOMPARE(array[1].toObject().value(QStringLiteral("date")).toString(),
+             QStringLiteral("2026-04-02"));
+}
+
+void TestExpense::jsonEscapesEveryControlCharacter()
+{
+    QString text = QStringLiteral("駅\"\\/");
+    for (char16_t c = 0; c < 0x20; ++c)
+        text += QChar(c);
+    QByteArray out;
+    appendJsonString(out, text);
+    const QByteArray wrapped = "[" + out + "]";
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(wrapped, &error);
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(document.array().at(0).toString(), text);
+}
+
+void TestExpense::totalsByMonth()
+{
+    const TotalsReport report = expenseTotals(sampleEntries(), QDate(), QDate());
+    QCOMPARE(report.months.size(), std::size_t(2));
+    const MonthTotals& march = report.months[0];
+    QCOMPARE(march.monthText(), QStringLiteral("2026-03"));
+    QCOMPARE(march.totals.railJourneys, 2);
+    QCOMPARE(march.totals.railFares, 360);
+    QCOMPARE(march.totals.charges, 1);
+    QCOMPARE(march.totals.charged, 3000);
+    QCOMPARE(march.totals.unknownAmounts, 1);
+    QCOMPARE(march.totals.closingBalance, std::optional<std::int32_t>(3640));
+    const ExpenseTotals& april = report.months[1].totals;
+    QCOMPARE(april.busJourneys, 1);
+    QCOMPARE(april.busFares, 210);
+    QCOMPARE(april.purchases, 2);
+    QCOMPARE(april.purchased, 0); // the cancellation gives the purchase back
+    QCOMPARE(april.closingBalance, std::optional<std::int32_t>(3430));
+    QCOMPARE(report.total.spending(), 570);
+    QCOMPARE(report.total.entries, 7);
+    QCOMPARE(report.total.gaps, 0);
+}
+
+void TestExpense::totalsKeepGapApart()
+{
+    const TotalsReport report = expenseTotals(sampleEntries(14), QDate(), QDate());
+    const ExpenseTotals& april = report.months[1].totals;
+    QCOMPARE(april.busJourneys, 0);
+    QCOMPARE(april.busFares, 0);
+    QCOMPARE(april.gaps, 1);
+    QCOMPARE(april.unaccounted, 210);
+    QCOMPARE(report.total.spending(), 360);
+    QVERIFY(totalsText(report, kIdm).contains("History may be missing before 1 entry"));
+}
+
+void TestExpense::totalsOfRange_data()
+{
+    QTest::addColumn<QDate>("from");
+    QTest::addColumn<QDate>("to");
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<int>("spending");
+    QTest::addColumn<int>("closing");
+    QTest::newRow("whole history") << QDate() << QDate() << 7 << 570 << 3430;
+    QTest::newRow("march") << QDate(2026, 3, 1) << QDate(2026, 3, 31) << 4 << 360 << 3640;
+    QTest::newRow("one day") << QDate(2026, 4, 2) << QDate(2026, 4, 2) << 2 << 0 << 3430;
+    QTest::newRow("from only") << QDate(2026, 3, 31) << QDate() << 4 << 410 << 3430;
+    QTest::newRow("to only") << QDate() << QDate(2026, 3, 2) << 2 << 0 << 4000;
+    QTest::newRow("no entries") << QDate(2025, 1, 1) << QDate(2025, 12, 31) << 0 << 0 << -1;
+}
+
+void TestExpense::totalsOfRange()
+{
+    QFETCH(QDate, from);
+    QFETCH(QDate, to);
+    QFETCH(int, entries);
+    QFETCH(int, spending);
+    QFETCH(int, closing);
+    const TotalsReport report = expenseTotals(sampleEntries(), from, to);
+    QCOMPARE(report.total.entries, entries);
+    QCOMPARE(report.total.spending(), spending);
+    QCOMPARE(report.total.closingBalance.value_or(-1), closing);
+}
+
+void TestExpense::totalsRenderings()
+{
+    auto entries = sampleEntries(14);
+    NameCaches caches;
+    HistoryRecordSet undated = recordsOf({dated(railBlock(30, 100), 2026, 2, 30)}, caches);
+    entries.push_back(expenseEntries(undated, std::nullopt).front());
+    const TotalsReport report = expenseTotals(entries, QDate(), QDate());
+    QCOMPARE(report.undated, 1);
+
+    const QList<QByteArray> csv = totalsCsv(report).split('\n');
+    QCOMPARE(csv.size(), 5); // header, two months, total, nothing after the last line end
+    QCOMPARE(csv[0], QByteArray("month,rail_journeys,rail_fares_yen,bus_journeys,bus_fares_yen,"
+                                "charges,charged_yen,purchases,purchased_yen,spending_yen,"
+                                "history_gaps,unaccounted_yen,closing_balance_yen\r"));
+    QCOMPARE(csv[1], QByteArray("2026-03,2,360,0,0,1,3000,0,0,360,0,0,3640\r"));
+    QCOMPARE(csv[3], QByteArray("total,2,360,0,0,1,3000,2,0,360,1,210,3430\r"));
+
+    QJsonParseError error{};
+    const QJsonObject json = QJsonDocument::fromJson(totalsJson(report, kIdm), &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(json.value(QStringLiteral("months")).toArray().size(), 2);
+    const QJsonObject total = json.value(QStringLiteral("total")).toObject();
+    QCOMPARE(total.value(QStringLiteral("unaccounted_yen")).toInt(), 210);
+    QCOMPARE(total.value(QStringLiteral("closing_balance_yen")).toInt(), 3430);
+    QVERIFY(json.value(QStringLiteral("from")).isNull());
+    QCOMPARE(json.value(QStringLiteral("undated_entries")).toInt(), 1);
+
+    const QByteArray text = totalsText(report, kIdm);
+    QVERIFY(text.startsWith("Card 0114A1B2C3D4E5F6"));
+    QVERIFY(text.contains("2026-04 "));
+    QVERIFY(text.contains("history missing"));
+    QVERIFY(text.contains("date that does not exist, left out: 1."));
+}
+
+QTEST_GUILESS_MAIN(TestExpense)
+#include "test_expense.moc"

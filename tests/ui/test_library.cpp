@@ -1,0 +1,332 @@
+// The main window's card library, missed history, sorting and searching, through the real
+// window and the simulated reader.
+#include "blockbuilder.h"
+#include "namedata/cp932.h"
+#include "store/cardlibrary.h"
+#include "store/database.h"
+#include "store/listexport.h"
+#include "ui/cardlibrarymenu.h"
+#include "ui/commandids.h"
+#include "ui/historylist.h"
+#include "ui/historysearchbar.h"
+#include "ui/messagebox.h"
+#include "ui/savefiledialog.h"
+#include "windowfixture.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTreeView>
+
+using namespace ridelog;
+using namespace ridelog::test;
+
+namespace {
+
+const QString kOtherIdm = QStringLiteral("0000000000000001");
+
+QList<HistoryBlock> railRides(std::uint32_t newest, int count, int balance)
+{
+    QList<HistoryBlock> blocks;
+    for (int i = 0; i < count; ++i)
+        blocks.append(railBlock(newest - std::uint32_t(i), balance + 10 * i));
+    return blocks;
+}
+
+QStringList cardEntries(CRidelogDlg& dlg)
+{
+    dlg.refreshCardMenu();
+    QStringList texts;
+    for (int id = ids::FirstCardEntry; dlg.commandAction(id) != nullptr; ++id)
+        texts << dlg.commandAction(id)->text();
+    return texts;
+}
+
+} // namespace
+
+class TestLibrary : public QObject, WindowFixture
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void twoCardsShownFromTheLibrary();
+    void readingACardSwitchesBackToIt();
+    void renameThroughTheMenu();
+    void renameFailsWithUnusableCardsTable();
+    void missedHistoryMarkerAfterAFullRead();
+    void noMarkerWhenTheReadReachesStoredHistory();
+    void headingClicksSortAndHashRestores();
+    void searchFiltersAndExportWritesShownRows();
+    void searchBarKeepsEscapeAndEnter();
+
+private:
+    std::unique_ptr<CRidelogDlg> readTwoCards();
+};
+
+void TestLibrary::init()
+{
+    setUpWindow();
+    MessageBox::setCapturing(true);
+    MessageBox::clearCaptured();
+    CardNameDialog::setScripted(true);
+    SaveFileDialog::setScripted(true);
+}
+
+void TestLibrary::cleanup()
+{
+    MessageBox::clearCaptured();
+    CardNameDialog::setScripted(false);
+    SaveFileDialog::setScripted(false);
+    tearDownWindow();
+}
+
+std::unique_ptr<CRidelogDlg> TestLibrary::readTwoCards()
+{
+    auto dlg = makeWindow();
+    putCard(railRides(12, 3, 1500));
+    dlg->readCard();
+    putCard(railRides(40, 2, 700), kOtherIdm);
+    dlg->readCard();
+    takeCardOff();
+    return dlg;
+}
+
+void TestLibrary::twoCardsShownFromTheLibrary()
+{
+    auto dlg = readTwoCards();
+    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+    const QStringList entries = cardEntries(*dlg);
+    QCOMPARE(entries.size(), 2);
+    // IDm order: the second card read comes first.
+    QCOMPARE(entries[0], kOtherIdm + QStringLiteral("\t2件  2008-3-5"));
+    QCOMPARE(entries[1], kCardIdm + QStringLiteral("\t3件  2008-3-5"));
+
+    QVERIFY(dlg->triggerCommand(ids::FirstCardEntry + 1));
+    QVERIFY(dlg->isShowingStoredCard());
+    QCOMPARE(dlg->historyModel()->rowCount(), 3);
+    QCOMPARE(cell(*dlg, 0, 0), QStringLiteral("12"));
+    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("1500"));
+    QCOMPARE(dlg->statusPaneText(2), QStringLiteral("1500円"));
+    QVERIFY(dlg->windowTitle().contains(QStringLiteral("保存された履歴")));
+    QCOMPARE(dlg->idmText(), kCardIdm);
+    QVERIFY(dlg->commandAction(ids::SaveToFile)->isEnabled());
+
+    cardEntries(*dlg);
+    QVERIFY(dlg->commandAction(ids::FirstCardEntry + 1)->isChecked());
+    QVERIFY(dlg->triggerCommand(ids::FirstCardEntry));
+    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("700"));
+    QVERIFY(MessageBox::capturedMessages().isEmpty());
+}
+
+void TestLibrary::readingACardSwitchesBackToIt()
+{
+    auto dlg = readTwoCards();
+    cardEntries(*dlg);
+    QVERIFY(dlg->triggerCommand(ids::FirstCardEntry + 1));
+    putCard(railRides(41, 3, 600), kOtherIdm);
+    dlg->readCard();
+    QVERIFY(!dlg->isShowingStoredCard());
+    QCOMPARE(dlg->windowTitle(), QStringLiteral("交通費履歴読出"));
+    QCOMPARE(dlg->idmText(), kOtherIdm);
+    QCOMPARE(dlg->historyModel()->rowCount(), 3); // 41 new, 40 and 39 stored
+    // Back to the card read last, now taken off: its stored history.
+    takeCardOff();
+    QTRY_VERIFY(dlg->cardIdField()->text().isEmpty());
+    QVERIFY(dlg->triggerCommand(ids::FirstCardEntry + 1));
+    QVERIFY(dlg->triggerCommand(ids::ShowReaderCard));
+    QCOMPARE(dlg->idmText(), kOtherIdm);
+    QVERIFY(dlg->isShowingStoredCard());
+    const auto card = CardLibrary(dlg->historyStore().DatabasePath()).card(kOtherIdm);
+    QVERIFY(card && card->firstRead.isValid() && card->lastRead >= card->firstRead);
+}
+
+void TestLibrary::renameThroughTheMenu()
+{
+    auto dlg = readTwoCards();
+    cardEntries(*dlg);
+    QVERIFY(dlg->triggerCommand(ids::FirstCardEntry + 1));
+    CardNameDialog::setNextAnswer(QStringLiteral("通勤 & \"定期\", 𠮷"));
+    QVERIFY(dlg->triggerCommand(ids::RenameCard));
+    QVERIFY(dlg->windowTitle().contains(QStringLiteral("通勤 & \"定期\", 𠮷")));
+    // "&" stays a character in the menu, not a mnemonic.
+    QVERIFY(cardEntries(*dlg)[1].startsWith(QStringLiteral("通勤 && \"定期\", 𠮷\t")));
+    CardNameDialog::setNextAnswer(QString());
+    QVERIFY(dlg->triggerCommand(ids::RenameCard));
+    QVERIFY(cardEntries(*dlg)[1].startsWith(kCardIdm + u'\t'));
+    // A cancelled question changes nothing.
+    QVERIFY(dlg->triggerCommand(ids::RenameCard));
+    QVERIFY(cardEntries(*dlg)[1].startsWith(kCardIdm + u'\t'));
+    QVERIFY(MessageBox::capturedMessages().isEmpty());
+}
+
+void TestLibrary::renameFailsWithUnusableCardsTable()
+{
+    auto dlg = readTwoCards();
+    const QString path = dlg->historyStore().DatabasePath();
+    {
+        Database database = Database::open(path, Database::OpenMode::ExistingFile, 1000);
+        database.execute(QStringLiteral("DROP TABLE IF EXISTS cards"));
+        database.execute(QStringLiteral("CREATE TABLE cards (idm TEXT)"));
+    }
+    CardNameDialog::setNextAnswer(QStringLiteral("x"));
+    QVERIFY(dlg->triggerCommand(ids::RenameCard));
+    QCOMPARE(MessageBox::capturedMessages(),
+             QStringList{QStringLiteral("カードの名前を保存できません。")});
+    // The list of cards comes from the history tables.
+    QCOMPARE(cardEntries(*dlg).size(), 2);
+    putCard(railRides(13, 2, 1400));
+    dlg->readCard(); // the read goes on without noting the card
+    QCOMPARE(dlg->historyModel()->rowCount(), 4);
+}
+
+void TestLibrary::missedHistoryMarkerAfterAFullRead()
+{
+    auto dlg = makeWindow();
+    putCard(railRides(3, 3, 2000));
+    dlg->readCard();
+    putCard(railRides(119, 20, 500)); // twenty entries, none stored
+    dlg->readCard();
+    QVERIFY(dlg->missedHistory().has_value());
+    QCOMPARE(dlg->missedHistory()->oldestFreshSerial, 100u);
+    QCOMPARE(dlg->historyModel()->rowCount(), 24);
+    const QAbstractItemModel* list = dlg->historyModel();
+    QVERIFY(list->data(list->index(20, 0), MissedHistoryMarkerRole).toBool());
+    QCOMPARE(cell(*dlg, 20, 3), missedHistoryMarkerText());
+    QVERIFY(!list->data(list->index(20, 4), Qt::ToolTipRole).toString().isEmpty());
+    // Serial 100 spans the gap: balance 690 after 2000 (serial 3) shows with the mark.
+    QCOMPARE(cell(*dlg, 19, 6), QStringLiteral("※1310"));
+    QCOMPARE(cell(*dlg, 21, 0), QStringLiteral("3"));
+    // The marker holds no record: no detail, no name asked for it.
+    QCOMPARE(serialOfRow(*list, 20), kNoSerial);
+
+    SaveFileDialog::setNextAnswer(SaveFileAnswer{dir_->filePath(QStringLiteral("gap.txt")), 1});
+    QVERIFY(dlg->triggerCommand(ids::SaveToFile));
+    QFile text(dir_->filePath(QStringLiteral("gap.txt")));
+    QVERIFY(text.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = text.readAll().split('\n');
+    QCOMPARE(lines[20], QByteArray("\r"));
+    QVERIFY(lines[19].endsWith(cp932::encode(QStringLiteral("※1310\r"))));
+    SaveFileDialog::setNextAnswer(SaveFileAnswer{dir_->filePath(QStringLiteral("gap.csv")), 0});
+    QVERIFY(dlg->triggerCommand(ids::SaveToFile));
+    QFile csv(dir_->filePath(QStringLiteral("gap.csv")));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QCOMPARE(csv.readAll().split('\n')[20],
+             cp932::encode(QStringLiteral("…,,,%1,,,\r").arg(missedHistoryMarkerText())));
+
+    // Sorted by another column the marker has no place; "#" brings it back.
+    dlg->historyList()->header()->sectionClicked(DateColumn);
+    QCOMPARE(dlg->historyModel()->rowCount(), 23);
+    dlg->historyList()->header()->sectionClicked(SerialColumn);
+    QCOMPARE(dlg->historyModel()->rowCount(), 24);
+}
+
+void TestLibrary::noMarkerWhenTheReadReachesStoredHistory()
+{
+    auto dlg = makeWindow();
+    putCard(railRides(100, 1, 2000));
+    dlg->readCard();
+    putCard(railRides(119, 20, 500)); // its oldest entry, 100, is stored
+    dlg->readCard();
+    QVERIFY(!dlg->missedHistory().has_value());
+    QCOMPARE(dlg->historyModel()->rowCount(), 20);
+    putCard(railRides(150, 19, 500)); // not a full card
+    dlg->readCard();
+    QVERIFY(!dlg->missedHistory().has_value());
+}
+
+void TestLibrary::headingClicksSortAndHashRestores()
+{
+    auto dlg = makeWindow();
+    putCard({railBlock(5, 100), railBlock(4, 900), railBlock(3, 300), railBlock(2, 1000)});
+    dlg->readCard();
+    QHeaderView* header = dlg->historyList()->header();
+    QVERIFY(header->sectionsClickable());
+    QCOMPARE(header->sortIndicatorSection(), int(SerialColumn));
+    auto serials = [&] {
+        QStringList column;
+        for (int row = 0; row < dlg->historyModel()->rowCount(); ++row)
+            column << cell(*dlg, row, 0);
+        return column.join(u' ');
+    };
+    QCOMPARE(serials(), QStringLiteral("5 4 3 2"));
+    header->sectionClicked(AmountColumn); // amounts 800, -600, 700, 0
+    QCOMPARE(serials(), QStringLiteral("4 2 3 5"));
+    header->sectionClicked(AmountColumn);
+    QCOMPARE(serials(), QStringLiteral("5 3 2 4"));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    header->sectionClicked(SerialColumn);
+    QCOMPARE(serials(), QStringLiteral("5 4 3 2"));
+    QCOMPARE(header->sortIndicatorSection(), int(SerialColumn));
+    header->sectionClicked(SerialColumn); // "#" never turns the order round
+    QCOMPARE(serials(), QStringLiteral("5 4 3 2"));
+    // Deleting a row of the sorted list deletes that row.
+    header->sectionClicked(AmountColumn);
+    dlg->historyList()->selectionModel()->select(
+        dlg->historyModel()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QVERIFY(dlg->triggerCommand(ids::DeleteRows));
+    QCOMPARE(serials(), QStringLiteral("2 3 5"));
+}
+
+void TestLibrary::searchFiltersAndExportWritesShownRows()
+{
+    auto dlg = makeWindow();
+    test::BlockFields old;
+    old.serial = 1;
+    old.year = 2007;
+    old.balance = 3000;
+    putCard({busBlock(4, 500), railBlock(3, 700), railBlock(2, 900), makeBlock(old)});
+    dlg->readCard();
+    QCOMPARE(dlg->commandAction(ids::Search)->shortcut(), QKeySequence(QStringLiteral("Ctrl+F")));
+    QVERIFY(dlg->triggerCommand(ids::Search));
+    HistorySearchBar* bar = dlg->searchBar();
+    QVERIFY(bar->isVisible() || !bar->isHidden());
+    bar->textField()->setText(QStringLiteral("バス"));
+    bar->applyNow();
+    QCOMPARE(dlg->historyModel()->rowCount(), 1);
+    QCOMPARE(cell(*dlg, 0, 0), QStringLiteral("4"));
+    bar->textField()->setText(QStringLiteral("(0, 37, 12)")); // the two rides, not the 2007 one
+    bar->applyNow();
+    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+
+    bar->textField()->clear();
+    bar->dateRangeBox()->setChecked(true);
+    bar->fromField()->setDate(QDate(2007, 1, 1));
+    bar->toField()->setDate(QDate(2007, 12, 31));
+    QCOMPARE(dlg->historyModel()->rowCount(), 1);
+    QCOMPARE(cell(*dlg, 0, 0), QStringLiteral("1"));
+
+    bar->fromField()->setDate(QDate(2008, 3, 5));
+    bar->toField()->setDate(QDate(2008, 3, 5));
+    SaveFileDialog::setNextAnswer(SaveFileAnswer{dir_->filePath(QStringLiteral("shown.csv")), 0});
+    QVERIFY(dlg->triggerCommand(ids::SaveToFile));
+    QFile file(dir_->filePath(QStringLiteral("shown.csv")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll().count('\n'), 3);
+
+    bar->dismiss();
+    QCOMPARE(dlg->historyModel()->rowCount(), 4);
+}
+
+void TestLibrary::searchBarKeepsEscapeAndEnter()
+{
+    auto dlg = makeWindow();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    QVERIFY(dlg->triggerCommand(ids::Search));
+    QTest::keyClick(dlg->searchBar()->textField(), Qt::Key_Return);
+    QVERIFY(dlg->isVisible());
+    QTest::keyClick(dlg->searchBar()->textField(), Qt::Key_Escape);
+    QVERIFY(dlg->isVisible());
+    QVERIFY(dlg->searchBar()->isHidden());
+    dlg->reject();
+}
+
+QTEST_MAIN(TestLibrary)
+#include "test_library.moc"
