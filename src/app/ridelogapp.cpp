@@ -70,7 +70,7 @@ int CRidelogApp::InitInstance()
         return 1;
     }
     if (!reader_)
-        reader_ = makeReaderControl(options_.readerSpec);
+        reader_ = makeReaderControl(options_.readerSpec, options_.readerTrace);
     const int opened = openReader(*context, *reader_);
     if (opened != ReaderOpened) {
         // The box says what to do; its details and the log say which reader and why.
