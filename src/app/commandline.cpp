@@ -44,14 +44,20 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption reader(
         QStringLiteral("reader"),
         QStringLiteral("Card reader to use: auto, virtual:DIR (card files in DIR), libnfc, "
-                       "pcsc[:NAME] or rcs380. Default: auto."),
+                       "pcsc[:NAME], rcs380 or replay:FILE (plays a reader trace back). "
+                       "Default: auto."),
         QStringLiteral("reader"), QStringLiteral("auto"));
     const QCommandLineOption nameServer(
         QStringLiteral("name-server"),
         QStringLiteral("Address of the station-name server, e.g. http://localhost:8080/trfc/, "
                        "or builtin for the built-in station names alone."),
         QStringLiteral("url"));
-    parser.addOptions({help, version, reader, nameServer});
+    const QCommandLineOption readerTrace(
+        QStringLiteral("reader-trace"),
+        QStringLiteral("Writes every exchange with the card reader to FILE (it holds the card's "
+                       "IDm and history)."),
+        QStringLiteral("file"));
+    parser.addOptions({help, version, reader, nameServer, readerTrace});
 
     CommandLine result;
     result.helpText =
@@ -76,6 +82,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
         return result;
     }
     result.options.readerSpec = parser.value(reader);
+    result.options.readerTrace = parser.value(readerTrace);
     if (!isValidReaderSpec(result.options.readerSpec)) {
         result.action = CommandLine::Action::Fail;
         result.error = QStringLiteral("Unknown reader '%1'.").arg(result.options.readerSpec);

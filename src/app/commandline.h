@@ -10,6 +10,7 @@ struct AppOptions
 {
     QString readerSpec = QStringLiteral("auto"); // auto, virtual:DIR, libnfc, pcsc[:NAME], rcs380
     QString nameServer;                          // empty: the names layer's default server
+    QString readerTrace;                         // empty: no trace of the reader's exchanges
 };
 
 struct CommandLine

@@ -2,10 +2,13 @@
 #include "app/ridelogapp.h"
 #include "app/scriptcommands.h"
 #include "app/terminationsignals.h"
+#include "app/translations.h"
+#include "ui/ridelogdlg.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QIcon>
+#include <QLocale>
 #include <QTextStream>
 #include <cstdio>
 
@@ -48,7 +51,10 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ridelog"));
     QApplication::setApplicationVersion(QStringLiteral("1.2.0"));
-    QApplication::setApplicationDisplayName(QStringLiteral("交通費履歴読出"));
+    // Japanese under a Japanese locale, English under any other.
+    ridelog::Translations translations;
+    translations.install(ridelog::uiLanguageFor(QLocale::system().uiLanguages()));
+    QApplication::setApplicationDisplayName(ridelog::CRidelogDlg::titleText());
     QApplication::setDesktopFileName(QStringLiteral("ridelog"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/ridelog/ridelog.png")));
 

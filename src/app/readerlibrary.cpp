@@ -1,5 +1,7 @@
 #include "app/readerlibrary.h"
 
+#include <QCoreApplication>
+
 namespace ridelog {
 
 namespace {
@@ -7,8 +9,8 @@ namespace {
 class LibraryReaderControl : public ReaderControl
 {
 public:
-    explicit LibraryReaderControl(const QString& readerSpec)
-        : library_(card::ReaderConfig{readerSpec})
+    LibraryReaderControl(const QString& readerSpec, const QString& traceFile)
+        : library_(card::ReaderConfig{readerSpec, traceFile})
     {}
 
     bool initializeLibrary(card::ReaderContext&) override { return library_.initialize_library(); }
@@ -32,9 +34,10 @@ QStringList ReaderControl::failureReasons()
     return readerLibrary != nullptr ? readerLibrary->openFailureReasons() : QStringList{};
 }
 
-std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerSpec)
+std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerSpec,
+                                                 const QString& traceFile)
 {
-    return std::make_unique<LibraryReaderControl>(readerSpec);
+    return std::make_unique<LibraryReaderControl>(readerSpec, traceFile);
 }
 
 int openReader(card::ReaderContext& context, ReaderControl& library)
@@ -71,11 +74,13 @@ QString openReaderFailureText(int result)
 {
     switch (result) {
     case LibraryStartFailed:
-        return QStringLiteral("ICカードリーダ ドライバが\r\nインストールされていません。");
+        return QCoreApplication::translate(
+            "ReaderLibrary", "ICカードリーダ ドライバが\r\nインストールされていません。");
     case ReaderOpenFailed:
-        return QStringLiteral("ICカードリーダが接続されていません。\r\n接続と再起動が必要です。");
+        return QCoreApplication::translate(
+            "ReaderLibrary", "ICカードリーダが接続されていません。\r\n接続と再起動が必要です。");
     default:
-        return QStringLiteral("予期しないエラーが発生しました。");
+        return QCoreApplication::translate("ReaderLibrary", "予期しないエラーが発生しました。");
     }
 }
 

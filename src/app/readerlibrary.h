@@ -26,8 +26,10 @@ public:
     virtual QStringList failureReasons();
 };
 
-// The reader library with the reader chosen on the command line.
-std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerSpec);
+// The reader library with the reader chosen on the command line; traceFile, when set, receives
+// every exchange with the reader.
+std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerSpec,
+                                                 const QString& traceFile = {});
 
 enum OpenReaderResult : int
 {

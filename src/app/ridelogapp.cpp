@@ -5,6 +5,7 @@
 #include "ui/messagebox.h"
 #include "ui/ridelogdlg.h"
 
+#include <QCoreApplication>
 #include <new>
 
 namespace ridelog {
@@ -59,7 +60,8 @@ int CRidelogApp::InitInstance()
     SingleInstanceGuard guard(lockFilePath_);
     if (!guard.create()) {
         MessageBox::show(nullptr,
-                         QStringLiteral("PaSoRiを使うアプリケーションが既に起動しています。"));
+                         QCoreApplication::translate(
+                             "CRidelogApp", "PaSoRiを使うアプリケーションが既に起動しています。"));
         return 1;
     }
     std::unique_ptr<card::ReaderContext> context = newReaderContext();
@@ -68,7 +70,7 @@ int CRidelogApp::InitInstance()
         return 1;
     }
     if (!reader_)
-        reader_ = makeReaderControl(options_.readerSpec);
+        reader_ = makeReaderControl(options_.readerSpec, options_.readerTrace);
     const int opened = openReader(*context, *reader_);
     if (opened != ReaderOpened) {
         // The box says what to do; its details and the log say which reader and why.

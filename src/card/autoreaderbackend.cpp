@@ -11,6 +11,11 @@ QString AutoReaderBackend::name() const
     return chosen_ ? chosen_->name() : QStringLiteral("auto");
 }
 
+QString AutoReaderBackend::firmwareVersion() const
+{
+    return chosen_ ? chosen_->firmwareVersion() : QString();
+}
+
 bool AutoReaderBackend::open(QString* error)
 {
     QStringList& causes = failureReasons_;

@@ -17,6 +17,7 @@ public:
 
     // The chosen backend's name once one is open, "auto" before.
     QString name() const override;
+    QString firmwareVersion() const override;
     bool open(QString* error) override;
     void close() override;
     TransceiveResult transceive(const QByteArray& frame,

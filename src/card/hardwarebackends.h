@@ -3,6 +3,7 @@
 #pragma once
 
 #include "card/readerbackend.h"
+#include "card/readertrace.h"
 
 #include <QString>
 #include <memory>
@@ -11,10 +12,13 @@
 namespace ridelog::card {
 
 // One backend of every kind this build knows, in the order "auto" tries them.
-std::vector<std::unique_ptr<ReaderBackend>> createHardwareBackendsInAutoOrder();
+// With a trace, each of them writes its exchanges to it.
+std::vector<std::unique_ptr<ReaderBackend>>
+createHardwareBackendsInAutoOrder(std::shared_ptr<ReaderTrace> trace = {});
 
 // The backend named by spec: "libnfc", "pcsc", "pcsc:NAME" or "rcs380". Returns null and sets
 // error when the name is unknown or this build lacks the backend.
-std::unique_ptr<ReaderBackend> createHardwareBackend(const QString& spec, QString* error);
+std::unique_ptr<ReaderBackend> createHardwareBackend(const QString& spec, QString* error,
+                                                     std::shared_ptr<ReaderTrace> trace = {});
 
 } // namespace ridelog::card

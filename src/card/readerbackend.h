@@ -31,6 +31,8 @@ public:
 
     // Human-readable name of the reader in use, for the status bar and the About box.
     virtual QString name() const = 0;
+    // The reader's firmware version where the backend learns it, empty otherwise.
+    virtual QString firmwareVersion() const { return {}; }
 
     // Finds and opens the device. On failure, error names the cause in words a user can act on.
     virtual bool open(QString* error) = 0;

@@ -1,6 +1,7 @@
 #include "card/readerfactory.h"
 
 #include "card/autoreaderbackend.h"
+#include "card/backends/replaytransports.h"
 #include "card/hardwarebackends.h"
 #include "card/simulatedreader.h"
 
@@ -9,6 +10,7 @@ namespace ridelog::card {
 namespace {
 
 const QString kVirtualPrefix = QStringLiteral("virtual:");
+const QString kReplayPrefix = QStringLiteral("replay:");
 
 bool isHardwareReader(const QString& reader)
 {
@@ -23,20 +25,26 @@ bool isWellFormedReaderOption(const QString& reader)
 {
     if (reader.startsWith(kVirtualPrefix))
         return reader.size() > kVirtualPrefix.size();
+    if (reader.startsWith(kReplayPrefix))
+        return reader.size() > kReplayPrefix.size();
     return reader == QStringLiteral("auto") || isHardwareReader(reader);
 }
 
-std::unique_ptr<ReaderBackend> createReaderBackend(const QString& reader, QString* error)
+std::unique_ptr<ReaderBackend> createReaderBackend(const QString& reader, QString* error,
+                                                   std::shared_ptr<ReaderTrace> trace)
 {
     if (reader.startsWith(kVirtualPrefix) && reader.size() > kVirtualPrefix.size())
         return std::make_unique<SimulatedReaderBackend>(reader.mid(kVirtualPrefix.size()));
+    if (reader.startsWith(kReplayPrefix) && reader.size() > kReplayPrefix.size())
+        return createReplayBackend(reader.mid(kReplayPrefix.size()), error, std::move(trace));
     if (reader == QStringLiteral("auto"))
-        return std::make_unique<AutoReaderBackend>(createHardwareBackendsInAutoOrder());
+        return std::make_unique<AutoReaderBackend>(
+            createHardwareBackendsInAutoOrder(std::move(trace)));
     if (isHardwareReader(reader))
-        return createHardwareBackend(reader, error);
+        return createHardwareBackend(reader, error, std::move(trace));
     if (error) {
         *error = QStringLiteral("Unknown reader \"%1\" (use auto, libnfc, pcsc, pcsc:NAME, "
-                                "rcs380 or virtual:DIR).")
+                                "rcs380, virtual:DIR or replay:FILE).")
                      .arg(reader);
     }
     return nullptr;

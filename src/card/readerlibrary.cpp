@@ -14,7 +14,10 @@ namespace ridelog::card {
 ReaderLibrary::ReaderLibrary(ReaderConfig config)
     : config_(std::move(config))
     , relay_(std::make_unique<QObject>())
-{}
+{
+    if (!config_.traceFile.isEmpty())
+        trace_ = std::make_shared<ReaderTrace>(config_.traceFile);
+}
 
 ReaderLibrary::ReaderLibrary(std::unique_ptr<ReaderBackend> backend)
     : backend_(std::move(backend))
@@ -56,7 +59,7 @@ bool ReaderLibrary::open_reader_writer_auto()
         return true;
     QString error;
     if (!givenBackend_) {
-        backend_ = createReaderBackend(config_.reader, &error);
+        backend_ = createReaderBackend(config_.reader, &error, trace_);
         if (!backend_) {
             openFailureReasons_ = QStringList{error};
             return fail(error);

@@ -18,6 +18,7 @@
 
 #include "card/felicaread.h"
 #include "card/readerbackend.h"
+#include "card/readertrace.h"
 
 #include <QObject>
 #include <QPointer>
@@ -90,8 +91,16 @@ struct BlockAnswerRecord
 
 struct ReaderConfig
 {
-    // Which reader to use: "auto", "libnfc", "pcsc", "pcsc:NAME", "rcs380" or "virtual:DIR".
-    QString reader = QStringLiteral("auto");
+    ReaderConfig(QString readerOption = QStringLiteral("auto"), QString traceTo = {})
+        : reader(std::move(readerOption))
+        , traceFile(std::move(traceTo))
+    {}
+
+    // Which reader to use: "auto", "libnfc", "pcsc", "pcsc:NAME", "rcs380", "virtual:DIR" or
+    // "replay:FILE".
+    QString reader;
+    // When set, every exchange with the reader is written to this file (readertrace.h).
+    QString traceFile;
 };
 
 class ReaderLibrary
@@ -141,6 +150,7 @@ private:
     void stopCardDetection();
 
     ReaderConfig config_;
+    std::shared_ptr<ReaderTrace> trace_;
     std::unique_ptr<ReaderBackend> backend_;
     bool givenBackend_ = false;
     bool initialised_ = false;

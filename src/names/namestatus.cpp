@@ -1,5 +1,6 @@
 #include "names/namestatus.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 namespace ridelog {
@@ -9,8 +10,9 @@ namespace {
 QString sourceLine(const NameOutcome& outcome)
 {
     if (outcome.fromBuiltin)
-        return QStringLiteral("名前の出所: 内蔵の駅名データ (%1)").arg(outcome.builtinPath);
-    return QStringLiteral("名前の出所: 駅名サーバー %1")
+        return QCoreApplication::translate("NameStatus", "名前の出所: 内蔵の駅名データ (%1)")
+            .arg(outcome.builtinPath);
+    return QCoreApplication::translate("NameStatus", "名前の出所: 駅名サーバー %1")
         .arg(outcome.server.toString(QUrl::RemoveUserInfo));
 }
 
@@ -23,19 +25,20 @@ QString japaneseText(const NameOutcome& outcome)
     case Kind::Answered:
         return QStringLiteral("ok");
     case Kind::FellBack:
-        return QStringLiteral("内蔵の駅名を使用 (駅名サーバー不通)");
+        return QCoreApplication::translate("NameStatus", "内蔵の駅名を使用 (駅名サーバー不通)");
     case Kind::Unreachable:
-        return QStringLiteral("駅名サーバーに接続できません");
+        return QCoreApplication::translate("NameStatus", "駅名サーバーに接続できません");
     case Kind::NoAnswer:
-        return QStringLiteral("駅名サーバーが応答しません");
+        return QCoreApplication::translate("NameStatus", "駅名サーバーが応答しません");
     case Kind::HttpError:
-        return QStringLiteral("駅名サーバーのエラー (%1)").arg(outcome.technical);
+        return QCoreApplication::translate("NameStatus", "駅名サーバーのエラー (%1)")
+            .arg(outcome.technical);
     case Kind::CutOff:
-        return QStringLiteral("駅名サーバーの応答が大きすぎます");
+        return QCoreApplication::translate("NameStatus", "駅名サーバーの応答が大きすぎます");
     case Kind::NetworkError:
-        return QStringLiteral("駅名サーバーとの通信に失敗しました");
+        return QCoreApplication::translate("NameStatus", "駅名サーバーとの通信に失敗しました");
     case Kind::BuiltinUnavailable:
-        return QStringLiteral("内蔵の駅名データを読めません");
+        return QCoreApplication::translate("NameStatus", "内蔵の駅名データを読めません");
     }
     return outcome.technical;
 }
@@ -70,17 +73,19 @@ QString nameStatusToolTip(const NameOutcome& outcome)
     using Kind = NameOutcome::Kind;
     QStringList lines;
     if (outcome.kind == Kind::NothingToAsk)
-        return QStringLiteral("どの名前も分かっているので問い合わせていません");
+        return QCoreApplication::translate("NameStatus",
+                                           "どの名前も分かっているので問い合わせていません");
     if (!outcome.technical.isEmpty())
         lines.append(outcome.technical);
     if (!outcome.builtinText.isEmpty())
-        lines.append(QStringLiteral("内蔵の駅名データ: %1").arg(outcome.builtinText));
+        lines.append(QCoreApplication::translate("NameStatus", "内蔵の駅名データ: %1")
+                         .arg(outcome.builtinText));
     if (outcome.kind == Kind::Answered || outcome.kind == Kind::FellBack ||
         outcome.kind == Kind::CutOff)
         lines.append(sourceLine(outcome));
     else if (!outcome.fromBuiltin)
-        lines.append(
-            QStringLiteral("駅名サーバー: %1").arg(outcome.server.toString(QUrl::RemoveUserInfo)));
+        lines.append(QCoreApplication::translate("NameStatus", "駅名サーバー: %1")
+                         .arg(outcome.server.toString(QUrl::RemoveUserInfo)));
     return lines.join(u'\n');
 }
 

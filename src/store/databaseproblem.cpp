@@ -1,5 +1,6 @@
 #include "store/databaseproblem.h"
 
+#include <QCoreApplication>
 #include <sqlite3.h>
 
 namespace ridelog {
@@ -13,38 +14,44 @@ bool isDamageCode(int engineCode)
 QString databaseProblemText(int engineCode)
 {
     if (isDamageCode(engineCode))
-        return QStringLiteral(
+        return QCoreApplication::translate(
+            "DatabaseProblem",
             "履歴データベースが壊れているか、このプログラムのファイルではありません。"
             "\r\nこのファイルにはもう書き込みません。");
     switch (engineCode & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        return QStringLiteral("履歴データベースがほかのプログラムに使われています。");
+        return QCoreApplication::translate("DatabaseProblem",
+                                           "履歴データベースがほかのプログラムに使われています。");
     case SQLITE_FULL:
-        return QStringLiteral("ディスクがいっぱいで、履歴データベースに書き込めません。");
+        return QCoreApplication::translate(
+            "DatabaseProblem", "ディスクがいっぱいで、履歴データベースに書き込めません。");
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_CANTOPEN:
     case SQLITE_IOERR:
-        return QStringLiteral("履歴データベースを読み書きできません。");
+        return QCoreApplication::translate("DatabaseProblem",
+                                           "履歴データベースを読み書きできません。");
     default:
-        return QStringLiteral("履歴データベースでエラーが起きました。");
+        return QCoreApplication::translate("DatabaseProblem",
+                                           "履歴データベースでエラーが起きました。");
     }
 }
 
 QString historyNotKeptSignText()
 {
-    return QStringLiteral("履歴を保存していません");
+    return QCoreApplication::translate("DatabaseProblem", "履歴を保存していません");
 }
 
 QString noDataFolderReason()
 {
-    return QStringLiteral("データフォルダを作成できません。");
+    return QCoreApplication::translate("DatabaseProblem", "データフォルダを作成できません。");
 }
 
 QString loadFailedReason()
 {
-    return QStringLiteral(
+    return QCoreApplication::translate(
+        "DatabaseProblem",
         "保存済みの履歴を読み込めなかったため、今回の読み取りは保存していません。");
 }
 

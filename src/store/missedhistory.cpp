@@ -1,5 +1,7 @@
 #include "store/missedhistory.h"
 
+#include <QCoreApplication>
+
 namespace ridelog {
 
 std::optional<MissedHistory> findMissedHistory(const CardBlockSet& stored,
@@ -60,7 +62,8 @@ QString missedHistoryMarkerText()
 
 QString missedHistoryMarkerToolTip()
 {
-    return QStringLiteral(
+    return QCoreApplication::translate(
+        "MissedHistory",
         "カードには最新の20件の履歴しか残りません。今回読み取った20件はどれも保存済みの履歴に"
         "含まれていないため、前回の読み取りからこの間までの履歴が失われている可能性があります。");
 }
@@ -72,8 +75,9 @@ QString spanningAmountMark()
 
 QString spanningAmountToolTip()
 {
-    return QStringLiteral("この金額は欠けている可能性のある履歴の分も含む残額の差です。"
-                          "1回の料金ではありません。");
+    return QCoreApplication::translate(
+        "MissedHistory", "この金額は欠けている可能性のある履歴の分も含む残額の差です。"
+                         "1回の料金ではありません。");
 }
 
 } // namespace ridelog

@@ -16,7 +16,7 @@ namespace ridelog {
 CAboutDlg::CAboutDlg(const QUrl& nameServer, QWidget* parent)
     : QDialog(parent)
 {
-    setWindowTitle(QStringLiteral("バージョン情報 交通費履歴"));
+    setWindowTitle(tr("バージョン情報 交通費履歴"));
     setObjectName(QStringLiteral("dialog100"));
 
     auto* icon = new QLabel(this);

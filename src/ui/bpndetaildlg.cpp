@@ -32,13 +32,13 @@ void addHeadRow(QGridLayout* grid, int row, const QString& labelText, QWidget* v
 
 QString CBpnDetailDlg::noteText()
 {
-    return QStringLiteral("注意：\r\n店舗情報は、必ずしも正確ではありません。");
+    return tr("注意：\r\n店舗情報は、必ずしも正確ではありません。");
 }
 
 CBpnDetailDlg::CBpnDetailDlg(const HistoryRecord& record, ShopNameCache& shops, QWidget* parent)
     : QDialog(parent)
 {
-    setWindowTitle(QStringLiteral("店舗 詳細"));
+    setWindowTitle(tr("店舗 詳細"));
     buildControls();
     showHead(record);
     showShop(record, shops);
@@ -50,20 +50,20 @@ void CBpnDetailDlg::buildControls()
 
     auto* head = new QGridLayout;
     head->addWidget(label(QStringLiteral("#"), IdSerial), 0, 0, 1, 2);
-    addHeadRow(head, 1, QStringLiteral("日付："), field(IdDate, Qt::AlignCenter));
-    addHeadRow(head, 2, QStringLiteral("時刻："), field(IdTime, Qt::AlignCenter));
-    addHeadRow(head, 3, QStringLiteral("端末："), field(IdTerminal));
-    addHeadRow(head, 4, QStringLiteral("処理："), field(IdProcess));
-    addHeadRow(head, 5, QStringLiteral("支払額:"), field(IdAmount, kRight), QStringLiteral("円"));
-    addHeadRow(head, 6, QStringLiteral("残額："), field(IdBalance, kRight), QStringLiteral("円"));
+    addHeadRow(head, 1, tr("日付："), field(IdDate, Qt::AlignCenter));
+    addHeadRow(head, 2, tr("時刻："), field(IdTime, Qt::AlignCenter));
+    addHeadRow(head, 3, tr("端末："), field(IdTerminal));
+    addHeadRow(head, 4, tr("処理："), field(IdProcess));
+    addHeadRow(head, 5, tr("支払額:"), field(IdAmount, kRight), tr("円"));
+    addHeadRow(head, 6, tr("残額："), field(IdBalance, kRight), tr("円"));
     layout->addLayout(head);
 
     auto* shopRow = new QHBoxLayout;
-    FramedPart shop(QStringLiteral("店舗情報:"), IdShopFrame);
-    shop.addRow(0, label(QStringLiteral("コード：")), field(IdShopCode));
-    shop.addRow(1, label(QStringLiteral("会社名：")), field(IdCompany));
-    shop.addRow(2, label(QStringLiteral("店舗名：")), field(IdShopName));
-    shop.addRow(3, label(QStringLiteral("レジ名：")), field(IdRegister));
+    FramedPart shop(tr("店舗情報:"), IdShopFrame);
+    shop.addRow(0, label(tr("コード：")), field(IdShopCode));
+    shop.addRow(1, label(tr("会社名：")), field(IdCompany));
+    shop.addRow(2, label(tr("店舗名：")), field(IdShopName));
+    shop.addRow(3, label(tr("レジ名：")), field(IdRegister));
     shop.finish(4);
     shopRow->addWidget(shop.widget(), 1);
     QString note = noteText();

@@ -1,5 +1,6 @@
 #include "ui/cardlibrarymenu.h"
 
+#include <QCoreApplication>
 #include <QInputDialog>
 #include <QLocale>
 
@@ -26,7 +27,8 @@ QString cardMenuText(const CardSummary& card)
     // Tabs would split the entry into its shortcut column.
     name.replace(QLatin1Char('\t'), QLatin1Char(' '));
     QString text = name + QLatin1Char('\t') +
-                   QStringLiteral("%1件").arg(QLocale::c().toString(card.entryCount));
+                   QCoreApplication::translate("CardLibraryMenu", "%1件")
+                       .arg(QLocale::c().toString(card.entryCount));
     const QString newest = dateText(card.newestEntryDate);
     if (!newest.isEmpty())
         text += QStringLiteral("  ") + newest;
@@ -35,12 +37,15 @@ QString cardMenuText(const CardSummary& card)
 
 QString storedCardTitle(const CardSummary& card)
 {
-    return QStringLiteral("交通費履歴読出 - %1（保存された履歴）").arg(card.shownName());
+    return QCoreApplication::translate("CardLibraryMenu", "交通費履歴読出 - %1（保存された履歴）")
+        .arg(card.shownName());
 }
 
 QString storedCardStatus(const CardSummary& card)
 {
-    return QStringLiteral("%1 保存された履歴（カードから読み取っていません）").arg(card.idmText);
+    return QCoreApplication::translate("CardLibraryMenu",
+                                       "%1 保存された履歴（カードから読み取っていません）")
+        .arg(card.idmText);
 }
 
 std::optional<QString> CardNameDialog::ask(QWidget* parent, const QString& idmText,
@@ -53,8 +58,10 @@ std::optional<QString> CardNameDialog::ask(QWidget* parent, const QString& idmTe
     }
     bool ok = false;
     const QString text = QInputDialog::getText(
-        parent, QStringLiteral("カード名の変更"),
-        QStringLiteral("カード %1 の名前（空にするとIDmで表示します）：").arg(idmText),
+        parent, QCoreApplication::translate("CardLibraryMenu", "カード名の変更"),
+        QCoreApplication::translate("CardLibraryMenu",
+                                    "カード %1 の名前（空にするとIDmで表示します）：")
+            .arg(idmText),
         QLineEdit::Normal, currentName, &ok);
     if (!ok)
         return std::nullopt;

@@ -6,6 +6,7 @@
 #include "store/historystore.h"
 #include "ui/messagebox.h"
 
+#include <QCoreApplication>
 #include <optional>
 
 namespace ridelog {
@@ -32,26 +33,30 @@ void ClearingCommands::ClearCardHistory(const QString& idmText,
                                         const std::set<std::uint32_t>& cardSerials)
 {
     if (idmText.isEmpty()) {
-        MessageBox::show(
-            parent_,
-            QStringLiteral("カードがまだ読み取られていないため、削除する履歴はありません。"));
+        MessageBox::show(parent_,
+                         QCoreApplication::translate(
+                             "ClearingCommands",
+                             "カードがまだ読み取られていないため、削除する履歴はありません。"));
         return;
     }
     std::optional<std::set<std::uint32_t>> stored;
     if (!runStoreStep([&] { return store_.StoredSerials(idmText, stored); }))
         return;
     if (!stored) {
-        MessageBox::show(parent_,
-                         QStringLiteral("カード %1 の履歴は保存されていません。").arg(idmText));
+        MessageBox::show(parent_, QCoreApplication::translate(
+                                      "ClearingCommands", "カード %1 の履歴は保存されていません。")
+                                      .arg(idmText));
         return;
     }
     qsizetype lost = 0;
     for (const std::uint32_t serial : *stored)
         lost += cardSerials.contains(serial) ? 0 : 1;
     const QString question =
-        QStringLiteral("カード %1 の保存済み履歴 %2 件をすべて削除します。\r\n"
-                       "そのうち %3 件はカードに残っていないため、二度と読み戻せません。\r\n"
-                       "削除しますか？")
+        QCoreApplication::translate(
+            "ClearingCommands",
+            "カード %1 の保存済み履歴 %2 件をすべて削除します。\r\n"
+            "そのうち %3 件はカードに残っていないため、二度と読み戻せません。\r\n"
+            "削除しますか？")
             .arg(idmText)
             .arg(stored->size())
             .arg(lost);
@@ -69,7 +74,8 @@ bool ClearingCommands::runStoreStep(const std::function<bool()>& operation)
     try {
         if (operation())
             return true;
-        MessageBox::show(parent_, QStringLiteral("データベースにアクセスできません"));
+        MessageBox::show(parent_, QCoreApplication::translate("ClearingCommands",
+                                                              "データベースにアクセスできません"));
     } catch (const DatabaseError& error) {
         showDatabaseError(error);
     }

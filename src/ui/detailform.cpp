@@ -2,6 +2,7 @@
 
 #include "ui/controlid.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -45,10 +46,10 @@ QHBoxLayout* closeButtons(QDialog* dialog)
 {
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    auto* close = new QPushButton(QStringLiteral("閉じる"));
+    auto* close = new QPushButton(QCoreApplication::translate("DetailForm", "閉じる"));
     setControlId(close, 1);
     close->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("キャンセル"));
+    auto* cancel = new QPushButton(QCoreApplication::translate("DetailForm", "キャンセル"));
     setControlId(cancel, 2);
     cancel->setVisible(false);
     buttons->addWidget(close);

@@ -9,6 +9,7 @@
 #include "ui/savefiledialog.h"
 
 #include <QAbstractItemModel>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <vector>
 
@@ -19,16 +20,18 @@ namespace {
 struct FilterInfo
 {
     ExportFilter filter;
-    const char16_t* text;
+    const char* text; // translated when shown
     const char16_t* suffix;
 };
 
 // In the order of the dialog's filters.
 constexpr FilterInfo kFilters[] = {
-    {ExportFilter::ListCsv, u"CSV (カンマ区切り) (*csv)", u"csv"},
-    {ExportFilter::ListText, u"テキスト形式(*.txt)", u"txt"},
-    {ExportFilter::Utf8Csv, u"CSV UTF-8 見出し付き (*.csv)", u"csv"},
-    {ExportFilter::Json, u"JSON (*.json)", u"json"},
+    {ExportFilter::ListCsv, QT_TRANSLATE_NOOP("HistoryExport", "CSV (カンマ区切り) (*csv)"),
+     u"csv"},
+    {ExportFilter::ListText, QT_TRANSLATE_NOOP("HistoryExport", "テキスト形式(*.txt)"), u"txt"},
+    {ExportFilter::Utf8Csv, QT_TRANSLATE_NOOP("HistoryExport", "CSV UTF-8 見出し付き (*.csv)"),
+     u"csv"},
+    {ExportFilter::Json, QT_TRANSLATE_NOOP("HistoryExport", "JSON (*.json)"), u"json"},
 };
 
 ExportFilter filterOfIndex(int filterIndex)
@@ -78,7 +81,7 @@ SaveFileRequest exportSaveRequest(const QString& idmText)
     SaveFileRequest request;
     request.initialName = idmText;
     for (const FilterInfo& info : kFilters) {
-        request.filters.append(QString::fromUtf16(info.text));
+        request.filters.append(QCoreApplication::translate("HistoryExport", info.text));
         request.suffixes.append(QString::fromUtf16(info.suffix));
     }
     request.selectedFilter = 0;
@@ -114,10 +117,12 @@ void exportHistoryList(QWidget* parent, const QAbstractItemModel& list, const QS
     case ExportWriteResult::Written:
         break;
     case ExportWriteResult::CannotCreate:
-        MessageBox::show(parent, QStringLiteral("ファイルを作成できません。"));
+        MessageBox::show(
+            parent, QCoreApplication::translate("HistoryExport", "ファイルを作成できません。"));
         break;
     case ExportWriteResult::WriteFailed:
-        MessageBox::show(parent, QStringLiteral("ファイルに書き込めませんでした。"));
+        MessageBox::show(parent, QCoreApplication::translate("HistoryExport",
+                                                             "ファイルに書き込めませんでした。"));
         break;
     }
 }

@@ -4,6 +4,7 @@
 #include "names/nametexts.h"
 #include "ui/historymodel.h"
 
+#include <QCoreApplication>
 #include <type_traits>
 
 namespace ridelog {
@@ -107,9 +108,13 @@ template <typename Cache> QString shownName(Cache& cache, const typename Cache::
 
 QStringList historyColumnHeadings()
 {
-    return {QStringLiteral("#"),    QStringLiteral("日付"),   QStringLiteral("端末"),
-            QStringLiteral("処理"), QStringLiteral("入場駅"), QStringLiteral("出場駅"),
-            QStringLiteral("料金")};
+    return {QStringLiteral("#"),
+            QCoreApplication::translate("HistoryList", "日付"),
+            QCoreApplication::translate("HistoryList", "端末"),
+            QCoreApplication::translate("HistoryList", "処理"),
+            QCoreApplication::translate("HistoryList", "入場駅"),
+            QCoreApplication::translate("HistoryList", "出場駅"),
+            QCoreApplication::translate("HistoryList", "料金")};
 }
 
 QString amountText(const HistoryRecord& record)

@@ -25,14 +25,14 @@ HistorySearchBar::HistorySearchBar(QWidget* parent)
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 2, 4, 2);
 
-    layout->addWidget(new QLabel(QStringLiteral("検索："), this));
+    layout->addWidget(new QLabel(tr("検索："), this));
     text_ = new QLineEdit(this);
     text_->setObjectName(QStringLiteral("searchText"));
-    text_->setPlaceholderText(QStringLiteral("すべての列から探す"));
+    text_->setPlaceholderText(tr("すべての列から探す"));
     text_->setClearButtonEnabled(true);
     layout->addWidget(text_, 1);
 
-    range_ = new QCheckBox(QStringLiteral("期間："), this);
+    range_ = new QCheckBox(tr("期間："), this);
     range_->setObjectName(QStringLiteral("searchDateRange"));
     layout->addWidget(range_);
     const QDate today = QDate::currentDate();
@@ -46,13 +46,13 @@ HistorySearchBar::HistorySearchBar(QWidget* parent)
         field->setMinimumDate(QDate(2000, 1, 1));
     }
     layout->addWidget(from_);
-    layout->addWidget(new QLabel(QStringLiteral("～"), this));
+    layout->addWidget(new QLabel(tr("～"), this));
     layout->addWidget(to_);
 
     closeButton_ = new QToolButton(this);
     closeButton_->setObjectName(QStringLiteral("searchClose"));
     closeButton_->setText(QStringLiteral("×"));
-    closeButton_->setToolTip(QStringLiteral("検索を閉じる (Esc)"));
+    closeButton_->setToolTip(tr("検索を閉じる (Esc)"));
     closeButton_->setAutoRaise(true);
     layout->addWidget(closeButton_);
 

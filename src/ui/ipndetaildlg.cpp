@@ -52,7 +52,7 @@ CIpnDetailDlg::CIpnDetailDlg(const HistoryRecord& record, StationNameCache& stat
                              BusStopNameCache& busStops, QWidget* parent)
     : QDialog(parent)
 {
-    setWindowTitle(QStringLiteral("鉄道・地下鉄駅 詳細"));
+    setWindowTitle(tr("鉄道・地下鉄駅 詳細"));
     buildControls();
     showHead(record);
     if (record.kind == RecordKind::Rail) {
@@ -69,18 +69,16 @@ void CIpnDetailDlg::buildControls()
 
     auto* head = new QGridLayout;
     head->addWidget(label(QStringLiteral("#:"), IdSerial), 0, 0, 1, 2);
-    addHeadRow(head, 1, 0, QStringLiteral("日付："), field(IdDate, Qt::AlignCenter));
-    addHeadRow(head, 2, 0, QStringLiteral("端末："), field(IdTerminal));
-    addHeadRow(head, 3, 0, QStringLiteral("処理："), field(IdProcess));
-    addHeadRow(head, 2, 3, QStringLiteral("支払額："), field(IdAmount, kRight),
-               QStringLiteral("円"));
-    addHeadRow(head, 3, 3, QStringLiteral("残額："), field(IdBalance, kRight),
-               QStringLiteral("円"));
+    addHeadRow(head, 1, 0, tr("日付："), field(IdDate, Qt::AlignCenter));
+    addHeadRow(head, 2, 0, tr("端末："), field(IdTerminal));
+    addHeadRow(head, 3, 0, tr("処理："), field(IdProcess));
+    addHeadRow(head, 2, 3, tr("支払額："), field(IdAmount, kRight), tr("円"));
+    addHeadRow(head, 3, 3, tr("残額："), field(IdBalance, kRight), tr("円"));
     layout->addLayout(head);
 
     auto* parts = new QHBoxLayout;
-    parts->addWidget(buildStationPart(QStringLiteral("入場駅"), kEntryPart));
-    parts->addWidget(buildStationPart(QStringLiteral("出場駅"), kExitPart));
+    parts->addWidget(buildStationPart(tr("入場駅"), kEntryPart));
+    parts->addWidget(buildStationPart(tr("出場駅"), kExitPart));
     layout->addLayout(parts);
 
     layout->addLayout(closeButtons(this));
@@ -89,10 +87,10 @@ void CIpnDetailDlg::buildControls()
 QWidget* CIpnDetailDlg::buildStationPart(const QString& title, const StationPart& ids)
 {
     FramedPart part(title, ids.frame);
-    part.addRow(0, label(QStringLiteral("コード："), ids.codeLabel), field(ids.code));
-    part.addRow(1, label(QStringLiteral("会社名："), ids.companyLabel), field(ids.company));
-    part.addRow(2, label(QStringLiteral("線区名："), ids.lineLabel), field(ids.line));
-    part.addRow(3, label(QStringLiteral("駅名："), ids.stationLabel), field(ids.station));
+    part.addRow(0, label(tr("コード："), ids.codeLabel), field(ids.code));
+    part.addRow(1, label(tr("会社名："), ids.companyLabel), field(ids.company));
+    part.addRow(2, label(tr("線区名："), ids.lineLabel), field(ids.line));
+    part.addRow(3, label(tr("駅名："), ids.stationLabel), field(ids.station));
     part.finish(4);
     return part.widget();
 }
@@ -125,9 +123,9 @@ void CIpnDetailDlg::showStation(const StationPart& part, const StationKey& key,
 
 void CIpnDetailDlg::showBusStop(const HistoryRecord& record, BusStopNameCache& busStops)
 {
-    setWindowTitle(QStringLiteral("バス停留所 詳細"));
-    setControlText(this, IdEntryLineLabel, QStringLiteral("路線名："));
-    setControlText(this, IdEntryStationLabel, QStringLiteral("停留所："));
+    setWindowTitle(tr("バス停留所 詳細"));
+    setControlText(this, IdEntryLineLabel, tr("路線名："));
+    setControlText(this, IdEntryStationLabel, tr("停留所："));
     if (record.busKey.isNone()) {
         disableControls(this,
                         {IdEntryFrame, IdEntryCodeLabel, IdEntryCompanyLabel, IdEntryLineLabel,

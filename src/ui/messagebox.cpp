@@ -1,6 +1,7 @@
 #include "ui/messagebox.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QMutex>
 #include <QMutexLocker>
@@ -72,8 +73,8 @@ bool MessageBox::question(QWidget* parent, const QString& text)
         return answer;
     QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), plainLines(text),
                     QMessageBox::Yes | QMessageBox::No, parent);
-    box.button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));
-    box.button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
+    box.button(QMessageBox::Yes)->setText(QCoreApplication::translate("MessageBox", "はい(&Y)"));
+    box.button(QMessageBox::No)->setText(QCoreApplication::translate("MessageBox", "いいえ(&N)"));
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;

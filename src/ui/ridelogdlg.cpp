@@ -2,10 +2,13 @@
 
 #include "store/databaseproblem.h"
 #include "ui/aboutdlg.h"
+#include "ui/columnfit.h"
 #include "ui/clearingcommands.h"
 #include "ui/commandids.h"
+#include "ui/cuttexttooltip.h"
 #include "ui/historylist.h"
 #include "ui/historysearchbar.h"
+#include "ui/listhints.h"
 #include "ui/messagebox.h"
 #include "ui/readerpane.h"
 #include "ui/waitcursor.h"
@@ -31,8 +34,11 @@ namespace {
 // The list's top edge while the balance bar is shown above it.
 constexpr int kListTopWithBalanceBar = 29;
 
-const QString kReadFailedText =
-    QStringLiteral("カードを読み取れませんでした。\r\nもう一度カードをセットしなおしてください。");
+QString readFailedText()
+{
+    return CRidelogDlg::tr(
+        "カードを読み取れませんでした。\r\nもう一度カードをセットしなおしてください。");
+}
 
 // One menu toggle: its command, the flag it flips and what it re-renders.
 struct DisplayToggle
@@ -108,14 +114,20 @@ QUrl CRidelogDlg::nameServerUrl() const
     return ridelog::nameServerUrl(nameServerArgument_, settings_);
 }
 
+QString CRidelogDlg::titleText()
+{
+    return tr("交通費履歴読出");
+}
+
 // ---------------------------------------------------------------------------------------
 // Construction
 
 void CRidelogDlg::buildWidgets()
 {
-    setWindowTitle(QStringLiteral("交通費履歴読出"));
+    setWindowTitle(titleText());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
     setMinimumSize(kMinimumWindowWidth, kMinimumWindowHeight);
 
@@ -162,58 +174,60 @@ QAction* CRidelogDlg::addToggle(QMenu* menu, int commandId, const QString& text)
 
 void CRidelogDlg::buildMenuBar()
 {
-    QMenu* file = menuBar_->addMenu(QStringLiteral("ファイル(&F)"));
-    addCommand(file, ids::SaveToFile, QStringLiteral("ファイルに保存(&S)"),
-               &CRidelogDlg::onSaveToFile)
+    QMenu* file = menuBar_->addMenu(tr("ファイル(&F)"));
+    addCommand(file, ids::SaveToFile, tr("ファイルに保存(&S)"), &CRidelogDlg::onSaveToFile)
         ->setEnabled(false);
     file->addSeparator();
-    addCommand(file, ids::Exit, QStringLiteral("終了(&X)"), &CRidelogDlg::onExit);
+    addCommand(file, ids::Exit, tr("終了(&X)"), &CRidelogDlg::onExit);
+    addMenuShortcuts();
 
-    QMenu* view = menuBar_->addMenu(QStringLiteral("表示(&V)"));
-    addToggle(view, ids::BalanceView, QStringLiteral("残額表示(&Z)"));
-    QMenu* rail = view->addMenu(QStringLiteral("鉄道・地下鉄 表示(&P)"));
-    addToggle(rail, ids::RailCompany, QStringLiteral("会社名(&C)"));
-    addToggle(rail, ids::RailLine, QStringLiteral("路線区(&L)"));
-    QMenu* bus = view->addMenu(QStringLiteral("バス 表示(&U)"));
-    addToggle(bus, ids::BusCompany, QStringLiteral("会社名(&C)"));
-    addToggle(bus, ids::BusRoute, QStringLiteral("路線区(&L)"));
-    QMenu* shop = view->addMenu(QStringLiteral("店舗 表示(&N)"));
-    addToggle(shop, ids::ShopShow, QStringLiteral("店舗情報 表示する(&D)"));
+    QMenu* view = menuBar_->addMenu(tr("表示(&V)"));
+    addToggle(view, ids::BalanceView, tr("残額表示(&Z)"));
+    QMenu* rail = view->addMenu(tr("鉄道・地下鉄 表示(&P)"));
+    addToggle(rail, ids::RailCompany, tr("会社名(&C)"));
+    addToggle(rail, ids::RailLine, tr("路線区(&L)"));
+    QMenu* bus = view->addMenu(tr("バス 表示(&U)"));
+    addToggle(bus, ids::BusCompany, tr("会社名(&C)"));
+    addToggle(bus, ids::BusRoute, tr("路線区(&L)", "bus route"));
+    QMenu* shop = view->addMenu(tr("店舗 表示(&N)"));
+    addToggle(shop, ids::ShopShow, tr("店舗情報 表示する(&D)"));
     shop->addSeparator();
-    addToggle(shop, ids::ShopCompany, QStringLiteral("会社名(&C)"));
-    addToggle(shop, ids::ShopName, QStringLiteral("店舗名(&S)"));
-    addToggle(shop, ids::ShopRegister, QStringLiteral("レジ名(&R)"));
+    addToggle(shop, ids::ShopCompany, tr("会社名(&C)"));
+    addToggle(shop, ids::ShopName, tr("店舗名(&S)"));
+    addToggle(shop, ids::ShopRegister, tr("レジ名(&R)"));
     buildLibraryParts(view);
-    addCommand(view, ids::ShowTotals, QStringLiteral("集計(&T)..."), &CRidelogDlg::onShowTotals);
+    addCommand(view, ids::ShowTotals, tr("集計(&T)..."), &CRidelogDlg::onShowTotals);
 
-    QMenu* setup = menuBar_->addMenu(QStringLiteral("設定(&S)"));
-    addCommand(setup, ids::ClearStationNames, QStringLiteral("駅名キャッシュ削除(&C)"),
+    QMenu* setup = menuBar_->addMenu(tr("設定(&S)"));
+    addCommand(setup, ids::ClearStationNames, tr("駅名キャッシュ削除(&C)"),
                &CRidelogDlg::onClearStationNames);
-    addCommand(setup, ids::ClearBusStopNames, QStringLiteral("停留所名キャッシュ削除(&B)"),
+    addCommand(setup, ids::ClearBusStopNames, tr("停留所名キャッシュ削除(&B)"),
                &CRidelogDlg::onClearBusStopNames);
-    addCommand(setup, ids::ClearShopNames, QStringLiteral("店舗名キャッシュ削除(&T)"),
+    addCommand(setup, ids::ClearShopNames, tr("店舗名キャッシュ削除(&T)"),
                &CRidelogDlg::onClearShopNames);
-    addCommand(setup, ids::DeleteHistory, QStringLiteral("履歴データ削除(&H)"),
-               &CRidelogDlg::onDeleteHistory);
+    addCommand(setup, ids::DeleteHistory, tr("履歴データ削除(&H)"), &CRidelogDlg::onDeleteHistory);
     setup->addSeparator();
-    addCommand(setup, ids::ShowDataSetup, QStringLiteral("表示設定(&D)..."),
-               &CRidelogDlg::onShowDataSetup);
+    addCommand(setup, ids::ShowDataSetup, tr("表示設定(&D)..."), &CRidelogDlg::onShowDataSetup);
     setup->addSeparator();
-    addCommand(setup, ids::AskNamesAgain, QStringLiteral("駅名を再取得(&R)"),
-               &CRidelogDlg::onAskNamesAgain);
+    addCommand(setup, ids::AskNamesAgain, tr("駅名を再取得(&R)"), &CRidelogDlg::onAskNamesAgain);
 
-    QMenu* help = menuBar_->addMenu(QStringLiteral("ヘルプ(&H)"));
-    addCommand(help, ids::About, QStringLiteral("バージョン情報(&V)..."), &CRidelogDlg::onAbout);
+    QMenu* help = menuBar_->addMenu(tr("ヘルプ(&H)"));
+    addCommand(help, ids::About, tr("バージョン情報(&V)..."), &CRidelogDlg::onAbout);
+}
+
+void CRidelogDlg::addMenuShortcuts()
+{
+    commands_.at(ids::SaveToFile)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    commands_.at(ids::Exit)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 }
 
 void CRidelogDlg::buildContextMenu()
 {
     contextMenu_ = new QMenu(this);
     contextMenu_->setObjectName(QStringLiteral("menu131"));
-    addCommand(contextMenu_, ids::DeleteRows, QStringLiteral("削除(&L)"),
-               &CRidelogDlg::onDeleteRows);
-    addCommand(contextMenu_, ids::ShowDetail, QStringLiteral("詳細表示(&D)..."),
-               &CRidelogDlg::onShowDetail);
+    addCommand(contextMenu_, ids::DeleteRows, tr("削除(&L)"), &CRidelogDlg::onDeleteRows);
+    addCommand(contextMenu_, ids::ShowDetail, tr("詳細表示(&D)..."), &CRidelogDlg::onShowDetail);
+    addRowCommands();
 }
 
 void CRidelogDlg::buildHistoryList()
@@ -245,17 +259,21 @@ void CRidelogDlg::buildHistoryList()
     connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         showHistoryContextMenu(list_->viewport()->mapToGlobal(pos));
     });
+    listHints_ = new ListHints(list_, [this] { return idmText_.isEmpty(); });
+    connect(list_, &QAbstractItemView::doubleClicked, this, &CRidelogDlg::showDetailOfRow);
+    list_->setItemDelegate(new CutTextToolTipDelegate(list_));
+    columnFitter_ = new NameColumnFitter(list_);
 }
 
 void CRidelogDlg::buildBalanceBar()
 {
-    balanceLabel_ = new QLabel(QStringLiteral("残高："), client_);
+    balanceLabel_ = new QLabel(tr("残高："), client_);
     tagControl(balanceLabel_, ids::BalanceLabel);
     balanceField_ = new QLineEdit(client_);
     tagControl(balanceField_, ids::BalanceField);
     balanceField_->setReadOnly(true);
     balanceField_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    yenLabel_ = new QLabel(QStringLiteral("円"), client_);
+    yenLabel_ = new QLabel(tr("円"), client_);
     tagControl(yenLabel_, ids::YenLabel);
 
     const int fieldHeight = kListTopWithBalanceBar - 6;
@@ -273,20 +291,20 @@ void CRidelogDlg::buildHiddenControls()
     cardIdField_->setAlignment(Qt::AlignCenter);
     cardIdField_->hide();
 
-    startButton_ = new QPushButton(QStringLiteral("読み取り開始"), client_);
+    startButton_ = new QPushButton(tr("読み取り開始"), client_);
     tagControl(startButton_, ids::StartButton);
     startButton_->setAutoDefault(false);
     startButton_->hide();
     addCommand(nullptr, ids::StartReading, startButton_->text(), &CRidelogDlg::onStartReading);
     connect(startButton_, &QPushButton::clicked, commands_[ids::StartReading], &QAction::trigger);
 
-    okButton_ = new QPushButton(QStringLiteral("閉じる"), client_);
+    okButton_ = new QPushButton(tr("閉じる"), client_);
     tagControl(okButton_, ids::OkButton);
     okButton_->setDefault(true);
     okButton_->hide();
     connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
 
-    cancelButton_ = new QPushButton(QStringLiteral("キャンセル"), client_);
+    cancelButton_ = new QPushButton(tr("キャンセル"), client_);
     tagControl(cancelButton_, ids::CancelButton);
     cancelButton_->setAutoDefault(false);
     cancelButton_->hide();
@@ -305,10 +323,11 @@ void CRidelogDlg::buildStatusBar()
     statusPanes_[0]->setMinimumWidth(200);
     statusBar_->addWidget(statusPanes_[0], 4);
     const QFontMetrics metrics(statusPanes_[1]->font());
-    statusPanes_[1]->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("残額：")));
+    statusPanes_[1]->setMinimumWidth(metrics.horizontalAdvance(tr("残額：")));
     statusPanes_[1]->setFrameShape(QFrame::NoFrame);
     statusBar_->addWidget(statusPanes_[1], 0);
-    statusPanes_[2]->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("99999円")));
+    // Room for a five-digit balance with its unit, whatever the language makes of it.
+    statusPanes_[2]->setMinimumWidth(metrics.horizontalAdvance(tr("%1円").arg(99999)));
     statusBar_->addWidget(statusPanes_[2], 0);
     // Stays on the right for as long as history is not being saved.
     notKeptSign_ = new QLabel(historyNotKeptSignText(), statusBar_);
@@ -390,9 +409,9 @@ int CRidelogDlg::listClientWidth() const
 
 void CRidelogDlg::restoreColumns()
 {
-    const ColumnWidths widths = readColumnWidths(settings_, listClientWidth());
-    for (int column = 0; column < kHistoryColumns; ++column)
-        list_->header()->resizeSection(column, widths[std::size_t(column)]);
+    // Widths not stored yet fit the content in the current font.
+    columnFitter_->setWidths(
+        readColumnWidths(settings_, listClientWidth(), contentColumnWidths(*list_)));
 }
 
 void CRidelogDlg::openDatabaseAtStart()
@@ -556,7 +575,9 @@ void CRidelogDlg::setPaneText(int pane, const QString& text)
     if (statusBar_ == nullptr)
         return;
     statusPanes_[std::size_t(pane)]->setText(text);
-    statusPanes_[std::size_t(pane)]->setToolTip(QString());
+    // A narrow window cuts the free text; its tooltip keeps the whole of it until a status
+    // with details of its own replaces it.
+    statusPanes_[std::size_t(pane)]->setToolTip(pane == 0 ? text : QString());
 }
 
 QLabel* CRidelogDlg::statusPane(int pane) const
@@ -663,7 +684,14 @@ bool CRidelogDlg::cardEventsEnabled() const
 
 void CRidelogDlg::onCardLost()
 {
+    // The field holds the identifier only while a card that was read lies on the reader.
+    const bool cardWasRead = !cardIdField_->text().isEmpty();
     cardIdField_->clear();
+    // Stored history shown from the card menu keeps its own status text and colours.
+    if (!cardWasRead || showingStored_)
+        return;
+    setPaneText(0, ListHints::cardTakenOffText());
+    listHints_->setRowsMarkedAsLastRead(true);
 }
 
 template <typename Step> bool CRidelogDlg::runStoreStep(Step step)
@@ -752,9 +780,10 @@ void CRidelogDlg::performRead()
     if (library_ != nullptr && context_ != nullptr)
         card = card::readCardHistory(*library_, *context_);
     if (!card.ok) {
-        MessageBox::show(this, kReadFailedText);
+        MessageBox::show(this, readFailedText());
         return;
     }
+    listHints_->setRowsMarkedAsLastRead(false);
     // Everything below belongs to this card, whatever happens while a message box is open.
     const QString idm = card.idmText;
     currentIdm_ = card.idm;
@@ -773,6 +802,7 @@ void CRidelogDlg::performRead()
     mergeStoreAndDecode(card, idm, loaded != HistoryStore::LoadOutcome::NotLoaded);
     fillHistoryList();
     commands_.at(ids::SaveToFile)->setEnabled(!records_.empty());
+    list_->viewport()->update(); // a card was read: no more invitation
     noteCardRead();
     refresher_->start(*model_, records_, caches_, refreshTable_, idm, flags_);
 }
@@ -796,8 +826,8 @@ void CRidelogDlg::showBalance(const card::CardReadResult& card)
     }
     const QString balance = QString::number(blockBalance(card.blocks.front()));
     balanceField_->setText(balance);
-    setPaneText(1, QStringLiteral("残額："));
-    setPaneText(2, balance + QStringLiteral("円"));
+    setPaneText(1, tr("残額："));
+    setPaneText(2, tr("%1円").arg(balance));
 }
 
 void CRidelogDlg::mergeStoreAndDecode(const card::CardReadResult& card, const QString& idm,
@@ -839,10 +869,8 @@ void CRidelogDlg::saveWindowState()
     placement.width = width();
     placement.height = height() + statusBarHeight_;
     writeStoredPlacement(settings_, placement);
-    ColumnWidths widths{};
-    for (int column = 0; column < kHistoryColumns; ++column)
-        widths[std::size_t(column)] = list_->header()->sectionSize(column);
-    writeColumnWidths(settings_, widths);
+    // The name columns without the width they took from a larger window.
+    writeColumnWidths(settings_, columnFitter_->storedWidths());
 }
 
 void CRidelogDlg::writeBackNames()

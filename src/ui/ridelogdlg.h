@@ -42,6 +42,8 @@ class QStatusBar;
 
 namespace ridelog {
 
+class ListHints;
+class NameColumnFitter;
 class ClearingCommands;
 class HistorySearchBar;
 
@@ -60,6 +62,9 @@ public:
     // background refresh talks to it and the About box links to its web root.
     void setNameServer(const QString& commandLineValue);
     QUrl nameServerUrl() const;
+
+    // The window title, also the application's display name.
+    static QString titleText();
 
     // Commands by id: every id of the menus, the context menu and the start button has
     // exactly one action. triggerCommand returns false for an unknown or disabled command.
@@ -109,6 +114,7 @@ public:
     QLineEdit* balanceField() const { return balanceField_; }
     QLineEdit* cardIdField() const { return cardIdField_; }
     QStatusBar* statusBar() const { return statusBar_; }
+    ListHints* listHints() const { return listHints_; }
     QString statusPaneText(int pane) const;
     QString statusPaneToolTip(int pane) const;
     QLabel* statusPane(int pane) const;
@@ -154,6 +160,8 @@ private:
     void buildWidgets();
     void buildMenuBar();
     void buildContextMenu();
+    void addMenuShortcuts();
+    void addRowCommands();
     void buildBalanceBar();
     void buildHiddenControls();
     void buildStatusBar();
@@ -212,6 +220,9 @@ private:
     void onAskNamesAgain();     // the name refresh again for the rows on display
     void fitReaderPane();
 
+    // Copying the selected rows and the double-click on a row (ridelogdlg_rows.cpp).
+    void onCopyRows();
+    void showDetailOfRow(const QModelIndex& index);
     // The card library, sorting and searching (ridelogdlg_library.cpp).
     void buildLibraryParts(QMenu* viewMenu);
     void onSearch();
@@ -249,6 +260,8 @@ private:
     QStatusBar* statusBar_ = nullptr;
     std::array<QLabel*, 3> statusPanes_{};
     QMenu* contextMenu_ = nullptr;
+    ListHints* listHints_ = nullptr;
+    NameColumnFitter* columnFitter_ = nullptr;
     std::map<int, QAction*> commands_;
     int statusBarHeight_ = 0;
 

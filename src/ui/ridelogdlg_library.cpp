@@ -4,6 +4,7 @@
 #include "ui/commandids.h"
 #include "ui/historylist.h"
 #include "ui/historysearchbar.h"
+#include "ui/listhints.h"
 #include "ui/messagebox.h"
 #include "ui/ridelogdlg.h"
 #include "ui/waitcursor.h"
@@ -20,8 +21,6 @@ namespace ridelog {
 
 namespace {
 
-const QString kWindowTitle = QStringLiteral("交通費履歴読出");
-
 bool isCardEntry(int commandId)
 {
     return commandId >= ids::FirstCardEntry && commandId <= ids::LastCardEntry;
@@ -32,20 +31,18 @@ bool isCardEntry(int commandId)
 void CRidelogDlg::buildLibraryParts(QMenu* viewMenu)
 {
     viewMenu->addSeparator();
-    QAction* search =
-        addCommand(viewMenu, ids::Search, QStringLiteral("検索(&F)..."), &CRidelogDlg::onSearch);
+    QAction* search = addCommand(viewMenu, ids::Search, tr("検索(&F)..."), &CRidelogDlg::onSearch);
     search->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     search->setShortcutContext(Qt::WindowShortcut);
     addAction(search);
     connect(searchBar_, &HistorySearchBar::filterChanged, this, &CRidelogDlg::onSearchChanged);
 
-    cardMenu_ = menuBar_->addMenu(QStringLiteral("カード(&C)"));
+    cardMenu_ = menuBar_->addMenu(tr("カード(&C)"));
     cardMenu_->setObjectName(QStringLiteral("cardMenu"));
     cardMenu_->addSeparator();
-    addCommand(cardMenu_, ids::RenameCard, QStringLiteral("カード名の変更(&N)..."),
-               &CRidelogDlg::onRenameCard)
+    addCommand(cardMenu_, ids::RenameCard, tr("カード名の変更(&N)..."), &CRidelogDlg::onRenameCard)
         ->setEnabled(false);
-    addCommand(cardMenu_, ids::ShowReaderCard, QStringLiteral("読み取ったカードを表示(&R)"),
+    addCommand(cardMenu_, ids::ShowReaderCard, tr("読み取ったカードを表示(&R)"),
                &CRidelogDlg::onShowReaderCard)
         ->setEnabled(false);
     connect(cardMenu_, &QMenu::aboutToShow, this, &CRidelogDlg::refreshCardMenu);
@@ -82,7 +79,7 @@ void CRidelogDlg::refreshCardMenu()
         entries.append(entry);
     }
     if (entries.isEmpty()) {
-        auto* none = new QAction(QStringLiteral("（履歴のあるカードはありません）"), cardMenu_);
+        auto* none = new QAction(tr("（履歴のあるカードはありません）"), cardMenu_);
         none->setObjectName(QStringLiteral("noCards"));
         none->setEnabled(false);
         entries.append(none);
@@ -112,6 +109,7 @@ bool CRidelogDlg::showStoredCard(const QString& idmText)
     }
     idmText_ = idmText;
     showingStored_ = true;
+    listHints_->setRowsMarkedAsLastRead(false);
     HistoryStore::BuildRecordSet(cardBlocks_, caches_, records_);
     fillHistoryList();
 
@@ -119,8 +117,8 @@ bool CRidelogDlg::showStoredCard(const QString& idmText)
     const QString balance =
         records_.empty() ? QString() : QString::number(std::prev(records_.end())->balance);
     balanceField_->setText(balance);
-    setPaneText(1, balance.isEmpty() ? QString() : QStringLiteral("残額："));
-    setPaneText(2, balance.isEmpty() ? QString() : balance + QStringLiteral("円"));
+    setPaneText(1, balance.isEmpty() ? QString() : tr("残額："));
+    setPaneText(2, balance.isEmpty() ? QString() : tr("%1円").arg(balance));
     setPaneText(0, storedCardStatus(*card));
     setWindowTitle(storedCardTitle(*card));
     commands_.at(ids::SaveToFile)->setEnabled(!records_.empty());
@@ -133,7 +131,7 @@ void CRidelogDlg::noteCardRead()
 {
     showingStored_ = false;
     lastReadIdm_ = idmText_;
-    setWindowTitle(kWindowTitle);
+    setWindowTitle(titleText());
     commands_.at(ids::RenameCard)->setEnabled(true);
     commands_.at(ids::ShowReaderCard)->setEnabled(true);
     // Noted once the list is shown: its own write waits for the disk, and the read must not.
@@ -162,7 +160,7 @@ void CRidelogDlg::onRenameCard()
     if (!name)
         return;
     if (!cardLibrary().renameCard(idmText_, *name)) {
-        MessageBox::show(this, QStringLiteral("カードの名前を保存できません。"));
+        MessageBox::show(this, tr("カードの名前を保存できません。"));
         return;
     }
     if (showingStored_) {

@@ -61,7 +61,7 @@ CShowDataSetupDlg::CShowDataSetupDlg(TrfcSettings& settings, QWidget* parent)
     : QDialog(parent)
     , settings_(settings)
 {
-    setWindowTitle(QStringLiteral("表示設定"));
+    setWindowTitle(tr("表示設定"));
     buildControls();
     loadBoxes();
     updateShopBoxesEnabled();
@@ -77,27 +77,27 @@ void CShowDataSetupDlg::buildControls()
 {
     auto* layout = new QVBoxLayout(this);
 
-    auto* rail = new QVBoxLayout(addGroup(layout, QStringLiteral("鉄道・地下鉄　駅名")));
-    addCheckBox(rail, IdRailCompany, QStringLiteral("会社名を表示する"));
-    addCheckBox(rail, IdRailLine, QStringLiteral("路線名を表示する"));
+    auto* rail = new QVBoxLayout(addGroup(layout, tr("鉄道・地下鉄　駅名")));
+    addCheckBox(rail, IdRailCompany, tr("会社名を表示する"));
+    addCheckBox(rail, IdRailLine, tr("路線名を表示する"));
 
-    auto* bus = new QVBoxLayout(addGroup(layout, QStringLiteral("バス")));
-    addCheckBox(bus, IdBusCompany, QStringLiteral("会社名を表示する"));
-    addCheckBox(bus, IdBusRoute, QStringLiteral("路線名を表示する"));
+    auto* bus = new QVBoxLayout(addGroup(layout, tr("バス")));
+    addCheckBox(bus, IdBusCompany, tr("会社名を表示する"));
+    addCheckBox(bus, IdBusRoute, tr("路線名を表示する", "bus route"));
 
-    auto* shop = new QVBoxLayout(addGroup(layout, QStringLiteral("物販")));
-    QCheckBox* shopShow = addCheckBox(shop, IdShopShow, QStringLiteral("店舗名を表示"));
+    auto* shop = new QVBoxLayout(addGroup(layout, tr("物販")));
+    QCheckBox* shopShow = addCheckBox(shop, IdShopShow, tr("店舗名を表示"));
     auto* shopParts = new QVBoxLayout;
     shopParts->setContentsMargins(20, 0, 0, 0);
-    addCheckBox(shopParts, IdShopCompany, QStringLiteral("会社名を表示する"));
-    addCheckBox(shopParts, IdShopName, QStringLiteral("店舗名を表示する"));
-    addCheckBox(shopParts, IdShopRegister, QStringLiteral("レジ名"));
+    addCheckBox(shopParts, IdShopCompany, tr("会社名を表示する"));
+    addCheckBox(shopParts, IdShopName, tr("店舗名を表示する"));
+    addCheckBox(shopParts, IdShopRegister, tr("レジ名"));
     shop->addLayout(shopParts);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    QPushButton* ok = addButton(buttons, IdOk, QStringLiteral("設定"));
-    QPushButton* cancel = addButton(buttons, IdCancel, QStringLiteral("キャンセル"));
+    QPushButton* ok = addButton(buttons, IdOk, tr("設定"));
+    QPushButton* cancel = addButton(buttons, IdCancel, tr("キャンセル"));
     layout->addLayout(buttons);
 
     ok->setDefault(true);

@@ -41,7 +41,7 @@ QStringList figuresOf(const ExpenseTotals& totals)
                         QString::number(totals.purchased),
                         totals.closingBalance ? QString::number(*totals.closingBalance)
                                               : QString()};
-    figures.append(totals.gaps > 0 ? QStringLiteral("あり（%1円 内訳不明）").arg(totals.unaccounted)
+    figures.append(totals.gaps > 0 ? CTotalsDlg::tr("あり（%1円 内訳不明）").arg(totals.unaccounted)
                                    : QString());
     return figures;
 }
@@ -58,7 +58,7 @@ void setRow(QTableWidget& table, int row, const QString& first, const ExpenseTot
         if (totals.gaps > 0) {
             item->setBackground(kGapColor);
             item->setToolTip(
-                QStringLiteral("この期間の前後で履歴が失われた可能性があります。欠落をまたぐ金額は"
+                CTotalsDlg::tr("この期間の前後で履歴が失われた可能性があります。欠落をまたぐ金額は"
                                "運賃・チャージ・物販に含めていません。"));
         }
         table.setItem(row, column, item);
@@ -77,18 +77,16 @@ QTableWidget* makeTable(QWidget* parent)
 
 QString rangeCaption(const QDate& from, const QDate& to)
 {
-    return isoDateText(from) + QStringLiteral("〜") + isoDateText(to);
+    return isoDateText(from) + CTotalsDlg::tr("〜") + isoDateText(to);
 }
 
 } // namespace
 
 QStringList CTotalsDlg::columnHeadings()
 {
-    return {
-        QStringLiteral("月"),          QStringLiteral("鉄道 回数"), QStringLiteral("鉄道 運賃"),
-        QStringLiteral("バス 回数"),   QStringLiteral("バス 運賃"), QStringLiteral("チャージ 回数"),
-        QStringLiteral("チャージ 額"), QStringLiteral("物販 回数"), QStringLiteral("物販 額"),
-        QStringLiteral("月末残高"),    QStringLiteral("履歴欠落")};
+    return {tr("月"),        tr("鉄道 回数"),     tr("鉄道 運賃"),   tr("バス 回数"),
+            tr("バス 運賃"), tr("チャージ 回数"), tr("チャージ 額"), tr("物販 回数"),
+            tr("物販 額"),   tr("月末残高"),      tr("履歴欠落")};
 }
 
 CTotalsDlg::CTotalsDlg(Source source, QWidget* parent)
@@ -96,7 +94,7 @@ CTotalsDlg::CTotalsDlg(Source source, QWidget* parent)
     , source_(std::move(source))
 {
     setObjectName(QStringLiteral("totalsWindow"));
-    setWindowTitle(QStringLiteral("集計"));
+    setWindowTitle(tr("集計"));
     setModal(false);
     buildWidgets();
     refreshTimer_ = new QTimer(this);
@@ -118,16 +116,16 @@ void CTotalsDlg::buildWidgets()
         edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
         connect(edit, &QDateEdit::dateChanged, this, &CTotalsDlg::onRangeEdited);
     }
-    auto* allButton = new QPushButton(QStringLiteral("全期間(&A)"), this);
+    auto* allButton = new QPushButton(tr("全期間(&A)"), this);
     connect(allButton, &QPushButton::clicked, this, [this] {
         rangePicked_ = false;
         refresh();
     });
     auto* rangeRow = new QHBoxLayout;
     rangeRow->addWidget(cardLabel_, 1);
-    rangeRow->addWidget(new QLabel(QStringLiteral("期間："), this));
+    rangeRow->addWidget(new QLabel(tr("期間："), this));
     rangeRow->addWidget(fromEdit_);
-    rangeRow->addWidget(new QLabel(QStringLiteral("〜"), this));
+    rangeRow->addWidget(new QLabel(tr("〜"), this));
     rangeRow->addWidget(toEdit_);
     rangeRow->addWidget(allButton);
 
@@ -143,11 +141,11 @@ void CTotalsDlg::buildWidgets()
     notice_->setStyleSheet(QStringLiteral("color: #a04000"));
 
     spendingChart_ = new QChart;
-    spendingChart_->setTitle(QStringLiteral("月ごとの支出"));
+    spendingChart_->setTitle(tr("月ごとの支出"));
     spendingView_ = new QChartView(spendingChart_, this);
     spendingView_->setRenderHint(QPainter::Antialiasing);
     balanceChart_ = new QChart;
-    balanceChart_->setTitle(QStringLiteral("残高の推移"));
+    balanceChart_->setTitle(tr("残高の推移"));
     balanceView_ = new QChartView(balanceChart_, this);
     balanceView_->setRenderHint(QPainter::Antialiasing);
     auto* charts = new QSplitter(Qt::Horizontal, this);
@@ -182,9 +180,8 @@ void CTotalsDlg::refresh()
         rangePicked_ = false;
     snapshot_ = std::move(next);
     months_ = expenseTotals(snapshot_.entries, QDate(), QDate());
-    cardLabel_->setText(snapshot_.idmText.isEmpty()
-                            ? QStringLiteral("カードが読み取られていません")
-                            : QStringLiteral("カード ") + snapshot_.idmText);
+    cardLabel_->setText(snapshot_.idmText.isEmpty() ? tr("カードが読み取られていません")
+                                                    : tr("カード %1").arg(snapshot_.idmText));
     QDate first;
     QDate last;
     for (const ExpenseEntry& entry : snapshot_.entries) {
@@ -252,9 +249,9 @@ void CTotalsDlg::drawSpending()
     spendingChart_->removeAllSeries();
     for (QAbstractAxis* axis : spendingChart_->axes())
         spendingChart_->removeAxis(axis);
-    auto* rail = new QBarSet(QStringLiteral("鉄道"));
-    auto* bus = new QBarSet(QStringLiteral("バス"));
-    auto* shop = new QBarSet(QStringLiteral("物販"));
+    auto* rail = new QBarSet(tr("鉄道"));
+    auto* bus = new QBarSet(tr("バス"));
+    auto* shop = new QBarSet(tr("物販"));
     QStringList categories;
     for (const MonthTotals& month : months_.months) {
         categories.append(month.monthText());
@@ -270,7 +267,7 @@ void CTotalsDlg::drawSpending()
     spendingChart_->addAxis(months, Qt::AlignBottom);
     series->attachAxis(months);
     auto* yen = new QValueAxis;
-    yen->setLabelFormat(QStringLiteral("%d円"));
+    yen->setLabelFormat(tr("%d円"));
     spendingChart_->addAxis(yen, Qt::AlignLeft);
     series->attachAxis(yen);
 }
@@ -295,7 +292,7 @@ void CTotalsDlg::drawBalance()
     time->setFormat(QStringLiteral("yyyy-MM"));
     balanceChart_->addAxis(time, Qt::AlignBottom);
     auto* yen = new QValueAxis;
-    yen->setLabelFormat(QStringLiteral("%d円"));
+    yen->setLabelFormat(tr("%d円"));
     balanceChart_->addAxis(yen, Qt::AlignLeft);
     qreal low = 0;
     qreal high = 0;
@@ -306,7 +303,7 @@ void CTotalsDlg::drawBalance()
         if (points.isEmpty())
             continue;
         auto* series = new QLineSeries;
-        series->setName(QStringLiteral("残高"));
+        series->setName(tr("残高"));
         series->replace(points);
         balanceChart_->addSeries(series);
         series->attachAxis(time);
@@ -331,15 +328,14 @@ void CTotalsDlg::updateNotice()
 {
     QStringList notes;
     if (months_.total.gaps > 0)
-        notes.append(QStringLiteral("履歴が欠落している可能性があります（%1か所）。欠落をまたぐ"
-                                    "残高の変化 %2円 は集計に含めず、色付きの月に示しています。")
+        notes.append(tr("履歴が欠落している可能性があります（%1か所）。欠落をまたぐ"
+                        "残高の変化 %2円 は集計に含めず、色付きの月に示しています。")
                          .arg(months_.total.gaps)
                          .arg(months_.total.unaccounted));
     if (months_.undated > 0)
-        notes.append(
-            QStringLiteral("日付が正しくない %1件 は集計に含めていません。").arg(months_.undated));
+        notes.append(tr("日付が正しくない %1件 は集計に含めていません。").arg(months_.undated));
     if (months_.total.unknownAmounts > 0)
-        notes.append(QStringLiteral("最も古い記録は前の残高がないため金額に含めていません。"));
+        notes.append(tr("最も古い記録は前の残高がないため金額に含めていません。"));
     notice_->setText(notes.join(QLatin1Char('\n')));
     notice_->setVisible(!notes.isEmpty());
 }

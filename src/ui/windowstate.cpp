@@ -69,20 +69,22 @@ ColumnWidths defaultColumnWidths()
     return {35, 80, 80, 80, 80, 80, 80};
 }
 
-int acceptedColumnWidth(int column, std::optional<int> stored, int listClientWidth)
+int acceptedColumnWidth(int column, std::optional<int> stored, int listClientWidth,
+                        const ColumnWidths& defaults)
 {
     const int limit = listClientWidth * 9 / 10;
     if (!stored || *stored < minimumColumnWidth(column) || *stored > limit)
-        return defaultColumnWidths()[std::size_t(column)];
+        return defaults[std::size_t(column)];
     return *stored;
 }
 
-ColumnWidths readColumnWidths(const TrfcSettings& settings, int listClientWidth)
+ColumnWidths readColumnWidths(const TrfcSettings& settings, int listClientWidth,
+                              const ColumnWidths& defaults)
 {
     ColumnWidths widths{};
     for (int column = 0; column < kHistoryColumns; ++column) {
         widths[std::size_t(column)] = acceptedColumnWidth(
-            column, settings.readInteger(columnValueName(column)), listClientWidth);
+            column, settings.readInteger(columnValueName(column)), listClientWidth, defaults);
     }
     return widths;
 }

@@ -35,10 +35,14 @@ QRect restoredWindowRect(const StoredPlacement& stored, const QRect& workArea, i
 constexpr int kHistoryColumns = 7;
 using ColumnWidths = std::array<int, kHistoryColumns>;
 
+// 35, 80, 80, 80, 80, 80, 80: the widths of a list that cannot measure its content.
 ColumnWidths defaultColumnWidths();
-// Column 0 accepts 10 and more, the others 30 and more, all up to 9/10 of the list width.
-int acceptedColumnWidth(int column, std::optional<int> stored, int listClientWidth);
-ColumnWidths readColumnWidths(const TrfcSettings& settings, int listClientWidth);
+// Column 0 accepts 10 and more, the others 30 and more, all up to 9/10 of the list width; a
+// width missing or not accepted gives the column's default.
+int acceptedColumnWidth(int column, std::optional<int> stored, int listClientWidth,
+                        const ColumnWidths& defaults = defaultColumnWidths());
+ColumnWidths readColumnWidths(const TrfcSettings& settings, int listClientWidth,
+                              const ColumnWidths& defaults = defaultColumnWidths());
 void writeColumnWidths(TrfcSettings& settings, const ColumnWidths& widths);
 
 } // namespace ridelog

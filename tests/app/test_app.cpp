@@ -173,6 +173,12 @@ void TestApp::commandLine_data()
                                     << int(A::Run) << QStringLiteral("pcsc:ACS");
     QTest::newRow("rcs380") << QStringList{program, QStringLiteral("--reader=rcs380")}
                             << int(A::Run) << QStringLiteral("rcs380");
+    QTest::newRow("replay, traced")
+        << QStringList{program, QStringLiteral("--reader=replay:s.trace"),
+                       QStringLiteral("--reader-trace=again.trace")}
+        << int(A::Run) << QStringLiteral("replay:s.trace");
+    QTest::newRow("trace without file")
+        << QStringList{program, QStringLiteral("--reader-trace")} << int(A::Fail) << QString();
     QTest::newRow("virtual without folder")
         << QStringList{program, QStringLiteral("--reader=virtual:")} << int(A::Fail) << QString();
     QTest::newRow("unknown reader")
@@ -198,8 +204,11 @@ void TestApp::commandLine()
     QFETCH(QString, reader);
     const CommandLine result = parseCommandLine(arguments);
     QCOMPARE(int(result.action), action);
-    if (result.action == CommandLine::Action::Run)
+    if (result.action == CommandLine::Action::Run) {
         QCOMPARE(result.options.readerSpec, reader);
+        QCOMPARE(result.options.readerTrace.isEmpty(),
+                 !arguments.join(u' ').contains(QStringLiteral("--reader-trace=")));
+    }
     if (result.action == CommandLine::Action::Fail) {
         QVERIFY(!result.error.isEmpty());
         QVERIFY(result.helpText.contains(QStringLiteral("--reader")));

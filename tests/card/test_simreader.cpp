@@ -559,6 +559,9 @@ void TestSimReader::factoryReaderOptions_data()
                                 << builtWithPcsc;
     QTest::newRow("pcsc empty name") << QStringLiteral("pcsc:") << false << false;
     QTest::newRow("rcs380") << QStringLiteral("rcs380") << true << builtWithLibusb;
+    QTest::newRow("replay without file") << QStringLiteral("replay:") << false << false;
+    QTest::newRow("replay of a missing trace")
+        << QStringLiteral("replay:/nonexistent/x.trace") << true << false;
     QTest::newRow("unknown") << QStringLiteral("serial:/dev/ttyUSB0") << false << false;
     QTest::newRow("empty") << QString() << false << false;
 }

@@ -1,5 +1,7 @@
 #include "card/backends/backendsupport.h"
 
+#include "card/readertrace.h"
+
 namespace ridelog::card::backends {
 
 QByteArray felicaPollingFrame(std::uint16_t systemCode)
@@ -100,6 +102,7 @@ void BackgroundLoop::stop(const std::function<void()>& wakeUp)
 
 void BackgroundLoop::run(std::function<void()> step, std::chrono::milliseconds pause)
 {
+    const MonitorThreadMark mark; // a trace tells the card monitor's exchanges from the reads
     while (!stopRequested_) {
         step();
         std::unique_lock lock(mutex_);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "card/readerbackend.h"
+#include "card/readertrace.h"
 
 #include <QString>
 #include <functional>
@@ -21,8 +22,9 @@ struct HardwareBackendMakers
     Maker libnfc;    // null when this build has no libnfc
 };
 
-// The makers of the real backends this build has.
-HardwareBackendMakers systemHardwareBackendMakers();
+// The makers of the real backends this build has; with a trace, every backend they make writes
+// its exchanges to it.
+HardwareBackendMakers systemHardwareBackendMakers(std::shared_ptr<ReaderTrace> trace = {});
 
 // One backend of every kind that makers offer, in the order "auto" tries them: the RC-S380
 // first (the most common PaSoRi, and only we can drive it), then PC/SC (pcscd owns the RC-S300

@@ -67,6 +67,12 @@ QString Rcs380Backend::name() const
     return text + QStringLiteral(")");
 }
 
+QString Rcs380Backend::firmwareVersion() const
+{
+    std::lock_guard lock(deviceMutex_);
+    return firmwareVersion_;
+}
+
 bool Rcs380Backend::open(QString* error)
 {
     close();

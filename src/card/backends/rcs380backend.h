@@ -28,6 +28,7 @@ public:
     ~Rcs380Backend() override;
 
     QString name() const override;
+    QString firmwareVersion() const override;
     bool open(QString* error) override;
     void close() override;
     TransceiveResult transceive(const QByteArray& frame,

@@ -1,0 +1,594 @@
+#include "card/backends/replaytransports.h"
+
+#include "card/backends/rcs380backend.h"
+#include "card/backends/tracingtransports.h"
+
+#ifdef RIDELOG_HAVE_PCSC
+#include "card/backends/pcscbackend.h"
+
+#include <PCSC/pcsclite.h>
+#endif
+#ifdef RIDELOG_HAVE_LIBNFC
+#include "card/backends/libnfcbackend.h"
+#endif
+
+#include <QFile>
+#include <QtDebug>
+#include <condition_variable>
+#include <cstring>
+#include <thread>
+
+namespace ridelog::card {
+
+// The trace as the replay transports see it: one cursor per thread column, each reading the
+// file on its own, and the first difference.
+class ReplaySession
+{
+public:
+    ReplaySession(TraceSource source, QString label, ReplayOptions options)
+        : source_(std::move(source))
+        , label_(std::move(label))
+        , options_(options)
+    {
+        clock_.start();
+    }
+
+    // The '>' line for a frame the backend sends. nullopt: the trace is over for this thread
+    // (ran out, or differed before; the caller then acts as if the card had gone).
+    std::optional<TraceLine> sent(const QByteArray& unit, const QByteArray& bytes)
+    {
+        std::lock_guard lock(mutex_);
+        if (!options_.checkSent) // nothing to compare with: every send succeeds
+            return ended_ ? std::nullopt : std::optional<TraceLine>(TraceLine{});
+        Cursor& cursor = cursorOfThisThread();
+        const std::optional<TraceLine> line = peek(cursor);
+        if (!line)
+            return std::nullopt;
+        if (line->direction != TraceDirection::ToReader) {
+            differ(*line, QStringLiteral("expected the reader to answer (%1), sent > %2 %3")
+                              .arg(describe(*line), QString::fromLatin1(unit), hex(bytes)));
+            return std::nullopt;
+        }
+        if (line->unit != unit || line->bytes != bytes) {
+            const bool sameUnit = line->unit == unit;
+            differ(*line, QStringLiteral("expected %1, sent %2")
+                              .arg(sameUnit ? hex(line->bytes) : describe(*line),
+                                   sameUnit ? hex(bytes)
+                                            : QStringLiteral("> %1 %2").arg(
+                                                  QString::fromLatin1(unit), hex(bytes))));
+            return std::nullopt;
+        }
+        cursor.line.reset();
+        return line;
+    }
+
+    // The next '<' line: the reader's answer.
+    std::optional<TraceLine> answer(const QByteArray& unit)
+    {
+        std::optional<TraceLine> line;
+        {
+            std::lock_guard lock(mutex_);
+            Cursor& cursor = cursorOfThisThread();
+            line = peek(cursor);
+            if (!line)
+                return std::nullopt;
+            if (options_.checkSent &&
+                (line->direction != TraceDirection::FromReader || line->unit != unit)) {
+                differ(*line, QStringLiteral("expected %1, the backend waited for the "
+                                             "reader's answer (< %2)")
+                                  .arg(describe(*line), QString::fromLatin1(unit)));
+                return std::nullopt;
+            }
+            cursor.line.reset();
+        }
+        pace(line->milliseconds);
+        return line;
+    }
+
+    QString header(const QString& key) const
+    {
+        return headerReader_ ? headerReader_->header(key) : QString();
+    }
+    QString difference() const
+    {
+        std::lock_guard lock(mutex_);
+        return difference_;
+    }
+
+    // Reads the whole trace once (line by line) for faults and its header.
+    bool validate(QString* error)
+    {
+        std::unique_ptr<QIODevice> device = source_();
+        if (!device) {
+            *error = QStringLiteral("%1: cannot open the trace").arg(label_);
+            return false;
+        }
+        headerReader_ = std::make_unique<TraceReader>(std::move(device));
+        while (const std::optional<TraceLine> line = headerReader_->next()) {
+            if (firstUnit_.isEmpty())
+                firstUnit_ = line->unit;
+        }
+        if (!headerReader_->error().isEmpty()) {
+            *error = QStringLiteral("%1: %2").arg(label_, headerReader_->error());
+            return false;
+        }
+        return true;
+    }
+
+    QByteArray firstUnit() const { return firstUnit_; }
+
+private:
+    struct Cursor
+    {
+        std::unique_ptr<TraceReader> reader;
+        std::optional<TraceLine> line; // read but not yet used
+    };
+
+    Cursor& cursorOfThisThread()
+    {
+        Cursor& cursor = currentTraceLane() == TraceLane::Monitor ? monitor_ : reads_;
+        if (!cursor.reader)
+            cursor.reader = std::make_unique<TraceReader>(source_());
+        return cursor;
+    }
+
+    std::optional<TraceLine> peek(Cursor& cursor)
+    {
+        if (ended_)
+            return std::nullopt;
+        const char lane = char(currentTraceLane());
+        while (!cursor.line) {
+            cursor.line = cursor.reader->next();
+            if (!cursor.line) {
+                if (!cursor.reader->error().isEmpty())
+                    report(cursor.reader->error());
+                return std::nullopt;
+            }
+            const bool mine = options_.checkSent
+                                  ? char(cursor.line->lane) == lane
+                                  : cursor.line->direction == TraceDirection::FromReader;
+            if (!mine)
+                cursor.line.reset();
+        }
+        return cursor.line;
+    }
+
+    void differ(const TraceLine& line, const QString& what)
+    {
+        report(QStringLiteral("line %1: %2").arg(line.lineNumber).arg(what));
+    }
+
+    void report(const QString& what)
+    {
+        ended_ = true;
+        if (!difference_.isEmpty())
+            return;
+        difference_ = QStringLiteral("reader trace %1, %2").arg(label_, what);
+        if (options_.checkSent)
+            qWarning().noquote() << difference_;
+    }
+
+    void pace(double milliseconds)
+    {
+        if (!options_.pace)
+            return;
+        const auto due = std::chrono::milliseconds(qint64(milliseconds));
+        const auto now = std::chrono::milliseconds(clock_.elapsed());
+        if (due > now)
+            std::this_thread::sleep_for(std::min(due - now, options_.longestPause));
+    }
+
+    static QString hex(const QByteArray& bytes)
+    {
+        return bytes.isEmpty() ? QStringLiteral("nothing") : QString::fromLatin1(bytes.toHex());
+    }
+
+    static QString describe(const TraceLine& line)
+    {
+        QString text = QStringLiteral("%1 %2 %3")
+                           .arg(QString(QLatin1Char(char(line.direction))),
+                                QString::fromLatin1(line.unit), hex(line.bytes));
+        if (!line.status.isEmpty())
+            text += QStringLiteral(" !") + QString::fromLatin1(line.status);
+        return text;
+    }
+
+    TraceSource source_;
+    QString label_;
+    ReplayOptions options_;
+    QElapsedTimer clock_;
+    mutable std::mutex mutex_;
+    Cursor reads_;
+    Cursor monitor_;
+    bool ended_ = false;
+    QString difference_;
+    std::unique_ptr<TraceReader> headerReader_;
+    QByteArray firstUnit_;
+};
+
+namespace {
+
+// The reader's device name out of the backend name in the header: "X (libusb...)" gives X.
+QString deviceOfReader(const QString& reader, const QString& fallback)
+{
+    const qsizetype open = reader.lastIndexOf(QStringLiteral(" ("));
+    const QString device = open > 0 ? reader.left(open) : reader;
+    return device.isEmpty() ? fallback : device;
+}
+
+class ReplayUsbTransport : public UsbBulkTransport
+{
+public:
+    ReplayUsbTransport(std::shared_ptr<ReplaySession> session, QString product)
+        : session_(std::move(session))
+        , product_(std::move(product))
+    {}
+
+    QString productName() const override { return product_; }
+
+    UsbResult write(const QByteArray& bytes, std::chrono::milliseconds) override
+    {
+        const std::optional<TraceLine> line = session_->sent("usb", bytes);
+        if (!line) // the reader takes the frame, but no answer will come
+            return {UsbStatus::Ok, {}};
+        return resultOf(*line);
+    }
+
+    UsbResult read(QByteArray* bytes, std::chrono::milliseconds) override
+    {
+        const std::optional<TraceLine> line = session_->answer("usb");
+        if (!line)
+            return {UsbStatus::Timeout, QStringLiteral("the trace has no more answers")};
+        *bytes = line->bytes;
+        return resultOf(*line);
+    }
+
+private:
+    static UsbResult resultOf(const TraceLine& line)
+    {
+        const UsbStatus status = usbStatusOfWord(line.status).value_or(UsbStatus::Error);
+        return {status, status == UsbStatus::Ok ? QString() : QStringLiteral("replayed failure")};
+    }
+
+    std::shared_ptr<ReplaySession> session_;
+    QString product_;
+};
+
+#ifdef RIDELOG_HAVE_PCSC
+DWORD bigEndian32(const QByteArray& bytes, qsizetype offset)
+{
+    DWORD value = 0;
+    for (qsizetype i = 0; i < 4; ++i)
+        value = (value << 8) | std::uint8_t(bytes[offset + i]);
+    return value;
+}
+
+QByteArray bigEndianBytes(DWORD value)
+{
+    QByteArray bytes(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = char((quint32(value) >> (24 - 8 * i)) & 0xFF);
+    return bytes;
+}
+
+LONG pcscCodeOf(const QByteArray& word)
+{
+    bool ok = false;
+    const quint32 code = word.toUInt(&ok, 16);
+    return ok ? LONG(qint32(code)) : LONG(SCARD_F_UNKNOWN_ERROR);
+}
+
+class ReplayPcscApi : public PcscApi
+{
+public:
+    ReplayPcscApi(std::shared_ptr<ReplaySession> session, QString reader)
+        : session_(std::move(session))
+        , reader_(std::move(reader))
+    {}
+
+    LONG establishContext(SCARDCONTEXT* context) override
+    {
+        *context = 1;
+        return SCARD_S_SUCCESS;
+    }
+    LONG releaseContext(SCARDCONTEXT) override { return SCARD_S_SUCCESS; }
+    LONG listReaders(SCARDCONTEXT, QStringList* readers) override
+    {
+        *readers = QStringList{reader_};
+        return SCARD_S_SUCCESS;
+    }
+    LONG getStatusChange(SCARDCONTEXT, DWORD timeoutMs, SCARD_READERSTATE* states,
+                         DWORD count) override
+    {
+        QByteArray current;
+        for (DWORD i = 0; i < count; ++i)
+            current += bigEndianBytes(states[i].dwCurrentState);
+        std::optional<TraceLine> line = session_->sent("status", current);
+        if (line)
+            line = session_->answer("status");
+        if (!line)
+            return cardTakenOff(timeoutMs, states, count);
+        if (!line->status.isEmpty())
+            return pcscCodeOf(line->status);
+        if (line->bytes.size() != qsizetype(4 * count))
+            return SCARD_F_COMM_ERROR;
+        for (DWORD i = 0; i < count; ++i)
+            states[i].dwEventState = bigEndian32(line->bytes, 4 * qsizetype(i));
+        return SCARD_S_SUCCESS;
+    }
+    LONG cancel(SCARDCONTEXT) override
+    {
+        {
+            std::lock_guard lock(mutex_);
+            cancelled_ = true;
+        }
+        wake_.notify_all();
+        return SCARD_S_SUCCESS;
+    }
+    LONG connect(SCARDCONTEXT, const QString&, SCARDHANDLE* card, DWORD* protocol) override
+    {
+        std::optional<TraceLine> line = session_->sent("connect", {});
+        if (line)
+            line = session_->answer("connect");
+        if (!line)
+            return SCARD_E_NO_SMARTCARD;
+        if (!line->status.isEmpty())
+            return pcscCodeOf(line->status);
+        if (line->bytes.size() != 4)
+            return SCARD_F_COMM_ERROR;
+        *card = 1;
+        *protocol = bigEndian32(line->bytes, 0);
+        return SCARD_S_SUCCESS;
+    }
+    LONG disconnect(SCARDHANDLE) override { return SCARD_S_SUCCESS; }
+    LONG transmit(SCARDHANDLE, DWORD, const QByteArray& command, QByteArray* response) override
+    {
+        std::optional<TraceLine> line = session_->sent("apdu", command);
+        if (line)
+            line = session_->answer("apdu");
+        if (!line)
+            return SCARD_W_REMOVED_CARD;
+        if (!line->status.isEmpty())
+            return pcscCodeOf(line->status);
+        *response = line->bytes;
+        return SCARD_S_SUCCESS;
+    }
+
+private:
+    // Past the trace's end the card is gone: one change to "empty", then quiet waits.
+    LONG cardTakenOff(DWORD timeoutMs, SCARD_READERSTATE* states, DWORD count)
+    {
+        SCARD_READERSTATE& reader = states[count - 1];
+        if (count == 2 && (reader.dwCurrentState & SCARD_STATE_EMPTY) == 0) {
+            states[0].dwEventState = states[0].dwCurrentState;
+            reader.dwEventState = SCARD_STATE_EMPTY | SCARD_STATE_CHANGED;
+            return SCARD_S_SUCCESS;
+        }
+        std::unique_lock lock(mutex_);
+        wake_.wait_for(lock, std::chrono::milliseconds(std::min<DWORD>(timeoutMs, 100)),
+                       [this] { return cancelled_; });
+        const bool cancelled = std::exchange(cancelled_, false);
+        return cancelled ? SCARD_E_CANCELLED : SCARD_E_TIMEOUT;
+    }
+
+    std::shared_ptr<ReplaySession> session_;
+    QString reader_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool cancelled_ = false;
+};
+#endif
+
+#ifdef RIDELOG_HAVE_LIBNFC
+int libnfcCodeOf(const QByteArray& word)
+{
+    bool ok = false;
+    const int code = word.toInt(&ok);
+    return ok ? code : NFC_ESOFT;
+}
+
+class ReplayLibnfcApi : public LibnfcApi
+{
+public:
+    // libnfc's own frame buffer; a longer answer overflows it.
+    static constexpr qsizetype maximumFrameSize = 264;
+
+    ReplayLibnfcApi(std::shared_ptr<ReplaySession> session, QString device)
+        : session_(std::move(session))
+        , device_(std::move(device))
+    {}
+
+    bool init() override { return true; }
+    void exit() override {}
+    QStringList listDevices() override { return {QStringLiteral("replay")}; }
+    bool open(const QString&) override { return true; }
+    void close() override {}
+    QString deviceName() override { return device_; }
+    QString lastError() override { return QStringLiteral("replayed failure"); }
+    int initiatorInit() override { return NFC_SUCCESS; }
+    int setPropertyBool(nfc_property, bool) override { return NFC_SUCCESS; }
+
+    int selectPassiveTarget(nfc_modulation modulation, const QByteArray& initData,
+                            nfc_target* target) override
+    {
+        std::optional<TraceLine> line =
+            session_->sent("felica", char(initData.size() + 1) + initData);
+        if (line)
+            line = session_->answer("felica");
+        if (!line)
+            return 0; // no card in the field
+        if (!line->status.isEmpty())
+            return libnfcCodeOf(line->status);
+        // The Polling response the target information came from: LEN 01 IDm PMm [system code].
+        const QByteArray& frame = line->bytes;
+        if (frame.size() < 18 || frame.size() > 20 || std::uint8_t(frame[0]) != frame.size())
+            return NFC_ECHIP;
+        *target = {};
+        target->nm = modulation;
+        nfc_felica_info& info = target->nti.nfi;
+        info.szLen = std::size_t(frame.size());
+        info.btResCode = std::uint8_t(frame[1]);
+        std::memcpy(info.abtId, frame.constData() + 2, sizeof info.abtId);
+        std::memcpy(info.abtPad, frame.constData() + 10, sizeof info.abtPad);
+        if (frame.size() == 20)
+            std::memcpy(info.abtSysCode, frame.constData() + 18, sizeof info.abtSysCode);
+        return 1;
+    }
+
+    int transceiveBytes(const QByteArray& tx, QByteArray* rx, int) override
+    {
+        std::optional<TraceLine> line = session_->sent("felica", tx);
+        if (line)
+            line = session_->answer("felica");
+        rx->clear();
+        if (!line)
+            return NFC_ETGRELEASED;
+        if (!line->status.isEmpty())
+            return libnfcCodeOf(line->status);
+        if (line->bytes.size() > maximumFrameSize)
+            return NFC_EOVFLOW;
+        *rx = line->bytes;
+        return int(rx->size());
+    }
+
+    int targetIsPresent() override
+    {
+        std::optional<TraceLine> line = session_->sent("present", {});
+        if (line)
+            line = session_->answer("present");
+        if (!line)
+            return NFC_ETGRELEASED;
+        return line->status.isEmpty() ? NFC_SUCCESS : libnfcCodeOf(line->status);
+    }
+
+private:
+    std::shared_ptr<ReplaySession> session_;
+    QString device_;
+};
+#endif
+
+// The real backend over the replay transport; a failed exchange says where the trace and the
+// backend parted.
+class ReplayReaderBackend : public ForwardingBackend
+{
+public:
+    ReplayReaderBackend(std::unique_ptr<ReaderBackend> inner,
+                        std::shared_ptr<ReplaySession> session)
+        : ForwardingBackend(std::move(inner))
+        , session_(std::move(session))
+    {}
+
+    QString name() const override { return inner_->name() + QStringLiteral(" (replay)"); }
+
+    TransceiveResult transceive(const QByteArray& frame, std::chrono::milliseconds timeout) override
+    {
+        TransceiveResult result = inner_->transceive(frame, timeout);
+        if (result.status != TransceiveStatus::Ok) {
+            if (const QString difference = session_->difference(); !difference.isEmpty())
+                result.error = difference;
+        }
+        return result;
+    }
+
+    QString difference() const { return session_->difference(); }
+
+private:
+    std::shared_ptr<ReplaySession> session_;
+};
+
+QString backendOfUnit(const QByteArray& unit)
+{
+    if (unit == "usb")
+        return QStringLiteral("rcs380");
+    if (unit == "apdu" || unit == "connect" || unit == "status")
+        return QStringLiteral("pcsc");
+    if (unit == "felica" || unit == "present")
+        return QStringLiteral("libnfc");
+    return {};
+}
+
+} // namespace
+
+std::unique_ptr<ReaderBackend> createReplayBackend(const TraceSource& source, const QString& label,
+                                                   const ReplayOptions& options, QString* error,
+                                                   std::shared_ptr<ReaderTrace> trace)
+{
+    auto session = std::make_shared<ReplaySession>(source, label, options);
+    QString problem;
+    if (!session->validate(&problem)) {
+        if (error)
+            *error = problem;
+        return nullptr;
+    }
+    QString kind = session->header(QStringLiteral("backend"));
+    if (kind.isEmpty() || kind == QStringLiteral("none"))
+        kind = backendOfUnit(session->firstUnit());
+    const QString reader = session->header(QStringLiteral("reader"));
+
+    std::unique_ptr<ReaderBackend> backend;
+    if (kind == QStringLiteral("rcs380")) {
+        const QString product = deviceOfReader(reader, QStringLiteral("Sony RC-S380"));
+        UsbTransportOpener opener = [session,
+                                     product](QString*) -> std::unique_ptr<UsbBulkTransport> {
+            return std::make_unique<ReplayUsbTransport>(session, product);
+        };
+        if (trace)
+            opener = tracingUsbOpener(std::move(opener), trace);
+        backend = std::make_unique<Rcs380Backend>(std::move(opener));
+    }
+#ifdef RIDELOG_HAVE_PCSC
+    if (kind == QStringLiteral("pcsc")) {
+        std::unique_ptr<PcscApi> api = std::make_unique<ReplayPcscApi>(
+            session, deviceOfReader(reader, QStringLiteral("Replayed PC/SC reader")));
+        if (trace)
+            api = tracingPcscApi(std::move(api), trace);
+        backend = std::make_unique<PcscBackend>(std::move(api));
+    }
+#endif
+#ifdef RIDELOG_HAVE_LIBNFC
+    if (kind == QStringLiteral("libnfc")) {
+        std::unique_ptr<LibnfcApi> api = std::make_unique<ReplayLibnfcApi>(
+            session, deviceOfReader(reader, QStringLiteral("Replayed libnfc reader")));
+        if (trace)
+            api = tracingLibnfcApi(std::move(api), trace);
+        backend = std::make_unique<LibnfcBackend>(std::move(api));
+    }
+#endif
+    if (!backend) {
+        if (error)
+            *error = kind.isEmpty() ? QStringLiteral("%1: the trace names no reader backend "
+                                                     "(rcs380, pcsc or libnfc)")
+                                          .arg(label)
+                                    : QStringLiteral("%1: this Ridelog cannot replay a %2 "
+                                                     "trace (built without it)")
+                                          .arg(label, kind);
+        return nullptr;
+    }
+    backend = tracedBackend(kind, std::move(backend), std::move(trace));
+    return std::make_unique<ReplayReaderBackend>(std::move(backend), std::move(session));
+}
+
+std::unique_ptr<ReaderBackend> createReplayBackend(const QString& path, QString* error,
+                                                   std::shared_ptr<ReaderTrace> trace)
+{
+    const TraceSource source = [path]() -> std::unique_ptr<QIODevice> {
+        auto file = std::make_unique<QFile>(path);
+        if (!file->open(QIODevice::ReadOnly))
+            return nullptr;
+        return file;
+    };
+    if (!QFile::exists(path)) {
+        if (error)
+            *error = QStringLiteral("%1: no such trace file").arg(path);
+        return nullptr;
+    }
+    return createReplayBackend(source, path, ReplayOptions{}, error, std::move(trace));
+}
+
+QString replayDifference(const ReaderBackend& backend)
+{
+    const auto* replay = dynamic_cast<const ReplayReaderBackend*>(&backend);
+    return replay ? replay->difference() : QString();
+}
+
+} // namespace ridelog::card

@@ -1,0 +1,133 @@
+#include "ui/columnfit.h"
+
+#include "card/history.h"
+#include "ui/historylist.h"
+
+#include <QEvent>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QStyle>
+#include <QTableView>
+
+namespace ridelog {
+
+namespace {
+
+int widestOf(const QFontMetrics& metrics, const QStringList& texts)
+{
+    int widest = 0;
+    for (const QString& text : texts)
+        widest = qMax(widest, metrics.horizontalAdvance(text));
+    return widest;
+}
+
+QStringList allNames(QString (*name)(std::uint8_t))
+{
+    QStringList names;
+    for (int code = 0; code <= 0xFF; ++code)
+        names << name(std::uint8_t(code));
+    return names;
+}
+
+// The widest texts each column shows.
+std::array<QStringList, kHistoryColumns> sampleTexts()
+{
+    return {{
+        {QStringLiteral("000000"), QStringLiteral("999999")},
+        {QStringLiteral("2000-12-28"), QStringLiteral("2099-10-30")},
+        allNames(terminalTypeName),
+        allNames(processTypeName),
+        {QString(12, QChar(0x99C5))}, // 駅, twelve times
+        {QString(12, QChar(0x99C5))},
+        {QStringLiteral("(99999)"), QStringLiteral("-99999")},
+    }};
+}
+
+} // namespace
+
+ColumnWidths contentColumnWidths(const QTableView& view)
+{
+    const QFontMetrics metrics(view.font());
+    // The cell margins of the style, and a little air so that neighbours do not touch.
+    const int margin = view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view) + 1;
+    const int padding = 2 * margin + metrics.averageCharWidth();
+    const auto samples = sampleTexts();
+    ColumnWidths widths{};
+    for (int column = 0; column < kHistoryColumns; ++column) {
+        const int content = widestOf(metrics, samples[std::size_t(column)]) + padding;
+        widths[std::size_t(column)] =
+            qMax(content, view.horizontalHeader()->sectionSizeHint(column));
+    }
+    return widths;
+}
+
+NameColumnFitter::NameColumnFitter(QTableView* view)
+    : QObject(view)
+    , view_(view)
+    , header_(view->horizontalHeader())
+{
+    view_->viewport()->installEventFilter(this);
+    connect(header_, &QHeaderView::sectionResized, this, &NameColumnFitter::onSectionResized);
+}
+
+void NameColumnFitter::setWidths(const ColumnWidths& widths)
+{
+    fitting_ = true;
+    for (int column = 0; column < kHistoryColumns; ++column)
+        header_->resizeSection(column, widths[std::size_t(column)]);
+    fitting_ = false;
+    entryWidth_ = widths[EntryColumn];
+    exitWidth_ = widths[ExitColumn];
+    fit();
+}
+
+ColumnWidths NameColumnFitter::storedWidths() const
+{
+    ColumnWidths widths{};
+    for (int column = 0; column < kHistoryColumns; ++column)
+        widths[std::size_t(column)] = header_->sectionSize(column);
+    widths[EntryColumn] = entryWidth_;
+    widths[ExitColumn] = exitWidth_;
+    return widths;
+}
+
+void NameColumnFitter::fit()
+{
+    if (fitting_)
+        return;
+    int others = 0;
+    for (int column = 0; column < kHistoryColumns; ++column) {
+        if (column != EntryColumn && column != ExitColumn)
+            others += header_->sectionSize(column);
+    }
+    // A hidden view has not laid its viewport out yet.
+    const int room =
+        view_->isVisible() ? view_->viewport()->width() : view_->maximumViewportSize().width();
+    const int spare = qMax(0, room - others - entryWidth_ - exitWidth_);
+    fitting_ = true;
+    header_->resizeSection(EntryColumn, entryWidth_ + spare / 2);
+    header_->resizeSection(ExitColumn, exitWidth_ + spare - spare / 2);
+    fitting_ = false;
+}
+
+bool NameColumnFitter::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == view_->viewport() && event->type() == QEvent::Resize)
+        fit();
+    return QObject::eventFilter(watched, event);
+}
+
+void NameColumnFitter::onSectionResized(int column, int, int newSize)
+{
+    if (fitting_)
+        return;
+    if (column == EntryColumn || column == ExitColumn) {
+        // The user's own width for this name column; the other keeps what it shows now.
+        entryWidth_ = column == EntryColumn ? newSize : header_->sectionSize(EntryColumn);
+        exitWidth_ = column == ExitColumn ? newSize : header_->sectionSize(ExitColumn);
+        return;
+    }
+    fit();
+}
+
+} // namespace ridelog

@@ -1,0 +1,772 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="ja_JP">
+<context>
+    <name>CRidelogApp</name>
+    <message>
+        <source>PaSoRiを使うアプリケーションが既に起動しています。</source>
+        <translation>Another application that uses the PaSoRi card reader is already running.</translation>
+    </message>
+</context>
+<context>
+    <name>CardLibraryMenu</name>
+    <message>
+        <source>%1件</source>
+        <translation>%1 entries</translation>
+    </message>
+    <message>
+        <source>交通費履歴読出 - %1（保存された履歴）</source>
+        <translation>Transit Fare History - %1 (stored history)</translation>
+    </message>
+    <message>
+        <source>%1 保存された履歴（カードから読み取っていません）</source>
+        <translation>%1 stored history (not read from the card)</translation>
+    </message>
+    <message>
+        <source>カード名の変更</source>
+        <translation>Rename Card</translation>
+    </message>
+    <message>
+        <source>カード %1 の名前（空にするとIDmで表示します）：</source>
+        <translation>Name of card %1 (empty: shown by its IDm):</translation>
+    </message>
+</context>
+<context>
+    <name>ClearingCommands</name>
+    <message>
+        <source>データベースにアクセスできません</source>
+        <translation>Cannot access the database</translation>
+    </message>
+    <message>
+        <source>カードがまだ読み取られていないため、削除する履歴はありません。</source>
+        <translation>No card has been read yet, so there is no history to delete.</translation>
+    </message>
+    <message>
+        <source>カード %1 の履歴は保存されていません。</source>
+        <translation>No history of card %1 is stored.</translation>
+    </message>
+    <message>
+        <source>カード %1 の保存済み履歴 %2 件をすべて削除します。<byte value="xd"/>
+そのうち %3 件はカードに残っていないため、二度と読み戻せません。<byte value="xd"/>
+削除しますか？</source>
+        <translation>All %2 stored entries of card %1 will be deleted.<byte value="xd"/>
+%3 of them are no longer on the card and can never be read back.<byte value="xd"/>
+Delete them?</translation>
+    </message>
+</context>
+<context>
+    <name>DatabaseProblem</name>
+    <message>
+        <source>履歴データベースが壊れているか、このプログラムのファイルではありません。<byte value="xd"/>
+このファイルにはもう書き込みません。</source>
+        <translation>The history database is damaged or not a file of this program.<byte value="xd"/>
+Nothing more is written to it.</translation>
+    </message>
+    <message>
+        <source>履歴データベースがほかのプログラムに使われています。</source>
+        <translation>The history database is in use by another program.</translation>
+    </message>
+    <message>
+        <source>ディスクがいっぱいで、履歴データベースに書き込めません。</source>
+        <translation>The disk is full; the history database cannot be written.</translation>
+    </message>
+    <message>
+        <source>履歴データベースを読み書きできません。</source>
+        <translation>The history database cannot be read or written.</translation>
+    </message>
+    <message>
+        <source>履歴データベースでエラーが起きました。</source>
+        <translation>An error occurred in the history database.</translation>
+    </message>
+    <message>
+        <source>履歴を保存していません</source>
+        <translation>History not kept</translation>
+    </message>
+    <message>
+        <source>データフォルダを作成できません。</source>
+        <translation>The data folder cannot be created.</translation>
+    </message>
+    <message>
+        <source>保存済みの履歴を読み込めなかったため、今回の読み取りは保存していません。</source>
+        <translation>The stored history could not be loaded, so this read was not stored.</translation>
+    </message>
+</context>
+<context>
+    <name>DetailForm</name>
+    <message>
+        <source>閉じる</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>HistoryExport</name>
+    <message>
+        <source>CSV (カンマ区切り) (*csv)</source>
+        <translation>CSV (comma-separated) (*csv)</translation>
+    </message>
+    <message>
+        <source>テキスト形式(*.txt)</source>
+        <translation>Text (*.txt)</translation>
+    </message>
+    <message>
+        <source>ファイルを作成できません。</source>
+        <translation>Cannot create the file.</translation>
+    </message>
+    <message>
+        <source>ファイルに書き込めませんでした。</source>
+        <translation>Could not write the file.</translation>
+    </message>
+    <message>
+        <source>CSV UTF-8 見出し付き (*.csv)</source>
+        <translation>CSV UTF-8 with headings (*.csv)</translation>
+    </message>
+    <message>
+        <source>JSON (*.json)</source>
+        <translation>JSON (*.json)</translation>
+    </message>
+</context>
+<context>
+    <name>HistoryList</name>
+    <message>
+        <source>日付</source>
+        <translation>Date</translation>
+    </message>
+    <message>
+        <source>端末</source>
+        <translation>Terminal</translation>
+    </message>
+    <message>
+        <source>処理</source>
+        <translation>Transaction</translation>
+    </message>
+    <message>
+        <source>入場駅</source>
+        <translation>Entry station</translation>
+    </message>
+    <message>
+        <source>出場駅</source>
+        <translation>Exit station</translation>
+    </message>
+    <message>
+        <source>料金</source>
+        <translation>Amount</translation>
+    </message>
+</context>
+<context>
+    <name>MessageBox</name>
+    <message>
+        <source>はい(&amp;Y)</source>
+        <translation>&amp;Yes</translation>
+    </message>
+    <message>
+        <source>いいえ(&amp;N)</source>
+        <translation>&amp;No</translation>
+    </message>
+</context>
+<context>
+    <name>MissedHistory</name>
+    <message>
+        <source>カードには最新の20件の履歴しか残りません。今回読み取った20件はどれも保存済みの履歴に含まれていないため、前回の読み取りからこの間までの履歴が失われている可能性があります。</source>
+        <translation>A card keeps only its 20 most recent entries. None of the 20 entries read this time is among the stored history, so entries between the previous read and these may be lost.</translation>
+    </message>
+    <message>
+        <source>この金額は欠けている可能性のある履歴の分も含む残額の差です。1回の料金ではありません。</source>
+        <translation>This amount is the difference of the balances across possibly missing entries, not the fare of one transaction.</translation>
+    </message>
+</context>
+<context>
+    <name>NameStatus</name>
+    <message>
+        <source>名前の出所: 内蔵の駅名データ (%1)</source>
+        <translation>Names from: built-in station names (%1)</translation>
+    </message>
+    <message>
+        <source>名前の出所: 駅名サーバー %1</source>
+        <translation>Names from: station-name server %1</translation>
+    </message>
+    <message>
+        <source>内蔵の駅名を使用 (駅名サーバー不通)</source>
+        <translation>built-in names used (name server unreachable)</translation>
+    </message>
+    <message>
+        <source>駅名サーバーに接続できません</source>
+        <translation>cannot connect to the name server</translation>
+    </message>
+    <message>
+        <source>駅名サーバーが応答しません</source>
+        <translation>the name server does not answer</translation>
+    </message>
+    <message>
+        <source>駅名サーバーのエラー (%1)</source>
+        <translation>name server error (%1)</translation>
+    </message>
+    <message>
+        <source>駅名サーバーの応答が大きすぎます</source>
+        <translation>the name server&apos;s answer is too large</translation>
+    </message>
+    <message>
+        <source>駅名サーバーとの通信に失敗しました</source>
+        <translation>talking to the name server failed</translation>
+    </message>
+    <message>
+        <source>内蔵の駅名データを読めません</source>
+        <translation>cannot read the built-in station names</translation>
+    </message>
+    <message>
+        <source>どの名前も分かっているので問い合わせていません</source>
+        <translation>Every name is known, so nothing was asked.</translation>
+    </message>
+    <message>
+        <source>内蔵の駅名データ: %1</source>
+        <translation>Built-in station names: %1</translation>
+    </message>
+    <message>
+        <source>駅名サーバー: %1</source>
+        <translation>Station-name server: %1</translation>
+    </message>
+</context>
+<context>
+    <name>ReaderLibrary</name>
+    <message>
+        <source>ICカードリーダ ドライバが<byte value="xd"/>
+インストールされていません。</source>
+        <translation>The IC card reader driver<byte value="xd"/>
+is not installed.</translation>
+    </message>
+    <message>
+        <source>ICカードリーダが接続されていません。<byte value="xd"/>
+接続と再起動が必要です。</source>
+        <translation>No IC card reader is connected.<byte value="xd"/>
+Connect it and start the program again.</translation>
+    </message>
+    <message>
+        <source>予期しないエラーが発生しました。</source>
+        <translation>An unexpected error occurred.</translation>
+    </message>
+</context>
+<context>
+    <name>ReaderPane</name>
+    <message>
+        <source>ICカードリーダ: %1</source>
+        <translation>IC card reader: %1</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::CAboutDlg</name>
+    <message>
+        <source>バージョン情報 交通費履歴</source>
+        <translation>About Transit Fare History</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::CBpnDetailDlg</name>
+    <message>
+        <source>注意：<byte value="xd"/>
+店舗情報は、必ずしも正確ではありません。</source>
+        <translation>Note:<byte value="xd"/>
+The shop information is not always accurate.</translation>
+    </message>
+    <message>
+        <source>店舗 詳細</source>
+        <translation>Shop Details</translation>
+    </message>
+    <message>
+        <source>日付：</source>
+        <translation>Date:</translation>
+    </message>
+    <message>
+        <source>時刻：</source>
+        <translation>Time:</translation>
+    </message>
+    <message>
+        <source>端末：</source>
+        <translation>Terminal:</translation>
+    </message>
+    <message>
+        <source>処理：</source>
+        <translation>Transaction:</translation>
+    </message>
+    <message>
+        <source>支払額:</source>
+        <translation>Amount paid:</translation>
+    </message>
+    <message>
+        <source>円</source>
+        <translation>yen</translation>
+    </message>
+    <message>
+        <source>残額：</source>
+        <translation>Balance:</translation>
+    </message>
+    <message>
+        <source>店舗情報:</source>
+        <translation>Shop information:</translation>
+    </message>
+    <message>
+        <source>コード：</source>
+        <translation>Code:</translation>
+    </message>
+    <message>
+        <source>会社名：</source>
+        <translation>Company:</translation>
+    </message>
+    <message>
+        <source>店舗名：</source>
+        <translation>Shop:</translation>
+    </message>
+    <message>
+        <source>レジ名：</source>
+        <translation>Register:</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::CIpnDetailDlg</name>
+    <message>
+        <source>鉄道・地下鉄駅 詳細</source>
+        <translation>Rail and Subway Station Details</translation>
+    </message>
+    <message>
+        <source>日付：</source>
+        <translation>Date:</translation>
+    </message>
+    <message>
+        <source>端末：</source>
+        <translation>Terminal:</translation>
+    </message>
+    <message>
+        <source>処理：</source>
+        <translation>Transaction:</translation>
+    </message>
+    <message>
+        <source>支払額：</source>
+        <translation>Amount paid:</translation>
+    </message>
+    <message>
+        <source>円</source>
+        <translation>yen</translation>
+    </message>
+    <message>
+        <source>残額：</source>
+        <translation>Balance:</translation>
+    </message>
+    <message>
+        <source>入場駅</source>
+        <translation>Entry station</translation>
+    </message>
+    <message>
+        <source>出場駅</source>
+        <translation>Exit station</translation>
+    </message>
+    <message>
+        <source>コード：</source>
+        <translation>Code:</translation>
+    </message>
+    <message>
+        <source>会社名：</source>
+        <translation>Company:</translation>
+    </message>
+    <message>
+        <source>線区名：</source>
+        <translation>Line:</translation>
+    </message>
+    <message>
+        <source>駅名：</source>
+        <translation>Station:</translation>
+    </message>
+    <message>
+        <source>バス停留所 詳細</source>
+        <translation>Bus Stop Details</translation>
+    </message>
+    <message>
+        <source>路線名：</source>
+        <translation>Route:</translation>
+    </message>
+    <message>
+        <source>停留所：</source>
+        <translation>Stop:</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::CRidelogDlg</name>
+    <message>
+        <source>交通費履歴読出</source>
+        <translation>Transit Fare History</translation>
+    </message>
+    <message>
+        <source>コピー(&amp;C)</source>
+        <translation>&amp;Copy</translation>
+    </message>
+    <message>
+        <source>カードを読み取れませんでした。<byte value="xd"/>
+もう一度カードをセットしなおしてください。</source>
+        <translation>The card could not be read.<byte value="xd"/>
+Place the card on the reader again.</translation>
+    </message>
+    <message>
+        <source>ファイル(&amp;F)</source>
+        <translation>&amp;File</translation>
+    </message>
+    <message>
+        <source>ファイルに保存(&amp;S)</source>
+        <translation>&amp;Save to File...</translation>
+    </message>
+    <message>
+        <source>終了(&amp;X)</source>
+        <translation>E&amp;xit</translation>
+    </message>
+    <message>
+        <source>表示(&amp;V)</source>
+        <translation>&amp;View</translation>
+    </message>
+    <message>
+        <source>残額表示(&amp;Z)</source>
+        <translation>Show &amp;Balance</translation>
+    </message>
+    <message>
+        <source>鉄道・地下鉄 表示(&amp;P)</source>
+        <translation>&amp;Rail and Subway</translation>
+    </message>
+    <message>
+        <source>会社名(&amp;C)</source>
+        <translation>&amp;Company</translation>
+    </message>
+    <message>
+        <source>路線区(&amp;L)</source>
+        <translation>&amp;Line</translation>
+    </message>
+    <message>
+        <source>バス 表示(&amp;U)</source>
+        <translation>B&amp;us</translation>
+    </message>
+    <message>
+        <source>路線区(&amp;L)</source>
+        <comment>bus route</comment>
+        <translation>&amp;Route</translation>
+    </message>
+    <message>
+        <source>店舗 表示(&amp;N)</source>
+        <translation>Sho&amp;ps</translation>
+    </message>
+    <message>
+        <source>店舗情報 表示する(&amp;D)</source>
+        <translation>&amp;Show Shop Information</translation>
+    </message>
+    <message>
+        <source>店舗名(&amp;S)</source>
+        <translation>&amp;Shop Name</translation>
+    </message>
+    <message>
+        <source>レジ名(&amp;R)</source>
+        <translation>&amp;Register</translation>
+    </message>
+    <message>
+        <source>設定(&amp;S)</source>
+        <translation>&amp;Settings</translation>
+    </message>
+    <message>
+        <source>駅名キャッシュ削除(&amp;C)</source>
+        <translation>Clear Station &amp;Names</translation>
+    </message>
+    <message>
+        <source>停留所名キャッシュ削除(&amp;B)</source>
+        <translation>Clear &amp;Bus Stop Names</translation>
+    </message>
+    <message>
+        <source>店舗名キャッシュ削除(&amp;T)</source>
+        <translation>Clear Sh&amp;op Names</translation>
+    </message>
+    <message>
+        <source>履歴データ削除(&amp;H)</source>
+        <translation>Delete Stored &amp;History</translation>
+    </message>
+    <message>
+        <source>表示設定(&amp;D)...</source>
+        <translation>&amp;Display Settings...</translation>
+    </message>
+    <message>
+        <source>ヘルプ(&amp;H)</source>
+        <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>バージョン情報(&amp;V)...</source>
+        <translation>&amp;About...</translation>
+    </message>
+    <message>
+        <source>削除(&amp;L)</source>
+        <translation>&amp;Delete</translation>
+    </message>
+    <message>
+        <source>詳細表示(&amp;D)...</source>
+        <translation>De&amp;tails...</translation>
+    </message>
+    <message>
+        <source>残高：</source>
+        <translation>Balance:</translation>
+    </message>
+    <message>
+        <source>円</source>
+        <translation>yen</translation>
+    </message>
+    <message>
+        <source>読み取り開始</source>
+        <translation>Start Reading</translation>
+    </message>
+    <message>
+        <source>閉じる</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>残額：</source>
+        <translation>Balance:</translation>
+    </message>
+    <message>
+        <source>%1円</source>
+        <translation>%1 yen</translation>
+    </message>
+    <message>
+        <source>検索(&amp;F)...</source>
+        <translation>&amp;Find...</translation>
+    </message>
+    <message>
+        <source>カード(&amp;C)</source>
+        <translation>&amp;Card</translation>
+    </message>
+    <message>
+        <source>カード名の変更(&amp;N)...</source>
+        <translation>Re&amp;name Card...</translation>
+    </message>
+    <message>
+        <source>読み取ったカードを表示(&amp;R)</source>
+        <translation>Show the Card &amp;Read</translation>
+    </message>
+    <message>
+        <source>（履歴のあるカードはありません）</source>
+        <translation>(no card with history)</translation>
+    </message>
+    <message>
+        <source>カードの名前を保存できません。</source>
+        <translation>The card name cannot be saved.</translation>
+    </message>
+    <message>
+        <source>集計(&amp;T)...</source>
+        <translation>&amp;Totals...</translation>
+    </message>
+    <message>
+        <source>駅名を再取得(&amp;R)</source>
+        <translation>&amp;Reload Station Names</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::CShowDataSetupDlg</name>
+    <message>
+        <source>表示設定</source>
+        <translation>Display Settings</translation>
+    </message>
+    <message>
+        <source>鉄道・地下鉄&#x3000;駅名</source>
+        <translation>Rail and subway station names</translation>
+    </message>
+    <message>
+        <source>会社名を表示する</source>
+        <translation>Show the company name</translation>
+    </message>
+    <message>
+        <source>路線名を表示する</source>
+        <translation>Show the line name</translation>
+    </message>
+    <message>
+        <source>バス</source>
+        <translation>Bus</translation>
+    </message>
+    <message>
+        <source>物販</source>
+        <translation>Shopping</translation>
+    </message>
+    <message>
+        <source>店舗名を表示</source>
+        <translation>Show shop information</translation>
+    </message>
+    <message>
+        <source>店舗名を表示する</source>
+        <translation>Show the shop name</translation>
+    </message>
+    <message>
+        <source>レジ名</source>
+        <translation>Register name</translation>
+    </message>
+    <message>
+        <source>設定</source>
+        <translation>Apply</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>路線名を表示する</source>
+        <comment>bus route</comment>
+        <translation>Show the route name</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::CTotalsDlg</name>
+    <message>
+        <source>あり（%1円 内訳不明）</source>
+        <translation>yes (%1 yen unaccounted)</translation>
+    </message>
+    <message>
+        <source>この期間の前後で履歴が失われた可能性があります。欠落をまたぐ金額は運賃・チャージ・物販に含めていません。</source>
+        <translation>Entries may have been lost around this period. Amounts across the gap are not counted as fares, charges or purchases.</translation>
+    </message>
+    <message>
+        <source>〜</source>
+        <translation> to </translation>
+    </message>
+    <message>
+        <source>月</source>
+        <translation>Month</translation>
+    </message>
+    <message>
+        <source>鉄道 回数</source>
+        <translation>Rail rides</translation>
+    </message>
+    <message>
+        <source>鉄道 運賃</source>
+        <translation>Rail fares</translation>
+    </message>
+    <message>
+        <source>バス 回数</source>
+        <translation>Bus rides</translation>
+    </message>
+    <message>
+        <source>バス 運賃</source>
+        <translation>Bus fares</translation>
+    </message>
+    <message>
+        <source>チャージ 回数</source>
+        <translation>Charges</translation>
+    </message>
+    <message>
+        <source>チャージ 額</source>
+        <translation>Charged</translation>
+    </message>
+    <message>
+        <source>物販 回数</source>
+        <translation>Purchases</translation>
+    </message>
+    <message>
+        <source>物販 額</source>
+        <translation>Purchased</translation>
+    </message>
+    <message>
+        <source>月末残高</source>
+        <translation>Closing balance</translation>
+    </message>
+    <message>
+        <source>履歴欠落</source>
+        <translation>Missing history</translation>
+    </message>
+    <message>
+        <source>集計</source>
+        <translation>Totals</translation>
+    </message>
+    <message>
+        <source>全期間(&amp;A)</source>
+        <translation>&amp;All Time</translation>
+    </message>
+    <message>
+        <source>期間：</source>
+        <translation>Period:</translation>
+    </message>
+    <message>
+        <source>月ごとの支出</source>
+        <translation>Spending per month</translation>
+    </message>
+    <message>
+        <source>残高の推移</source>
+        <translation>Balance over time</translation>
+    </message>
+    <message>
+        <source>カードが読み取られていません</source>
+        <translation>No card read</translation>
+    </message>
+    <message>
+        <source>カード %1</source>
+        <translation>Card %1</translation>
+    </message>
+    <message>
+        <source>鉄道</source>
+        <translation>Rail</translation>
+    </message>
+    <message>
+        <source>バス</source>
+        <translation>Bus</translation>
+    </message>
+    <message>
+        <source>物販</source>
+        <translation>Shopping</translation>
+    </message>
+    <message>
+        <source>%d円</source>
+        <translation>%d yen</translation>
+    </message>
+    <message>
+        <source>残高</source>
+        <translation>Balance</translation>
+    </message>
+    <message>
+        <source>履歴が欠落している可能性があります（%1か所）。欠落をまたぐ残高の変化 %2円 は集計に含めず、色付きの月に示しています。</source>
+        <translation>History may be missing (%1 place(s)). The change of balance across the gaps, %2 yen, is not counted; the months concerned are coloured.</translation>
+    </message>
+    <message>
+        <source>日付が正しくない %1件 は集計に含めていません。</source>
+        <translation>%1 entries with an invalid date are not counted.</translation>
+    </message>
+    <message>
+        <source>最も古い記録は前の残高がないため金額に含めていません。</source>
+        <translation>The oldest entry has no balance before it, so its amount is not counted.</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::HistorySearchBar</name>
+    <message>
+        <source>検索：</source>
+        <translation>Find:</translation>
+    </message>
+    <message>
+        <source>すべての列から探す</source>
+        <translation>Search every column</translation>
+    </message>
+    <message>
+        <source>期間：</source>
+        <translation>Period:</translation>
+    </message>
+    <message>
+        <source>～</source>
+        <translation>to</translation>
+    </message>
+    <message>
+        <source>検索を閉じる (Esc)</source>
+        <translation>Close the search (Esc)</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::ListHints</name>
+    <message>
+        <source>カードをリーダーに置いてください</source>
+        <translation>Place a card on the reader</translation>
+    </message>
+    <message>
+        <source>カードが取り外されました。一覧は最後に読み取った履歴です。</source>
+        <translation>The card was taken off. The list shows the history read last.</translation>
+    </message>
+</context>
+</TS>

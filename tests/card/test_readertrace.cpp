@@ -1,0 +1,284 @@
+// Reader traces: a session over each backend written as it happens, played back through the
+// same real backend, the sample traces of data/traces, tampered and cut traces, and traces
+// that cannot be read or written.
+#include "card/backends/replaytransports.h"
+#include "card/readerfactory.h"
+#include "testpaths.h"
+#include "tracesession.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace ridelog::card;
+using namespace ridelog::card::testing;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QString samplePath(const char* kind)
+{
+    return QStringLiteral(RIDELOG_TRACES_DIR "/%1.trace").arg(QString::fromLatin1(kind));
+}
+
+// The traffic lines of one thread column, without their times.
+QList<QByteArray> trafficOf(const QByteArray& trace, char lane)
+{
+    QList<QByteArray> lines;
+    for (const QByteArray& line : trace.split('\n')) {
+        const QList<QByteArray> columns = line.split(' ');
+        if (columns.size() >= 4 && !line.startsWith('#') && columns[1] == QByteArray(1, lane))
+            lines << columns.mid(2).join(' ');
+    }
+    return lines;
+}
+
+// 1-based number of the first line of the reads that contains what.
+int readLineWith(const QByteArray& trace, const QByteArray& what)
+{
+    const QList<QByteArray> lines = trace.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines[i].contains(" r > ") && lines[i].contains(what))
+            return i + 1;
+    }
+    return 0;
+}
+
+QStringList warnings;
+void collectWarnings(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtWarningMsg)
+        warnings << text;
+}
+
+} // namespace
+
+class TestReaderTrace : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sampleReplaysIntoTheCardsHistory_data() { addBackends(); }
+    void sampleReplaysIntoTheCardsHistory();
+    void recordedSessionReplaysTheSame_data() { addBackends(); }
+    void recordedSessionReplaysTheSame();
+    void tamperedTraceFailsAtThatLine_data() { addBackends(); }
+    void tamperedTraceFailsAtThatLine();
+    void traceRunningOutIsACardTakenOff_data() { addBackends(); }
+    void traceRunningOutIsACardTakenOff();
+    void unreadableTraceNamesItsLine_data();
+    void unreadableTraceNamesItsLine();
+    void unwritableTraceStopsWithOneMessage_data();
+    void unwritableTraceStopsWithOneMessage();
+
+private:
+    void addBackends();
+    void checkHistory(const SessionOutcome& outcome);
+
+    SimulatedCard card_;
+    QTemporaryDir dir_;
+};
+
+void TestReaderTrace::initTestCase()
+{
+    const std::optional<SimulatedCard> card =
+        cardFromFile(QStringLiteral(RIDELOG_SAMPLE_CARDS_DIR "/commuter.card"));
+    QVERIFY2(card, "data/sample-cards/commuter.card is missing or broken");
+    card_ = *card;
+    QVERIFY(dir_.isValid());
+}
+
+void TestReaderTrace::addBackends()
+{
+    QTest::addColumn<int>("reader");
+    for (int i = 0; i < int(std::size(kTracedReaders)); ++i)
+        QTest::newRow(kTracedReaders[i].kind) << i;
+}
+
+void TestReaderTrace::checkHistory(const SessionOutcome& outcome)
+{
+    QVERIFY2(outcome.opened, qPrintable(outcome.readError));
+    QVERIFY2(outcome.firstRead.ok, qPrintable(outcome.readError + outcome.replayDifference));
+    QCOMPARE(outcome.reads, 1);
+    QCOMPARE(outcome.firstRead.idm, card_.idm);
+    QCOMPARE(outcome.firstRead.blockCount, kCardHistoryBlocks);
+    for (int i = 0; i < kCardHistoryBlocks; ++i)
+        QCOMPARE(outcome.firstRead.blocks[std::size_t(i)], card_.blocks[std::size_t(i)]);
+    QVERIFY(outcome.cardLost);
+    QCOMPARE(outcome.replayDifference, QString());
+}
+
+void TestReaderTrace::sampleReplaysIntoTheCardsHistory()
+{
+    QFETCH(int, reader);
+    const char* kind = kTracedReaders[reader].kind;
+    QString error;
+    auto backend = createReaderBackend(QStringLiteral("replay:") + samplePath(kind), &error);
+    QVERIFY2(backend, qPrintable(error));
+    const SessionOutcome outcome = runReaderSession(std::move(backend), {});
+    checkHistory(outcome);
+    // The reads go as every read goes: Polling, then the 20 blocks as 12 and 8.
+    const QList<QByteArray> reads = trafficOf(readAll(samplePath(kind)), 'r');
+    QVERIFY(readLineWith(readAll(samplePath(kind)), "800080018002") > 0);
+    QVERIFY(readLineWith(readAll(samplePath(kind)), "800c800d800e") > 0);
+    QVERIFY(!reads.isEmpty());
+}
+
+void TestReaderTrace::recordedSessionReplaysTheSame()
+{
+    QFETCH(int, reader);
+    const TracedReader& traced = kTracedReaders[reader];
+    const QString recorded = dir_.filePath(QStringLiteral("recorded-%1.trace").arg(reader));
+    auto emulated = emulatedCardOf(card_);
+    {
+        auto trace = std::make_shared<ReaderTrace>(recorded);
+        checkHistory(runReaderSession(emulatedTracedBackend(traced, emulated, trace),
+                                      [emulated] { emulated->inField = false; }));
+    }
+    const QByteArray original = readAll(recorded);
+    QVERIFY(original.contains("# backend: " + QByteArray(traced.kind) + '\n'));
+    QVERIFY(original.contains("# ridelog: 1.2.0\n"));
+    QVERIFY(original.contains("# started: "));
+    if (QByteArrayView(traced.kind) == "rcs380")
+        QVERIFY(original.contains("# firmware: 1.11\n"));
+    // Nothing but the header and reader traffic.
+    int lineNumber = 0;
+    for (const QByteArray& line : original.split('\n')) {
+        QString problem;
+        if (!line.startsWith('#') && !line.isEmpty())
+            QVERIFY2(parseTraceLine(line, ++lineNumber, &problem), qPrintable(problem));
+    }
+
+    // Played back while tracing again, the reads send and receive exactly the same.
+    const QString replayed = dir_.filePath(QStringLiteral("replayed-%1.trace").arg(reader));
+    {
+        QString error;
+        auto trace = std::make_shared<ReaderTrace>(replayed);
+        auto backend = createReaderBackend(QStringLiteral("replay:") + recorded, &error, trace);
+        QVERIFY2(backend, qPrintable(error));
+        checkHistory(runReaderSession(std::move(backend), {}));
+    }
+    QCOMPARE(trafficOf(readAll(replayed), 'r'), trafficOf(original, 'r'));
+}
+
+void TestReaderTrace::tamperedTraceFailsAtThatLine()
+{
+    QFETCH(int, reader);
+    const char* kind = kTracedReaders[reader].kind;
+    QByteArray trace = readAll(samplePath(kind));
+    // The second chunk of the read asks for blocks 12 to 19; the copy asks for 12, 14...
+    const int line = readLineWith(trace, "800c800d");
+    QVERIFY(line > 0);
+    QList<QByteArray> lines = trace.split('\n');
+    lines[line - 1].replace("800c800d", "800c800e");
+    const QString tampered = dir_.filePath(QStringLiteral("tampered-%1.trace").arg(reader));
+    QVERIFY(writeAll(tampered, lines.join('\n')));
+
+    QString error;
+    auto backend = createReaderBackend(QStringLiteral("replay:") + tampered, &error);
+    QVERIFY2(backend, qPrintable(error));
+    const SessionOutcome outcome = runReaderSession(std::move(backend), {});
+    QVERIFY(!outcome.firstRead.ok);
+    const QString where = QStringLiteral("line %1:").arg(line);
+    QVERIFY2(outcome.replayDifference.contains(where), qPrintable(outcome.replayDifference));
+    QVERIFY(outcome.replayDifference.contains(QStringLiteral("800c800e")));
+    QVERIFY(outcome.replayDifference.contains(QStringLiteral("800c800d")));
+}
+
+void TestReaderTrace::traceRunningOutIsACardTakenOff()
+{
+    QFETCH(int, reader);
+    const QByteArray trace = readAll(samplePath(kTracedReaders[reader].kind));
+    // Cut before the second chunk of the read.
+    const int line = readLineWith(trace, "800c800d");
+    QVERIFY(line > 0);
+    const QString cut = dir_.filePath(QStringLiteral("cut-%1.trace").arg(reader));
+    QVERIFY(writeAll(cut, trace.split('\n').mid(0, line - 1).join('\n')));
+
+    QString error;
+    auto backend = createReaderBackend(QStringLiteral("replay:") + cut, &error);
+    QVERIFY2(backend, qPrintable(error));
+    const SessionOutcome outcome = runReaderSession(std::move(backend), {});
+    QVERIFY(outcome.opened);
+    QCOMPARE(outcome.reads, 1);
+    QVERIFY(!outcome.firstRead.ok);
+    QVERIFY(outcome.cardLost);
+    QCOMPARE(outcome.replayDifference, QString()); // nothing differed: the trace just ended
+}
+
+void TestReaderTrace::unreadableTraceNamesItsLine_data()
+{
+    QTest::addColumn<QByteArray>("trace");
+    QTest::addColumn<QString>("expected");
+    const QByteArray head = "# backend: rcs380\n1.0 r > usb 0000ff00ff00\n";
+    QTest::newRow("time") << head + "soon r < usb 00\n" << QStringLiteral("line 3: the time");
+    QTest::newRow("thread") << head + "2 x < usb 00\n" << QStringLiteral("line 3: the thread");
+    QTest::newRow("direction") << head + "2 r = usb 00\n"
+                               << QStringLiteral("line 3: the direction");
+    QTest::newRow("odd hex") << head + "\n2 r < usb 0f0\n" << QStringLiteral("line 4: the bytes");
+    QTest::newRow("not hex") << head + "2 r < usb zz\n" << QStringLiteral("line 3: the bytes");
+    QTest::newRow("status") << head + "2 r < usb !\n" << QStringLiteral("line 3: bad status");
+    QTest::newRow("trailing") << head + "2 r < usb 00 !timeout x\n"
+                              << QStringLiteral("line 3: unexpected");
+    QTest::newRow("columns") << head + "2 r <\n" << QStringLiteral("line 3: expected");
+    QTest::newRow("huge frame") << head + "2 r < usb " + QByteArray(20000, 'a') + '\n'
+                                << QStringLiteral("line 3:");
+    QTest::newRow("no backend") << QByteArray("1 r > tape 00\n")
+                                << QStringLiteral("names no reader");
+}
+
+void TestReaderTrace::unreadableTraceNamesItsLine()
+{
+    QFETCH(QByteArray, trace);
+    QFETCH(QString, expected);
+    const QString path = dir_.filePath(QStringLiteral("bad.trace"));
+    QVERIFY(writeAll(path, trace));
+    QString error;
+    QVERIFY(!createReaderBackend(QStringLiteral("replay:") + path, &error));
+    QVERIFY2(error.contains(expected), qPrintable(error));
+    QVERIFY(error.startsWith(path));
+}
+
+void TestReaderTrace::unwritableTraceStopsWithOneMessage_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("no such folder") << dir_.filePath(QStringLiteral("missing/x.trace"));
+    QTest::newRow("a folder") << dir_.path();
+    if (QFile::exists(QStringLiteral("/dev/full")))
+        QTest::newRow("disk full") << QStringLiteral("/dev/full");
+}
+
+void TestReaderTrace::unwritableTraceStopsWithOneMessage()
+{
+    QFETCH(QString, path);
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
+    auto emulated = emulatedCardOf(card_);
+    SessionOutcome outcome;
+    {
+        auto trace = std::make_shared<ReaderTrace>(path);
+        outcome = runReaderSession(emulatedTracedBackend(kTracedReaders[0], emulated, trace),
+                                   [emulated] { emulated->inField = false; });
+        QVERIFY(trace->failed());
+    }
+    qInstallMessageHandler(previous);
+    checkHistory(outcome);
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY(warnings.front().contains(path));
+    QVERIFY(warnings.front().contains(QStringLiteral("reading goes on")));
+}
+
+QTEST_GUILESS_MAIN(TestReaderTrace)
+#include "test_readertrace.moc"
