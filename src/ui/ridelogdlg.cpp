@@ -766,15 +766,20 @@ void CRidelogDlg::runCardOperation(const std::function<void()>& operation)
     }
 }
 
-void CRidelogDlg::performRead()
+void CRidelogDlg::forgetCardOnDisplay()
 {
-    WaitCursor wait;
     refresher_->cancel();
     releaseRecords();
     missed_.reset();
     cardBlocks_.clear();
     refreshTable_.clear();
     selectedSerial_.reset();
+}
+
+void CRidelogDlg::performRead()
+{
+    WaitCursor wait;
+    forgetCardOnDisplay();
 
     card::CardReadResult card;
     if (library_ != nullptr && context_ != nullptr)

@@ -188,6 +188,8 @@ private:
 
     // Card events and the steps of a read.
     void onCardLost();
+    // Empties the records, blocks and names of the card on display and stops its refresh.
+    void forgetCardOnDisplay();
     void performRead();
     void runCardOperation(const std::function<void()>& operation);
     ClearingCommands clearingCommands();

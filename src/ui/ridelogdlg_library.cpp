@@ -96,12 +96,7 @@ bool CRidelogDlg::showStoredCard(const QString& idmText)
     if (!card)
         return false;
     WaitCursor wait;
-    refresher_->cancel();
-    releaseRecords();
-    missed_.reset();
-    cardBlocks_.clear();
-    refreshTable_.clear();
-    selectedSerial_.reset();
+    forgetCardOnDisplay();
     try {
         store_.LoadStoredBlocks(idmText, cardBlocks_);
     } catch (const DatabaseError& error) {
