@@ -3,8 +3,8 @@
 #pragma once
 
 #include "card/history.h"
-#include "store/database.h"
 #include "namedata/namecache.h"
+#include "store/database.h"
 
 #include <QDate>
 #include <QString>

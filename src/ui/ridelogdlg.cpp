@@ -2,8 +2,8 @@
 
 #include "store/databaseproblem.h"
 #include "ui/aboutdlg.h"
-#include "ui/columnfit.h"
 #include "ui/clearingcommands.h"
+#include "ui/columnfit.h"
 #include "ui/commandids.h"
 #include "ui/cuttexttooltip.h"
 #include "ui/historylist.h"

@@ -1,8 +1,8 @@
 // Entry facts, the UTF-8 CSV and JSON exports, and the monthly and range totals.
+#include "namedata/namecache.h"
 #include "report/expenseentries.h"
 #include "report/expenseexport.h"
 #include "report/expensetotals.h"
-#include "namedata/namecache.h"
 #include "ui/blockbuilder.h"
 
 #include <QJsonArray>
