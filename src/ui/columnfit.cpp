@@ -103,10 +103,24 @@ void NameColumnFitter::fit()
     // A hidden view has not laid its viewport out yet.
     const int room =
         view_->isVisible() ? view_->viewport()->width() : view_->maximumViewportSize().width();
-    const int spare = qMax(0, room - others - entryWidth_ - exitWidth_);
+    const int wanted = entryWidth_ + exitWidth_;
+    int entry = entryWidth_;
+    int exit = exitWidth_;
+    if (room - others >= wanted) {
+        const int spare = room - others - wanted;
+        entry += spare / 2;
+        exit += spare - spare / 2;
+    } else if (wanted > 0) {
+        // Too narrow for the names: they give way, down to four characters each, so that the
+        // amount stays in sight. Their own widths are kept for a wider window.
+        const int floor = view_->fontMetrics().horizontalAdvance(QString(4, QChar(0x99C5)));
+        const int roomForNames = qMax(2 * floor, room - others);
+        entry = qMin(entryWidth_, qMax(floor, int(qint64(roomForNames) * entryWidth_ / wanted)));
+        exit = qMin(exitWidth_, qMax(floor, roomForNames - entry));
+    }
     fitting_ = true;
-    header_->resizeSection(EntryColumn, entryWidth_ + spare / 2);
-    header_->resizeSection(ExitColumn, exitWidth_ + spare - spare / 2);
+    header_->resizeSection(EntryColumn, entry);
+    header_->resizeSection(ExitColumn, exit);
     fitting_ = false;
 }
 

@@ -140,12 +140,13 @@ void TestMainWindow::firstStartDefaults()
     QVERIFY(statusBarHeight > 0);
     QCOMPARE(dlg->pos(), QPoint(20, 20));
     QCOMPARE(dlg->size(), QSize(540, 300 - statusBarHeight));
-    // Widths fitting the content in the current font; the name columns may take more.
+    // Widths fitting the content in the current font; the name columns give way in the
+    // narrow default window, so that the amount stays in sight.
     const ColumnWidths widths = contentColumnWidths(*dlg->historyList());
     for (int column = 0; column < 7; ++column) {
         const int shown = dlg->historyList()->header()->sectionSize(column);
         if (column == 4 || column == 5)
-            QVERIFY(shown >= widths[column]);
+            QVERIFY(shown > 0 && shown <= widths[column]);
         else
             QCOMPARE(shown, widths[column]);
     }
@@ -285,8 +286,7 @@ void TestMainWindow::badStoredValuesGiveDefaults()
     QCOMPARE(header->sectionSize(0), fitting[0]);
     QCOMPARE(header->sectionSize(1), 120);
     QCOMPARE(header->sectionSize(3), fitting[3]);
-    QVERIFY(header->sectionSize(5) >= fitting[5]);
-    QVERIFY(header->sectionSize(5) < 100000);
+    QVERIFY(header->sectionSize(5) > 0 && header->sectionSize(5) <= fitting[5]);
 }
 
 void TestMainWindow::positionBeyondWorkAreaIsPulledBack()
@@ -318,9 +318,11 @@ void TestMainWindow::closeAndReopenRestoresState()
     QCOMPARE(dlg->pos(), QPoint(60, 70));
     QCOMPARE(dlg->size(), QSize(600, 350));
     QCOMPARE(dlg->historyList()->header()->sectionSize(0), 50);
-    QVERIFY(dlg->historyList()->header()->sectionSize(4) >= 150);
+    QVERIFY(dlg->historyList()->header()->sectionSize(4) <= 150);
     QCOMPARE(dlg->historyList()->header()->sectionSize(6),
              contentColumnWidths(*dlg->historyList())[6]);
+    dlg->reject();
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/col4")).toInt(), 150);
 }
 
 void TestMainWindow::escapeClosesAndSavesState()

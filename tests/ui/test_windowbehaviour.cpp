@@ -84,8 +84,10 @@ void TestWindowBehaviour::maximisedWindowWidensNameColumns()
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
     const QList<int> normal = sectionSizes(*dlg);
+    const int normalRoom = dlg->historyList()->viewport()->width();
     dlg->showMaximized();
     QTRY_VERIFY(dlg->isMaximized());
+    QTRY_VERIFY(dlg->historyList()->viewport()->width() > normalRoom);
     QTRY_COMPARE(dlg->historyList()->width(), dlg->width());
     QTRY_COMPARE(sum(sectionSizes(*dlg)), dlg->historyList()->viewport()->width());
     const QList<int> maximised = sectionSizes(*dlg);
@@ -112,7 +114,7 @@ void TestWindowBehaviour::storedWidthsAreKept()
     auto dlg = makeWindow();
     const QList<int> sizes = sectionSizes(*dlg);
     QCOMPARE(sizes[1], 120);
-    QVERIFY(sizes[4] >= 140);
+    QVERIFY(sizes[4] > 0 && sizes[4] <= 140); // gives way in the narrow default window
     QCOMPARE(sizes[6], 31);
     dlg->reject();
     QCOMPARE(ini_->value(QStringLiteral("Trfc/col4")).toInt(), 140);
