@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <array>
+#include <optional>
 
 namespace ridelog {
 
@@ -123,6 +124,24 @@ bool cardHasRow(Database& database, const QString& idmText)
     return query.step();
 }
 
+// A new row of the cards table; an empty nickname and an absent read time are stored as Null.
+void addCardRow(Database& database, const QString& idmText, const QString& nickname,
+                std::optional<qint64> readAt)
+{
+    Statement add = database.prepareAddRow(
+        kCardsTable, {QStringLiteral("idm"), QStringLiteral("nickname"),
+                      QStringLiteral("firstRead"), QStringLiteral("lastRead")});
+    add.bind(1, idmText);
+    add.bindTextOrNull(2, nickname);
+    for (int index : {3, 4}) {
+        if (readAt)
+            add.bind(index, std::int64_t(*readAt));
+        else
+            add.bindNull(index);
+    }
+    add.run();
+}
+
 template <typename Operation>
 auto onExistingDatabase(const QString& path, Operation operation)
     -> decltype(operation(std::declval<Database&>()))
@@ -217,14 +236,7 @@ bool CardLibrary::noteCardRead(Database& database, const QString& idmText, const
             first.bind(2, idmText);
             first.run();
         } else {
-            Statement add = database.prepareAddRow(
-                kCardsTable, {QStringLiteral("idm"), QStringLiteral("nickname"),
-                              QStringLiteral("firstRead"), QStringLiteral("lastRead")});
-            add.bind(1, idmText);
-            add.bindNull(2);
-            add.bind(3, seconds);
-            add.bind(4, seconds);
-            add.run();
+            addCardRow(database, idmText, QString(), seconds);
         }
         transaction.commit();
         return true;
@@ -271,14 +283,7 @@ bool CardLibrary::renameCard(Database& database, const QString& idmText, const Q
             update.bind(2, idmText);
             update.run();
         } else {
-            Statement add = database.prepareAddRow(
-                kCardsTable, {QStringLiteral("idm"), QStringLiteral("nickname"),
-                              QStringLiteral("firstRead"), QStringLiteral("lastRead")});
-            add.bind(1, idmText);
-            add.bindTextOrNull(2, name);
-            add.bindNull(3);
-            add.bindNull(4);
-            add.run();
+            addCardRow(database, idmText, name, std::nullopt);
         }
         transaction.commit();
         return true;
