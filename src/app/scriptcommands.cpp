@@ -1,8 +1,10 @@
 #include "app/scriptcommands.h"
 
+#include "card/carddump.h"
 #include "report/expenseentries.h"
 #include "report/expenseexport.h"
 #include "report/expensetotals.h"
+#include "store/cardlibrary.h"
 #include "store/historystore.h"
 #include "store/listexport.h"
 #include "store/storedhistory.h"
@@ -18,7 +20,8 @@ namespace ridelog {
 namespace {
 
 const QStringList kExportFormats{QStringLiteral("csv"), QStringLiteral("json"),
-                                 QStringLiteral("list-csv"), QStringLiteral("list-txt")};
+                                 QStringLiteral("list-csv"), QStringLiteral("list-txt"),
+                                 QStringLiteral("blocks")};
 const QStringList kTotalsFormats{QStringLiteral("text"), QStringLiteral("csv"),
                                  QStringLiteral("json")};
 
@@ -42,6 +45,7 @@ void writeLine(QIODevice& device, const QString& text)
 
 struct LoadedCard
 {
+    QDateTime lastRead; // invalid when not known
     HistoryRecordSet records;
     std::vector<ExpenseEntry> entries; // ascending serial
 };
@@ -68,8 +72,32 @@ QByteArray listBytes(const LoadedCard& card, std::span<const ExpenseEntry> shown
     return exportBytes(rows, format);
 }
 
+QDate blockDate(const HistoryBlock& block)
+{
+    return QDate(2000 + (block[4] >> 1), (block[4] & 1) * 8 + (block[5] >> 5), block[5] & 0x1F);
+}
+
+// Every stored block of the card, ascending serial, for "ridelog import" to take back.
+QByteArray blockListBytes(const ScriptRequest& request, const LoadedCard& card)
+{
+    std::vector<HistoryBlock> blocks;
+    blocks.reserve(card.records.size());
+    for (const HistoryRecord& record : card.records) {
+        if (request.from.isValid() || request.to.isValid()) {
+            const QDate date = blockDate(record.raw);
+            if ((request.from.isValid() && (!date.isValid() || date < request.from)) ||
+                (request.to.isValid() && (!date.isValid() || date > request.to)))
+                continue;
+        }
+        blocks.push_back(record.raw);
+    }
+    return card::cardBlockListText(request.idmText, blocks, card.lastRead);
+}
+
 QByteArray exportOutput(const ScriptRequest& request, const LoadedCard& card)
 {
+    if (request.format == u"blocks")
+        return blockListBytes(request, card);
     const std::vector<ExpenseEntry> shown =
         entriesNewestFirst(card.entries, request.from, request.to);
     if (request.format == u"json")
@@ -216,6 +244,10 @@ QString scriptCommandsHelp()
         "        list-csv  the window's CSV export (ファイルに保存), byte for byte:\n"
         "                  code page 932, CR LF, no header.\n"
         "        list-txt  the window's blank-separated text export, byte for byte.\n"
+        "        blocks    the stored history blocks themselves, for \"ridelog import\":\n"
+        "                  a line \"idm<TAB>IDM\", a line \"read<TAB>TIME\" (the last\n"
+        "                  read, ISO 8601 UTC, when known) and one line\n"
+        "                  \"block<TAB>SERIAL<TAB>32 HEX DIGITS\" a block, oldest first.\n"
         "      Without --output the history goes to standard output. A file is\n"
         "      written whole or not at all.\n"
         "\n"
@@ -242,8 +274,9 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
     const ScriptRequest& request = std::get<ScriptRequest>(parsed);
     try {
         const QString folder = HistoryStore::DataFolderPath();
-        StoredHistoryReader reader(folder.isEmpty() ? QString()
-                                                    : folder + HistoryStore::databaseFileName());
+        const QString databasePath =
+            folder.isEmpty() ? QString() : folder + HistoryStore::databaseFileName();
+        StoredHistoryReader reader(databasePath);
         if (request.command == ScriptRequest::Command::Cards)
             return deliver(request, cardsListing(reader), out, err);
         LoadedCard card;
@@ -251,6 +284,8 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
         if (!reader.loadCard(request.idmText, caches, card.records))
             return fail(err, QStringLiteral("no stored history for card %1").arg(request.idmText),
                         ScriptFailed);
+        if (const auto summary = CardLibrary(databasePath).card(request.idmText))
+            card.lastRead = summary->lastRead;
         deriveAmounts(card.records);
         card.entries = expenseEntries(card.records, std::nullopt);
         const QByteArray bytes = request.command == ScriptRequest::Command::Export

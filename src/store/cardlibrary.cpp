@@ -189,6 +189,19 @@ bool CardLibrary::renameCard(const QString& idmText, const QString& nickname)
         path_, [&](Database& database) { return renameCard(database, idmText, nickname); });
 }
 
+QString CardLibrary::cardsTableName()
+{
+    return kCardsTable;
+}
+
+QStringList CardLibrary::cardsTableColumnNames()
+{
+    QStringList names;
+    for (const auto& column : cardsColumns())
+        names.append(column.name);
+    return names;
+}
+
 CardsTableState CardLibrary::cardsTableState(Database& database)
 {
     try {

@@ -17,6 +17,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <vector>
 
@@ -68,6 +69,10 @@ public:
     static bool noteCardRead(Database& database, const QString& idmText, const QDateTime& when);
     static std::vector<CardSummary> cards(Database& database);
     static bool renameCard(Database& database, const QString& idmText, const QString& nickname);
+
+    // "cards" and its columns in their order.
+    static QString cardsTableName();
+    static QStringList cardsTableColumnNames();
 
     // The IDm of a card table's name ("2" and 16 upper-case hexadecimal digits), else empty.
     static QString idmOfCardTable(const QString& tableName);
