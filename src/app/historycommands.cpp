@@ -197,21 +197,11 @@ int runImport(const QStringList& arguments, QIODevice& out, QIODevice& err)
     const QStringList files = parser.positionalArguments();
     if (files.isEmpty())
         return fail(err, QStringLiteral("import: name at least one card dump"), ScriptUsage);
-    HistoryStore store;
-    store.setBusyTimeout(kWriteLockWaitMs);
-    NameCaches caches;
-    try {
-        store.OpenDatabaseAtStart(caches);
-    } catch (const DatabaseError& failure) {
-        return fail(err, QStringLiteral("import: ") + failure.message());
-    }
-    if (store.state() == DatabaseState::None)
-        return fail(err, QStringLiteral("import: the history database cannot be used: ") +
-                             store.notKeptReason().section(u'\n', 1));
-    CardLibrary library(store.DatabasePath());
+    const QString database = databasePath();
+    if (!database.isEmpty())
+        QFileInfo(database).dir().mkpath(QStringLiteral("."));
     int status = ScriptSucceeded;
-    for (const QString& file : files) {
-        const DumpImportResult result = importCardDump(file, store, library);
+    for (const DumpImportResult& result : importCardDumps(files, database, kWriteLockWaitMs)) {
         if (result.stored) {
             writeLine(out, importLine(result));
         } else {

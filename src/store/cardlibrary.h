@@ -67,6 +67,9 @@ public:
     // ---- Steps on an open database
     static CardsTableState cardsTableState(Database& database);
     static bool noteCardRead(Database& database, const QString& idmText, const QDateTime& when);
+    // The same inside a transaction of the caller's; throws DatabaseError on failure.
+    static bool noteCardReadInTransaction(Database& database, const QString& idmText,
+                                          const QDateTime& when);
     static std::vector<CardSummary> cards(Database& database);
     static bool renameCard(Database& database, const QString& idmText, const QString& nickname);
 

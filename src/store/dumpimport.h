@@ -1,18 +1,16 @@
-// Card dumps stored as reads: each file's blocks go through the very steps of a card read
-// (the card's stored blocks are loaded, the dump's blocks with a named terminal type are merged
-// in, a stored block wins, and only new serials are stored in one transaction), and the read is
-// noted in the card library with the file's own date.
+// Card dumps stored as reads: each file's blocks go through the steps of a card read (the card's
+// stored blocks are loaded, the dump's blocks with a named terminal type are merged in, a stored
+// block wins, and only new serials are stored), and the read is noted in the card library with
+// the file's own date. All the dumps of one call are stored in one transaction.
 #pragma once
 
 #include "card/carddump.h"
 
-#include <QDateTime>
 #include <QString>
+#include <QStringList>
+#include <vector>
 
 namespace ridelog {
-
-class HistoryStore;
-class CardLibrary;
 
 struct DumpImportResult
 {
@@ -25,11 +23,10 @@ struct DumpImportResult
     QString reason;       // why the file was refused or not stored, in English
 };
 
-// store must have been opened (OpenDatabaseAtStart). The file is only read.
-DumpImportResult importCardDump(const QString& path, HistoryStore& store, CardLibrary& library);
-
-// The same for a dump already parsed.
-DumpImportResult storeCardDump(const card::CardDump& dump, HistoryStore& store,
-                               CardLibrary& library);
+// One result per path, in their order. The files are only read. A database that cannot be
+// opened, is damaged or stays locked beyond busyTimeoutMs stores nothing; every result then says
+// why.
+std::vector<DumpImportResult> importCardDumps(const QStringList& paths, const QString& databasePath,
+                                              int busyTimeoutMs);
 
 } // namespace ridelog

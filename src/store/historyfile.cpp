@@ -94,6 +94,8 @@ HistoryFileState stateOfError(const DatabaseError& error)
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
         return HistoryFileState::Missing;
+    case SQLITE_READONLY: // a change left unfinished, which only a writer can roll back
+        return HistoryFileState::Locked;
     default:
         return HistoryFileState::Damaged;
     }
@@ -176,7 +178,12 @@ HistoryFileSummary inspectHistoryFile(const QString& path, int busyTimeoutMs)
             summary.reason = QStringLiteral("cannot be opened: ") + error.message();
             break;
         case HistoryFileState::Locked:
-            summary.reason = QStringLiteral("another program is writing it: ") + error.message();
+            summary.reason =
+                (error.engineCode() & 0xFF) == SQLITE_READONLY
+                    ? QStringLiteral("a change to it was cut short; the program that keeps it "
+                                     "must open it once first: ") +
+                          error.message()
+                    : QStringLiteral("another program is writing it: ") + error.message();
             break;
         default:
             summary.reason = QStringLiteral("the file is damaged: ") + error.message();

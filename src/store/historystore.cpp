@@ -342,13 +342,7 @@ HistoryStore::LoadOutcome HistoryStore::LoadStoredBlocks(const QString& idmText,
             historyKept();
             return LoadOutcome::NothingStored;
         }
-        Statement rows = connection_->prepareReadAll(table, cardBlockColumns());
-        while (rows.step()) {
-            const BlockWords words{std::int32_t(rows.integerAt(0)), std::int32_t(rows.integerAt(1)),
-                                   std::int32_t(rows.integerAt(2)),
-                                   std::int32_t(rows.integerAt(3))};
-            loaded.insert(blockFromWords(words), BlockOrigin::CardTable);
-        }
+        ReadCardTable(*connection_, table, loaded);
     } catch (const DatabaseError& error) {
         noteFailure(error);
         notKeptReason_ = loadFailedReason() + u'\n' + notKeptReason_;
@@ -407,6 +401,37 @@ int HistoryStore::storeBlocks(Database& database, const QString& table, const Ca
                               const std::vector<std::uint32_t>& fresh)
 {
     Transaction transaction(database);
+    const int added = addFreshRows(database, table, blocks, fresh);
+    transaction.commit();
+    return added;
+}
+
+void HistoryStore::ReadCardTable(Database& database, const QString& table, CardBlockSet& blocks)
+{
+    Statement rows = database.prepareReadAll(table, cardBlockColumns());
+    while (rows.step()) {
+        const BlockWords words{std::int32_t(rows.integerAt(0)), std::int32_t(rows.integerAt(1)),
+                               std::int32_t(rows.integerAt(2)), std::int32_t(rows.integerAt(3))};
+        blocks.insert(blockFromWords(words), BlockOrigin::CardTable);
+    }
+}
+
+int HistoryStore::AddFreshBlocks(Database& database, const QString& table,
+                                 const CardBlockSet& blocks)
+{
+    std::vector<std::uint32_t> fresh;
+    for (const auto& [serial, entry] : blocks) {
+        if (entry.origin == BlockOrigin::Card)
+            fresh.push_back(serial);
+    }
+    if (fresh.empty())
+        return 0;
+    return addFreshRows(database, table, blocks, fresh);
+}
+
+int HistoryStore::addFreshRows(Database& database, const QString& table, const CardBlockSet& blocks,
+                               const std::vector<std::uint32_t>& fresh)
+{
     if (!database.tableExists(table))
         CreateCardTable(database, table);
     ensureCardTableIndex(database, table);
@@ -430,7 +455,6 @@ int HistoryStore::storeBlocks(Database& database, const QString& table, const Ca
         addRow.reset();
         ++added;
     }
-    transaction.commit();
     return added;
 }
 

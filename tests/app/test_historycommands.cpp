@@ -4,6 +4,7 @@
 #include "app/scriptcommands.h"
 #include "store/backups.h"
 #include "store/historystore.h"
+#include "store/settings.h"
 #include "support/historyfixture.h"
 #include "testfiles.h"
 
@@ -45,9 +46,10 @@ RunResult run(QStringList arguments, const QByteArray& answer = QByteArray())
     return result;
 }
 
+// Opened as the program opens its database: a change that was cut short is rolled back here.
 QString quickCheck(const QString& path)
 {
-    Database database = Database::open(path, Database::OpenMode::ReadOnly, 5000);
+    Database database = Database::open(path, Database::OpenMode::ExistingFile, 5000);
     return quickCheckFindings(database);
 }
 

@@ -1,12 +1,14 @@
 // Backups and restore: the checked copy, the hourly rhythm, the retention rule, the folders that
 // cannot take a backup, damaged databases, and what a restore keeps and refuses.
 #include "store/backups.h"
+#include "store/backupscheduler.h"
 #include "support/historyfixture.h"
 #include "testfiles.h"
 
 #include <QDir>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -304,6 +306,37 @@ private slots:
         QVERIFY(!settings.childGroups().contains(QStringLiteral("Trfc")));
         settings.setValue(QStringLiteral("Backup/folder"), QStringLiteral("relative/path"));
         QCOMPARE(chosenBackupFolder(settings), QString());
+    }
+
+    void schedulerBacksUpOffTheCallersThreadAtMostHourly()
+    {
+        Folder folder;
+        writeHistory(folder.database(), 200);
+        BackupScheduler scheduler;
+        scheduler.setDatabasePath(folder.database());
+        QSignalSpy finished(&scheduler, &BackupScheduler::finished);
+        scheduler.readStored(utc(2024, 7, 1, 8));
+        QVERIFY(scheduler.isRunning());
+        scheduler.readStored(utc(2024, 7, 1, 8)); // one at a time
+        QVERIFY(finished.wait(10000));
+        QVERIFY(!scheduler.isRunning());
+        QCOMPARE(scheduler.failureReason(), QString());
+        scheduler.readStored(utc(2024, 7, 1, 8).addSecs(1800)); // within the hour: not tried
+        QVERIFY(!scheduler.isRunning());
+        QCOMPARE(listBackups(folder.backups()).size(), std::size_t(1));
+
+        // A chosen folder that is gone: the reason is told, and the next change of folder lets
+        // the next read try again at once.
+        scheduler.setChosenFolder(folder.dir.filePath(QStringLiteral("gone/")));
+        scheduler.readStored(utc(2024, 7, 1, 9));
+        QVERIFY(finished.wait(10000));
+        QVERIFY2(scheduler.failureReason().contains(QStringLiteral("does not exist")),
+                 qPrintable(scheduler.failureReason()));
+        scheduler.setChosenFolder(QString());
+        scheduler.readStored(utc(2024, 7, 1, 9).addSecs(60));
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(scheduler.failureReason(), QString());
+        QCOMPARE(finished.size(), 3);
     }
 
     void restoreBringsTheBackupBackAndKeepsTheCurrent()

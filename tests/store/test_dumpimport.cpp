@@ -51,6 +51,12 @@ struct Store
         return store.StoreNewBlocks(kIdm, blocks);
     }
 
+    DumpImportResult import(const QString& path)
+    {
+        auto results = importCardDumps({path}, store.DatabasePath(), 1000);
+        return results.front();
+    }
+
     QString file(const QString& name, const QByteArray& bytes) const
     {
         const QString path = dir.filePath(name);
@@ -87,7 +93,7 @@ private slots:
         for (const auto& [name, bytes] : files) {
             Store importer;
             const QString path = importer.file(name, bytes);
-            const DumpImportResult result = importCardDump(path, importer.store, importer.library);
+            const DumpImportResult result = importer.import(path);
             QVERIFY2(result.stored, qPrintable(name + QStringLiteral(": ") + result.reason));
             QCOMPARE(result.idmText, kIdm);
             QCOMPARE(result.added, 15);
@@ -95,7 +101,7 @@ private slots:
                      storedBlocks(reader.store.DatabasePath(), kIdm));
             QCOMPARE(test::fileBytes(path), bytes);
             // Once more: nothing new, nothing stored twice.
-            QCOMPARE(importCardDump(path, importer.store, importer.library).added, 0);
+            QCOMPARE(importer.import(path).added, 0);
             QCOMPARE(storedRowCount(importer.store.DatabasePath(), kIdm), qint64(15));
         }
     }
@@ -109,7 +115,7 @@ private slots:
         later[14][10] ^= 0x01;               // serial 25 with another balance
         const QString path =
             store.file(QStringLiteral("later.nfc"), flipperNfcFile(kIdm, newestFirst(later)));
-        const DumpImportResult result = importCardDump(path, store.store, store.library);
+        const DumpImportResult result = store.import(path);
         QVERIFY(result.stored);
         QCOMPARE(result.added, 10);
         const auto blocks = storedBlocks(store.store.DatabasePath(), kIdm);
@@ -124,11 +130,57 @@ private slots:
         const QString path =
             store.file(QStringLiteral("old.blocks"),
                        card::cardBlockListText(kIdm, historyEntries(1, 5), readAt));
-        QVERIFY(importCardDump(path, store.store, store.library).stored);
+        QVERIFY(store.import(path).stored);
         const auto card = store.library.card(kIdm);
         QVERIFY(card);
         QCOMPARE(card->firstRead, readAt);
         QCOMPARE(card->lastRead, readAt);
+    }
+
+    void manyDumpsAtOnceAreReadsInTheirOrder()
+    {
+        Store store;
+        const QDateTime later(QDate(2024, 3, 1), QTime(8, 0), Qt::UTC);
+        const QDateTime earlier(QDate(2023, 9, 1), QTime(8, 0), Qt::UTC);
+        const QString first =
+            store.file(QStringLiteral("march.blocks"),
+                       card::cardBlockListText(kIdm, historyEntries(50, 20), later));
+        const QString second =
+            store.file(QStringLiteral("september.blocks"),
+                       card::cardBlockListText(kIdm, historyEntries(35, 20), earlier));
+        const QString broken =
+            store.file(QStringLiteral("broken.nfc"), "Filetype: Flipper NFC device\n");
+        const auto results =
+            importCardDumps({first, broken, second}, store.store.DatabasePath(), 1000);
+        QCOMPARE(results.size(), std::size_t(3));
+        QCOMPARE(results[0].added, 20);
+        QVERIFY(!results[1].stored);
+        QCOMPARE(results[2].added, 15); // serials 35 to 49; 50 to 54 came with the first file
+        QCOMPARE(storedBlocks(store.store.DatabasePath(), kIdm).size(), std::size_t(35));
+        // An older dump does not move the last read back.
+        const auto card = store.library.card(kIdm);
+        QCOMPARE(card->firstRead, earlier);
+        QCOMPARE(card->lastRead, later);
+    }
+
+    void aDamagedHistoryTakesNothing()
+    {
+        Store store;
+        QCOMPARE(store.read(newestFirst(historyEntries(1, 20))), 20);
+        test::HistoryFileWriter(store.store.DatabasePath())
+            .card(QStringLiteral("0101010012345678"), historyEntries(1, 4000));
+        QFile file(store.store.DatabasePath());
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek(file.size() / 2));
+        file.write(QByteArray(8192, '\x44'));
+        file.close();
+        const QByteArray damaged = test::fileBytes(store.store.DatabasePath());
+        const QString path = store.file(QStringLiteral("card.nfc"),
+                                        flipperNfcFile(kIdm, newestFirst(historyEntries(15, 20))));
+        const DumpImportResult result = store.import(path);
+        QVERIFY(!result.stored);
+        QVERIFY2(result.reason.contains(QStringLiteral("damaged")), qPrintable(result.reason));
+        QCOMPARE(test::fileBytes(store.store.DatabasePath()), damaged);
     }
 
     void refusedDumpsStoreNothing_data()
@@ -153,7 +205,7 @@ private slots:
         QFETCH(QString, reason);
         Store store;
         const QString path = store.file(QStringLiteral("dump.nfc"), bytes);
-        const DumpImportResult result = importCardDump(path, store.store, store.library);
+        const DumpImportResult result = store.import(path);
         QVERIFY(!result.stored);
         QVERIFY2(result.reason.contains(reason), qPrintable(result.reason));
         QCOMPARE(storedRowCount(store.store.DatabasePath(), kIdm), qint64(0));
