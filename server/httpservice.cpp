@@ -337,6 +337,10 @@ void NameService::Daemon::libraryMessage(void* self, const char* format, va_list
     std::string line = text;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
         line.pop_back();
+    // A client that leaves mid-request, or one our deadlines cut, is no fault to report
+    // twice; the deadline's own line says why.
+    if (line.starts_with("Connection socket is closed when reading request"))
+        return;
     static_cast<Daemon*>(self)->log.connectionEvent("http: " + line);
 }
 
