@@ -4,7 +4,6 @@
 #include "app/scriptcommands.h"
 #include "store/backups.h"
 #include "store/historystore.h"
-#include "store/settings.h"
 #include "support/historyfixture.h"
 #include "testfiles.h"
 
@@ -161,23 +160,6 @@ private slots:
         QVERIFY(restore.err.contains(QStringLiteral("not a database")));
         QCOMPARE(fileBytes(letter), QByteArray("Dear Sir"));
         QCOMPARE(fileBytes(database_), restored);
-    }
-
-    void aChosenBackupFolderThatIsGoneFailsClearly()
-    {
-        storeHistory(database_, 1, 10);
-        {
-            const auto settings = openUserSettings();
-            setChosenBackupFolder(*settings, path(QStringLiteral("nas/ridelog")));
-        }
-        const RunResult backup = run({QStringLiteral("backup")});
-        QCOMPARE(backup.status, 1);
-        QVERIFY2(backup.err.contains(QStringLiteral("does not exist")), qPrintable(backup.err));
-        QDir().mkpath(path(QStringLiteral("nas/ridelog")));
-        QCOMPARE(run({QStringLiteral("backup")}).status, 0);
-        QCOMPARE(listBackups(path(QStringLiteral("nas/ridelog"))).size(), std::size_t(1));
-        const auto settings = openUserSettings();
-        setChosenBackupFolder(*settings, QString());
     }
 
     void exportedBlocksComeBackLosslessly()

@@ -2,7 +2,6 @@
 #include "card/carddump.h"
 #include "support/historyfixture.h"
 #include "testfiles.h"
-#include "testpaths.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -92,21 +91,6 @@ private slots:
         const CardDumpResult result = parseCardDump(text);
         QVERIFY(!result.dump);
         QVERIFY2(result.error.contains(reason), qPrintable(result.error));
-    }
-
-    void cardFilesGiveTheirTwentySlots()
-    {
-        QFile file(QStringLiteral(RIDELOG_SAMPLE_CARDS_DIR "/commuter.card"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const CardDumpResult result = parseCardDump(file.readAll());
-        QVERIFY2(result.dump, qPrintable(result.error));
-        QCOMPARE(result.dump->kind, CardDumpKind::CardFile);
-        QCOMPARE(result.dump->idmText.size(), 16);
-        QCOMPARE(result.dump->blocks.size(), std::size_t(20));
-
-        const CardDumpResult broken = parseCardDump("idm 0102\nblock 0 00\n");
-        QVERIFY(!broken.dump);
-        QCOMPARE(broken.errorLine, 1);
     }
 
     void blockListsRoundTripEveryByte()

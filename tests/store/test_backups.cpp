@@ -280,20 +280,6 @@ private slots:
         QCOMPARE(fileBytes(good.path), goodBytes);
     }
 
-    void leftoversOfAnInterruptedBackupGo()
-    {
-        Folder folder;
-        writeHistory(folder.database(), 30);
-        QDir().mkpath(folder.backups());
-        const QString partial =
-            folder.backups() + QStringLiteral(".ekdb-20240101-000000Z.sqlite.part");
-        QVERIFY(test::writeFile(partial, "half a backup"));
-        QVERIFY(test::writeFile(partial + QStringLiteral("-journal"), "its journal"));
-        QCOMPARE(writeBackup(folder.request(utc(2024, 1, 2))).status,
-                 BackupOutcome::Status::Written);
-        QCOMPARE(namesIn(folder.backups()).filter(QStringLiteral(".part")), QStringList());
-    }
-
     void chosenFolderLivesInItsOwnGroup()
     {
         QTemporaryDir dir;

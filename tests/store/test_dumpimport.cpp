@@ -123,20 +123,6 @@ private slots:
         QCOMPARE(blocks.at(25), stored[24]);
     }
 
-    void theReadIsDatedByTheFile()
-    {
-        Store store;
-        const QDateTime readAt(QDate(2023, 11, 3), QTime(8, 15), Qt::UTC);
-        const QString path =
-            store.file(QStringLiteral("old.blocks"),
-                       card::cardBlockListText(kIdm, historyEntries(1, 5), readAt));
-        QVERIFY(store.import(path).stored);
-        const auto card = store.library.card(kIdm);
-        QVERIFY(card);
-        QCOMPARE(card->firstRead, readAt);
-        QCOMPARE(card->lastRead, readAt);
-    }
-
     void manyDumpsAtOnceAreReadsInTheirOrder()
     {
         Store store;

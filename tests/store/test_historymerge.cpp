@@ -337,17 +337,6 @@ private slots:
         QCOMPARE(storedRowCount(computers.home, kCommuter), qint64(399));
     }
 
-    void aNewComputerTakesTheWholeHistory()
-    {
-        TwoComputers computers;
-        const QString fresh = computers.dir.filePath(QStringLiteral("new/ekdb.sqlite"));
-        QDir().mkpath(QFileInfo(fresh).path());
-        const MergeOutcome outcome = mergeHistoryFile(computers.work, fresh, 1000);
-        QVERIFY2(outcome.merged, qPrintable(outcome.reason));
-        QCOMPARE(storedBlocks(fresh, kStudent), storedBlocks(computers.work, kStudent));
-        QCOMPARE(cardRow(fresh, kCommuter).nickname, QStringLiteral("仕事用"));
-        QVERIFY(inspectHistoryFile(fresh, 1000).usable());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestHistoryMerge)
