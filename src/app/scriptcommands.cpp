@@ -4,6 +4,7 @@
 #include "report/expenseentries.h"
 #include "report/expenseexport.h"
 #include "report/expensetotals.h"
+#include "session/cardsession.h"
 #include "store/cardlibrary.h"
 #include "store/historystore.h"
 #include "store/listexport.h"
@@ -45,8 +46,8 @@ void writeLine(QIODevice& device, const QString& text)
 
 struct LoadedCard
 {
-    QDateTime lastRead; // invalid when not known
-    HistoryRecordSet records;
+    CardSession session;               // the stored card on display
+    QDateTime lastRead;                // invalid when not known
     std::vector<ExpenseEntry> entries; // ascending serial
 };
 
@@ -68,7 +69,7 @@ QByteArray listBytes(const LoadedCard& card, std::span<const ExpenseEntry> shown
     QList<QStringList> rows;
     rows.reserve(qsizetype(shown.size()));
     for (const ExpenseEntry& entry : shown)
-        rows.append(historyRowTexts(*findRecordBySerial(card.records, entry.serial)));
+        rows.append(historyRowTexts(*findRecordBySerial(card.session.records(), entry.serial)));
     return exportBytes(rows, format);
 }
 
@@ -81,8 +82,8 @@ QDate blockDate(const HistoryBlock& block)
 QByteArray blockListBytes(const ScriptRequest& request, const LoadedCard& card)
 {
     std::vector<HistoryBlock> blocks;
-    blocks.reserve(card.records.size());
-    for (const HistoryRecord& record : card.records) {
+    blocks.reserve(card.session.records().size());
+    for (const HistoryRecord& record : card.session.records()) {
         if (request.from.isValid() || request.to.isValid()) {
             const QDate date = blockDate(record.raw);
             if ((request.from.isValid() && (!date.isValid() || date < request.from)) ||
@@ -280,14 +281,15 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
         if (request.command == ScriptRequest::Command::Cards)
             return deliver(request, cardsListing(reader), out, err);
         LoadedCard card;
-        NameCaches caches;
-        if (!reader.loadCard(request.idmText, caches, card.records))
+        CardBlockSet blocks;
+        if (!reader.loadCard(request.idmText, card.session.caches(), blocks))
             return fail(err, QStringLiteral("no stored history for card %1").arg(request.idmText),
                         ScriptFailed);
+        card.session.showStoredBlocks(request.idmText.toUpper(), std::move(blocks));
         if (const auto summary = CardLibrary(databasePath).card(request.idmText))
             card.lastRead = summary->lastRead;
-        deriveAmounts(card.records);
-        card.entries = expenseEntries(card.records, std::nullopt);
+        deriveAmounts(card.session.records());
+        card.entries = expenseEntries(card.session.records(), std::nullopt);
         const QByteArray bytes = request.command == ScriptRequest::Command::Export
                                      ? exportOutput(request, card)
                                      : totalsOutput(request, card);
