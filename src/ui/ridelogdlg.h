@@ -43,6 +43,7 @@ class ListHints;
 class NameColumnFitter;
 class ClearingCommands;
 class HistorySearchBar;
+class HistoryFileCommands;
 
 class CRidelogDlg : public QDialog
 {
@@ -132,6 +133,7 @@ public:
     void showDatabaseError(const DatabaseError& error);
     // The sign in the status bar that stays while history is not being saved.
     QLabel* historyNotKeptSign() const { return notKeptSign_; }
+    HistoryFileCommands* historyFileCommands() const { return historyFiles_; }
     // The integrity check of the database started at start-up; null once it has reported.
     DatabaseCheck* databaseCheck() const { return databaseCheck_; }
 
@@ -221,6 +223,11 @@ private:
     void onDeleteRows();        // hook: delete the selected rows
     void onShowTotals();        // hook: the totals window of the card on display
     void onAskNamesAgain();     // the name refresh again for the rows on display
+    // Backups, restore and taking in other histories (ridelogdlg_historyfiles.cpp).
+    void onRestoreBackup();
+    void onTakeInHistory();
+    // After the database changed under the window: names, card menu and list anew.
+    void reloadHistory();
     void fitReaderPane();
 
     // Copying the selected rows and the double-click on a row (ridelogdlg_rows.cpp).
@@ -277,6 +284,7 @@ private:
     bool cardOperationRunning_ = false;
     bool readPending_ = false;
     QLabel* notKeptSign_ = nullptr;
+    HistoryFileCommands* historyFiles_ = nullptr;
     DatabaseCheck* databaseCheck_ = nullptr;
 };
 

@@ -82,7 +82,7 @@ private slots:
         QByteArray cardFile = "idm " + kIdm.toLatin1() + '\n';
         for (std::size_t i = 0; i < card.size(); ++i)
             cardFile += "block " + QByteArray::number(int(i)) + ' ' +
-                        test::hexOf(card[i], "").toLatin1() + '\n';
+                        test::blockHex(card[i], "").toLatin1() + '\n';
         const auto ascending = historyEntries(300, 15);
         const std::vector<std::pair<QString, QByteArray>> files{
             {QStringLiteral("commuter.card"), cardFile},

@@ -172,7 +172,7 @@ inline qint64 storedRowCount(const QString& path, const QString& idm)
     return count.integerAt(0);
 }
 
-inline QString hexOf(const HistoryBlock& block, const char* separator = " ")
+inline QString blockHex(const HistoryBlock& block, const char* separator = " ")
 {
     return QString::fromLatin1(
         QByteArray(reinterpret_cast<const char*>(block.data()), kHistoryBlockSize)
@@ -223,7 +223,7 @@ inline QByteArray flipperNfcFile(const QString& idm, const std::vector<HistoryBl
         lines.append(QStringLiteral("Block %1: | Service code 090F | Block index %2 | Data: %3 |")
                          .arg(i + 1, 4, 10, QLatin1Char('0'))
                          .arg(i, 2, 16, QLatin1Char('0'))
-                         .arg(hexOf(newestFirst[i])));
+                         .arg(blockHex(newestFirst[i])));
     return lines.join(u'\n').toUtf8() + '\n';
 }
 
