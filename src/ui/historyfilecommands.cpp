@@ -33,7 +33,7 @@ QDateTime backupTimeOf(const QString& path)
 struct TakenIn
 {
     MergeReport total;
-    QStringList lines;    // one per file, for the details
+    QStringList lines; // one per file, for the details
     int refused = 0;
 };
 
@@ -143,7 +143,8 @@ void HistoryFileCommands::restoreFromBackup()
     const QString& path = chosen.constFirst();
     const HistoryFileSummary summary = inspectHistoryFile(path, kWriteLockWaitMs);
     if (!summary.usable()) {
-        MessageBox::show(parent_, tr("このファイルは Ridelog の履歴として使えないため、復元しません。"),
+        MessageBox::show(parent_,
+                         tr("このファイルは Ridelog の履歴として使えないため、復元しません。"),
                          summary.reason);
         return;
     }
@@ -169,7 +170,8 @@ void HistoryFileCommands::restoreFromBackup()
     steps_.reloadHistory();
     QString done = tr("復元しました。");
     if (!outcome.keptCurrentAs.isEmpty())
-        done += QStringLiteral("\r\n") + tr("それまでの履歴は %1 に残しています。").arg(outcome.keptCurrentAs);
+        done += QStringLiteral("\r\n") +
+                tr("それまでの履歴は %1 に残しています。").arg(outcome.keptCurrentAs);
     MessageBox::show(parent_, done);
 }
 

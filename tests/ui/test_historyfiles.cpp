@@ -31,7 +31,10 @@ class TestHistoryFiles : public QObject, public WindowFixture
 {
     Q_OBJECT
 
-    QString database() const { return HistoryStore::DataFolderPath() + HistoryStore::databaseFileName(); }
+    QString database() const
+    {
+        return HistoryStore::DataFolderPath() + HistoryStore::databaseFileName();
+    }
     QString backups() const { return HistoryStore::DataFolderPath() + QStringLiteral("backups/"); }
 
     std::unique_ptr<CRidelogDlg> windowAfterRead(const QList<HistoryBlock>& blocks)
@@ -100,7 +103,8 @@ private slots:
         MessageBox::setNextAnswers({false});
         QVERIFY(dlg->triggerCommand(ids::RestoreBackup));
         QCOMPARE(OpenFileDialog::lastRequest().folder, backups());
-        QVERIFY2(MessageBox::capturedMessages().value(0).contains(QStringLiteral("カード 1 枚、履歴 20 件")),
+        QVERIFY2(MessageBox::capturedMessages().value(0).contains(
+                     QStringLiteral("カード 1 枚、履歴 20 件")),
                  qPrintable(MessageBox::capturedMessages().value(0)));
         QCOMPARE(storedRowCount(database(), kCardIdm), qint64(30));
 
@@ -108,7 +112,8 @@ private slots:
         OpenFileDialog::setNextAnswer({backup});
         MessageBox::setNextAnswers({true});
         QVERIFY(dlg->triggerCommand(ids::RestoreBackup));
-        QVERIFY(MessageBox::capturedMessages().value(1).startsWith(QStringLiteral("復元しました。")));
+        QVERIFY(
+            MessageBox::capturedMessages().value(1).startsWith(QStringLiteral("復元しました。")));
         QCOMPARE(storedRowCount(database(), kCardIdm), qint64(20));
         QCOMPARE(dlg->historyModel()->rowCount(), 20);
         QVERIFY(dlg->windowTitle().contains(QStringLiteral("保存された履歴")));
@@ -135,8 +140,8 @@ private slots:
         const QString other = dir_->filePath(QStringLiteral("work-ekdb.sqlite"));
         HistoryFileWriter(other).card(kCardIdm, historyEntries(1, 25));
         const QString dump = dir_->filePath(QStringLiteral("student.nfc"));
-        QVERIFY(writeFile(dump, flipperNfcFile(QStringLiteral("01010A10E41A9F02"),
-                                               historyEntries(100, 5))));
+        QVERIFY(writeFile(
+            dump, flipperNfcFile(QStringLiteral("01010A10E41A9F02"), historyEntries(100, 5))));
         OpenFileDialog::setNextAnswer({other, dump});
         QVERIFY(dlg->triggerCommand(ids::TakeInHistory));
         QVERIFY(OpenFileDialog::lastRequest().manyFiles);
