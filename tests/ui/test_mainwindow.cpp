@@ -192,7 +192,8 @@ void TestMainWindow::menuBarTextsAndOrder()
                                   QStringLiteral("ヘルプ(&H)")}));
     const auto menus = bar->actions();
     QCOMPARE(menuTexts(menus[0]->menu()),
-             (QStringList{QStringLiteral("ファイルに保存(&S)"), QStringLiteral("-"),
+             (QStringList{QStringLiteral("ファイルに保存(&S)"),
+                          QStringLiteral("他の履歴を取り込む(&I)..."), QStringLiteral("-"),
                           QStringLiteral("終了(&X)")}));
     QCOMPARE(menuTexts(menus[1]->menu()),
              (QStringList{QStringLiteral("残額表示(&Z)"), QStringLiteral("鉄道・地下鉄 表示(&P)"),
@@ -212,6 +213,7 @@ void TestMainWindow::menuBarTextsAndOrder()
                           QStringLiteral("停留所名キャッシュ削除(&B)"),
                           QStringLiteral("店舗名キャッシュ削除(&T)"),
                           QStringLiteral("履歴データ削除(&H)"), QStringLiteral("-"),
+                          QStringLiteral("バックアップから復元(&U)..."), QStringLiteral("-"),
                           QStringLiteral("表示設定(&D)..."), QStringLiteral("-"),
                           QStringLiteral("駅名を再取得(&R)")}));
     QCOMPARE(menuTexts(menus[4]->menu()), (QStringList{QStringLiteral("バージョン情報(&V)...")}));
@@ -223,9 +225,9 @@ void TestMainWindow::menuBarTextsAndOrder()
 void TestMainWindow::everyCommandHasOneAction()
 {
     auto dlg = makeDialog();
-    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814, 32815,
-                              32816, 32817, 32797, 32799, 32833, 32801, 32803, 32830, 32794,
-                              32792, 1000,  32841, 32842, 32845, 32843, 32840, 32844};
+    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814, 32815, 32816,
+                              32817, 32797, 32799, 32833, 32801, 32803, 32830, 32794, 32792, 1000,
+                              32841, 32842, 32845, 32843, 32840, 32844, 32870, 32871};
     QList<int> ids = dlg->commandIds();
     std::sort(ids.begin(), ids.end());
     QList<int> sortedExpected = expected;
