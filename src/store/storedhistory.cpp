@@ -113,4 +113,11 @@ bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches,
     return true;
 }
 
+LoadedNotes StoredHistoryReader::notesOf(const QString& idmText)
+{
+    if (!database_)
+        return LoadedNotes{};
+    return NoteStore::notesOf(*database_, idmText.toUpper());
+}
+
 } // namespace ridelog

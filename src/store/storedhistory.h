@@ -5,6 +5,7 @@
 #include "card/history.h"
 #include "namedata/namecache.h"
 #include "store/database.h"
+#include "store/notestore.h"
 
 #include <QDate>
 #include <QString>
@@ -45,6 +46,9 @@ public:
     // The card's history decoded with the names of the stored name tables; false (and nothing
     // loaded) when the card has no history table.
     bool loadCard(const QString& idmText, NameCaches& caches, HistoryRecordSet& records);
+
+    // The card's notes; none without a database, unavailable when the notes table is damaged.
+    LoadedNotes notesOf(const QString& idmText);
 
 private:
     std::unique_ptr<Database> database_;
