@@ -35,9 +35,8 @@ int main(int argc, char* argv[])
             QCoreApplication app(argc, argv);
             return ridelog::runScriptCommand(arguments);
         }
-        // The claim form needs fonts, not a display.
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The claim form needs fonts, never a display.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
         QGuiApplication app(argc, argv);
         ridelog::Translations translations;
         translations.install(ridelog::uiLanguageFor(QLocale::system().uiLanguages()));

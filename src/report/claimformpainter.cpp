@@ -43,7 +43,7 @@ QFont formFont(double points, bool bold = false)
 {
     QFont font;
     // Japanese glyphs from the first family that is installed; embedded into the PDF.
-    font.setFamilies({QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic"),
+    font.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
                       QStringLiteral("Noto Sans CJK JP"), QStringLiteral("VL Gothic"),
                       QStringLiteral("Sans Serif")});
     font.setStyleHint(QFont::SansSerif);
@@ -254,7 +254,7 @@ private:
         field(half, y, ClaimFormText::tr("カード"), request.cardName);
         y += step;
         field(0, y, ClaimFormText::tr("作成日"), dateText(request.madeOn));
-        field(half, y, ClaimFormText::tr("区分"),
+        field(half, y, ClaimFormText::tr("対象"),
               request.claimedOnly ? ClaimFormText::tr("精算にチェックした利用のみ")
                                   : ClaimFormText::tr("すべての利用"));
         return headingHeight(title, head);
