@@ -113,7 +113,6 @@ public:
         , boldFont_(formFont(9, true))
         , smallFont_(formFont(8))
         , body_(bodyFont_, &device)
-        , bold_(boldFont_, &device)
         , small_(smallFont_, &device)
     {
         const QRect paint = device.pageLayout().paintRectPixels(device.logicalDpiX());
@@ -376,7 +375,6 @@ private:
     QFont boldFont_;
     QFont smallFont_;
     QFontMetricsF body_;
-    QFontMetricsF bold_;
     QFontMetricsF small_;
     double width_ = 0;
     double height_ = 0;
