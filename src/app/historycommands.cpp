@@ -147,7 +147,7 @@ QString mergeReportText(const MergeReport& report)
     if (report.addedNothing())
         return QStringLiteral("Nothing new: the history holds all of it already.");
     return QStringLiteral("Added %1 entries on %2 card(s) (%3 new), %4 names "
-                          "(%5 stations, %6 bus stops, %7 shops), %8 nickname(s).")
+                          "(%5 stations, %6 bus stops, %7 shops), %8 nickname(s), %9 note(s).")
         .arg(report.entries)
         .arg(report.cardsWithNewEntries)
         .arg(report.newCards)
@@ -155,7 +155,8 @@ QString mergeReportText(const MergeReport& report)
         .arg(report.stationNames)
         .arg(report.busStopNames)
         .arg(report.shopNames)
-        .arg(report.nicknames);
+        .arg(report.nicknames)
+        .arg(report.notes);
 }
 
 int runMerge(const QStringList& arguments, QIODevice& out, QIODevice& err)

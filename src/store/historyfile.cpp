@@ -2,6 +2,7 @@
 
 #include "store/cardlibrary.h"
 #include "store/databaseproblem.h"
+#include "store/notestore.h"
 #include "store/schema.h"
 
 #include <QFileInfo>
@@ -29,6 +30,9 @@ QStringList expectedColumns(const QString& table)
     }
     if (table == CardLibrary::cardsTableName())
         return CardLibrary::cardsTableColumnNames();
+    if (table == NoteStore::notesTableName())
+        return {QStringLiteral("idm"), QStringLiteral("seq"), QStringLiteral("purpose"),
+                QStringLiteral("claim"), QStringLiteral("updated")};
     if (!CardLibrary::idmOfCardTable(table).isEmpty())
         return definitionNames(cardTableColumns());
     return QStringList();

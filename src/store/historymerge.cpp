@@ -4,11 +4,13 @@
 #include "store/cardlibrary.h"
 #include "store/database.h"
 #include "store/historyfile.h"
+#include "store/notestore.h"
 #include "store/schema.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <map>
+#include <optional>
 #include <set>
 #include <sqlite3.h>
 #include <tuple>
@@ -283,6 +285,63 @@ int mergeCardsTable(Database& source, Database& target)
     return nicknames;
 }
 
+// Their notes of entries we hold and have no note of. The notes table is made as theirs is
+// (it was checked to have our columns) when we have none.
+int mergeNotesTable(Database& source, Database& target)
+{
+    const QString table = NoteStore::notesTableName();
+    if (NoteStore::notesTableState(source) != NotesTableState::Usable)
+        return 0;
+    const NotesTableState ourState = NoteStore::notesTableState(target);
+    if (ourState == NotesTableState::Unusable)
+        return 0; // left exactly as it is
+    std::set<std::pair<QString, std::int64_t>> ours;
+    if (ourState == NotesTableState::Usable) {
+        Statement rows(target, QStringLiteral("SELECT \"idm\", \"seq\" FROM %1").arg(quoteIdentifier(table)));
+        while (rows.step())
+            ours.emplace(rows.textAt(0), rows.integerAt(1));
+    }
+    const QStringList columns{QStringLiteral("idm"), QStringLiteral("seq"),
+                              QStringLiteral("purpose"), QStringLiteral("claim"),
+                              QStringLiteral("updated")};
+    std::map<QString, std::set<std::uint32_t>> held;
+    std::optional<Statement> add;
+    int added = 0;
+    Statement rows = source.prepareReadAll(table, columns);
+    while (rows.step()) {
+        const QString idm = rows.textAt(0);
+        const std::int64_t serial = rows.integerAt(1);
+        if (!ours.emplace(idm, serial).second)
+            continue;
+        const QString cardTable = CardTableName(idm);
+        if (!held.contains(idm))
+            held[idm] = target.tableExists(cardTable) ? storedSerials(target, cardTable)
+                                                      : std::set<std::uint32_t>();
+        if (!held[idm].contains(std::uint32_t(serial)))
+            continue;
+        if (!add) {
+            if (ourState == NotesTableState::Missing && !target.tableExists(table)) {
+                Statement schema(source, QStringLiteral("SELECT sql FROM sqlite_master WHERE "
+                                                        "type='table' AND name=?1"));
+                schema.bind(1, table);
+                if (!schema.step())
+                    return 0;
+                target.execute(schema.textAt(0));
+            }
+            add.emplace(target.prepareAddRow(table, columns));
+        }
+        add->bind(1, idm);
+        add->bind(2, serial);
+        add->bindTextOrNull(3, rows.textAt(2));
+        add->bind(4, rows.integerAt(3));
+        add->bind(5, rows.integerAt(4));
+        add->run();
+        add->reset();
+        ++added;
+    }
+    return added;
+}
+
 QString lockedReason(const DatabaseError& error)
 {
     return QStringLiteral("the history database is in use by another program (%1); try again "
@@ -304,6 +363,7 @@ MergeReport mergeAll(Database& source, Database& target, const QStringList& card
     report.busStopNames = mergeNameTable(source, target, NameTable::BusStops);
     report.shopNames = mergeNameTable(source, target, NameTable::Shops);
     report.nicknames = mergeCardsTable(source, target);
+    report.notes = mergeNotesTable(source, target);
     return report;
 }
 

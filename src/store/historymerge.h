@@ -5,7 +5,8 @@
 //   would add it (blocks of terminal types without a name are left out); a stored block wins;
 // - ipn, bus, bpn: rows of keys we have no row for are added; our rows stay as they are;
 // - cards: a card without a row gets theirs; a card without a nickname takes theirs; the first
-//   read is the earlier of the two, the last read the later.
+//   read is the earlier of the two, the last read the later;
+// - notes: an entry without a note of ours takes theirs, for the entries our history holds.
 //
 // All of it is one transaction of our database, so a second merge of the same file adds nothing
 // and an interrupted one adds nothing at all. The other file is opened read-only and never
@@ -29,7 +30,7 @@ struct MergeReport
     int names() const { return stationNames + busStopNames + shopNames; }
     bool addedNothing() const
     {
-        return entries == 0 && names() == 0 && nicknames == 0 && newCards == 0;
+        return entries == 0 && names() == 0 && nicknames == 0 && newCards == 0 && notes == 0;
     }
 };
 

@@ -2,6 +2,7 @@
 // sources and situations that are refused.
 #include "store/historyfile.h"
 #include "store/historymerge.h"
+#include "store/notestore.h"
 #include "support/historyfixture.h"
 #include "testfiles.h"
 
@@ -207,6 +208,27 @@ private slots:
         QCOMPARE(cardRow(computers.home, kSpare).nickname, QStringLiteral("予備"));
         QCOMPARE(cardRow(computers.home, kSpare).firstRead, qint64(1600000000));
         QCOMPARE(cardRow(computers.home, kStudent).nickname, QStringLiteral("学生"));
+    }
+
+    void notesFillOnlyEntriesWithoutANote()
+    {
+        TwoComputers computers;
+        const std::uint32_t shared = 160, theirsOnly = 250, nowhere = 9999;
+        NoteStore(computers.home).setNotes(kCommuter, std::array{shared},
+                                           {QStringLiteral("顧客訪問"), true}, 1700000000);
+        NoteStore(computers.work).setNotes(kCommuter, std::array{shared, theirsOnly},
+                                           {QStringLiteral("研修"), false}, 1710000000);
+        Database work = Database::open(computers.work, Database::OpenMode::ExistingFile, 1000);
+        work.execute(QStringLiteral("INSERT INTO notes VALUES ('0114A1B2C3D4E5F6', %1, '出張', 1, 0)")
+                         .arg(nowhere));
+        const MergeOutcome outcome = mergeHistoryFile(computers.work, computers.home, 1000);
+        QVERIFY2(outcome.merged, qPrintable(outcome.reason));
+        QCOMPARE(outcome.report.notes, 1);
+        const CardNotes notes = NoteStore(computers.home).notesOf(kCommuter).notes;
+        QCOMPARE(notes.size(), std::size_t(2));
+        QCOMPARE(notes.at(shared).purpose, QStringLiteral("顧客訪問"));
+        QCOMPARE(notes.at(theirsOnly).purpose, QStringLiteral("研修"));
+        QCOMPARE(mergeHistoryFile(computers.work, computers.home, 1000).report.notes, 0);
     }
 
     void refusedSourcesStayByteIdentical_data()
