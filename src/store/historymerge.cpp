@@ -297,7 +297,8 @@ int mergeNotesTable(Database& source, Database& target)
         return 0; // left exactly as it is
     std::set<std::pair<QString, std::int64_t>> ours;
     if (ourState == NotesTableState::Usable) {
-        Statement rows(target, QStringLiteral("SELECT \"idm\", \"seq\" FROM %1").arg(quoteIdentifier(table)));
+        Statement rows(
+            target, QStringLiteral("SELECT \"idm\", \"seq\" FROM %1").arg(quoteIdentifier(table)));
         while (rows.step())
             ours.emplace(rows.textAt(0), rows.integerAt(1));
     }

@@ -26,6 +26,7 @@ struct MergeReport
     int busStopNames = 0;
     int shopNames = 0;
     int nicknames = 0; // nicknames taken over
+    int notes = 0;     // notes (purpose, claim mark) taken over
 
     int names() const { return stationNames + busStopNames + shopNames; }
     bool addedNothing() const

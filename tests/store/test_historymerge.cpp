@@ -214,13 +214,16 @@ private slots:
     {
         TwoComputers computers;
         const std::uint32_t shared = 160, theirsOnly = 250, nowhere = 9999;
-        NoteStore(computers.home).setNotes(kCommuter, std::array{shared},
-                                           {QStringLiteral("顧客訪問"), true}, 1700000000);
-        NoteStore(computers.work).setNotes(kCommuter, std::array{shared, theirsOnly},
-                                           {QStringLiteral("研修"), false}, 1710000000);
+        NoteStore(computers.home)
+            .setNotes(kCommuter, std::array{shared}, {QStringLiteral("顧客訪問"), true},
+                      1700000000);
+        NoteStore(computers.work)
+            .setNotes(kCommuter, std::array{shared, theirsOnly}, {QStringLiteral("研修"), false},
+                      1710000000);
         Database work = Database::open(computers.work, Database::OpenMode::ExistingFile, 1000);
-        work.execute(QStringLiteral("INSERT INTO notes VALUES ('0114A1B2C3D4E5F6', %1, '出張', 1, 0)")
-                         .arg(nowhere));
+        work.execute(
+            QStringLiteral("INSERT INTO notes VALUES ('0114A1B2C3D4E5F6', %1, '出張', 1, 0)")
+                .arg(nowhere));
         const MergeOutcome outcome = mergeHistoryFile(computers.work, computers.home, 1000);
         QVERIFY2(outcome.merged, qPrintable(outcome.reason));
         QCOMPARE(outcome.report.notes, 1);
@@ -358,7 +361,6 @@ private slots:
         QCOMPARE(storedBlocks(computers.home, kCommuter).size(), std::size_t(399));
         QCOMPARE(storedRowCount(computers.home, kCommuter), qint64(399));
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestHistoryMerge)
