@@ -147,19 +147,22 @@ void CRidelogDlg::clearHistoryList()
 
 void CRidelogDlg::onRenameCard()
 {
-    if (idmText_.isEmpty())
+    // The name is for the card the dialog was opened for, even when another card is put on
+    // the reader (and shown) while the dialog is open.
+    const QString idm = idmText_;
+    if (idm.isEmpty())
         return;
-    const std::optional<CardSummary> card = cardLibrary().card(idmText_);
+    const std::optional<CardSummary> card = cardLibrary().card(idm);
     const std::optional<QString> name =
-        CardNameDialog::ask(this, idmText_, card ? card->nickname : QString());
+        CardNameDialog::ask(this, idm, card ? card->nickname : QString());
     if (!name)
         return;
-    if (!cardLibrary().renameCard(idmText_, *name)) {
+    if (!cardLibrary().renameCard(idm, *name)) {
         MessageBox::show(this, tr("カードの名前を保存できません。"));
         return;
     }
-    if (showingStored_) {
-        if (const std::optional<CardSummary> renamed = cardLibrary().card(idmText_))
+    if (showingStored_ && idmText_ == idm) {
+        if (const std::optional<CardSummary> renamed = cardLibrary().card(idm))
             setWindowTitle(storedCardTitle(*renamed));
     }
 }
