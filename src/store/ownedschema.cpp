@@ -132,9 +132,13 @@ std::optional<QString> foreignSchemaReason(Database& database)
         const OwnedTable* owned = ownedTableNamed(object.name, Qt::CaseInsensitive);
         if (owned == nullptr)
             continue; // a table, view or index of the user's own
-        if (!isTable)
+        if (!isTable) {
+            // An addition's own code finds no table of its name and leaves the object alone.
+            if (owned->role == TableRole::Addition)
+                continue;
             return QStringLiteral("a %1 is named %2, the name of a table of the history")
                 .arg(object.type, object.name);
+        }
         if (!owned->matches(object.name, Qt::CaseSensitive))
             return QStringLiteral("a table is named %1, which differs from a table of the "
                                   "history in letter case only")

@@ -3,7 +3,9 @@
 #include "namedata/csvreader.h"
 #include "namedata/namedatabase.h"
 #include "namedata/tableimport.h"
+#include "support/smallfilesystem.h"
 #include "test_nameserver.h"
+#include "testfiles.h"
 #include "testpaths.h"
 
 #include <QDir>
@@ -14,6 +16,7 @@
 
 using namespace ridelog;
 using namespace ridelog::nameserver;
+using ridelog::test::SmallFileSystem;
 
 namespace {
 
@@ -403,22 +406,28 @@ void TestImport::databaseFailures()
 
 void TestImport::failedWriteKeepsEarlierDatabase()
 {
-    QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("names.sqlite"));
+    SmallFileSystem disk(256 * 1024);
+    if (!disk.isMounted())
+        QSKIP(qPrintable(disk.whyNotMounted()));
+    const QString path = disk.filePath(QStringLiteral("names.sqlite"));
     NameDirectory first;
     first.addRail({0, 1, 1}, {QStringLiteral("会社"), QStringLiteral("線"), QStringLiteral("駅")});
     QString error;
     QVERIFY(writeNameDatabase(path, first, {}, &error));
+    const QByteArray before = ridelog::test::fileBytes(path);
 
-    // The partial file cannot be created where a folder of its name stands.
-    QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("names.sqlite.partial")));
-    QVERIFY(QFile::exists(path + QStringLiteral(".partial")));
+    // A full disk: the earlier file stays byte for byte, and nothing is left beside it.
     NameDirectory second;
+    for (int station = 0; station < 256; ++station)
+        second.addRail({0, 2, std::uint8_t(station)},
+                       {QStringLiteral("東日本旅客鉄道"), QStringLiteral("山手"),
+                        QStringLiteral("駅%1").arg(station)});
+    QVERIFY(disk.fillLeaving(8192));
     QVERIFY(!writeNameDatabase(path, second, {}, &error));
-    QVERIFY(!error.isEmpty());
-    const auto kept = readNameDatabase(path, &error);
-    QVERIFY(kept);
-    QCOMPARE(kept->railCount(), std::size_t(1));
+    QCOMPARE(error, QStringLiteral("no space left on the device"));
+    QCOMPARE(ridelog::test::fileBytes(path), before);
+    QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             (QStringList{QStringLiteral("filler"), QStringLiteral("names.sqlite")}));
 
     QVERIFY(!writeNameDatabase(QStringLiteral("/proc/ridelog-no-such-folder/names.sqlite"), first,
                                {}, &error));
