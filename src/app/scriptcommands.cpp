@@ -4,6 +4,7 @@
 #include "report/expenseentries.h"
 #include "report/expenseexport.h"
 #include "report/expensetotals.h"
+#include "session/cardsession.h"
 #include "store/historystore.h"
 #include "store/listexport.h"
 #include "store/storedhistory.h"
@@ -73,7 +74,7 @@ void writeLine(QIODevice& device, const QString& text)
 
 struct LoadedCard
 {
-    HistoryRecordSet records;
+    CardSession session;               // the stored card on display
     std::vector<ExpenseEntry> entries; // ascending serial
 };
 
@@ -95,7 +96,7 @@ QByteArray listBytes(const LoadedCard& card, std::span<const ExpenseEntry> shown
     QList<QStringList> rows;
     rows.reserve(qsizetype(shown.size()));
     for (const ExpenseEntry& entry : shown)
-        rows.append(historyRowTexts(*findRecordBySerial(card.records, entry.serial)));
+        rows.append(historyRowTexts(*findRecordBySerial(card.session.records(), entry.serial)));
     return exportBytes(rows, format);
 }
 
@@ -327,14 +328,15 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
             return deliver(request, listing, out, err);
         }
         LoadedCard card;
-        NameCaches caches;
-        if (!reader.loadCard(request.idmText, caches, card.records))
+        CardBlockSet blocks;
+        if (!reader.loadCard(request.idmText, card.session.caches(), blocks))
             return fail(err,
                         QStringLiteral("no stored history for card %1 in %2")
                             .arg(request.idmText, database.path),
                         ScriptFailed);
-        deriveAmounts(card.records);
-        card.entries = expenseEntries(card.records, std::nullopt);
+        card.session.showStoredBlocks(request.idmText.toUpper(), std::move(blocks));
+        deriveAmounts(card.session.records());
+        card.entries = expenseEntries(card.session.records(), std::nullopt);
         const QByteArray bytes = request.command == ScriptRequest::Command::Export
                                      ? exportOutput(request, card)
                                      : totalsOutput(request, card);
