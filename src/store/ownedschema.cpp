@@ -1,5 +1,6 @@
 #include "store/ownedschema.h"
 
+#include "store/notestore.h"
 #include "store/schema.h"
 
 #include <QStringList>
@@ -117,6 +118,7 @@ const std::vector<OwnedTable>& ownedTables()
          TableRole::History},
         {QStringLiteral("2"), true, cardTableColumns(), TableRole::History},
         {cardsTableName(), false, cardsTableColumns(), TableRole::Addition},
+        {NoteStore::notesTableName(), false, NoteStore::notesTableColumns(), TableRole::Addition},
     };
     return tables;
 }
