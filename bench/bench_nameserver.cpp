@@ -118,10 +118,11 @@ void postUntil(int port, Clock::time_point end, int seed, Latencies& result)
         if (connection->send(requests[i % requests.size()]))
             reply = connection->read();
         result.ms.push_back(millisecondsSince(start));
-        if (!goodAnswer(reply)) {
-            ++result.failures;
+        const bool good = goodAnswer(reply);
+        result.failures += good ? 0 : 1;
+        // A server may end a kept-alive connection after some requests; it says so.
+        if (!good || reply->header("Connection") == "close")
             connection = std::make_unique<LoopbackConnection>(port);
-        }
     }
 }
 

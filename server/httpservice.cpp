@@ -27,6 +27,9 @@ namespace ridelog::nameserver {
 namespace {
 
 constexpr const char* kAnswerContentType = "text/plain; charset=Shift_JIS";
+// Memory per connection for its headers and read buffer; the library fills it all, so it is
+// what an idle connection costs. Headers up to about 8 KiB fit.
+constexpr std::size_t kPoolBytes = 16 * 1024;
 
 std::string statusPageHtml(const NameDirectory& directory, const QString& databaseLabel)
 {
@@ -404,9 +407,9 @@ bool NameService::Daemon::start(int listenSocket, int threads)
         MHD_OPTION_EXTERNAL_LOGGER, &Daemon::libraryMessage, this, MHD_OPTION_LISTEN_SOCKET,
         listenSocket, MHD_OPTION_THREAD_POOL_SIZE, unsigned(threads > 1 ? threads : 0),
         MHD_OPTION_CONNECTION_LIMIT, libraryLimit, MHD_OPTION_CONNECTION_TIMEOUT, inactivitySeconds,
-        MHD_OPTION_NOTIFY_CONNECTION, &Daemon::notifyConnection, this, MHD_OPTION_NOTIFY_COMPLETED,
-        &Daemon::requestCompleted, this, MHD_OPTION_URI_LOG_CALLBACK, &Daemon::requestLineArrived,
-        this, MHD_OPTION_END);
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, std::size_t(kPoolBytes), MHD_OPTION_NOTIFY_CONNECTION,
+        &Daemon::notifyConnection, this, MHD_OPTION_NOTIFY_COMPLETED, &Daemon::requestCompleted,
+        this, MHD_OPTION_URI_LOG_CALLBACK, &Daemon::requestLineArrived, this, MHD_OPTION_END);
     if (mhd == nullptr)
         return false;
     deadlineThread = std::thread([this] { runDeadlines(); });
