@@ -2,7 +2,7 @@
 
 #include "store/cardlibrary.h"
 #include "store/databaseproblem.h"
-#include "store/notestore.h"
+#include "store/ownedschema.h"
 #include "store/schema.h"
 
 #include <QFileInfo>
@@ -12,41 +12,6 @@
 namespace ridelog {
 
 namespace {
-
-QStringList definitionNames(std::span<const ColumnDefinition> columns)
-{
-    QStringList names;
-    for (const auto& column : columns)
-        names.append(column.name);
-    return names;
-}
-
-// The columns every table of the program has, by table name; empty for a name it does not know.
-QStringList expectedColumns(const QString& table)
-{
-    for (const auto name : {NameTable::Stations, NameTable::BusStops, NameTable::Shops}) {
-        if (table == nameTableName(name))
-            return definitionNames(nameTableColumns(name));
-    }
-    if (table == CardLibrary::cardsTableName())
-        return CardLibrary::cardsTableColumnNames();
-    if (table == NoteStore::notesTableName())
-        return {QStringLiteral("idm"), QStringLiteral("seq"), QStringLiteral("purpose"),
-                QStringLiteral("claim"), QStringLiteral("updated")};
-    if (!CardLibrary::idmOfCardTable(table).isEmpty())
-        return definitionNames(cardTableColumns());
-    return QStringList();
-}
-
-QStringList columnsOf(Database& database, const QString& table)
-{
-    Statement info(database, QStringLiteral("SELECT name FROM pragma_table_info(?1)"));
-    info.bind(1, table);
-    QStringList names;
-    while (info.step())
-        names.append(info.textAt(0));
-    return names;
-}
 
 QStringList tablesOf(Database& database)
 {
@@ -109,17 +74,17 @@ HistoryFileState stateOfError(const DatabaseError& error)
 
 QString foreignTablesReason(Database& database)
 {
-    const QStringList tables = tablesOf(database);
-    if (tables.isEmpty())
-        return QStringLiteral("it holds no tables of a Ridelog history");
-    for (const QString& table : tables) {
-        const QStringList expected = expectedColumns(table);
-        if (expected.isEmpty())
-            return QStringLiteral("the table \"%1\" is not one of a Ridelog history").arg(table);
-        if (columnsOf(database, table) != expected)
-            return QStringLiteral("the table \"%1\" has other columns than Ridelog keeps there")
-                .arg(table);
+    bool anyHistoryTable = false;
+    for (const QString& table : tablesOf(database)) {
+        for (const OwnedTable& owned : ownedTables()) {
+            if (owned.role == TableRole::History && owned.matches(table, Qt::CaseSensitive))
+                anyHistoryTable = true;
+        }
     }
+    if (const std::optional<QString> reason = foreignSchemaReason(database))
+        return *reason;
+    if (!anyHistoryTable)
+        return QStringLiteral("it holds no tables of a Ridelog history");
     return QString();
 }
 

@@ -33,8 +33,8 @@ struct HistoryFileSummary
     bool usable() const { return state == HistoryFileState::Usable; }
 };
 
-// Whether every table of the open database is one this program keeps, with the columns it
-// keeps there. Empty when so; otherwise what is foreign about it.
+// Whether the open database is a history of this program: the check of the tables the program
+// owns (ownedschema.h), and at least one table of the history. Empty when so; otherwise why not.
 QString foreignTablesReason(Database& database);
 
 // PRAGMA quick_check on an open database: empty when sound, else the engine's findings.

@@ -240,13 +240,7 @@ int mergeCardsTable(Database& source, Database& target)
     if (theirs.empty())
         return 0;
     if (ourState == CardsTableState::Missing) {
-        static const std::array<ColumnDefinition, 4> columns{{
-            {QStringLiteral("idm"), ColumnType::Text255},
-            {QStringLiteral("nickname"), ColumnType::Text255},
-            {QStringLiteral("firstRead"), ColumnType::Long},
-            {QStringLiteral("lastRead"), ColumnType::Long},
-        }};
-        target.createTable(CardLibrary::cardsTableName(), columns);
+        target.createTable(cardsTableName(), cardsTableColumns());
     }
     const auto ours = cardRows(target);
     const QString table = quoteIdentifier(CardLibrary::cardsTableName());

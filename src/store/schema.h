@@ -4,6 +4,10 @@
 //   bus  ac, lc SMALLINT;     an, ln, sn, nm VARCHAR(255)      bus stops
 //   bpn  ac, lc, sc SMALLINT; an, ln, sn, ap, nm VARCHAR(255)  shops
 //   "2" + idmText  seq, b1, b2, b3, b4 INTEGER                 every block ever read from a card
+//   cards  idm, nickname VARCHAR(255); firstRead, lastRead INTEGER   the card library
+//
+// Every table the program owns is registered in ownedschema.cpp, which a file must match
+// before anything is written into it.
 #pragma once
 
 #include "card/history.h"
@@ -39,6 +43,9 @@ QStringList cardBlockColumns();
 // The serial of a stored card row as an SQL expression over b4 (bytes 12-15 little-endian):
 // byte 12 x 65536 + byte 13 x 256 + byte 14. The seq column is not trusted for it.
 QString cardRowSerialSql();
+// "cards": the nickname and read times of each card.
+QString cardsTableName();
+std::span<const ColumnDefinition> cardsTableColumns();
 
 // A 16-bit key part keeps its bit pattern: 32769 is stored as -32767.
 constexpr std::int16_t storedKeyPart(std::uint16_t part)

@@ -242,7 +242,7 @@ private slots:
         QTest::newRow("another program's database")
             << QStringLiteral("foreign") << QStringLiteral("not a Ridelog history");
         QTest::newRow("a card table with other columns")
-            << QStringLiteral("columns") << QStringLiteral("other columns");
+            << QStringLiteral("columns") << QStringLiteral("instead of");
         QTest::newRow("damaged") << QStringLiteral("damaged") << QStringLiteral("damaged");
         QTest::newRow("being written")
             << QStringLiteral("locked") << QStringLiteral("another program is writing it");
