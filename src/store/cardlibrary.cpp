@@ -190,7 +190,7 @@ QString CardLibrary::cardsTableName()
 QStringList CardLibrary::cardsTableColumnNames()
 {
     QStringList names;
-    for (const auto& column : cardsColumns())
+    for (const auto& column : cardsTableColumns())
         names.append(column.name);
     return names;
 }
