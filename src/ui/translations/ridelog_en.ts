@@ -1132,7 +1132,8 @@ The current history is kept as a backup before it is replaced.</translation>
         <source>取り込めなかったファイル: %1 件</source>
         <translation>Files not imported: %1</translation>
     </message>
-    <message>
+</context>
+<context>
     <name>ridelog::HistoryListModel</name>
     <message>
         <source>チェック：精算する利用</source>
