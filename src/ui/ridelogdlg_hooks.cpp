@@ -53,7 +53,7 @@ void CRidelogDlg::onShowTotals()
             [this] {
                 const ExpenseExportSource source = expenseSourceOf(*this);
                 return CTotalsDlg::Snapshot{
-                    idmText_,
+                    idmText_, idmText_.isEmpty() ? QString() : cardLibrary().nickname(idmText_),
                     expenseEntries(*source.records, source.gapBeforeSerial, source.caches)};
             },
             this);

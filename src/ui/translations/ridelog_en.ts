@@ -256,6 +256,52 @@ Connect it and start the program again.</translation>
     </message>
 </context>
 <context>
+    <name>ridelog</name>
+    <message>
+        <source>鉄道</source>
+        <translation>Rail</translation>
+    </message>
+    <message>
+        <source>バス</source>
+        <translation>Bus</translation>
+    </message>
+    <message>
+        <source>物販</source>
+        <translation>Shopping</translation>
+    </message>
+    <message>
+        <source>%1円</source>
+        <translation>%1 yen</translation>
+    </message>
+    <message>
+        <source>%1 %2 %3</source>
+        <translation>%1 %2 %3</translation>
+    </message>
+    <message>
+        <source>%1 残高 %2</source>
+        <translation>%1 balance %2</translation>
+    </message>
+    <message>
+        <source>この日の前に履歴が欠落している可能性があります</source>
+        <translation>History may be missing before this day</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::BalanceChart</name>
+    <message>
+        <source>残高の推移（日ごと）</source>
+        <translation>Balance at the end of each day</translation>
+    </message>
+    <message>
+        <source>残高</source>
+        <translation>Balance</translation>
+    </message>
+    <message>
+        <source>履歴欠落</source>
+        <translation>Missing history</translation>
+    </message>
+</context>
+<context>
     <name>ridelog::CAboutDlg</name>
     <message>
         <source>バージョン情報 交通費履歴</source>
@@ -635,46 +681,6 @@ Place the card on the reader again.</translation>
         <translation>Month</translation>
     </message>
     <message>
-        <source>鉄道 回数</source>
-        <translation>Rail rides</translation>
-    </message>
-    <message>
-        <source>鉄道 運賃</source>
-        <translation>Rail fares</translation>
-    </message>
-    <message>
-        <source>バス 回数</source>
-        <translation>Bus rides</translation>
-    </message>
-    <message>
-        <source>バス 運賃</source>
-        <translation>Bus fares</translation>
-    </message>
-    <message>
-        <source>チャージ 回数</source>
-        <translation>Charges</translation>
-    </message>
-    <message>
-        <source>チャージ 額</source>
-        <translation>Charged</translation>
-    </message>
-    <message>
-        <source>物販 回数</source>
-        <translation>Purchases</translation>
-    </message>
-    <message>
-        <source>物販 額</source>
-        <translation>Purchased</translation>
-    </message>
-    <message>
-        <source>月末残高</source>
-        <translation>Closing balance</translation>
-    </message>
-    <message>
-        <source>履歴欠落</source>
-        <translation>Missing history</translation>
-    </message>
-    <message>
         <source>集計</source>
         <translation>Totals</translation>
     </message>
@@ -687,40 +693,12 @@ Place the card on the reader again.</translation>
         <translation>Period:</translation>
     </message>
     <message>
-        <source>月ごとの支出</source>
-        <translation>Spending per month</translation>
-    </message>
-    <message>
-        <source>残高の推移</source>
-        <translation>Balance over time</translation>
-    </message>
-    <message>
         <source>カードが読み取られていません</source>
         <translation>No card read</translation>
     </message>
     <message>
         <source>カード %1</source>
         <translation>Card %1</translation>
-    </message>
-    <message>
-        <source>鉄道</source>
-        <translation>Rail</translation>
-    </message>
-    <message>
-        <source>バス</source>
-        <translation>Bus</translation>
-    </message>
-    <message>
-        <source>物販</source>
-        <translation>Shopping</translation>
-    </message>
-    <message>
-        <source>%d円</source>
-        <translation>%d yen</translation>
-    </message>
-    <message>
-        <source>残高</source>
-        <translation>Balance</translation>
     </message>
     <message>
         <source>履歴が欠落している可能性があります（%1か所）。欠落をまたぐ残高の変化 %2円 は集計に含めず、色付きの月に示しています。</source>
@@ -733,6 +711,74 @@ Place the card on the reader again.</translation>
     <message>
         <source>最も古い記録は前の残高がないため金額に含めていません。</source>
         <translation>The oldest entry has no balance before it, so its amount is not counted.</translation>
+    </message>
+    <message>
+        <source>鉄道
+回数</source>
+        <translation>Rail
+rides</translation>
+    </message>
+    <message>
+        <source>鉄道
+運賃</source>
+        <translation>Rail
+fares</translation>
+    </message>
+    <message>
+        <source>バス
+回数</source>
+        <translation>Bus
+rides</translation>
+    </message>
+    <message>
+        <source>バス
+運賃</source>
+        <translation>Bus
+fares</translation>
+    </message>
+    <message>
+        <source>チャージ
+回数</source>
+        <translation>Charge
+count</translation>
+    </message>
+    <message>
+        <source>チャージ
+額</source>
+        <translation>Charged
+yen</translation>
+    </message>
+    <message>
+        <source>物販
+回数</source>
+        <translation>Purchase
+count</translation>
+    </message>
+    <message>
+        <source>物販
+額</source>
+        <translation>Purchased
+yen</translation>
+    </message>
+    <message>
+        <source>月末
+残高</source>
+        <translation>Closing
+balance</translation>
+    </message>
+    <message>
+        <source>履歴
+欠落</source>
+        <translation>Missing
+history</translation>
+    </message>
+    <message>
+        <source>このカードの履歴はまだありません。カードを読み取ると、月ごとの集計とグラフがここに表示されます。</source>
+        <translation>There is no history of this card yet. Read the card, and its totals per month and the charts appear here.</translation>
+    </message>
+    <message>
+        <source>カード %1（%2）</source>
+        <translation>Card %1 (%2)</translation>
     </message>
 </context>
 <context>
@@ -767,6 +813,13 @@ Place the card on the reader again.</translation>
     <message>
         <source>カードが取り外されました。一覧は最後に読み取った履歴です。</source>
         <translation>The card was taken off. The list shows the history read last.</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::SpendingChart</name>
+    <message>
+        <source>月ごとの支出</source>
+        <translation>Spending per month</translation>
     </message>
 </context>
 </TS>
