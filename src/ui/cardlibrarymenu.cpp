@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QInputDialog>
 #include <QLocale>
+#include <algorithm>
 
 namespace ridelog {
 
@@ -23,6 +24,8 @@ QString dateText(const QDate& date)
 QString cardMenuText(const CardSummary& card)
 {
     QString name = card.shownName();
+    if (name.size() > kMenuNameCharacters)
+        name = name.left(kMenuNameCharacters - 1) + QChar(u'…');
     name.replace(QLatin1Char('&'), QStringLiteral("&&"));
     // Tabs would split the entry into its shortcut column.
     name.replace(QLatin1Char('\t'), QLatin1Char(' '));
@@ -33,6 +36,20 @@ QString cardMenuText(const CardSummary& card)
     if (!newest.isEmpty())
         text += QStringLiteral("  ") + newest;
     return text;
+}
+
+std::vector<CardSummary> recentCards(std::vector<CardSummary> cards, std::size_t count)
+{
+    std::stable_sort(cards.begin(), cards.end(), [](const CardSummary& a, const CardSummary& b) {
+        if (a.lastRead.isValid() != b.lastRead.isValid())
+            return a.lastRead.isValid();
+        if (a.lastRead != b.lastRead)
+            return a.lastRead > b.lastRead;
+        return a.newestEntryDate > b.newestEntryDate;
+    });
+    if (cards.size() > count)
+        cards.resize(count);
+    return cards;
 }
 
 QString storedCardTitle(const CardSummary& card)

@@ -33,6 +33,7 @@ enum Command : int
     Search = 32841,            // 表示(&V) › 検索(&F)... (Ctrl+F)
     RenameCard = 32842,        // カード(&C) › カード名の変更(&N)...
     ShowReaderCard = 32845,    // カード(&C) › 読み取ったカードを表示(&R)
+    ShowAllCards = 32846,      // カード(&C) › すべてのカード(&A)...
     FirstCardEntry = 33000,    // カード(&C) › one entry per card, 33000 to 33999
     LastCardEntry = 33999,
     StartReading = 1000,  // hidden button 読み取り開始

@@ -475,6 +475,7 @@ void CRidelogDlg::onAbout()
 {
     auto* about = new CAboutDlg(nameServerUrl(), this);
     about->setReaderName(library_ != nullptr ? library_->readerName() : QString());
+    about->setBuiltinNamesOnly(builtinNamesOnly(nameServerArgument_, settings_));
     about->setAttribute(Qt::WA_DeleteOnClose);
     about->open();
 }

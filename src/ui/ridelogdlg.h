@@ -230,6 +230,7 @@ private:
     void onSearch();
     void onRenameCard();
     void onShowReaderCard();
+    void onShowAllCards();
     void onHeaderClicked(int column);
     void onSearchChanged(const HistoryFilter& filter);
     // After a successful read: the title shows the card read, and the card is noted in the

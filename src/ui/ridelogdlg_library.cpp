@@ -1,6 +1,7 @@
 // The main window's card library, sorting and searching: the カード menu, the stored history of
 // a card shown without reading it, the card's name, the heading clicks and the search bar.
 #include "ui/cardlibrarymenu.h"
+#include "ui/cardlistdlg.h"
 #include "ui/commandids.h"
 #include "ui/historylist.h"
 #include "ui/historysearchbar.h"
@@ -39,12 +40,18 @@ void CRidelogDlg::buildLibraryParts(QMenu* viewMenu)
 
     cardMenu_ = menuBar_->addMenu(tr("カード(&C)"));
     cardMenu_->setObjectName(QStringLiteral("cardMenu"));
-    cardMenu_->addSeparator();
+    // The commands first, where they stay however many cards there are; then the cards read
+    // most recently, and the list of every card.
+    cardMenu_->setToolTipsVisible(true);
     addCommand(cardMenu_, ids::RenameCard, tr("カード名の変更(&N)..."), &CRidelogDlg::onRenameCard)
         ->setEnabled(false);
     addCommand(cardMenu_, ids::ShowReaderCard, tr("読み取ったカードを表示(&R)"),
                &CRidelogDlg::onShowReaderCard)
         ->setEnabled(false);
+    cardMenu_->addSeparator();
+    cardMenu_->addSeparator()->setObjectName(QStringLiteral("cardsEnd"));
+    addCommand(cardMenu_, ids::ShowAllCards, tr("すべてのカード(&A)..."),
+               &CRidelogDlg::onShowAllCards);
     connect(cardMenu_, &QMenu::aboutToShow, this, &CRidelogDlg::refreshCardMenu);
 }
 
@@ -64,14 +71,14 @@ void CRidelogDlg::refreshCardMenu()
             delete action;
         }
     }
-    QAction* fixed = cardMenu_->actions().value(0);
+    QAction* fixed = cardMenu_->findChild<QAction*>(QStringLiteral("cardsEnd"));
     const std::vector<CardSummary> cards = cardLibrary().cards();
+    commands_.at(ids::ShowAllCards)->setEnabled(!cards.empty());
     QList<QAction*> entries;
     int id = ids::FirstCardEntry;
-    for (const CardSummary& card : cards) {
-        if (id > ids::LastCardEntry)
-            break;
+    for (const CardSummary& card : recentCards(cards, kRecentCardsInMenu)) {
         QAction* entry = addCommand(nullptr, id++, cardMenuText(card), nullptr);
+        entry->setToolTip(card.shownName().left(1000));
         entry->setCheckable(true);
         entry->setChecked(card.idmText == idmText_);
         const QString idm = card.idmText;
@@ -88,6 +95,15 @@ void CRidelogDlg::refreshCardMenu()
     commands_.at(ids::RenameCard)->setEnabled(!idmText_.isEmpty());
     commands_.at(ids::ShowReaderCard)
         ->setEnabled(!cardIdField_->text().isEmpty() || !lastReadIdm_.isEmpty());
+}
+
+// すべてのカード(&A)...: every card in a list that a typed text narrows down.
+void CRidelogDlg::onShowAllCards()
+{
+    CardListDialog dialog(cardLibrary().cards(), idmText_, this);
+    if (dialog.exec() != QDialog::Accepted || dialog.chosenIdm().isEmpty())
+        return;
+    showStoredCard(dialog.chosenIdm());
 }
 
 bool CRidelogDlg::showStoredCard(const QString& idmText)

@@ -483,7 +483,7 @@ void TestApp::readerOpenFailureGivesTheReasonsAsDetails()
     QCOMPARE(MessageBox::capturedMessages(), QStringList{kNoReader});
     const QStringList details = MessageBox::capturedDetails();
     QCOMPARE(details.size(), 1);
-    QVERIFY2(details[0].startsWith(QStringLiteral("Simulated reader (")), qPrintable(details[0]));
+    QVERIFY2(details[0].startsWith(QStringLiteral("シミュレーションのカードリーダ（")), qPrintable(details[0]));
     QVERIFY2(details[0].contains(notAFolder + QStringLiteral(" cannot be created")),
              qPrintable(details[0]));
     QVERIFY(!app.mainWindowRan());

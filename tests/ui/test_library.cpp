@@ -6,6 +6,7 @@
 #include "store/database.h"
 #include "store/listexport.h"
 #include "ui/cardlibrarymenu.h"
+#include "ui/cardlistdlg.h"
 #include "ui/commandids.h"
 #include "ui/historylist.h"
 #include "ui/historysearchbar.h"
@@ -20,6 +21,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTreeView>
+#include <QTreeWidget>
 
 using namespace ridelog;
 using namespace ridelog::test;
@@ -64,6 +66,7 @@ private slots:
     void headingClicksSortAndHashRestores();
     void searchFiltersAndExportWritesShownRows();
     void searchBarKeepsEscapeAndEnter();
+    void manyCardsInTheMenuAndTheList();
 
 private:
     std::unique_ptr<CRidelogDlg> readTwoCards();
@@ -327,6 +330,62 @@ void TestLibrary::searchBarKeepsEscapeAndEnter()
     QVERIFY(dlg->isVisible());
     QVERIFY(dlg->searchBar()->isHidden());
     dlg->reject();
+}
+
+// 300 cards, one of them with a name of 100,000 characters: the commands stay on top, the menu
+// names the 20 read last with names cut to 40 characters, and the list of all cards holds every
+// one, narrowed down by what is typed.
+void TestLibrary::manyCardsInTheMenuAndTheList()
+{
+    auto dlg = makeWindow();
+    const QString databasePath = dlg->historyStore().DatabasePath();
+    {
+        HistoryStore store;
+        NameCaches caches;
+        store.OpenDatabaseAtStart(caches);
+        for (int card = 0; card < 300; ++card) {
+            CardBlockSet blocks;
+            blocks.insert(railBlock(std::uint32_t(card + 1), 1000 + card), BlockOrigin::Card);
+            store.StoreNewBlocks(QStringLiteral("0A%1").arg(card, 14, 10, QLatin1Char('0')), blocks);
+        }
+        store.DropDatabaseObject();
+    }
+    CardLibrary library(databasePath);
+    const QDateTime start = QDateTime(QDate(2026, 1, 1), QTime(8, 0), Qt::UTC);
+    for (int card = 0; card < 300; ++card) {
+        const QString idm = QStringLiteral("0A%1").arg(card, 14, 10, QLatin1Char('0'));
+        QVERIFY(library.noteCardRead(idm, start.addSecs(3600 * card)));
+        QVERIFY(library.renameCard(idm, QStringLiteral("家族カード %1").arg(card)));
+    }
+    const QString longName = QString(100000, QChar(u'長'));
+    const QString longIdm = QStringLiteral("0A%1").arg(299, 14, 10, QLatin1Char('0'));
+    QVERIFY(library.renameCard(longIdm, longName));
+    QCOMPARE(library.nickname(longIdm), longName);
+    QCOMPARE(library.nickname(QStringLiteral("FFFFFFFFFFFFFFFF")), QString());
+
+    const QStringList entries = cardEntries(*dlg);
+    QCOMPARE(entries.size(), int(kRecentCardsInMenu));
+    QCOMPARE(entries[0].section(QLatin1Char('\t'), 0, 0),
+             QString(kMenuNameCharacters - 1, QChar(u'長')) + QChar(u'…'));
+    QCOMPARE(entries[1].section(QLatin1Char('\t'), 0, 0), QStringLiteral("家族カード 298"));
+    QCOMPARE(entries[19].section(QLatin1Char('\t'), 0, 0), QStringLiteral("家族カード 280"));
+    const QList<QAction*> actions = dlg->cardMenu()->actions();
+    QCOMPARE(actions[0], dlg->commandAction(ids::RenameCard));
+    QCOMPARE(actions[1], dlg->commandAction(ids::ShowReaderCard));
+    QCOMPARE(actions.last(), dlg->commandAction(ids::ShowAllCards));
+    QVERIFY(dlg->commandAction(ids::ShowAllCards)->isEnabled());
+
+    CardListDialog list(library.cards(), QString());
+    QCOMPARE(list.shownCount(), 300);
+    QCOMPARE(list.chosenIdm(), longIdm); // read last, on top
+    list.filterField()->setText(QStringLiteral("カード 17"));
+    QCOMPARE(list.shownCount(), 11); // 17, 170 ... 179
+    list.filterField()->setText(QStringLiteral("0a00000000000042"));
+    QCOMPARE(list.shownCount(), 1);
+    QCOMPARE(list.chosenIdm(), QStringLiteral("0A00000000000042"));
+    list.filterField()->setText(QStringLiteral("誰のでもない"));
+    QCOMPARE(list.shownCount(), 0);
+    QCOMPARE(list.chosenIdm(), QString());
 }
 
 QTEST_MAIN(TestLibrary)

@@ -307,6 +307,26 @@ Connect it and start the program again.</translation>
         <source>バージョン情報 交通費履歴</source>
         <translation>About Transit Fare History</translation>
     </message>
+    <message>
+        <source>MIT ライセンス</source>
+        <translation>MIT licence</translation>
+    </message>
+    <message>
+        <source>内蔵の駅名データ: suica-viewer プロジェクトの駅コード表（Copyright 2025 KIRISHIKI Yudai、%1）</source>
+        <translation>Built-in station names: the station code table of the suica-viewer project (Copyright 2025 KIRISHIKI Yudai, %1)</translation>
+    </message>
+    <message>
+        <source>交通費履歴読出 バージョン %1</source>
+        <translation>Ridelog version %1</translation>
+    </message>
+    <message>
+        <source>駅名: 内蔵の駅名データ</source>
+        <translation>Station names: built-in station data</translation>
+    </message>
+    <message>
+        <source>駅名: 駅名サーバ %1（つながらないときは内蔵の駅名データ）</source>
+        <translation>Station names: name server %1 (the built-in station data when it cannot be reached)</translation>
+    </message>
 </context>
 <context>
     <name>ridelog::CBpnDetailDlg</name>
@@ -609,6 +629,10 @@ Place the card on the reader again.</translation>
         <source>駅名を再取得(&amp;R)</source>
         <translation>&amp;Reload Station Names</translation>
     </message>
+    <message>
+        <source>すべてのカード(&amp;A)...</source>
+        <translation>&amp;All Cards...</translation>
+    </message>
 </context>
 <context>
     <name>ridelog::CShowDataSetupDlg</name>
@@ -782,6 +806,41 @@ history</translation>
     </message>
 </context>
 <context>
+    <name>ridelog::CardListDialog</name>
+    <message>
+        <source>すべてのカード</source>
+        <translation>All Cards</translation>
+    </message>
+    <message>
+        <source>名前またはIDmで探す</source>
+        <translation>Find by name or IDm</translation>
+    </message>
+    <message>
+        <source>名前</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>IDm</source>
+        <translation>IDm</translation>
+    </message>
+    <message>
+        <source>件数</source>
+        <translation>Entries</translation>
+    </message>
+    <message>
+        <source>最新の利用</source>
+        <translation>Last used</translation>
+    </message>
+    <message>
+        <source>表示</source>
+        <translation>Show</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
     <name>ridelog::HistorySearchBar</name>
     <message>
         <source>検索：</source>
@@ -820,6 +879,13 @@ history</translation>
     <message>
         <source>月ごとの支出</source>
         <translation>Spending per month</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::card::SimulatedReader</name>
+    <message>
+        <source>シミュレーションのカードリーダ（%1）</source>
+        <translation>Simulated reader (%1)</translation>
     </message>
 </context>
 </TS>
