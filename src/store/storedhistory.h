@@ -4,6 +4,7 @@
 
 #include "card/history.h"
 #include "namedata/namecache.h"
+#include "store/cardblockset.h"
 #include "store/database.h"
 
 #include <QDate>
@@ -42,9 +43,9 @@ public:
     // Every card with a history table, by IDm.
     std::vector<StoredCardSummary> cards();
 
-    // The card's history decoded with the names of the stored name tables; false (and nothing
+    // The card's stored blocks and the names of the stored name tables; false (and nothing
     // loaded) when the card has no history table.
-    bool loadCard(const QString& idmText, NameCaches& caches, HistoryRecordSet& records);
+    bool loadCard(const QString& idmText, NameCaches& caches, CardBlockSet& blocks);
 
 private:
     std::unique_ptr<Database> database_;
