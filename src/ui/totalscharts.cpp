@@ -20,11 +20,6 @@ namespace ridelog {
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("TotalsCharts", text);
-}
-
 // The room a label takes besides its text, so that neighbouring labels stay apart.
 constexpr int kLabelGap = 18;
 constexpr int kMaxAmountTicks = 7;
@@ -35,11 +30,11 @@ QString kindName(int kindIndex)
 {
     switch (kindIndex) {
     case 0:
-        return tr("鉄道");
+        return QCoreApplication::translate("TotalsCharts", "鉄道");
     case 1:
-        return tr("バス");
+        return QCoreApplication::translate("TotalsCharts", "バス");
     default:
-        return tr("物販");
+        return QCoreApplication::translate("TotalsCharts", "物販");
     }
 }
 
@@ -131,27 +126,31 @@ QDate dayOfMs(qreal ms)
 
 QString yenText(qint64 yen)
 {
-    return tr("%1円").arg(QLocale(QLocale::English).toString(yen));
+    return QCoreApplication::translate("TotalsCharts", "%1円")
+        .arg(QLocale(QLocale::English).toString(yen));
 }
 
 QString spendingToolTip(const MonthTotals& month, int kindIndex)
 {
-    return tr("%1 %2 %3")
+    return QCoreApplication::translate("TotalsCharts", "%1 %2 %3")
         .arg(month.monthText(), kindName(kindIndex), yenText(kindAmount(month.totals, kindIndex)));
 }
 
 QString balanceToolTip(const DayBalance& day)
 {
-    QString text = tr("%1 残高 %2").arg(isoDateText(day.day), yenText(day.balance));
+    QString text = QCoreApplication::translate("TotalsCharts", "%1 残高 %2")
+                       .arg(isoDateText(day.day), yenText(day.balance));
     if (day.afterGap)
-        text += QLatin1Char('\n') + tr("この日の前に履歴が欠落している可能性があります");
+        text += QLatin1Char('\n') +
+                QCoreApplication::translate("TotalsCharts",
+                                            "この日の前に履歴が欠落している可能性があります");
     return text;
 }
 
 SpendingChart::SpendingChart(QWidget* parent)
     : chart_(new QChart)
 {
-    chart_->setTitle(tr("月ごとの支出"));
+    chart_->setTitle(QCoreApplication::translate("TotalsCharts", "月ごとの支出"));
     view_ = makeView(chart_, parent);
     QObject::connect(chart_, &QChart::plotAreaChanged, view_, [this] { fitLabels(); });
 }
@@ -220,7 +219,7 @@ void SpendingChart::fitLabels()
 BalanceChart::BalanceChart(QWidget* parent)
     : chart_(new QChart)
 {
-    chart_->setTitle(tr("残高の推移（日ごと）"));
+    chart_->setTitle(QCoreApplication::translate("TotalsCharts", "残高の推移（日ごと）"));
     view_ = makeView(chart_, parent);
     QObject::connect(chart_, &QChart::plotAreaChanged, view_, [this] { fitLabels(); });
 }
@@ -266,7 +265,7 @@ void BalanceChart::draw(std::vector<DayBalance> days)
         if (segment.isEmpty())
             return;
         auto* line = new QLineSeries;
-        line->setName(tr("残高"));
+        line->setName(QCoreApplication::translate("TotalsCharts", "残高"));
         line->replace(segment);
         chart_->addSeries(line);
         line->attachAxis(timeAxis);
@@ -288,7 +287,7 @@ void BalanceChart::draw(std::vector<DayBalance> days)
     flush();
     if (!gaps.isEmpty()) {
         auto* markers = new QScatterSeries;
-        markers->setName(tr("履歴欠落"));
+        markers->setName(QCoreApplication::translate("TotalsCharts", "履歴欠落"));
         markers->setMarkerShape(QScatterSeries::MarkerShapeTriangle);
         markers->setMarkerSize(11);
         markers->setColor(kGapMarkerColor);

@@ -256,7 +256,7 @@ Connect it and start the program again.</translation>
     </message>
 </context>
 <context>
-    <name>ridelog</name>
+    <name>TotalsCharts</name>
     <message>
         <source>鉄道</source>
         <translation>Rail</translation>
@@ -285,9 +285,10 @@ Connect it and start the program again.</translation>
         <source>この日の前に履歴が欠落している可能性があります</source>
         <translation>History may be missing before this day</translation>
     </message>
-</context>
-<context>
-    <name>ridelog::BalanceChart</name>
+    <message>
+        <source>月ごとの支出</source>
+        <translation>Spending per month</translation>
+    </message>
     <message>
         <source>残高の推移（日ごと）</source>
         <translation>Balance at the end of each day</translation>
@@ -872,13 +873,6 @@ history</translation>
     <message>
         <source>カードが取り外されました。一覧は最後に読み取った履歴です。</source>
         <translation>The card was taken off. The list shows the history read last.</translation>
-    </message>
-</context>
-<context>
-    <name>ridelog::SpendingChart</name>
-    <message>
-        <source>月ごとの支出</source>
-        <translation>Spending per month</translation>
     </message>
 </context>
 <context>
