@@ -12,8 +12,8 @@
 #include "store/historystore.h"
 #include "support/realistichistory.h"
 #include "ui/commandids.h"
-#include "ui/historysearchbar.h"
 #include "ui/historylist.h"
+#include "ui/historysearchbar.h"
 #include "ui/ridelogdlg.h"
 #include "ui/totalsdlg.h"
 
@@ -159,8 +159,7 @@ void selectRow(CRidelogDlg& dialog, int row)
     auto* list = dialog.historyList();
     list->setCurrentIndex(dialog.historyModel()->index(row, 0));
     list->selectionModel()->select(dialog.historyModel()->index(row, 0),
-                                   QItemSelectionModel::ClearAndSelect |
-                                       QItemSelectionModel::Rows);
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void showDetailOf(CRidelogDlg& dialog, const QString& processText, const QString& name)
@@ -258,13 +257,12 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral("1.2.0"));
     Translations translations;
     translations.install(arguments[2] == QStringLiteral("en") ? UiLanguage::English
-                                                               : UiLanguage::Japanese);
+                                                              : UiLanguage::Japanese);
     QApplication::setApplicationDisplayName(CRidelogDlg::titleText());
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/ridelog/ridelog.png")));
 
-    const QString cards =
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-        QStringLiteral("/gallery-cards");
+    const QString cards = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                          QStringLiteral("/gallery-cards");
     prepareLibrary(cards);
     AppOptions options;
     options.readerSpec = QStringLiteral("virtual:") + cards;

@@ -139,9 +139,10 @@ QString CAboutDlg::readerText() const
 
 void CAboutDlg::setBuiltinNamesOnly(bool builtinOnly)
 {
-    nameSource_->setText(builtinOnly ? tr("駅名: 内蔵の駅名データ")
-                                     : tr("駅名: 駅名サーバ %1（つながらないときは内蔵の駅名データ）")
-                                           .arg(serverWebRoot(nameServer_).host()));
+    nameSource_->setText(builtinOnly
+                             ? tr("駅名: 内蔵の駅名データ")
+                             : tr("駅名: 駅名サーバ %1（つながらないときは内蔵の駅名データ）")
+                                   .arg(serverWebRoot(nameServer_).host()));
     serverLink_->setVisible(!builtinOnly);
 }
 

@@ -52,10 +52,18 @@ std::vector<CardSummary> recentCards(std::vector<CardSummary> cards, std::size_t
     return cards;
 }
 
+QString cardWindowTitle(const QString& shownName, bool stored)
+{
+    return stored ? QCoreApplication::translate("CardLibraryMenu",
+                                                "%1（保存された履歴） - 交通費履歴読出")
+                        .arg(shownName)
+                  : QCoreApplication::translate("CardLibraryMenu", "%1 - 交通費履歴読出")
+                        .arg(shownName);
+}
+
 QString storedCardTitle(const CardSummary& card)
 {
-    return QCoreApplication::translate("CardLibraryMenu", "交通費履歴読出 - %1（保存された履歴）")
-        .arg(card.shownName());
+    return cardWindowTitle(card.shownName(), true);
 }
 
 QString storedCardStatus(const CardSummary& card)

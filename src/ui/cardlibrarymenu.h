@@ -23,6 +23,9 @@ QString cardMenuText(const CardSummary& card);
 // The cards read most recently first (never-read ones by their newest entry), at most count.
 std::vector<CardSummary> recentCards(std::vector<CardSummary> cards, std::size_t count);
 
+// The window title for a card: its nickname (or IDm) with the program's name once, at the end,
+// so that the platform does not add it a second time.
+QString cardWindowTitle(const QString& shownName, bool stored);
 // The title and status texts of a card shown from the library, not read.
 QString storedCardTitle(const CardSummary& card);
 QString storedCardStatus(const CardSummary& card);

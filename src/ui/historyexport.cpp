@@ -76,10 +76,32 @@ std::vector<std::uint32_t> shownSerials(const QAbstractItemModel& list)
 
 } // namespace
 
-SaveFileRequest exportSaveRequest(const QString& idmText)
+QString proposedExportName(const QString& cardName, const QString& idmText, const QDate& first,
+                           const QDate& last)
+{
+    constexpr qsizetype kLongestName = 120;
+    QString name = cardName.trimmed().isEmpty() ? idmText : cardName.trimmed();
+    if (name.isEmpty())
+        return QString();
+    for (QChar& c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || QStringView(u"/\\:*?\"<>|").contains(c))
+            c = QLatin1Char('_');
+    }
+    while (name.startsWith(QLatin1Char('.')) || name.startsWith(QLatin1Char(' ')))
+        name.remove(0, 1);
+    QString dates;
+    if (first.isValid() && last.isValid())
+        dates = QLatin1Char('_') + isoDateText(first) + QLatin1Char('_') + isoDateText(last);
+    name = name.left(kLongestName - dates.size()).trimmed();
+    return name.isEmpty() ? idmText + dates : name + dates;
+}
+
+SaveFileRequest exportSaveRequest(const QString& idmText, const ExportPlace& place)
 {
     SaveFileRequest request;
-    request.initialName = idmText;
+    request.title = QCoreApplication::translate("HistoryExport", "ファイルに保存");
+    request.directory = place.folder;
+    request.initialName = place.proposedName.isEmpty() ? idmText : place.proposedName;
     for (const FilterInfo& info : kFilters) {
         request.filters.append(QCoreApplication::translate("HistoryExport", info.text));
         request.suffixes.append(QString::fromUtf16(info.suffix));
@@ -98,16 +120,17 @@ QByteArray expenseExportBytes(ExportFilter filter, const QAbstractItemModel& lis
         const std::vector<std::uint32_t> serials = shownSerials(list);
         shown = entriesInOrder(all, serials);
     }
-    return filter == ExportFilter::Json ? expenseJsonBytes(shown, idmText)
+    return filter == ExportFilter::Json ? expenseJsonBytes(shown, idmText, source.cardName)
                                         : expenseCsvBytes(shown, idmText);
 }
 
-void exportHistoryList(QWidget* parent, const QAbstractItemModel& list, const QString& idmText,
-                       const ExpenseExportSource& source)
+std::optional<QString> exportHistoryList(QWidget* parent, const QAbstractItemModel& list,
+                                         const QString& idmText, const ExpenseExportSource& source,
+                                         const ExportPlace& place)
 {
-    const auto answer = SaveFileDialog::ask(parent, exportSaveRequest(idmText));
+    const auto answer = SaveFileDialog::ask(parent, exportSaveRequest(idmText, place));
     if (!answer)
-        return;
+        return std::nullopt;
     const ExportFilter filter = filterOfIndex(answer->filterIndex);
     const QString path = pathWithSuffix(answer->path, filter);
     const bool listForm = filter == ExportFilter::ListCsv || filter == ExportFilter::ListText;
@@ -115,7 +138,7 @@ void exportHistoryList(QWidget* parent, const QAbstractItemModel& list, const QS
                                       : expenseExportBytes(filter, list, idmText, source);
     switch (writeExportFile(path, bytes)) {
     case ExportWriteResult::Written:
-        break;
+        return path;
     case ExportWriteResult::CannotCreate:
         MessageBox::show(
             parent, QCoreApplication::translate("HistoryExport", "ファイルを作成できません。"));
@@ -125,6 +148,7 @@ void exportHistoryList(QWidget* parent, const QAbstractItemModel& list, const QS
                                                              "ファイルに書き込めませんでした。"));
         break;
     }
+    return std::nullopt;
 }
 
 } // namespace ridelog

@@ -114,6 +114,8 @@ public:
     ListHints* listHints() const { return listHints_; }
     QString statusPaneText(int pane) const;
     QString statusPaneToolTip(int pane) const;
+    // The nickname beside pane 0 (object name "cardNamePane"); hidden without one.
+    QLabel* cardNamePane() const { return cardNamePane_; }
     QLabel* statusPane(int pane) const;
     int statusBarHeight() const { return statusBarHeight_; }
     // The card on display.
@@ -238,6 +240,10 @@ private:
     // library as soon as the list is shown.
     void noteCardRead();
     CardLibrary cardLibrary() const;
+    // The nickname of the card on display; empty without one.
+    QString currentCardName() const;
+    // The card's nickname in the title and beside the IDm in the status bar.
+    void showCardName();
 
     TrfcSettings settings_;
     card::ReaderLibrary* library_ = nullptr;
@@ -261,6 +267,7 @@ private:
     QPushButton* cancelButton_ = nullptr;
     QStatusBar* statusBar_ = nullptr;
     std::array<QLabel*, 3> statusPanes_{};
+    QLabel* cardNamePane_ = nullptr;
     QMenu* contextMenu_ = nullptr;
     ListHints* listHints_ = nullptr;
     NameColumnFitter* columnFitter_ = nullptr;

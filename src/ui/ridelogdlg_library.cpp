@@ -11,6 +11,7 @@
 #include "ui/waitcursor.h"
 
 #include <QAction>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +22,9 @@
 namespace ridelog {
 
 namespace {
+
+// Room for the nickname in the status bar; the tooltip has the whole name.
+constexpr int kCardNamePaneCharacters = 16;
 
 bool isCardEntry(int commandId)
 {
@@ -98,6 +102,11 @@ void CRidelogDlg::refreshCardMenu()
         ->setEnabled(!cardIdField_->text().isEmpty() || !session_.lastReadIdm().isEmpty());
 }
 
+QString CRidelogDlg::currentCardName() const
+{
+    return session_.idmText().isEmpty() ? QString() : cardLibrary().nickname(session_.idmText());
+}
+
 // すべてのカード(&A)...: every card in a list that a typed text narrows down.
 void CRidelogDlg::onShowAllCards()
 {
@@ -122,16 +131,33 @@ bool CRidelogDlg::showStoredCard(const QString& idmText)
     // The title says it was not read.
     showBalance();
     setPaneText(0, storedCardStatus(*card));
-    setWindowTitle(storedCardTitle(*card));
+    showCardName();
     commands_.at(ids::SaveToFile)->setEnabled(!session_.records().empty());
     commands_.at(ids::RenameCard)->setEnabled(true);
     startNameRefresh();
     return true;
 }
 
+void CRidelogDlg::showCardName()
+{
+    const QString idm = session_.idmText();
+    const QString name = currentCardName();
+    // The nickname beside the IDm of pane 0, cut when long and whole in the tooltip.
+    const QFontMetrics metrics(cardNamePane_->font());
+    cardNamePane_->setText(metrics.elidedText(
+        name, Qt::ElideRight, metrics.averageCharWidth() * kCardNamePaneCharacters));
+    cardNamePane_->setToolTip(name);
+    cardNamePane_->setVisible(!name.isEmpty());
+    if (idm.isEmpty())
+        setWindowTitle(titleText());
+    else
+        setWindowTitle(cardWindowTitle(name.isEmpty() ? idm : name.left(kMenuNameCharacters),
+                                       session_.isShowingStoredCard()));
+}
+
 void CRidelogDlg::noteCardRead()
 {
-    setWindowTitle(titleText());
+    showCardName();
     commands_.at(ids::RenameCard)->setEnabled(true);
     commands_.at(ids::ShowReaderCard)->setEnabled(true);
     // Noted once the list is shown: its own write waits for the disk, and the read must not.
@@ -159,10 +185,7 @@ void CRidelogDlg::onRenameCard()
         MessageBox::show(this, tr("カードの名前を保存できません。"));
         return;
     }
-    if (session_.isShowingStoredCard()) {
-        if (const std::optional<CardSummary> renamed = cardLibrary().card(idm))
-            setWindowTitle(storedCardTitle(*renamed));
-    }
+    showCardName();
 }
 
 void CRidelogDlg::onShowReaderCard()

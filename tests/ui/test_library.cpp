@@ -18,6 +18,7 @@
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTreeView>
@@ -137,7 +138,7 @@ void TestLibrary::readingACardSwitchesBackToIt()
     putCard(railRides(41, 3, 600), kOtherIdm);
     QTRY_COMPARE(dlg->idmText(), kOtherIdm);
     QVERIFY(!dlg->isShowingStoredCard());
-    QCOMPARE(dlg->windowTitle(), QStringLiteral("交通費履歴読出"));
+    QCOMPARE(dlg->windowTitle(), kOtherIdm + QStringLiteral(" - 交通費履歴読出"));
     QCOMPARE(dlg->idmText(), kOtherIdm);
     QCOMPARE(dlg->historyModel()->rowCount(), 3); // 41 new, 40 and 39 stored
     // Back to the card read last, now taken off: its stored history.
@@ -158,12 +159,18 @@ void TestLibrary::renameThroughTheMenu()
     QVERIFY(dlg->triggerCommand(ids::FirstCardEntry + 1));
     CardNameDialog::setNextAnswer(QStringLiteral("通勤 & \"定期\", 𠮷"));
     QVERIFY(dlg->triggerCommand(ids::RenameCard));
-    QVERIFY(dlg->windowTitle().contains(QStringLiteral("通勤 & \"定期\", 𠮷")));
+    QCOMPARE(dlg->windowTitle(),
+             QStringLiteral("通勤 & \"定期\", 𠮷（保存された履歴） - 交通費履歴読出"));
+    QCOMPARE(dlg->cardNamePane()->toolTip(), QStringLiteral("通勤 & \"定期\", 𠮷"));
+    QVERIFY(!dlg->cardNamePane()->isHidden());
+    QVERIFY(dlg->statusPaneText(0).startsWith(kCardIdm)); // pane 0 keeps its own text
     // "&" stays a character in the menu, not a mnemonic.
     QVERIFY(cardEntries(*dlg)[1].startsWith(QStringLiteral("通勤 && \"定期\", 𠮷\t")));
     CardNameDialog::setNextAnswer(QString());
     QVERIFY(dlg->triggerCommand(ids::RenameCard));
     QVERIFY(cardEntries(*dlg)[1].startsWith(kCardIdm + u'\t'));
+    QVERIFY(dlg->cardNamePane()->isHidden());
+    QCOMPARE(dlg->windowTitle(), kCardIdm + QStringLiteral("（保存された履歴） - 交通費履歴読出"));
     // A cancelled question changes nothing.
     QVERIFY(dlg->triggerCommand(ids::RenameCard));
     QVERIFY(cardEntries(*dlg)[1].startsWith(kCardIdm + u'\t'));
@@ -346,7 +353,8 @@ void TestLibrary::manyCardsInTheMenuAndTheList()
         for (int card = 0; card < 300; ++card) {
             CardBlockSet blocks;
             blocks.insert(railBlock(std::uint32_t(card + 1), 1000 + card), BlockOrigin::Card);
-            store.StoreNewBlocks(QStringLiteral("0A%1").arg(card, 14, 10, QLatin1Char('0')), blocks);
+            store.StoreNewBlocks(QStringLiteral("0A%1").arg(card, 14, 10, QLatin1Char('0')),
+                                 blocks);
         }
         store.DropDatabaseObject();
     }

@@ -217,8 +217,8 @@ void TestMainWindow::menuBarTextsAndOrder()
                           QStringLiteral("駅名を再取得(&R)")}));
     QCOMPARE(menuTexts(menus[4]->menu()), (QStringList{QStringLiteral("バージョン情報(&V)...")}));
     QCOMPARE(menuTexts(dlg->historyContextMenu()),
-             (QStringList{QStringLiteral("削除(&L)"), QStringLiteral("詳細表示(&D)..."),
-                          QStringLiteral("コピー(&C)")}));
+             (QStringList{QStringLiteral("詳細表示(&D)..."), QStringLiteral("コピー(&C)"),
+                          QStringLiteral("-"), QStringLiteral("一覧から隠す(&L)")}));
 }
 
 void TestMainWindow::everyCommandHasOneAction()
@@ -835,7 +835,8 @@ void TestMainWindow::aboutBoxOpensWithLinks()
     QVERIFY(about->findChild<QLabel*>() != nullptr);
     bool versionShown = false;
     for (const QLabel* label : about->findChildren<QLabel*>())
-        versionShown = versionShown || label->text() == QStringLiteral("交通費履歴読出 バージョン 1.2.0");
+        versionShown =
+            versionShown || label->text() == QStringLiteral("交通費履歴読出 バージョン 1.2.0");
     QVERIFY(versionShown);
     QCOMPARE(about->linkButton(1074)->text(), QStringLiteral("http://names.example.net:8080/"));
     QVERIFY(about->linkButton(1076)->text().startsWith(QStringLiteral("http")));
@@ -871,8 +872,8 @@ void TestMainWindow::readerIsNamedInStatusBarAndAboutBox()
     auto dlg = makeDialog();
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
-    const QString name =
-        QStringLiteral("シミュレーションのカードリーダ（%1）").arg(QDir::toNativeSeparators(cardsDir_));
+    const QString name = QStringLiteral("シミュレーションのカードリーダ（%1）")
+                             .arg(QDir::toNativeSeparators(cardsDir_));
     const QString caption = QStringLiteral("ICカードリーダ: ") + name;
     auto* pane = dlg->statusBar()->findChild<QLabel*>(QStringLiteral("readerPane"));
     QVERIFY(pane != nullptr);

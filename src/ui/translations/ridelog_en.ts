@@ -4,8 +4,16 @@
 <context>
     <name>CRidelogApp</name>
     <message>
-        <source>PaSoRiを使うアプリケーションが既に起動しています。</source>
-        <translation>Another application that uses the PaSoRi card reader is already running.</translation>
+        <source>シミュレーションのカードリーダ</source>
+        <translation>the simulated reader</translation>
+    </message>
+    <message>
+        <source>カードリーダ</source>
+        <translation>the card reader</translation>
+    </message>
+    <message>
+        <source>%1を使うアプリケーションが既に起動しています。</source>
+        <translation>An application that uses %1 is already running.</translation>
     </message>
 </context>
 <context>
@@ -13,10 +21,6 @@
     <message>
         <source>%1件</source>
         <translation>%1 entries</translation>
-    </message>
-    <message>
-        <source>交通費履歴読出 - %1（保存された履歴）</source>
-        <translation>Transit Fare History - %1 (stored history)</translation>
     </message>
     <message>
         <source>%1 保存された履歴（カードから読み取っていません）</source>
@@ -29,6 +33,14 @@
     <message>
         <source>カード %1 の名前（空にするとIDmで表示します）：</source>
         <translation>Name of card %1 (empty: shown by its IDm):</translation>
+    </message>
+    <message>
+        <source>%1（保存された履歴） - 交通費履歴読出</source>
+        <translation>%1 (stored history) - Transit Fare History</translation>
+    </message>
+    <message>
+        <source>%1 - 交通費履歴読出</source>
+        <translation>%1 - Transit Fare History</translation>
     </message>
 </context>
 <context>
@@ -127,6 +139,10 @@ Nothing more is written to it.</translation>
     <message>
         <source>JSON (*.json)</source>
         <translation>JSON (*.json)</translation>
+    </message>
+    <message>
+        <source>ファイルに保存</source>
+        <translation>Save to File</translation>
     </message>
 </context>
 <context>
@@ -318,7 +334,7 @@ Connect it and start the program again.</translation>
     </message>
     <message>
         <source>交通費履歴読出 バージョン %1</source>
-        <translation>Ridelog version %1</translation>
+        <translation>Transit Fare History (Ridelog) version %1</translation>
     </message>
     <message>
         <source>駅名: 内蔵の駅名データ</source>
@@ -563,10 +579,6 @@ Place the card on the reader again.</translation>
         <translation>&amp;About...</translation>
     </message>
     <message>
-        <source>削除(&amp;L)</source>
-        <translation>&amp;Delete</translation>
-    </message>
-    <message>
         <source>詳細表示(&amp;D)...</source>
         <translation>De&amp;tails...</translation>
     </message>
@@ -633,6 +645,22 @@ Place the card on the reader again.</translation>
     <message>
         <source>すべてのカード(&amp;A)...</source>
         <translation>&amp;All Cards...</translation>
+    </message>
+    <message>
+        <source>一覧から隠す(&amp;L)</source>
+        <translation>Hide from the &amp;List</translation>
+    </message>
+    <message>
+        <source>選んだ行をこの一覧から消します。保存された履歴はそのままで、次の読み取りでまた表示されます。</source>
+        <translation>Takes the selected rows off this list. The stored history keeps them; the next read shows them again.</translation>
+    </message>
+    <message>
+        <source>%1 に保存しました</source>
+        <translation>Saved to %1</translation>
+    </message>
+    <message>
+        <source>%1 行を一覧から隠しました。保存された履歴はそのままで、次の読み取りでまた表示されます。</source>
+        <translation>%1 row(s) hidden from the list. The stored history keeps them; the next read shows them again.</translation>
     </message>
 </context>
 <context>
