@@ -3,6 +3,7 @@
 #include "store/cardblockset.h"
 #include "store/cardlibrary.h"
 #include "store/historystore.h"
+#include "store/ownedschema.h"
 #include "store/schema.h"
 
 #include <QFileInfo>
@@ -42,6 +43,10 @@ StoredHistoryReader::StoredHistoryReader(const QString& databasePath, int busyTi
         return;
     database_ = std::make_unique<Database>(
         Database::open(databasePath, Database::OpenMode::ReadOnly, busyTimeoutMs));
+    if (const std::optional<QString> foreign = foreignSchemaReason(*database_)) {
+        database_.reset();
+        throw DatabaseError(0, QStringLiteral("not a Ridelog history file: ") + *foreign);
+    }
 }
 
 StoredHistoryReader::~StoredHistoryReader() = default;
@@ -114,6 +119,13 @@ bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches, C
 QString StoredHistoryReader::nickname(const QString& idmText)
 {
     return database_ ? CardLibrary::nickname(*database_, idmText.toUpper()) : QString();
+}
+
+LoadedNotes StoredHistoryReader::notesOf(const QString& idmText)
+{
+    if (!database_)
+        return LoadedNotes{};
+    return NoteStore::notesOf(*database_, idmText.toUpper());
 }
 
 } // namespace ridelog

@@ -6,6 +6,7 @@
 #include "namedata/namecache.h"
 #include "store/cardblockset.h"
 #include "store/database.h"
+#include "store/notestore.h"
 
 #include <QDate>
 #include <QString>
@@ -48,6 +49,9 @@ public:
     bool loadCard(const QString& idmText, NameCaches& caches, CardBlockSet& blocks);
     // The nickname the user gave the card in the window; empty without one.
     QString nickname(const QString& idmText);
+
+    // The card's notes; none without a database, unavailable when the notes table is damaged.
+    LoadedNotes notesOf(const QString& idmText);
 
 private:
     std::unique_ptr<Database> database_;

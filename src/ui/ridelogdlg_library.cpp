@@ -173,6 +173,8 @@ void CRidelogDlg::clearHistoryList()
 
 void CRidelogDlg::onRenameCard()
 {
+    // The name is for the card the dialog was opened for, even when another card is put on
+    // the reader (and shown) while the dialog is open.
     const QString idm = session_.idmText();
     if (idm.isEmpty())
         return;
