@@ -216,8 +216,9 @@ void TestLibrary::renameNamesTheCardItWasOpenedFor()
     const CardLibrary library(dlg->historyStore().DatabasePath());
     QCOMPARE(library.card(kCardIdm)->nickname, QStringLiteral("通勤定期"));
     QVERIFY(library.card(kOtherIdm)->nickname.isEmpty());
-    // The window shows the card on the reader, under its own title.
-    QCOMPARE(dlg->windowTitle(), QStringLiteral("交通費履歴読出"));
+    // The window shows the card on the reader, under its own title and without the new name.
+    QCOMPARE(dlg->windowTitle(), kOtherIdm + QStringLiteral(" - 交通費履歴読出"));
+    QVERIFY(dlg->cardNamePane()->isHidden());
     QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
 
