@@ -115,8 +115,14 @@ int CRidelogApp::InitInstance()
     {
         CRidelogDlg dialog(*settings, reader_->library(), context.get());
         dialog.setNameServer(options_.nameServer);
-        mainWindowRan_ = true;
-        runDialog_(dialog);
+        // A termination signal that came while the window was being made (a box of its
+        // start-up was open) ends it before it is shown, with its state saved.
+        if (MessageBox::isUnattended()) {
+            dialog.reject();
+        } else {
+            mainWindowRan_ = true;
+            runDialog_(dialog);
+        }
     }
     closeReader(context, *reader_);
     return 0;

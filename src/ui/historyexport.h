@@ -14,6 +14,7 @@ class QWidget;
 namespace ridelog {
 
 struct NameCaches;
+class JourneyNotes;
 struct SaveFileRequest;
 struct WriteFailure;
 
@@ -24,7 +25,8 @@ struct ExpenseExportSource
     const HistoryRecordSet* records = nullptr;
     NameCaches* caches = nullptr;
     std::optional<std::uint32_t> gapBeforeSerial;
-    QString cardName = QString(); // the nickname for the JSON form; empty: none
+    const JourneyNotes* notes = nullptr; // purposes and claim marks of the card shown
+    QString cardName = QString();        // the nickname for the JSON form; empty: none
 };
 
 // The filters of the save dialog, in order: the list's CSV and text forms, then UTF-8 CSV with a

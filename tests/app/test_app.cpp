@@ -120,6 +120,7 @@ private slots:
     void failureAtTerminationGoesToTheLog();
     void terminationSignalEndsAnOpenBox_data();
     void terminationSignalEndsAnOpenBox();
+    void terminationDuringStartUpEndsTheProgram();
     void replayFailuresAreSaidInTheBox_data();
     void replayFailuresAreSaidInTheBox();
 
@@ -644,6 +645,22 @@ void TestApp::terminationSignalEndsAnOpenBox()
     QVERIFY(clock.elapsed() < 5000);
     if (dialog)
         QTRY_VERIFY(!dialog->isVisible());
+}
+
+// The signal comes while a box of the window's start-up is open (a foreign database, say),
+// before the window is shown: the program ends, not with a window nobody asked for.
+void TestApp::terminationDuringStartUpEndsTheProgram()
+{
+    FakeReaderControl* library = nullptr;
+    auto app = makeApp(&library);
+    MessageBox::setWhileOpen([](const QString&) { closeEveryWindow(); });
+    MessageBox::show(nullptr, QStringLiteral("start-up box"));
+    QCOMPARE(app->InitInstance(), 0);
+    QVERIFY(!app->mainWindowRan());
+    QVERIFY(!calls_.contains(QStringLiteral("window")));
+    QVERIFY(calls_.contains(QStringLiteral("close")));
+    QVERIFY(ini_->contains(QStringLiteral("Trfc/mX"))); // the window's state was saved
+    MessageBox::setWhileOpen(nullptr);
 }
 
 void TestApp::replayFailuresAreSaidInTheBox_data()
