@@ -7,20 +7,17 @@
 // any other database failure throws DatabaseError, whose message() is the engine's text for the
 // user. The connection is closed before the exception leaves the store.
 //
-// Order of use by the main dialog (all on the user-interface thread). Every call may throw
-// DatabaseError: catch it, show message() through MessageBox::show and end that action.
+// Order of use (all on the user-interface thread). Every call may throw DatabaseError: catch it,
+// show message() through MessageBox::show and end that action. The card read and the stored
+// card are run by CardSession (src/session), which owns the store of the card on display:
 //
 //   start-up      store.setProblemReporter(show the text in a message box);
 //                 store.OpenDatabaseAtStart(caches);
 //
-//   card read     blocks.clear();                     // with HistoryRecordSet etc.
-//                 ... read the card, set idmText ...
-//                 store.LoadStoredBlocks(idmText, blocks);
-//                 ... show IDm and balance ...
+//   card read     store.LoadStoredBlocks(idmText, blocks);
 //                 HistoryStore::MergeCardBlocks(blocks, cardBlocks);
-//                 store.StoreNewBlocks(idmText, blocks);
+//                 store.StoreNewBlocks(idmText, blocks);   // unless the load failed
 //                 HistoryStore::BuildRecordSet(blocks, caches, records);
-//                 ... deriveAmounts, fill the list, start the name refresh ...
 //
 //   clear names   false from store.RecreateNameTable(NameTable::Stations): show
 //                 "データベースにアクセスできません"; true: caches.stations.clear(),
