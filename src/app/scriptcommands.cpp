@@ -242,7 +242,7 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
         return fail(err, error->message + QStringLiteral(" (see ridelog --help)"), ScriptUsage);
     const ScriptRequest& request = std::get<ScriptRequest>(parsed);
     try {
-        const QString folder = HistoryStore::DataFolderPath();
+        const QString folder = HistoryStore::dataFolderPath();
         StoredHistoryReader reader(folder.isEmpty() ? QString()
                                                     : folder + HistoryStore::databaseFileName());
         if (request.command == ScriptRequest::Command::Cards)

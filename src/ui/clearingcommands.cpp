@@ -21,7 +21,7 @@ ClearingCommands::ClearingCommands(QWidget* parent, HistoryStore& store, NameCac
 
 void ClearingCommands::ClearNameCache(NameTable table)
 {
-    if (!runStoreStep([&] { return store_.RecreateNameTable(table); }))
+    if (!runStoreStep([&] { return store_.recreateNameTable(table); }))
         return;
     steps_.stopNameRefresh();
     emptyCache(table);
@@ -40,7 +40,7 @@ void ClearingCommands::ClearCardHistory(const QString& idmText,
         return;
     }
     std::optional<std::set<std::uint32_t>> stored;
-    if (!runStoreStep([&] { return store_.StoredSerials(idmText, stored); }))
+    if (!runStoreStep([&] { return store_.storedSerials(idmText, stored); }))
         return;
     if (!stored) {
         MessageBox::show(parent_, QCoreApplication::translate(
@@ -62,7 +62,7 @@ void ClearingCommands::ClearCardHistory(const QString& idmText,
             .arg(lost);
     if (!MessageBox::question(parent_, question))
         return;
-    if (!runStoreStep([&] { return store_.DeleteCardTable(idmText); }))
+    if (!runStoreStep([&] { return store_.deleteCardTable(idmText); }))
         return;
     steps_.stopNameRefresh();
     steps_.removeAllRows();

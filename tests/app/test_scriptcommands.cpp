@@ -97,7 +97,7 @@ void TestScriptCommands::cleanup()
 
 QString TestScriptCommands::databasePath() const
 {
-    return HistoryStore::DataFolderPath() + HistoryStore::databaseFileName();
+    return HistoryStore::dataFolderPath() + HistoryStore::databaseFileName();
 }
 
 void TestScriptCommands::storeCard(const QString& idm, const QList<HistoryBlock>& blocks)
@@ -298,7 +298,7 @@ void TestScriptCommands::outputFileWholeOrNotAtAll()
 
 void TestScriptCommands::damagedDatabaseGivesEngineText()
 {
-    QVERIFY(QDir().mkpath(HistoryStore::DataFolderPath()));
+    QVERIFY(QDir().mkpath(HistoryStore::dataFolderPath()));
     QFile file(databasePath());
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(4096, 'x'));
@@ -327,7 +327,7 @@ void TestScriptCommands::readsBesideAWriterWithoutChangingTheFile()
     QCOMPARE(result.status, int(ScriptSucceeded));
     QCOMPARE(result.out.count("\r\n"), 2);
     QCOMPARE(fileBytes(databasePath()), before);
-    const QStringList files = QDir(HistoryStore::DataFolderPath()).entryList(QDir::Files);
+    const QStringList files = QDir(HistoryStore::dataFolderPath()).entryList(QDir::Files);
     QCOMPARE(files, QStringList{HistoryStore::databaseFileName()});
 }
 

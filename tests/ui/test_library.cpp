@@ -144,7 +144,7 @@ void TestLibrary::readingACardSwitchesBackToIt()
     QVERIFY(dlg->triggerCommand(ids::ShowReaderCard));
     QCOMPARE(dlg->idmText(), kOtherIdm);
     QVERIFY(dlg->isShowingStoredCard());
-    const auto card = CardLibrary(dlg->historyStore().DatabasePath()).card(kOtherIdm);
+    const auto card = CardLibrary(dlg->historyStore().databasePath()).card(kOtherIdm);
     QVERIFY(card && card->firstRead.isValid() && card->lastRead >= card->firstRead);
 }
 
@@ -170,7 +170,7 @@ void TestLibrary::renameThroughTheMenu()
 void TestLibrary::renameFailsWithUnusableCardsTable()
 {
     auto dlg = readTwoCards();
-    const QString path = dlg->historyStore().DatabasePath();
+    const QString path = dlg->historyStore().databasePath();
     {
         Database database = Database::open(path, Database::OpenMode::ExistingFile, 1000);
         database.execute(QStringLiteral("DROP TABLE IF EXISTS cards"));
