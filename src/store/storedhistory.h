@@ -6,6 +6,7 @@
 #include "namedata/namecache.h"
 #include "store/cardblockset.h"
 #include "store/database.h"
+#include "store/notestore.h"
 
 #include <QDate>
 #include <QString>
@@ -46,6 +47,9 @@ public:
     // The card's stored blocks and the names of the stored name tables; false (and nothing
     // loaded) when the card has no history table.
     bool loadCard(const QString& idmText, NameCaches& caches, CardBlockSet& blocks);
+
+    // The card's notes; none without a database, unavailable when the notes table is damaged.
+    LoadedNotes notesOf(const QString& idmText);
 
 private:
     std::unique_ptr<Database> database_;

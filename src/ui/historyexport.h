@@ -13,7 +13,9 @@ class QWidget;
 namespace ridelog {
 
 struct NameCaches;
+class JourneyNotes;
 struct SaveFileRequest;
+struct WriteFailure;
 
 // What the spreadsheet and program formats need beyond the list's texts: the records behind
 // the rows, the current names, and the entry before which history may be missing.
@@ -22,6 +24,7 @@ struct ExpenseExportSource
     const HistoryRecordSet* records = nullptr;
     NameCaches* caches = nullptr;
     std::optional<std::uint32_t> gapBeforeSerial;
+    const JourneyNotes* notes = nullptr; // purposes and claim marks of the card shown
 };
 
 // The filters of the save dialog, in order: the list's CSV and text forms, then UTF-8 CSV with a
@@ -36,6 +39,9 @@ enum class ExportFilter : int
 
 // The save dialog of the export: the list's CSV first and preselected, the card's id as the name.
 SaveFileRequest exportSaveRequest(const QString& idmText);
+
+// The box of a failed export: what failed, why, and the file.
+QString exportFailureText(const WriteFailure& failure);
 
 // Asks for a file and writes the rows of the list, as shown and in their order, into it.
 // Failures are told to the user; a cancelled dialog does nothing.

@@ -32,6 +32,129 @@
     </message>
 </context>
 <context>
+    <name>ClaimFormText</name>
+    <message>
+        <source>日付不明</source>
+        <translation>Date unknown</translation>
+    </message>
+    <message>
+        <source>yyyy/MM/dd</source>
+        <translation>d MMM yyyy</translation>
+    </message>
+    <message>
+        <source>yyyy年M月</source>
+        <translation>MMMM yyyy</translation>
+    </message>
+    <message>
+        <source>（利用なし）</source>
+        <translation>(no entries)</translation>
+    </message>
+    <message>
+        <source>%1 ～ %2</source>
+        <translation>%1 – %2</translation>
+    </message>
+    <message>
+        <source>不明</source>
+        <translation>unknown</translation>
+    </message>
+    <message>
+        <source>交通費精算書</source>
+        <translation>Travel Expense Claim</translation>
+    </message>
+    <message>
+        <source>氏名</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>所属</source>
+        <translation>Department</translation>
+    </message>
+    <message>
+        <source>期間</source>
+        <translation>Period</translation>
+    </message>
+    <message>
+        <source>カード</source>
+        <translation>Card</translation>
+    </message>
+    <message>
+        <source>作成日</source>
+        <translation>Made on</translation>
+    </message>
+    <message>
+        <source>区分</source>
+        <translation>Kind</translation>
+    </message>
+    <message>
+        <source>精算にチェックした利用のみ</source>
+        <translation>Only entries marked for claiming</translation>
+    </message>
+    <message>
+        <source>すべての利用</source>
+        <translation>All entries</translation>
+    </message>
+    <message>
+        <source>日付</source>
+        <translation>Date</translation>
+    </message>
+    <message>
+        <source>乗車・店舗</source>
+        <translation>From / shop</translation>
+    </message>
+    <message>
+        <source>降車</source>
+        <translation>To</translation>
+    </message>
+    <message>
+        <source>用途</source>
+        <translation>Purpose</translation>
+    </message>
+    <message>
+        <source>金額</source>
+        <translation>Amount</translation>
+    </message>
+    <message>
+        <source>%1 小計</source>
+        <translation>Subtotal %1</translation>
+    </message>
+    <message>
+        <source>合計（%1 件）</source>
+        <translation>Total (%1 entries)</translation>
+    </message>
+    <message>
+        <source>※ 履歴の欠落をまたぐ金額（括弧内）と、最も古い利用の不明な金額は合計に含まれていません（%1 件）。</source>
+        <translation>※ Amounts in brackets span missing history and the amount of the oldest entry is unknown; neither is in the total (%1 entries).</translation>
+    </message>
+    <message>
+        <source>作成日 %1</source>
+        <translation>Made on %1</translation>
+    </message>
+    <message>
+        <source>%1 / %2 ページ</source>
+        <translation>Page %1 of %2</translation>
+    </message>
+    <message>
+        <source>%1円</source>
+        <translation>¥%1</translation>
+    </message>
+    <message>
+        <source>バス</source>
+        <translation>Bus</translation>
+    </message>
+    <message>
+        <source>物販</source>
+        <translation>Shop</translation>
+    </message>
+    <message>
+        <source>鉄道</source>
+        <translation>Rail</translation>
+    </message>
+    <message>
+        <source>対象</source>
+        <translation>Entries</translation>
+    </message>
+</context>
+<context>
     <name>ClearingCommands</name>
     <message>
         <source>データベースにアクセスできません</source>
@@ -51,6 +174,16 @@
 削除しますか？</source>
         <translation>All %2 stored entries of card %1 will be deleted.<byte value="xd"/>
 %3 of them are no longer on the card and can never be read back.<byte value="xd"/>
+Delete them?</translation>
+    </message>
+    <message>
+        <source>カード %1 の保存済み履歴 %2 件をすべて削除します。<byte value="xd"/>
+そのうち %3 件はカードに残っていないため、二度と読み戻せません。<byte value="xd"/>
+履歴に付けた用途・精算の記録 %4 件も削除されます。<byte value="xd"/>
+削除しますか？</source>
+        <translation>All %2 stored entries of card %1 will be deleted.<byte value="xd"/>
+%3 of them are no longer on the card and can never be read back.<byte value="xd"/>
+The %4 purposes and claim marks noted on them are deleted too.<byte value="xd"/>
 Delete them?</translation>
     </message>
 </context>
@@ -121,6 +254,42 @@ Nothing more is written to it.</translation>
         <translation>Could not write the file.</translation>
     </message>
     <message>
+        <source>ディスクの空き容量が足りません。</source>
+        <translation>There is not enough free space on the disk.</translation>
+    </message>
+    <message>
+        <source>ファイルが大きすぎます。</source>
+        <translation>The file is too large.</translation>
+    </message>
+    <message>
+        <source>書き込む権限がありません。</source>
+        <translation>You have no permission to write there.</translation>
+    </message>
+    <message>
+        <source>読み取り専用のファイルシステムです。</source>
+        <translation>The file system is read-only.</translation>
+    </message>
+    <message>
+        <source>フォルダがありません。</source>
+        <translation>The folder does not exist.</translation>
+    </message>
+    <message>
+        <source>同じ名前のフォルダがあります。</source>
+        <translation>A folder of that name is there.</translation>
+    </message>
+    <message>
+        <source>通常のファイルではありません。</source>
+        <translation>That is not a regular file.</translation>
+    </message>
+    <message>
+        <source>ファイルが最後まで書き込まれませんでした。</source>
+        <translation>The file was not written to its end.</translation>
+    </message>
+    <message>
+        <source>入出力エラーが発生しました。</source>
+        <translation>An input/output error occurred.</translation>
+    </message>
+    <message>
         <source>CSV UTF-8 見出し付き (*.csv)</source>
         <translation>CSV UTF-8 with headings (*.csv)</translation>
     </message>
@@ -154,6 +323,10 @@ Nothing more is written to it.</translation>
     <message>
         <source>料金</source>
         <translation>Amount</translation>
+    </message>
+    <message>
+        <source>用途</source>
+        <translation>Purpose</translation>
     </message>
 </context>
 <context>
@@ -231,6 +404,10 @@ Nothing more is written to it.</translation>
 </context>
 <context>
     <name>ReaderLibrary</name>
+    <message>
+        <source>リーダーのトレースを再生できません。</source>
+        <translation>The reader trace cannot be played back.</translation>
+    </message>
     <message>
         <source>ICカードリーダ ドライバが<byte value="xd"/>
 インストールされていません。</source>
@@ -324,6 +501,85 @@ The shop information is not always accurate.</translation>
     </message>
 </context>
 <context>
+    <name>ridelog::CClaimFormDlg</name>
+    <message>
+        <source>精算書を作成</source>
+        <translation>Make a Claim Form</translation>
+    </message>
+    <message>
+        <source>カード(&amp;R)：</source>
+        <translation>Ca&amp;rd:</translation>
+    </message>
+    <message>
+        <source>期間(&amp;D)：</source>
+        <translation>&amp;Dates:</translation>
+    </message>
+    <message>
+        <source>～</source>
+        <translation>–</translation>
+    </message>
+    <message>
+        <source>精算にチェックした利用のみ</source>
+        <translation>Only entries marked for claiming</translation>
+    </message>
+    <message>
+        <source>すべての利用</source>
+        <translation>All entries</translation>
+    </message>
+    <message>
+        <source>対象：</source>
+        <translation>Entries:</translation>
+    </message>
+    <message>
+        <source>氏名(&amp;N)：</source>
+        <translation>&amp;Name:</translation>
+    </message>
+    <message>
+        <source>所属(&amp;B)：</source>
+        <translation>Depart&amp;ment:</translation>
+    </message>
+    <message>
+        <source>プレビュー(&amp;V)...</source>
+        <translation>Pre&amp;view...</translation>
+    </message>
+    <message>
+        <source>印刷(&amp;P)...</source>
+        <translation>&amp;Print...</translation>
+    </message>
+    <message>
+        <source>PDF に保存(&amp;S)...</source>
+        <translation>&amp;Save as PDF...</translation>
+    </message>
+    <message>
+        <source>閉じる</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>精算書のプレビュー</source>
+        <translation>Claim Form Preview</translation>
+    </message>
+    <message>
+        <source>精算書を印刷できませんでした。プリンターの状態を確かめてください。</source>
+        <translation>The claim form could not be printed. Please check the printer.</translation>
+    </message>
+    <message>
+        <source>交通費精算書</source>
+        <translation>Travel Expense Claim</translation>
+    </message>
+    <message>
+        <source>PDF (*.pdf)</source>
+        <translation>PDF (*.pdf)</translation>
+    </message>
+    <message>
+        <source>PDF ファイルを作成できません。</source>
+        <translation>The PDF file cannot be created.</translation>
+    </message>
+    <message>
+        <source>PDF ファイルを書き込めませんでした。ディスクの空きを確かめてください。</source>
+        <translation>The PDF file could not be written. Please check the free space on the disk.</translation>
+    </message>
+</context>
+<context>
     <name>ridelog::CIpnDetailDlg</name>
     <message>
         <source>鉄道・地下鉄駅 詳細</source>
@@ -388,6 +644,37 @@ The shop information is not always accurate.</translation>
     <message>
         <source>停留所：</source>
         <translation>Stop:</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::CNoteDlg</name>
+    <message>
+        <source>用途を入力</source>
+        <translation>Enter Purpose</translation>
+    </message>
+    <message>
+        <source>選択した %1 件の利用に、同じ用途と精算の印を付けます。</source>
+        <translation>The same purpose and claim mark go to the %1 selected entries.</translation>
+    </message>
+    <message>
+        <source>用途(&amp;P)：</source>
+        <translation>&amp;Purpose:</translation>
+    </message>
+    <message>
+        <source>精算(&amp;C)</source>
+        <translation>&amp;Claim</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>（用途はそれぞれのまま）</source>
+        <translation>(each keeps its purpose)</translation>
     </message>
 </context>
 <context>
@@ -563,6 +850,42 @@ Place the card on the reader again.</translation>
         <source>駅名を再取得(&amp;R)</source>
         <translation>&amp;Reload Station Names</translation>
     </message>
+    <message>
+        <source>精算書を作成(&amp;R)...</source>
+        <translation>Make Claim Fo&amp;rm...</translation>
+    </message>
+    <message>
+        <source>用途の列(&amp;E)</source>
+        <translation>Purpos&amp;e Column</translation>
+    </message>
+    <message>
+        <source>用途を入力(&amp;P)...</source>
+        <translation>Enter &amp;Purpose...</translation>
+    </message>
+    <message>
+        <source>精算にチェック(&amp;M)</source>
+        <translation>&amp;Mark for Claiming</translation>
+    </message>
+    <message>
+        <source>データベースにアクセスできません</source>
+        <translation>The database cannot be accessed</translation>
+    </message>
+    <message>
+        <source>この利用の履歴は保存されていないため、用途と精算の印を記録できません。</source>
+        <translation>The history of this entry is not stored, so no purpose or claim mark can be kept for it.</translation>
+    </message>
+    <message>
+        <source>用途を記録する表（notes）が壊れているか、ほかのプログラムのものです。表はそのままにしてあり、用途は表示も記録もできません。</source>
+        <translation>The table that keeps the purposes (notes) is damaged or belongs to another program. It is left as it is; purposes can be neither shown nor kept.</translation>
+    </message>
+    <message>
+        <source>データベースがほかのプログラムに使われているため、用途を記録できませんでした。もう一度お試しください。</source>
+        <translation>The database is in use by another program, so the purpose could not be kept. Please try again.</translation>
+    </message>
+    <message>
+        <source>用途を記録できませんでした。</source>
+        <translation>The purpose could not be kept.</translation>
+    </message>
 </context>
 <context>
     <name>ridelog::CShowDataSetupDlg</name>
@@ -736,6 +1059,13 @@ Place the card on the reader again.</translation>
     </message>
 </context>
 <context>
+    <name>ridelog::HistoryListModel</name>
+    <message>
+        <source>チェック：精算する利用</source>
+        <translation>Checked: entries to claim</translation>
+    </message>
+</context>
+<context>
     <name>ridelog::HistorySearchBar</name>
     <message>
         <source>検索：</source>
@@ -756,6 +1086,14 @@ Place the card on the reader again.</translation>
     <message>
         <source>検索を閉じる (Esc)</source>
         <translation>Close the search (Esc)</translation>
+    </message>
+    <message>
+        <source>精算のみ(&amp;M)</source>
+        <translation>&amp;Marked only</translation>
+    </message>
+    <message>
+        <source>精算にチェックした利用だけを表示します</source>
+        <translation>Shows only the entries marked for claiming</translation>
     </message>
 </context>
 <context>
