@@ -47,6 +47,8 @@ public:
     // The card's stored blocks and the names of the stored name tables; false (and nothing
     // loaded) when the card has no history table.
     bool loadCard(const QString& idmText, NameCaches& caches, CardBlockSet& blocks);
+    // The nickname the user gave the card in the window; empty without one.
+    QString nickname(const QString& idmText);
 
     // The card's notes; none without a database, unavailable when the notes table is damaged.
     LoadedNotes notesOf(const QString& idmText);
