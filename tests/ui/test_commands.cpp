@@ -510,7 +510,7 @@ void TestCommands::saveDialogTitleFolderAndName()
 {
     putCard({railBlock(2, 2210), railBlock(1, 2370)});
     auto dlg = makeDialog();
-    QVERIFY(CardLibrary(dlg->historyStore().DatabasePath())
+    QVERIFY(CardLibrary(dlg->historyStore().databasePath())
                 .renameCard(kIdm, QStringLiteral("出張/経費: 3月")));
     const QString folder = dir_->filePath(QStringLiteral("exports"));
     QVERIFY(QDir().mkpath(folder));

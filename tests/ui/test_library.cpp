@@ -370,7 +370,7 @@ void TestLibrary::searchBarKeepsEscapeAndEnter()
 void TestLibrary::manyCardsInTheMenuAndTheList()
 {
     auto dlg = makeWindow();
-    const QString databasePath = dlg->historyStore().DatabasePath();
+    const QString databasePath = dlg->historyStore().databasePath();
     {
         HistoryStore store;
         NameCaches caches;
@@ -381,7 +381,7 @@ void TestLibrary::manyCardsInTheMenuAndTheList()
             store.StoreNewBlocks(QStringLiteral("0A%1").arg(card, 14, 10, QLatin1Char('0')),
                                  blocks);
         }
-        store.DropDatabaseObject();
+        store.dropDatabaseObject();
     }
     CardLibrary library(databasePath);
     const QDateTime start = QDateTime(QDate(2026, 1, 1), QTime(8, 0), Qt::UTC);
