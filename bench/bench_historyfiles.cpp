@@ -102,7 +102,7 @@ void benchImports(const QTemporaryDir& dir)
     }
     QElapsedTimer timer;
     timer.start();
-    const QString database = HistoryStore::DataFolderLocation() + HistoryStore::databaseFileName();
+    const QString database = HistoryStore::dataFolderLocation() + HistoryStore::databaseFileName();
     int added = 0;
     for (const DumpImportResult& result : importCardDumps(files, database, 3000))
         added += result.added;

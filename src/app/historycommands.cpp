@@ -36,7 +36,7 @@ int fail(QIODevice& err, const QString& message, int status = ScriptFailed)
 
 QString databasePath()
 {
-    const QString folder = HistoryStore::DataFolderPath();
+    const QString folder = HistoryStore::dataFolderPath();
     return folder.isEmpty() ? QString() : folder + HistoryStore::databaseFileName();
 }
 

@@ -3,7 +3,7 @@
 // it and hears the outcome; a read never waits for a backup.
 //
 //     auto* backups = new BackupScheduler(this);
-//     backups->setDatabasePath(store.DatabasePath());
+//     backups->setDatabasePath(store.databasePath());
 //     backups->setChosenFolder(chosenBackupFolder(settings));
 //     connect(backups, &BackupScheduler::finished, this, &Window::showBackupState);
 //     ... after StoreNewBlocks added rows:  backups->readStored();

@@ -97,7 +97,7 @@ CRidelogDlg::CRidelogDlg(QSettings& settings, card::ReaderLibrary* library,
 {
     historyFiles_ = new HistoryFileCommands(
         this, settings,
-        {[this] { return session_.store().DatabasePath(); }, [this] { reloadHistory(); }});
+        {[this] { return session_.store().databasePath(); }, [this] { reloadHistory(); }});
     initDialog();
 }
 

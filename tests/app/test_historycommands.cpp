@@ -99,9 +99,9 @@ private slots:
         QVERIFY(dir_.isValid());
         qputenv("XDG_DATA_HOME", path(QStringLiteral("data")).toUtf8());
         qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toUtf8());
-        database_ = HistoryStore::DataFolderLocation() + HistoryStore::databaseFileName();
+        database_ = HistoryStore::dataFolderLocation() + HistoryStore::databaseFileName();
         QFile::remove(database_);
-        QDir(HistoryStore::DataFolderPath() + QStringLiteral("backups")).removeRecursively();
+        QDir(HistoryStore::dataFolderPath() + QStringLiteral("backups")).removeRecursively();
     }
 
     void aCardReadOnTwoComputersEndsAsTheUnion()
@@ -134,7 +134,7 @@ private slots:
         const RunResult backup = run({QStringLiteral("backup")});
         QCOMPARE(backup.status, 0);
         const QString backupPath = backup.out.trimmed();
-        QVERIFY(backupPath.startsWith(HistoryStore::DataFolderPath() +
+        QVERIFY(backupPath.startsWith(HistoryStore::dataFolderPath() +
                                       QStringLiteral("backups/ekdb-")));
         HistoryFileWriter(database_).card(kCommuter, historyEntries(1, 10));
         QCOMPARE(entriesIn(database_), qint64(110));
@@ -250,7 +250,7 @@ private slots:
     {
         storeHistory(database_, 40, 5000);
         const QByteArray database = fileBytes(database_);
-        const QString folder = HistoryStore::DataFolderPath() + QStringLiteral("backups/");
+        const QString folder = HistoryStore::dataFolderPath() + QStringLiteral("backups/");
         for (const int afterMs : {20, 60, 150}) {
             QVERIFY(runAndKill({QStringLiteral("backup")}, afterMs));
             for (const BackupFile& backup : listBackups(folder))

@@ -38,7 +38,7 @@ struct Store
     {
         qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("data")).toUtf8());
         store.OpenDatabaseAtStart(caches);
-        library.setDatabasePath(store.DatabasePath());
+        library.setDatabasePath(store.databasePath());
     }
     ~Store() { qunsetenv("XDG_DATA_HOME"); }
 
@@ -53,7 +53,7 @@ struct Store
 
     DumpImportResult import(const QString& path)
     {
-        auto results = importCardDumps({path}, store.DatabasePath(), 1000);
+        auto results = importCardDumps({path}, store.databasePath(), 1000);
         return results.front();
     }
 
@@ -97,12 +97,12 @@ private slots:
             QVERIFY2(result.stored, qPrintable(name + QStringLiteral(": ") + result.reason));
             QCOMPARE(result.idmText, kIdm);
             QCOMPARE(result.added, 15);
-            QCOMPARE(storedBlocks(importer.store.DatabasePath(), kIdm),
-                     storedBlocks(reader.store.DatabasePath(), kIdm));
+            QCOMPARE(storedBlocks(importer.store.databasePath(), kIdm),
+                     storedBlocks(reader.store.databasePath(), kIdm));
             QCOMPARE(test::fileBytes(path), bytes);
             // Once more: nothing new, nothing stored twice.
             QCOMPARE(importer.import(path).added, 0);
-            QCOMPARE(storedRowCount(importer.store.DatabasePath(), kIdm), qint64(15));
+            QCOMPARE(storedRowCount(importer.store.databasePath(), kIdm), qint64(15));
         }
     }
 
@@ -118,7 +118,7 @@ private slots:
         const DumpImportResult result = store.import(path);
         QVERIFY(result.stored);
         QCOMPARE(result.added, 10);
-        const auto blocks = storedBlocks(store.store.DatabasePath(), kIdm);
+        const auto blocks = storedBlocks(store.store.databasePath(), kIdm);
         QCOMPARE(blocks.size(), std::size_t(40));
         QCOMPARE(blocks.at(25), stored[24]);
     }
@@ -137,12 +137,12 @@ private slots:
         const QString broken =
             store.file(QStringLiteral("broken.nfc"), "Filetype: Flipper NFC device\n");
         const auto results =
-            importCardDumps({first, broken, second}, store.store.DatabasePath(), 1000);
+            importCardDumps({first, broken, second}, store.store.databasePath(), 1000);
         QCOMPARE(results.size(), std::size_t(3));
         QCOMPARE(results[0].added, 20);
         QVERIFY(!results[1].stored);
         QCOMPARE(results[2].added, 15); // serials 35 to 49; 50 to 54 came with the first file
-        QCOMPARE(storedBlocks(store.store.DatabasePath(), kIdm).size(), std::size_t(35));
+        QCOMPARE(storedBlocks(store.store.databasePath(), kIdm).size(), std::size_t(35));
         // An older dump does not move the last read back.
         const auto card = store.library.card(kIdm);
         QCOMPARE(card->firstRead, earlier);
@@ -153,20 +153,20 @@ private slots:
     {
         Store store;
         QCOMPARE(store.read(newestFirst(historyEntries(1, 20))), 20);
-        test::HistoryFileWriter(store.store.DatabasePath())
+        test::HistoryFileWriter(store.store.databasePath())
             .card(QStringLiteral("0101010012345678"), historyEntries(1, 4000));
-        QFile file(store.store.DatabasePath());
+        QFile file(store.store.databasePath());
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.seek(file.size() / 2));
         file.write(QByteArray(8192, '\x44'));
         file.close();
-        const QByteArray damaged = test::fileBytes(store.store.DatabasePath());
+        const QByteArray damaged = test::fileBytes(store.store.databasePath());
         const QString path = store.file(QStringLiteral("card.nfc"),
                                         flipperNfcFile(kIdm, newestFirst(historyEntries(15, 20))));
         const DumpImportResult result = store.import(path);
         QVERIFY(!result.stored);
         QVERIFY2(result.reason.contains(QStringLiteral("damaged")), qPrintable(result.reason));
-        QCOMPARE(test::fileBytes(store.store.DatabasePath()), damaged);
+        QCOMPARE(test::fileBytes(store.store.databasePath()), damaged);
     }
 
     void refusedDumpsStoreNothing_data()
@@ -194,7 +194,7 @@ private slots:
         const DumpImportResult result = store.import(path);
         QVERIFY(!result.stored);
         QVERIFY2(result.reason.contains(reason), qPrintable(result.reason));
-        QCOMPARE(storedRowCount(store.store.DatabasePath(), kIdm), qint64(0));
+        QCOMPARE(storedRowCount(store.store.databasePath(), kIdm), qint64(0));
         QVERIFY(!store.library.card(kIdm));
         QCOMPARE(test::fileBytes(path), bytes);
     }

@@ -33,9 +33,9 @@ class TestHistoryFiles : public QObject, public WindowFixture
 
     QString database() const
     {
-        return HistoryStore::DataFolderPath() + HistoryStore::databaseFileName();
+        return HistoryStore::dataFolderPath() + HistoryStore::databaseFileName();
     }
-    QString backups() const { return HistoryStore::DataFolderPath() + QStringLiteral("backups/"); }
+    QString backups() const { return HistoryStore::dataFolderPath() + QStringLiteral("backups/"); }
 
     std::unique_ptr<CRidelogDlg> windowAfterRead(const QList<HistoryBlock>& blocks)
     {
