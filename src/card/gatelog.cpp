@@ -1,8 +1,7 @@
 #include "card/gatelog.h"
 
 #include <algorithm>
-#include <compare>
-#include <tuple>
+#include <utility>
 
 namespace ridelog {
 
@@ -24,81 +23,22 @@ std::uint16_t bigEndian16(const HistoryBlock& block, std::size_t at)
     return std::uint16_t(block[at] << 8 | block[at + 1]);
 }
 
-// What a tap and a journey must share: exits the station, date and fare, entries the station and
-// the date.
-struct TapKey
+// What a tap and a journey must share, packed into one number: exits the station, date and
+// fare, entries the station and the date (bit 32 tells the two apart). The date comes first, so
+// that taps and journeys, stored in time order, are nearly sorted already.
+std::uint64_t exitKey(std::uint16_t station, std::uint16_t date, std::uint16_t fare)
 {
-    bool entry = false;
-    std::uint16_t station = 0;
-    std::uint16_t date = 0;
-    std::uint32_t fare = 0;
-
-    auto operator<=>(const TapKey&) const = default;
-};
-
-TapKey exitKey(std::uint16_t station, std::uint16_t date, std::uint32_t fare)
-{
-    return TapKey{false, station, date, fare};
+    return std::uint64_t(date) << 33 | std::uint64_t(station) << 16 | fare;
 }
 
-TapKey entryKey(std::uint16_t station, std::uint16_t date)
+std::uint64_t entryKey(std::uint16_t station, std::uint16_t date)
 {
-    return TapKey{true, station, date, 0};
+    return std::uint64_t(date) << 33 | std::uint64_t(1) << 32 | std::uint64_t(station) << 16;
 }
 
-struct KeyedTap
-{
-    TapKey key;
-    int minuteOfDay = 0;
-    std::size_t tap = 0;
-};
-
-// Taps sorted by key, the latest first within a key; next[] is the first unused tap of a key,
-// kept at the key's first position.
-class TapIndex
-{
-public:
-    explicit TapIndex(const std::vector<GateTap>& taps)
-    {
-        keyed_.reserve(taps.size());
-        for (std::size_t i = 0; i < taps.size(); ++i) {
-            const GateTap& tap = taps[i];
-            const TapKey key = tap.entry ? entryKey(tap.station, tap.date)
-                                         : exitKey(tap.station, tap.date, tap.fare);
-            keyed_.push_back({key, tap.hour * 60 + tap.minute, i});
-        }
-        std::sort(keyed_.begin(), keyed_.end(), [](const KeyedTap& a, const KeyedTap& b) {
-            return std::tie(a.key, b.minuteOfDay, a.tap) < std::tie(b.key, a.minuteOfDay, b.tap);
-        });
-        next_.assign(keyed_.size(), 0);
-    }
-
-    // The next unused tap of key, taken; nullopt when none is left.
-    std::optional<std::size_t> take(const TapKey& key)
-    {
-        const auto first = std::lower_bound(
-            keyed_.begin(), keyed_.end(), key,
-            [](const KeyedTap& tap, const TapKey& wanted) { return tap.key < wanted; });
-        if (first == keyed_.end() || first->key != key)
-            return std::nullopt;
-        const std::size_t start = std::size_t(first - keyed_.begin());
-        const std::size_t position = start + next_[start];
-        if (position >= keyed_.size() || keyed_[position].key != key)
-            return std::nullopt;
-        ++next_[start];
-        return keyed_[position].tap;
-    }
-
-private:
-    std::vector<KeyedTap> keyed_;
-    std::vector<std::uint32_t> next_;
-};
-
-struct Journey
-{
-    const HistoryRecord* record = nullptr;
-    std::int32_t fare = 0;
-};
+// A key and, within one key, the order of taking: the latest tap first, the newest journey
+// first. The low 32 bits of order name the tap or the journey.
+using Keyed = std::pair<std::uint64_t, std::uint64_t>;
 
 TapTime timeOf(const GateTap& tap)
 {
@@ -137,8 +77,11 @@ GateTimes::GateTimes(std::vector<JourneyTimes> bySerial, std::vector<GateTap> un
     : journeys_(std::move(bySerial))
     , unmatched_(std::move(unmatched))
 {
-    std::sort(journeys_.begin(), journeys_.end(),
-              [](const JourneyTimes& a, const JourneyTimes& b) { return a.serial < b.serial; });
+    const auto bySerialOrder = [](const JourneyTimes& a, const JourneyTimes& b) {
+        return a.serial < b.serial;
+    };
+    if (!std::is_sorted(journeys_.begin(), journeys_.end(), bySerialOrder))
+        std::sort(journeys_.begin(), journeys_.end(), bySerialOrder);
 }
 
 const JourneyTimes* GateTimes::find(std::uint32_t serial) const
@@ -160,38 +103,66 @@ GateTimes matchGateTaps(const HistoryRecordSet& records, std::span<const History
     if (taps.empty())
         return GateTimes();
 
-    std::vector<Journey> journeys;
-    bool first = true;
-    std::int32_t previousBalance = 0;
-    for (const HistoryRecord& record : records) {
-        const std::int32_t fare = first ? 0 : previousBalance - record.balance;
-        first = false;
-        previousBalance = record.balance;
-        if (record.terminalType == kAutomaticGate)
-            journeys.push_back({&record, fare});
+    std::vector<Keyed> tapKeys;
+    tapKeys.reserve(taps.size());
+    for (std::size_t i = 0; i < taps.size(); ++i) {
+        const GateTap& tap = taps[i];
+        const std::uint64_t key =
+            tap.entry ? entryKey(tap.station, tap.date) : exitKey(tap.station, tap.date, tap.fare);
+        tapKeys.push_back({key, std::uint64_t(2047 - (tap.hour * 60 + tap.minute)) << 32 | i});
     }
 
-    TapIndex index(taps);
-    std::vector<bool> used(taps.size(), false);
-    std::vector<JourneyTimes> matched;
-    for (auto it = journeys.rbegin(); it != journeys.rend(); ++it) {
-        const HistoryBlock& raw = it->record->raw;
+    // Every journey asks for its exit and its entry; within a key the newest journey first.
+    std::vector<std::uint32_t> serials; // ascending
+    serials.reserve(records.size());
+    std::vector<Keyed> wanted;
+    wanted.reserve(2 * records.size());
+    bool lowest = true;
+    std::int32_t lowerBalance = 0;
+    for (const HistoryRecord& record : records) {
+        // The fare against the next lower serial; unknown (0) for the lowest.
+        const std::int32_t fare = lowest ? 0 : lowerBalance - record.balance;
+        lowest = false;
+        lowerBalance = record.balance;
+        if (record.terminalType != kAutomaticGate)
+            continue;
+        const HistoryBlock& raw = record.raw;
         const std::uint16_t date = bigEndian16(raw, 4);
-        JourneyTimes times;
-        times.serial = it->record->serial;
-        if (it->fare >= 0 && it->fare <= 0xFFFF) {
-            if (auto tap =
-                    index.take(exitKey(bigEndian16(raw, 8), date, std::uint32_t(it->fare)))) {
-                times.exit = timeOf(taps[*tap]);
-                used[*tap] = true;
-            }
+        const std::uint64_t newestFirst = 0xFFFFFFFFu - std::uint64_t(serials.size());
+        serials.push_back(record.serial);
+        if (fare >= 0 && fare <= 0xFFFF)
+            wanted.push_back(
+                {exitKey(bigEndian16(raw, 8), date, std::uint16_t(fare)), newestFirst});
+        wanted.push_back({entryKey(bigEndian16(raw, 6), date), newestFirst});
+    }
+    std::sort(tapKeys.begin(), tapKeys.end());
+    std::sort(wanted.begin(), wanted.end());
+
+    // Within each key, the n-th journey takes the n-th tap.
+    std::vector<JourneyTimes> times(serials.size());
+    std::vector<bool> used(taps.size(), false);
+    std::size_t t = 0;
+    std::size_t w = 0;
+    while (t < tapKeys.size() && w < wanted.size()) {
+        if (tapKeys[t].first < wanted[w].first) {
+            ++t;
+        } else if (wanted[w].first < tapKeys[t].first) {
+            ++w;
+        } else {
+            const std::size_t tap = std::size_t(tapKeys[t].second & 0xFFFFFFFF);
+            JourneyTimes& journey = times[std::size_t(0xFFFFFFFFu - wanted[w].second)];
+            (taps[tap].entry ? journey.entry : journey.exit) = timeOf(taps[tap]);
+            used[tap] = true;
+            ++t;
+            ++w;
         }
-        if (auto tap = index.take(entryKey(bigEndian16(raw, 6), date))) {
-            times.entry = timeOf(taps[*tap]);
-            used[*tap] = true;
+    }
+    std::vector<JourneyTimes> matched; // ascending serial
+    for (std::size_t j = 0; j < serials.size(); ++j) {
+        if (times[j].entry.known() || times[j].exit.known()) {
+            times[j].serial = serials[j];
+            matched.push_back(times[j]);
         }
-        if (times.entry.known() || times.exit.known())
-            matched.push_back(times);
     }
     std::vector<GateTap> unmatched;
     for (std::size_t i = 0; i < taps.size(); ++i) {
