@@ -44,7 +44,18 @@ struct LoadedCard
 {
     HistoryRecordSet records;
     std::vector<ExpenseEntry> entries; // ascending serial
+    std::optional<card::CardKind> kind;
 };
+
+// A nickname on one field of a tab-separated line.
+QString oneLine(QString text)
+{
+    for (QChar& c : text) {
+        if (c == u'\t' || c == u'\n' || c == u'\r')
+            c = u' ';
+    }
+    return text;
+}
 
 QByteArray cardsListing(StoredHistoryReader& reader)
 {
@@ -52,7 +63,8 @@ QByteArray cardsListing(StoredHistoryReader& reader)
     for (const StoredCardSummary& card : reader.cards()) {
         out += card.idmText.toLatin1() + '\t' + QByteArray::number(card.entries) + '\t' +
                isoDateText(card.firstDate).toLatin1() + '\t' +
-               isoDateText(card.lastDate).toLatin1() + '\n';
+               isoDateText(card.lastDate).toLatin1() + '\t' + oneLine(card.nickname).toUtf8() +
+               '\t' + (card.kind ? card::cardKindName(*card.kind).toUtf8() : QByteArray()) + '\n';
     }
     return out;
 }
@@ -73,7 +85,7 @@ QByteArray exportOutput(const ScriptRequest& request, const LoadedCard& card)
     const std::vector<ExpenseEntry> shown =
         entriesNewestFirst(card.entries, request.from, request.to);
     if (request.format == u"json")
-        return expenseJsonBytes(shown, request.idmText);
+        return expenseJsonBytes(shown, request.idmText, card.kind);
     if (request.format == u"list-csv")
         return listBytes(card, shown, ExportFormat::Csv);
     if (request.format == u"list-txt")
@@ -202,7 +214,8 @@ QString scriptCommandsHelp()
         "\n"
         "  ridelog cards\n"
         "      Lists the stored cards, one a line, separated by tabs: IDm, number of\n"
-        "      entries, first date, last date (YYYY-MM-DD).\n"
+        "      entries, first date, last date (YYYY-MM-DD), nickname, kind of card\n"
+        "      (Suica, PASMO, ICOCA, はやかけん, nimoca or 不明; empty when never told).\n"
         "\n"
         "  ridelog export --card IDM [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
         "                 [--format csv|json|list-csv|list-txt] [--output FILE]\n"
@@ -213,6 +226,8 @@ QString scriptCommandsHelp()
         "                  column per fact; the amount is negative for a charge and\n"
         "                  empty where it is not known (the oldest entry).\n"
         "        json      an object with the card and an array of its entries.\n"
+        "      csv and json give journeys through automatic gates their gate times\n"
+        "      (entry_time, exit_time: HH:MM) where the stored gate log has them.\n"
         "        list-csv  the window's CSV export (ファイルに保存), byte for byte:\n"
         "                  code page 932, CR LF, no header.\n"
         "        list-txt  the window's blank-separated text export, byte for byte.\n"
@@ -253,6 +268,8 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
                         ScriptFailed);
         deriveAmounts(card.records);
         card.entries = expenseEntries(card.records, std::nullopt);
+        addGateTimes(card.entries, matchGateTaps(card.records, reader.gateLog(request.idmText)));
+        card.kind = reader.cardKind(request.idmText);
         const QByteArray bytes = request.command == ScriptRequest::Command::Export
                                      ? exportOutput(request, card)
                                      : totalsOutput(request, card);

@@ -3,6 +3,7 @@
 // known marked as such instead of being counted.
 #pragma once
 
+#include "card/gatelog.h"
 #include "card/history.h"
 
 #include <QDate>
@@ -51,6 +52,9 @@ struct ExpenseEntry
     std::int32_t amount = 0;
     AmountState amountState = AmountState::Known;
     std::int32_t balance = 0;
+    // Gate times of a journey, from the gate log; unknown for most entries.
+    TapTime entryTime;
+    TapTime exitTime;
 
     bool amountKnown() const { return amountState == AmountState::Known; }
 };
@@ -69,6 +73,9 @@ QString isoTimeText(const ExpenseEntry& entry);
 std::vector<ExpenseEntry> expenseEntries(const HistoryRecordSet& records,
                                          std::optional<std::uint32_t> gapBeforeSerial,
                                          NameCaches* caches = nullptr);
+
+// Gives the journeys their gate times.
+void addGateTimes(std::span<ExpenseEntry> entries, const GateTimes& times);
 
 // The entries with the given serials, in the order given; serials without an entry are left out.
 std::vector<ExpenseEntry> entriesInOrder(std::span<const ExpenseEntry> ascending,

@@ -123,6 +123,27 @@ void appendPlace(std::string& out, const PlaceFacts& place)
     out += "]}";
 }
 
+// "08:27", or nothing when not known.
+void appendTime(std::string& out, const TapTime& time)
+{
+    if (!time.known())
+        return;
+    const char text[] = {char('0' + time.hour / 10), char('0' + time.hour % 10), ':',
+                         char('0' + time.minute / 10), char('0' + time.minute % 10)};
+    out.append(text, sizeof text);
+}
+
+void appendJsonTime(std::string& out, const TapTime& time)
+{
+    if (!time.known()) {
+        out += "null";
+        return;
+    }
+    out += '"';
+    appendTime(out, time);
+    out += '"';
+}
+
 void appendEntry(std::string& out, const ExpenseEntry& entry, const CodeNameTable& names)
 {
     out += "{\"serial\":";
@@ -160,6 +181,10 @@ void appendEntry(std::string& out, const ExpenseEntry& entry, const CodeNameTabl
     appendNumber(out, entry.balance);
     out += ",\"history_gap_before\":";
     out += entry.amountState == AmountState::SpansGap ? "true" : "false";
+    out += ",\"entry_time\":";
+    appendJsonTime(out, entry.entryTime);
+    out += ",\"exit_time\":";
+    appendJsonTime(out, entry.exitTime);
     out += '}';
 }
 
@@ -182,7 +207,9 @@ QStringList expenseCsvHeader()
             QStringLiteral("amount_yen_charge_negative"),
             QStringLiteral("balance_yen"),
             QStringLiteral("history_gap_before"),
-            QStringLiteral("card_idm")};
+            QStringLiteral("card_idm"),
+            QStringLiteral("entry_time"),
+            QStringLiteral("exit_time")};
 }
 
 QByteArray expenseCsvBytes(std::span<const ExpenseEntry> entries, const QString& idmText)
@@ -233,6 +260,10 @@ QByteArray expenseCsvBytes(std::span<const ExpenseEntry> entries, const QString&
         appendNumber(out, entry.balance);
         out += entry.amountState == AmountState::SpansGap ? ",true," : ",false,";
         appendCsvField(out, idm);
+        out += ',';
+        appendTime(out, entry.entryTime);
+        out += ',';
+        appendTime(out, entry.exitTime);
         out += "\r\n";
     }
     return QByteArray(out.data(), qsizetype(out.size()));
@@ -286,7 +317,8 @@ void appendJsonText(std::string& out, const QString& text)
     out += '"';
 }
 
-QByteArray expenseJsonBytes(std::span<const ExpenseEntry> entries, const QString& idmText)
+QByteArray expenseJsonBytes(std::span<const ExpenseEntry> entries, const QString& idmText,
+                            std::optional<card::CardKind> kind)
 {
     QDate first;
     QDate last;
@@ -312,6 +344,11 @@ QByteArray expenseJsonBytes(std::span<const ExpenseEntry> entries, const QString
     out += ",\"last_date\":";
     if (last.isValid())
         appendJsonText(out, isoDateText(last));
+    else
+        out += "null";
+    out += ",\"kind\":";
+    if (kind)
+        appendJsonText(out, card::cardKindName(*kind));
     else
         out += "null";
     out += "},\n\"entries\":[";

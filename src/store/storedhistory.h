@@ -2,6 +2,7 @@
 // the window has the same database file in use.
 #pragma once
 
+#include "card/cardkind.h"
 #include "card/history.h"
 #include "namedata/namecache.h"
 #include "store/database.h"
@@ -9,6 +10,7 @@
 #include <QDate>
 #include <QString>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace ridelog {
@@ -22,6 +24,8 @@ struct StoredCardSummary
     qint64 entries = 0; // one per serial, as the list shows them
     QDate firstDate;    // invalid when the oldest date on the card does not exist
     QDate lastDate;
+    QString nickname;                   // from the card library; empty: none
+    std::optional<card::CardKind> kind; // none: never told
 };
 
 class StoredHistoryReader
@@ -45,6 +49,10 @@ public:
     // The card's history decoded with the names of the stored name tables; false (and nothing
     // loaded) when the card has no history table.
     bool loadCard(const QString& idmText, NameCaches& caches, HistoryRecordSet& records);
+    // The card's stored gate-log blocks (gatelogstore.h); none without the table.
+    std::vector<HistoryBlock> gateLog(const QString& idmText);
+    // The kind of card the card library keeps; none when never told.
+    std::optional<card::CardKind> cardKind(const QString& idmText);
 
 private:
     std::unique_ptr<Database> database_;
