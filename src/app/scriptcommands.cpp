@@ -3,6 +3,7 @@
 #include "report/expenseentries.h"
 #include "report/expenseexport.h"
 #include "report/expensetotals.h"
+#include "session/cardsession.h"
 #include "store/historystore.h"
 #include "store/listexport.h"
 #include "store/storedhistory.h"
@@ -42,7 +43,7 @@ void writeLine(QIODevice& device, const QString& text)
 
 struct LoadedCard
 {
-    HistoryRecordSet records;
+    CardSession session;               // the stored card on display
     std::vector<ExpenseEntry> entries; // ascending serial
     std::optional<card::CardKind> kind;
 };
@@ -76,7 +77,7 @@ QByteArray listBytes(const LoadedCard& card, std::span<const ExpenseEntry> shown
     QList<QStringList> rows;
     rows.reserve(qsizetype(shown.size()));
     for (const ExpenseEntry& entry : shown)
-        rows.append(historyRowTexts(*findRecordBySerial(card.records, entry.serial)));
+        rows.append(historyRowTexts(*findRecordBySerial(card.session.records(), entry.serial)));
     return exportBytes(rows, format);
 }
 
@@ -262,13 +263,15 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
         if (request.command == ScriptRequest::Command::Cards)
             return deliver(request, cardsListing(reader), out, err);
         LoadedCard card;
-        NameCaches caches;
-        if (!reader.loadCard(request.idmText, caches, card.records))
+        CardBlockSet blocks;
+        if (!reader.loadCard(request.idmText, card.session.caches(), blocks))
             return fail(err, QStringLiteral("no stored history for card %1").arg(request.idmText),
                         ScriptFailed);
-        deriveAmounts(card.records);
-        card.entries = expenseEntries(card.records, std::nullopt);
-        addGateTimes(card.entries, matchGateTaps(card.records, reader.gateLog(request.idmText)));
+        card.session.showStoredBlocks(request.idmText.toUpper(), std::move(blocks));
+        deriveAmounts(card.session.records());
+        card.entries = expenseEntries(card.session.records(), std::nullopt);
+        addGateTimes(card.entries,
+                     matchGateTaps(card.session.records(), reader.gateLog(request.idmText)));
         card.kind = reader.cardKind(request.idmText);
         const QByteArray bytes = request.command == ScriptRequest::Command::Export
                                      ? exportOutput(request, card)

@@ -104,8 +104,7 @@ std::vector<StoredCardSummary> StoredHistoryReader::cards()
     return cards;
 }
 
-bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches,
-                                   HistoryRecordSet& records)
+bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches, CardBlockSet& blocks)
 {
     if (!database_)
         return false;
@@ -115,14 +114,12 @@ bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches,
     HistoryStore::LoadNameCache(*database_, caches.stations);
     HistoryStore::LoadNameCache(*database_, caches.busStops);
     HistoryStore::LoadNameCache(*database_, caches.shops);
-    CardBlockSet blocks;
     Statement rows = database_->prepareReadAll(table, cardBlockColumns());
     while (rows.step()) {
         const BlockWords words{std::int32_t(rows.integerAt(0)), std::int32_t(rows.integerAt(1)),
                                std::int32_t(rows.integerAt(2)), std::int32_t(rows.integerAt(3))};
         blocks.insert(blockFromWords(words), BlockOrigin::CardTable);
     }
-    HistoryStore::BuildRecordSet(blocks, caches, records);
     return true;
 }
 

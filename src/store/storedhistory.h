@@ -5,6 +5,7 @@
 #include "card/cardkind.h"
 #include "card/history.h"
 #include "namedata/namecache.h"
+#include "store/cardblockset.h"
 #include "store/database.h"
 
 #include <QDate>
@@ -46,9 +47,9 @@ public:
     // Every card with a history table, by IDm.
     std::vector<StoredCardSummary> cards();
 
-    // The card's history decoded with the names of the stored name tables; false (and nothing
+    // The card's stored blocks and the names of the stored name tables; false (and nothing
     // loaded) when the card has no history table.
-    bool loadCard(const QString& idmText, NameCaches& caches, HistoryRecordSet& records);
+    bool loadCard(const QString& idmText, NameCaches& caches, CardBlockSet& blocks);
     // The card's stored gate-log blocks (gatelogstore.h); none without the table.
     std::vector<HistoryBlock> gateLog(const QString& idmText);
     // The kind of card the card library keeps; none when never told.

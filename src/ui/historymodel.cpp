@@ -41,6 +41,7 @@ void HistoryListModel::fill(HistoryRecordSet& records, const std::optional<Misse
 {
     beginResetModel();
     resetRows();
+    gateTimes_ = GateTimes();
     missed_ = missed;
     records_ = &records;
     rowTotal_ = int(records.size());
@@ -114,6 +115,7 @@ void HistoryListModel::clear()
     beginResetModel();
     resetRows();
     missed_.reset();
+    gateTimes_ = GateTimes();
     endResetModel();
 }
 
@@ -176,6 +178,16 @@ QString HistoryListModel::cellText(int row, int column) const
     return recordText(r, column);
 }
 
+QString HistoryListModel::gateTimesToolTip(const JourneyTimes& times)
+{
+    QStringList lines;
+    if (times.entry.known())
+        lines << tr("入場時刻 %1").arg(times.entry.text());
+    if (times.exit.known())
+        lines << tr("出場時刻 %1").arg(times.exit.text());
+    return lines.join(QLatin1Char('\n'));
+}
+
 QVariant HistoryListModel::data(const QModelIndex& index, int role) const
 {
     const Row* found = index.isValid() ? rowAt(index.row()) : nullptr;
@@ -195,6 +207,8 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const
             return missedHistoryMarkerToolTip();
         if (index.column() == AmountColumn && amountSpansMissedHistory(*row.record, missed_))
             return spanningAmountToolTip();
+        if (const JourneyTimes* times = gateTimes_.find(row.record->serial))
+            return gateTimesToolTip(*times);
         return QVariant();
     case Qt::ForegroundRole:
         if (row.record == nullptr ||

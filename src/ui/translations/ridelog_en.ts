@@ -389,6 +389,14 @@ The shop information is not always accurate.</translation>
         <source>停留所：</source>
         <translation>Stop:</translation>
     </message>
+    <message>
+        <source>入場時刻：</source>
+        <translation>Entry time:</translation>
+    </message>
+    <message>
+        <source>出場時刻：</source>
+        <translation>Exit time:</translation>
+    </message>
 </context>
 <context>
     <name>ridelog::CRidelogDlg</name>
@@ -563,6 +571,10 @@ Place the card on the reader again.</translation>
         <source>駅名を再取得(&amp;R)</source>
         <translation>&amp;Reload Station Names</translation>
     </message>
+    <message>
+        <source>カードの種類：%1</source>
+        <translation>Kind of card: %1</translation>
+    </message>
 </context>
 <context>
     <name>ridelog::CShowDataSetupDlg</name>
@@ -733,6 +745,17 @@ Place the card on the reader again.</translation>
     <message>
         <source>最も古い記録は前の残高がないため金額に含めていません。</source>
         <translation>The oldest entry has no balance before it, so its amount is not counted.</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::HistoryListModel</name>
+    <message>
+        <source>入場時刻 %1</source>
+        <translation>Entry %1</translation>
+    </message>
+    <message>
+        <source>出場時刻 %1</source>
+        <translation>Exit %1</translation>
     </message>
 </context>
 <context>
