@@ -5,6 +5,7 @@
 
 #include "card/gatelog.h"
 #include "card/history.h"
+#include "store/notestore.h"
 
 #include <QDate>
 #include <QString>
@@ -52,6 +53,8 @@ struct ExpenseEntry
     std::int32_t amount = 0;
     AmountState amountState = AmountState::Known;
     std::int32_t balance = 0;
+    QString purpose;      // the user's note; empty when none
+    bool claimed = false; // marked 精算 by the user
     // Gate times of a journey, from the gate log; unknown for most entries.
     TapTime entryTime;
     TapTime exitTime;
@@ -74,6 +77,8 @@ std::vector<ExpenseEntry> expenseEntries(const HistoryRecordSet& records,
                                          std::optional<std::uint32_t> gapBeforeSerial,
                                          NameCaches* caches = nullptr);
 
+// Sets purpose and claim mark of every entry that has a note.
+void attachNotes(std::span<ExpenseEntry> entries, const CardNotes& notes);
 // Gives the journeys their gate times.
 void addGateTimes(std::span<ExpenseEntry> entries, const GateTimes& times);
 

@@ -2,6 +2,7 @@
 
 #include "card/history.h"
 #include "store/database.h"
+#include "store/ownedschema.h"
 #include "store/schema.h"
 
 #include <QFileInfo>
@@ -13,20 +14,9 @@ namespace ridelog {
 
 namespace {
 
-const QString kCardsTable = QStringLiteral("cards");
+const QString kCardsTable = cardsTableName();
 
 constexpr int kBusyTimeoutMs = 3000;
-
-const std::array<ColumnDefinition, 4>& cardsColumns()
-{
-    static const std::array<ColumnDefinition, 4> columns{{
-        {QStringLiteral("idm"), ColumnType::Text255},
-        {QStringLiteral("nickname"), ColumnType::Text255},
-        {QStringLiteral("firstRead"), ColumnType::Long},
-        {QStringLiteral("lastRead"), ColumnType::Long},
-    }};
-    return columns;
-}
 
 // The serial of a stored row, from b4 (bytes 12-15 little-endian): byte 12 × 65536 + byte 13 ×
 // 256 + byte 14. The seq column is not trusted for it.
@@ -114,7 +104,7 @@ bool ensureCardsTable(Database& database)
     case CardsTableState::Missing:
         break;
     }
-    database.createTable(kCardsTable, cardsColumns());
+    database.createTable(kCardsTable, cardsTableColumns());
     return true;
 }
 
@@ -196,6 +186,9 @@ auto onExistingDatabase(const QString& path, Operation operation)
         return Result{};
     try {
         Database database = Database::open(path, Database::OpenMode::ExistingFile, kBusyTimeoutMs);
+        // Another program's file is neither listed nor written.
+        if (foreignSchemaReason(database))
+            return Result{};
         return operation(database);
     } catch (const DatabaseError&) {
         return Result{};
@@ -236,7 +229,12 @@ bool CardLibrary::renameCard(const QString& idmText, const QString& nickname)
 
 CardsTableState CardLibrary::cardsTableState(Database& database)
 {
-    return tableStateByColumns(database, kCardsTable, cardsColumns());
+    return tableStateByColumns(database, kCardsTable, cardsTableColumns());
+}
+
+std::span<const ColumnDefinition> CardLibrary::cardKindTableColumns()
+{
+    return cardKindColumns();
 }
 
 bool CardLibrary::noteCardKind(const QString& idmText, card::CardKind kind, const QDateTime& when)

@@ -27,11 +27,13 @@
 #include <QDateTime>
 #include <QString>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace ridelog {
 
 class Database;
+struct ColumnDefinition;
 
 struct CardSummary
 {
@@ -85,6 +87,7 @@ public:
     // The stored kind of the card; none when never told or the table cannot be read.
     static std::optional<card::CardKind> cardKind(Database& database, const QString& idmText);
     static QString cardKindTableName() { return QStringLiteral("cardkind"); }
+    static std::span<const ColumnDefinition> cardKindTableColumns();
 
     // The IDm of a card table's name ("2" and 16 upper-case hexadecimal digits), else empty.
     static QString idmOfCardTable(const QString& tableName);

@@ -36,6 +36,11 @@ std::optional<HistoryBlock> blockFromText(const QString& text)
 
 } // namespace
 
+std::span<const ColumnDefinition> GateLogStore::tableColumns()
+{
+    return gateLogColumns();
+}
+
 QString GateLogStore::blockText(const HistoryBlock& block)
 {
     return QString::fromLatin1(

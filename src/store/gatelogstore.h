@@ -20,6 +20,7 @@
 namespace ridelog {
 
 class Database;
+struct ColumnDefinition;
 
 enum class GateLogTableState
 {
@@ -32,6 +33,7 @@ class GateLogStore
 {
 public:
     static QString tableName() { return QStringLiteral("gatelog"); }
+    static std::span<const ColumnDefinition> tableColumns();
 
     static GateLogTableState tableState(Database& database);
     // The card's blocks in the order they were stored; none without a usable table.

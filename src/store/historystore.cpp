@@ -2,6 +2,8 @@
 
 #include "store/databaseproblem.h"
 #include "store/gatelogstore.h"
+#include "store/notestore.h"
+#include "store/ownedschema.h"
 
 #include <QDebug>
 #include <QDir>
@@ -10,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <map>
+#include <sqlite3.h>
 #include <vector>
 
 namespace ridelog {
@@ -270,6 +273,13 @@ int HistoryStore::openDatabaseFile()
             path,
             fileExists ? Database::OpenMode::ExistingFile : Database::OpenMode::CreateIfMissing,
             busyTimeoutMs_));
+        if (const std::optional<QString> foreign = foreignSchemaReason(*connection_)) {
+            // Another program's file: nothing is read from it as history, nothing written.
+            connection_.reset();
+            throw DatabaseError(SQLITE_NOTADB,
+                                QStringLiteral("%1 is not a Ridelog history file: %2")
+                                    .arg(QDir::toNativeSeparators(path), *foreign));
+        }
         lastReportedProblem_.clear();
         return 0;
     } catch (const DatabaseError& error) {
@@ -530,7 +540,11 @@ bool HistoryStore::DeleteCardTable(const QString& idmText)
     OperationScope scope(*this);
     requireWritable();
     try {
+        // The card's notes go with its history, in the same transaction.
+        Transaction transaction(*connection_);
         connection_->dropTable(CardTableName(idmText));
+        NoteStore::deleteNotes(*connection_, idmText);
+        transaction.commit();
     } catch (const DatabaseError& error) {
         noteFailure(error);
         throw;

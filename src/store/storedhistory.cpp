@@ -4,6 +4,7 @@
 #include "store/cardlibrary.h"
 #include "store/gatelogstore.h"
 #include "store/historystore.h"
+#include "store/ownedschema.h"
 #include "store/schema.h"
 
 #include <QFileInfo>
@@ -43,6 +44,10 @@ StoredHistoryReader::StoredHistoryReader(const QString& databasePath, int busyTi
         return;
     database_ = std::make_unique<Database>(
         Database::open(databasePath, Database::OpenMode::ReadOnly, busyTimeoutMs));
+    if (const std::optional<QString> foreign = foreignSchemaReason(*database_)) {
+        database_.reset();
+        throw DatabaseError(0, QStringLiteral("not a Ridelog history file: ") + *foreign);
+    }
 }
 
 StoredHistoryReader::~StoredHistoryReader() = default;
@@ -137,6 +142,13 @@ std::vector<HistoryBlock> StoredHistoryReader::gateLog(const QString& idmText)
 std::optional<card::CardKind> StoredHistoryReader::cardKind(const QString& idmText)
 {
     return database_ ? CardLibrary::cardKind(*database_, idmText.toUpper()) : std::nullopt;
+}
+
+LoadedNotes StoredHistoryReader::notesOf(const QString& idmText)
+{
+    if (!database_)
+        return LoadedNotes{};
+    return NoteStore::notesOf(*database_, idmText.toUpper());
 }
 
 } // namespace ridelog

@@ -7,6 +7,7 @@
 #include "namedata/namecache.h"
 #include "store/cardblockset.h"
 #include "store/database.h"
+#include "store/notestore.h"
 
 #include <QDate>
 #include <QString>
@@ -54,6 +55,9 @@ public:
     std::vector<HistoryBlock> gateLog(const QString& idmText);
     // The kind of card the card library keeps; none when never told.
     std::optional<card::CardKind> cardKind(const QString& idmText);
+
+    // The card's notes; none without a database, unavailable when the notes table is damaged.
+    LoadedNotes notesOf(const QString& idmText);
 
 private:
     std::unique_ptr<Database> database_;

@@ -66,6 +66,8 @@ private slots:
     void namesFollowTheCachesWhenGiven();
     void entriesInListOrderAndByDate();
     void csvHeaderQuotingAndBom();
+    void csvNamesNeverOpenAsFormulas_data();
+    void csvNamesNeverOpenAsFormulas();
     void jsonHoldsTypedValues();
     void jsonEscapesEveryControlCharacter();
     void gateTimesAndKindInBothExports();
@@ -162,20 +164,55 @@ void TestExpense::csvHeaderQuotingAndBom()
     auto entries = expenseEntries(records, std::nullopt);
     std::reverse(entries.begin(), entries.end());
     const QByteArray csv = expenseCsvBytes(entries, kIdm);
-    QVERIFY(csv.startsWith("\xEF\xBB\xBF"
-                           "serial,date,time,kind,terminal_code,terminal,process_code,process,"
-                           "entry_name,entry_code,exit_name,exit_code,amount_yen_charge_negative,"
-                           "balance_yen,history_gap_before,card_idm,entry_time,exit_time\r\n"));
+    QVERIFY(csv.startsWith(
+        "\xEF\xBB\xBF"
+        "serial,date,time,kind,terminal_code,terminal,process_code,process,"
+        "entry_name,entry_code,exit_name,exit_code,amount_yen_charge_negative,"
+        "balance_yen,history_gap_before,card_idm,purpose,claim,entry_time,exit_time\r\n"));
     const QList<QByteArray> lines = csv.mid(3).split('\n');
     QCOMPARE(lines.size(), 9); // header, seven entries, the empty rest after the last CR LF
     QCOMPARE(lines[1], QByteArray("16,2026-04-02,12:16,shop,199,物販端末,74,物販取消,,\"(1, 199, "
-                                  "7)\",,,-130,3430,false,0114A1B2C3D4E5F6,,\r"));
+                                  "7)\",,,-130,3430,false,0114A1B2C3D4E5F6,,false,,\r"));
     QCOMPARE(lines[4],
              QByteArray("13,2026-03-31,,rail,22,改札機,1,運賃支払,\"渋谷(東急,\"\"東横\"\""
                         ")\",\"(0, 37, 12)\",,\"(0, 37, 16)\",200,3640,false,"
-                        "0114A1B2C3D4E5F6,,\r"));
+                        "0114A1B2C3D4E5F6,,false,,\r"));
     // The oldest entry: no amount, rather than a 0 that would be summed.
     QVERIFY(lines[7].contains(",,1000,false,"));
+}
+
+void TestExpense::csvNamesNeverOpenAsFormulas_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("cell");
+    QTest::newRow("equals") << "=HYPERLINK(\"http://x\")"
+                            << QByteArray("\"'=HYPERLINK(\"\"http://x\"\")\"");
+    QTest::newRow("plus") << "+81 3 1234" << QByteArray("'+81 3 1234");
+    QTest::newRow("minus") << "-2+3" << QByteArray("'-2+3");
+    QTest::newRow("at") << "@SUM(A1)" << QByteArray("'@SUM(A1)");
+    QTest::newRow("tab") << "\tcmd" << QByteArray("'\tcmd");
+    QTest::newRow("carriage return") << "\r=1" << QByteArray("\"'\r=1\"");
+    QTest::newRow("inside the text") << "渋谷=新宿" << QByteArray("渋谷=新宿");
+    QTest::newRow("ordinary name") << "新宿" << QByteArray("新宿");
+}
+
+// A station name from the server is a text cell in every spreadsheet; amounts stay numbers.
+void TestExpense::csvNamesNeverOpenAsFormulas()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, cell);
+    NameCaches caches;
+    caches.stations.EntryFor({0, 0x25, 0x0C}).nm = name;
+    const HistoryRecordSet records = recordsOf(sampleMonth(), caches);
+    auto entries = expenseEntries(records, std::nullopt);
+    std::reverse(entries.begin(), entries.end());
+    const QByteArray csv = expenseCsvBytes(entries, kIdm);
+    const QByteArray row13 = csv.mid(csv.indexOf("\r\n13,") + 2);
+    QVERIFY2(
+        row13.startsWith("13,2026-03-31,,rail,22,改札機,1,運賃支払," + cell + ",\"(0, 37, 12)\","),
+        row13.left(120).constData());
+    // The charge keeps its sign as a number.
+    QVERIFY(csv.contains(",-3000,4000,false,"));
 }
 
 void TestExpense::jsonHoldsTypedValues()
@@ -237,9 +274,9 @@ void TestExpense::gateTimesAndKindInBothExports()
     std::reverse(entries.begin(), entries.end());
 
     const QList<QByteArray> lines = expenseCsvBytes(entries, kIdm).mid(3).split('\n');
-    QVERIFY2(lines[4].endsWith(",0114A1B2C3D4E5F6,17:58,18:20\r"), lines[4].constData());
-    QVERIFY2(lines[5].endsWith(",0114A1B2C3D4E5F6,,08:05\r"), lines[5].constData());
-    QVERIFY2(lines[3].endsWith(",0114A1B2C3D4E5F6,,\r"), lines[3].constData());
+    QVERIFY2(lines[4].endsWith(",0114A1B2C3D4E5F6,,false,17:58,18:20\r"), lines[4].constData());
+    QVERIFY2(lines[5].endsWith(",0114A1B2C3D4E5F6,,false,,08:05\r"), lines[5].constData());
+    QVERIFY2(lines[3].endsWith(",0114A1B2C3D4E5F6,,false,,\r"), lines[3].constData());
 
     for (const auto kind : {std::optional<card::CardKind>(), std::optional(card::CardKind::Suica),
                             std::optional(card::CardKind::Unknown)}) {
