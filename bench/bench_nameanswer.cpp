@@ -69,7 +69,7 @@ double microsecondsPerRun(int runs, const auto& work)
 int main()
 {
     DisplayFlags flags;
-    flags.ipnComShow = flags.ipnLinShow = true;
+    flags.railCompanyShown = flags.railLineShown = true;
 
     const QByteArray typical = answerOf(40);
     const double typicalUs = microsecondsPerRun(2000, [&] {

@@ -27,11 +27,17 @@ public:
     void setSettings(QSettings* settings);
     void setDialogRunner(std::function<int(CRidelogDlg&)> runner);
 
-    // Runs the program to its end; the exit status: 0 after the window ran, 1 when start-up
-    // ended with a message.
+    // Runs the program to its end (the long-standing name of this step); the exit status: 0 after
+    // the window ran, 1 when start-up ended with a message.
     int InitInstance();
 
     bool mainWindowRan() const { return mainWindowRan_; }
+
+    // The reader the command line chose, as the user knows it; "カードリーダ" when any reader
+    // attached may be the one (auto).
+    static QString readerKindText(const QString& readerSpec);
+    // The refusal when another reader application holds the reader.
+    static QString otherInstanceText(const QString& readerSpec);
 
 private:
     AppOptions options_;

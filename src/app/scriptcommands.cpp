@@ -105,27 +105,24 @@ struct LoadedCard
 {
     CardSession session;               // the stored card on display
     std::vector<ExpenseEntry> entries; // ascending serial
+    QString nickname;                  // empty: none
     std::optional<card::CardKind> kind;
 };
-
-// A nickname on one field of a tab-separated line.
-QString oneLine(QString text)
-{
-    for (QChar& c : text) {
-        if (c == u'\t' || c == u'\n' || c == u'\r')
-            c = u' ';
-    }
-    return text;
-}
 
 QByteArray cardsListing(StoredHistoryReader& reader)
 {
     QByteArray out;
     for (const StoredCardSummary& card : reader.cards()) {
+        // The nickname last, as one field: tabs and line ends in it become blanks.
+        QString name = reader.nickname(card.idmText);
+        for (QChar& c : name) {
+            if (c == u'\t' || c == u'\n' || c == u'\r')
+                c = u' ';
+        }
         out += card.idmText.toLatin1() + '\t' + QByteArray::number(card.entries) + '\t' +
                isoDateText(card.firstDate).toLatin1() + '\t' +
-               isoDateText(card.lastDate).toLatin1() + '\t' + oneLine(card.nickname).toUtf8() +
-               '\t' + (card.kind ? card::cardKindName(*card.kind).toUtf8() : QByteArray()) + '\n';
+               isoDateText(card.lastDate).toLatin1() + '\t' + name.toUtf8() + '\t' +
+               (card.kind ? card::cardKindName(*card.kind).toUtf8() : QByteArray()) + '\n';
     }
     return out;
 }
@@ -146,7 +143,7 @@ QByteArray exportOutput(const ScriptRequest& request, const LoadedCard& card)
     const std::vector<ExpenseEntry> shown =
         entriesNewestFirst(card.entries, request.from, request.to);
     if (request.format == u"json")
-        return expenseJsonBytes(shown, request.idmText, card.kind);
+        return expenseJsonBytes(shown, request.idmText, card.nickname, card.kind);
     if (request.format == u"list-csv")
         return listBytes(card, shown, ExportFormat::Csv);
     if (request.format == u"list-txt")
@@ -195,7 +192,7 @@ struct DatabaseLocation
 
 DatabaseLocation storedDatabase()
 {
-    const QString folder = HistoryStore::DataFolderPath();
+    const QString folder = HistoryStore::dataFolderPath();
     if (folder.isEmpty())
         return {QString(), QStringLiteral("the system names no data folder (set XDG_DATA_HOME)")};
     const QString shownFolder = QDir::toNativeSeparators(QDir::cleanPath(folder));
@@ -222,7 +219,7 @@ DatabaseLocation storedDatabase()
 
 QString databasePath()
 {
-    const QString folder = HistoryStore::DataFolderPath();
+    const QString folder = HistoryStore::dataFolderPath();
     return folder.isEmpty() ? QString() : folder + HistoryStore::databaseFileName();
 }
 
@@ -449,8 +446,9 @@ QString scriptCommandsHelp()
         "\n"
         "  ridelog cards\n"
         "      Lists the stored cards, one a line, separated by tabs: IDm, number of\n"
-        "      entries, first date, last date (YYYY-MM-DD), nickname, kind of card\n"
-        "      (Suica, PASMO, ICOCA, はやかけん, nimoca or 不明; empty when never told).\n"
+        "      entries, first date, last date (YYYY-MM-DD), the card's name (UTF-8,\n"
+        "      empty without one), the kind of card (Suica, PASMO, ICOCA, はやかけん,\n"
+        "      nimoca or 不明; empty when never told).\n"
         "\n"
         "  ridelog export --card IDM [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
         "                 [--format csv|json|list-csv|list-txt] [--output FILE]\n"
@@ -530,6 +528,7 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
                             .arg(request.idmText, database.path),
                         ScriptFailed);
         card.session.showStoredBlocks(request.idmText.toUpper(), std::move(blocks));
+        card.nickname = reader.nickname(request.idmText);
         deriveAmounts(card.session.records());
         card.entries = expenseEntries(card.session.records(), std::nullopt);
         addGateTimes(card.entries,

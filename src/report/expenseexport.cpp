@@ -349,7 +349,7 @@ void appendJsonText(std::string& out, const QString& text)
 }
 
 QByteArray expenseJsonBytes(std::span<const ExpenseEntry> entries, const QString& idmText,
-                            std::optional<card::CardKind> kind)
+                            const QString& nickname, std::optional<card::CardKind> kind)
 {
     QDate first;
     QDate last;
@@ -377,6 +377,11 @@ QByteArray expenseJsonBytes(std::span<const ExpenseEntry> entries, const QString
         appendJsonText(out, isoDateText(last));
     else
         out += "null";
+    out += ",\"nickname\":";
+    if (nickname.isEmpty())
+        out += "null";
+    else
+        appendJsonText(out, nickname);
     out += ",\"kind\":";
     if (kind)
         appendJsonText(out, card::cardKindName(*kind));

@@ -22,15 +22,15 @@ struct FlagValue
 };
 
 constexpr std::array<FlagValue, 9> kFlagValues{{
-    {&DisplayFlags::zanViewM, u"zanViewM"},
-    {&DisplayFlags::ipnComShow, u"ipnComShow"},
-    {&DisplayFlags::ipnLinShow, u"ipnLinShow"},
-    {&DisplayFlags::busComShow, u"busComShow"},
-    {&DisplayFlags::busLinShow, u"busLinShow"},
-    {&DisplayFlags::bpnShow, u"bpnShow"},
-    {&DisplayFlags::bpnComShow, u"bpnComShow"},
-    {&DisplayFlags::bpnStoShow, u"bpnStoShow"},
-    {&DisplayFlags::bpnRegShow, u"bpnRegShow"},
+    {&DisplayFlags::balanceBarShown, u"zanViewM"},
+    {&DisplayFlags::railCompanyShown, u"ipnComShow"},
+    {&DisplayFlags::railLineShown, u"ipnLinShow"},
+    {&DisplayFlags::busCompanyShown, u"busComShow"},
+    {&DisplayFlags::busRouteShown, u"busLinShow"},
+    {&DisplayFlags::shopInfoShown, u"bpnShow"},
+    {&DisplayFlags::shopCompanyShown, u"bpnComShow"},
+    {&DisplayFlags::shopNameShown, u"bpnStoShow"},
+    {&DisplayFlags::shopRegisterShown, u"bpnRegShow"},
 }};
 
 } // namespace
@@ -90,15 +90,30 @@ void TrfcSettings::writeInteger(const QString& name, int value)
     pending_[name] = value;
 }
 
+QString TrfcSettings::groupText(const QString& group, const QString& name) const
+{
+    const QVariant value = settings_.value(group + QLatin1Char('/') + name);
+    return value.typeId() == QMetaType::QString ? value.toString() : QString();
+}
+
+void TrfcSettings::writeGroupText(const QString& group, const QString& name, const QString& value)
+{
+    if (group == QStringLiteral("Trfc") || groupText(group, name) == value)
+        return;
+    settings_.setValue(group + QLatin1Char('/') + name, value);
+    textsChanged_ = true;
+}
+
 bool TrfcSettings::save()
 {
-    if (pending_.empty())
+    if (pending_.empty() && !textsChanged_)
         return true;
     if (settings_.format() != QSettings::IniFormat || settings_.fileName().isEmpty()) {
         for (const auto& [name, value] : pending_)
             settings_.setValue(key(name), value);
         settings_.sync();
         pending_.clear();
+        textsChanged_ = false;
         return settings_.status() == QSettings::NoError;
     }
     if (!replaceFile()) {
@@ -107,6 +122,7 @@ bool TrfcSettings::save()
         return false;
     }
     pending_.clear();
+    textsChanged_ = false;
     // The file changed under the object: it reads it again.
     settings_.sync();
     return true;

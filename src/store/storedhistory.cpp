@@ -144,6 +144,11 @@ std::optional<card::CardKind> StoredHistoryReader::cardKind(const QString& idmTe
     return database_ ? CardLibrary::cardKind(*database_, idmText.toUpper()) : std::nullopt;
 }
 
+QString StoredHistoryReader::nickname(const QString& idmText)
+{
+    return database_ ? CardLibrary::nickname(*database_, idmText.toUpper()) : QString();
+}
+
 LoadedNotes StoredHistoryReader::notesOf(const QString& idmText)
 {
     if (!database_)

@@ -51,6 +51,8 @@ public:
     // The card's stored blocks and the names of the stored name tables; false (and nothing
     // loaded) when the card has no history table.
     bool loadCard(const QString& idmText, NameCaches& caches, CardBlockSet& blocks);
+    // The nickname the user gave the card in the window; empty without one.
+    QString nickname(const QString& idmText);
     // The card's stored gate-log blocks (gatelogstore.h); none without the table.
     std::vector<HistoryBlock> gateLog(const QString& idmText);
     // The kind of card the card library keeps; none when never told.

@@ -129,7 +129,7 @@ void TestScriptCommands::cleanup()
 
 QString TestScriptCommands::databasePath() const
 {
-    return HistoryStore::DataFolderPath() + HistoryStore::databaseFileName();
+    return HistoryStore::dataFolderPath() + HistoryStore::databaseFileName();
 }
 
 void TestScriptCommands::storeCard(const QString& idm, const QList<HistoryBlock>& blocks)
@@ -224,7 +224,7 @@ void TestScriptCommands::missingDataIsSaid()
 {
     QFETCH(QString, setup);
     QFETCH(QString, message);
-    const QString folder = QDir::cleanPath(HistoryStore::DataFolderPath());
+    const QString folder = QDir::cleanPath(HistoryStore::dataFolderPath());
     if (setup == u"folder is a file") {
         QVERIFY(QDir().mkpath(QFileInfo(folder).path()));
         QFile file(folder);
@@ -288,14 +288,21 @@ void TestScriptCommands::cardsListsEveryStoredCard()
     early.balance = 500;
     storeCard(kCardIdm, {railBlock(7, 1000), makeBlock(early), railBlock(5, 1200)});
     storeCard(kOtherIdm, {busBlock(1, 300)});
-    QVERIFY(CardLibrary(databasePath()).renameCard(kOtherIdm, QStringLiteral("通勤\tカード")));
-    QVERIFY(CardLibrary(databasePath())
-                .noteCardKind(kOtherIdm, card::CardKind::Pasmo, QDateTime::currentDateTimeUtc()));
+    // The name given in the window is the fifth field; a tab or line end in it is a blank.
+    QVERIFY(CardLibrary(databasePath()).renameCard(kOtherIdm, QStringLiteral("家族\tの\nカード")));
     const RunResult result = run({QStringLiteral("cards")});
     QCOMPARE(result.status, int(ScriptSucceeded));
     QCOMPARE(result.out, QByteArray("012E44A0B1C2D3E4\t3\t2008-03-05\t2024-12-31\t\t\n"
-                                    "0A0B0C0D0E0F1011\t1\t2008-03-05\t2008-03-05\t通勤 カード\t"
-                                    "PASMO\n"));
+                                    "0A0B0C0D0E0F1011\t1\t2008-03-05\t2008-03-05\t") +
+                             QStringLiteral("家族 の カード").toUtf8() + "\t\n");
+    const RunResult json = run({QStringLiteral("export"), QStringLiteral("--card"), kOtherIdm,
+                                QStringLiteral("--format"), QStringLiteral("json")});
+    const QJsonObject card =
+        QJsonDocument::fromJson(json.out).object().value(QStringLiteral("card")).toObject();
+    QCOMPARE(card.value(QStringLiteral("nickname")).toString(), QStringLiteral("家族\tの\nカード"));
+    QVERIFY(CardLibrary(databasePath())
+                .noteCardKind(kOtherIdm, card::CardKind::Pasmo, QDateTime::currentDateTimeUtc()));
+    QVERIFY(run({QStringLiteral("cards")}).out.endsWith(QStringLiteral("家族 の カード\tPASMO\n").toUtf8()));
 }
 
 void TestScriptCommands::exportMatchesWindowByteForByte()
@@ -550,7 +557,7 @@ void TestScriptCommands::longArgumentIsCut()
 
 void TestScriptCommands::damagedDatabaseGivesEngineText()
 {
-    QVERIFY(QDir().mkpath(HistoryStore::DataFolderPath()));
+    QVERIFY(QDir().mkpath(HistoryStore::dataFolderPath()));
     QFile file(databasePath());
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(4096, 'x'));
@@ -579,7 +586,7 @@ void TestScriptCommands::readsBesideAWriterWithoutChangingTheFile()
     QCOMPARE(result.status, int(ScriptSucceeded));
     QCOMPARE(result.out.count("\r\n"), 2);
     QCOMPARE(fileBytes(databasePath()), before);
-    const QStringList files = QDir(HistoryStore::DataFolderPath()).entryList(QDir::Files);
+    const QStringList files = QDir(HistoryStore::dataFolderPath()).entryList(QDir::Files);
     QCOMPARE(files, QStringList{HistoryStore::databaseFileName()});
 }
 
@@ -788,7 +795,7 @@ void TestScriptCommands::noteRefusals()
 // Another program's database is neither read nor written, and the message names it.
 void TestScriptCommands::foreignDatabaseIsLeftAlone()
 {
-    QVERIFY(QDir().mkpath(HistoryStore::DataFolderPath()));
+    QVERIFY(QDir().mkpath(HistoryStore::dataFolderPath()));
     {
         Database database =
             Database::open(databasePath(), Database::OpenMode::CreateIfMissing, 100);
