@@ -302,7 +302,8 @@ void TestScriptCommands::cardsListsEveryStoredCard()
     QCOMPARE(card.value(QStringLiteral("nickname")).toString(), QStringLiteral("家族\tの\nカード"));
     QVERIFY(CardLibrary(databasePath())
                 .noteCardKind(kOtherIdm, card::CardKind::Pasmo, QDateTime::currentDateTimeUtc()));
-    QVERIFY(run({QStringLiteral("cards")}).out.endsWith(QStringLiteral("家族 の カード\tPASMO\n").toUtf8()));
+    QVERIFY(run({QStringLiteral("cards")})
+                .out.endsWith(QStringLiteral("家族 の カード\tPASMO\n").toUtf8()));
 }
 
 void TestScriptCommands::exportMatchesWindowByteForByte()

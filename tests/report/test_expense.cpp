@@ -288,7 +288,7 @@ void TestExpense::gateTimesAndKindInBothExports()
     for (const auto kind : {std::optional<card::CardKind>(), std::optional(card::CardKind::Suica),
                             std::optional(card::CardKind::Unknown)}) {
         const QJsonDocument document =
-            QJsonDocument::fromJson(expenseJsonBytes(entries, kIdm, kind));
+            QJsonDocument::fromJson(expenseJsonBytes(entries, kIdm, QString(), kind));
         const QJsonValue shownKind = document.object()
                                          .value(QStringLiteral("card"))
                                          .toObject()
