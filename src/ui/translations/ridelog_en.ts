@@ -728,6 +728,14 @@ The shop information is not always accurate.</translation>
         <source>停留所：</source>
         <translation>Stop:</translation>
     </message>
+    <message>
+        <source>入場時刻：</source>
+        <translation>Entry time:</translation>
+    </message>
+    <message>
+        <source>出場時刻：</source>
+        <translation>Exit time:</translation>
+    </message>
 </context>
 <context>
     <name>ridelog::CNoteDlg</name>
@@ -936,6 +944,10 @@ Place the card on the reader again.</translation>
     <message>
         <source>バックアップから復元(&amp;U)...</source>
         <translation>Restore from Back&amp;up...</translation>
+    </message>
+    <message>
+        <source>カードの種類：%1</source>
+        <translation>Kind of card: %1</translation>
     </message>
     <message>
         <source>すべてのカード(&amp;A)...</source>
@@ -1269,6 +1281,14 @@ The current history is kept as a backup before it is replaced.</translation>
 </context>
 <context>
     <name>ridelog::HistoryListModel</name>
+    <message>
+        <source>入場時刻 %1</source>
+        <translation>Entry %1</translation>
+    </message>
+    <message>
+        <source>出場時刻 %1</source>
+        <translation>Exit %1</translation>
+    </message>
     <message>
         <source>チェック：精算する利用</source>
         <translation>Checked: entries to claim</translation>
