@@ -1270,9 +1270,9 @@ The current history is kept as a backup before it is replaced.</translation>
     </message>
     <message>
         <source>取り込みました。<byte value="xd"/>
-履歴 %1 件 (カード %2 枚、うち新しいカード %3 枚)、駅名など %4 件、カード名 %5 件</source>
+履歴 %1 件 (カード %2 枚、うち新しいカード %3 枚)、駅名など %4 件、カード名 %5 件、用途 %6 件、改札の時刻 %7 件、カードの種類 %8 件</source>
         <translation>Imported:<byte value="xd"/>
-%1 entries (%2 card(s), %3 of them new), %4 names, %5 card names</translation>
+%1 entries (%2 card(s), %3 of them new), %4 names, %5 card names, %6 purposes, %7 gate times, %8 kinds of card</translation>
     </message>
     <message>
         <source>取り込めなかったファイル: %1 件</source>
