@@ -26,6 +26,10 @@ CAboutDlg::CAboutDlg(const QUrl& nameServer, QWidget* parent)
     reader_->setObjectName(QStringLiteral("readerName"));
     reader_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     reader_->hide();
+    auto* credits = new QLabel(creditsText(), this);
+    credits->setObjectName(QStringLiteral("credits"));
+    credits->setWordWrap(true);
+    credits->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     serverLink_ = addLinkButton(ids::ServerLink, serverWebRoot(nameServer));
     projectLink_ = addLinkButton(ids::ProjectLink, projectPage());
@@ -38,6 +42,7 @@ CAboutDlg::CAboutDlg(const QUrl& nameServer, QWidget* parent)
     auto* texts = new QVBoxLayout;
     texts->addWidget(version);
     texts->addWidget(reader_);
+    texts->addWidget(credits);
     texts->addWidget(serverLink_);
     texts->addWidget(projectLink_);
     top->addLayout(texts, 1);
@@ -49,6 +54,11 @@ CAboutDlg::CAboutDlg(const QUrl& nameServer, QWidget* parent)
 QString CAboutDlg::versionText()
 {
     return QStringLiteral("Ridelog Version 1.2.0");
+}
+
+QString CAboutDlg::creditsText()
+{
+    return tr("内蔵の駅名: suica-viewer と ICCardManager の駅コード表 (MIT ライセンス)");
 }
 
 QUrl CAboutDlg::serverWebRoot(const QUrl& nameServer)

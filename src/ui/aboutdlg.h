@@ -1,4 +1,5 @@
-// The About box: program name and version, and links to the name server and the project.
+// The About box: program name and version, the sources of the built-in names, and links to the
+// name server and the project.
 #pragma once
 
 #include <QDialog>
@@ -18,6 +19,8 @@ public:
     explicit CAboutDlg(const QUrl& nameServer, QWidget* parent = nullptr);
 
     static QString versionText();
+    // Where the built-in station names come from, and under which licence.
+    static QString creditsText();
     static QUrl serverWebRoot(const QUrl& nameServer);
     static QUrl projectPage();
 

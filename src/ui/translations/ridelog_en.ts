@@ -261,6 +261,10 @@ Connect it and start the program again.</translation>
         <source>バージョン情報 交通費履歴</source>
         <translation>About Transit Fare History</translation>
     </message>
+    <message>
+        <source>内蔵の駅名: suica-viewer と ICCardManager の駅コード表 (MIT ライセンス)</source>
+        <translation>Built-in station names: the station code tables of suica-viewer and ICCardManager (MIT licence)</translation>
+    </message>
 </context>
 <context>
     <name>ridelog::CBpnDetailDlg</name>
