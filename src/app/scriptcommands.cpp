@@ -251,6 +251,10 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
         if (!reader.loadCard(request.idmText, caches, card.records))
             return fail(err, QStringLiteral("no stored history for card %1").arg(request.idmText),
                         ScriptFailed);
+        if (const QString names = reader.unreadableNames(); !names.isEmpty())
+            writeLine(err, QStringLiteral("ridelog: some stored names cannot be read, codes stand "
+                                          "in for them (%1)")
+                               .arg(names));
         deriveAmounts(card.records);
         card.entries = expenseEntries(card.records, std::nullopt);
         const QByteArray bytes = request.command == ScriptRequest::Command::Export

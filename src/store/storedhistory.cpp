@@ -91,6 +91,22 @@ std::vector<StoredCardSummary> StoredHistoryReader::cards()
     return cards;
 }
 
+template <typename Cache>
+void StoredHistoryReader::loadNamesAsFarAsReadable(NameTable table, Cache& cache)
+{
+    try {
+        HistoryStore::LoadNameCache(*database_, cache);
+    } catch (const DatabaseError& error) {
+        // The names read before the damage stay; the history shows codes for the others.
+        unreadableNames_.append(nameTableName(table) + QStringLiteral(": ") + error.message());
+    }
+}
+
+QString StoredHistoryReader::unreadableNames() const
+{
+    return unreadableNames_.join(QStringLiteral("; "));
+}
+
 bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches,
                                    HistoryRecordSet& records)
 {
@@ -99,9 +115,10 @@ bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches,
     const QString table = CardTableName(idmText.toUpper());
     if (!database_->tableExists(table))
         return false;
-    HistoryStore::LoadNameCache(*database_, caches.stations);
-    HistoryStore::LoadNameCache(*database_, caches.busStops);
-    HistoryStore::LoadNameCache(*database_, caches.shops);
+    unreadableNames_.clear();
+    loadNamesAsFarAsReadable(NameTable::Stations, caches.stations);
+    loadNamesAsFarAsReadable(NameTable::BusStops, caches.busStops);
+    loadNamesAsFarAsReadable(NameTable::Shops, caches.shops);
     CardBlockSet blocks;
     Statement rows = database_->prepareReadAll(table, cardBlockColumns());
     while (rows.step()) {

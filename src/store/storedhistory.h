@@ -5,9 +5,11 @@
 #include "card/history.h"
 #include "namedata/namecache.h"
 #include "store/database.h"
+#include "store/schema.h"
 
 #include <QDate>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <vector>
 
@@ -43,11 +45,19 @@ public:
     std::vector<StoredCardSummary> cards();
 
     // The card's history decoded with the names of the stored name tables; false (and nothing
-    // loaded) when the card has no history table.
+    // loaded) when the card has no history table. A name table that cannot be read whole gives
+    // the names read before the damage, and the codes for the rest (unreadableNames()); a card
+    // table that cannot be read throws DatabaseError.
     bool loadCard(const QString& idmText, NameCaches& caches, HistoryRecordSet& records);
+    // After loadCard: "ipn: <engine text>" for each name table that could not be read whole,
+    // separated by "; "; empty when every name was read.
+    QString unreadableNames() const;
 
 private:
+    template <typename Cache> void loadNamesAsFarAsReadable(NameTable table, Cache& cache);
+
     std::unique_ptr<Database> database_;
+    QStringList unreadableNames_;
 };
 
 } // namespace ridelog
