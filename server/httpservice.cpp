@@ -2,211 +2,31 @@
 
 #include "namedata/answer.h"
 #include "namedata/request.h"
+#include "operatorlog.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <chrono>
+#include <cstdarg>
 #include <cstring>
-#include <httplib.h>
+#include <fcntl.h>
 #include <limits>
+#include <microhttpd.h>
+#include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace ridelog::nameserver {
 
 namespace {
 
 constexpr const char* kAnswerContentType = "text/plain; charset=Shift_JIS";
-constexpr std::size_t kKeepAliveRequests = 100;
-
-// The Content-Length of a request; 0 when it has none, the largest value when it is unreadable.
-std::uint64_t announcedBodyLength(const httplib::Request& request)
-{
-    if (!request.has_header("Content-Length"))
-        return 0;
-    const std::string text = request.get_header_value("Content-Length");
-    std::uint64_t length = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
-    if (error != std::errc() || end != text.data() + text.size())
-        return std::numeric_limits<std::uint64_t>::max();
-    return length;
-}
-
-using Clock = std::chrono::steady_clock;
-
-// How long the server waits between two requests of a kept-alive connection, in steps short
-// enough to notice a stop.
-constexpr std::chrono::milliseconds kIdleStep{100};
-
-int millisecondsUntil(Clock::time_point deadline)
-{
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return int(std::max<std::int64_t>(0, left.count()));
-}
-
-std::string addressText(const sockaddr_storage& address, int& port)
-{
-    char text[INET6_ADDRSTRLEN] = {};
-    if (address.ss_family == AF_INET6) {
-        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
-        inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
-        port = ntohs(v6.sin6_port);
-    } else {
-        const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
-        inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
-        port = ntohs(v4.sin_port);
-    }
-    return text;
-}
-
-// One request's reading side with a deadline for the whole request: a client that sends its
-// request a byte at a time cannot hold a thread of the pool for longer than the deadline.
-class DeadlineStream final : public httplib::Stream
-{
-public:
-    DeadlineStream(socket_t socket, Clock::time_point deadline, int writeTimeoutMs)
-        : socket_(socket)
-        , deadline_(deadline)
-        , writeTimeoutMs_(writeTimeoutMs)
-    {}
-
-    bool deadlinePassed() const { return deadlinePassed_; }
-
-    bool is_readable() const override { return begin_ < end_ || wait(POLLIN); }
-    bool is_writable() const override { return waitFor(POLLOUT, writeTimeoutMs_); }
-
-    ssize_t read(char* ptr, std::size_t size) override
-    {
-        if (begin_ == end_) {
-            if (!wait(POLLIN))
-                return -1;
-            const ssize_t received = ::recv(socket_, buffer_, sizeof buffer_, 0);
-            if (received <= 0)
-                return received;
-            begin_ = 0;
-            end_ = std::size_t(received);
-        }
-        const std::size_t count = std::min(size, end_ - begin_);
-        std::memcpy(ptr, buffer_ + begin_, count);
-        begin_ += count;
-        return ssize_t(count);
-    }
-
-    ssize_t write(const char* ptr, std::size_t size) override
-    {
-        if (!is_writable())
-            return -1;
-        return ::send(socket_, ptr, size, MSG_NOSIGNAL);
-    }
-
-    void get_remote_ip_and_port(std::string& ip, int& port) const override
-    {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        if (getpeername(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            ip = addressText(address, port);
-    }
-
-    void get_local_ip_and_port(std::string& ip, int& port) const override
-    {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        if (getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            ip = addressText(address, port);
-    }
-
-    socket_t socket() const override { return socket_; }
-
-private:
-    bool wait(short events) const
-    {
-        const int left = millisecondsUntil(deadline_);
-        if (left == 0 || !waitFor(events, left)) {
-            deadlinePassed_ = deadlinePassed_ || Clock::now() >= deadline_;
-            return false;
-        }
-        return true;
-    }
-
-    bool waitFor(short events, int timeoutMs) const
-    {
-        pollfd descriptor{socket_, events, 0};
-        int ready = 0;
-        do
-            ready = ::poll(&descriptor, 1, timeoutMs);
-        while (ready < 0 && errno == EINTR);
-        return ready > 0;
-    }
-
-    socket_t socket_;
-    Clock::time_point deadline_;
-    int writeTimeoutMs_;
-    mutable bool deadlinePassed_ = false;
-    char buffer_[4096];
-    std::size_t begin_ = 0;
-    std::size_t end_ = 0;
-};
-
-} // namespace
-
-// The library's server with its connection handling replaced: each request must arrive whole
-// within the deadline, counted from the moment its connection is taken up (the first request)
-// or its first byte arrives (later requests of a kept-alive connection).
-class DeadlineServer final : public httplib::Server
-{
-public:
-    explicit DeadlineServer(std::chrono::milliseconds requestDeadline)
-        : requestDeadline_(requestDeadline)
-    {}
-
-private:
-    bool process_and_close_socket(socket_t socket) override
-    {
-        bool ok = false;
-        Clock::time_point start = Clock::now();
-        const int writeTimeoutMs = int(write_timeout_sec_ * 1000 + write_timeout_usec_ / 1000);
-        for (std::size_t left = keep_alive_max_count_; left > 0; --left) {
-            if (left != keep_alive_max_count_) {
-                if (!waitForNextRequest(socket))
-                    break;
-                start = Clock::now();
-            }
-            DeadlineStream stream(socket, start + requestDeadline_, writeTimeoutMs);
-            bool closed = false;
-            ok = process_request(stream, left == 1, closed, nullptr);
-            if (!ok || closed || stream.deadlinePassed())
-                break;
-        }
-        ::shutdown(socket, SHUT_RDWR);
-        ::close(socket);
-        return ok;
-    }
-
-    bool waitForNextRequest(socket_t socket) const
-    {
-        const Clock::time_point until =
-            Clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
-        while (svr_sock_ != INVALID_SOCKET && Clock::now() < until) {
-            pollfd descriptor{socket, POLLIN, 0};
-            const int ready = ::poll(&descriptor, 1, int(kIdleStep.count()));
-            if (ready > 0)
-                return true;
-            if (ready < 0 && errno != EINTR)
-                return false;
-        }
-        return false;
-    }
-
-    std::chrono::milliseconds requestDeadline_;
-};
-
-namespace {
 
 std::string statusPageHtml(const NameDirectory& directory, const QString& databaseLabel)
 {
@@ -227,105 +47,481 @@ std::string statusPageHtml(const NameDirectory& directory, const QString& databa
     return html.toStdString();
 }
 
-} // namespace
-
-NameService::NameService(NameDirectory directory, ServiceOptions options)
-    : directory_(std::move(directory))
-    , options_(std::move(options))
-    , http_(std::make_unique<DeadlineServer>(options_.requestDeadline))
+// The client's address without its port ("192.0.2.7", "::1"), the key of the per-address limit.
+std::string hostText(const sockaddr* address)
 {
-    const auto threads = std::size_t(std::max(1, options_.threads));
-    http_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    // A body announced longer than the limit is refused before it is read; a chunked one when
-    // it grows past the limit (below). Other routes never read more than the limit either.
-    http_->set_pre_routing_handler(
-        [](const httplib::Request& request, httplib::Response& response) {
-            if (announcedBodyLength(request) <= kMaxRequestBodyBytes)
-                return httplib::Server::HandlerResponse::Unhandled;
-            response.status = 413;
-            response.set_header("Connection", "close");
-            return httplib::Server::HandlerResponse::Handled;
-        });
-    http_->set_payload_max_length(kMaxRequestBodyBytes);
-    http_->set_keep_alive_max_count(kKeepAliveRequests);
-    // Answers are small and go out in one write; without this, delayed acknowledgements add
-    // about 40 ms to every request of a keep-alive connection.
-    http_->set_tcp_nodelay(true);
-    // Address reuse for quick restarts, but no port sharing: a second server on a busy port
-    // must fail instead of silently taking half the requests.
-    http_->set_socket_options([](socket_t socket) {
-        const int yes = 1;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    // The body is read here rather than by the library, which would refuse form bodies above
-    // 8 KiB before any handler runs.
-    http_->Post("/trfc/", [this](const httplib::Request&, httplib::Response& response,
-                                 const httplib::ContentReader& readContent) {
-        std::string body;
-        bool tooLarge = false;
-        readContent([&body, &tooLarge](const char* data, std::size_t length) {
-            tooLarge = tooLarge || body.size() + length > kMaxRequestBodyBytes;
-            if (!tooLarge)
-                body.append(data, length);
-            return !tooLarge;
-        });
-        if (tooLarge) {
-            response.status = 413;
-            return;
-        }
-        answerNameRequest(body, response);
-    });
-    http_->Get("/", [this](const httplib::Request& request, httplib::Response& response) {
-        answerStatusPage(request, response);
-    });
-    http_->set_exception_handler(
-        [](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
-            response.status = 500;
-            response.set_content("internal error", "text/plain");
-        });
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address == nullptr)
+        return "?";
+    if (address->sa_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text,
+                  sizeof text);
+    else if (address->sa_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text,
+                  sizeof text);
+    return text;
 }
 
-NameService::~NameService() = default;
+// "192.0.2.7:50123", "[::1]:50123": the client as the log names it.
+std::string peerText(const sockaddr* address)
+{
+    if (address == nullptr)
+        return "?";
+    if (address->sa_family == AF_INET6)
+        return '[' + hostText(address) + "]:" +
+               std::to_string(ntohs(reinterpret_cast<const sockaddr_in6*>(address)->sin6_port));
+    if (address->sa_family == AF_INET)
+        return hostText(address) + ':' +
+               std::to_string(ntohs(reinterpret_cast<const sockaddr_in*>(address)->sin_port));
+    return "?";
+}
+
+// The announced body length; 0 without one, the largest value when it is unreadable.
+std::uint64_t announcedBodyLength(MHD_Connection* connection)
+{
+    const char* text =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    if (text == nullptr)
+        return 0;
+    std::uint64_t length = 0;
+    const char* end = text + std::strlen(text);
+    const auto [stop, error] = std::from_chars(text, end, length);
+    if (error != std::errc() || stop != end)
+        return std::numeric_limits<std::uint64_t>::max();
+    return length;
+}
+
+Clock::rep ticksNow()
+{
+    return Clock::now().time_since_epoch().count();
+}
+
+// One open connection. The event thread that owns it writes its phase; the deadline thread
+// reads it and, when a deadline passes, shuts the socket down, which the event thread then
+// sees and closes the connection through the library.
+struct Connection
+{
+    int socket = -1;
+    std::string address; // the key of the per-address count
+    std::string peer;
+    bool counted = false;
+    std::atomic<Clock::rep> since{0}; // written before phase, read after it
+    std::atomic<ConnectionPhase> phase{ConnectionPhase::AwaitingRequest};
+    bool closing = false; // guarded by the registry's mutex
+
+    // Only the event thread touches these.
+    std::string body;
+    bool bodyTooLarge = false;
+    bool answered = false;
+    Clock::time_point requestStart{};
+
+    void enter(ConnectionPhase next)
+    {
+        since.store(ticksNow());
+        phase.store(next);
+    }
+};
+
+// The address admitted by the accept policy, handed to the connection that the library starts
+// next on the same thread.
+thread_local std::string admittedAddress;
+thread_local bool hasAdmittedAddress = false;
+
+} // namespace
+
+struct NameService::Daemon
+{
+    Daemon(NameService& owner, const ConnectionLimits& connectionLimits, OperatorLog& operatorLog)
+        : service(owner)
+        , limits(connectionLimits)
+        , counter(connectionLimits)
+        , log(operatorLog)
+    {}
+
+    bool start(int listenSocket, int threads);
+    void stop();
+
+    static MHD_Result acceptPolicy(void* self, const sockaddr* address, socklen_t length);
+    static void notifyConnection(void* self, MHD_Connection* connection, void** socketContext,
+                                 MHD_ConnectionNotificationCode code);
+    static void* requestLineArrived(void* self, const char* uri, MHD_Connection* connection);
+    static MHD_Result handleRequest(void* self, MHD_Connection* connection, const char* url,
+                                    const char* method, const char* version, const char* uploadData,
+                                    size_t* uploadDataSize, void** requestContext);
+    static void requestCompleted(void* self, MHD_Connection* connection, void** requestContext,
+                                 MHD_RequestTerminationCode code);
+    static void libraryMessage(void* self, const char* format, va_list arguments);
+
+    MHD_Result queueAnswer(MHD_Connection* connection, Connection& state, const char* method,
+                           const char* url, const HttpAnswer& answer);
+    void enforceDeadlines();
+    void runDeadlines();
+
+    NameService& service;
+    ConnectionLimits limits;
+    ConnectionCounter counter;
+    OperatorLog& log;
+    MHD_Daemon* mhd = nullptr;
+    unsigned inactivitySeconds = 0;
+
+    std::mutex registryMutex;
+    std::unordered_set<Connection*> connections;
+
+    std::thread deadlineThread;
+    std::mutex deadlineMutex;
+    std::condition_variable deadlineWake;
+    bool deadlineStop = false;
+};
+
+MHD_Result NameService::Daemon::acceptPolicy(void* self, const sockaddr* address, socklen_t)
+{
+    auto& daemon = *static_cast<Daemon*>(self);
+    if (hasAdmittedAddress) // admitted, but the library never started the connection
+        daemon.counter.release(admittedAddress);
+    hasAdmittedAddress = false;
+    std::string host = hostText(address);
+    std::string refusal;
+    if (!daemon.counter.admit(host, refusal)) {
+        daemon.log.connectionEvent("refused " + peerText(address) + ": " + refusal);
+        return MHD_NO;
+    }
+    admittedAddress = std::move(host);
+    hasAdmittedAddress = true;
+    return MHD_YES;
+}
+
+void NameService::Daemon::notifyConnection(void* self, MHD_Connection* connection,
+                                           void** socketContext,
+                                           MHD_ConnectionNotificationCode code)
+{
+    auto& daemon = *static_cast<Daemon*>(self);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+        auto* state = new Connection;
+        const MHD_ConnectionInfo* fd =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        const MHD_ConnectionInfo* client =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        state->socket = fd != nullptr ? fd->connect_fd : -1;
+        state->peer = peerText(client != nullptr ? client->client_addr : nullptr);
+        if (hasAdmittedAddress) {
+            state->address = std::move(admittedAddress);
+            state->counted = true;
+            hasAdmittedAddress = false;
+        }
+        // Answers are small and go out in one write; delayed acknowledgements must not hold
+        // them back on a kept-alive connection.
+        const int yes = 1;
+        setsockopt(state->socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        state->enter(ConnectionPhase::AwaitingRequest);
+        *socketContext = state;
+        const std::lock_guard lock(daemon.registryMutex);
+        daemon.connections.insert(state);
+        return;
+    }
+    auto* state = static_cast<Connection*>(*socketContext);
+    if (state == nullptr)
+        return;
+    {
+        const std::lock_guard lock(daemon.registryMutex);
+        daemon.connections.erase(state);
+    }
+    if (state->counted)
+        daemon.counter.release(state->address);
+    delete state;
+    *socketContext = nullptr;
+}
+
+void* NameService::Daemon::requestLineArrived(void*, const char*, MHD_Connection* connection)
+{
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    auto* state = info != nullptr ? static_cast<Connection*>(info->socket_context) : nullptr;
+    if (state == nullptr)
+        return nullptr;
+    state->body.clear();
+    state->bodyTooLarge = false;
+    state->answered = false;
+    state->requestStart = Clock::now();
+    state->enter(ConnectionPhase::ReadingHeaders);
+    return state;
+}
+
+MHD_Result NameService::Daemon::handleRequest(void* self, MHD_Connection* connection,
+                                              const char* url, const char* method, const char*,
+                                              const char* uploadData, size_t* uploadDataSize,
+                                              void** requestContext)
+{
+    auto& daemon = *static_cast<Daemon*>(self);
+    auto* state = static_cast<Connection*>(*requestContext);
+    if (state == nullptr)
+        return MHD_NO;
+    if (state->phase.load() == ConnectionPhase::ReadingHeaders) {
+        state->phase.store(ConnectionPhase::ReadingBody); // the clock of the request runs on
+        if (announcedBodyLength(connection) > kMaxRequestBodyBytes)
+            return daemon.queueAnswer(connection, *state, method, url, bodyTooLargeAnswer());
+        return MHD_YES;
+    }
+    if (*uploadDataSize != 0) {
+        const std::size_t length = *uploadDataSize;
+        *uploadDataSize = 0;
+        // The library takes an answer only before the body or after all of it: the rest of
+        // a body over the limit is dropped as it comes, within the request's deadline.
+        state->bodyTooLarge =
+            state->bodyTooLarge || state->body.size() + length > kMaxRequestBodyBytes;
+        if (!state->bodyTooLarge)
+            state->body.append(uploadData, length);
+        return MHD_YES;
+    }
+    if (state->answered)
+        return MHD_YES;
+    if (state->bodyTooLarge)
+        return daemon.queueAnswer(connection, *state, method, url, bodyTooLargeAnswer());
+    try {
+        return daemon.queueAnswer(connection, *state, method, url,
+                                  daemon.service.answerRequest(method, url, state->body));
+    } catch (const std::exception&) {
+        return daemon.queueAnswer(connection, *state, method, url,
+                                  HttpAnswer{500, "text/plain", "internal error", true});
+    }
+}
+
+MHD_Result NameService::Daemon::queueAnswer(MHD_Connection* connection, Connection& state,
+                                            const char* method, const char* url,
+                                            const HttpAnswer& answer)
+{
+    state.answered = true;
+    state.enter(ConnectionPhase::Answering);
+    MHD_Response* response = MHD_create_response_from_buffer(
+        answer.body.size(), const_cast<char*>(answer.body.data()), MHD_RESPMEM_MUST_COPY);
+    if (response == nullptr)
+        return MHD_NO;
+    if (!answer.contentType.empty())
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.c_str());
+    if (answer.closeConnection)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+    const MHD_Result queued = MHD_queue_response(connection, unsigned(answer.status), response);
+    MHD_destroy_response(response);
+    if (service.options_.logRequests) {
+        const auto took =
+            std::chrono::duration<double, std::milli>(Clock::now() - state.requestStart);
+        char timing[32];
+        std::snprintf(timing, sizeof timing, " %.2f ms", took.count());
+        service.log_->request(state.peer + ' ' + method + ' ' + url + ' ' +
+                              std::to_string(answer.status) + ' ' +
+                              std::to_string(answer.body.size()) + timing);
+    }
+    return queued;
+}
+
+void NameService::Daemon::requestCompleted(void* self, MHD_Connection*, void** requestContext,
+                                           MHD_RequestTerminationCode code)
+{
+    auto& daemon = *static_cast<Daemon*>(self);
+    auto* state = static_cast<Connection*>(*requestContext);
+    if (state == nullptr)
+        return;
+    if (code == MHD_REQUEST_TERMINATED_TIMEOUT_REACHED)
+        daemon.log.connectionEvent("closed " + state->peer + ": answer not taken within " +
+                                   std::to_string(daemon.inactivitySeconds) + " s");
+    // A long body's buffer goes back; a small one is kept for the next request.
+    if (state->body.capacity() > 64 * 1024)
+        std::string().swap(state->body);
+    state->enter(ConnectionPhase::AwaitingRequest);
+    *requestContext = nullptr;
+}
+
+void NameService::Daemon::libraryMessage(void* self, const char* format, va_list arguments)
+{
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    std::string line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    // A client that leaves mid-request, or one our deadlines cut, is no fault to report
+    // twice; the deadline's own line says why.
+    if (line.starts_with("Connection socket is closed when reading request"))
+        return;
+    static_cast<Daemon*>(self)->log.connectionEvent("http: " + line);
+}
+
+void NameService::Daemon::enforceDeadlines()
+{
+    const Clock::time_point now = Clock::now();
+    const bool busy = limits.busyWith(counter.open());
+    std::vector<std::string> closed;
+    {
+        const std::lock_guard lock(registryMutex);
+        for (Connection* state : connections) {
+            if (state->closing)
+                continue;
+            const ConnectionPhase phase = state->phase.load();
+            const Clock::duration elapsed =
+                now - Clock::time_point(Clock::duration(state->since.load()));
+            const Expiry expiry = expiryOf(phase, elapsed, limits, busy);
+            if (expiry == Expiry::None)
+                continue;
+            state->closing = true;
+            // The socket stays open until the library closes it, which it does only after
+            // telling us (and so after taking the registry's lock).
+            ::shutdown(state->socket, SHUT_RDWR);
+            closed.push_back("closed " + state->peer + ": " + expiryText(expiry, limits, busy));
+        }
+    }
+    for (const std::string& line : closed)
+        log.connectionEvent(line, now);
+    log.flushLeftOut(now);
+}
+
+void NameService::Daemon::runDeadlines()
+{
+    // Fine enough for the shortest limit, and never busier than ten rounds a second.
+    const auto shortest = std::min(
+        {limits.idleTimeout, limits.busyIdleTimeout, limits.headerTimeout, limits.requestTimeout});
+    const auto step =
+        std::clamp(shortest / 5, std::chrono::milliseconds(5), std::chrono::milliseconds(100));
+    std::unique_lock lock(deadlineMutex);
+    while (!deadlineWake.wait_for(lock, step, [this] { return deadlineStop; })) {
+        lock.unlock();
+        enforceDeadlines();
+        lock.lock();
+    }
+}
+
+bool NameService::Daemon::start(int listenSocket, int threads)
+{
+    // The library's own inactivity limit only guards an answer that the client does not read;
+    // every other wait has a deadline of ours, which comes first.
+    const auto longest =
+        std::max({limits.idleTimeout, limits.headerTimeout, limits.requestTimeout});
+    inactivitySeconds =
+        unsigned(std::chrono::duration_cast<std::chrono::seconds>(longest).count() + 2);
+    // The library splits its own limit among the threads; ours counts them all.
+    const auto libraryLimit = unsigned(std::min<std::size_t>(
+        (limits.maxConnections + 16) * std::size_t(std::max(1, threads)), 1u << 20));
+    unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG | MHD_USE_TURBO;
+    mhd = MHD_start_daemon(
+        flags, 0, &Daemon::acceptPolicy, this, &Daemon::handleRequest, this,
+        MHD_OPTION_EXTERNAL_LOGGER, &Daemon::libraryMessage, this, MHD_OPTION_LISTEN_SOCKET,
+        listenSocket, MHD_OPTION_THREAD_POOL_SIZE, unsigned(threads > 1 ? threads : 0),
+        MHD_OPTION_CONNECTION_LIMIT, libraryLimit, MHD_OPTION_CONNECTION_TIMEOUT, inactivitySeconds,
+        MHD_OPTION_NOTIFY_CONNECTION, &Daemon::notifyConnection, this, MHD_OPTION_NOTIFY_COMPLETED,
+        &Daemon::requestCompleted, this, MHD_OPTION_URI_LOG_CALLBACK, &Daemon::requestLineArrived,
+        this, MHD_OPTION_END);
+    if (mhd == nullptr)
+        return false;
+    deadlineThread = std::thread([this] { runDeadlines(); });
+    return true;
+}
+
+void NameService::Daemon::stop()
+{
+    {
+        const std::lock_guard lock(deadlineMutex);
+        deadlineStop = true;
+    }
+    deadlineWake.notify_all();
+    if (deadlineThread.joinable())
+        deadlineThread.join();
+    if (mhd != nullptr)
+        MHD_stop_daemon(mhd);
+    mhd = nullptr;
+}
+
+NameService::NameService(NameDirectory directory, ServiceOptions options, OperatorLog* log)
+    : directory_(std::move(directory))
+    , options_(std::move(options))
+    , ownLog_(log == nullptr ? std::make_unique<OperatorLog>(stderr) : nullptr)
+    , log_(log == nullptr ? ownLog_.get() : log)
+    , statusPage_(statusPageHtml(directory_, options_.databaseLabel))
+{}
+
+NameService::~NameService()
+{
+    if (listenSocket_ >= 0)
+        ::close(listenSocket_);
+}
 
 int NameService::bind()
 {
-    if (options_.port == 0)
-        return http_->bind_to_any_port(options_.host);
-    return http_->bind_to_port(options_.host, options_.port) ? options_.port : -1;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const std::string port = std::to_string(options_.port);
+    if (getaddrinfo(options_.host.c_str(), port.c_str(), &hints, &found) != 0)
+        return -1;
+    int bound = -1;
+    for (addrinfo* address = found; address != nullptr && bound < 0; address = address->ai_next) {
+        const int socket =
+            ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (socket < 0)
+            continue;
+        // Address reuse for quick restarts, but no port sharing: a second server on a busy
+        // port must fail instead of silently taking half the requests.
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        if (::bind(socket, address->ai_addr, address->ai_addrlen) == 0 &&
+            ::listen(socket, SOMAXCONN) == 0)
+            bound = socket;
+        else
+            ::close(socket);
+    }
+    freeaddrinfo(found);
+    if (bound < 0)
+        return -1;
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    getsockname(bound, reinterpret_cast<sockaddr*>(&local), &length);
+    listenSocket_ = bound;
+    return local.ss_family == AF_INET6
+               ? ntohs(reinterpret_cast<const sockaddr_in6&>(local).sin6_port)
+               : ntohs(reinterpret_cast<const sockaddr_in&>(local).sin_port);
 }
 
 bool NameService::serve()
 {
-    serving_ = true;
-    const bool served = stopRequested_ || http_->listen_after_bind();
-    serving_ = false;
-    return served;
+    std::unique_lock lock(mutex_);
+    if (stopRequested_)
+        return true;
+    if (listenSocket_ < 0)
+        return false;
+    Daemon daemon(*this, options_.limits, *log_);
+    if (!daemon.start(listenSocket_, options_.threads))
+        return false;
+    listenSocket_ = -1; // the library closes it when it stops
+    stopped_.wait(lock, [this] { return stopRequested_; });
+    lock.unlock();
+    daemon.stop();
+    return true;
 }
 
 void NameService::stop()
 {
-    stopRequested_ = true;
-    // The library ignores a stop that comes before its accept loop runs; wait for the loop.
-    while (serving_ && !http_->is_running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    http_->stop();
-}
-
-void NameService::answerNameRequest(const std::string& body, httplib::Response& response) const
-{
-    const ParsedRequest parsed = parseRequestBody(body);
-    if (!parsed.wellFormed) {
-        response.status = 400;
-        response.set_content(parsed.error, "text/plain");
-        return;
+    {
+        const std::lock_guard lock(mutex_);
+        stopRequested_ = true;
     }
-    response.set_content(buildAnswer(parsed.items, directory_), kAnswerContentType);
+    stopped_.notify_all();
 }
 
-void NameService::answerStatusPage(const httplib::Request&, httplib::Response& response) const
+HttpAnswer NameService::answerRequest(std::string_view method, std::string_view path,
+                                      const std::string& body) const
 {
-    response.set_content(statusPageHtml(directory_, options_.databaseLabel),
-                         "text/html; charset=utf-8");
+    if (path == "/trfc/" && method == "POST") {
+        const ParsedRequest parsed = parseRequestBody(body);
+        if (!parsed.wellFormed)
+            return HttpAnswer{400, "text/plain", parsed.error};
+        return HttpAnswer{200, kAnswerContentType, buildAnswer(parsed.items, directory_)};
+    }
+    if (path == "/" && (method == "GET" || method == "HEAD"))
+        return HttpAnswer{200, "text/html; charset=utf-8", statusPage_};
+    return HttpAnswer{404, {}, {}};
+}
+
+HttpAnswer bodyTooLargeAnswer()
+{
+    return HttpAnswer{413, {}, {}, true};
 }
 
 bool parseListenAddress(const QString& text, std::string& host, int& port)

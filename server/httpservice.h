@@ -1,60 +1,79 @@
 // The HTTP side of the name server: POST "/trfc/" answers look-ups, GET "/" shows what the
-// server knows. Requests run on a pool of threads; the names are read-only while serving.
+// server knows. libmicrohttpd reads requests on a few event threads (epoll), so an idle or slow
+// connection holds no thread; only a whole request reaches answerRequest(). The names are
+// read-only while serving.
 #pragma once
 
+#include "connectionlimits.h"
 #include "namedata/namedirectory.h"
 
 #include <QString>
 #include <atomic>
-#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
-
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-} // namespace httplib
+#include <string_view>
 
 namespace ridelog::nameserver {
+
+class OperatorLog;
 
 struct ServiceOptions
 {
     std::string host = "127.0.0.1";
-    int port = 8780; // 0 picks a free port
-    int threads = 16;
+    int port = 8780;       // 0 picks a free port
+    int threads = 2;       // event threads, each serving many connections
     QString databaseLabel; // shown on the status page
-    // Each request must arrive whole within this time, or its connection is closed: slow
-    // clients cannot hold the threads of the pool.
-    std::chrono::milliseconds requestDeadline{5000};
+    ConnectionLimits limits;
+    bool logRequests = false;
+};
+
+// What the server answers to one whole request.
+struct HttpAnswer
+{
+    int status = 200;
+    std::string contentType; // none when empty
+    std::string body;
+    bool closeConnection = false;
 };
 
 class NameService
 {
 public:
-    NameService(NameDirectory directory, ServiceOptions options);
+    // Log lines go to `log` (standard error when null).
+    NameService(NameDirectory directory, ServiceOptions options, OperatorLog* log = nullptr);
     ~NameService();
     NameService(const NameService&) = delete;
     NameService& operator=(const NameService&) = delete;
 
     // Opens the listening socket; the port bound (the chosen one for port 0), or -1.
     int bind();
-    // Serves until stop(); false when the socket fails.
+    // Serves until stop(); false when the server cannot start.
     bool serve();
     // Thread-safe, and safe before serve() has started: serve() then returns at once.
     void stop();
 
-    // The handlers, public for tests that bypass the socket.
-    void answerNameRequest(const std::string& body, httplib::Response& response) const;
-    void answerStatusPage(const httplib::Request& request, httplib::Response& response) const;
+    // The answer to one whole request; public for tests that bypass the socket.
+    HttpAnswer answerRequest(std::string_view method, std::string_view path,
+                             const std::string& body) const;
+
+    struct Daemon; // the library's side, in the source file
 
 private:
     NameDirectory directory_;
     ServiceOptions options_;
-    std::unique_ptr<httplib::Server> http_;
-    std::atomic<bool> serving_ = false;
-    std::atomic<bool> stopRequested_ = false;
+    std::unique_ptr<OperatorLog> ownLog_;
+    OperatorLog* log_;
+    std::string statusPage_;
+    int listenSocket_ = -1;
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool stopRequested_ = false;
 };
+
+// An answer over the body limit.
+HttpAnswer bodyTooLargeAnswer();
 
 // Parses "HOST:PORT" (or ":PORT", or "PORT"); false when it is not one.
 bool parseListenAddress(const QString& text, std::string& host, int& port);

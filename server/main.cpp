@@ -2,6 +2,7 @@
 #include "httpservice.h"
 #include "namedata/namedatabase.h"
 #include "namedata/tableimport.h"
+#include "serveoptions.h"
 
 #include <QFileInfo>
 #include <QStringList>
@@ -25,15 +26,16 @@ void printLine(FILE* stream, const QString& text)
 
 QString usageText()
 {
-    return QStringLiteral(
+    const QString commands = QStringLiteral(
         "usage: ridelog-nameserver import --db FILE TABLE...\n"
-        "       ridelog-nameserver serve --db FILE [--listen HOST:PORT] [--threads N]\n"
+        "       ridelog-nameserver serve --db FILE [--listen HOST:PORT] [OPTION...]\n"
         "       ridelog-nameserver --help | --version\n"
         "import builds FILE from station tables (area,line,station in hex, company,\n"
         "line, station[, note]) and the 15-column all-sheets table. It replaces FILE only\n"
         "when FILE is a names file that import made.\n"
         "serve answers POST /trfc/; it listens on 127.0.0.1:8780 unless told\n"
-        "otherwise; port 0 picks a free port. Each request must arrive within 5 seconds.");
+        "otherwise; port 0 picks a free port.\n");
+    return commands + serveOptionsHelp();
 }
 
 int usage()
@@ -47,7 +49,7 @@ struct CommandLine
     QString command;
     QString database;
     QString listen = QStringLiteral("127.0.0.1:8780");
-    int threads = 16;
+    ServiceOptions serve;
     QStringList tables;
     bool valid = false;
 };
@@ -65,10 +67,9 @@ CommandLine parseCommandLine(const QStringList& arguments)
             line.database = arguments[++i];
         } else if (argument == u"--listen" && hasValue) {
             line.listen = arguments[++i];
-        } else if (argument == u"--threads" && hasValue) {
-            bool ok = false;
-            line.threads = arguments[++i].toInt(&ok);
-            if (!ok || line.threads < 1 || line.threads > 256)
+        } else if (const OptionResult taken = takeServeOption(arguments, i, line.serve);
+                   taken != OptionResult::NotAServeOption) {
+            if (taken == OptionResult::Invalid)
                 return line;
         } else if (argument.startsWith(u'-')) {
             return line;
@@ -124,10 +125,13 @@ sigset_t blockStopSignals()
 
 int runServe(const CommandLine& line)
 {
-    ServiceOptions options;
+    ServiceOptions options = line.serve;
     if (!parseListenAddress(line.listen, options.host, options.port))
         return usage();
-    options.threads = line.threads;
+    if (!allowOpenConnections(options.limits.maxConnections))
+        printLine(stderr, QStringLiteral("warning: the limit of open files is below "
+                                         "--max-connections %1")
+                              .arg(options.limits.maxConnections));
     options.databaseLabel = QFileInfo(line.database).fileName();
 
     QString error;

@@ -3,6 +3,7 @@
 #include "report/expenseentries.h"
 #include "report/expenseexport.h"
 #include "report/expensetotals.h"
+#include "session/cardsession.h"
 #include "store/historystore.h"
 #include "store/listexport.h"
 #include "store/storedhistory.h"
@@ -42,7 +43,7 @@ void writeLine(QIODevice& device, const QString& text)
 
 struct LoadedCard
 {
-    HistoryRecordSet records;
+    CardSession session;               // the stored card on display
     std::vector<ExpenseEntry> entries; // ascending serial
 };
 
@@ -64,7 +65,7 @@ QByteArray listBytes(const LoadedCard& card, std::span<const ExpenseEntry> shown
     QList<QStringList> rows;
     rows.reserve(qsizetype(shown.size()));
     for (const ExpenseEntry& entry : shown)
-        rows.append(historyRowTexts(*findRecordBySerial(card.records, entry.serial)));
+        rows.append(historyRowTexts(*findRecordBySerial(card.session.records(), entry.serial)));
     return exportBytes(rows, format);
 }
 
@@ -247,16 +248,17 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
         if (request.command == ScriptRequest::Command::Cards)
             return deliver(request, cardsListing(reader), out, err);
         LoadedCard card;
-        NameCaches caches;
-        if (!reader.loadCard(request.idmText, caches, card.records))
+        CardBlockSet blocks;
+        if (!reader.loadCard(request.idmText, card.session.caches(), blocks))
             return fail(err, QStringLiteral("no stored history for card %1").arg(request.idmText),
                         ScriptFailed);
         if (const QString names = reader.unreadableNames(); !names.isEmpty())
             writeLine(err, QStringLiteral("ridelog: some stored names cannot be read, codes stand "
                                           "in for them (%1)")
                                .arg(names));
-        deriveAmounts(card.records);
-        card.entries = expenseEntries(card.records, std::nullopt);
+        card.session.showStoredBlocks(request.idmText.toUpper(), std::move(blocks));
+        deriveAmounts(card.session.records());
+        card.entries = expenseEntries(card.session.records(), std::nullopt);
         const QByteArray bytes = request.command == ScriptRequest::Command::Export
                                      ? exportOutput(request, card)
                                      : totalsOutput(request, card);

@@ -107,8 +107,7 @@ QString StoredHistoryReader::unreadableNames() const
     return unreadableNames_.join(QStringLiteral("; "));
 }
 
-bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches,
-                                   HistoryRecordSet& records)
+bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches, CardBlockSet& blocks)
 {
     if (!database_)
         return false;
@@ -119,14 +118,12 @@ bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches,
     loadNamesAsFarAsReadable(NameTable::Stations, caches.stations);
     loadNamesAsFarAsReadable(NameTable::BusStops, caches.busStops);
     loadNamesAsFarAsReadable(NameTable::Shops, caches.shops);
-    CardBlockSet blocks;
     Statement rows = database_->prepareReadAll(table, cardBlockColumns());
     while (rows.step()) {
         const BlockWords words{std::int32_t(rows.integerAt(0)), std::int32_t(rows.integerAt(1)),
                                std::int32_t(rows.integerAt(2)), std::int32_t(rows.integerAt(3))};
         blocks.insert(blockFromWords(words), BlockOrigin::CardTable);
     }
-    HistoryStore::BuildRecordSet(blocks, caches, records);
     return true;
 }
 

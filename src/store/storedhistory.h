@@ -4,6 +4,7 @@
 
 #include "card/history.h"
 #include "namedata/namecache.h"
+#include "store/cardblockset.h"
 #include "store/database.h"
 #include "store/schema.h"
 
@@ -44,11 +45,11 @@ public:
     // Every card with a history table, by IDm.
     std::vector<StoredCardSummary> cards();
 
-    // The card's history decoded with the names of the stored name tables; false (and nothing
+    // The card's stored blocks and the names of the stored name tables; false (and nothing
     // loaded) when the card has no history table. A name table that cannot be read whole gives
     // the names read before the damage, and the codes for the rest (unreadableNames()); a card
     // table that cannot be read throws DatabaseError.
-    bool loadCard(const QString& idmText, NameCaches& caches, HistoryRecordSet& records);
+    bool loadCard(const QString& idmText, NameCaches& caches, CardBlockSet& blocks);
     // After loadCard: "ipn: <engine text>" for each name table that could not be read whole,
     // separated by "; "; empty when every name was read.
     QString unreadableNames() const;

@@ -259,7 +259,7 @@ void CRidelogDlg::buildHistoryList()
     connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         showHistoryContextMenu(list_->viewport()->mapToGlobal(pos));
     });
-    listHints_ = new ListHints(list_, [this] { return idmText_.isEmpty(); });
+    listHints_ = new ListHints(list_, [this] { return session_.idmText().isEmpty(); });
     connect(list_, &QAbstractItemView::doubleClicked, this, &CRidelogDlg::showDetailOfRow);
     list_->setItemDelegate(new CutTextToolTipDelegate(list_));
     columnFitter_ = new NameColumnFitter(list_);
@@ -371,7 +371,9 @@ void CRidelogDlg::initDialog()
     buildWidgets();
     buildRefresher();
     buildCardEventFilter();
-    store_.setProblemReporter([this](const DatabaseError& problem) {
+    // The rows go on showing the records of the card on display when the session empties them.
+    session_.setRecordsLeaving([this](HistoryRecordSet& records) { model_->keepRecords(records); });
+    session_.store().setProblemReporter([this](const DatabaseError& problem) {
         updateNotKeptSign();
         showDatabaseError(problem);
     });
@@ -421,7 +423,10 @@ void CRidelogDlg::restoreColumns()
 
 void CRidelogDlg::openDatabaseAtStart()
 {
-    runStoreStep([this] { store_.OpenDatabaseAtStart(caches_); });
+    const std::optional<DatabaseError> problem = session_.openStore();
+    updateNotKeptSign();
+    if (problem)
+        showDatabaseError(*problem);
 }
 
 void CRidelogDlg::layoutClient(const QSize& clientSize)
@@ -543,17 +548,17 @@ void CRidelogDlg::toggleDisplayFlag(int commandId)
 
 void CRidelogDlg::refreshRailNames()
 {
-    ridelog::refreshRailNames(*model_, records_, caches_.stations, flags_);
+    ridelog::refreshRailNames(*model_, session_.records(), session_.caches().stations, flags_);
 }
 
 void CRidelogDlg::refreshBusNames()
 {
-    ridelog::refreshBusNames(*model_, records_, caches_.busStops, flags_);
+    ridelog::refreshBusNames(*model_, session_.records(), session_.caches().busStops, flags_);
 }
 
 void CRidelogDlg::refreshShopNames()
 {
-    ridelog::refreshShopNames(*model_, records_, caches_.shops, flags_);
+    ridelog::refreshShopNames(*model_, session_.records(), session_.caches().shops, flags_);
 }
 
 void CRidelogDlg::setBalanceBarVisible(bool visible)
@@ -642,11 +647,11 @@ void CRidelogDlg::fitReaderPane()
 // the name server came back; nothing before a card was read.
 void CRidelogDlg::onAskNamesAgain()
 {
-    if (idmText_.isEmpty() || model_->rowCount() == 0)
+    if (session_.idmText().isEmpty() || model_->rowCount() == 0)
         return;
     refresher_->cancel();
-    refreshTable_.clear();
-    refresher_->start(*model_, records_, caches_, refreshTable_, idmText_, flags_);
+    session_.nameRefreshTable().clear();
+    startNameRefresh();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -671,7 +676,7 @@ HistoryRecord* CRidelogDlg::selectedRecord()
 {
     if (!selectedSerial_)
         return nullptr;
-    return findRecordBySerial(records_, *selectedSerial_);
+    return findRecordBySerial(session_.records(), *selectedSerial_);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -693,23 +698,10 @@ void CRidelogDlg::onCardLost()
     const bool cardWasRead = !cardIdField_->text().isEmpty();
     cardIdField_->clear();
     // Stored history shown from the card menu keeps its own status text and colours.
-    if (!cardWasRead || showingStored_)
+    if (!cardWasRead || session_.isShowingStoredCard())
         return;
     setPaneText(0, ListHints::cardTakenOffText());
     listHints_->setRowsMarkedAsLastRead(true);
-}
-
-template <typename Step> bool CRidelogDlg::runStoreStep(Step step)
-{
-    try {
-        step();
-        updateNotKeptSign();
-        return true;
-    } catch (const DatabaseError& error) {
-        updateNotKeptSign();
-        showDatabaseError(error);
-        return false;
-    }
 }
 
 void CRidelogDlg::showDatabaseError(const DatabaseError& error)
@@ -721,20 +713,21 @@ void CRidelogDlg::updateNotKeptSign()
 {
     if (notKeptSign_ == nullptr)
         return;
-    const QString& reason = store_.notKeptReason();
+    const HistoryStore& store = session_.store();
+    const QString& reason = store.notKeptReason();
     const QString where =
-        store_.DataFolder().isEmpty() ? HistoryStore::databaseFileName() : store_.DatabasePath();
+        store.DataFolder().isEmpty() ? HistoryStore::databaseFileName() : store.DatabasePath();
     notKeptSign_->setToolTip(reason + u'\n' + where);
     notKeptSign_->setVisible(!reason.isEmpty());
 }
 
 void CRidelogDlg::startDatabaseCheck()
 {
-    if (store_.state() == DatabaseState::None)
+    if (session_.store().state() == DatabaseState::None)
         return;
     databaseCheck_ = new DatabaseCheck(this);
     connect(databaseCheck_, &DatabaseCheck::finished, this, &CRidelogDlg::databaseChecked);
-    databaseCheck_->start(store_.DatabasePath(), HistoryStore::kDefaultBusyTimeoutMs);
+    databaseCheck_->start(session_.store().DatabasePath(), HistoryStore::kDefaultBusyTimeoutMs);
 }
 
 void CRidelogDlg::databaseChecked(const QuickCheckResult& result)
@@ -746,7 +739,7 @@ void CRidelogDlg::databaseChecked(const QuickCheckResult& result)
             qWarning("ridelog: the database could not be checked: %s", qUtf8Printable(result.text));
         return;
     }
-    store_.markDamaged(result.engineCode, result.text);
+    session_.store().markDamaged(result.engineCode, result.text);
     updateNotKeptSign();
     showDatabaseError(DatabaseError(result.engineCode, result.text));
 }
@@ -774,10 +767,7 @@ void CRidelogDlg::runCardOperation(const std::function<void()>& operation)
 void CRidelogDlg::forgetCardOnDisplay()
 {
     refresher_->cancel();
-    releaseRecords();
-    missed_.reset();
-    cardBlocks_.clear();
-    refreshTable_.clear();
+    session_.forgetCard();
     selectedSerial_.reset();
 }
 
@@ -794,60 +784,53 @@ void CRidelogDlg::performRead()
         return;
     }
     listHints_->setRowsMarkedAsLastRead(false);
-    // Everything below belongs to this card, whatever happens while a message box is open.
-    const QString idm = card.idmText;
-    currentIdm_ = card.idm;
-    idmText_ = idm;
-    cardSerials_.clear();
-    cardSerialsIdm_ = idm;
-    for (const HistoryBlock& block : card.blocks)
-        cardSerials_.insert(blockSerial(block));
-    setPaneText(0, idm);
-    HistoryStore::LoadOutcome loaded = HistoryStore::LoadOutcome::NotLoaded;
-    runStoreStep([&] { loaded = store_.LoadStoredBlocks(idm, cardBlocks_); });
-    missed_ = findMissedHistory(cardBlocks_, card.blocks);
-    cardIdField_->setText(idm);
+    const CardSession::ReadOutcome outcome = session_.takeRead(card);
+    setPaneText(0, card.idmText);
+    cardIdField_->setText(card.idmText);
     model_->removeRows(0, model_->rowCount());
-    showBalance(card);
-    mergeStoreAndDecode(card, idm, loaded != HistoryStore::LoadOutcome::NotLoaded);
+    showBalance();
     fillHistoryList();
-    commands_.at(ids::SaveToFile)->setEnabled(!records_.empty());
+    showDatabaseProblems(outcome.problems);
+    commands_.at(ids::SaveToFile)->setEnabled(!session_.records().empty());
     list_->viewport()->update(); // a card was read: no more invitation
     noteCardRead();
-    refresher_->start(*model_, records_, caches_, refreshTable_, idm, flags_);
+    startNameRefresh();
+}
+
+void CRidelogDlg::startNameRefresh()
+{
+    refresher_->start(*model_, session_.records(), session_.caches(), session_.nameRefreshTable(),
+                      session_.idmText(), flags_);
+}
+
+void CRidelogDlg::showDatabaseProblems(const std::vector<DatabaseError>& problems)
+{
+    updateNotKeptSign();
+    for (const DatabaseError& problem : problems)
+        showDatabaseError(problem);
 }
 
 void CRidelogDlg::fillHistoryList()
 {
     // The view paints once, after the last row.
     list_->setUpdatesEnabled(false);
-    ridelog::fillHistoryList(*model_, records_, missed_);
+    ridelog::fillHistoryList(*model_, session_.records(), session_.missedHistory());
     list_->setUpdatesEnabled(true);
 }
 
-void CRidelogDlg::showBalance(const card::CardReadResult& card)
+void CRidelogDlg::showBalance()
 {
-    if (card.blocks.empty()) {
-        // Nothing delivered: no balance to show rather than the one of an empty buffer.
+    const std::optional<int> balance = session_.balance();
+    if (!balance) {
         balanceField_->clear();
         setPaneText(1, QString());
         setPaneText(2, QString());
         return;
     }
-    const QString balance = QString::number(blockBalance(card.blocks.front()));
-    balanceField_->setText(balance);
+    const QString text = QString::number(*balance);
+    balanceField_->setText(text);
     setPaneText(1, tr("残額："));
-    setPaneText(2, tr("%1円").arg(balance));
-}
-
-void CRidelogDlg::mergeStoreAndDecode(const card::CardReadResult& card, const QString& idm,
-                                      bool storing)
-{
-    HistoryStore::MergeCardBlocks(cardBlocks_, card.blocks);
-    // Without the stored history the list shows what the card holds, and nothing is stored.
-    if (storing)
-        runStoreStep([&] { store_.StoreNewBlocks(idm, cardBlocks_); });
-    HistoryStore::BuildRecordSet(cardBlocks_, caches_, records_);
+    setPaneText(2, tr("%1円").arg(text));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -885,8 +868,8 @@ void CRidelogDlg::saveWindowState()
 
 void CRidelogDlg::writeBackNames()
 {
-    runStoreStep([this] { store_.WriteBackNames(caches_); });
-    store_.DropDatabaseObject();
+    if (const std::optional<DatabaseError> problem = session_.writeBackNames())
+        showDatabaseProblems({*problem});
 }
 
 } // namespace ridelog

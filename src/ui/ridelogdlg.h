@@ -9,13 +9,10 @@
 #include "names/displayflags.h"
 #include "names/nameexchange.h"
 #include "names/namerefresher.h"
-#include "names/namerefreshtable.h"
-#include "store/cardblockset.h"
+#include "session/cardsession.h"
 #include "store/cardlibrary.h"
 #include "store/database.h"
 #include "store/databasecheck.h"
-#include "store/historystore.h"
-#include "store/missedhistory.h"
 #include "store/settings.h"
 #include "ui/historylistview.h"
 #include "ui/historymodel.h"
@@ -119,14 +116,16 @@ public:
     QString statusPaneToolTip(int pane) const;
     QLabel* statusPane(int pane) const;
     int statusBarHeight() const { return statusBarHeight_; }
-    HistoryRecordSet& records() { return records_; }
-    CardBlockSet& cardBlocks() { return cardBlocks_; }
-    NameCaches& caches() { return caches_; }
-    NameRefreshTable& nameRefreshTable() { return refreshTable_; }
-    HistoryStore& historyStore() { return store_; }
+    // The card on display.
+    CardSession& session() { return session_; }
+    HistoryRecordSet& records() { return session_.records(); }
+    CardBlockSet& cardBlocks() { return session_.cardBlocks(); }
+    NameCaches& caches() { return session_.caches(); }
+    NameRefreshTable& nameRefreshTable() { return session_.nameRefreshTable(); }
+    HistoryStore& historyStore() { return session_.store(); }
     NameRefresher& nameRefresher() { return *refresher_; }
     TrfcSettings& settings() { return settings_; }
-    QString idmText() const { return idmText_; }
+    QString idmText() const { return session_.idmText(); }
     bool isBalanceBarVisible() const;
 
     // Shows a database failure in the program's words, with the engine's text below.
@@ -143,9 +142,9 @@ public:
     // Shows the stored history of a card without reading it; false when it has none.
     bool showStoredCard(const QString& idmText);
     // Whether the list shows stored history rather than the card read last.
-    bool isShowingStoredCard() const { return showingStored_; }
+    bool isShowingStoredCard() const { return session_.isShowingStoredCard(); }
     // Where the missed history of the last read lies, if any.
-    const std::optional<MissedHistory>& missedHistory() const { return missed_; }
+    const std::optional<MissedHistory>& missedHistory() const { return session_.missedHistory(); }
     HistorySearchBar* searchBar() const { return searchBar_; }
 
 protected:
@@ -193,9 +192,11 @@ private:
     void performRead();
     void runCardOperation(const std::function<void()>& operation);
     ClearingCommands clearingCommands();
-    void showBalance(const card::CardReadResult& card);
-    void mergeStoreAndDecode(const card::CardReadResult& card, const QString& idm, bool storing);
-    template <typename Step> bool runStoreStep(Step step);
+    // The balance of the card on display in the balance field and the status bar.
+    void showBalance();
+    void showDatabaseProblems(const std::vector<DatabaseError>& problems);
+    // The name refresh for the rows of the card on display.
+    void startNameRefresh();
     void updateNotKeptSign();
     void startDatabaseCheck();
     void databaseChecked(const QuickCheckResult& result);
@@ -235,8 +236,6 @@ private:
     // After a successful read: the title shows the card read, and the card is noted in the
     // library as soon as the list is shown.
     void noteCardRead();
-    // The read's records are about to go: the rows keep showing them.
-    void releaseRecords();
     CardLibrary cardLibrary() const;
 
     TrfcSettings settings_;
@@ -268,29 +267,17 @@ private:
     int statusBarHeight_ = 0;
 
     DisplayFlags flags_;
-    HistoryRecordSet records_;
-    CardBlockSet cardBlocks_;
-    NameCaches caches_;
-    NameRefreshTable refreshTable_;
-    HistoryStore store_;
+    CardSession session_;
     NameRefresher* refresher_ = nullptr;
 
-    std::array<std::uint8_t, 8> currentIdm_{};
-    QString idmText_;
     std::optional<std::uint32_t> selectedSerial_;
     bool shutDown_ = false;
 
     // One card operation at a time, and the read asked for while one ran.
     bool cardOperationRunning_ = false;
     bool readPending_ = false;
-    // The serials the card delivered at the last read of idmText_.
-    std::set<std::uint32_t> cardSerials_;
-    QString cardSerialsIdm_;
     QLabel* notKeptSign_ = nullptr;
     DatabaseCheck* databaseCheck_ = nullptr;
-    std::optional<MissedHistory> missed_;
-    bool showingStored_ = false;
-    QString lastReadIdm_;
 };
 
 } // namespace ridelog

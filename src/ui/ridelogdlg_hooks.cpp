@@ -16,7 +16,7 @@ namespace ridelog {
 // while one of their boxes is open is read after them.
 ClearingCommands CRidelogDlg::clearingCommands()
 {
-    return ClearingCommands(this, store_, caches_,
+    return ClearingCommands(this, session_.store(), session_.caches(),
                             {[this] { refresher_->cancel(); }, [this] { clearHistoryList(); },
                              [this] { performRead(); }});
 }
@@ -41,7 +41,7 @@ ExpenseExportSource expenseSourceOf(CRidelogDlg& dialog)
 // ファイルに保存(&S): export the list, the rows as shown, to a file.
 void CRidelogDlg::onSaveToFile()
 {
-    exportHistoryList(this, *view_, idmText_, expenseSourceOf(*this));
+    exportHistoryList(this, *view_, session_.idmText(), expenseSourceOf(*this));
 }
 
 // 集計(&T)...: one totals window, kept up to date with the list while it is open.
@@ -53,7 +53,7 @@ void CRidelogDlg::onShowTotals()
             [this] {
                 const ExpenseExportSource source = expenseSourceOf(*this);
                 return CTotalsDlg::Snapshot{
-                    idmText_,
+                    session_.idmText(),
                     expenseEntries(*source.records, source.gapBeforeSerial, source.caches)};
             },
             this);
@@ -83,7 +83,8 @@ void CRidelogDlg::onShowDataSetup()
 // 詳細表示(&D)...: the detail dialog of selectedRecord(); nothing when that is null.
 void CRidelogDlg::onShowDetail()
 {
-    showRecordDetail(this, selectedRecord(), caches_.stations, caches_.busStops, caches_.shops);
+    NameCaches& caches = session_.caches();
+    showRecordDetail(this, selectedRecord(), caches.stations, caches.busStops, caches.shops);
 }
 
 // 駅名キャッシュ削除(&C)
@@ -110,8 +111,8 @@ void CRidelogDlg::onDeleteHistory()
     // A stored card shown from the library may not be the card read last: then nothing is
     // known to be on the card, and every stored entry counts as lost.
     runCardOperation([this] {
-        clearingCommands().ClearCardHistory(
-            idmText_, idmText_ == cardSerialsIdm_ ? cardSerials_ : std::set<std::uint32_t>{});
+        const QString idm = session_.idmText();
+        clearingCommands().ClearCardHistory(idm, session_.deliveredSerials(idm));
     });
 }
 

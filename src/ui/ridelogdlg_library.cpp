@@ -50,7 +50,8 @@ void CRidelogDlg::buildLibraryParts(QMenu* viewMenu)
 
 CardLibrary CRidelogDlg::cardLibrary() const
 {
-    return CardLibrary(store_.DataFolder().isEmpty() ? QString() : store_.DatabasePath());
+    const HistoryStore& store = session_.store();
+    return CardLibrary(store.DataFolder().isEmpty() ? QString() : store.DatabasePath());
 }
 
 void CRidelogDlg::refreshCardMenu()
@@ -73,7 +74,7 @@ void CRidelogDlg::refreshCardMenu()
             break;
         QAction* entry = addCommand(nullptr, id++, cardMenuText(card), nullptr);
         entry->setCheckable(true);
-        entry->setChecked(card.idmText == idmText_);
+        entry->setChecked(card.idmText == session_.idmText());
         const QString idm = card.idmText;
         connect(entry, &QAction::triggered, this, [this, idm] { showStoredCard(idm); });
         entries.append(entry);
@@ -85,9 +86,9 @@ void CRidelogDlg::refreshCardMenu()
         entries.append(none);
     }
     cardMenu_->insertActions(fixed, entries);
-    commands_.at(ids::RenameCard)->setEnabled(!idmText_.isEmpty());
+    commands_.at(ids::RenameCard)->setEnabled(!session_.idmText().isEmpty());
     commands_.at(ids::ShowReaderCard)
-        ->setEnabled(!cardIdField_->text().isEmpty() || !lastReadIdm_.isEmpty());
+        ->setEnabled(!cardIdField_->text().isEmpty() || !session_.lastReadIdm().isEmpty());
 }
 
 bool CRidelogDlg::showStoredCard(const QString& idmText)
@@ -97,47 +98,30 @@ bool CRidelogDlg::showStoredCard(const QString& idmText)
         return false;
     WaitCursor wait;
     forgetCardOnDisplay();
-    try {
-        store_.LoadStoredBlocks(idmText, cardBlocks_);
-    } catch (const DatabaseError& error) {
-        showDatabaseError(error);
-    }
-    idmText_ = idmText;
-    showingStored_ = true;
+    const CardSession::StoredCardOutcome outcome = session_.showStoredCard(idmText);
+    if (outcome.problem)
+        showDatabaseError(*outcome.problem);
     listHints_->setRowsMarkedAsLastRead(false);
-    HistoryStore::BuildRecordSet(cardBlocks_, caches_, records_);
     fillHistoryList();
-
-    // The balance is the newest stored entry's; the title says it was not read.
-    const QString balance =
-        records_.empty() ? QString() : QString::number(std::prev(records_.end())->balance);
-    balanceField_->setText(balance);
-    setPaneText(1, balance.isEmpty() ? QString() : tr("残額："));
-    setPaneText(2, balance.isEmpty() ? QString() : tr("%1円").arg(balance));
+    // The title says it was not read.
+    showBalance();
     setPaneText(0, storedCardStatus(*card));
     setWindowTitle(storedCardTitle(*card));
-    commands_.at(ids::SaveToFile)->setEnabled(!records_.empty());
+    commands_.at(ids::SaveToFile)->setEnabled(!session_.records().empty());
     commands_.at(ids::RenameCard)->setEnabled(true);
-    refresher_->start(*model_, records_, caches_, refreshTable_, idmText_, flags_);
+    startNameRefresh();
     return true;
 }
 
 void CRidelogDlg::noteCardRead()
 {
-    showingStored_ = false;
-    lastReadIdm_ = idmText_;
     setWindowTitle(titleText());
     commands_.at(ids::RenameCard)->setEnabled(true);
     commands_.at(ids::ShowReaderCard)->setEnabled(true);
     // Noted once the list is shown: its own write waits for the disk, and the read must not.
-    const QString idm = idmText_;
+    const QString idm = session_.idmText();
     const QDateTime when = QDateTime::currentDateTimeUtc();
     QTimer::singleShot(0, this, [this, idm, when] { cardLibrary().noteCardRead(idm, when); });
-}
-
-void CRidelogDlg::releaseRecords()
-{
-    model_->keepRecords(records_);
 }
 
 void CRidelogDlg::clearHistoryList()
@@ -147,19 +131,20 @@ void CRidelogDlg::clearHistoryList()
 
 void CRidelogDlg::onRenameCard()
 {
-    if (idmText_.isEmpty())
+    const QString idm = session_.idmText();
+    if (idm.isEmpty())
         return;
-    const std::optional<CardSummary> card = cardLibrary().card(idmText_);
+    const std::optional<CardSummary> card = cardLibrary().card(idm);
     const std::optional<QString> name =
-        CardNameDialog::ask(this, idmText_, card ? card->nickname : QString());
+        CardNameDialog::ask(this, idm, card ? card->nickname : QString());
     if (!name)
         return;
-    if (!cardLibrary().renameCard(idmText_, *name)) {
+    if (!cardLibrary().renameCard(idm, *name)) {
         MessageBox::show(this, tr("カードの名前を保存できません。"));
         return;
     }
-    if (showingStored_) {
-        if (const std::optional<CardSummary> renamed = cardLibrary().card(idmText_))
+    if (session_.isShowingStoredCard()) {
+        if (const std::optional<CardSummary> renamed = cardLibrary().card(idm))
             setWindowTitle(storedCardTitle(*renamed));
     }
 }
@@ -168,8 +153,8 @@ void CRidelogDlg::onShowReaderCard()
 {
     if (!cardIdField_->text().isEmpty())
         readCard();
-    else if (!lastReadIdm_.isEmpty())
-        showStoredCard(lastReadIdm_);
+    else if (!session_.lastReadIdm().isEmpty())
+        showStoredCard(session_.lastReadIdm());
 }
 
 void CRidelogDlg::onSearch()

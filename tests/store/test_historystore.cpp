@@ -1,6 +1,7 @@
 // The store of the main dialog: data folder, schema, card history, name tables, clearing,
 // write-back and the faults around them.
 #include "databasetesthelpers.h"
+#include "session/cardsession.h"
 #include "store/historystore.h"
 #include "testfiles.h"
 
@@ -83,7 +84,7 @@ QStringList tableColumns(Database& db, const QString& table)
     return columns;
 }
 
-// One card read as the main dialog runs it.
+// One card read as the main window runs it, through the card session.
 struct ReadResult
 {
     CardBlockSet blocks;
@@ -91,15 +92,16 @@ struct ReadResult
     int added = 0;
 };
 
-ReadResult readCard(HistoryStore& store, NameCaches& caches, const std::vector<HistoryBlock>& card,
+ReadResult readCard(CardSession& session, const std::vector<HistoryBlock>& blocks,
                     const QString& idm = kIdm)
 {
-    ReadResult result;
-    store.LoadStoredBlocks(idm, result.blocks);
-    HistoryStore::MergeCardBlocks(result.blocks, card);
-    result.added = store.StoreNewBlocks(idm, result.blocks);
-    HistoryStore::BuildRecordSet(result.blocks, caches, result.records);
-    return result;
+    card::CardReadResult card;
+    card.ok = true;
+    card.idmText = idm;
+    card.blockCount = int(blocks.size());
+    card.blocks = blocks;
+    const int added = session.takeRead(card).storedBlocks;
+    return {session.cardBlocks(), session.records(), added};
 }
 
 } // namespace
@@ -121,6 +123,14 @@ private:
         NameCaches caches;
         store.OpenDatabaseAtStart(caches);
         return caches;
+    }
+    // The same for the store of a card session; returns the session's caches.
+    NameCaches& startStore(CardSession& session)
+    {
+        session.store().setProblemReporter(
+            [this](const DatabaseError& e) { reported_ << e.message(); });
+        session.openStore();
+        return session.caches();
     }
     void writeGarbageDatabase(const QByteArray& bytes)
     {
@@ -278,9 +288,9 @@ void TestHistoryStore::schemaOfNameTables()
 
 void TestHistoryStore::schemaOfCardTable()
 {
-    HistoryStore store;
-    NameCaches caches = startStore(store);
-    readCard(store, caches, cardBlocks(1, 3));
+    CardSession session;
+    startStore(session);
+    readCard(session, cardBlocks(1, 3));
     Database db = openForInspection(dbPath());
     QCOMPARE(tableColumns(db, kCardTable),
              (QStringList{QStringLiteral("seq INTEGER"), QStringLiteral("b1 INTEGER"),
@@ -340,15 +350,16 @@ void TestHistoryStore::blockWordsAreLittleEndianSigned()
 
 void TestHistoryStore::storedRowHoldsSignedWordsAndSerial()
 {
-    HistoryStore store;
-    NameCaches caches = startStore(store);
+    CardSession session;
+    HistoryStore& store = session.store();
+    startStore(session);
     HistoryBlock block = railBlock(0x0A0B0C);
     block[4] = 0x01;
     block[5] = 0x02;
     block[6] = 0x03;
     block[7] = 0x84;
     block[15] = 0x81;
-    const ReadResult read = readCard(store, caches, {block});
+    const ReadResult read = readCard(session, {block});
     QCOMPARE(read.added, 1);
     Database db = openForInspection(dbPath());
     Statement rows = db.prepareReadAll(kCardTable, {QStringLiteral("seq"), QStringLiteral("b1"),
@@ -552,9 +563,9 @@ void TestHistoryStore::cardBlockSetFirstInsertWins()
 
 void TestHistoryStore::firstReadStoresEveryUsedBlock()
 {
-    HistoryStore store;
-    NameCaches caches = startStore(store);
-    const ReadResult read = readCard(store, caches, cardBlocks(101, 120));
+    CardSession session;
+    startStore(session);
+    const ReadResult read = readCard(session, cardBlocks(101, 120));
     QCOMPARE(read.added, 20);
     QCOMPARE(read.records.size(), std::size_t(20));
     QCOMPARE(rowCount(dbPath(), kCardTable), 20);
@@ -570,10 +581,10 @@ void TestHistoryStore::firstReadStoresEveryUsedBlock()
 
 void TestHistoryStore::readingTheSameCardTwiceInsertsNothing()
 {
-    HistoryStore store;
-    NameCaches caches = startStore(store);
-    const ReadResult first = readCard(store, caches, cardBlocks(1, 20));
-    const ReadResult second = readCard(store, caches, cardBlocks(1, 20));
+    CardSession session;
+    startStore(session);
+    const ReadResult first = readCard(session, cardBlocks(1, 20));
+    const ReadResult second = readCard(session, cardBlocks(1, 20));
     QCOMPARE(second.added, 0);
     QCOMPARE(rowCount(dbPath(), kCardTable), 20);
     QCOMPARE(second.records.size(), first.records.size());
@@ -586,11 +597,11 @@ void TestHistoryStore::readingTheSameCardTwiceInsertsNothing()
 
 void TestHistoryStore::fifteenZeroBlocksOfTwentyStoreFive()
 {
-    HistoryStore store;
-    NameCaches caches = startStore(store);
+    CardSession session;
+    startStore(session);
     std::vector<HistoryBlock> card = cardBlocks(1, 5);
     card.resize(20, HistoryBlock{});
-    const ReadResult read = readCard(store, caches, card);
+    const ReadResult read = readCard(session, card);
     QCOMPARE(read.added, 5);
     QCOMPARE(read.records.size(), std::size_t(5));
     QCOMPARE(rowCount(dbPath(), kCardTable), 5);
@@ -598,25 +609,25 @@ void TestHistoryStore::fifteenZeroBlocksOfTwentyStoreFive()
 
 void TestHistoryStore::readStoringNothingCreatesNoTable()
 {
-    HistoryStore store;
-    NameCaches caches = startStore(store);
-    const ReadResult empty = readCard(store, caches, std::vector<HistoryBlock>(20));
+    CardSession session;
+    startStore(session);
+    const ReadResult empty = readCard(session, std::vector<HistoryBlock>(20));
     QCOMPARE(empty.added, 0);
     QVERIFY(empty.records.empty());
-    const ReadResult none = readCard(store, caches, {});
+    const ReadResult none = readCard(session, {});
     QVERIFY(none.records.empty());
     QVERIFY(!hasTable(dbPath(), kCardTable));
 }
 
 void TestHistoryStore::historyThatMovedOnListsTheUnionStoredBlockWins()
 {
-    HistoryStore store;
-    NameCaches caches = startStore(store);
-    readCard(store, caches, cardBlocks(1, 20));
+    CardSession session;
+    startStore(session);
+    readCard(session, cardBlocks(1, 20));
     // The card moved on by ten entries; its copy of serial 11 now shows another balance.
     std::vector<HistoryBlock> card = cardBlocks(11, 30);
     card.back() = railBlock(11, 9999);
-    const ReadResult read = readCard(store, caches, card);
+    const ReadResult read = readCard(session, card);
     QCOMPARE(read.added, 10);
     QCOMPARE(read.records.size(), std::size_t(30));
     QCOMPARE(rowCount(dbPath(), kCardTable), 30);
@@ -627,8 +638,8 @@ void TestHistoryStore::historyThatMovedOnListsTheUnionStoredBlockWins()
 
 void TestHistoryStore::twoRowsOfOneSerialEarlierWins()
 {
-    HistoryStore store;
-    NameCaches caches = startStore(store);
+    CardSession session;
+    startStore(session);
     {
         Database db = openForInspection(dbPath());
         HistoryStore::CreateCardTable(db, kCardTable);
@@ -644,7 +655,7 @@ void TestHistoryStore::twoRowsOfOneSerialEarlierWins()
             add.reset();
         }
     }
-    const ReadResult read = readCard(store, caches, {});
+    const ReadResult read = readCard(session, {});
     QCOMPARE(read.records.size(), std::size_t(1));
     QCOMPARE(read.records.find(42)->balance, 500);
 }
@@ -711,9 +722,9 @@ void TestHistoryStore::databaseObjectLifecycle()
 
 void TestHistoryStore::cardTableGetsAnIndexButKeepsItsColumns()
 {
-    HistoryStore store;
-    NameCaches caches = startStore(store);
-    readCard(store, caches, cardBlocks(1, 4));
+    CardSession session;
+    startStore(session);
+    readCard(session, cardBlocks(1, 4));
     Database db = openForInspection(dbPath());
     Statement plan(db, QStringLiteral("EXPLAIN QUERY PLAN SELECT 1 FROM \"%1\" WHERE b1=1 AND "
                                       "b2=2 AND b3=3 AND b4=4")
@@ -729,9 +740,10 @@ void TestHistoryStore::freshBlockAlreadyInTableIsNotAddedAgain()
 {
     // The table holds the block, but it was not loaded in this read (as when the load could not
     // reach the database): the look-up before adding still finds it.
-    HistoryStore store;
-    NameCaches caches = startStore(store);
-    readCard(store, caches, cardBlocks(1, 3));
+    CardSession session;
+    HistoryStore& store = session.store();
+    startStore(session);
+    readCard(session, cardBlocks(1, 3));
     CardBlockSet blocks;
     HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, 5));
     QCOMPARE(store.StoreNewBlocks(kIdm, blocks), 2);
@@ -746,10 +758,11 @@ void TestHistoryStore::unwritableFolderReadStillListsCard()
     QFile blocker(home_->filePath(QStringLiteral("Tanpopo")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    HistoryStore store;
-    NameCaches caches = startStore(store);
+    CardSession session;
+    HistoryStore& store = session.store();
+    NameCaches& caches = startStore(session);
     QCOMPARE(store.state(), DatabaseState::None);
-    const ReadResult read = readCard(store, caches, cardBlocks(1, 20));
+    const ReadResult read = readCard(session, cardBlocks(1, 20));
     QCOMPARE(read.records.size(), std::size_t(20));
     QCOMPARE(read.added, 0);
     QCOMPARE(store.EnsureDatabaseOpen(), -2);
@@ -764,12 +777,13 @@ void TestHistoryStore::fileThatIsNotADatabaseStaysUnchanged()
     const QByteArray notes =
         QByteArrayLiteral("2024-04-01 Shibuya -> Shinjuku 170 yen\n").repeated(300);
     writeGarbageDatabase(notes);
-    HistoryStore store;
-    NameCaches caches = startStore(store);
+    CardSession session;
+    HistoryStore& store = session.store();
+    NameCaches& caches = startStore(session);
     QCOMPARE(store.state(), DatabaseState::None);
     QCOMPARE(reported_, QStringList{QStringLiteral("file is not a database")});
 
-    const ReadResult read = readCard(store, caches, cardBlocks(1, 20));
+    const ReadResult read = readCard(session, cardBlocks(1, 20));
     QCOMPARE(read.records.size(), std::size_t(20));
     QCOMPARE(read.added, 0);
     caches.stations.EntryFor({0, 1, 2}).nm = QStringLiteral("駅");
@@ -785,24 +799,25 @@ void TestHistoryStore::fileThatIsNotADatabaseStaysUnchanged()
 void TestHistoryStore::problemIsToldAgainAfterTheDatabaseWorkedInBetween()
 {
     writeGarbageDatabase(QByteArrayLiteral("garbage"));
-    HistoryStore store;
-    NameCaches caches = startStore(store);
+    CardSession session;
+    startStore(session);
     QCOMPARE(reported_.size(), 1);
     // The user moves the file away: the next read creates a fresh database and stores.
     QVERIFY(QFile::rename(dbPath(), dbPath() + QStringLiteral(".saved")));
-    QCOMPARE(readCard(store, caches, cardBlocks(1, 3)).added, 3);
+    QCOMPARE(readCard(session, cardBlocks(1, 3)).added, 3);
     QCOMPARE(reported_.size(), 1);
     QVERIFY(QFile::remove(dbPath()));
     writeGarbageDatabase(QByteArrayLiteral("garbage again"));
-    QCOMPARE(readCard(store, caches, cardBlocks(1, 3)).records.size(), std::size_t(3));
+    QCOMPARE(readCard(session, cardBlocks(1, 3)).records.size(), std::size_t(3));
     QCOMPARE(reported_.size(), 2);
     QCOMPARE(reported_.last(), QStringLiteral("file is not a database"));
 }
 
 void TestHistoryStore::cardTableMissingAColumnReportsEngineText()
 {
-    HistoryStore store;
-    NameCaches caches = startStore(store);
+    CardSession session;
+    HistoryStore& store = session.store();
+    startStore(session);
     {
         Database db = openForInspection(dbPath());
         db.execute(QStringLiteral("CREATE TABLE \"%1\" (seq INTEGER, b1 INTEGER, b2 INTEGER, "
@@ -823,15 +838,16 @@ void TestHistoryStore::cardTableMissingAColumnReportsEngineText()
     QCOMPARE(rowCount(dbPath(), kCardTable), 1);
     // Other cards are not affected.
     const ReadResult other =
-        readCard(store, caches, cardBlocks(1, 3), QStringLiteral("00000000000000AA"));
+        readCard(session, cardBlocks(1, 3), QStringLiteral("00000000000000AA"));
     QCOMPARE(other.added, 3);
 }
 
 void TestHistoryStore::failedStoreLeavesTableAsBefore()
 {
-    HistoryStore store;
-    NameCaches caches = startStore(store);
-    readCard(store, caches, cardBlocks(1, 5));
+    CardSession session;
+    HistoryStore& store = session.store();
+    startStore(session);
+    readCard(session, cardBlocks(1, 5));
     {
         // The engine refuses the third of the new rows, as a full disk would.
         Database db = openForInspection(dbPath());
@@ -852,16 +868,17 @@ void TestHistoryStore::failedStoreLeavesTableAsBefore()
         db.execute(QStringLiteral("DROP TRIGGER refuse"));
     }
     // The blocks are still on the card: the next read stores them.
-    const ReadResult next = readCard(store, caches, cardBlocks(1, 10));
+    const ReadResult next = readCard(session, cardBlocks(1, 10));
     QCOMPARE(next.added, 5);
     QCOMPARE(rowCount(dbPath(), kCardTable), 10);
 }
 
 void TestHistoryStore::lockedDatabaseIsWaitedForThenReported()
 {
-    HistoryStore store;
-    NameCaches caches = startStore(store);
-    readCard(store, caches, cardBlocks(1, 3));
+    CardSession session;
+    HistoryStore& store = session.store();
+    startStore(session);
+    readCard(session, cardBlocks(1, 3));
     store.setBusyTimeout(200);
     Database other = openForInspection(dbPath());
 
@@ -880,7 +897,7 @@ void TestHistoryStore::lockedDatabaseIsWaitedForThenReported()
     // Another process holds the file exclusively: the read goes on without the database and
     // the user is told why.
     other.execute(QStringLiteral("BEGIN EXCLUSIVE"));
-    const ReadResult read = readCard(store, caches, cardBlocks(1, 6));
+    const ReadResult read = readCard(session, cardBlocks(1, 6));
     QCOMPARE(read.records.size(), std::size_t(6));
     QCOMPARE(reported_, QStringList{QStringLiteral("database is locked")});
     other.execute(QStringLiteral("ROLLBACK"));
@@ -889,9 +906,10 @@ void TestHistoryStore::lockedDatabaseIsWaitedForThenReported()
 
 void TestHistoryStore::lockReleasedInTimeStoresBlocks()
 {
-    HistoryStore store;
-    NameCaches caches = startStore(store);
-    readCard(store, caches, cardBlocks(1, 3));
+    CardSession session;
+    HistoryStore& store = session.store();
+    startStore(session);
+    readCard(session, cardBlocks(1, 3));
     store.setBusyTimeout(5000);
     Database other = openForInspection(dbPath());
     other.execute(QStringLiteral("BEGIN IMMEDIATE"));
@@ -899,7 +917,7 @@ void TestHistoryStore::lockReleasedInTimeStoresBlocks()
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         other.execute(QStringLiteral("COMMIT"));
     });
-    const ReadResult read = readCard(store, caches, cardBlocks(1, 6));
+    const ReadResult read = readCard(session, cardBlocks(1, 6));
     release.join();
     QCOMPARE(read.added, 3);
     QVERIFY(reported_.isEmpty());
@@ -917,9 +935,10 @@ void TestHistoryStore::recreateNameTableEmptiesOnlyThatTable()
         db.execute(QStringLiteral("INSERT INTO bus (ac, lc, nm) VALUES (1, 2, 'b')"));
         db.execute(QStringLiteral("INSERT INTO bpn (ac, lc, sc, nm) VALUES (1, 2, 3, 'c')"));
     }
-    HistoryStore store;
-    NameCaches caches = startStore(store);
-    readCard(store, caches, cardBlocks(1, 2));
+    CardSession session;
+    HistoryStore& store = session.store();
+    startStore(session);
+    readCard(session, cardBlocks(1, 2));
     QVERIFY(store.RecreateNameTable(NameTable::Shops));
     QCOMPARE(store.state(), DatabaseState::Closed);
     QCOMPARE(rowCount(dbPath(), QStringLiteral("bpn")), 0);
@@ -939,16 +958,17 @@ void TestHistoryStore::recreateNameTableWithoutDatabase()
 
 void TestHistoryStore::deleteCardTableRemovesOnlyThatCard()
 {
-    HistoryStore store;
-    NameCaches caches = startStore(store);
-    readCard(store, caches, cardBlocks(1, 35));
-    readCard(store, caches, cardBlocks(1, 4), QStringLiteral("00000000000000AA"));
+    CardSession session;
+    HistoryStore& store = session.store();
+    startStore(session);
+    readCard(session, cardBlocks(1, 35));
+    readCard(session, cardBlocks(1, 4), QStringLiteral("00000000000000AA"));
     QVERIFY(store.DeleteCardTable(kIdm));
     QVERIFY(!hasTable(dbPath(), kCardTable));
     QCOMPARE(rowCount(dbPath(), QStringLiteral("200000000000000AA")), 4);
     QVERIFY(hasTable(dbPath(), QStringLiteral("ipn")));
     // The card still holds its last 20: the next read stores just those.
-    const ReadResult read = readCard(store, caches, cardBlocks(16, 35));
+    const ReadResult read = readCard(session, cardBlocks(16, 35));
     QCOMPARE(read.added, 20);
     QCOMPARE(read.records.size(), std::size_t(20));
 }

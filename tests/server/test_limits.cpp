@@ -1,0 +1,481 @@
+// The limits of the server: deadlines for headers and requests, idle keep-alive connections,
+// connection caps, pipelined requests, the operator's log, and a normal client beside slow
+// and idle ones.
+#include "connectionlimits.h"
+#include "operatorlog.h"
+#include "runningservice.h"
+#include "serveoptions.h"
+#include "test_nameserver.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTest>
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using namespace ridelog::nameserver;
+using namespace ridelog::testsupport;
+using namespace std::chrono_literals;
+
+namespace {
+
+ServiceOptions withLimits(const std::function<void(ConnectionLimits&)>& change)
+{
+    ServiceOptions options = loopbackOptions();
+    change(options.limits);
+    return options;
+}
+
+// The request of serial `serial` for Shinjuku, and its answer.
+std::string shinjukuRequest(int serial)
+{
+    return postRequest("/trfc/", "a=" + std::to_string(serial) + "02%2c0%2c37%2c10%3a&p=ap&");
+}
+
+QByteArray shinjukuAnswerFor(int serial)
+{
+    return QByteArray::number(serial) + shinjukuAnswer().mid(3);
+}
+
+// A client that sends a request a byte at a time on its own thread until the server closes
+// the connection or it is told to stop.
+class DripClient
+{
+public:
+    DripClient(int port, std::chrono::milliseconds pause)
+        : connection_(port)
+        , thread_([this, pause] { drip(pause); })
+    {}
+    ~DripClient()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+
+    bool closedByServer() const { return closedByServer_; }
+    std::chrono::milliseconds heldFor() const { return heldFor_; }
+
+private:
+    void drip(std::chrono::milliseconds pause)
+    {
+        const std::string request = shinjukuRequest(123);
+        const auto start = std::chrono::steady_clock::now();
+        for (std::size_t i = 0; !stop_; i = (i + 1) % request.size()) {
+            if (!connection_.send(request.substr(i, 1)) || connection_.closedWithin(pause)) {
+                closedByServer_ = true;
+                break;
+            }
+        }
+        heldFor_ = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+    }
+
+    LoopbackConnection connection_;
+    std::atomic<bool> stop_ = false;
+    std::atomic<bool> closedByServer_ = false;
+    std::chrono::milliseconds heldFor_{0};
+    std::thread thread_;
+};
+
+bool logHas(const RunningService& server, const char* text)
+{
+    return server.logText().find(text) != std::string::npos;
+}
+
+} // namespace
+
+class TestLimits : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void expiryInEachPhase_data();
+    void expiryInEachPhase();
+    void counterKeepsBothCaps();
+    void serveOptions_data();
+    void serveOptions();
+    void logLeavesOutBurstsAndCountsThem();
+    void slowHeadersAreCutAtTheirDeadline();
+    void slowBodyIsCutAtTheRequestDeadline();
+    void idleKeepAliveIsClosed();
+    void idleKeepAliveIsClosedSoonerWhenBusy();
+    void pipelinedRequestsAreAnsweredInOrder_data();
+    void pipelinedRequestsAreAnsweredInOrder();
+    void connectionCapIsReached_data();
+    void connectionCapIsReached();
+    void slowClientsCannotStarveTheThreads();
+    void normalClientIsAnsweredQuicklyThroughout();
+    void requestLogHasOneLinePerRequest();
+};
+
+void TestLimits::expiryInEachPhase_data()
+{
+    QTest::addColumn<int>("phase");
+    QTest::addColumn<int>("elapsedMs");
+    QTest::addColumn<bool>("busy");
+    QTest::addColumn<int>("expected");
+    const auto row = [](const char* name, ConnectionPhase phase, int ms, bool busy, Expiry e) {
+        QTest::newRow(name) << int(phase) << ms << busy << int(e);
+    };
+    // Limits: idle 5 s, busy idle 1 s, headers 5 s, request 10 s.
+    row("awaiting, fresh", ConnectionPhase::AwaitingRequest, 4999, false, Expiry::None);
+    row("awaiting, idle", ConnectionPhase::AwaitingRequest, 5000, false, Expiry::Idle);
+    row("awaiting, busy", ConnectionPhase::AwaitingRequest, 1000, true, Expiry::Idle);
+    row("awaiting, busy, fresh", ConnectionPhase::AwaitingRequest, 999, true, Expiry::None);
+    row("headers, in time", ConnectionPhase::ReadingHeaders, 4999, true, Expiry::None);
+    row("headers, late", ConnectionPhase::ReadingHeaders, 5000, false, Expiry::HeadersLate);
+    row("headers, past the request", ConnectionPhase::ReadingHeaders, 10000, false,
+        Expiry::RequestLate);
+    row("body, in time", ConnectionPhase::ReadingBody, 9999, true, Expiry::None);
+    row("body, late", ConnectionPhase::ReadingBody, 10000, false, Expiry::RequestLate);
+    row("answering, never", ConnectionPhase::Answering, 3600000, true, Expiry::None);
+}
+
+void TestLimits::expiryInEachPhase()
+{
+    QFETCH(int, phase);
+    QFETCH(int, elapsedMs);
+    QFETCH(bool, busy);
+    QFETCH(int, expected);
+    const ConnectionLimits limits;
+    QCOMPARE(
+        int(expiryOf(ConnectionPhase(phase), std::chrono::milliseconds(elapsedMs), limits, busy)),
+        expected);
+}
+
+void TestLimits::counterKeepsBothCaps()
+{
+    ConnectionLimits limits;
+    limits.maxConnections = 4;
+    limits.maxConnectionsPerAddress = 2;
+    ConnectionCounter counter(limits);
+    std::string refusal;
+    QVERIFY(counter.admit("192.0.2.1", refusal));
+    QVERIFY(counter.admit("192.0.2.1", refusal));
+    QVERIFY(!counter.admit("192.0.2.1", refusal));
+    QVERIFY(refusal.find("from this address") != std::string::npos);
+    QVERIFY(counter.admit("192.0.2.2", refusal));
+    QVERIFY(counter.admit("2001:db8::1", refusal));
+    QVERIFY(!counter.admit("192.0.2.3", refusal));
+    QVERIFY(refusal.find("4 connections open") != std::string::npos);
+    counter.release("192.0.2.1");
+    QCOMPARE(counter.open(), std::size_t(3));
+    QVERIFY(counter.admit("192.0.2.1", refusal));
+    QVERIFY(limits.busyWith(3) && !limits.busyWith(2));
+}
+
+void TestLimits::serveOptions_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("expected"); // the values as the check below prints them
+    const auto row = [](const char* name, const char* arguments, bool valid, const char* values) {
+        QTest::newRow(name) << QString::fromLatin1(arguments) << valid
+                            << QString::fromLatin1(values);
+    };
+    row("timeouts",
+        "--idle-timeout 2.5 --busy-idle-timeout 0.25 --header-timeout 3 --request-timeout 20", true,
+        "2500 250 3000 20000 4096 128 2 0");
+    row("caps and threads",
+        "--max-connections 100 --max-connections-per-address 0 --threads 4 --log-requests", true,
+        "5000 1000 5000 10000 100 0 4 1");
+    row("missing value", "--header-timeout", false, "");
+    row("not a number", "--idle-timeout soon", false, "");
+    row("zero time", "--request-timeout 0", false, "");
+    row("over an hour", "--idle-timeout 3601", false, "");
+    row("no connections", "--max-connections 0", false, "");
+    row("negative cap", "--max-connections-per-address -1", false, "");
+    row("too many threads", "--threads 257", false, "");
+}
+
+void TestLimits::serveOptions()
+{
+    QFETCH(QString, arguments);
+    QFETCH(bool, valid);
+    QFETCH(QString, expected);
+    ServiceOptions options;
+    const QStringList words = arguments.split(u' ');
+    bool allTaken = true;
+    for (qsizetype i = 0; i < words.size(); ++i)
+        allTaken = allTaken && takeServeOption(words, i, options) == OptionResult::Taken;
+    QCOMPARE(allTaken, valid);
+    if (!valid)
+        return;
+    const ConnectionLimits& l = options.limits;
+    QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
+                 .arg(l.idleTimeout.count())
+                 .arg(l.busyIdleTimeout.count())
+                 .arg(l.headerTimeout.count())
+                 .arg(l.requestTimeout.count())
+                 .arg(l.maxConnections)
+                 .arg(l.maxConnectionsPerAddress)
+                 .arg(options.threads)
+                 .arg(int(options.logRequests)),
+             expected);
+    qsizetype other = 0;
+    QCOMPARE(takeServeOption({QStringLiteral("--db")}, other, options),
+             OptionResult::NotAServeOption);
+}
+
+void TestLimits::logLeavesOutBurstsAndCountsThem()
+{
+    std::FILE* file = std::tmpfile();
+    OperatorLog log(file, 10);
+    const auto start = Clock::now();
+    int written = 0;
+    for (int i = 0; i < 1000; ++i)
+        written += log.connectionEvent("refused 192.0.2.1:4000: cap", start + i * 100us) ? 1 : 0;
+    QCOMPARE(written, 10);
+    log.flushLeftOut(start + 500ms); // the burst's second is not over yet
+    log.flushLeftOut(start + 1100ms);
+    QVERIFY(log.connectionEvent("closed 192.0.2.1:4001: late", start + 1200ms));
+    log.request("192.0.2.1:4002 POST /trfc/ 200 31 0.05 ms");
+    std::fflush(file);
+    std::rewind(file);
+    std::string text(1 << 16, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    std::fclose(file);
+    const QStringList lines = QString::fromStdString(text).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 13);
+    QVERIFY2(lines[10].endsWith(u" 990 more refused or timed-out connections not logged"),
+             qPrintable(lines[10]));
+    QVERIFY(lines[11].endsWith(u"closed 192.0.2.1:4001: late"));
+    QVERIFY(lines[0].contains(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT[0-9:]{8}Z "
+                                                                "refused"))));
+}
+
+void TestLimits::slowHeadersAreCutAtTheirDeadline()
+{
+    RunningService server(withLimits([](ConnectionLimits& l) { l.headerTimeout = 400ms; }));
+    LoopbackConnection slow(server.port());
+    QElapsedTimer clock;
+    clock.start();
+    // The request line at once, then a header a byte at a time.
+    QVERIFY(slow.send("POST /trfc/ HTTP/1.1\r\n"));
+    bool closed = false;
+    for (const char c : std::string("Host: 127.0.0.1\r\nContent-type: text/plain\r\n")) {
+        if (!slow.send(std::string(1, c)) || slow.closedWithin(50ms)) {
+            closed = true;
+            break;
+        }
+    }
+    const qint64 held = clock.elapsed();
+    QVERIFY2(closed, "the slow headers were not cut");
+    QVERIFY2(held >= 350 && held < 1500, qPrintable(QString::number(held)));
+    QVERIFY(QTest::qWaitFor([&] { return logHas(server, "headers not complete within 0.4 s"); }));
+    QCOMPARE(server.askShinjuku(), shinjukuAnswer());
+}
+
+void TestLimits::slowBodyIsCutAtTheRequestDeadline()
+{
+    RunningService server(withLimits([](ConnectionLimits& l) {
+        l.headerTimeout = 300ms;
+        l.requestTimeout = 600ms;
+    }));
+    LoopbackConnection slow(server.port());
+    std::string request = shinjukuRequest(123);
+    const std::size_t bodyStart = request.find("\r\n\r\n") + 4;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(slow.send(request.substr(0, bodyStart))); // the headers in time
+    bool closed = false;
+    for (std::size_t i = bodyStart; i < request.size() && !closed; ++i)
+        closed = !slow.send(request.substr(i, 1)) || slow.closedWithin(100ms);
+    QVERIFY2(closed, "the slow body was not cut");
+    QVERIFY2(clock.elapsed() >= 550, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(QTest::qWaitFor([&] { return logHas(server, "request not complete within 0.6 s"); }));
+}
+
+void TestLimits::idleKeepAliveIsClosed()
+{
+    RunningService server(withLimits([](ConnectionLimits& l) { l.idleTimeout = 400ms; }));
+    LoopbackConnection kept(server.port());
+    // A request every 200 ms keeps the connection; then silence closes it.
+    for (int serial : {1, 2, 3, 4}) {
+        QVERIFY(kept.send(shinjukuRequest(serial)));
+        const auto reply = kept.read();
+        QVERIFY(reply);
+        QCOMPARE(QByteArray::fromStdString(reply->body), shinjukuAnswerFor(serial));
+        QVERIFY(!kept.closedWithin(200ms));
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(kept.closedWithin(3000ms));
+    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(QTest::qWaitFor([&] { return logHas(server, "no request within 0.4 s"); }));
+    // A connection that never sends a request goes the same way.
+    LoopbackConnection silent(server.port());
+    QVERIFY(silent.closedWithin(3000ms));
+}
+
+void TestLimits::idleKeepAliveIsClosedSoonerWhenBusy()
+{
+    // Three of four places taken: busy, so the short idle time applies.
+    RunningService server(withLimits([](ConnectionLimits& l) {
+        l.maxConnections = 4;
+        l.idleTimeout = 30s;
+        l.busyIdleTimeout = 300ms;
+    }));
+    std::vector<std::unique_ptr<LoopbackConnection>> idle;
+    for (int i = 0; i < 3; ++i) {
+        idle.push_back(std::make_unique<LoopbackConnection>(server.port()));
+        QVERIFY(idle.back()->send(shinjukuRequest(i + 1)));
+        QVERIFY(idle.back()->read());
+    }
+    QElapsedTimer clock;
+    clock.start();
+    for (const auto& connection : idle)
+        QVERIFY(connection->closedWithin(5000ms));
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(QTest::qWaitFor([&] { return logHas(server, "no request within 0.3 s (busy)"); }));
+    // One connection alone is not busy: it stays.
+    LoopbackConnection alone(server.port());
+    QVERIFY(alone.send(shinjukuRequest(9)));
+    QVERIFY(alone.read());
+    QVERIFY(!alone.closedWithin(800ms));
+}
+
+void TestLimits::pipelinedRequestsAreAnsweredInOrder_data()
+{
+    QTest::addColumn<int>("requests");
+    QTest::newRow("10") << 10;
+    QTest::newRow("100") << 100;
+}
+
+void TestLimits::pipelinedRequestsAreAnsweredInOrder()
+{
+    QFETCH(int, requests);
+    RunningService server(loopbackOptions());
+    LoopbackConnection connection(server.port());
+    std::string all;
+    for (int serial = 1; serial <= requests; ++serial)
+        all += serial % 10 == 7 ? getRequest("/missing") : shinjukuRequest(serial);
+    QVERIFY(connection.send(all)); // one write
+    for (int serial = 1; serial <= requests; ++serial) {
+        const auto reply = connection.read(5000ms);
+        QVERIFY2(reply, qPrintable(QStringLiteral("answer %1 of %2").arg(serial).arg(requests)));
+        if (serial % 10 == 7) {
+            QCOMPARE(reply->status, 404);
+            continue;
+        }
+        QCOMPARE(reply->status, 200);
+        QCOMPARE(QByteArray::fromStdString(reply->body), shinjukuAnswerFor(serial));
+    }
+    // The connection is still good for more.
+    QVERIFY(connection.send(shinjukuRequest(777)));
+    const auto after = connection.read();
+    QVERIFY(after);
+    QCOMPARE(QByteArray::fromStdString(after->body), shinjukuAnswerFor(777));
+}
+
+void TestLimits::connectionCapIsReached_data()
+{
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("perAddress");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("in all") << 3 << 0 << QStringLiteral("3 connections open, the most allowed");
+    QTest::newRow("per address") << 100 << 3
+                                 << QStringLiteral("3 connections open from this address");
+}
+
+void TestLimits::connectionCapIsReached()
+{
+    QFETCH(int, total);
+    QFETCH(int, perAddress);
+    QFETCH(QString, logged);
+    RunningService server(withLimits([&](ConnectionLimits& l) {
+        l.maxConnections = std::size_t(total);
+        l.maxConnectionsPerAddress = std::size_t(perAddress);
+        l.busyIdleTimeout = l.idleTimeout; // busy or not, the connections stay
+    }));
+    std::vector<std::unique_ptr<LoopbackConnection>> open;
+    for (int i = 0; i < 3; ++i) {
+        open.push_back(std::make_unique<LoopbackConnection>(server.port()));
+        QVERIFY(open.back()->send(shinjukuRequest(i + 1)));
+        QVERIFY(open.back()->read()); // answered, so the server holds it
+    }
+    LoopbackConnection refused(server.port());
+    refused.send(shinjukuRequest(4));
+    QVERIFY(!refused.read(2000ms));
+    QVERIFY(refused.closedWithin(2000ms));
+    QVERIFY(QTest::qWaitFor([&] { return logHas(server, qPrintable(logged)); }));
+    // The open ones still work, and a closed one makes room.
+    QVERIFY(open[0]->send(shinjukuRequest(5)));
+    QVERIFY(open[0]->read());
+    open.pop_back();
+    QVERIFY(QTest::qWaitFor([&] { return !server.askShinjuku().isEmpty(); }, 3000));
+}
+
+void TestLimits::slowClientsCannotStarveTheThreads()
+{
+    // More slow clients than event threads: each is cut at the header deadline, and meanwhile
+    // a normal client is answered at once.
+    ServiceOptions options = withLimits([](ConnectionLimits& l) { l.headerTimeout = 500ms; });
+    options.threads = 1;
+    RunningService server(options);
+    std::vector<std::unique_ptr<DripClient>> slow;
+    for (int i = 0; i < 5; ++i)
+        slow.push_back(std::make_unique<DripClient>(server.port(), 30ms));
+    std::this_thread::sleep_for(100ms);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(server.askShinjuku(), shinjukuAnswer());
+    const qint64 waited = clock.elapsed();
+    QVERIFY(QTest::qWaitFor([&] {
+        return std::all_of(slow.begin(), slow.end(),
+                           [](const auto& c) { return c->closedByServer(); });
+    }));
+    QVERIFY2(waited < 1000, qPrintable(QString::number(waited)));
+}
+
+void TestLimits::normalClientIsAnsweredQuicklyThroughout()
+{
+    // Beside 32 clients sending headers a byte at a time and 16 idle keep-alive connections,
+    // on one event thread, with the default limits.
+    ServiceOptions options = loopbackOptions();
+    options.threads = 1;
+    RunningService server(options);
+    std::vector<std::unique_ptr<LoopbackConnection>> idle;
+    for (int i = 0; i < 16; ++i) {
+        idle.push_back(std::make_unique<LoopbackConnection>(server.port()));
+        QVERIFY(idle.back()->send(shinjukuRequest(i + 1)));
+        QVERIFY(idle.back()->read());
+    }
+    std::vector<std::unique_ptr<DripClient>> slow;
+    for (int i = 0; i < 32; ++i)
+        slow.push_back(std::make_unique<DripClient>(server.port(), 100ms));
+    qint64 slowest = 0;
+    for (int i = 0; i < 40; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(server.askShinjuku(), shinjukuAnswer());
+        slowest = std::max(slowest, clock.elapsed());
+        std::this_thread::sleep_for(25ms);
+    }
+    qInfo("slowest of 40 answers beside 32 slow and 16 idle clients: %lld ms", slowest);
+    QVERIFY2(slowest < 500, qPrintable(QString::number(slowest)));
+    for (const auto& connection : idle)
+        QVERIFY(!connection->closedWithin(0ms)); // still held: within the idle time
+}
+
+void TestLimits::requestLogHasOneLinePerRequest()
+{
+    ServiceOptions options = loopbackOptions();
+    options.logRequests = true;
+    RunningService server(options);
+    QCOMPARE(server.askShinjuku(), shinjukuAnswer());
+    QVERIFY(exchange(server.port(), getRequest("/nothing")));
+    QVERIFY(QTest::qWaitFor([&] {
+        const QString log = QString::fromStdString(server.logText());
+        return log.contains(QRegularExpression(
+                   QStringLiteral("Z 127\\.0\\.0\\.1:\\d+ POST /trfc/ 200 31 [0-9.]+ ms\n"))) &&
+               log.contains(QRegularExpression(QStringLiteral("GET /nothing 404 0 ")));
+    }));
+    QCOMPARE(QString::fromStdString(server.logText()).count(u'\n'), 2);
+}
+
+static RegisterTest<TestLimits> registerLimits;
+
+#include "test_limits.moc"
