@@ -22,7 +22,7 @@ inline const StationKey kTokyo{0, 0x01, 0x01};
 inline const StationKey kShinagawa{0, 0x01, 0x07};
 inline const StationKey kShinjuku{0, 0x25, 0x0A};
 inline const StationKey kShibuya{0, 0x25, 0x07};
-inline const StationKey kIkebukuro{0, 0x25, 0x1C};
+inline const StationKey kIkebukuro{0, 0x25, 0x0F};
 inline const StationKey kOsaka{0, 0x0C, 0x01};
 inline const StationKey kMeitetsuNagoya{1, 0x81, 0x3A};
 // In no table: it keeps its code.

@@ -39,6 +39,7 @@
 #include <memory>
 
 using namespace ridelog;
+using namespace ridelog::test;
 using ridelog::test::cell;
 using ridelog::test::kReadFailed;
 using ridelog::test::railBlock;
@@ -824,9 +825,12 @@ void TestMainWindow::builtinNamesOnEveryRowOfSeveralCards()
         const QString idm = QStringLiteral("0101010101010%1").arg(card++, 3, 10, QLatin1Char('0'));
         putCard(newestFirst.mid(0, 20), idm);
         dlg->readCard();
-        QTRY_COMPARE(dlg->statusPaneText(0), idm + QStringLiteral(" ok"));
+        // "ok" after the answer; "OK" when the reader's own read of the card came second and
+        // found every name known.
+        QTRY_VERIFY(dlg->statusPaneText(0) == idm + QStringLiteral(" ok") ||
+                    dlg->statusPaneText(0) == idm + QStringLiteral(" OK"));
         const HistoryListModel* rows = dlg->historySource();
-        QCOMPARE(rows->rowCount(), 20);
+        QCOMPARE(rows->rowCount(), int(std::min<std::size_t>(20, history->blocks().size())));
         for (int row = 0; row < rows->rowCount(); ++row) {
             const HistoryRecord* record = rows->recordAt(row);
             if (record->kind != RecordKind::Rail || record->entryKey.isNone())
