@@ -18,7 +18,7 @@ RUN_TARGETS := ridelog ridelog-nameserver
 DEB_PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libsqlite3-dev \
 	qt6-tools-dev qt6-l10n-tools qt6-translations-l10n \
 	libnfc-dev libpcsclite-dev libusb-1.0-0-dev libmicrohttpd-dev \
-	clang libclang-rt-14-dev fonts-ipafont-gothic \
+	clang libclang-rt-14-dev fonts-ipafont-gothic poppler-utils \
 	dpkg-dev appstream
 
 .PHONY: all deps configure build test run bench asan fuzz package clean

@@ -118,10 +118,11 @@ void postUntil(int port, Clock::time_point end, int seed, Latencies& result)
         if (connection->send(requests[i % requests.size()]))
             reply = connection->read();
         result.ms.push_back(millisecondsSince(start));
-        if (!goodAnswer(reply)) {
-            ++result.failures;
+        const bool good = goodAnswer(reply);
+        result.failures += good ? 0 : 1;
+        // A server may end a kept-alive connection after some requests; it says so.
+        if (!good || reply->header("Connection") == "close")
             connection = std::make_unique<LoopbackConnection>(port);
-        }
     }
 }
 
@@ -322,17 +323,17 @@ int main(int argc, char** argv)
     }
     ServiceOptions options;
     if (mode == "load") {
-        options.threads = positional(words, 2, 2);
+        options.threads = positional(words, 2, options.threads);
         Server server(port, pid, options);
         return runLoad(server, positional(words, 0, 4), positional(words, 1, 5), options.threads);
     }
     if (mode == "hostile") {
-        options.threads = positional(words, 1, 2);
+        options.threads = positional(words, 1, options.threads);
         Server server(port, pid, options);
         return runHostile(server, positional(words, 0, 10));
     }
     const int count = positional(words, 0, 1000);
-    options.threads = positional(words, 1, 2);
+    options.threads = positional(words, 1, options.threads);
     options.limits.maxConnectionsPerAddress = 0; // every client is on 127.0.0.1
     options.limits.maxConnections = std::size_t(count) * 2 + 16;
     Server server(port, pid, options);

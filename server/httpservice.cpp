@@ -27,6 +27,9 @@ namespace ridelog::nameserver {
 namespace {
 
 constexpr const char* kAnswerContentType = "text/plain; charset=Shift_JIS";
+// Memory per connection for its headers and read buffer; the library fills it all, so it is
+// what an idle connection costs. Headers up to about 8 KiB fit.
+constexpr std::size_t kPoolBytes = 16 * 1024;
 
 std::string statusPageHtml(const NameDirectory& directory, const QString& databaseLabel)
 {
@@ -399,14 +402,18 @@ bool NameService::Daemon::start(int listenSocket, int threads)
     const auto libraryLimit = unsigned(std::min<std::size_t>(
         (limits.maxConnections + 16) * std::size_t(std::max(1, threads)), 1u << 20));
     unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG | MHD_USE_TURBO;
+    // One thread runs without a pool; the library warns about a pool of one.
+    MHD_OptionItem pool[] = {
+        {threads > 1 ? MHD_OPTION_THREAD_POOL_SIZE : MHD_OPTION_END, intptr_t(threads), nullptr},
+        {MHD_OPTION_END, 0, nullptr}};
     mhd = MHD_start_daemon(
         flags, 0, &Daemon::acceptPolicy, this, &Daemon::handleRequest, this,
         MHD_OPTION_EXTERNAL_LOGGER, &Daemon::libraryMessage, this, MHD_OPTION_LISTEN_SOCKET,
-        listenSocket, MHD_OPTION_THREAD_POOL_SIZE, unsigned(threads > 1 ? threads : 0),
-        MHD_OPTION_CONNECTION_LIMIT, libraryLimit, MHD_OPTION_CONNECTION_TIMEOUT, inactivitySeconds,
-        MHD_OPTION_NOTIFY_CONNECTION, &Daemon::notifyConnection, this, MHD_OPTION_NOTIFY_COMPLETED,
-        &Daemon::requestCompleted, this, MHD_OPTION_URI_LOG_CALLBACK, &Daemon::requestLineArrived,
-        this, MHD_OPTION_END);
+        listenSocket, MHD_OPTION_ARRAY, pool, MHD_OPTION_CONNECTION_LIMIT, libraryLimit,
+        MHD_OPTION_CONNECTION_TIMEOUT, inactivitySeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        std::size_t(kPoolBytes), MHD_OPTION_NOTIFY_CONNECTION, &Daemon::notifyConnection, this,
+        MHD_OPTION_NOTIFY_COMPLETED, &Daemon::requestCompleted, this, MHD_OPTION_URI_LOG_CALLBACK,
+        &Daemon::requestLineArrived, this, MHD_OPTION_END);
     if (mhd == nullptr)
         return false;
     deadlineThread = std::thread([this] { runDeadlines(); });
@@ -425,6 +432,11 @@ void NameService::Daemon::stop()
     if (mhd != nullptr)
         MHD_stop_daemon(mhd);
     mhd = nullptr;
+}
+
+int defaultEventThreads()
+{
+    return std::max(1, int(std::thread::hardware_concurrency() / 2));
 }
 
 NameService::NameService(NameDirectory directory, ServiceOptions options, OperatorLog* log)

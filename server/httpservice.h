@@ -19,12 +19,16 @@ namespace ridelog::nameserver {
 
 class OperatorLog;
 
+// Half the processors, at least one: one thread answers tens of thousands of look-ups a
+// second, and on a small machine a second one mostly competes with the clients for the cores.
+int defaultEventThreads();
+
 struct ServiceOptions
 {
     std::string host = "127.0.0.1";
-    int port = 8780;       // 0 picks a free port
-    int threads = 2;       // event threads, each serving many connections
-    QString databaseLabel; // shown on the status page
+    int port = 8780;                     // 0 picks a free port
+    int threads = defaultEventThreads(); // each serves many connections
+    QString databaseLabel;               // shown on the status page
     ConnectionLimits limits;
     bool logRequests = false;
 };

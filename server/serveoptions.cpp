@@ -74,7 +74,8 @@ QString serveOptionsHelp()
 {
     return QStringLiteral(
         "Options of serve (times in seconds, decimals allowed):\n"
-        "  --threads N             event threads, each serving many connections (default 2)\n"
+        "  --threads N             event threads, each serving many connections (default\n"
+        "                          half the processors, at least 1)\n"
         "  --idle-timeout S        close a connection that begins no request within S of\n"
         "                          connecting or of its last answer (default 5)\n"
         "  --busy-idle-timeout S   the same while more than half of --max-connections are\n"

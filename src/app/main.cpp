@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLocale>
 #include <QTextStream>
@@ -30,7 +31,15 @@ int main(int argc, char* argv[])
     const QStringList arguments = argumentsOf(argc, argv);
     if (ridelog::isScriptCommand(arguments)) {
         // No window, no reader, no single-instance guard: the stored history read-only.
-        QCoreApplication app(argc, argv);
+        if (!ridelog::scriptCommandPaints(arguments)) {
+            QCoreApplication app(argc, argv);
+            return ridelog::runScriptCommand(arguments);
+        }
+        // The claim form needs fonts, never a display.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication app(argc, argv);
+        ridelog::Translations translations;
+        translations.install(ridelog::uiLanguageFor(QLocale::system().uiLanguages()));
         return ridelog::runScriptCommand(arguments);
     }
     const ridelog::CommandLine commandLine = ridelog::parseCommandLine(arguments);

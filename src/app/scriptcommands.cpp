@@ -1,16 +1,21 @@
 #include "app/scriptcommands.h"
 
+#include "report/claimform.h"
+#include "report/claimformpainter.h"
 #include "report/expenseentries.h"
 #include "report/expenseexport.h"
 #include "report/expensetotals.h"
 #include "session/cardsession.h"
+#include "store/cardlibrary.h"
 #include "store/historystore.h"
 #include "store/listexport.h"
+#include "store/notestore.h"
 #include "store/storedhistory.h"
 #include "ui/historylist.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QFile>
 #include <cstdio>
 
@@ -34,6 +39,31 @@ QDate parseDay(const QString& text)
 std::variant<ScriptRequest, ScriptUsageError> usage(const QString& message)
 {
     return ScriptUsageError{message};
+}
+
+std::variant<ScriptRequest, ScriptUsageError> parseNoteOptions(ScriptRequest request,
+                                                               const QCommandLineParser& parser,
+                                                               const QCommandLineOption& serial,
+                                                               const QCommandLineOption& purpose,
+                                                               const QCommandLineOption& claim)
+{
+    if (!parser.isSet(serial))
+        return usage(QStringLiteral("note: --serial N is required"));
+    bool number = false;
+    const uint value = parser.value(serial).toUInt(&number, 10);
+    if (!number || value > 0xFFFFFF)
+        return usage(QStringLiteral("note: --serial '%1' is not a serial (0 to 16777215)")
+                         .arg(parser.value(serial)));
+    request.serial = value;
+    if (parser.isSet(purpose))
+        request.purpose = parser.value(purpose);
+    if (parser.isSet(claim)) {
+        const QString answer = parser.value(claim);
+        if (answer != u"yes" && answer != u"no")
+            return usage(QStringLiteral("note: --claim '%1' is neither yes nor no").arg(answer));
+        request.claimed = answer == u"yes";
+    }
+    return request;
 }
 
 void writeLine(QIODevice& device, const QString& text)
@@ -116,14 +146,111 @@ int deliver(const ScriptRequest& request, const QByteArray& bytes, QIODevice& ou
     return fail(err, QStringLiteral("cannot write %1").arg(request.output), ScriptFailed);
 }
 
+QString databasePath()
+{
+    const QString folder = HistoryStore::DataFolderPath();
+    return folder.isEmpty() ? QString() : folder + HistoryStore::databaseFileName();
+}
+
+QString noteLine(std::uint32_t serial, const JourneyNote& note)
+{
+    return QStringLiteral("%1\t%2\t%3")
+        .arg(serial)
+        .arg(note.claimed ? QStringLiteral("yes") : QStringLiteral("no"), note.purpose);
+}
+
+// ridelog note: shows the entry's note, or changes it in one transaction.
+int runNote(const ScriptRequest& request, QIODevice& out, QIODevice& err)
+{
+    NoteStore notes(databasePath());
+    if (!request.purpose && !request.claimed) {
+        const LoadedNotes loaded = notes.notesOf(request.idmText);
+        if (!loaded.available)
+            return fail(err, QStringLiteral("the notes table is damaged or not Ridelog's"),
+                        ScriptFailed);
+        const auto found = loaded.notes.find(request.serial);
+        writeLine(out, noteLine(request.serial,
+                                found == loaded.notes.end() ? JourneyNote{} : found->second));
+        return ScriptSucceeded;
+    }
+    const std::uint32_t serials[] = {request.serial};
+    const NoteWriteOutcome outcome =
+        notes.setNotes(request.idmText, serials, NoteChange{request.purpose, request.claimed},
+                       QDateTime::currentSecsSinceEpoch());
+    switch (outcome.result) {
+    case NoteWriteResult::Written:
+        return ScriptSucceeded;
+    case NoteWriteResult::NoDatabase:
+        return fail(err, QStringLiteral("no stored history for card %1").arg(request.idmText),
+                    ScriptFailed);
+    case NoteWriteResult::UnknownEntry:
+        return fail(err,
+                    QStringLiteral("card %1 has no stored entry %2")
+                        .arg(request.idmText)
+                        .arg(request.serial),
+                    ScriptFailed);
+    case NoteWriteResult::TableUnusable:
+        return fail(err,
+                    QStringLiteral("the notes table is damaged or not Ridelog's; it is left alone"),
+                    ScriptFailed);
+    case NoteWriteResult::Locked:
+        return fail(err,
+                    QStringLiteral("the database is locked by another program (the window "
+                                   "storing a read?); nothing was written, try again"),
+                    ScriptFailed);
+    case NoteWriteResult::Failed:
+        break;
+    }
+    return fail(err, QStringLiteral("nothing was written: %1").arg(outcome.engineText),
+                ScriptFailed);
+}
+
+// ridelog report: the claim form of the card's stored history as a PDF.
+int runReport(const ScriptRequest& request, const LoadedCard& card, QIODevice& out, QIODevice& err)
+{
+    ClaimRequest claim;
+    claim.from = request.from;
+    claim.to = request.to;
+    claim.claimedOnly = request.claimedOnly;
+    claim.claimant = request.claimant;
+    claim.department = request.department;
+    const std::optional<CardSummary> summary = CardLibrary(databasePath()).card(request.idmText);
+    claim.cardName = summary ? summary->shownName() : request.idmText;
+    claim.madeOn = QDate::currentDate();
+    const ClaimForm form = buildClaimForm(card.entries, claim);
+    const ClaimPdfOutcome outcome = writeClaimPdf(request.output, form);
+    switch (outcome.result) {
+    case ClaimPdfResult::Written:
+        writeLine(out, QStringLiteral("%1: %2 entries, total %3 yen")
+                           .arg(request.output)
+                           .arg(form.lineCount)
+                           .arg(form.total));
+        return ScriptSucceeded;
+    case ClaimPdfResult::CannotCreate:
+        return fail(err,
+                    QStringLiteral("cannot create %1: %2").arg(request.output, outcome.errorText),
+                    ScriptFailed);
+    case ClaimPdfResult::WriteFailed:
+        break;
+    }
+    return fail(err, QStringLiteral("cannot write %1: %2").arg(request.output, outcome.errorText),
+                ScriptFailed);
+}
+
 } // namespace
+
+bool scriptCommandPaints(const QStringList& arguments)
+{
+    return arguments.size() >= 2 && arguments[1] == u"report";
+}
 
 bool isScriptCommand(const QStringList& arguments)
 {
     if (arguments.size() < 2)
         return false;
     const QString& command = arguments[1];
-    return command == u"cards" || command == u"export" || command == u"totals";
+    return command == u"cards" || command == u"export" || command == u"totals" ||
+           command == u"note" || command == u"report";
 }
 
 std::variant<ScriptRequest, ScriptUsageError> parseScriptCommand(const QStringList& arguments)
@@ -134,6 +261,10 @@ std::variant<ScriptRequest, ScriptUsageError> parseScriptCommand(const QStringLi
         request.command = ScriptRequest::Command::Export;
     else if (command == u"totals")
         request.command = ScriptRequest::Command::Totals;
+    else if (command == u"note")
+        request.command = ScriptRequest::Command::Note;
+    else if (command == u"report")
+        request.command = ScriptRequest::Command::Report;
     else if (command != u"cards")
         return usage(QStringLiteral("unknown command '%1'").arg(command));
 
@@ -142,12 +273,31 @@ std::variant<ScriptRequest, ScriptUsageError> parseScriptCommand(const QStringLi
     const QCommandLineOption to(QStringLiteral("to"), QString(), QStringLiteral("date"));
     const QCommandLineOption format(QStringLiteral("format"), QString(), QStringLiteral("format"));
     const QCommandLineOption output(QStringLiteral("output"), QString(), QStringLiteral("file"));
+    const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("N"));
+    const QCommandLineOption purpose(QStringLiteral("purpose"), QString(), QStringLiteral("text"));
+    const QCommandLineOption claim(QStringLiteral("claim"), QString(), QStringLiteral("yes|no"));
+    const QCommandLineOption claimedOnly(QStringLiteral("claimed-only"));
+    const QCommandLineOption name(QStringLiteral("name"), QString(), QStringLiteral("text"));
+    const QCommandLineOption department(QStringLiteral("department"), QString(),
+                                        QStringLiteral("text"));
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    if (request.command == ScriptRequest::Command::Export)
+    switch (request.command) {
+    case ScriptRequest::Command::Export:
         parser.addOptions({card, from, to, format, output});
-    else if (request.command == ScriptRequest::Command::Totals)
+        break;
+    case ScriptRequest::Command::Totals:
         parser.addOptions({card, from, to, format});
+        break;
+    case ScriptRequest::Command::Note:
+        parser.addOptions({card, serial, purpose, claim});
+        break;
+    case ScriptRequest::Command::Report:
+        parser.addOptions({card, from, to, claimedOnly, name, department, output});
+        break;
+    case ScriptRequest::Command::Cards:
+        break;
+    }
 
     QStringList rest = arguments;
     rest.removeAt(1);
@@ -167,6 +317,8 @@ std::variant<ScriptRequest, ScriptUsageError> parseScriptCommand(const QStringLi
             command +
             QStringLiteral(": '%1' is not an IDm of 16 hexadecimal digits").arg(request.idmText));
     request.idmText = request.idmText.toUpper();
+    if (request.command == ScriptRequest::Command::Note)
+        return parseNoteOptions(request, parser, serial, purpose, claim);
     for (const auto& [option, date] :
          {std::pair{&from, &request.from}, std::pair{&to, &request.to}}) {
         if (!parser.isSet(*option))
@@ -180,6 +332,15 @@ std::variant<ScriptRequest, ScriptUsageError> parseScriptCommand(const QStringLi
     if (request.from.isValid() && request.to.isValid() && request.from > request.to)
         return usage(command + QStringLiteral(": --from %1 is after --to %2")
                                    .arg(isoDateText(request.from), isoDateText(request.to)));
+    if (request.command == ScriptRequest::Command::Report) {
+        request.claimedOnly = parser.isSet(claimedOnly);
+        request.claimant = parser.value(name).trimmed();
+        request.department = parser.value(department).trimmed();
+        request.output = parser.value(output);
+        if (request.output.isEmpty())
+            return usage(command + QStringLiteral(": --output FILE.pdf is required"));
+        return request;
+    }
     const QStringList& formats =
         request.command == ScriptRequest::Command::Export ? kExportFormats : kTotalsFormats;
     request.format = parser.isSet(format) ? parser.value(format) : formats.constFirst();
@@ -197,9 +358,10 @@ std::variant<ScriptRequest, ScriptUsageError> parseScriptCommand(const QStringLi
 QString scriptCommandsHelp()
 {
     return QStringLiteral(
-        "Commands for scripts. They need no display and no card reader, and only read the\n"
-        "database the window keeps ($XDG_DATA_HOME/Tanpopo/Hotaru/Trfc/ekdb.sqlite), so they\n"
-        "also work while the window runs.\n"
+        "Commands for scripts. They need no display and no card reader, and (except note)\n"
+        "only read the database the window keeps\n"
+        "($XDG_DATA_HOME/Tanpopo/Hotaru/Trfc/ekdb.sqlite), so they also work while the\n"
+        "window runs.\n"
         "\n"
         "  ridelog cards\n"
         "      Lists the stored cards, one a line, separated by tabs: IDm, number of\n"
@@ -226,9 +388,26 @@ QString scriptCommandsHelp()
         "      journeys and fares, charges, purchases, the balance at the end, and\n"
         "      history that may be missing.\n"
         "\n"
-        "  Exit status: 0 done; 1 unknown card, damaged database or a file that cannot\n"
-        "  be written; 2 a wrong command line. Each failure prints one line on\n"
-        "  standard error.\n");
+        "  ridelog note --card IDM --serial N [--purpose TEXT] [--claim yes|no]\n"
+        "      Sets the purpose of the stored entry N (the # column of the window) and\n"
+        "      whether it is claimed as an expense (精算); without --purpose and --claim\n"
+        "      it prints the entry's note: serial, claim (yes/no), purpose, separated by\n"
+        "      tabs. A purpose keeps 200 characters, without control characters;\n"
+        "      --purpose \"\" removes it. This command writes the database, in one\n"
+        "      transaction, and waits a few seconds for a window that is storing a read.\n"
+        "\n"
+        "  ridelog report --card IDM [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
+        "                 [--claimed-only] [--name TEXT] [--department TEXT]\n"
+        "                 --output FILE.pdf\n"
+        "      Writes the claim form (交通費精算書) as a PDF on A4 paper: one line per\n"
+        "      journey or purchase with its purpose and amount, totals per month and in\n"
+        "      all. Charges are never listed; an amount that spans missing history is\n"
+        "      marked and not added. --claimed-only lists only the entries marked for\n"
+        "      claiming. The form is in Japanese under a Japanese locale, else English.\n"
+        "\n"
+        "  Exit status: 0 done; 1 unknown card or entry, damaged database, a locked\n"
+        "  database or a file that cannot be written; 2 a wrong command line. Each\n"
+        "  failure prints one line on standard error.\n");
 }
 
 int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& err)
@@ -242,9 +421,9 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
         return fail(err, error->message + QStringLiteral(" (see ridelog --help)"), ScriptUsage);
     const ScriptRequest& request = std::get<ScriptRequest>(parsed);
     try {
-        const QString folder = HistoryStore::DataFolderPath();
-        StoredHistoryReader reader(folder.isEmpty() ? QString()
-                                                    : folder + HistoryStore::databaseFileName());
+        if (request.command == ScriptRequest::Command::Note)
+            return runNote(request, out, err);
+        StoredHistoryReader reader(databasePath());
         if (request.command == ScriptRequest::Command::Cards)
             return deliver(request, cardsListing(reader), out, err);
         LoadedCard card;
@@ -259,6 +438,10 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
         card.session.showStoredBlocks(request.idmText.toUpper(), std::move(blocks));
         deriveAmounts(card.session.records());
         card.entries = expenseEntries(card.session.records(), std::nullopt);
+        const LoadedNotes notes = reader.notesOf(request.idmText);
+        attachNotes(card.entries, notes.notes);
+        if (request.command == ScriptRequest::Command::Report)
+            return runReport(request, card, out, err);
         const QByteArray bytes = request.command == ScriptRequest::Command::Export
                                      ? exportOutput(request, card)
                                      : totalsOutput(request, card);

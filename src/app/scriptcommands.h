@@ -1,11 +1,14 @@
-// The command line for scripts: "ridelog cards", "ridelog export" and "ridelog totals". They read
-// the stored history of the window's database read-only, so they work while the window runs,
-// and need neither a display nor a card reader.
+// The command line for scripts: "ridelog cards", "ridelog export", "ridelog totals" and
+// "ridelog report" read the stored history of the window's database read-only, so they work
+// while the window runs; "ridelog note" writes one note in one transaction, waiting for a
+// window that is storing a read. None needs a display or a card reader.
 #pragma once
 
 #include <QDate>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
+#include <optional>
 #include <variant>
 
 class QIODevice;
@@ -19,6 +22,8 @@ struct ScriptRequest
         Cards,
         Export,
         Totals,
+        Note,
+        Report,
     };
 
     Command command = Command::Cards;
@@ -26,7 +31,15 @@ struct ScriptRequest
     QDate from;      // invalid: open
     QDate to;
     QString format; // export: csv, json, list-csv, list-txt; totals: text, csv, json
-    QString output; // export: the file; empty: standard output
+    QString output; // export: the file; empty: standard output; report: the PDF
+    // note
+    std::uint32_t serial = 0;
+    std::optional<QString> purpose;
+    std::optional<bool> claimed;
+    // report
+    bool claimedOnly = false;
+    QString claimant;
+    QString department;
 };
 
 struct ScriptUsageError
@@ -38,12 +51,14 @@ struct ScriptUsageError
 enum ScriptStatus : int
 {
     ScriptSucceeded = 0,
-    ScriptFailed = 1, // unknown card, database or file failure
+    ScriptFailed = 1, // unknown card or entry, database or file failure
     ScriptUsage = 2,  // the command line itself is wrong
 };
 
 // Whether arguments[1] names a script command; arguments[0] is the program.
 bool isScriptCommand(const QStringList& arguments);
+// Whether the command paints (the claim form): it needs QtGui's fonts, not a display.
+bool scriptCommandPaints(const QStringList& arguments);
 
 std::variant<ScriptRequest, ScriptUsageError> parseScriptCommand(const QStringList& arguments);
 

@@ -170,4 +170,17 @@ std::vector<ExpenseEntry> entriesNewestFirst(std::span<const ExpenseEntry> ascen
     return picked;
 }
 
+void attachNotes(std::span<ExpenseEntry> entries, const CardNotes& notes)
+{
+    if (notes.empty())
+        return;
+    for (ExpenseEntry& entry : entries) {
+        const auto found = notes.find(entry.serial);
+        if (found == notes.end())
+            continue;
+        entry.purpose = found->second.purpose;
+        entry.claimed = found->second.claimed;
+    }
+}
+
 } // namespace ridelog

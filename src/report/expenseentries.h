@@ -4,6 +4,7 @@
 #pragma once
 
 #include "card/history.h"
+#include "store/notestore.h"
 
 #include <QDate>
 #include <QString>
@@ -51,6 +52,8 @@ struct ExpenseEntry
     std::int32_t amount = 0;
     AmountState amountState = AmountState::Known;
     std::int32_t balance = 0;
+    QString purpose;      // the user's note; empty when none
+    bool claimed = false; // marked 精算 by the user
 
     bool amountKnown() const { return amountState == AmountState::Known; }
 };
@@ -69,6 +72,9 @@ QString isoTimeText(const ExpenseEntry& entry);
 std::vector<ExpenseEntry> expenseEntries(const HistoryRecordSet& records,
                                          std::optional<std::uint32_t> gapBeforeSerial,
                                          NameCaches* caches = nullptr);
+
+// Sets purpose and claim mark of every entry that has a note.
+void attachNotes(std::span<ExpenseEntry> entries, const CardNotes& notes);
 
 // The entries with the given serials, in the order given; serials without an entry are left out.
 std::vector<ExpenseEntry> entriesInOrder(std::span<const ExpenseEntry> ascending,

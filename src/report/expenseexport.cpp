@@ -160,6 +160,13 @@ void appendEntry(std::string& out, const ExpenseEntry& entry, const CodeNameTabl
     appendNumber(out, entry.balance);
     out += ",\"history_gap_before\":";
     out += entry.amountState == AmountState::SpansGap ? "true" : "false";
+    out += ",\"purpose\":";
+    if (entry.purpose.isEmpty())
+        out += "null";
+    else
+        appendJsonText(out, entry.purpose);
+    out += ",\"claim\":";
+    out += entry.claimed ? "true" : "false";
     out += '}';
 }
 
@@ -182,7 +189,9 @@ QStringList expenseCsvHeader()
             QStringLiteral("amount_yen_charge_negative"),
             QStringLiteral("balance_yen"),
             QStringLiteral("history_gap_before"),
-            QStringLiteral("card_idm")};
+            QStringLiteral("card_idm"),
+            QStringLiteral("purpose"),
+            QStringLiteral("claim")};
 }
 
 QByteArray expenseCsvBytes(std::span<const ExpenseEntry> entries, const QString& idmText)
@@ -233,6 +242,9 @@ QByteArray expenseCsvBytes(std::span<const ExpenseEntry> entries, const QString&
         appendNumber(out, entry.balance);
         out += entry.amountState == AmountState::SpansGap ? ",true," : ",false,";
         appendCsvField(out, idm);
+        out += ',';
+        appendCsvField(out, entry.purpose.toUtf8());
+        out += entry.claimed ? ",true" : ",false";
         out += "\r\n";
     }
     return QByteArray(out.data(), qsizetype(out.size()));

@@ -1,6 +1,7 @@
 #include "store/historystore.h"
 
 #include "store/databaseproblem.h"
+#include "store/notestore.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -467,7 +468,11 @@ bool HistoryStore::DeleteCardTable(const QString& idmText)
     OperationScope scope(*this);
     requireWritable();
     try {
+        // The card's notes go with its history, in the same transaction.
+        Transaction transaction(*connection_);
         connection_->dropTable(CardTableName(idmText));
+        NoteStore::deleteNotes(*connection_, idmText);
+        transaction.commit();
     } catch (const DatabaseError& error) {
         noteFailure(error);
         throw;

@@ -134,7 +134,8 @@ public:
 
     // Deletes the name table and creates it again empty. Emptying the cache is the caller's.
     bool RecreateNameTable(NameTable table);
-    // Deletes the card's table; throws DatabaseError ("no such table: ...") when it is missing.
+    // Deletes the card's table and the card's notes; throws DatabaseError ("no such table:
+    // ...") when the table is missing.
     bool DeleteCardTable(const QString& idmText);
     // The serials stored for the card; none when the card has no table. False when the
     // database cannot be reached.

@@ -127,4 +127,11 @@ bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches, C
     return true;
 }
 
+LoadedNotes StoredHistoryReader::notesOf(const QString& idmText)
+{
+    if (!database_)
+        return LoadedNotes{};
+    return NoteStore::notesOf(*database_, idmText.toUpper());
+}
+
 } // namespace ridelog

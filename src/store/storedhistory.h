@@ -6,6 +6,7 @@
 #include "namedata/namecache.h"
 #include "store/cardblockset.h"
 #include "store/database.h"
+#include "store/notestore.h"
 #include "store/schema.h"
 
 #include <QDate>
@@ -53,6 +54,9 @@ public:
     // After loadCard: "ipn: <engine text>" for each name table that could not be read whole,
     // separated by "; "; empty when every name was read.
     QString unreadableNames() const;
+
+    // The card's notes; none without a database, unavailable when the notes table is damaged.
+    LoadedNotes notesOf(const QString& idmText);
 
 private:
     template <typename Cache> void loadNamesAsFarAsReadable(NameTable table, Cache& cache);

@@ -4,6 +4,7 @@
 #include "store/database.h"
 #include "store/databaseproblem.h"
 #include "store/historystore.h"
+#include "store/notestore.h"
 #include "ui/messagebox.h"
 
 #include <QCoreApplication>
@@ -51,15 +52,27 @@ void ClearingCommands::ClearCardHistory(const QString& idmText,
     qsizetype lost = 0;
     for (const std::uint32_t serial : *stored)
         lost += cardSerials.contains(serial) ? 0 : 1;
+    // The notes go with the history: the question says how many.
+    const int notes = NoteStore(store_.DatabasePath()).noteCount(idmText);
     const QString question =
-        QCoreApplication::translate(
-            "ClearingCommands",
-            "カード %1 の保存済み履歴 %2 件をすべて削除します。\r\n"
-            "そのうち %3 件はカードに残っていないため、二度と読み戻せません。\r\n"
-            "削除しますか？")
-            .arg(idmText)
-            .arg(stored->size())
-            .arg(lost);
+        notes == 0 ? QCoreApplication::translate(
+                         "ClearingCommands",
+                         "カード %1 の保存済み履歴 %2 件をすべて削除します。\r\n"
+                         "そのうち %3 件はカードに残っていないため、二度と読み戻せません。\r\n"
+                         "削除しますか？")
+                         .arg(idmText)
+                         .arg(stored->size())
+                         .arg(lost)
+                   : QCoreApplication::translate(
+                         "ClearingCommands",
+                         "カード %1 の保存済み履歴 %2 件をすべて削除します。\r\n"
+                         "そのうち %3 件はカードに残っていないため、二度と読み戻せません。\r\n"
+                         "履歴に付けた用途・精算の記録 %4 件も削除されます。\r\n"
+                         "削除しますか？")
+                         .arg(idmText)
+                         .arg(stored->size())
+                         .arg(lost)
+                         .arg(notes);
     if (!MessageBox::question(parent_, question))
         return;
     if (!runStoreStep([&] { return store_.DeleteCardTable(idmText); }))

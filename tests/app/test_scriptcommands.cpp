@@ -1,10 +1,12 @@
-// The command line for scripts: cards, export and totals on the stored history, read-only,
-// without a display or a reader.
+// The command line for scripts: cards, export, totals and report on the stored history,
+// read-only, and note, which writes; without a display or a reader.
 #include "app/scriptcommands.h"
 #include "namedata/cp932.h"
 #include "report/expenseentries.h"
 #include "store/historystore.h"
+#include "store/notestore.h"
 #include "support/damageddatabase.h"
+#include "support/pdftext.h"
 #include "testfiles.h"
 #include "ui/blockbuilder.h"
 #include "ui/commandids.h"
@@ -19,7 +21,10 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QRegularExpression>
 #include <QTest>
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace ridelog;
 using namespace ridelog::test;
@@ -77,10 +82,18 @@ private slots:
     void damagedNameTableLeavesCodes();
     void readsBesideAWriterWithoutChangingTheFile();
     void executableRunsWithoutDisplay();
+    void notesAndClaimFormAsANewUser_data();
+    void notesAndClaimFormAsANewUser();
+    void noteRefusals();
+    void damagedNotesTableIsLeftAlone();
+    void reportOntoAFullDisk();
 
 private:
     // Stores blocks for a card the way a read in the window does.
     void storeCard(const QString& idm, const QList<HistoryBlock>& blocks);
+    // A month of commuting with named stations: 22 rides, a bus, charges and purchases.
+    QList<HistoryBlock> storeCommuterMonth();
+    RunResult exec(const QStringList& arguments, const QString& locale = QStringLiteral("C"));
     QString databasePath() const;
 };
 
@@ -145,6 +158,21 @@ void TestScriptCommands::usageErrors_data()
         << QStringList{s("cards"), s("more")} << s("unexpected argument 'more'");
     QTest::newRow("value missing")
         << QStringList{s("export"), s("--card")} << s("Missing value after '--card'");
+    QTest::newRow("note without serial") << QStringList{s("note"), card, s("--claim=yes")}
+                                         << s("--serial N is required");
+    QTest::newRow("note serial not a number")
+        << QStringList{s("note"), card, s("--serial=1e3")} << s("--serial '1e3' is not a serial");
+    QTest::newRow("note serial too large")
+        << QStringList{s("note"), card, s("--serial=16777216")} << s("is not a serial");
+    QTest::newRow("note claim") << QStringList{s("note"), card, s("--serial=1"), s("--claim=1")}
+                                << s("--claim '1' is neither yes nor no");
+    QTest::newRow("note format") << QStringList{s("note"), card, s("--serial=1"), s("--format=csv")}
+                                 << s("Unknown option 'format'");
+    QTest::newRow("report without output") << QStringList{s("report"), card, s("--claimed-only")}
+                                           << s("--output FILE.pdf is required");
+    QTest::newRow("report dates") << QStringList{s("report"), card, s("--from=2026-13-01"),
+                                                 s("--output=x.pdf")}
+                                  << s("--from '2026-13-01' is not a date");
 }
 
 void TestScriptCommands::usageErrors()
@@ -410,6 +438,216 @@ void TestScriptCommands::executableRunsWithoutDisplay()
     QCOMPARE(result.status, 0);
     QVERIFY(result.out.contains("ridelog export --card IDM"));
     QVERIFY(result.out.contains("--reader"));
+}
+
+QList<HistoryBlock> TestScriptCommands::storeCommuterMonth()
+{
+    // Names as the name server gave them, in the stored name tables.
+    {
+        HistoryStore store;
+        NameCaches caches;
+        store.OpenDatabaseAtStart(caches);
+        caches.stations.EntryFor({0, 0x25, 0x0C}) = {QStringLiteral("東急"), QStringLiteral("東横"),
+                                                      QStringLiteral("渋谷"), QStringLiteral("渋谷")};
+        caches.stations.EntryFor({0, 0x25, 0x10}) = {QStringLiteral("東急"), QStringLiteral("東横"),
+                                                      QStringLiteral("横浜"), QStringLiteral("横浜")};
+        if (!store.WriteBackNames(caches))
+            qFatal("the name tables cannot be written");
+    }
+    QList<HistoryBlock> blocks;
+    int balance = 10000;
+    std::uint32_t serial = 200;
+    for (int day = 1; day <= 28; ++day) {
+        BlockFields ride;
+        ride.terminal = 22;
+        ride.process = 1;
+        ride.year = 2026;
+        ride.month = 2;
+        ride.day = day;
+        ride.b6 = 0x25;
+        ride.b7 = 0x0C;
+        ride.b8 = 0x25;
+        ride.b9 = 0x10;
+        ride.serial = serial++;
+        if (day % 9 == 0) { // a charge now and then
+            ride.process = 2;
+            balance += 3000;
+        } else if (day % 7 == 0) { // a bus
+            ride.terminal = 5;
+            ride.process = 13;
+            balance -= 220;
+        } else {
+            balance -= 290 + day % 3 * 10;
+        }
+        ride.balance = balance;
+        blocks.append(makeBlock(ride));
+    }
+    storeCard(kCardIdm, blocks);
+    return blocks;
+}
+
+RunResult TestScriptCommands::exec(const QStringList& arguments,
+                                                      const QString& locale)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("LANGUAGE"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("LC_ALL"), locale);
+    environment.insert(QStringLiteral("LANG"), locale);
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(RIDELOG_EXECUTABLE), arguments);
+    process.waitForFinished(60000);
+    return RunResult{process.exitCode(), process.readAllStandardOutput(),
+                     process.readAllStandardError()};
+}
+
+void TestScriptCommands::notesAndClaimFormAsANewUser_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("totalPattern");
+    QTest::newRow("Japanese") << QStringLiteral("ja_JP.UTF-8") << QStringLiteral("交通費精算書")
+                              << QStringLiteral("合計（(\\d+) 件）\\s+([\\d,]+)円");
+    QTest::newRow("English") << QStringLiteral("en_US.UTF-8")
+                             << QStringLiteral("Travel Expense Claim")
+                             << QStringLiteral("Total \\((\\d+) entries\\)\\s+¥([\\d,]+)");
+}
+
+void TestScriptCommands::notesAndClaimFormAsANewUser()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, title);
+    QFETCH(QString, totalPattern);
+    const QList<HistoryBlock> blocks = storeCommuterMonth();
+    const QStringList card{QStringLiteral("--card"), kCardIdm.toLower()};
+    const auto note = [&](int serial, const QStringList& more) {
+        return exec(QStringList{QStringLiteral("note")} + card +
+                    QStringList{QStringLiteral("--serial"), QString::number(serial)} + more);
+    };
+    // Purposes on five journeys, marks on three of them and on one more without a purpose.
+    const std::map<int, QString> purposes{{203, QStringLiteral("A社打合せ")},
+                                          {205, QStringLiteral("B社 納品")},
+                                          {210, QStringLiteral("研修（本社）")},
+                                          {213, QStringLiteral("私用")},
+                                          {220, QStringLiteral("C社\t見積")}};
+    for (const auto& [serial, purpose] : purposes)
+        QCOMPARE(note(serial, {QStringLiteral("--purpose"), purpose}).status, 0);
+    const std::vector<int> claimed{203, 205, 206, 220};
+    for (const int serial : claimed)
+        QCOMPARE(note(serial, {QStringLiteral("--claim=yes")}).status, 0);
+    // 208 is a charge: marked, it is still no cost.
+    QCOMPARE(note(208, {QStringLiteral("--claim"), QStringLiteral("yes")}).status, 0);
+    RunResult shown = note(220, {});
+    QCOMPARE(shown.status, 0);
+    QCOMPARE(QString::fromUtf8(shown.out), QStringLiteral("220\tyes\tC社 見積\n"));
+
+    const QString pdf = dir_->filePath(QStringLiteral("精算書.pdf"));
+    const RunResult made =
+        exec({QStringLiteral("report"), QStringLiteral("--card"), kCardIdm,
+              QStringLiteral("--claimed-only"), QStringLiteral("--name"), QStringLiteral("山田 花子"),
+              QStringLiteral("--department"), QStringLiteral("営業部"), QStringLiteral("--output"),
+              pdf},
+             locale);
+    QVERIFY2(made.status == 0, made.err.constData());
+    const QString text = pdfText(pdf);
+    QVERIFY2(text.contains(title), qPrintable(text));
+    QVERIFY(text.contains(QStringLiteral("山田 花子")));
+    QVERIFY(text.contains(QStringLiteral("渋谷")) && text.contains(QStringLiteral("横浜")));
+    for (const int serial : {203, 205, 220})
+        QVERIFY2(text.contains(cleanPurpose(purposes.at(serial))), qPrintable(text));
+    QVERIFY(!text.contains(QStringLiteral("研修")) && !text.contains(QStringLiteral("私用")));
+    // The amounts from the balances: the previous entry's balance minus this one's.
+    qint64 expected = 0;
+    for (const int serial : claimed) {
+        const HistoryBlock& block = blocks[serial - 200];
+        const HistoryBlock& before = blocks[serial - 201];
+        expected += (before[10] | before[11] << 8) - (block[10] | block[11] << 8);
+    }
+    const QRegularExpressionMatch total = QRegularExpression(totalPattern).match(text);
+    QVERIFY2(total.hasMatch(), qPrintable(text));
+    QCOMPARE(total.captured(1).toInt(), int(claimed.size()));
+    QCOMPARE(total.captured(2).remove(u',').toLongLong(), expected);
+    QVERIFY(made.out.contains("4 entries, total " + QByteArray::number(expected) + " yen"));
+
+    // The UTF-8 export carries them too, at the end of each line.
+    const RunResult csv = run({QStringLiteral("export"), QStringLiteral("--card"), kCardIdm});
+    QVERIFY(csv.out.contains(",012E44A0B1C2D3E4,A社打合せ,true\r\n"));
+    QVERIFY(csv.out.contains(",012E44A0B1C2D3E4,私用,false\r\n"));
+    QVERIFY(csv.out.contains(",012E44A0B1C2D3E4,,true\r\n")); // 206: a mark alone
+}
+
+void TestScriptCommands::noteRefusals()
+{
+    storeCard(kCardIdm, {railBlock(2, 1000), railBlock(1, 1160)});
+    const QStringList card{QStringLiteral("note"), QStringLiteral("--card"), kCardIdm};
+    RunResult result = run(card + QStringList{QStringLiteral("--serial=3"), QStringLiteral("--claim=yes")});
+    QCOMPARE(result.status, int(ScriptFailed));
+    QCOMPARE(result.err, "ridelog: card " + kCardIdm.toLatin1() + " has no stored entry 3\n");
+    result = run({QStringLiteral("note"), QStringLiteral("--card"), kOtherIdm,
+                  QStringLiteral("--serial=1"), QStringLiteral("--claim=yes")});
+    QCOMPARE(result.status, int(ScriptFailed));
+    QVERIFY(isOneLineMessage(result.err));
+    // 100,000 characters with NUL and direction marks: 200 clean characters are kept.
+    const QString typed = QString(QChar(0)) + QChar(0x202E) + QString(100'000, u'用');
+    result = run(card + QStringList{QStringLiteral("--serial=2"), QStringLiteral("--purpose"), typed});
+    QCOMPARE(result.status, int(ScriptSucceeded));
+    QCOMPARE(NoteStore(databasePath()).notesOf(kCardIdm).notes.at(2).purpose, QString(200, u'用'));
+
+    // The window storing a read holds the write lock: the note waits, then says so.
+    Database writer = Database::open(databasePath(), Database::OpenMode::ExistingFile, 100);
+    Transaction holding(writer);
+    result = run(card + QStringList{QStringLiteral("--serial=1"), QStringLiteral("--claim=yes")});
+    QCOMPARE(result.status, int(ScriptFailed));
+    QVERIFY2(result.err.contains("locked"), result.err.constData());
+    QVERIFY(isOneLineMessage(result.err));
+    holding.commit();
+    QVERIFY(!NoteStore(databasePath()).notesOf(kCardIdm).notes.contains(1));
+}
+
+void TestScriptCommands::damagedNotesTableIsLeftAlone()
+{
+    storeCard(kCardIdm, {railBlock(2, 1000), railBlock(1, 1160)});
+    {
+        Database database = Database::open(databasePath(), Database::OpenMode::ExistingFile, 100);
+        database.execute(QStringLiteral("CREATE TABLE notes (idm TEXT, memo TEXT)"));
+    }
+    const QByteArray before = fileBytes(databasePath());
+    RunResult result = run({QStringLiteral("note"), QStringLiteral("--card"), kCardIdm,
+                            QStringLiteral("--serial=2"), QStringLiteral("--claim=yes")});
+    QCOMPARE(result.status, int(ScriptFailed));
+    QVERIFY(result.err.contains("notes table is damaged"));
+    QCOMPARE(fileBytes(databasePath()), before);
+    // Everything else goes on, without notes.
+    result = run({QStringLiteral("export"), QStringLiteral("--card"), kCardIdm});
+    QCOMPARE(result.status, int(ScriptSucceeded));
+    QCOMPARE(result.out.count(",false\r\n"), 2);
+    const QString pdf = dir_->filePath(QStringLiteral("all.pdf"));
+    result = run({QStringLiteral("report"), QStringLiteral("--card"), kCardIdm,
+                  QStringLiteral("--output"), pdf});
+    QCOMPARE(result.status, int(ScriptSucceeded));
+    QVERIFY(QFile::exists(pdf));
+}
+
+void TestScriptCommands::reportOntoAFullDisk()
+{
+    storeCommuterMonth();
+    const QString pdf = dir_->filePath(QStringLiteral("claim.pdf"));
+    rlimit old{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 2048; // the disk is full after 2 KiB
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const RunResult result = run({QStringLiteral("report"), QStringLiteral("--card"), kCardIdm,
+                                  QStringLiteral("--output"), pdf});
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    QCOMPARE(result.status, int(ScriptFailed));
+    QVERIFY2(result.err.startsWith("ridelog: cannot write " + pdf.toUtf8()), result.err.constData());
+    QVERIFY(isOneLineMessage(result.err));
+    QVERIFY(!QFile::exists(pdf));
 }
 
 QTEST_MAIN(TestScriptCommands)

@@ -164,15 +164,15 @@ void TestExpense::csvHeaderQuotingAndBom()
     QVERIFY(csv.startsWith("\xEF\xBB\xBF"
                            "serial,date,time,kind,terminal_code,terminal,process_code,process,"
                            "entry_name,entry_code,exit_name,exit_code,amount_yen_charge_negative,"
-                           "balance_yen,history_gap_before,card_idm\r\n"));
+                           "balance_yen,history_gap_before,card_idm,purpose,claim\r\n"));
     const QList<QByteArray> lines = csv.mid(3).split('\n');
     QCOMPARE(lines.size(), 9); // header, seven entries, the empty rest after the last CR LF
     QCOMPARE(lines[1], QByteArray("16,2026-04-02,12:16,shop,199,物販端末,74,物販取消,,\"(1, 199, "
-                                  "7)\",,,-130,3430,false,0114A1B2C3D4E5F6\r"));
+                                  "7)\",,,-130,3430,false,0114A1B2C3D4E5F6,,false\r"));
     QCOMPARE(lines[4],
              QByteArray("13,2026-03-31,,rail,22,改札機,1,運賃支払,\"渋谷(東急,\"\"東横\"\""
                         ")\",\"(0, 37, 12)\",,\"(0, 37, 16)\",200,3640,false,"
-                        "0114A1B2C3D4E5F6\r"));
+                        "0114A1B2C3D4E5F6,,false\r"));
     // The oldest entry: no amount, rather than a 0 that would be summed.
     QVERIFY(lines[7].contains(",,1000,false,"));
 }

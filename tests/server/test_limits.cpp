@@ -105,6 +105,8 @@ private slots:
     void pipelinedRequestsAreAnsweredInOrder();
     void connectionCapIsReached_data();
     void connectionCapIsReached();
+    void headersUpToTheirLimitAreRead_data();
+    void headersUpToTheirLimitAreRead();
     void slowClientsCannotStarveTheThreads();
     void normalClientIsAnsweredQuicklyThroughout();
     void requestLogHasOneLinePerRequest();
@@ -170,14 +172,15 @@ void TestLimits::serveOptions_data()
 {
     QTest::addColumn<QString>("arguments");
     QTest::addColumn<bool>("valid");
-    QTest::addColumn<QString>("expected"); // the values as the check below prints them
+    // The values as the check below prints them; threads as 0 while they keep their default.
+    QTest::addColumn<QString>("expected");
     const auto row = [](const char* name, const char* arguments, bool valid, const char* values) {
         QTest::newRow(name) << QString::fromLatin1(arguments) << valid
                             << QString::fromLatin1(values);
     };
     row("timeouts",
         "--idle-timeout 2.5 --busy-idle-timeout 0.25 --header-timeout 3 --request-timeout 20", true,
-        "2500 250 3000 20000 4096 128 2 0");
+        "2500 250 3000 20000 4096 128 0 0");
     row("caps and threads",
         "--max-connections 100 --max-connections-per-address 0 --threads 4 --log-requests", true,
         "5000 1000 5000 10000 100 0 4 1");
@@ -211,7 +214,7 @@ void TestLimits::serveOptions()
                  .arg(l.requestTimeout.count())
                  .arg(l.maxConnections)
                  .arg(l.maxConnectionsPerAddress)
-                 .arg(options.threads)
+                 .arg(options.threads == defaultEventThreads() ? 0 : options.threads)
                  .arg(int(options.logRequests)),
              expected);
     qsizetype other = 0;
@@ -408,6 +411,35 @@ void TestLimits::connectionCapIsReached()
     QVERIFY(QTest::qWaitFor([&] { return !server.askShinjuku().isEmpty(); }, 3000));
 }
 
+void TestLimits::headersUpToTheirLimitAreRead_data()
+{
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<int>("status");
+    // Cookies are parsed into the connection's memory too, so fewer of them fit.
+    QTest::newRow("a long proxy header") << QStringLiteral("X-Forwarded-For") << 7000 << 200;
+    QTest::newRow("a cookie") << QStringLiteral("Cookie") << 3500 << 200;
+    QTest::newRow("past the memory of a connection")
+        << QStringLiteral("X-Forwarded-For") << 40000 << 431;
+}
+
+void TestLimits::headersUpToTheirLimitAreRead()
+{
+    QFETCH(QString, header);
+    QFETCH(int, bytes);
+    QFETCH(int, status);
+    RunningService server(loopbackOptions());
+    std::string request = shinjukuRequest(123);
+    request.insert(request.find("\r\n") + 2,
+                   header.toStdString() + ": " + std::string(std::size_t(bytes), 'c') + "\r\n");
+    const auto reply = exchange(server.port(), request);
+    QVERIFY(reply);
+    QCOMPARE(reply->status, status);
+    if (status == 200)
+        QCOMPARE(QByteArray::fromStdString(reply->body), shinjukuAnswerFor(123));
+    QCOMPARE(server.askShinjuku(), shinjukuAnswer());
+}
+
 void TestLimits::slowClientsCannotStarveTheThreads()
 {
     // More slow clients than event threads: each is cut at the header deadline, and meanwhile
@@ -473,7 +505,8 @@ void TestLimits::requestLogHasOneLinePerRequest()
                    QStringLiteral("Z 127\\.0\\.0\\.1:\\d+ POST /trfc/ 200 31 [0-9.]+ ms\n"))) &&
                log.contains(QRegularExpression(QStringLiteral("GET /nothing 404 0 ")));
     }));
-    QCOMPARE(QString::fromStdString(server.logText()).count(u'\n'), 2);
+    const QString log = QString::fromStdString(server.logText());
+    QVERIFY2(log.count(u'\n') == 2, qPrintable(log));
 }
 
 static RegisterTest<TestLimits> registerLimits;

@@ -1,5 +1,6 @@
 // The clearing commands on a real database: what goes, what stays, and in which order.
 #include "store/historystore.h"
+#include "store/notestore.h"
 #include "ui/clearingcommands.h"
 #include "ui/messagebox.h"
 
@@ -58,6 +59,7 @@ private slots:
     void clearCardHistoryDropsOnlyThatCard();
     void clearCardHistoryAsksFirst_data();
     void clearCardHistoryAsksFirst();
+    void clearCardHistoryNamesAndDeletesItsNotes();
     void withoutDatabaseNothingChanges_data();
     void withoutDatabaseNothingChanges();
 
@@ -217,6 +219,32 @@ void TestClearing::clearCardHistoryDropsOnlyThatCard()
 }
 
 // Nothing goes without a yes, and a card without stored history is told so.
+void TestClearing::clearCardHistoryNamesAndDeletesItsNotes()
+{
+    fillCachesAndTables();
+    NoteStore notes(store_->DatabasePath());
+    const std::vector<std::uint32_t> noted{3, 20, 35};
+    QVERIFY(notes.setNotes(kIdm, noted, NoteChange{QStringLiteral("会議"), true}, 1).written());
+    QVERIFY(notes.setNotes(kOtherIdm, std::vector<std::uint32_t>{3}, NoteChange{{}, true}, 1)
+                .written());
+    // Answered no: everything stays.
+    MessageBox::setNextAnswers({false});
+    commands().ClearCardHistory(kIdm, onCard());
+    const QString question =
+        QStringLiteral("カード %1 の保存済み履歴 35 件をすべて削除します。\r\n"
+                       "そのうち 15 件はカードに残っていないため、二度と読み戻せません。\r\n"
+                       "履歴に付けた用途・精算の記録 3 件も削除されます。\r\n"
+                       "削除しますか？")
+            .arg(kIdm);
+    QCOMPARE(MessageBox::capturedMessages(), QStringList{question});
+    QCOMPARE(notes.noteCount(kIdm), 3);
+    MessageBox::setNextAnswers({true});
+    commands().ClearCardHistory(kIdm, onCard());
+    QVERIFY(!hasTable(CardTableName(kIdm)));
+    QCOMPARE(notes.noteCount(kIdm), 0);
+    QCOMPARE(notes.noteCount(kOtherIdm), 1);
+}
+
 void TestClearing::clearCardHistoryAsksFirst_data()
 {
     QTest::addColumn<QString>("idm");

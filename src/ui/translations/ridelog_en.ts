@@ -32,6 +32,129 @@
     </message>
 </context>
 <context>
+    <name>ClaimFormText</name>
+    <message>
+        <source>日付不明</source>
+        <translation>Date unknown</translation>
+    </message>
+    <message>
+        <source>yyyy/MM/dd</source>
+        <translation>d MMM yyyy</translation>
+    </message>
+    <message>
+        <source>yyyy年M月</source>
+        <translation>MMMM yyyy</translation>
+    </message>
+    <message>
+        <source>（利用なし）</source>
+        <translation>(no entries)</translation>
+    </message>
+    <message>
+        <source>%1 ～ %2</source>
+        <translation>%1 – %2</translation>
+    </message>
+    <message>
+        <source>不明</source>
+        <translation>unknown</translation>
+    </message>
+    <message>
+        <source>交通費精算書</source>
+        <translation>Travel Expense Claim</translation>
+    </message>
+    <message>
+        <source>氏名</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>所属</source>
+        <translation>Department</translation>
+    </message>
+    <message>
+        <source>期間</source>
+        <translation>Period</translation>
+    </message>
+    <message>
+        <source>カード</source>
+        <translation>Card</translation>
+    </message>
+    <message>
+        <source>作成日</source>
+        <translation>Made on</translation>
+    </message>
+    <message>
+        <source>区分</source>
+        <translation>Kind</translation>
+    </message>
+    <message>
+        <source>精算にチェックした利用のみ</source>
+        <translation>Only entries marked for claiming</translation>
+    </message>
+    <message>
+        <source>すべての利用</source>
+        <translation>All entries</translation>
+    </message>
+    <message>
+        <source>日付</source>
+        <translation>Date</translation>
+    </message>
+    <message>
+        <source>乗車・店舗</source>
+        <translation>From / shop</translation>
+    </message>
+    <message>
+        <source>降車</source>
+        <translation>To</translation>
+    </message>
+    <message>
+        <source>用途</source>
+        <translation>Purpose</translation>
+    </message>
+    <message>
+        <source>金額</source>
+        <translation>Amount</translation>
+    </message>
+    <message>
+        <source>%1 小計</source>
+        <translation>Subtotal %1</translation>
+    </message>
+    <message>
+        <source>合計（%1 件）</source>
+        <translation>Total (%1 entries)</translation>
+    </message>
+    <message>
+        <source>※ 履歴の欠落をまたぐ金額（括弧内）と、最も古い利用の不明な金額は合計に含まれていません（%1 件）。</source>
+        <translation>※ Amounts in brackets span missing history and the amount of the oldest entry is unknown; neither is in the total (%1 entries).</translation>
+    </message>
+    <message>
+        <source>作成日 %1</source>
+        <translation>Made on %1</translation>
+    </message>
+    <message>
+        <source>%1 / %2 ページ</source>
+        <translation>Page %1 of %2</translation>
+    </message>
+    <message>
+        <source>%1円</source>
+        <translation>¥%1</translation>
+    </message>
+    <message>
+        <source>バス</source>
+        <translation>Bus</translation>
+    </message>
+    <message>
+        <source>物販</source>
+        <translation>Shop</translation>
+    </message>
+    <message>
+        <source>鉄道</source>
+        <translation>Rail</translation>
+    </message>
+    <message>
+        <source>対象</source>
+        <translation>Entries</translation>
+    </message>
+</context>
+<context>
     <name>ClearingCommands</name>
     <message>
         <source>データベースにアクセスできません</source>
@@ -51,6 +174,16 @@
 削除しますか？</source>
         <translation>All %2 stored entries of card %1 will be deleted.<byte value="xd"/>
 %3 of them are no longer on the card and can never be read back.<byte value="xd"/>
+Delete them?</translation>
+    </message>
+    <message>
+        <source>カード %1 の保存済み履歴 %2 件をすべて削除します。<byte value="xd"/>
+そのうち %3 件はカードに残っていないため、二度と読み戻せません。<byte value="xd"/>
+履歴に付けた用途・精算の記録 %4 件も削除されます。<byte value="xd"/>
+削除しますか？</source>
+        <translation>All %2 stored entries of card %1 will be deleted.<byte value="xd"/>
+%3 of them are no longer on the card and can never be read back.<byte value="xd"/>
+The %4 purposes and claim marks noted on them are deleted too.<byte value="xd"/>
 Delete them?</translation>
     </message>
 </context>
