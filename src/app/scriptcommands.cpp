@@ -407,7 +407,8 @@ QString scriptCommandsHelp()
         "\n"
         "  Exit status: 0 done; 1 unknown card or entry, damaged database, a locked\n"
         "  database or a file that cannot be written; 2 a wrong command line. Each\n"
-        "  failure prints one line on standard error.\n");
+        "  failure prints one line on standard error. Names that a damaged name\n"
+        "  table no longer gives are shown as codes, with one line on standard error.\n");
 }
 
 int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& err)

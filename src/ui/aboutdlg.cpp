@@ -28,7 +28,6 @@ CAboutDlg::CAboutDlg(const QUrl& nameServer, QWidget* parent)
     reader_->hide();
     auto* credits = new QLabel(creditsText(), this);
     credits->setObjectName(QStringLiteral("credits"));
-    credits->setWordWrap(true);
     credits->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     serverLink_ = addLinkButton(ids::ServerLink, serverWebRoot(nameServer));
@@ -58,7 +57,7 @@ QString CAboutDlg::versionText()
 
 QString CAboutDlg::creditsText()
 {
-    return tr("内蔵の駅名: suica-viewer と ICCardManager の駅コード表 (MIT ライセンス)");
+    return tr("内蔵の駅名: suica-viewer と ICCardManager の駅コード表\n(どちらも MIT ライセンス)");
 }
 
 QUrl CAboutDlg::serverWebRoot(const QUrl& nameServer)

@@ -323,7 +323,7 @@ Nothing more is written to it.</translation>
     </message>
     <message>
         <source>内蔵の駅名を使用 (駅名サーバー不通)</source>
-        <translation>built-in names used (name server unreachable)</translation>
+        <translation>built-in names (server unreachable)</translation>
     </message>
     <message>
         <source>駅名サーバーに接続できません</source>
@@ -395,8 +395,10 @@ Connect it and start the program again.</translation>
         <translation>About Transit Fare History</translation>
     </message>
     <message>
-        <source>内蔵の駅名: suica-viewer と ICCardManager の駅コード表 (MIT ライセンス)</source>
-        <translation>Built-in station names: the station code tables of suica-viewer and ICCardManager (MIT licence)</translation>
+        <source>内蔵の駅名: suica-viewer と ICCardManager の駅コード表
+(どちらも MIT ライセンス)</source>
+        <translation>Built-in station names: the station code tables of suica-viewer and ICCardManager
+(both under the MIT licence)</translation>
     </message>
 </context>
 <context>
