@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 
+#include "app/scriptcommands.h"
 #include "card/readerfactory.h"
 #include "names/nameexchange.h"
 
@@ -64,13 +65,13 @@ CommandLine parseCommandLine(const QStringList& arguments)
         parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("ridelog"));
     if (!parser.parse(arguments)) {
         result.action = CommandLine::Action::Fail;
-        result.error = parser.errorText();
+        result.error = shownArgument(parser.errorText());
         return result;
     }
     if (!parser.positionalArguments().isEmpty()) {
         result.action = CommandLine::Action::Fail;
         result.error = QStringLiteral("Unexpected argument '%1'.")
-                           .arg(parser.positionalArguments().constFirst());
+                           .arg(shownArgument(parser.positionalArguments().constFirst()));
         return result;
     }
     if (parser.isSet(help)) {
@@ -85,15 +86,16 @@ CommandLine parseCommandLine(const QStringList& arguments)
     result.options.readerTrace = parser.value(readerTrace);
     if (!isValidReaderSpec(result.options.readerSpec)) {
         result.action = CommandLine::Action::Fail;
-        result.error = QStringLiteral("Unknown reader '%1'.").arg(result.options.readerSpec);
+        result.error =
+            QStringLiteral("Unknown reader '%1'.").arg(shownArgument(result.options.readerSpec));
         return result;
     }
     if (parser.isSet(nameServer)) {
         result.options.nameServer = parser.value(nameServer);
         if (!isValidServerUrl(result.options.nameServer)) {
             result.action = CommandLine::Action::Fail;
-            result.error =
-                QStringLiteral("Not an http address: '%1'.").arg(result.options.nameServer);
+            result.error = QStringLiteral("Not an http address: '%1'.")
+                               .arg(shownArgument(result.options.nameServer));
             return result;
         }
     }

@@ -84,4 +84,13 @@ QString openReaderFailureText(int result)
     }
 }
 
+QString replayFailureText(const QStringList& reasons)
+{
+    QString text =
+        QCoreApplication::translate("ReaderLibrary", "リーダーのトレースを再生できません。");
+    for (const QString& reason : reasons)
+        text += QStringLiteral("\r\n") + reason;
+    return text;
+}
+
 } // namespace ridelog

@@ -45,5 +45,7 @@ void closeReader(std::unique_ptr<card::ReaderContext>& context, ReaderControl& r
 
 // The message shown when openReader did not return 0.
 QString openReaderFailureText(int result);
+// The message when a replayed trace cannot be played: each reason (with its line) in the box.
+QString replayFailureText(const QStringList& reasons);
 
 } // namespace ridelog

@@ -1,6 +1,7 @@
 #include "app/ridelogapp.h"
 
 #include "app/singleinstance.h"
+#include "card/readerfactory.h"
 #include "store/settings.h"
 #include "ui/messagebox.h"
 #include "ui/ridelogdlg.h"
@@ -76,8 +77,12 @@ int CRidelogApp::InitInstance()
         // The box says what to do; its details and the log say which reader and why.
         if (card::ReaderLibrary* library = reader_->library())
             qWarning("ridelog: %s", qUtf8Printable(library->lastError()));
-        MessageBox::show(nullptr, openReaderFailureText(opened),
-                         reader_->failureReasons().join(u'\n'));
+        const QStringList reasons = reader_->failureReasons();
+        if (opened == ReaderOpenFailed && !card::replayedTracePath(options_.readerSpec).isEmpty())
+            // No reader is attached to a replay: the trace itself is what failed.
+            MessageBox::show(nullptr, replayFailureText(reasons));
+        else
+            MessageBox::show(nullptr, openReaderFailureText(opened), reasons.join(u'\n'));
         closeReader(context, *reader_);
         return 1;
     }
@@ -91,8 +96,14 @@ int CRidelogApp::InitInstance()
     {
         CRidelogDlg dialog(*settings, reader_->library(), context.get());
         dialog.setNameServer(options_.nameServer);
-        mainWindowRan_ = true;
-        runDialog_(dialog);
+        // A termination signal that came while the window was being made (a box of its
+        // start-up was open) ends it before it is shown, with its state saved.
+        if (MessageBox::isUnattended()) {
+            dialog.reject();
+        } else {
+            mainWindowRan_ = true;
+            runDialog_(dialog);
+        }
     }
     closeReader(context, *reader_);
     return 0;

@@ -1,5 +1,6 @@
 #include "app/scriptcommands.h"
 
+#include "namedata/checkedfile.h"
 #include "report/claimform.h"
 #include "report/claimformpainter.h"
 #include "report/expenseentries.h"
@@ -16,8 +17,12 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
-#include <cstdio>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace ridelog {
 
@@ -41,6 +46,31 @@ std::variant<ScriptRequest, ScriptUsageError> usage(const QString& message)
     return ScriptUsageError{message};
 }
 
+// Standard output or error, unbuffered: every write reaches the descriptor or fails at once,
+// with the reason of the failure (a full disk, a closed pipe) as the error string.
+class StandardStream : public QIODevice
+{
+public:
+    explicit StandardStream(int fd)
+        : fd_(fd)
+    {
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        if (writeAllToDescriptor(fd_, QByteArrayView(data, size)))
+            return size;
+        const int systemError = errno;
+        setErrorString(WriteFailure{writeFaultOfErrno(systemError), systemError, {}}.reason());
+        return -1;
+    }
+
+private:
+    int fd_;
+};
 std::variant<ScriptRequest, ScriptUsageError> parseNoteOptions(ScriptRequest request,
                                                                const QCommandLineParser& parser,
                                                                const QCommandLineOption& serial,
@@ -130,20 +160,52 @@ int fail(QIODevice& err, const QString& message, int status)
 
 int deliver(const ScriptRequest& request, const QByteArray& bytes, QIODevice& out, QIODevice& err)
 {
-    if (request.output.isEmpty()) {
+    if (request.output.isEmpty() || request.output == u"-") {
         if (out.write(bytes) != bytes.size())
-            return fail(err, QStringLiteral("cannot write to standard output"), ScriptFailed);
+            return fail(
+                err, QStringLiteral("cannot write to standard output: %1").arg(out.errorString()),
+                ScriptFailed);
         return ScriptSucceeded;
     }
-    switch (writeExportFile(request.output, bytes)) {
-    case ExportWriteResult::Written:
+    WriteFailure failure;
+    if (writeFileChecked(request.output, bytes, &failure))
         return ScriptSucceeded;
-    case ExportWriteResult::CannotCreate:
-        return fail(err, QStringLiteral("cannot create %1").arg(request.output), ScriptFailed);
-    case ExportWriteResult::WriteFailed:
-        break;
-    }
-    return fail(err, QStringLiteral("cannot write %1").arg(request.output), ScriptFailed);
+    failure.path = shownArgument(request.output);
+    return fail(err, QStringLiteral("cannot write %1").arg(failure.describe()), ScriptFailed);
+}
+
+// The database of the data folder, or why there is none to read; nothing is created.
+struct DatabaseLocation
+{
+    QString path;
+    QString missing; // empty when path names a file to read
+};
+
+DatabaseLocation storedDatabase()
+{
+    const QString folder = HistoryStore::DataFolderPath();
+    if (folder.isEmpty())
+        return {QString(), QStringLiteral("the system names no data folder (set XDG_DATA_HOME)")};
+    const QString shownFolder = QDir::toNativeSeparators(QDir::cleanPath(folder));
+    const QFileInfo folderInfo(QDir::cleanPath(folder));
+    if (!folderInfo.exists())
+        return {QString(), QStringLiteral("no data folder %1: no card has been read on this "
+                                          "account yet")
+                               .arg(shownFolder)};
+    if (!folderInfo.isDir())
+        return {QString(), QStringLiteral("%1 is not a folder").arg(shownFolder)};
+    if (::access(QFile::encodeName(folder).constData(), R_OK | X_OK) != 0)
+        return {QString(), QStringLiteral("cannot read the data folder %1: %2")
+                               .arg(shownFolder, QString::fromLocal8Bit(std::strerror(errno)))};
+    const QString path = folder + HistoryStore::databaseFileName();
+    const QFileInfo file(path);
+    if (file.isDir())
+        return {path, QStringLiteral("%1 is a folder, not a database").arg(path)};
+    if (!file.exists())
+        return {
+            path,
+            QStringLiteral("no database %1: no card has been read on this account yet").arg(path)};
+    return {path, QString()};
 }
 
 QString databasePath()
@@ -239,6 +301,15 @@ int runReport(const ScriptRequest& request, const LoadedCard& card, QIODevice& o
 
 } // namespace
 
+QString shownArgument(const QString& argument)
+{
+    constexpr qsizetype kShownCharacters = 60;
+    if (argument.size() <= kShownCharacters + 20)
+        return argument;
+    return argument.left(kShownCharacters) +
+           QStringLiteral("... (%1 characters)").arg(argument.size());
+}
+
 bool scriptCommandPaints(const QStringList& arguments)
 {
     return arguments.size() >= 2 && arguments[1] == u"report";
@@ -266,7 +337,7 @@ std::variant<ScriptRequest, ScriptUsageError> parseScriptCommand(const QStringLi
     else if (command == u"report")
         request.command = ScriptRequest::Command::Report;
     else if (command != u"cards")
-        return usage(QStringLiteral("unknown command '%1'").arg(command));
+        return usage(QStringLiteral("unknown command '%1'").arg(shownArgument(command)));
 
     const QCommandLineOption card(QStringLiteral("card"), QString(), QStringLiteral("IDM"));
     const QCommandLineOption from(QStringLiteral("from"), QString(), QStringLiteral("date"));
@@ -302,10 +373,10 @@ std::variant<ScriptRequest, ScriptUsageError> parseScriptCommand(const QStringLi
     QStringList rest = arguments;
     rest.removeAt(1);
     if (!parser.parse(rest))
-        return usage(command + QStringLiteral(": ") + parser.errorText());
+        return usage(command + QStringLiteral(": ") + shownArgument(parser.errorText()));
     if (!parser.positionalArguments().isEmpty())
         return usage(command + QStringLiteral(": unexpected argument '%1'")
-                                   .arg(parser.positionalArguments().constFirst()));
+                                   .arg(shownArgument(parser.positionalArguments().constFirst())));
     if (request.command == ScriptRequest::Command::Cards)
         return request;
 
@@ -313,9 +384,8 @@ std::variant<ScriptRequest, ScriptUsageError> parseScriptCommand(const QStringLi
         return usage(command + QStringLiteral(": --card IDM is required"));
     request.idmText = parser.value(card);
     if (!isIdmText(request.idmText))
-        return usage(
-            command +
-            QStringLiteral(": '%1' is not an IDm of 16 hexadecimal digits").arg(request.idmText));
+        return usage(command + QStringLiteral(": '%1' is not an IDm of 16 hexadecimal digits")
+                                   .arg(shownArgument(request.idmText)));
     request.idmText = request.idmText.toUpper();
     if (request.command == ScriptRequest::Command::Note)
         return parseNoteOptions(request, parser, serial, purpose, claim);
@@ -325,9 +395,10 @@ std::variant<ScriptRequest, ScriptUsageError> parseScriptCommand(const QStringLi
             continue;
         *date = parseDay(parser.value(*option));
         if (!date->isValid())
-            return usage(command +
-                         QStringLiteral(": --%1 '%2' is not a date YYYY-MM-DD that exists")
-                             .arg(option->names().constFirst(), parser.value(*option)));
+            return usage(
+                command +
+                QStringLiteral(": --%1 '%2' is not a date YYYY-MM-DD that exists")
+                    .arg(option->names().constFirst(), shownArgument(parser.value(*option))));
     }
     if (request.from.isValid() && request.to.isValid() && request.from > request.to)
         return usage(command + QStringLiteral(": --from %1 is after --to %2")
@@ -345,8 +416,9 @@ std::variant<ScriptRequest, ScriptUsageError> parseScriptCommand(const QStringLi
         request.command == ScriptRequest::Command::Export ? kExportFormats : kTotalsFormats;
     request.format = parser.isSet(format) ? parser.value(format) : formats.constFirst();
     if (!formats.contains(request.format))
-        return usage(command + QStringLiteral(": unknown format '%1' (%2)")
-                                   .arg(request.format, formats.join(QStringLiteral(", "))));
+        return usage(command +
+                     QStringLiteral(": unknown format '%1' (%2)")
+                         .arg(shownArgument(request.format), formats.join(QStringLiteral(", "))));
     if (request.command == ScriptRequest::Command::Export && parser.isSet(output)) {
         request.output = parser.value(output);
         if (request.output.isEmpty())
@@ -379,8 +451,9 @@ QString scriptCommandsHelp()
         "        list-csv  the window's CSV export (ファイルに保存), byte for byte:\n"
         "                  code page 932, CR LF, no header.\n"
         "        list-txt  the window's blank-separated text export, byte for byte.\n"
-        "      Without --output the history goes to standard output. A file is\n"
-        "      written whole or not at all.\n"
+        "      Without --output, or with --output -, the history goes to standard\n"
+        "      output. A file is written whole or not at all; a FIFO or a device is\n"
+        "      written in place.\n"
         "\n"
         "  ridelog totals --card IDM [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
         "                 [--format text|csv|json]\n"
@@ -421,16 +494,26 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
     if (const auto* error = std::get_if<ScriptUsageError>(&parsed))
         return fail(err, error->message + QStringLiteral(" (see ridelog --help)"), ScriptUsage);
     const ScriptRequest& request = std::get<ScriptRequest>(parsed);
+    const DatabaseLocation database = storedDatabase();
+    if (!database.missing.isEmpty())
+        return fail(err, database.missing, ScriptFailed);
     try {
         if (request.command == ScriptRequest::Command::Note)
             return runNote(request, out, err);
-        StoredHistoryReader reader(databasePath());
-        if (request.command == ScriptRequest::Command::Cards)
-            return deliver(request, cardsListing(reader), out, err);
+        StoredHistoryReader reader(database.path);
+        if (request.command == ScriptRequest::Command::Cards) {
+            const QByteArray listing = cardsListing(reader);
+            if (listing.isEmpty())
+                writeLine(err,
+                          QStringLiteral("ridelog: no card is stored in %1").arg(database.path));
+            return deliver(request, listing, out, err);
+        }
         LoadedCard card;
         CardBlockSet blocks;
         if (!reader.loadCard(request.idmText, card.session.caches(), blocks))
-            return fail(err, QStringLiteral("no stored history for card %1").arg(request.idmText),
+            return fail(err,
+                        QStringLiteral("no stored history for card %1 in %2")
+                            .arg(request.idmText, database.path),
                         ScriptFailed);
         if (const QString names = reader.unreadableNames(); !names.isEmpty())
             writeLine(err, QStringLiteral("ridelog: some stored names cannot be read, codes stand "
@@ -448,20 +531,15 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
                                      : totalsOutput(request, card);
         return deliver(request, bytes, out, err);
     } catch (const DatabaseError& error) {
-        return fail(err, error.message(), ScriptFailed);
+        return fail(err, database.path + QStringLiteral(": ") + error.message(), ScriptFailed);
     }
 }
 
 int runScriptCommand(const QStringList& arguments)
 {
-    QFile out;
-    QFile err;
-    if (!out.open(stdout, QIODevice::WriteOnly) || !err.open(stderr, QIODevice::WriteOnly))
-        return ScriptFailed;
-    const int status = runScriptCommand(arguments, out, err);
-    if (!out.flush() && status == ScriptSucceeded)
-        return ScriptFailed;
-    return status;
+    StandardStream out(STDOUT_FILENO);
+    StandardStream err(STDERR_FILENO);
+    return runScriptCommand(arguments, out, err);
 }
 
 } // namespace ridelog

@@ -62,6 +62,9 @@ bool scriptCommandPaints(const QStringList& arguments);
 
 std::variant<ScriptRequest, ScriptUsageError> parseScriptCommand(const QStringList& arguments);
 
+// An argument as messages show it: a long one is cut, with its length.
+QString shownArgument(const QString& argument);
+
 // The part of "ridelog --help" that documents the script commands.
 QString scriptCommandsHelp();
 

@@ -3,6 +3,7 @@
 #include "ui/messagebox.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <csignal>
@@ -24,6 +25,20 @@ void onTerminationSignal(int)
 
 } // namespace
 
+void closeEveryWindow()
+{
+    // Nobody is there to answer a box: what goes wrong while closing goes to the log.
+    MessageBox::setUnattended(true);
+    // A modal box may refuse to be closed (one whose only ways out are its buttons); every
+    // modal box and dialog is ended as by Escape, innermost first, before the windows close.
+    while (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+        dialog->reject();
+        if (dialog->isVisible())
+            break;
+    }
+    QApplication::closeAllWindows();
+}
+
 bool closeWindowsOnTerminationSignals()
 {
     if (signalSockets[0] >= 0)
@@ -34,13 +49,11 @@ bool closeWindowsOnTerminationSignals()
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
         char byte = 0;
         [[maybe_unused]] const ssize_t read = ::read(signalSockets[1], &byte, 1);
-        // Nobody is there to answer a box: what goes wrong while closing goes to the log.
-        MessageBox::setUnattended(true);
-        QApplication::closeAllWindows();
+        closeEveryWindow();
     });
     // The same at the end of the session, before the windows are closed for it.
     QObject::connect(qApp, &QGuiApplication::commitDataRequest, qApp,
-                     [](QSessionManager&) { MessageBox::setUnattended(true); });
+                     [](QSessionManager&) { closeEveryWindow(); });
     struct sigaction action = {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);

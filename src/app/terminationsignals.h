@@ -9,4 +9,8 @@ namespace ridelog {
 // are at the end of the session. Returns false when the handlers could not be set.
 bool closeWindowsOnTerminationSignals();
 
+// What a termination signal does: every open box and dialog is ended, message boxes turn into
+// log lines, and every top-level window closes.
+void closeEveryWindow();
+
 } // namespace ridelog

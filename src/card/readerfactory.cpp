@@ -5,6 +5,9 @@
 #include "card/hardwarebackends.h"
 #include "card/simulatedreader.h"
 
+#include <QFile>
+#include <sys/stat.h>
+
 namespace ridelog::card {
 
 namespace {
@@ -28,6 +31,20 @@ bool isWellFormedReaderOption(const QString& reader)
     if (reader.startsWith(kReplayPrefix))
         return reader.size() > kReplayPrefix.size();
     return reader == QStringLiteral("auto") || isHardwareReader(reader);
+}
+
+QString replayedTracePath(const QString& reader)
+{
+    return reader.startsWith(kReplayPrefix) ? reader.mid(kReplayPrefix.size()) : QString();
+}
+
+bool isSameFile(const QString& first, const QString& second)
+{
+    struct stat a = {};
+    struct stat b = {};
+    return ::stat(QFile::encodeName(first).constData(), &a) == 0 &&
+           ::stat(QFile::encodeName(second).constData(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 
 std::unique_ptr<ReaderBackend> createReaderBackend(const QString& reader, QString* error,

@@ -18,6 +18,12 @@ namespace ridelog::card {
 std::unique_ptr<ReaderBackend> createReaderBackend(const QString& reader, QString* error,
                                                    std::shared_ptr<ReaderTrace> trace = {});
 
+// FILE of replay:FILE, else empty.
+QString replayedTracePath(const QString& reader);
+// Whether two names stand for one file (hard links, symbolic links, "./" and all); false when
+// either is missing.
+bool isSameFile(const QString& first, const QString& second);
+
 // True when reader has one of the forms above (whether or not the backend is built).
 bool isWellFormedReaderOption(const QString& reader);
 

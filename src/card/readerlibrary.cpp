@@ -15,8 +15,17 @@ ReaderLibrary::ReaderLibrary(ReaderConfig config)
     : config_(std::move(config))
     , relay_(std::make_unique<QObject>())
 {
-    if (!config_.traceFile.isEmpty())
-        trace_ = std::make_shared<ReaderTrace>(config_.traceFile);
+    if (config_.traceFile.isEmpty())
+        return;
+    // Tracing into the trace being replayed would replace it with its own replay.
+    const QString replayed = replayedTracePath(config_.reader);
+    if (!replayed.isEmpty() && isSameFile(replayed, config_.traceFile)) {
+        traceRefusal_ = QStringLiteral("%1 is the trace being replayed; write the new trace to "
+                                       "another file")
+                            .arg(config_.traceFile);
+        return;
+    }
+    trace_ = std::make_shared<ReaderTrace>(config_.traceFile);
 }
 
 ReaderLibrary::ReaderLibrary(std::unique_ptr<ReaderBackend> backend)
@@ -57,6 +66,10 @@ bool ReaderLibrary::open_reader_writer_auto()
         return fail(QStringLiteral("The reader library is not initialised."));
     if (open_)
         return true;
+    if (!traceRefusal_.isEmpty()) {
+        openFailureReasons_ = QStringList{traceRefusal_};
+        return fail(traceRefusal_);
+    }
     QString error;
     if (!givenBackend_) {
         backend_ = createReaderBackend(config_.reader, &error, trace_);

@@ -151,6 +151,7 @@ private:
 
     ReaderConfig config_;
     std::shared_ptr<ReaderTrace> trace_;
+    QString traceRefusal_; // why no trace is written and no reader opened
     std::unique_ptr<ReaderBackend> backend_;
     bool givenBackend_ = false;
     bool initialised_ = false;

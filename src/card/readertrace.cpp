@@ -205,6 +205,10 @@ std::optional<TraceLine> TraceReader::next()
             error_ = lineError(lineNumber_, QStringLiteral("line too long"));
             return std::nullopt;
         }
+        if (!view.endsWith('\n') && device_->atEnd() && !view.trimmed().isEmpty()) {
+            cutAtLine_ = lineNumber_;
+            return std::nullopt;
+        }
         QString problem;
         std::optional<TraceLine> line = parseTraceLine(view, lineNumber_, &problem);
         if (!problem.isEmpty()) {
@@ -237,13 +241,16 @@ ReaderTrace::ReaderTrace(QString path)
     , file_(path_)
 {
     clock_.start();
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        stop(file_.errorString());
+    if (!file_.open())
+        stop(file_.failure().reason());
 }
 
 ReaderTrace::~ReaderTrace()
 {
     begin({}, {}, {});
+    std::lock_guard lock(mutex_);
+    if (!failed_ && !file_.commit())
+        stop(file_.failure().reason());
 }
 
 void ReaderTrace::begin(const QString& backend, const QString& reader, const QString& firmware)
@@ -295,15 +302,16 @@ void ReaderTrace::writeLine(const QByteArray& line)
 {
     if (failed_)
         return;
-    // Each line goes out at once, so a trace survives a crash of the program.
-    if (file_.write(line) != line.size() || !file_.flush())
-        stop(file_.errorString());
+    // Each line goes out at once, unbuffered: after a crash of the program the trace so far is
+    // in the hidden file beside the chosen one.
+    if (!file_.write(line))
+        stop(file_.failure().reason());
 }
 
 void ReaderTrace::stop(const QString& reason)
 {
     failed_ = true;
-    file_.close();
+    file_.discard();
     pending_.clear();
     qWarning().noquote() << QStringLiteral("Cannot write the reader trace %1 (%2); tracing "
                                            "stops, reading goes on.")

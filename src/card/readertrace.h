@@ -17,9 +17,11 @@
 // word after '!' when the call did not simply succeed.
 #pragma once
 
+#include "namedata/checkedfile.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QFile>
+#include <QList>
 #include <QString>
 #include <memory>
 #include <mutex>
@@ -83,6 +85,9 @@ public:
     // The next traffic line; nullopt at the end or on a fault (error() then says which line).
     std::optional<TraceLine> next();
     const QString& error() const { return error_; }
+    // The line the trace ends in without its line end (cut off), 0 when it ends whole. That
+    // line is not played: it may lack its last bytes.
+    int cutAtLine() const { return cutAtLine_; }
     // "key: value" comment lines seen so far, e.g. header("backend").
     QString header(const QString& key) const;
 
@@ -90,13 +95,16 @@ private:
     std::unique_ptr<QIODevice> device_;
     QByteArray buffer_;
     int lineNumber_ = 0;
+    int cutAtLine_ = 0;
     QString error_;
     QList<std::pair<QString, QString>> header_;
 };
 
 // Writes a trace while the reader runs. Lines recorded before begin() wait in memory (the
 // start-up exchanges come before the reader's name is known) and go out behind the header.
-// A file that cannot be written ends tracing with one warning; the reading goes on.
+// The trace replaces the file of its name when the reader closes (whole, through the checked
+// writer); a file that cannot be written ends tracing with one warning that says why, the
+// previous file stays as it was, and the reading goes on.
 class ReaderTrace
 {
 public:
@@ -117,7 +125,7 @@ private:
     QString path_;
     mutable std::mutex mutex_;
     QElapsedTimer clock_;
-    QFile file_;
+    CheckedFileWriter file_;
     bool begun_ = false;
     bool failed_ = false;
     QByteArray pending_;

@@ -1,84 +1,157 @@
 #include "namedata/csvreader.h"
 
+#include <QBuffer>
+
 namespace ridelog::nameserver {
 
+namespace {
+
+constexpr qint64 kChunkBytes = 64 * 1024;
+
+} // namespace
+
 CsvReader::CsvReader(QByteArray content)
-    : content_(std::move(content))
 {
-    if (content_.startsWith("\xEF\xBB\xBF"))
-        pos_ = 3;
+    auto buffer = std::make_unique<QBuffer>();
+    buffer->setData(std::move(content));
+    buffer->open(QIODevice::ReadOnly);
+    device_ = buffer.get();
+    owned_ = std::move(buffer);
+    if (peek() == 0xEF) {
+        fill();
+        if (buffer_.mid(pos_, 3) == "\xEF\xBB\xBF")
+            pos_ += 3;
+    }
 }
 
-bool CsvReader::atRowEnd() const
+CsvReader::CsvReader(QIODevice& device)
+    : device_(&device)
 {
-    return pos_ >= content_.size() || content_[pos_] == '\n' ||
-           (content_[pos_] == '\r' && (pos_ + 1 >= content_.size() || content_[pos_ + 1] == '\n'));
+    if (peek() == 0xEF) {
+        fill();
+        if (buffer_.mid(pos_, 3) == "\xEF\xBB\xBF")
+            pos_ += 3;
+    }
+}
+
+CsvReader::~CsvReader() = default;
+
+// Keeps at least three bytes ahead when the device has them (the byte-order mark, CR LF).
+bool CsvReader::fill()
+{
+    if (buffer_.size() - pos_ >= 3 || atEnd_)
+        return pos_ < buffer_.size();
+    buffer_.remove(0, pos_);
+    pos_ = 0;
+    while (!atEnd_ && buffer_.size() < 3) {
+        const QByteArray more = device_->read(kChunkBytes);
+        if (more.isEmpty())
+            atEnd_ = true;
+        buffer_ += more;
+    }
+    return pos_ < buffer_.size();
+}
+
+int CsvReader::peek()
+{
+    if (pos_ >= buffer_.size() && !fill())
+        return -1;
+    return static_cast<unsigned char>(buffer_[pos_]);
+}
+
+int CsvReader::get()
+{
+    const int c = peek();
+    if (c >= 0)
+        ++pos_;
+    return c;
+}
+
+bool CsvReader::atRowEnd()
+{
+    const int c = peek();
+    if (c < 0 || c == '\n')
+        return true;
+    if (c != '\r')
+        return false;
+    fill();
+    return pos_ + 1 >= buffer_.size() || buffer_[pos_ + 1] == '\n';
 }
 
 void CsvReader::skipRowEnd()
 {
-    if (pos_ < content_.size() && content_[pos_] == '\r')
+    if (peek() == '\r')
         ++pos_;
-    if (pos_ < content_.size() && content_[pos_] == '\n') {
+    if (peek() == '\n') {
         ++pos_;
         ++line_;
     }
 }
 
-QByteArray CsvReader::readPlainField()
+void CsvReader::appendTo(QByteArray& field, char c, CsvRow& row)
 {
-    const qsizetype start = pos_;
-    while (!atRowEnd() && content_[pos_] != ',')
-        ++pos_;
-    return content_.mid(start, pos_ - start);
+    if (field.size() < kMaxFieldBytes) {
+        field.append(c);
+        return;
+    }
+    if (row.overlongField < 0)
+        row.overlongField = int(row.fields.size());
 }
 
-QByteArray CsvReader::readQuotedField(bool& malformed)
+QByteArray CsvReader::readPlainField(CsvRow& row, QByteArray field)
+{
+    while (!atRowEnd() && peek() != ',')
+        appendTo(field, char(get()), row);
+    return field;
+}
+
+QByteArray CsvReader::readQuotedField(CsvRow& row)
 {
     QByteArray field;
-    ++pos_; // opening quote
+    get(); // opening quote
     for (;;) {
-        if (pos_ >= content_.size()) {
-            malformed = true; // the file ended inside the quotes
+        const int c = get();
+        if (c < 0) {
+            row.malformed = true; // the file ended inside the quotes
             return field;
         }
-        const char c = content_[pos_++];
         if (c == '"') {
-            if (pos_ < content_.size() && content_[pos_] == '"') {
-                field.append('"');
-                ++pos_;
+            if (peek() == '"') {
+                appendTo(field, '"', row);
+                get();
                 continue;
             }
             break;
         }
         if (c == '\n')
             ++line_;
-        field.append(c);
+        appendTo(field, char(c), row);
     }
-    if (!atRowEnd() && content_[pos_] != ',') {
-        malformed = true; // text after the closing quote belongs to the field as written
-        field.append(readPlainField());
+    if (!atRowEnd() && peek() != ',') {
+        row.malformed = true; // text after the closing quote belongs to the field as written
+        field = readPlainField(row, std::move(field));
     }
     return field;
 }
 
 bool CsvReader::next(CsvRow& row)
 {
-    while (pos_ < content_.size() && atRowEnd())
+    while (peek() >= 0 && atRowEnd())
         skipRowEnd(); // blank lines
-    if (pos_ >= content_.size())
+    if (peek() < 0)
         return false;
 
     row = CsvRow{};
     row.lineNumber = line_;
     for (;;) {
-        if (pos_ < content_.size() && content_[pos_] == '"')
-            row.fields.append(readQuotedField(row.malformed));
+        QByteArray field = peek() == '"' ? readQuotedField(row) : readPlainField(row);
+        if (row.fields.size() < kMaxFields)
+            row.fields.append(std::move(field));
         else
-            row.fields.append(readPlainField());
+            row.tooManyFields = true;
         if (atRowEnd())
             break;
-        ++pos_; // comma
+        get(); // comma
     }
     skipRowEnd();
     return true;

@@ -1,5 +1,7 @@
 #include "namedata/namedatabase.h"
 
+#include "namedata/checkedfile.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -194,18 +196,32 @@ bool writeInfo(const Connection& connection, const QStringList& sources, QString
     return insert.run(error);
 }
 
-bool writeAll(const QString& path, const NameDirectory& directory, const QStringList& sources,
-              QString* error)
+// The names file as bytes: built in memory, so that it reaches the disk only through the
+// checked writer, whole or not at all.
+std::optional<QByteArray> namesFileBytes(const NameDirectory& directory, const QStringList& sources,
+                                         QString* error)
 {
-    Connection connection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    Connection connection(QStringLiteral(":memory:"), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (!connection.isOpen()) {
         *error = connection.failure();
-        return false;
+        return std::nullopt;
     }
-    return connection.execute("BEGIN", error) && connection.execute(kSchema, error) &&
-           writeRail(connection, directory, error) && writeBus(connection, directory, error) &&
-           writeShops(connection, directory, error) && writeInfo(connection, sources, error) &&
-           connection.execute("COMMIT", error);
+    const bool filled =
+        connection.execute("BEGIN", error) && connection.execute(kSchema, error) &&
+        writeRail(connection, directory, error) && writeBus(connection, directory, error) &&
+        writeShops(connection, directory, error) && writeInfo(connection, sources, error) &&
+        connection.execute("COMMIT", error);
+    if (!filled)
+        return std::nullopt;
+    sqlite3_int64 size = 0;
+    unsigned char* image = sqlite3_serialize(connection.handle(), "main", &size, 0);
+    if (image == nullptr) {
+        *error = QStringLiteral("out of memory");
+        return std::nullopt;
+    }
+    QByteArray bytes(reinterpret_cast<const char*>(image), qsizetype(size));
+    sqlite3_free(image);
+    return bytes;
 }
 
 bool readRail(const Connection& connection, NameDirectory& directory)
@@ -285,17 +301,12 @@ bool writeNameDatabase(const QString& path, const NameDirectory& directory,
                      .arg(path);
         return false;
     }
-    const QString partial = path + QStringLiteral(".partial");
-    QFile::remove(partial);
-    if (!writeAll(partial, directory, sources, error)) {
-        QFile::remove(partial);
+    const std::optional<QByteArray> bytes = namesFileBytes(directory, sources, error);
+    if (!bytes)
         return false;
-    }
-    // rename() replaces an earlier file in one step.
-    if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(path).constData()) !=
-        0) {
-        *error = QStringLiteral("cannot move %1 to %2").arg(partial, path);
-        QFile::remove(partial);
+    WriteFailure failure;
+    if (!writeFileChecked(path, *bytes, &failure)) {
+        *error = failure.reason();
         return false;
     }
     return true;

@@ -12,6 +12,8 @@ namespace ridelog::nameserver {
 namespace {
 
 constexpr int kMaxProblemsListed = 5;
+// Names are cut to this many characters wherever they are stored; a longer field is no name.
+constexpr qsizetype kMaxFieldCharacters = 255;
 constexpr int kAllSheetsColumns = 15;
 
 // The columns of the all-sheets table.
@@ -94,9 +96,8 @@ public:
         , directory_(directory)
     {}
 
-    void importContent(const QByteArray& content)
+    void importRows(CsvReader& reader)
     {
-        CsvReader reader(content);
         CsvRow row;
         bool first = true;
         bool allSheets = false;
@@ -111,6 +112,8 @@ public:
             ++report_.rows;
             if (row.malformed)
                 unreadable(row, QStringLiteral("broken quotes"));
+            else if (const QString fault = faultOfFields(row); !fault.isEmpty())
+                unreadable(row, fault);
             else if (allSheets)
                 importAllSheetsRow(row);
             else
@@ -119,6 +122,27 @@ public:
     }
 
 private:
+    // What makes a row impossible to store faithfully, whatever its kind: a NUL (a name would be
+    // cut there), a field longer than a name may be, a row of far too many columns.
+    static QString faultOfFields(const CsvRow& row)
+    {
+        if (row.tooManyFields)
+            return QStringLiteral("more than %1 columns").arg(CsvReader::kMaxFields);
+        for (qsizetype i = 0; i < row.fields.size(); ++i) {
+            const QByteArray& field = row.fields[i];
+            if (field.contains('\0'))
+                return QStringLiteral("column %1 holds a NUL character").arg(i + 1);
+            const bool overlong = row.overlongField == int(i) ||
+                                  (field.size() > kMaxFieldCharacters &&
+                                   QString::fromUtf8(field).size() > kMaxFieldCharacters);
+            if (overlong)
+                return QStringLiteral("column %1 is longer than %2 characters")
+                    .arg(i + 1)
+                    .arg(kMaxFieldCharacters);
+        }
+        return QString();
+    }
+
     static bool isStationTableHeader(const CsvRow& row)
     {
         return row.fields.size() >= 3 && !parseHexCode(row.fields[0], 0xFF);
@@ -306,6 +330,8 @@ QString ImportReport::summary() const
         text += QStringLiteral("; %1 rows at area 0, line 0 left out").arg(testTerminals);
     for (const QString& problem : problems)
         text += QStringLiteral("\n  ") + problem;
+    if (unreadable > problems.size())
+        text += QStringLiteral("\n  and %1 more unreadable rows").arg(unreadable - problems.size());
     return text;
 }
 
@@ -321,7 +347,8 @@ ImportReport importTableContent(const QByteArray& content, const QString& source
 {
     ImportReport report;
     report.source = source;
-    TableImporter(report, directory).importContent(content);
+    CsvReader reader(content);
+    TableImporter(report, directory).importRows(reader);
     return report;
 }
 
@@ -335,7 +362,16 @@ ImportReport importTableFile(const QString& path, NameDirectory& directory)
         report.openError = file.errorString();
         return report;
     }
-    return importTableContent(file.readAll(), path, directory);
+    // Read in pieces: a table of any size, or one field of any length, takes little memory.
+    ImportReport report;
+    report.source = path;
+    CsvReader reader(file);
+    TableImporter(report, directory).importRows(reader);
+    if (file.error() != QFileDevice::NoError) {
+        report.opened = false;
+        report.openError = file.errorString();
+    }
+    return report;
 }
 
 } // namespace ridelog::nameserver

@@ -1,5 +1,7 @@
 #include "report/claimformpainter.h"
 
+#include "namedata/checkedfile.h"
+
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFontMetricsF>
@@ -8,7 +10,6 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <array>
 #include <vector>
 
@@ -428,18 +429,17 @@ ClaimPdfOutcome writeClaimPdf(const QString& path, const ClaimForm& form)
 {
     // Made in memory first: the PDF writer does not tell of a failed write, the file does.
     const QByteArray pdf = claimPdfBytes(form);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return {ClaimPdfResult::CannotCreate, file.errorString()};
-    if (pdf.isEmpty() || file.write(pdf) != pdf.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        file.commit();
-        return {ClaimPdfResult::WriteFailed, reason};
-    }
-    if (!file.commit())
-        return {ClaimPdfResult::WriteFailed, file.errorString()};
-    return {ClaimPdfResult::Written, QString()};
+    if (pdf.isEmpty())
+        return {ClaimPdfResult::WriteFailed, QStringLiteral("the form could not be painted")};
+    WriteFailure failure;
+    if (writeFileChecked(path, pdf, &failure))
+        return {ClaimPdfResult::Written, QString()};
+    const bool notCreated =
+        failure.fault == WriteFault::NoPermission || failure.fault == WriteFault::ReadOnlyFiles ||
+        failure.fault == WriteFault::NoFolder || failure.fault == WriteFault::IsFolder ||
+        failure.fault == WriteFault::NotAFile;
+    return {notCreated ? ClaimPdfResult::CannotCreate : ClaimPdfResult::WriteFailed,
+            failure.reason()};
 }
 
 QString claimMoneyText(qint64 yen)

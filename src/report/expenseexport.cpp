@@ -13,10 +13,30 @@ void appendJsonText(std::string& out, const QString& text);
 
 namespace {
 
-// One CSV field from UTF-8 bytes, quoted by RFC 4180 when it holds a comma, a quote or a line
-// break (the same rule as the list's CSV).
-void appendCsvField(std::string& out, const QByteArray& utf8)
+// What a spreadsheet would run as a formula when the text opens a cell.
+bool opensLikeFormula(const QByteArray& utf8)
 {
+    if (utf8.isEmpty())
+        return false;
+    switch (utf8.front()) {
+    case '=':
+    case '+':
+    case '-':
+    case '@':
+    case '\t':
+    case '\r':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// One text cell from UTF-8 bytes, quoted by RFC 4180 when it holds a comma, a quote or a line
+// break (the same rule as the list's CSV). Names come from a server the user may not control,
+// so a text that would open as a formula gets a leading apostrophe and stays text.
+void appendCsvField(std::string& out, const QByteArray& text)
+{
+    const QByteArray utf8 = opensLikeFormula(text) ? '\'' + text : text;
     const bool quote = std::any_of(utf8.begin(), utf8.end(), [](char c) {
         return c == ',' || c == '"' || c == '\r' || c == '\n';
     });

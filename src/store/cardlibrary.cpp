@@ -2,6 +2,7 @@
 
 #include "card/history.h"
 #include "store/database.h"
+#include "store/ownedschema.h"
 #include "store/schema.h"
 
 #include <QFileInfo>
@@ -12,20 +13,9 @@ namespace ridelog {
 
 namespace {
 
-const QString kCardsTable = QStringLiteral("cards");
+const QString kCardsTable = cardsTableName();
 
 constexpr int kBusyTimeoutMs = 3000;
-
-const std::array<ColumnDefinition, 4>& cardsColumns()
-{
-    static const std::array<ColumnDefinition, 4> columns{{
-        {QStringLiteral("idm"), ColumnType::Text255},
-        {QStringLiteral("nickname"), ColumnType::Text255},
-        {QStringLiteral("firstRead"), ColumnType::Long},
-        {QStringLiteral("lastRead"), ColumnType::Long},
-    }};
-    return columns;
-}
 
 // The serial of a stored row, from b4 (bytes 12-15 little-endian): byte 12 × 65536 + byte 13 ×
 // 256 + byte 14. The seq column is not trusted for it.
@@ -113,7 +103,7 @@ bool ensureCardsTable(Database& database)
     case CardsTableState::Missing:
         break;
     }
-    database.createTable(kCardsTable, cardsColumns());
+    database.createTable(kCardsTable, cardsTableColumns());
     return true;
 }
 
@@ -151,6 +141,9 @@ auto onExistingDatabase(const QString& path, Operation operation)
         return Result{};
     try {
         Database database = Database::open(path, Database::OpenMode::ExistingFile, kBusyTimeoutMs);
+        // Another program's file is neither listed nor written.
+        if (foreignSchemaReason(database))
+            return Result{};
         return operation(database);
     } catch (const DatabaseError&) {
         return Result{};
@@ -200,7 +193,7 @@ CardsTableState CardLibrary::cardsTableState(Database& database)
         while (info.step())
             names.append(info.textAt(0));
         QStringList expected;
-        for (const auto& column : cardsColumns())
+        for (const auto& column : cardsTableColumns())
             expected.append(column.name);
         if (names != expected)
             return CardsTableState::Unusable;

@@ -2,12 +2,14 @@
 
 #include "store/databaseproblem.h"
 #include "store/notestore.h"
+#include "store/ownedschema.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <array>
 #include <map>
+#include <sqlite3.h>
 #include <vector>
 
 namespace ridelog {
@@ -268,6 +270,13 @@ int HistoryStore::openDatabaseFile()
             path,
             fileExists ? Database::OpenMode::ExistingFile : Database::OpenMode::CreateIfMissing,
             busyTimeoutMs_));
+        if (const std::optional<QString> foreign = foreignSchemaReason(*connection_)) {
+            // Another program's file: nothing is read from it as history, nothing written.
+            connection_.reset();
+            throw DatabaseError(SQLITE_NOTADB,
+                                QStringLiteral("%1 is not a Ridelog history file: %2")
+                                    .arg(QDir::toNativeSeparators(path), *foreign));
+        }
         lastReportedProblem_.clear();
         return 0;
     } catch (const DatabaseError& error) {

@@ -5,7 +5,6 @@
 
 #include <QAbstractItemModel>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace ridelog {
 
@@ -50,13 +49,6 @@ void appendExportLine(QByteArray& bytes, const QStringList& texts, ExportFormat 
 {
     bytes += cp932::encode(exportLine(texts, format));
     bytes += "\r\n";
-}
-
-// No write bit for anyone: read-only, even for a user whom the system would let write.
-bool isMarkedReadOnly(const QFileInfo& target)
-{
-    constexpr auto anyWriteBit = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
-    return target.exists() && !target.isDir() && !(target.permissions() & anyWriteBit);
 }
 
 } // namespace
@@ -121,21 +113,6 @@ QByteArray exportBytes(const QList<QStringList>& rows, ExportFormat format)
     for (const QStringList& texts : rows)
         appendExportLine(bytes, texts, format);
     return bytes;
-}
-
-ExportWriteResult writeExportFile(const QString& path, const QByteArray& bytes)
-{
-    if (isMarkedReadOnly(QFileInfo(path)))
-        return ExportWriteResult::CannotCreate;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return ExportWriteResult::CannotCreate;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        file.commit();
-        return ExportWriteResult::WriteFailed;
-    }
-    return file.commit() ? ExportWriteResult::Written : ExportWriteResult::WriteFailed;
 }
 
 } // namespace ridelog

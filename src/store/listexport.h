@@ -34,16 +34,4 @@ QByteArray exportBytes(const QAbstractItemModel& model, ExportFormat format);
 // The same bytes for rows given as their texts, row 0 first.
 QByteArray exportBytes(const QList<QStringList>& rows, ExportFormat format);
 
-enum class ExportWriteResult
-{
-    Written,
-    CannotCreate,
-    WriteFailed
-};
-
-// Writes through a temporary file in the target's folder that replaces the target only when
-// every byte was written; a failed write leaves an existing target as it was.
-// A target whose permission bits allow no writing at all counts as read-only and is refused.
-ExportWriteResult writeExportFile(const QString& path, const QByteArray& bytes);
-
 } // namespace ridelog

@@ -1,10 +1,12 @@
 #include "store/notestore.h"
 
 #include "store/database.h"
+#include "store/ownedschema.h"
 #include "store/schema.h"
 
 #include <QFileInfo>
 #include <array>
+#include <sqlite3.h>
 
 namespace ridelog {
 
@@ -122,6 +124,10 @@ Result onExistingFile(const QString& path, int busyTimeoutMs, Result missing, Op
     if (path.isEmpty() || !QFileInfo::exists(path))
         return missing;
     Database database = Database::open(path, Database::OpenMode::ExistingFile, busyTimeoutMs);
+    // Another program's file is neither read for notes nor written.
+    if (const std::optional<QString> foreign = foreignSchemaReason(database))
+        throw DatabaseError(SQLITE_NOTADB,
+                            QStringLiteral("not a Ridelog history file: ") + *foreign);
     return operation(database);
 }
 
@@ -188,6 +194,11 @@ int NoteStore::noteCount(const QString& idmText) const
     } catch (const DatabaseError&) {
         return 0;
     }
+}
+
+std::span<const ColumnDefinition> NoteStore::notesTableColumns()
+{
+    return notesColumns();
 }
 
 QString NoteStore::notesTableName()

@@ -23,6 +23,7 @@
 namespace ridelog {
 
 class Database;
+struct ColumnDefinition;
 
 // The most characters a purpose keeps.
 constexpr int kPurposeMaxLength = 200;
@@ -116,6 +117,7 @@ public:
     // alone. The caller holds the transaction. Returns the number removed.
     static int deleteNotes(Database& database, const QString& idmText);
     static QString notesTableName();
+    static std::span<const ColumnDefinition> notesTableColumns();
 
 private:
     QString path_;

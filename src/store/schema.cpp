@@ -30,7 +30,24 @@ const ColumnDefinition kCardColumns[] = {
     {QStringLiteral("b4"), ColumnType::Long},
 };
 
+const ColumnDefinition kCardsColumns[] = {
+    {QStringLiteral("idm"), ColumnType::Text255},
+    {QStringLiteral("nickname"), ColumnType::Text255},
+    {QStringLiteral("firstRead"), ColumnType::Long},
+    {QStringLiteral("lastRead"), ColumnType::Long},
+};
+
 } // namespace
+
+QString cardsTableName()
+{
+    return QStringLiteral("cards");
+}
+
+std::span<const ColumnDefinition> cardsTableColumns()
+{
+    return kCardsColumns;
+}
 
 QString nameTableName(NameTable table)
 {

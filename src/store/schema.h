@@ -4,6 +4,10 @@
 //   bus  ac, lc SMALLINT;     an, ln, sn, nm VARCHAR(255)      bus stops
 //   bpn  ac, lc, sc SMALLINT; an, ln, sn, ap, nm VARCHAR(255)  shops
 //   "2" + idmText  seq, b1, b2, b3, b4 INTEGER                 every block ever read from a card
+//   cards  idm, nickname VARCHAR(255); firstRead, lastRead INTEGER   the card library
+//
+// Every table the program owns is registered in ownedschema.cpp, which a file must match
+// before anything is written into it.
 #pragma once
 
 #include "card/history.h"
@@ -35,6 +39,10 @@ QString CardTableName(const QString& idmText);
 std::span<const ColumnDefinition> cardTableColumns();
 // b1, b2, b3, b4: the columns a block is read back from.
 QStringList cardBlockColumns();
+
+// "cards": the nickname and read times of each card.
+QString cardsTableName();
+std::span<const ColumnDefinition> cardsTableColumns();
 
 // A 16-bit key part keeps its bit pattern: 32769 is stored as -32767.
 constexpr std::int16_t storedKeyPart(std::uint16_t part)

@@ -1,5 +1,7 @@
 #include "store/settings.h"
 
+#include "namedata/checkedfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -163,10 +165,17 @@ bool TrfcSettings::replaceFile()
         }
     }
     QFile::remove(check);
-    reserved.setAutoRemove(false);
-    if (!complete || std::rename(QFile::encodeName(written).constData(),
-                                 QFile::encodeName(target).constData()) != 0) {
-        QFile::remove(written);
+    if (!complete)
+        return false;
+    // What Qt wrote is checked; the file itself is put in place by the checked writer.
+    QFile made(written);
+    if (!made.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = made.readAll();
+    made.close();
+    WriteFailure failure;
+    if (!writeFileChecked(target, bytes, &failure)) {
+        qWarning("ridelog: %s", qUtf8Printable(failure.describe()));
         return false;
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include "store/cardblockset.h"
 #include "store/historystore.h"
+#include "store/ownedschema.h"
 #include "store/schema.h"
 
 #include <QFileInfo>
@@ -41,6 +42,10 @@ StoredHistoryReader::StoredHistoryReader(const QString& databasePath, int busyTi
         return;
     database_ = std::make_unique<Database>(
         Database::open(databasePath, Database::OpenMode::ReadOnly, busyTimeoutMs));
+    if (const std::optional<QString> foreign = foreignSchemaReason(*database_)) {
+        database_.reset();
+        throw DatabaseError(0, QStringLiteral("not a Ridelog history file: ") + *foreign);
+    }
 }
 
 StoredHistoryReader::~StoredHistoryReader() = default;

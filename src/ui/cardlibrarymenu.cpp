@@ -10,6 +10,7 @@ namespace {
 
 bool scripted = false;
 std::optional<QString> nextAnswer;
+std::function<void()> whileAsked;
 
 QString dateText(const QDate& date)
 {
@@ -54,6 +55,8 @@ std::optional<QString> CardNameDialog::ask(QWidget* parent, const QString& idmTe
     if (scripted) {
         std::optional<QString> answer = std::move(nextAnswer);
         nextAnswer.reset();
+        if (whileAsked)
+            whileAsked();
         return answer;
     }
     bool ok = false;
@@ -72,6 +75,12 @@ void CardNameDialog::setScripted(bool on)
 {
     scripted = on;
     nextAnswer.reset();
+    whileAsked = nullptr;
+}
+
+void CardNameDialog::setWhileAsked(std::function<void()> hook)
+{
+    whileAsked = std::move(hook);
 }
 
 void CardNameDialog::setNextAnswer(std::optional<QString> answer)

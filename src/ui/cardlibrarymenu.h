@@ -4,6 +4,7 @@
 #include "store/cardlibrary.h"
 
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace ridelog {
@@ -31,6 +32,8 @@ public:
     // when none is set) instead of showing a dialog.
     static void setScripted(bool scripted);
     static void setNextAnswer(std::optional<QString> answer);
+    // Runs while a scripted dialog is "open", as what the user does meanwhile.
+    static void setWhileAsked(std::function<void()> hook);
 };
 
 } // namespace ridelog

@@ -1,5 +1,6 @@
 #include "ui/historyexport.h"
 
+#include "namedata/checkedfile.h"
 #include "report/expenseentries.h"
 #include "report/expenseexport.h"
 #include "store/listexport.h"
@@ -10,6 +11,7 @@
 
 #include <QAbstractItemModel>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <vector>
 
@@ -76,6 +78,53 @@ std::vector<std::uint32_t> shownSerials(const QAbstractItemModel& list)
 
 } // namespace
 
+namespace {
+
+QString writeFaultText(WriteFault fault)
+{
+    switch (fault) {
+    case WriteFault::None:
+        break;
+    case WriteFault::NoSpace:
+        return QCoreApplication::translate("HistoryExport", "ディスクの空き容量が足りません。");
+    case WriteFault::TooLarge:
+        return QCoreApplication::translate("HistoryExport", "ファイルが大きすぎます。");
+    case WriteFault::NoPermission:
+        return QCoreApplication::translate("HistoryExport", "書き込む権限がありません。");
+    case WriteFault::ReadOnlyFiles:
+        return QCoreApplication::translate("HistoryExport", "読み取り専用のファイルシステムです。");
+    case WriteFault::NoFolder:
+        return QCoreApplication::translate("HistoryExport", "フォルダがありません。");
+    case WriteFault::IsFolder:
+        return QCoreApplication::translate("HistoryExport", "同じ名前のフォルダがあります。");
+    case WriteFault::NotAFile:
+        return QCoreApplication::translate("HistoryExport", "通常のファイルではありません。");
+    case WriteFault::ShortWrite:
+        return QCoreApplication::translate("HistoryExport",
+                                           "ファイルが最後まで書き込まれませんでした。");
+    case WriteFault::InputOutput:
+        return QCoreApplication::translate("HistoryExport", "入出力エラーが発生しました。");
+    }
+    return QString();
+}
+
+} // namespace
+
+QString exportFailureText(const WriteFailure& failure)
+{
+    // Where the file could not even be made, the export's own sentence says so.
+    const bool notCreated =
+        failure.fault == WriteFault::NoPermission || failure.fault == WriteFault::ReadOnlyFiles ||
+        failure.fault == WriteFault::NoFolder || failure.fault == WriteFault::IsFolder ||
+        failure.fault == WriteFault::NotAFile;
+    const QString headline =
+        notCreated
+            ? QCoreApplication::translate("HistoryExport", "ファイルを作成できません。")
+            : QCoreApplication::translate("HistoryExport", "ファイルに書き込めませんでした。");
+    return headline + QStringLiteral("\r\n") + writeFaultText(failure.fault) +
+           QStringLiteral("\r\n") + QDir::toNativeSeparators(failure.path);
+}
+
 SaveFileRequest exportSaveRequest(const QString& idmText)
 {
     SaveFileRequest request;
@@ -113,18 +162,9 @@ void exportHistoryList(QWidget* parent, const QAbstractItemModel& list, const QS
     const bool listForm = filter == ExportFilter::ListCsv || filter == ExportFilter::ListText;
     const QByteArray bytes = listForm ? listExportBytes(filter, list, path)
                                       : expenseExportBytes(filter, list, idmText, source);
-    switch (writeExportFile(path, bytes)) {
-    case ExportWriteResult::Written:
-        break;
-    case ExportWriteResult::CannotCreate:
-        MessageBox::show(
-            parent, QCoreApplication::translate("HistoryExport", "ファイルを作成できません。"));
-        break;
-    case ExportWriteResult::WriteFailed:
-        MessageBox::show(parent, QCoreApplication::translate("HistoryExport",
-                                                             "ファイルに書き込めませんでした。"));
-        break;
-    }
+    WriteFailure failure;
+    if (!writeFileChecked(path, bytes, &failure))
+        MessageBox::show(parent, exportFailureText(failure));
 }
 
 } // namespace ridelog

@@ -14,6 +14,7 @@ namespace ridelog {
 
 struct NameCaches;
 struct SaveFileRequest;
+struct WriteFailure;
 
 // What the spreadsheet and program formats need beyond the list's texts: the records behind
 // the rows, the current names, and the entry before which history may be missing.
@@ -36,6 +37,9 @@ enum class ExportFilter : int
 
 // The save dialog of the export: the list's CSV first and preselected, the card's id as the name.
 SaveFileRequest exportSaveRequest(const QString& idmText);
+
+// The box of a failed export: what failed, why, and the file.
+QString exportFailureText(const WriteFailure& failure);
 
 // Asks for a file and writes the rows of the list, as shown and in their order, into it.
 // Failures are told to the user; a cancelled dialog does nothing.

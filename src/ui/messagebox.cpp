@@ -63,6 +63,8 @@ void MessageBox::show(QWidget* parent, const QString& text, const QString& detai
                     QMessageBox::Ok, parent);
     if (!details.isEmpty())
         box.setDetailedText(details);
+    // Escape and closing the window answer OK, also beside the details button.
+    box.setEscapeButton(QMessageBox::Ok);
     box.exec();
 }
 

@@ -131,6 +131,8 @@ void CRidelogDlg::clearHistoryList()
 
 void CRidelogDlg::onRenameCard()
 {
+    // The name is for the card the dialog was opened for, even when another card is put on
+    // the reader (and shown) while the dialog is open.
     const QString idm = session_.idmText();
     if (idm.isEmpty())
         return;
@@ -143,7 +145,7 @@ void CRidelogDlg::onRenameCard()
         MessageBox::show(this, tr("カードの名前を保存できません。"));
         return;
     }
-    if (session_.isShowingStoredCard()) {
+    if (session_.isShowingStoredCard() && session_.idmText() == idm) {
         if (const std::optional<CardSummary> renamed = cardLibrary().card(idm))
             setWindowTitle(storedCardTitle(*renamed));
     }

@@ -6,22 +6,29 @@
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
 #include "store/database.h"
+#include "testfiles.h"
 #include "ui/messagebox.h"
 #include "ui/ridelogdlg.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <csignal>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace ridelog;
+using ridelog::test::fileBytes;
 
 namespace {
 
@@ -108,6 +115,11 @@ private slots:
     void normalRunClosesReaderBeforeGuardIsReleased();
     void terminationSignalClosesWindowAndSavesState();
     void failureAtTerminationGoesToTheLog();
+    void terminationSignalEndsAnOpenBox_data();
+    void terminationSignalEndsAnOpenBox();
+    void terminationDuringStartUpEndsTheProgram();
+    void replayFailuresAreSaidInTheBox_data();
+    void replayFailuresAreSaidInTheBox();
 
 private:
     std::unique_ptr<CRidelogApp> makeApp(FakeReaderControl** library);
@@ -543,6 +555,155 @@ void TestApp::failureAtTerminationGoesToTheLog()
     QTRY_VERIFY(!dialog->isVisible());
     QVERIFY(MessageBox::capturedMessages().isEmpty());
     other.execute(QStringLiteral("ROLLBACK"));
+}
+
+void TestApp::terminationSignalEndsAnOpenBox_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("box");
+    for (const auto& [name, signal] : {std::pair{"SIGTERM", SIGTERM}, std::pair{"SIGINT", SIGINT},
+                                       std::pair{"SIGHUP", SIGHUP}}) {
+        QTest::addRow("%s, box with details", name) << signal << QStringLiteral("details");
+        QTest::addRow("%s, plain box over the window", name) << signal << QStringLiteral("window");
+        QTest::addRow("%s, question", name) << signal << QStringLiteral("question");
+    }
+}
+
+// One signal ends the box at once, whatever box it is, and the program goes on to close.
+void TestApp::terminationSignalEndsAnOpenBox()
+{
+    QFETCH(int, signal);
+    QFETCH(QString, box);
+    QVERIFY(closeWindowsOnTerminationSignals());
+    MessageBox::setCapturing(false);
+    std::unique_ptr<CRidelogDlg> dialog;
+    if (box == u"window") {
+        dialog = std::make_unique<CRidelogDlg>(*ini_, nullptr, nullptr);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    }
+    // The signal comes once the box is up; a box still open after 5 s fails the test.
+    bool raised = false;
+    QTimer poll;
+    poll.setInterval(20);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (!raised && qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            raised = true;
+            ::raise(signal);
+        }
+    });
+    poll.start();
+    bool stuck = false;
+    QTimer::singleShot(5000, this, [&] {
+        if (auto* open = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            stuck = true;
+            open->done(0);
+        }
+    });
+    QElapsedTimer clock;
+    clock.start();
+    if (box == u"question")
+        QVERIFY(!MessageBox::question(nullptr, QStringLiteral("履歴データを削除しますか？")));
+    else if (box == u"details")
+        MessageBox::show(nullptr, kNoReader, QStringLiteral("RC-S380: not attached"));
+    else
+        MessageBox::show(dialog.get(), QStringLiteral("ファイルを作成できません。"));
+    poll.stop();
+    QVERIFY(raised);
+    QVERIFY(!stuck);
+    QVERIFY(clock.elapsed() < 5000);
+    if (dialog)
+        QTRY_VERIFY(!dialog->isVisible());
+}
+
+// The signal comes while a box of the window's start-up is open (a foreign database, say),
+// before the window is shown: the program ends, not with a window nobody asked for.
+void TestApp::terminationDuringStartUpEndsTheProgram()
+{
+    FakeReaderControl* library = nullptr;
+    auto app = makeApp(&library);
+    MessageBox::setWhileOpen([](const QString&) { closeEveryWindow(); });
+    MessageBox::show(nullptr, QStringLiteral("start-up box"));
+    QCOMPARE(app->InitInstance(), 0);
+    QVERIFY(!app->mainWindowRan());
+    QVERIFY(!calls_.contains(QStringLiteral("window")));
+    QVERIFY(calls_.contains(QStringLiteral("close")));
+    QVERIFY(ini_->contains(QStringLiteral("Trfc/mX"))); // the window's state was saved
+    MessageBox::setWhileOpen(nullptr);
+}
+
+void TestApp::replayFailuresAreSaidInTheBox_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("FIFO") << "fifo"
+                          << "not a regular file";
+    QTest::newRow("folder") << "folder"
+                            << "not a regular file";
+    QTest::newRow("bad line") << "bad line"
+                              << "line 4: the direction is neither > nor <";
+    QTest::newRow("same file") << "same"
+                               << "is the trace being replayed";
+    QTest::newRow("same file through ./") << "dot"
+                                          << "is the trace being replayed";
+    QTest::newRow("same file, hard link") << "hard link"
+                                          << "is the trace being replayed";
+    QTest::newRow("same file, symbolic link") << "symlink"
+                                              << "is the trace being replayed";
+}
+
+// A trace that cannot be played says so, with the reason and the line, in the box itself; it
+// is refused at once (a FIFO never blocks the start) and never emptied by a trace of itself.
+void TestApp::replayFailuresAreSaidInTheBox()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, reason);
+    const QString trace = dir_->filePath(QStringLiteral("session.trace"));
+    const QByteArray content("# Ridelog reader trace\n# backend: rcs380\n"
+                             "1.000 r > usb 0000ff\n2.000 r < usb 0000ff00ff00\n");
+    QString traceTo;
+    if (setup == u"fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(trace).constData(), 0600), 0);
+    } else if (setup == u"folder") {
+        QVERIFY(QDir().mkpath(trace));
+    } else {
+        QFile file(trace);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(setup == u"bad line" ? QByteArray(content).replace("2.000 r < ", "2.000 r ? ")
+                                        : content);
+    }
+    if (setup == u"same")
+        traceTo = trace;
+    if (setup == u"dot")
+        traceTo = dir_->path() + QStringLiteral("/./session.trace");
+    if (setup == u"hard link") {
+        traceTo = dir_->filePath(QStringLiteral("other-name.trace"));
+        QCOMPARE(
+            ::link(QFile::encodeName(trace).constData(), QFile::encodeName(traceTo).constData()),
+            0);
+    }
+    if (setup == u"symlink") {
+        traceTo = dir_->filePath(QStringLiteral("link.trace"));
+        QVERIFY(QFile::link(trace, traceTo));
+    }
+    const QString spec = QStringLiteral("replay:") + trace;
+    CRidelogApp app(AppOptions{spec, QString(), traceTo});
+    app.setReaderControl(makeReaderControl(spec, traceTo));
+    app.setLockFilePath(dir_->filePath(QStringLiteral("felica-reader.lock")));
+    app.setSettings(ini_.get());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ridelog: ")));
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(app.InitInstance(), 1);
+    QVERIFY(clock.elapsed() < 3000);
+    const QStringList messages = MessageBox::capturedMessages();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].startsWith(QStringLiteral("リーダーのトレースを再生できません。\r\n")),
+             qPrintable(messages[0]));
+    QVERIFY2(messages[0].contains(reason), qPrintable(messages[0]));
+    QVERIFY(!app.mainWindowRan());
+    if (!traceTo.isEmpty())
+        QCOMPARE(fileBytes(trace), content);
 }
 
 QTEST_MAIN(TestApp)

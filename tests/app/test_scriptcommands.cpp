@@ -7,6 +7,7 @@
 #include "store/notestore.h"
 #include "support/damageddatabase.h"
 #include "support/pdftext.h"
+#include "support/smallfilesystem.h"
 #include "testfiles.h"
 #include "ui/blockbuilder.h"
 #include "ui/commandids.h"
@@ -20,14 +21,19 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTest>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace ridelog;
 using namespace ridelog::test;
+using ridelog::test::SmallFileSystem;
 
 namespace {
 
@@ -72,12 +78,18 @@ private slots:
 
     void usageErrors_data();
     void usageErrors();
-    void unknownCardAndNoDatabase();
+    void missingDataIsSaid_data();
+    void missingDataIsSaid();
+    void unknownCardAndEmptyLibrary();
     void cardsListsEveryStoredCard();
     void exportMatchesWindowByteForByte();
     void exportFormatsAndRange();
     void totalsAddUp();
     void outputFileWholeOrNotAtAll();
+    void fullDiskFailsAndKeepsTheFile_data();
+    void fullDiskFailsAndKeepsTheFile();
+    void outputsThatAreNotFiles();
+    void longArgumentIsCut();
     void damagedDatabaseGivesEngineText();
     void damagedNameTableLeavesCodes();
     void readsBesideAWriterWithoutChangingTheFile();
@@ -158,8 +170,8 @@ void TestScriptCommands::usageErrors_data()
         << QStringList{s("cards"), s("more")} << s("unexpected argument 'more'");
     QTest::newRow("value missing")
         << QStringList{s("export"), s("--card")} << s("Missing value after '--card'");
-    QTest::newRow("note without serial") << QStringList{s("note"), card, s("--claim=yes")}
-                                         << s("--serial N is required");
+    QTest::newRow("note without serial")
+        << QStringList{s("note"), card, s("--claim=yes")} << s("--serial N is required");
     QTest::newRow("note serial not a number")
         << QStringList{s("note"), card, s("--serial=1e3")} << s("--serial '1e3' is not a serial");
     QTest::newRow("note serial too large")
@@ -187,21 +199,78 @@ void TestScriptCommands::usageErrors()
     QVERIFY(!QFile::exists(databasePath())); // nothing was created on the way
 }
 
-void TestScriptCommands::unknownCardAndNoDatabase()
+void TestScriptCommands::missingDataIsSaid_data()
 {
-    // Without any database: no cards, and every card is unknown.
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no data folder") << "none"
+                                    << "no data folder";
+    QTest::newRow("data folder is a file") << "folder is a file"
+                                           << "is not a folder";
+    QTest::newRow("unreadable data folder") << "unreadable"
+                                            << "cannot read the data folder";
+    QTest::newRow("database is a folder") << "database folder"
+                                          << "is a folder, not a database";
+    QTest::newRow("no database") << "no database"
+                                 << "no database";
+}
+
+// What is missing is said, with its place, and the status is 1, for every command.
+void TestScriptCommands::missingDataIsSaid()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, message);
+    const QString folder = QDir::cleanPath(HistoryStore::DataFolderPath());
+    if (setup == u"folder is a file") {
+        QVERIFY(QDir().mkpath(QFileInfo(folder).path()));
+        QFile file(folder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else if (setup != u"none") {
+        QVERIFY(QDir().mkpath(folder));
+    }
+    if (setup == u"unreadable") {
+        if (::geteuid() == 0)
+            QSKIP("root reads every folder");
+        QVERIFY(QFile::setPermissions(folder, QFile::WriteOwner));
+    }
+    if (setup == u"database folder")
+        QVERIFY(QDir().mkpath(databasePath()));
+    const auto restore = qScopeGuard([&] {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    for (const QStringList& arguments :
+         {QStringList{QStringLiteral("cards")},
+          QStringList{QStringLiteral("export"), QStringLiteral("--card"), kCardIdm},
+          QStringList{QStringLiteral("totals"), QStringLiteral("--card"), kCardIdm}}) {
+        const RunResult result = run(arguments);
+        QCOMPARE(result.status, int(ScriptFailed));
+        QVERIFY2(isOneLineMessage(result.err), result.err.constData());
+        QVERIFY2(result.err.contains(message.toUtf8()), result.err.constData());
+        QVERIFY2(result.err.contains(folder.toUtf8()), result.err.constData());
+        QVERIFY(result.out.isEmpty());
+    }
+    // Nothing was created on the way.
+    QCOMPARE(QFileInfo(databasePath()).isFile(), false);
+}
+
+void TestScriptCommands::unknownCardAndEmptyLibrary()
+{
+    // A library that was read and holds no card: said on stderr, and no failure.
+    {
+        HistoryStore store;
+        NameCaches caches;
+        store.OpenDatabaseAtStart(caches);
+    }
     RunResult result = run({QStringLiteral("cards")});
     QCOMPARE(result.status, int(ScriptSucceeded));
     QVERIFY(result.out.isEmpty());
-    result = run({QStringLiteral("export"), QStringLiteral("--card"), kCardIdm.toLower()});
-    QCOMPARE(result.status, int(ScriptFailed));
-    QCOMPARE(result.err, "ridelog: no stored history for card " + kCardIdm.toLatin1() + '\n');
-    QVERIFY(!QFile::exists(databasePath()));
+    QCOMPARE(result.err, "ridelog: no card is stored in " + databasePath().toUtf8() + '\n');
 
     storeCard(kOtherIdm, {railBlock(1, 1000)});
-    result = run({QStringLiteral("totals"), QStringLiteral("--card"), kCardIdm});
+    result = run({QStringLiteral("totals"), QStringLiteral("--card"), kCardIdm.toLower()});
     QCOMPARE(result.status, int(ScriptFailed));
-    QVERIFY(isOneLineMessage(result.err));
+    QCOMPARE(result.err, "ridelog: no stored history for card " + kCardIdm.toLatin1() + " in " +
+                             databasePath().toUtf8() + '\n');
     QVERIFY(result.out.isEmpty());
 }
 
@@ -323,8 +392,105 @@ void TestScriptCommands::outputFileWholeOrNotAtAll()
     result = run({QStringLiteral("export"), QStringLiteral("--card"), kCardIdm,
                   QStringLiteral("--format=list-csv"), QStringLiteral("--output"), target});
     QCOMPARE(result.status, int(ScriptFailed));
-    QCOMPARE(result.err, "ridelog: cannot create " + target.toUtf8() + '\n');
+    QCOMPARE(result.err, "ridelog: cannot write " + target.toUtf8() + ": permission denied\n");
     QCOMPARE(fileBytes(target), before);
+}
+
+void TestScriptCommands::fullDiskFailsAndKeepsTheFile_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<qint64>("leftFree");
+    for (const char* format : {"csv", "json", "list-csv", "list-txt"}) {
+        QTest::addRow("%s, 100 %% full", format) << QString::fromLatin1(format) << qint64(0);
+        QTest::addRow("%s, 8 KiB left", format) << QString::fromLatin1(format) << qint64(8192);
+    }
+}
+
+void TestScriptCommands::fullDiskFailsAndKeepsTheFile()
+{
+    QFETCH(QString, format);
+    QFETCH(qint64, leftFree);
+    SmallFileSystem disk(256 * 1024);
+    if (!disk.isMounted())
+        QSKIP(qPrintable(disk.whyNotMounted()));
+    QList<HistoryBlock> blocks;
+    for (int serial = 1; serial <= 300; ++serial)
+        blocks.append(railBlock(serial, 5000 - serial));
+    storeCard(kCardIdm, blocks);
+    const QString target = disk.filePath(QStringLiteral("history.out"));
+    const QByteArray old("last month's history\n");
+    {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(old);
+    }
+    QVERIFY(disk.fillLeaving(leftFree));
+    const RunResult result =
+        run({QStringLiteral("export"), QStringLiteral("--card"), kCardIdm,
+             QStringLiteral("--format"), format, QStringLiteral("--output"), target});
+    QCOMPARE(result.status, int(ScriptFailed));
+    QCOMPARE(result.err,
+             "ridelog: cannot write " + target.toUtf8() + ": no space left on the device\n");
+    QCOMPARE(fileBytes(target), old);
+    QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             (QStringList{QStringLiteral("filler"), QStringLiteral("history.out")}));
+}
+
+// Standard output, a FIFO and a device are written where they are; a full device is a failure.
+void TestScriptCommands::outputsThatAreNotFiles()
+{
+    storeCard(kCardIdm, {railBlock(2, 1000), railBlock(1, 1160)});
+    const QStringList exportList{QStringLiteral("export"), QStringLiteral("--card"), kCardIdm,
+                                 QStringLiteral("--format=list-txt")};
+    const RunResult toStdout = run(exportList + QStringList{QStringLiteral("--output=-")});
+    QCOMPARE(toStdout.status, int(ScriptSucceeded));
+    QCOMPARE(toStdout.out.count("\r\n"), 2);
+    QVERIFY(!QFile::exists(QStringLiteral("-")));
+
+    const QString fifo = dir_->filePath(QStringLiteral("pipe"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QByteArray received;
+    std::thread reader([&] {
+        QFile pipe(fifo);
+        if (pipe.open(QIODevice::ReadOnly))
+            received = pipe.readAll();
+    });
+    const RunResult toFifo = run(exportList + QStringList{QStringLiteral("--output"), fifo});
+    reader.join();
+    QCOMPARE(toFifo.status, int(ScriptSucceeded));
+    QCOMPARE(received, toStdout.out);
+    QVERIFY(!QFileInfo(fifo).isFile());
+
+    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+        QSKIP("no /dev/full here");
+    const RunResult full =
+        run(exportList + QStringList{QStringLiteral("--output"), QStringLiteral("/dev/full")});
+    QCOMPARE(full.status, int(ScriptFailed));
+    QCOMPARE(full.err,
+             QByteArray("ridelog: cannot write /dev/full: no space left on the device\n"));
+    // Standard output on a full device, as a shell redirection gives it.
+    QProcess process;
+    process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    process.start(QStringLiteral(RIDELOG_EXECUTABLE), exportList);
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), int(ScriptFailed));
+    QCOMPARE(process.readAllStandardError(),
+             QByteArray("ridelog: cannot write to standard output: no space left on the device\n"));
+}
+
+void TestScriptCommands::longArgumentIsCut()
+{
+    const QString huge(100000, u'A');
+    for (const QStringList& arguments :
+         {QStringList{QStringLiteral("export"), QStringLiteral("--card"), huge},
+          QStringList{QStringLiteral("export"), QStringLiteral("--") + huge},
+          QStringList{QStringLiteral("cards"), huge}}) {
+        const RunResult result = run(arguments);
+        QCOMPARE(result.status, int(ScriptUsage));
+        QVERIFY(isOneLineMessage(result.err));
+        QVERIFY2(result.err.size() < 300, result.err.left(300).constData());
+        QVERIFY(result.err.contains("characters)"));
+    }
 }
 
 void TestScriptCommands::damagedDatabaseGivesEngineText()
@@ -340,7 +506,7 @@ void TestScriptCommands::damagedDatabaseGivesEngineText()
             arguments << QStringLiteral("--card") << kCardIdm;
         const RunResult result = run(arguments);
         QCOMPARE(result.status, int(ScriptFailed));
-        QCOMPARE(result.err, QByteArray("ridelog: file is not a database\n"));
+        QCOMPARE(result.err, "ridelog: " + databasePath().toUtf8() + ": file is not a database\n");
         QVERIFY(result.out.isEmpty());
     }
     QCOMPARE(fileBytes(databasePath()), QByteArray(4096, 'x'));
@@ -448,9 +614,11 @@ QList<HistoryBlock> TestScriptCommands::storeCommuterMonth()
         NameCaches caches;
         store.OpenDatabaseAtStart(caches);
         caches.stations.EntryFor({0, 0x25, 0x0C}) = {QStringLiteral("東急"), QStringLiteral("東横"),
-                                                      QStringLiteral("渋谷"), QStringLiteral("渋谷")};
+                                                     QStringLiteral("渋谷"),
+                                                     QStringLiteral("渋谷")};
         caches.stations.EntryFor({0, 0x25, 0x10}) = {QStringLiteral("東急"), QStringLiteral("東横"),
-                                                      QStringLiteral("横浜"), QStringLiteral("横浜")};
+                                                     QStringLiteral("横浜"),
+                                                     QStringLiteral("横浜")};
         if (!store.WriteBackNames(caches))
             qFatal("the name tables cannot be written");
     }
@@ -486,8 +654,7 @@ QList<HistoryBlock> TestScriptCommands::storeCommuterMonth()
     return blocks;
 }
 
-RunResult TestScriptCommands::exec(const QStringList& arguments,
-                                                      const QString& locale)
+RunResult TestScriptCommands::exec(const QStringList& arguments, const QString& locale)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("DISPLAY"));
@@ -544,12 +711,11 @@ void TestScriptCommands::notesAndClaimFormAsANewUser()
     QCOMPARE(QString::fromUtf8(shown.out), QStringLiteral("220\tyes\tC社 見積\n"));
 
     const QString pdf = dir_->filePath(QStringLiteral("精算書.pdf"));
-    const RunResult made =
-        exec({QStringLiteral("report"), QStringLiteral("--card"), kCardIdm,
-              QStringLiteral("--claimed-only"), QStringLiteral("--name"), QStringLiteral("山田 花子"),
-              QStringLiteral("--department"), QStringLiteral("営業部"), QStringLiteral("--output"),
-              pdf},
-             locale);
+    const RunResult made = exec({QStringLiteral("report"), QStringLiteral("--card"), kCardIdm,
+                                 QStringLiteral("--claimed-only"), QStringLiteral("--name"),
+                                 QStringLiteral("山田 花子"), QStringLiteral("--department"),
+                                 QStringLiteral("営業部"), QStringLiteral("--output"), pdf},
+                                locale);
     QVERIFY2(made.status == 0, made.err.constData());
     const QString text = pdfText(pdf);
     QVERIFY2(text.contains(title), qPrintable(text));
@@ -582,7 +748,8 @@ void TestScriptCommands::noteRefusals()
 {
     storeCard(kCardIdm, {railBlock(2, 1000), railBlock(1, 1160)});
     const QStringList card{QStringLiteral("note"), QStringLiteral("--card"), kCardIdm};
-    RunResult result = run(card + QStringList{QStringLiteral("--serial=3"), QStringLiteral("--claim=yes")});
+    RunResult result =
+        run(card + QStringList{QStringLiteral("--serial=3"), QStringLiteral("--claim=yes")});
     QCOMPARE(result.status, int(ScriptFailed));
     QCOMPARE(result.err, "ridelog: card " + kCardIdm.toLatin1() + " has no stored entry 3\n");
     result = run({QStringLiteral("note"), QStringLiteral("--card"), kOtherIdm,
@@ -591,7 +758,8 @@ void TestScriptCommands::noteRefusals()
     QVERIFY(isOneLineMessage(result.err));
     // 100,000 characters with NUL and direction marks: 200 clean characters are kept.
     const QString typed = QString(QChar(0)) + QChar(0x202E) + QString(100'000, u'用');
-    result = run(card + QStringList{QStringLiteral("--serial=2"), QStringLiteral("--purpose"), typed});
+    result =
+        run(card + QStringList{QStringLiteral("--serial=2"), QStringLiteral("--purpose"), typed});
     QCOMPARE(result.status, int(ScriptSucceeded));
     QCOMPARE(NoteStore(databasePath()).notesOf(kCardIdm).notes.at(2).purpose, QString(200, u'用'));
 
@@ -645,7 +813,8 @@ void TestScriptCommands::reportOntoAFullDisk()
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     QCOMPARE(result.status, int(ScriptFailed));
-    QVERIFY2(result.err.startsWith("ridelog: cannot write " + pdf.toUtf8()), result.err.constData());
+    QVERIFY2(result.err.startsWith("ridelog: cannot write " + pdf.toUtf8()),
+             result.err.constData());
     QVERIFY(isOneLineMessage(result.err));
     QVERIFY(!QFile::exists(pdf));
 }

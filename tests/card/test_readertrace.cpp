@@ -3,15 +3,18 @@
 // that cannot be read or written.
 #include "card/backends/replaytransports.h"
 #include "card/readerfactory.h"
+#include "support/smallfilesystem.h"
 #include "testpaths.h"
 #include "tracesession.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace ridelog::card;
 using namespace ridelog::card::testing;
+using ridelog::test::SmallFileSystem;
 
 namespace {
 
@@ -82,6 +85,8 @@ private slots:
     void unreadableTraceNamesItsLine();
     void unwritableTraceStopsWithOneMessage_data();
     void unwritableTraceStopsWithOneMessage();
+    void traceCutInALineIsPlayedToTheCut();
+    void fullDiskKeepsThePreviousTrace();
 
 private:
     void addBackends();
@@ -278,6 +283,65 @@ void TestReaderTrace::unwritableTraceStopsWithOneMessage()
     QCOMPARE(warnings.size(), 1);
     QVERIFY(warnings.front().contains(path));
     QVERIFY(warnings.front().contains(QStringLiteral("reading goes on")));
+    if (path == u"/dev/full")
+        QVERIFY2(warnings.front().contains(QStringLiteral("no space left")),
+                 qPrintable(warnings.front()));
+}
+
+// A trace whose last line lost its end (the disk filled up, the program crashed) is played up
+// to that line, and the log says where it ended.
+void TestReaderTrace::traceCutInALineIsPlayedToTheCut()
+{
+    const QByteArray trace = readAll(samplePath(kTracedReaders[0].kind));
+    const int line = readLineWith(trace, "800c800d");
+    QVERIFY(line > 0);
+    QList<QByteArray> lines = trace.split('\n').mid(0, line);
+    lines.last().chop(lines.last().size() / 2);
+    const QString cut = dir_.filePath(QStringLiteral("cut-in-a-line.trace"));
+    QVERIFY(writeAll(cut, lines.join('\n')));
+
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
+    QString error;
+    auto backend = createReaderBackend(QStringLiteral("replay:") + cut, &error);
+    SessionOutcome outcome;
+    if (backend)
+        outcome = runReaderSession(std::move(backend), {});
+    qInstallMessageHandler(previous);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY(outcome.opened);
+    QCOMPARE(outcome.reads, 1);
+    QVERIFY(!outcome.firstRead.ok); // the second half of the read is not in the trace
+    QVERIFY(outcome.cardLost);
+    const QString where = QStringLiteral("ends in the middle of line %1").arg(line);
+    QVERIFY2(warnings.join(u'\n').contains(where), qPrintable(warnings.join(u'\n')));
+}
+
+void TestReaderTrace::fullDiskKeepsThePreviousTrace()
+{
+    SmallFileSystem disk(64 * 1024);
+    if (!disk.isMounted())
+        QSKIP(qPrintable(disk.whyNotMounted()));
+    const QString path = disk.filePath(QStringLiteral("reader.trace"));
+    const QByteArray previous = "# Ridelog reader trace\n# backend: none\n";
+    QVERIFY(writeAll(path, previous));
+    QVERIFY(disk.fillLeaving(0));
+    warnings.clear();
+    const QtMessageHandler handler = qInstallMessageHandler(collectWarnings);
+    auto emulated = emulatedCardOf(card_);
+    {
+        auto trace = std::make_shared<ReaderTrace>(path);
+        checkHistory(runReaderSession(emulatedTracedBackend(kTracedReaders[0], emulated, trace),
+                                      [emulated] { emulated->inField = false; }));
+        QVERIFY(trace->failed());
+    }
+    qInstallMessageHandler(handler);
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings.front().contains(QStringLiteral("no space left on the device")),
+             qPrintable(warnings.front()));
+    QCOMPARE(readAll(path), previous);
+    QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             (QStringList{QStringLiteral("filler"), QStringLiteral("reader.trace")}));
 }
 
 QTEST_GUILESS_MAIN(TestReaderTrace)

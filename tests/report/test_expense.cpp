@@ -66,6 +66,8 @@ private slots:
     void namesFollowTheCachesWhenGiven();
     void entriesInListOrderAndByDate();
     void csvHeaderQuotingAndBom();
+    void csvNamesNeverOpenAsFormulas_data();
+    void csvNamesNeverOpenAsFormulas();
     void jsonHoldsTypedValues();
     void jsonEscapesEveryControlCharacter();
     void totalsByMonth();
@@ -175,6 +177,40 @@ void TestExpense::csvHeaderQuotingAndBom()
                         "0114A1B2C3D4E5F6,,false\r"));
     // The oldest entry: no amount, rather than a 0 that would be summed.
     QVERIFY(lines[7].contains(",,1000,false,"));
+}
+
+void TestExpense::csvNamesNeverOpenAsFormulas_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("cell");
+    QTest::newRow("equals") << "=HYPERLINK(\"http://x\")"
+                            << QByteArray("\"'=HYPERLINK(\"\"http://x\"\")\"");
+    QTest::newRow("plus") << "+81 3 1234" << QByteArray("'+81 3 1234");
+    QTest::newRow("minus") << "-2+3" << QByteArray("'-2+3");
+    QTest::newRow("at") << "@SUM(A1)" << QByteArray("'@SUM(A1)");
+    QTest::newRow("tab") << "\tcmd" << QByteArray("'\tcmd");
+    QTest::newRow("carriage return") << "\r=1" << QByteArray("\"'\r=1\"");
+    QTest::newRow("inside the text") << "渋谷=新宿" << QByteArray("渋谷=新宿");
+    QTest::newRow("ordinary name") << "新宿" << QByteArray("新宿");
+}
+
+// A station name from the server is a text cell in every spreadsheet; amounts stay numbers.
+void TestExpense::csvNamesNeverOpenAsFormulas()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, cell);
+    NameCaches caches;
+    caches.stations.EntryFor({0, 0x25, 0x0C}).nm = name;
+    const HistoryRecordSet records = recordsOf(sampleMonth(), caches);
+    auto entries = expenseEntries(records, std::nullopt);
+    std::reverse(entries.begin(), entries.end());
+    const QByteArray csv = expenseCsvBytes(entries, kIdm);
+    const QByteArray row13 = csv.mid(csv.indexOf("\r\n13,") + 2);
+    QVERIFY2(
+        row13.startsWith("13,2026-03-31,,rail,22,改札機,1,運賃支払," + cell + ",\"(0, 37, 12)\","),
+        row13.left(120).constData());
+    // The charge keeps its sign as a number.
+    QVERIFY(csv.contains(",-3000,4000,false,"));
 }
 
 void TestExpense::jsonHoldsTypedValues()

@@ -3,16 +3,20 @@
 #include "namedata/csvreader.h"
 #include "namedata/namedatabase.h"
 #include "namedata/tableimport.h"
+#include "support/smallfilesystem.h"
 #include "test_nameserver.h"
+#include "testfiles.h"
 #include "testpaths.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/resource.h>
 
 using namespace ridelog;
 using namespace ridelog::nameserver;
+using ridelog::test::SmallFileSystem;
 
 namespace {
 
@@ -45,6 +49,10 @@ private slots:
     void unterminatedQuoteIsOneUnreadableRow();
     void rowThatIsNotUtf8IsUnreadable();
     void missingFileIsReported();
+    void rowsThatCannotBeStoredFaithfully_data();
+    void rowsThatCannotBeStoredFaithfully();
+    void manyBadRowsAreCounted();
+    void hugeFieldTakesLittleMemory();
     void databaseRoundTrip();
     void databaseFailures();
     void failedWriteKeepsEarlierDatabase();
@@ -70,6 +78,135 @@ void TestImport::csvQuotesLineEndsAndMarks()
     QCOMPARE(row.fields, (QByteArrayList{"last", "", ""}));
     QCOMPARE(row.lineNumber, 5);
     QVERIFY(!reader.next(row));
+}
+
+void TestImport::rowsThatCannotBeStoredFaithfully_data()
+{
+    QTest::addColumn<QByteArray>("row");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("NUL in the station name")
+        << QByteArray("00,25,0B,東日本旅客鉄道,山手線,代々") + '\0' + "木"
+        << "line 3: column 6 holds a NUL";
+    QTest::newRow("NUL in a code") << QByteArray("00,2") + '\0' + ",0B,東日本旅客鉄道,山手線,代々木"
+                                   << "line 3: column 2 holds a NUL";
+    QTest::newRow("256 characters")
+        << "00,25,0B,東日本旅客鉄道,山手線," + QString(256, u'駅').toUtf8()
+        << "line 3: column 6 is longer than 255 characters";
+    QTest::newRow("a field of 1 MB")
+        << "00,25,0B,\"" + QByteArray(1 << 20, 'x') + "\",山手線,代々木"
+        << "line 3: column 4 is longer than 255 characters";
+    QTest::newRow("200 columns") << "00,25,0B,a,b,c" + QByteArray(194, ',')
+                                 << "line 3: more than 64 columns";
+}
+
+// A row whose text would be cut or changed on the way into the names file is refused, with its
+// line; the rows around it are imported.
+void TestImport::rowsThatCannotBeStoredFaithfully()
+{
+    QFETCH(QByteArray, row);
+    QFETCH(QString, problem);
+    const QByteArray table = "area,line,station,company,line_name,station_name\n"
+                             "00,25,0A,東日本旅客鉄道,山手線,新宿\n" +
+                             row + "\n00,25,0C,東日本旅客鉄道,山手線,原宿\n";
+    NameDirectory directory;
+    const ImportReport report = importTableContent(table, QStringLiteral("t.csv"), directory);
+    QCOMPARE(report.rows, 3);
+    QCOMPARE(report.railAdded, 2);
+    QCOMPARE(report.unreadable, 1);
+    QCOMPARE(report.problems.size(), 1);
+    QVERIFY2(report.problems[0].startsWith(problem), qPrintable(report.problems[0]));
+    QVERIFY(!directory.rail({0, 0x25, 0x0B}));
+    // 255 characters are still a name.
+    NameDirectory longest;
+    importTableContent("00,25,0B,c,l," + QString(255, u'駅').toUtf8() + '\n', QString(), longest);
+    QVERIFY(longest.rail({0, 0x25, 0x0B}));
+}
+
+void TestImport::manyBadRowsAreCounted()
+{
+    QByteArray table = "area,line,station,company,line_name,station_name\n";
+    for (int i = 0; i < 800; ++i)
+        table += "00,25,zz,東日本旅客鉄道,山手線,新宿\n";
+    NameDirectory directory;
+    const ImportReport report = importTableContent(table, QStringLiteral("t.csv"), directory);
+    QCOMPARE(report.unreadable, 800);
+    const QString summary = report.summary();
+    QVERIFY(summary.contains(u"\n  line 2: "));
+    QVERIFY(summary.contains(u"\n  line 6: "));
+    QVERIFY(!summary.contains(u"\n  line 7: "));
+    QVERIFY2(summary.endsWith(u"\n  and 795 more unreadable rows"), qPrintable(summary));
+}
+
+namespace {
+
+// A table made as it is read: a header, one row whose station name is `fieldBytes` long, and
+// a good row, without ever holding the long field in memory.
+class GeneratedTable : public QIODevice
+{
+public:
+    explicit GeneratedTable(qint64 fieldBytes)
+        : head_("area,line,station,company,line_name,station_name\n00,25,0B,c,l,")
+        , tail_("\n00,25,0C,c,l,原宿\n")
+        , size_(head_.size() + fieldBytes + tail_.size())
+    {
+        open(QIODevice::ReadOnly);
+    }
+    bool isSequential() const override { return true; }
+    bool atEnd() const override { return at_ >= size_ && QIODevice::atEnd(); }
+
+protected:
+    qint64 readData(char* data, qint64 most) override
+    {
+        qint64 done = 0;
+        while (done < most && at_ < size_) {
+            const qint64 fieldEnd = size_ - tail_.size();
+            if (at_ < head_.size())
+                data[done] = head_[at_];
+            else if (at_ < fieldEnd)
+                data[done] = 'x';
+            else
+                data[done] = tail_[at_ - fieldEnd];
+            ++done;
+            ++at_;
+        }
+        return done;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray head_;
+    QByteArray tail_;
+    qint64 size_;
+    qint64 at_ = 0;
+};
+
+long peakMemoryKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+// One field of 100 MB: the reader keeps what a name can be and counts the rest, so the import
+// takes a few MiB, not a multiple of the field.
+void TestImport::hugeFieldTakesLittleMemory()
+{
+    const long before = peakMemoryKiB();
+    GeneratedTable table(100LL << 20);
+    CsvReader reader(table);
+    CsvRow row;
+    QVERIFY(reader.next(row)); // header
+    QVERIFY(reader.next(row));
+    QCOMPARE(row.lineNumber, 2);
+    QCOMPARE(row.overlongField, 5);
+    QCOMPARE(row.fields[5].size(), CsvReader::kMaxFieldBytes);
+    QVERIFY(reader.next(row));
+    QCOMPARE(row.fields, (QByteArrayList{"00", "25", "0C", "c", "l", "原宿"}));
+    QVERIFY(!reader.next(row));
+    QVERIFY2(peakMemoryKiB() - before < 32 * 1024,
+             qPrintable(QString::number(peakMemoryKiB() - before)));
 }
 
 void TestImport::lineNameSuffix_data()
@@ -332,22 +469,28 @@ void TestImport::databaseFailures()
 
 void TestImport::failedWriteKeepsEarlierDatabase()
 {
-    QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("names.sqlite"));
+    SmallFileSystem disk(256 * 1024);
+    if (!disk.isMounted())
+        QSKIP(qPrintable(disk.whyNotMounted()));
+    const QString path = disk.filePath(QStringLiteral("names.sqlite"));
     NameDirectory first;
     first.addRail({0, 1, 1}, {QStringLiteral("会社"), QStringLiteral("線"), QStringLiteral("駅")});
     QString error;
     QVERIFY(writeNameDatabase(path, first, {}, &error));
+    const QByteArray before = ridelog::test::fileBytes(path);
 
-    // The partial file cannot be created where a folder of its name stands.
-    QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("names.sqlite.partial")));
-    QVERIFY(QFile::exists(path + QStringLiteral(".partial")));
+    // A full disk: the earlier file stays byte for byte, and nothing is left beside it.
     NameDirectory second;
+    for (int station = 0; station < 256; ++station)
+        second.addRail({0, 2, std::uint8_t(station)},
+                       {QStringLiteral("東日本旅客鉄道"), QStringLiteral("山手"),
+                        QStringLiteral("駅%1").arg(station)});
+    QVERIFY(disk.fillLeaving(8192));
     QVERIFY(!writeNameDatabase(path, second, {}, &error));
-    QVERIFY(!error.isEmpty());
-    const auto kept = readNameDatabase(path, &error);
-    QVERIFY(kept);
-    QCOMPARE(kept->railCount(), std::size_t(1));
+    QCOMPARE(error, QStringLiteral("no space left on the device"));
+    QCOMPARE(ridelog::test::fileBytes(path), before);
+    QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             (QStringList{QStringLiteral("filler"), QStringLiteral("names.sqlite")}));
 
     QVERIFY(!writeNameDatabase(QStringLiteral("/proc/ridelog-no-such-folder/names.sqlite"), first,
                                {}, &error));

@@ -107,7 +107,6 @@ private slots:
     void connectionCapIsReached();
     void headersUpToTheirLimitAreRead_data();
     void headersUpToTheirLimitAreRead();
-    void slowClientsCannotStarveTheThreads();
     void normalClientIsAnsweredQuicklyThroughout();
     void requestLogHasOneLinePerRequest();
 };
@@ -388,11 +387,13 @@ void TestLimits::connectionCapIsReached()
     QFETCH(int, total);
     QFETCH(int, perAddress);
     QFETCH(QString, logged);
-    RunningService server(withLimits([&](ConnectionLimits& l) {
+    ServiceOptions options = withLimits([&](ConnectionLimits& l) {
         l.maxConnections = std::size_t(total);
         l.maxConnectionsPerAddress = std::size_t(perAddress);
         l.busyIdleTimeout = l.idleTimeout; // busy or not, the connections stay
-    }));
+    });
+    options.threads = 2; // each thread accepts on its own: the counts must still add up
+    RunningService server(options);
     std::vector<std::unique_ptr<LoopbackConnection>> open;
     for (int i = 0; i < 3; ++i) {
         open.push_back(std::make_unique<LoopbackConnection>(server.port()));
@@ -438,28 +439,6 @@ void TestLimits::headersUpToTheirLimitAreRead()
     if (status == 200)
         QCOMPARE(QByteArray::fromStdString(reply->body), shinjukuAnswerFor(123));
     QCOMPARE(server.askShinjuku(), shinjukuAnswer());
-}
-
-void TestLimits::slowClientsCannotStarveTheThreads()
-{
-    // More slow clients than event threads: each is cut at the header deadline, and meanwhile
-    // a normal client is answered at once.
-    ServiceOptions options = withLimits([](ConnectionLimits& l) { l.headerTimeout = 500ms; });
-    options.threads = 1;
-    RunningService server(options);
-    std::vector<std::unique_ptr<DripClient>> slow;
-    for (int i = 0; i < 5; ++i)
-        slow.push_back(std::make_unique<DripClient>(server.port(), 30ms));
-    std::this_thread::sleep_for(100ms);
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(server.askShinjuku(), shinjukuAnswer());
-    const qint64 waited = clock.elapsed();
-    QVERIFY(QTest::qWaitFor([&] {
-        return std::all_of(slow.begin(), slow.end(),
-                           [](const auto& c) { return c->closedByServer(); });
-    }));
-    QVERIFY2(waited < 1000, qPrintable(QString::number(waited)));
 }
 
 void TestLimits::normalClientIsAnsweredQuicklyThroughout()

@@ -100,9 +100,10 @@ void TestCardSession::readSaysWhatHappenedToTheHistory_data()
                               << QString();
     QTest::newRow("read again") << Before::SameRead << int(Load::Loaded) << 0 << int(Not::None)
                                 << QString();
+    // A card table of other columns makes the file foreign: said by the sign, not thrown.
     QTest::newRow("history unreadable")
         << Before::TableWithoutB4 << int(Load::NotLoaded) << 0 << int(Not::HistoryNotLoaded)
-        << QStringLiteral("no such column: b4");
+        << QString();
     QTest::newRow("store refused")
         << Before::InsertsRefused << int(Load::Loaded) << 0 << int(Not::StoreFailed)
         << QStringLiteral("database or disk is full");
@@ -141,6 +142,8 @@ void TestCardSession::readSaysWhatHappenedToTheHistory()
     QCOMPARE(outcome.problems.size(), problem.isEmpty() ? std::size_t(0) : std::size_t(1));
     if (!problem.isEmpty())
         QCOMPARE(outcome.problems.front().message(), problem);
+    if (before == Before::TableWithoutB4)
+        QVERIFY(session.store().notKeptReason().contains(QStringLiteral("has the columns")));
     // Whatever happened to the history, the card's entries are on display.
     QCOMPARE(session.records().size(), std::size_t(6));
     QCOMPARE(session.idmText(), kIdm);

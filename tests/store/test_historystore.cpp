@@ -158,6 +158,8 @@ private slots:
     void cardTableName_data();
     void cardTableName();
     void withoutDataFolderNoObjectCanBeMade();
+    void foreignFileIsNeverWritten_data();
+    void foreignFileIsNeverWritten();
 
     // ---- Encodings
     void blockWordsAreLittleEndianSigned();
@@ -231,6 +233,92 @@ void TestHistoryStore::cleanup()
 }
 
 // ------------------------------------------------------------------- Data folder and schema
+
+void TestHistoryStore::foreignFileIsNeverWritten_data()
+{
+    QTest::addColumn<QStringList>("schema"); // what another program (or the user) made
+    QTest::addColumn<bool>("foreign");
+    const QString ipn = QStringLiteral("CREATE TABLE ipn (\"ac\" SMALLINT, \"lc\" SMALLINT, "
+                                       "\"sc\" SMALLINT, \"an\" VARCHAR(255), \"ln\" "
+                                       "VARCHAR(255), \"sn\" VARCHAR(255), \"nm\" VARCHAR(255))");
+    const QString card = QStringLiteral("CREATE TABLE \"20114A1B2C3D4E5F6\" (\"seq\" INTEGER, "
+                                        "\"b1\" INTEGER, \"b2\" INTEGER, \"b3\" INTEGER, "
+                                        "\"b4\" INTEGER)");
+    QTest::newRow("the name server's names file")
+        << QStringList{QStringLiteral("CREATE TABLE rail (area, line, station, company)"),
+                       QStringLiteral("CREATE TABLE bus (first_code, second_code, company, stop)"),
+                       QStringLiteral("CREATE TABLE info (name, value)")}
+        << true;
+    QTest::newRow("another program's tables")
+        << QStringList{QStringLiteral("CREATE TABLE users (id INTEGER, name TEXT)")} << true;
+    QTest::newRow("ipn with other columns")
+        << QStringList{QStringLiteral("CREATE TABLE ipn (code TEXT, name TEXT)")} << true;
+    QTest::newRow("card table with an extra column")
+        << QStringList{ipn, QStringLiteral("CREATE TABLE \"20114A1B2C3D4E5F6\" (seq INTEGER, "
+                                           "b1 INTEGER, b2 INTEGER, b3 INTEGER, b4 INTEGER, x)")}
+        << true;
+    QTest::newRow("a view named bus")
+        << QStringList{ipn, QStringLiteral("CREATE VIEW bus AS SELECT * FROM ipn")} << true;
+    QTest::newRow("IPN in capitals")
+        << QStringList{QString(ipn).replace(QStringLiteral("TABLE ipn"),
+                                            QStringLiteral("TABLE IPN"))}
+        << true;
+    QTest::newRow("ours with the user's own view and table")
+        << QStringList{ipn, card,
+                       QStringLiteral("CREATE VIEW fares AS SELECT b2 FROM \"20114A1B2C3D4E5F6\""),
+                       QStringLiteral("CREATE TABLE my_notes (text)")}
+        << false;
+    QTest::newRow("ours with a cards table of other columns")
+        << QStringList{ipn, card, QStringLiteral("CREATE TABLE cards (idm TEXT)")} << false;
+    QTest::newRow("an empty file") << QStringList{} << false;
+}
+
+// A file that is not this program's keeps every byte, through start-up, a read and shutdown,
+// and the sign says why history is not kept; a file of ours with additions of the user's works.
+void TestHistoryStore::foreignFileIsNeverWritten()
+{
+    QFETCH(QStringList, schema);
+    QFETCH(bool, foreign);
+    {
+        Database database = prepareDatabase();
+        for (const QString& statement : schema)
+            database.execute(statement);
+        if (schema.isEmpty())
+            database.execute(QStringLiteral("PRAGMA user_version = 0"));
+    }
+    const QByteArray before = fileBytes(dbPath());
+
+    CardSession session;
+    HistoryStore& store = session.store();
+    NameCaches& caches = startStore(session);
+    caches.stations.EntryFor({0, 0x25, 10}) = {QStringLiteral("JR"), QStringLiteral("山手"),
+                                               QStringLiteral("新宿"), QStringLiteral("新宿")};
+    const ReadResult read = readCard(session, cardBlocks(1, 5));
+    QCOMPARE(read.records.size(), std::size_t(5)); // the card's history is listed either way
+    const bool wroteBack = store.WriteBackNames(caches);
+    store.DropDatabaseObject();
+
+    if (foreign) {
+        QCOMPARE(fileBytes(dbPath()), before);
+        QCOMPARE(read.added, 0);
+        QVERIFY(!wroteBack);
+        QVERIFY2(store.notKeptReason().contains(QStringLiteral("is not a Ridelog history file")),
+                 qPrintable(store.notKeptReason()));
+        QCOMPARE(reported_.size(), 1); // said once, not at every operation
+    } else {
+        QCOMPARE(read.added, 5);
+        QVERIFY(wroteBack);
+        QVERIFY(store.isKeepingHistory());
+        QCOMPARE(rowCount(dbPath(), kCardTable), 5);
+        for (const QString& statement : schema) {
+            const QString name = statement.section(u' ', 2, 2).remove(u'"');
+            Database database = openForInspection(dbPath());
+            Statement kept(database, QStringLiteral("SELECT 1 FROM sqlite_master WHERE name=?1"));
+            kept.bind(1, name);
+            QVERIFY2(kept.step(), qPrintable(name));
+        }
+    }
+}
 
 void TestHistoryStore::firstStartCreatesFolderFileAndNameTables()
 {
@@ -522,11 +610,17 @@ void TestHistoryStore::nameTableMissingAColumnReportsEngineText()
                                   "an VARCHAR(255), nm VARCHAR(255))"));
         db.execute(QStringLiteral("INSERT INTO ipn VALUES (1, 2, 3, 'a', 'n')"));
     }
+    const QByteArray before = fileBytes(dbPath());
     HistoryStore store;
-    const QString text = errorTextOf([&] { startStore(store); });
-    QCOMPARE(text, QStringLiteral("no such column: ln"));
-    QCOMPARE(store.state(), DatabaseState::Closed);
-    QCOMPARE(rowCount(dbPath(), QStringLiteral("ipn")), 1);
+    QCOMPARE(errorTextOf([&] { startStore(store); }), QString());
+    QCOMPARE(reported_.size(), 1);
+    QVERIFY2(reported_[0].contains(QStringLiteral(
+                 "the table ipn has the columns ac SMALLINT, lc SMALLINT, sc SMALLINT, an "
+                 "VARCHAR(255), nm VARCHAR(255) instead of ac SMALLINT")),
+             qPrintable(reported_[0]));
+    QCOMPARE(store.state(), DatabaseState::None);
+    QVERIFY(!store.isKeepingHistory());
+    QCOMPARE(fileBytes(dbPath()), before);
 }
 
 // --------------------------------------------------------------------------- Card history
@@ -825,21 +919,22 @@ void TestHistoryStore::cardTableMissingAColumnReportsEngineText()
                        .arg(kCardTable));
         db.execute(QStringLiteral("INSERT INTO \"%1\" VALUES (1, 2, 3, 4)").arg(kCardTable));
     }
+    const QByteArray before = fileBytes(dbPath());
     CardBlockSet blocks;
-    QCOMPARE(errorTextOf([&] { store.LoadStoredBlocks(kIdm, blocks); }),
-             QStringLiteral("no such column: b4"));
-    QCOMPARE(store.state(), DatabaseState::Closed);
+    HistoryStore::LoadOutcome outcome = HistoryStore::LoadOutcome::Loaded;
+    QCOMPARE(errorTextOf([&] { outcome = store.LoadStoredBlocks(kIdm, blocks); }), QString());
+    QVERIFY(outcome == HistoryStore::LoadOutcome::NotLoaded);
     QVERIFY(blocks.empty());
     QVERIFY(!store.isKeepingHistory());
-    // The stored history is unknown: this read stores nothing.
+    QVERIFY2(store.notKeptReason().contains(kCardTable + QStringLiteral(" has the columns")),
+             qPrintable(store.notKeptReason()));
+    // The file is not the program's any more: this read and every other card's store nothing.
     HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, 3));
     QCOMPARE(store.StoreNewBlocks(kIdm, blocks), 0);
-    QCOMPARE(store.state(), DatabaseState::Closed);
-    QCOMPARE(rowCount(dbPath(), kCardTable), 1);
-    // Other cards are not affected.
     const ReadResult other =
         readCard(session, cardBlocks(1, 3), QStringLiteral("00000000000000AA"));
-    QCOMPARE(other.added, 3);
+    QCOMPARE(other.added, 0);
+    QCOMPARE(fileBytes(dbPath()), before);
 }
 
 void TestHistoryStore::failedStoreLeavesTableAsBefore()

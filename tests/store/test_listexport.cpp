@@ -1,21 +1,13 @@
 // The export file: separators, quoting, bytes and safe writing.
 #include "store/listexport.h"
-#include "testfiles.h"
 
-#include <QDir>
-#include <QFile>
 #include <QStandardItemModel>
-#include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace ridelog;
 
 Q_DECLARE_METATYPE(ridelog::ExportFormat)
 Q_DECLARE_METATYPE(std::optional<ridelog::ExportFormat>)
-
-using ridelog::test::fileBytes;
 
 namespace {
 
@@ -30,38 +22,6 @@ QStandardItemModel* listModel(const QList<QStringList>& rows, QObject* parent)
     }
     return model;
 }
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// Lowers the file-size limit of this process for its lifetime, so that writes beyond it fail
-// the way they fail on a full disk.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = saved_;
-        lowered.rlim_cur = bytes;
-        active_ = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-    bool active() const { return active_; }
-
-private:
-    rlimit saved_{};
-    void (*previousHandler_)(int) = nullptr;
-    bool active_ = false;
-};
 
 } // namespace
 
@@ -87,12 +47,6 @@ private slots:
     void emptyListGivesEmptyFile();
 
     // Writing
-    void writesNewFile();
-    void replacesExistingFile();
-    void readOnlyTargetIsRefused();
-    void missingFolderIsRefused();
-    void directoryTargetIsRefused();
-    void failingWriteKeepsOldFile();
 };
 
 void TestListExport::formatOfSuffix_data()
@@ -276,72 +230,6 @@ void TestListExport::emptyListGivesEmptyFile()
     QObject owner;
     auto* model = listModel({}, &owner);
     QVERIFY(exportBytes(*model, ExportFormat::Csv).isEmpty());
-}
-
-void TestListExport::writesNewFile()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("history.csv"));
-    QCOMPARE(writeExportFile(path, QByteArray("1,2\r\n")), ExportWriteResult::Written);
-    QCOMPARE(fileBytes(path), QByteArray("1,2\r\n"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
-             QStringList{QStringLiteral("history.csv")});
-}
-
-void TestListExport::replacesExistingFile()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("history.txt"));
-    QVERIFY(writeFile(path, QByteArray("an older and longer export\r\n")));
-    QCOMPARE(writeExportFile(path, QByteArray("new\r\n")), ExportWriteResult::Written);
-    QCOMPARE(fileBytes(path), QByteArray("new\r\n"));
-}
-
-void TestListExport::readOnlyTargetIsRefused()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("history.csv"));
-    QVERIFY(writeFile(path, QByteArray("kept\r\n")));
-    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-    QCOMPARE(writeExportFile(path, QByteArray("new\r\n")), ExportWriteResult::CannotCreate);
-    QCOMPARE(fileBytes(path), QByteArray("kept\r\n"));
-}
-
-void TestListExport::missingFolderIsRefused()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("gone/history.csv"));
-    QCOMPARE(writeExportFile(path, QByteArray("new\r\n")), ExportWriteResult::CannotCreate);
-    QVERIFY(!QFile::exists(path));
-}
-
-void TestListExport::directoryTargetIsRefused()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("history.csv"));
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("history.csv")));
-    QCOMPARE(writeExportFile(path, QByteArray("new\r\n")), ExportWriteResult::CannotCreate);
-    QVERIFY(QFileInfo(path).isDir());
-}
-
-void TestListExport::failingWriteKeepsOldFile()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("history.csv"));
-    const QByteArray old("the previous export\r\n");
-    QVERIFY(writeFile(path, old));
-    const QByteArray large(64 * 1024, 'x');
-    {
-        FileSizeLimit limit(4096);
-        if (!limit.active())
-            QSKIP("the file-size limit cannot be lowered here");
-        QCOMPARE(writeExportFile(path, large), ExportWriteResult::WriteFailed);
-    }
-    QCOMPARE(fileBytes(path), old);
-    // No half-written temporary file is left beside it.
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
-             QStringList{QStringLiteral("history.csv")});
 }
 
 QTEST_GUILESS_MAIN(TestListExport)

@@ -578,8 +578,10 @@ void TestCommands::exportToReadOnlyTarget()
     QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     SaveFileDialog::setNextAnswer(SaveFileAnswer{path, 0});
     QVERIFY(dlg->triggerCommand(ids::SaveToFile));
-    QCOMPARE(MessageBox::capturedMessages(),
-             QStringList{QStringLiteral("ファイルを作成できません。")});
+    QCOMPARE(
+        MessageBox::capturedMessages(),
+        QStringList{QStringLiteral("ファイルを作成できません。\r\n書き込む権限がありません。\r\n") +
+                    path});
     QCOMPARE(fileBytes(path), QByteArray("kept\r\n"));
 }
 

@@ -1,5 +1,6 @@
 // The command "ファイルに保存(&S)": the save dialog and what lands in the file.
 #include "namedata/namecache.h"
+#include "support/smallfilesystem.h"
 #include "testfiles.h"
 #include "ui/historyexport.h"
 #include "ui/messagebox.h"
@@ -16,12 +17,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace ridelog;
 
 using ridelog::test::fileBytes;
+using ridelog::test::SmallFileSystem;
 
 namespace {
 
@@ -56,7 +56,8 @@ private slots:
     void otherExtensionWrittenInSelectedFormat();
     void cancelWritesNothing();
     void readOnlyTargetIsReported();
-    void failingWriteIsReported();
+    void fullDiskIsReported_data();
+    void fullDiskIsReported();
     void expenseFormatsFollowTheFilter_data();
     void expenseFormatsFollowTheFilter();
 
@@ -246,39 +247,74 @@ void TestExport::readOnlyTargetIsReported()
     }
     QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     exportAs(QStringLiteral("history.csv"), 0);
-    QCOMPARE(MessageBox::capturedMessages(),
-             QStringList{QStringLiteral("ファイルを作成できません。")});
+    QCOMPARE(
+        MessageBox::capturedMessages(),
+        QStringList{QStringLiteral("ファイルを作成できません。\r\n書き込む権限がありません。\r\n") +
+                    path});
     QCOMPARE(fileBytes(path), QByteArray("old\r\n"));
 
     MessageBox::clearCaptured();
     exportAs(QStringLiteral("missing/history.csv"), 0);
-    QCOMPARE(MessageBox::capturedMessages(),
-             QStringList{QStringLiteral("ファイルを作成できません。")});
+    QCOMPARE(
+        MessageBox::capturedMessages(),
+        QStringList{QStringLiteral("ファイルを作成できません。\r\nフォルダがありません。\r\n") +
+                    dir_->filePath(QStringLiteral("missing/history.csv"))});
 }
 
-void TestExport::failingWriteIsReported()
+void TestExport::fullDiskIsReported_data()
 {
-    for (int i = 0; i < 400; ++i)
-        appendRow(*list_, {QString::number(i), QStringLiteral("2008-3-5"), QStringLiteral("改札機"),
-                           QStringLiteral("運賃支払"), QStringLiteral("渋谷"),
-                           QStringLiteral("新宿"), QStringLiteral("-160")});
-    rlimit saved{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit lowered = saved;
-    lowered.rlim_cur = 2048;
-    auto* previous = std::signal(SIGXFSZ, SIG_IGN);
-    if (setrlimit(RLIMIT_FSIZE, &lowered) != 0) {
-        std::signal(SIGXFSZ, previous);
-        QSKIP("the file-size limit cannot be lowered here");
+    QTest::addColumn<int>("filter");
+    QTest::addColumn<qint64>("leftFree");
+    for (const auto& [name, filter] : {std::pair{"list csv", 0}, std::pair{"list text", 1},
+                                       std::pair{"utf-8 csv", 2}, std::pair{"json", 3}}) {
+        QTest::addRow("%s, 100 %% full", name) << filter << qint64(0);
+        QTest::addRow("%s, 8 KiB left", name) << filter << qint64(8 * 1024);
     }
-    exportAs(QStringLiteral("history.csv"), 0);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
+}
+
+// An export that does not fit is never taken for saved: the box says why and where, and the
+// previous file is left as it was.
+void TestExport::fullDiskIsReported()
+{
+    QFETCH(int, filter);
+    QFETCH(qint64, leftFree);
+    SmallFileSystem disk(256 * 1024);
+    if (!disk.isMounted())
+        QSKIP(qPrintable(disk.whyNotMounted()));
+    NameCaches caches;
+    HistoryRecordSet records;
+    list_->removeRows(0, list_->rowCount());
+    for (int serial = 400; serial >= 1; --serial) {
+        appendRow(*list_,
+                  {QString::number(serial), QStringLiteral("2008-3-5"), QStringLiteral("改札機"),
+                   QStringLiteral("運賃支払"), QStringLiteral("ＪＲ東 山手 渋谷"),
+                   QStringLiteral("ＪＲ東 山手 新宿"), QStringLiteral("-160")});
+        HistoryBlock block{};
+        block[0] = 22;
+        block[1] = 1;
+        block[13] = std::uint8_t(serial >> 8);
+        block[14] = std::uint8_t(serial);
+        records.insert(decodeHistoryBlock(block, caches.stations, caches.busStops, caches.shops));
+    }
+    const QString path = disk.filePath(kIdm + QStringLiteral(".out"));
+    const QByteArray old("the export of last month\r\n");
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(old);
+    }
+    QVERIFY(disk.fillLeaving(leftFree));
+
+    SaveFileDialog::setNextAnswer(SaveFileAnswer{path, filter});
+    exportHistoryList(nullptr, *list_, kIdm, {&records, &caches, std::nullopt});
 
     QCOMPARE(MessageBox::capturedMessages(),
-             QStringList{QStringLiteral("ファイルに書き込めませんでした。")});
-    // Nothing that looks like a finished export is left behind.
-    QVERIFY(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+             QStringList{QStringLiteral("ファイルに書き込めませんでした。\r\n"
+                                        "ディスクの空き容量が足りません。\r\n") +
+                         path});
+    QCOMPARE(fileBytes(path), old);
+    QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             (QStringList{kIdm + QStringLiteral(".out"), QStringLiteral("filler")}));
 }
 
 void TestExport::expenseFormatsFollowTheFilter_data()

@@ -59,6 +59,7 @@ private slots:
     void readingACardSwitchesBackToIt();
     void renameThroughTheMenu();
     void renameFailsWithUnusableCardsTable();
+    void renameNamesTheCardItWasOpenedFor();
     void missedHistoryMarkerAfterAFullRead();
     void noMarkerWhenTheReadReachesStoredHistory();
     void headingClicksSortAndHashRestores();
@@ -185,6 +186,29 @@ void TestLibrary::renameFailsWithUnusableCardsTable()
     putCard(railRides(13, 2, 1400));
     dlg->readCard(); // the read goes on without noting the card
     QCOMPARE(dlg->historyModel()->rowCount(), 4);
+}
+
+// Another card put on the reader while the dialog is open is read and shown; the name still
+// goes to the card the dialog was opened for.
+void TestLibrary::renameNamesTheCardItWasOpenedFor()
+{
+    auto dlg = readTwoCards();
+    cardEntries(*dlg);
+    QVERIFY(dlg->triggerCommand(ids::FirstCardEntry + 1)); // the stored card kCardIdm
+    QCOMPARE(dlg->idmText(), kCardIdm);
+    CardNameDialog::setNextAnswer(QStringLiteral("通勤定期"));
+    CardNameDialog::setWhileAsked([&] {
+        putCard(railRides(41, 3, 600), kOtherIdm);
+        dlg->readCard();
+    });
+    QVERIFY(dlg->triggerCommand(ids::RenameCard));
+    QCOMPARE(dlg->idmText(), kOtherIdm);
+    const CardLibrary library(dlg->historyStore().DatabasePath());
+    QCOMPARE(library.card(kCardIdm)->nickname, QStringLiteral("通勤定期"));
+    QVERIFY(library.card(kOtherIdm)->nickname.isEmpty());
+    // The window shows the card on the reader, under its own title.
+    QCOMPARE(dlg->windowTitle(), QStringLiteral("交通費履歴読出"));
+    QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
 
 void TestLibrary::missedHistoryMarkerAfterAFullRead()

@@ -14,8 +14,10 @@
 
 #include <QFile>
 #include <QtDebug>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <sys/stat.h>
 #include <thread>
 
 namespace ridelog::card {
@@ -142,6 +144,8 @@ private:
             if (!cursor.line) {
                 if (!cursor.reader->error().isEmpty())
                     report(cursor.reader->error());
+                else if (cursor.reader->cutAtLine() > 0)
+                    noteCut(cursor.reader->cutAtLine());
                 return std::nullopt;
             }
             const bool mine = options_.checkSent
@@ -156,6 +160,19 @@ private:
     void differ(const TraceLine& line, const QString& what)
     {
         report(QStringLiteral("line %1: %2").arg(line.lineNumber).arg(what));
+    }
+
+    // A trace whose last line was cut off (a full disk, a crash) is played up to the cut.
+    void noteCut(int lineNumber)
+    {
+        if (cutNoted_)
+            return;
+        cutNoted_ = true;
+        qWarning().noquote() << QStringLiteral("reader trace %1 ends in the middle of line %2; "
+                                               "it was played up to line %3")
+                                    .arg(label_)
+                                    .arg(lineNumber)
+                                    .arg(lineNumber - 1);
     }
 
     void report(const QString& what)
@@ -201,6 +218,7 @@ private:
     Cursor reads_;
     Cursor monitor_;
     bool ended_ = false;
+    bool cutNoted_ = false;
     QString difference_;
     std::unique_ptr<TraceReader> headerReader_;
     QByteArray firstUnit_;
@@ -577,9 +595,21 @@ std::unique_ptr<ReaderBackend> createReplayBackend(const QString& path, QString*
             return nullptr;
         return file;
     };
-    if (!QFile::exists(path)) {
+    // Anything but a regular file could block the open or the reads (a FIFO without a writer,
+    // a device) or never end: it is refused before it is opened.
+    struct stat info = {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
         if (error)
-            *error = QStringLiteral("%1: no such trace file").arg(path);
+            *error = errno == ENOENT ? QStringLiteral("%1: no such trace file").arg(path)
+                                     : QStringLiteral("%1: %2").arg(
+                                           path, QString::fromLocal8Bit(std::strerror(errno)));
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        if (error)
+            *error = QStringLiteral("%1: not a regular file; a trace to replay must be a file "
+                                    "that a reader trace was saved in")
+                         .arg(path);
         return nullptr;
     }
     return createReplayBackend(source, path, ReplayOptions{}, error, std::move(trace));

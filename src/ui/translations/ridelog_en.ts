@@ -254,6 +254,42 @@ Nothing more is written to it.</translation>
         <translation>Could not write the file.</translation>
     </message>
     <message>
+        <source>ディスクの空き容量が足りません。</source>
+        <translation>There is not enough free space on the disk.</translation>
+    </message>
+    <message>
+        <source>ファイルが大きすぎます。</source>
+        <translation>The file is too large.</translation>
+    </message>
+    <message>
+        <source>書き込む権限がありません。</source>
+        <translation>You have no permission to write there.</translation>
+    </message>
+    <message>
+        <source>読み取り専用のファイルシステムです。</source>
+        <translation>The file system is read-only.</translation>
+    </message>
+    <message>
+        <source>フォルダがありません。</source>
+        <translation>The folder does not exist.</translation>
+    </message>
+    <message>
+        <source>同じ名前のフォルダがあります。</source>
+        <translation>A folder of that name is there.</translation>
+    </message>
+    <message>
+        <source>通常のファイルではありません。</source>
+        <translation>That is not a regular file.</translation>
+    </message>
+    <message>
+        <source>ファイルが最後まで書き込まれませんでした。</source>
+        <translation>The file was not written to its end.</translation>
+    </message>
+    <message>
+        <source>入出力エラーが発生しました。</source>
+        <translation>An input/output error occurred.</translation>
+    </message>
+    <message>
         <source>CSV UTF-8 見出し付き (*.csv)</source>
         <translation>CSV UTF-8 with headings (*.csv)</translation>
     </message>
@@ -364,6 +400,10 @@ Nothing more is written to it.</translation>
 </context>
 <context>
     <name>ReaderLibrary</name>
+    <message>
+        <source>リーダーのトレースを再生できません。</source>
+        <translation>The reader trace cannot be played back.</translation>
+    </message>
     <message>
         <source>ICカードリーダ ドライバが<byte value="xd"/>
 インストールされていません。</source>
