@@ -224,12 +224,16 @@ QString noteLine(std::uint32_t serial, const JourneyNote& note)
 // ridelog note: shows the entry's note, or changes it in one transaction.
 int runNote(const ScriptRequest& request, QIODevice& out, QIODevice& err)
 {
-    NoteStore notes(databasePath());
+    const QString path = databasePath();
+    NoteStore notes(path);
+    // Every database message names the file.
+    const auto failAt = [&](const QString& message) {
+        return fail(err, path + QStringLiteral(": ") + message, ScriptFailed);
+    };
     if (!request.purpose && !request.claimed) {
         const LoadedNotes loaded = notes.notesOf(request.idmText);
         if (!loaded.available)
-            return fail(err, QStringLiteral("the notes table is damaged or not Ridelog's"),
-                        ScriptFailed);
+            return failAt(QStringLiteral("the notes table is damaged or not Ridelog's"));
         const auto found = loaded.notes.find(request.serial);
         writeLine(out, noteLine(request.serial,
                                 found == loaded.notes.end() ? JourneyNote{} : found->second));
@@ -252,19 +256,15 @@ int runNote(const ScriptRequest& request, QIODevice& out, QIODevice& err)
                         .arg(request.serial),
                     ScriptFailed);
     case NoteWriteResult::TableUnusable:
-        return fail(err,
-                    QStringLiteral("the notes table is damaged or not Ridelog's; it is left alone"),
-                    ScriptFailed);
+        return failAt(
+            QStringLiteral("the notes table is damaged or not Ridelog's; it is left alone"));
     case NoteWriteResult::Locked:
-        return fail(err,
-                    QStringLiteral("the database is locked by another program (the window "
-                                   "storing a read?); nothing was written, try again"),
-                    ScriptFailed);
+        return failAt(QStringLiteral("the database is locked by another program (the window "
+                                     "storing a read?); nothing was written, try again"));
     case NoteWriteResult::Failed:
         break;
     }
-    return fail(err, QStringLiteral("nothing was written: %1").arg(outcome.engineText),
-                ScriptFailed);
+    return failAt(QStringLiteral("nothing was written: %1").arg(outcome.engineText));
 }
 
 // ridelog report: the claim form of the card's stored history as a PDF.

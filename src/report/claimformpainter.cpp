@@ -10,6 +10,7 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -237,8 +238,12 @@ private:
         const QFontMetricsF head(headFont_, painter.device());
         const double step = head.lineSpacing() * 1.5;
         const double half = width_ / 2;
+        // The labels take the room of the widest of them, in whichever language.
+        double labelWidth = pxPerMm_ * 16;
+        for (const char* label : {"氏名", "所属", "期間", "カード", "作成日", "対象"})
+            labelWidth = std::max(labelWidth,
+                                  head.horizontalAdvance(ClaimFormText::tr(label)) + pxPerMm_ * 3);
         const auto field = [&](double x, double top, const QString& label, const QString& value) {
-            const double labelWidth = pxPerMm_ * 20;
             painter.drawText(QRectF(x, top, labelWidth, step), Qt::AlignLeft | Qt::AlignVCenter,
                              label);
             const QRectF valueRect(x + labelWidth, top, half - labelWidth - pxPerMm_ * 4, step);

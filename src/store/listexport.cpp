@@ -38,7 +38,8 @@ QString csvField(const QString& text)
 QStringList rowTexts(const QAbstractItemModel& model, int row)
 {
     QStringList texts;
-    const int columns = model.columnCount();
+    // Columns beyond the seven of the format (the user's notes) are not written.
+    const int columns = std::min(model.columnCount(), kListExportColumns);
     texts.reserve(columns);
     for (int column = 0; column < columns; ++column)
         texts.append(model.data(model.index(row, column), Qt::DisplayRole).toString());

@@ -10,6 +10,9 @@ class QAbstractItemModel;
 
 namespace ridelog {
 
+// The columns a row of the list's own formats holds: 0 to 6 of the history list.
+constexpr int kListExportColumns = 7;
+
 enum class ExportFormat
 {
     Csv,

@@ -96,8 +96,8 @@ void NameColumnFitter::fit()
     if (fitting_)
         return;
     int others = 0;
-    for (int column = 0; column < kHistoryColumns; ++column) {
-        if (column != EntryColumn && column != ExitColumn)
+    for (int column = 0; column < header_->count(); ++column) {
+        if (column != EntryColumn && column != ExitColumn && !header_->isSectionHidden(column))
             others += header_->sectionSize(column);
     }
     // A hidden view has not laid its viewport out yet.

@@ -33,6 +33,10 @@ enum Command : int
     Search = 32841,            // 表示(&V) › 検索(&F)... (Ctrl+F)
     RenameCard = 32842,        // カード(&C) › カード名の変更(&N)...
     ShowReaderCard = 32845,    // カード(&C) › 読み取ったカードを表示(&R)
+    MakeClaimForm = 32850,     // ファイル(&F) › 精算書を作成(&R)...
+    EditPurpose = 32851, // context menu › 用途を入力(&P)... (F2, double-click on 用途)
+    ToggleClaim = 32852, // context menu › 精算にチェック(&M)
+    PurposeColumnView = 32853, // 表示(&V) › 用途の列(&E)
     FirstCardEntry = 33000,    // カード(&C) › one entry per card, 33000 to 33999
     LastCardEntry = 33999,
     StartReading = 1000,  // hidden button 読み取り開始

@@ -6,6 +6,7 @@
 #include "store/listexport.h"
 #include "store/missedhistory.h"
 #include "ui/historylist.h"
+#include "ui/journeynotes.h"
 #include "ui/messagebox.h"
 #include "ui/savefiledialog.h"
 
@@ -142,8 +143,10 @@ QByteArray expenseExportBytes(ExportFilter filter, const QAbstractItemModel& lis
 {
     std::vector<ExpenseEntry> shown;
     if (source.records != nullptr) {
-        const std::vector<ExpenseEntry> all =
+        std::vector<ExpenseEntry> all =
             expenseEntries(*source.records, source.gapBeforeSerial, source.caches);
+        if (source.notes != nullptr)
+            attachNotes(all, source.notes->notes());
         const std::vector<std::uint32_t> serials = shownSerials(list);
         shown = entriesInOrder(all, serials);
     }

@@ -13,6 +13,7 @@ class QWidget;
 namespace ridelog {
 
 struct NameCaches;
+class JourneyNotes;
 struct SaveFileRequest;
 struct WriteFailure;
 
@@ -23,6 +24,7 @@ struct ExpenseExportSource
     const HistoryRecordSet* records = nullptr;
     NameCaches* caches = nullptr;
     std::optional<std::uint32_t> gapBeforeSerial;
+    const JourneyNotes* notes = nullptr; // purposes and claim marks of the card shown
 };
 
 // The filters of the save dialog, in order: the list's CSV and text forms, then UTF-8 CSV with a

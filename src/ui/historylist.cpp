@@ -117,6 +117,11 @@ QStringList historyColumnHeadings()
             QCoreApplication::translate("HistoryList", "料金")};
 }
 
+QString purposeColumnHeading()
+{
+    return QCoreApplication::translate("HistoryList", "用途");
+}
+
 QString amountText(const HistoryRecord& record)
 {
     if (record.amount == 0)

@@ -26,11 +26,15 @@ enum HistoryColumn : int
     EntryColumn = 4,
     ExitColumn = 5,
     AmountColumn = 6,
-    HistoryColumnCount = 7,
+    HistoryColumnCount = 7, // the columns of the list's own export formats
+    PurposeColumn = 7,      // the user's purpose, with the claim mark as its check box
+    ListColumnCount = 8,
 };
 
 // The headings "#", "日付", ... "料金".
 QStringList historyColumnHeadings();
+// The heading of the purpose column, "用途".
+QString purposeColumnHeading();
 
 // The amount with "%d"; an amount of 0 shows the balance in brackets instead: (1520).
 QString amountText(const HistoryRecord& record);

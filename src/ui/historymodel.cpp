@@ -1,6 +1,7 @@
 #include "ui/historymodel.h"
 
 #include "ui/historylist.h"
+#include "ui/journeynotes.h"
 
 #include <QBrush>
 #include <QPalette>
@@ -136,7 +137,7 @@ int HistoryListModel::rowCount(const QModelIndex& parent) const
 
 int HistoryListModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : HistoryColumnCount;
+    return parent.isValid() ? 0 : ListColumnCount;
 }
 
 QString HistoryListModel::recordText(const Row& row, int column) const
@@ -156,6 +157,10 @@ QString HistoryListModel::recordText(const Row& row, int column) const
         if (amountSpansMissedHistory(record, missed_))
             return spanningAmountMark() + amountText(record);
         break;
+    case PurposeColumn: {
+        const JourneyNote* note = notes_ == nullptr ? nullptr : notes_->noteOf(record.serial);
+        return note == nullptr ? QString() : note->purpose;
+    }
     default:
         break;
     }
@@ -164,7 +169,7 @@ QString HistoryListModel::recordText(const Row& row, int column) const
 
 QString HistoryListModel::cellText(int row, int column) const
 {
-    const Row* found = column < 0 || column >= HistoryColumnCount ? nullptr : rowAt(row);
+    const Row* found = column < 0 || column >= ListColumnCount ? nullptr : rowAt(row);
     if (found == nullptr)
         return QString();
     const Row& r = *found;
@@ -190,6 +195,12 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const
         if (index.column() == AmountColumn)
             return QVariant::fromValue(kAmountAlignment);
         return QVariant();
+    case Qt::CheckStateRole:
+        if (index.column() != PurposeColumn || row.record == nullptr || notes_ == nullptr ||
+            !notes_->isAvailable())
+            return QVariant();
+        return noteAt(index.row()) != nullptr && noteAt(index.row())->claimed ? Qt::Checked
+                                                                              : Qt::Unchecked;
     case Qt::ToolTipRole:
         if (row.record == nullptr)
             return missedHistoryMarkerToolTip();
@@ -212,10 +223,13 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const
 
 QVariant HistoryListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || section < 0 || section >= HistoryColumnCount)
+    if (orientation != Qt::Horizontal || section < 0 || section >= ListColumnCount)
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole)
-        return historyColumnHeadings().at(section);
+        return section == PurposeColumn ? purposeColumnHeading()
+                                        : historyColumnHeadings().at(section);
+    if (role == Qt::ToolTipRole && section == PurposeColumn)
+        return tr("チェック：精算する利用");
     if (role == Qt::TextAlignmentRole && section == AmountColumn)
         return QVariant::fromValue(kAmountAlignment);
     return QVariant();
@@ -225,7 +239,11 @@ Qt::ItemFlags HistoryListModel::flags(const QModelIndex& index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (index.column() == PurposeColumn && notes_ != nullptr && notes_->isAvailable() &&
+        recordAt(index.row()) != nullptr)
+        return flags | Qt::ItemIsUserCheckable;
+    return flags;
 }
 
 void HistoryListModel::setNameText(int row, int column, const QString& text)
@@ -269,6 +287,13 @@ void HistoryListModel::noteNameChange(int row, int column)
 
 bool HistoryListModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
+    if (index.isValid() && index.column() == PurposeColumn && role == Qt::CheckStateRole) {
+        const HistoryRecord* record = recordAt(index.row());
+        if (record == nullptr || notes_ == nullptr || !notes_->isAvailable())
+            return false;
+        emit claimMarkToggled(record->serial, value.value<Qt::CheckState>() == Qt::Checked);
+        return true;
+    }
     if (!index.isValid() || !isNameColumn(index.column()) ||
         (role != Qt::DisplayRole && role != Qt::EditRole) || isMarkerRow(index.row()))
         return false;
@@ -291,6 +316,26 @@ bool HistoryListModel::removeRows(int row, int count, const QModelIndex& parent)
     }
     endRemoveRows();
     return true;
+}
+
+void HistoryListModel::setNotes(const JourneyNotes* notes)
+{
+    notes_ = notes;
+    notesChanged();
+}
+
+const JourneyNote* HistoryListModel::noteAt(int row) const
+{
+    const HistoryRecord* record = recordAt(row);
+    return record == nullptr || notes_ == nullptr ? nullptr : notes_->noteOf(record->serial);
+}
+
+void HistoryListModel::notesChanged()
+{
+    if (rowTotal_ > 0) {
+        emit dataChanged(index(0, PurposeColumn), index(rowTotal_ - 1, PurposeColumn),
+                         {Qt::DisplayRole, Qt::CheckStateRole});
+    }
 }
 
 HistoryListModel::NameBatch::NameBatch(HistoryListModel& model)
@@ -355,9 +400,14 @@ bool HistoryViewModel::recordAccepted(int sourceRow) const
         if (!filter_.to.isNull() && (!date.isValid() || date > filter_.to))
             return false;
     }
+    if (filter_.claimedOnly) {
+        const JourneyNote* note = source_->noteAt(sourceRow);
+        if (note == nullptr || !note->claimed)
+            return false;
+    }
     if (filter_.text.isEmpty())
         return true;
-    for (int column = 0; column < HistoryColumnCount; ++column) {
+    for (int column = 0; column < ListColumnCount; ++column) {
         if (source_->cellText(sourceRow, column).contains(filter_.text, Qt::CaseInsensitive))
             return true;
     }

@@ -9,6 +9,7 @@
 
 #include "card/history.h"
 #include "store/missedhistory.h"
+#include "store/notestore.h"
 
 #include <QAbstractTableModel>
 #include <QDate>
@@ -18,6 +19,8 @@
 #include <vector>
 
 namespace ridelog {
+
+class JourneyNotes;
 
 class HistoryListModel : public QAbstractTableModel
 {
@@ -71,6 +74,17 @@ public:
     // The shown text of a cell, without a QVariant.
     QString cellText(int row, int column) const;
 
+    // The notes shown in the purpose column, looked up by serial as a row is shown; null: none.
+    void setNotes(const JourneyNotes* notes);
+    // The note of a row's entry; null without one.
+    const JourneyNote* noteAt(int row) const;
+    // The notes changed: the purpose column is shown again.
+    void notesChanged();
+
+signals:
+    // The check box of the purpose column was clicked: the user marks or unmarks the entry.
+    void claimMarkToggled(std::uint32_t serial, bool claimed);
+
 private:
     // 16 bytes a row: the record, and where its written names are (0: none, else index + 1).
     struct Row
@@ -78,6 +92,7 @@ private:
         const HistoryRecord* record = nullptr; // null: the marker row
         std::uint32_t names = 0;
     };
+    static_assert(sizeof(void*) != 8 || sizeof(Row) == 16, "a row of the list takes 16 bytes");
     struct WrittenNames
     {
         QString entryText; // columns 4 and 5 once written
@@ -106,6 +121,7 @@ private:
     std::optional<MissedHistory> missed_;
     int batchDepth_ = 0;
     bool batchChanged_ = false;
+    const JourneyNotes* notes_ = nullptr;
 };
 
 // What the search field asks for: a text found in any column (any letter case), and an
@@ -113,10 +129,11 @@ private:
 struct HistoryFilter
 {
     QString text;
-    QDate from; // null: no lower bound
-    QDate to;   // null: no upper bound
+    QDate from;               // null: no lower bound
+    QDate to;                 // null: no upper bound
+    bool claimedOnly = false; // only the entries marked 精算
 
-    bool isEmpty() const { return text.isEmpty() && from.isNull() && to.isNull(); }
+    bool isEmpty() const { return text.isEmpty() && from.isNull() && to.isNull() && !claimedOnly; }
     friend bool operator==(const HistoryFilter&, const HistoryFilter&) = default;
 };
 

@@ -49,6 +49,11 @@ HistorySearchBar::HistorySearchBar(QWidget* parent)
     layout->addWidget(new QLabel(tr("～"), this));
     layout->addWidget(to_);
 
+    claimedOnly_ = new QCheckBox(tr("精算のみ(&M)"), this);
+    claimedOnly_->setObjectName(QStringLiteral("searchClaimedOnly"));
+    claimedOnly_->setToolTip(tr("精算にチェックした利用だけを表示します"));
+    layout->addWidget(claimedOnly_);
+
     closeButton_ = new QToolButton(this);
     closeButton_->setObjectName(QStringLiteral("searchClose"));
     closeButton_->setText(QStringLiteral("×"));
@@ -65,10 +70,11 @@ HistorySearchBar::HistorySearchBar(QWidget* parent)
         updateRangeEnabled();
         applyNow();
     });
+    connect(claimedOnly_, &QCheckBox::toggled, this, &HistorySearchBar::applyNow);
     connect(from_, &QDateEdit::dateChanged, this, &HistorySearchBar::applyNow);
     connect(to_, &QDateEdit::dateChanged, this, &HistorySearchBar::applyNow);
     connect(closeButton_, &QToolButton::clicked, this, &HistorySearchBar::dismiss);
-    for (QWidget* field : std::initializer_list<QWidget*>{text_, range_, from_, to_})
+    for (QWidget* field : std::initializer_list<QWidget*>{text_, range_, from_, to_, claimedOnly_})
         field->installEventFilter(this);
     updateRangeEnabled();
     hide();
@@ -95,6 +101,7 @@ HistoryFilter HistorySearchBar::filter() const
     if (isHidden())
         return filter;
     filter.text = text_->text().trimmed();
+    filter.claimedOnly = claimedOnly_->isChecked();
     if (range_->isChecked()) {
         filter.from = std::min(from_->date(), to_->date());
         filter.to = std::max(from_->date(), to_->date());

@@ -1,6 +1,6 @@
-// The search field above the history list: a text looked for in every column, and a date
-// range. Shown by 表示 › 検索 (Ctrl+F); Escape or the close button hides it and lets every row
-// back in.
+// The search field above the history list: a text looked for in every column (purposes too),
+// a date range, and whether only the entries marked 精算 show. Shown by 表示 › 検索 (Ctrl+F);
+// Escape or the close button hides it and lets every row back in.
 #pragma once
 
 #include "ui/historymodel.h"
@@ -34,6 +34,7 @@ public:
     QCheckBox* dateRangeBox() const { return range_; }
     QDateEdit* fromField() const { return from_; }
     QDateEdit* toField() const { return to_; }
+    QCheckBox* claimedOnlyBox() const { return claimedOnly_; }
 
     // Typing is applied after a short pause; this applies it at once.
     void applyNow();
@@ -51,6 +52,7 @@ private:
     QCheckBox* range_ = nullptr;
     QDateEdit* from_ = nullptr;
     QDateEdit* to_ = nullptr;
+    QCheckBox* claimedOnly_ = nullptr;
     QToolButton* closeButton_ = nullptr;
     QTimer* pause_ = nullptr;
     HistoryFilter applied_;

@@ -8,6 +8,7 @@
 #include "ui/cuttexttooltip.h"
 #include "ui/historylist.h"
 #include "ui/historysearchbar.h"
+#include "ui/journeynotes.h"
 #include "ui/listhints.h"
 #include "ui/messagebox.h"
 #include "ui/readerpane.h"
@@ -87,6 +88,7 @@ void tagControl(QWidget* widget, int controlId)
 CRidelogDlg::CRidelogDlg(QSettings& settings, card::ReaderLibrary* library,
                          card::ReaderContext* context, QWidget* parent)
     : QDialog(parent)
+    , userSettings_(settings)
     , settings_(settings)
     , library_(library)
     , context_(context)
@@ -177,6 +179,7 @@ void CRidelogDlg::buildMenuBar()
     QMenu* file = menuBar_->addMenu(tr("ファイル(&F)"));
     addCommand(file, ids::SaveToFile, tr("ファイルに保存(&S)"), &CRidelogDlg::onSaveToFile)
         ->setEnabled(false);
+    addCommand(file, ids::MakeClaimForm, tr("精算書を作成(&R)..."), &CRidelogDlg::onMakeClaimForm);
     file->addSeparator();
     addCommand(file, ids::Exit, tr("終了(&X)"), &CRidelogDlg::onExit);
     addMenuShortcuts();
@@ -196,6 +199,9 @@ void CRidelogDlg::buildMenuBar()
     addToggle(shop, ids::ShopName, tr("店舗名(&S)"));
     addToggle(shop, ids::ShopRegister, tr("レジ名(&R)"));
     buildLibraryParts(view);
+    addCommand(view, ids::PurposeColumnView, tr("用途の列(&E)"),
+               &CRidelogDlg::onTogglePurposeColumn)
+        ->setCheckable(true);
     addCommand(view, ids::ShowTotals, tr("集計(&T)..."), &CRidelogDlg::onShowTotals);
 
     QMenu* setup = menuBar_->addMenu(tr("設定(&S)"));
@@ -228,6 +234,12 @@ void CRidelogDlg::buildContextMenu()
     addCommand(contextMenu_, ids::DeleteRows, tr("削除(&L)"), &CRidelogDlg::onDeleteRows);
     addCommand(contextMenu_, ids::ShowDetail, tr("詳細表示(&D)..."), &CRidelogDlg::onShowDetail);
     addRowCommands();
+    contextMenu_->addSeparator();
+    addCommand(contextMenu_, ids::EditPurpose, tr("用途を入力(&P)..."),
+               &CRidelogDlg::onEditPurpose);
+    addCommand(contextMenu_, ids::ToggleClaim, tr("精算にチェック(&M)"),
+               &CRidelogDlg::onToggleClaim)
+        ->setCheckable(true);
 }
 
 void CRidelogDlg::buildHistoryList()
@@ -260,9 +272,16 @@ void CRidelogDlg::buildHistoryList()
         showHistoryContextMenu(list_->viewport()->mapToGlobal(pos));
     });
     listHints_ = new ListHints(list_, [this] { return session_.idmText().isEmpty(); });
-    connect(list_, &QAbstractItemView::doubleClicked, this, &CRidelogDlg::showDetailOfRow);
+    connect(list_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        // A double-click on the purpose edits it; on any other cell it opens the details.
+        if (index.column() == PurposeColumn)
+            onEditPurpose();
+        else
+            showDetailOfRow(index);
+    });
     list_->setItemDelegate(new CutTextToolTipDelegate(list_));
     columnFitter_ = new NameColumnFitter(list_);
+    buildNoteParts();
 }
 
 void CRidelogDlg::buildBalanceBar()
@@ -384,6 +403,7 @@ void CRidelogDlg::initDialog()
     buildStatusBar();
     restoreWindowPlacement();
     restoreColumns();
+    restorePurposeColumn();
     openDatabaseAtStart();
     updateNotKeptSign();
     startDatabaseCheck();
@@ -664,6 +684,15 @@ bool CRidelogDlg::showHistoryContextMenu(const QPoint& globalPos)
         return false;
     QAction* detail = commands_.at(ids::ShowDetail);
     detail->setEnabled(selected.size() == 1);
+    const std::vector<std::uint32_t> serials = selectedSerials();
+    commands_.at(ids::EditPurpose)->setEnabled(!serials.empty());
+    QAction* claim = commands_.at(ids::ToggleClaim);
+    claim->setEnabled(!serials.empty());
+    claim->setChecked(!serials.empty() &&
+                      std::all_of(serials.begin(), serials.end(), [this](auto s) {
+                          const JourneyNote* note = notes_->noteOf(s);
+                          return note != nullptr && note->claimed;
+                      }));
     if (selected.size() == 1) {
         const int row = selected.first().row();
         selectedSerial_ = serialOfRow(*view_, row);
@@ -814,6 +843,7 @@ void CRidelogDlg::fillHistoryList()
 {
     // The view paints once, after the last row.
     list_->setUpdatesEnabled(false);
+    showNotesOfCard();
     ridelog::fillHistoryList(*model_, session_.records(), session_.missedHistory());
     list_->setUpdatesEnabled(true);
 }
@@ -864,6 +894,7 @@ void CRidelogDlg::saveWindowState()
     writeStoredPlacement(settings_, placement);
     // The name columns without the width they took from a larger window.
     writeColumnWidths(settings_, columnFitter_->storedWidths());
+    savePurposeColumn();
 }
 
 void CRidelogDlg::writeBackNames()

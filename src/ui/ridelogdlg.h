@@ -9,10 +9,12 @@
 #include "names/displayflags.h"
 #include "names/nameexchange.h"
 #include "names/namerefresher.h"
+#include "report/expenseentries.h"
 #include "session/cardsession.h"
 #include "store/cardlibrary.h"
 #include "store/database.h"
 #include "store/databasecheck.h"
+#include "store/notestore.h"
 #include "store/settings.h"
 #include "ui/historylistview.h"
 #include "ui/historymodel.h"
@@ -39,6 +41,7 @@ class QStatusBar;
 
 namespace ridelog {
 
+class JourneyNotes;
 class ListHints;
 class NameColumnFitter;
 class ClearingCommands;
@@ -147,6 +150,17 @@ public:
     const std::optional<MissedHistory>& missedHistory() const { return session_.missedHistory(); }
     HistorySearchBar* searchBar() const { return searchBar_; }
 
+    // Purposes and claim marks (ridelogdlg_notes.cpp).
+    JourneyNotes* journeyNotes() const { return notes_; }
+    // The serials of the selected rows that have an entry, in the order shown.
+    std::vector<std::uint32_t> selectedSerials() const;
+    // Applies one purpose and one mark to the selected rows (what 用途を入力... does after
+    // its dialog); false when no selected row has an entry.
+    bool applyNoteToSelection(const NoteChange& change);
+    // The entries of a card for the claim form, notes attached: the card on display as the
+    // list has it, any other from the database.
+    std::vector<ExpenseEntry> claimEntriesOf(const QString& idmText);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -221,11 +235,21 @@ private:
     void onDeleteRows();        // hook: delete the selected rows
     void onShowTotals();        // hook: the totals window of the card on display
     void onAskNamesAgain();     // the name refresh again for the rows on display
+    void onMakeClaimForm();     // hook: the claim form dialog
+    void onEditPurpose();
+    void onToggleClaim();
+    void onTogglePurposeColumn();
     void fitReaderPane();
 
     // Copying the selected rows and the double-click on a row (ridelogdlg_rows.cpp).
     void onCopyRows();
     void showDetailOfRow(const QModelIndex& index);
+    // Purposes and claim marks (ridelogdlg_notes.cpp).
+    void buildNoteParts();
+    void showNotesOfCard();
+    void restorePurposeColumn();
+    void savePurposeColumn();
+    void showNoteWriteFailure(const NoteWriteOutcome& outcome);
     // The card library, sorting and searching (ridelogdlg_library.cpp).
     void buildLibraryParts(QMenu* viewMenu);
     void onSearch();
@@ -238,6 +262,7 @@ private:
     void noteCardRead();
     CardLibrary cardLibrary() const;
 
+    QSettings& userSettings_;
     TrfcSettings settings_;
     card::ReaderLibrary* library_ = nullptr;
     card::ReaderContext* context_ = nullptr;
@@ -263,6 +288,7 @@ private:
     QMenu* contextMenu_ = nullptr;
     ListHints* listHints_ = nullptr;
     NameColumnFitter* columnFitter_ = nullptr;
+    JourneyNotes* notes_ = nullptr;
     std::map<int, QAction*> commands_;
     int statusBarHeight_ = 0;
 

@@ -1,14 +1,18 @@
 // Commands carried out by dialogs and operations of their own files. Each handler is the one
 // place where its command is joined to the main window.
+#include "store/storedhistory.h"
+#include "ui/claimformdlg.h"
 #include "ui/clearingcommands.h"
 #include "ui/historyexport.h"
 #include "ui/historymodel.h"
+#include "ui/journeynotes.h"
 #include "ui/listcommands.h"
 #include "ui/ridelogdlg.h"
 #include "ui/showdatasetupdlg.h"
 #include "ui/totalsdlg.h"
 
 #include <QTreeView>
+#include <algorithm>
 
 namespace ridelog {
 
@@ -33,7 +37,8 @@ ExpenseExportSource expenseSourceOf(CRidelogDlg& dialog)
     const HistoryRecordSet* shown = list.shownRecords();
     const std::optional<MissedHistory>& missed = list.missedHistory();
     return {shown != nullptr ? shown : &kNoRecords, &dialog.caches(),
-            missed ? std::optional<std::uint32_t>(missed->oldestFreshSerial) : std::nullopt};
+            missed ? std::optional<std::uint32_t>(missed->oldestFreshSerial) : std::nullopt,
+            dialog.journeyNotes()};
 }
 
 } // namespace
@@ -42,6 +47,48 @@ ExpenseExportSource expenseSourceOf(CRidelogDlg& dialog)
 void CRidelogDlg::onSaveToFile()
 {
     exportHistoryList(this, *view_, session_.idmText(), expenseSourceOf(*this));
+}
+
+// 精算書を作成(&R)...: the claim form of the card on display, or of any stored card.
+void CRidelogDlg::onMakeClaimForm()
+{
+    std::vector<CardSummary> cards = cardLibrary().cards();
+    const QString shown = journeyNotes()->idmText();
+    if (!shown.isEmpty() &&
+        std::none_of(cards.begin(), cards.end(), [&](const auto& c) { return c.idmText == shown; }))
+        cards.push_back(CardSummary{shown, QString(), 0, QDate(), QDateTime(), QDateTime()});
+    auto* dialog = new CClaimFormDlg(
+        cards, shown, [this](const QString& idm) { return claimEntriesOf(idm); }, userSettings_,
+        this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+std::vector<ExpenseEntry> CRidelogDlg::claimEntriesOf(const QString& idmText)
+{
+    if (idmText == notes_->idmText() && model_->shownRecords() != nullptr) {
+        const ExpenseExportSource source = expenseSourceOf(*this);
+        std::vector<ExpenseEntry> entries =
+            expenseEntries(*source.records, source.gapBeforeSerial, source.caches);
+        attachNotes(entries, notes_->notes());
+        return entries;
+    }
+    // Another card: its stored history with the names of the stored name tables.
+    std::vector<ExpenseEntry> entries;
+    try {
+        StoredHistoryReader reader(session_.store().DatabasePath());
+        CardSession other;
+        CardBlockSet blocks;
+        if (!reader.loadCard(idmText, other.caches(), blocks))
+            return entries;
+        other.showStoredBlocks(idmText, std::move(blocks));
+        deriveAmounts(other.records());
+        entries = expenseEntries(other.records(), std::nullopt);
+        attachNotes(entries, reader.notesOf(idmText).notes);
+    } catch (const DatabaseError& error) {
+        showDatabaseError(error);
+    }
+    return entries;
 }
 
 // 集計(&T)...: one totals window, kept up to date with the list while it is open.

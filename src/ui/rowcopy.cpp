@@ -29,7 +29,9 @@ QString selectedRowsText(const QAbstractItemView& view)
             continue;
         }
         QStringList cells;
-        for (int column = 0; column < model->columnCount(); ++column)
+        // The columns of the text export: the user's notes stay out, as they do there.
+        const int columns = std::min(model->columnCount(), kListExportColumns);
+        for (int column = 0; column < columns; ++column)
             cells.append(model->index(row, column).data(Qt::DisplayRole).toString());
         text += exportLine(cells, ExportFormat::Text) + QLatin1Char('\n');
     }

@@ -97,6 +97,7 @@ private slots:
     void notesAndClaimFormAsANewUser_data();
     void notesAndClaimFormAsANewUser();
     void noteRefusals();
+    void foreignDatabaseIsLeftAlone();
     void damagedNotesTableIsLeftAlone();
     void reportOntoAFullDisk();
 
@@ -774,6 +775,32 @@ void TestScriptCommands::noteRefusals()
     QVERIFY(!NoteStore(databasePath()).notesOf(kCardIdm).notes.contains(1));
 }
 
+// Another program's database is neither read nor written, and the message names it.
+void TestScriptCommands::foreignDatabaseIsLeftAlone()
+{
+    QVERIFY(QDir().mkpath(HistoryStore::DataFolderPath()));
+    {
+        Database database =
+            Database::open(databasePath(), Database::OpenMode::CreateIfMissing, 100);
+        database.execute(QStringLiteral("CREATE TABLE bus (first_code, second_code, company)"));
+    }
+    const QByteArray before = fileBytes(databasePath());
+    for (const QStringList& arguments :
+         {QStringList{QStringLiteral("cards")},
+          QStringList{QStringLiteral("export"), QStringLiteral("--card"), kCardIdm},
+          QStringList{QStringLiteral("note"), QStringLiteral("--card"), kCardIdm,
+                      QStringLiteral("--serial=2"), QStringLiteral("--claim=yes")}}) {
+        const RunResult result = run(arguments);
+        QCOMPARE(result.status, int(ScriptFailed));
+        QVERIFY2(isOneLineMessage(result.err), result.err.constData());
+        QVERIFY2(result.err.startsWith("ridelog: " + databasePath().toUtf8() + ": "),
+                 result.err.constData());
+        QVERIFY2(result.err.contains("not a Ridelog history file: the table bus has the columns"),
+                 result.err.constData());
+    }
+    QCOMPARE(fileBytes(databasePath()), before);
+}
+
 void TestScriptCommands::damagedNotesTableIsLeftAlone()
 {
     storeCard(kCardIdm, {railBlock(2, 1000), railBlock(1, 1160)});
@@ -786,6 +813,7 @@ void TestScriptCommands::damagedNotesTableIsLeftAlone()
                             QStringLiteral("--serial=2"), QStringLiteral("--claim=yes")});
     QCOMPARE(result.status, int(ScriptFailed));
     QVERIFY(result.err.contains("notes table is damaged"));
+    QVERIFY(result.err.startsWith("ridelog: " + databasePath().toUtf8() + ": "));
     QCOMPARE(fileBytes(databasePath()), before);
     // Everything else goes on, without notes.
     result = run({QStringLiteral("export"), QStringLiteral("--card"), kCardIdm});

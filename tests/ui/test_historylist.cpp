@@ -62,7 +62,8 @@ private slots:
 void TestHistoryList::headingsAndAlignment()
 {
     HistoryListModel model;
-    QCOMPARE(model.columnCount(), 7);
+    QCOMPARE(model.columnCount(), 8);
+    QCOMPARE(model.headerData(PurposeColumn, Qt::Horizontal).toString(), QStringLiteral("用途"));
     const QStringList expected{QStringLiteral("#"),      QStringLiteral("日付"),
                                QStringLiteral("端末"),   QStringLiteral("処理"),
                                QStringLiteral("入場駅"), QStringLiteral("出場駅"),
@@ -145,7 +146,7 @@ void TestHistoryList::emptyRecordSetLeavesListEmpty()
     Fixture f;
     f.fill();
     QCOMPARE(f.model.rowCount(), 0);
-    QCOMPARE(f.model.columnCount(), 7);
+    QCOMPARE(f.model.columnCount(), 8);
 }
 
 void TestHistoryList::serialOfRowReadsLeadingDigits_data()

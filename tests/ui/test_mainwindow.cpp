@@ -194,14 +194,15 @@ void TestMainWindow::menuBarTextsAndOrder()
                                   QStringLiteral("カード(&C)"), QStringLiteral("設定(&S)"),
                                   QStringLiteral("ヘルプ(&H)")}));
     const auto menus = bar->actions();
-    QCOMPARE(menuTexts(menus[0]->menu()),
-             (QStringList{QStringLiteral("ファイルに保存(&S)"), QStringLiteral("-"),
-                          QStringLiteral("終了(&X)")}));
+    QCOMPARE(
+        menuTexts(menus[0]->menu()),
+        (QStringList{QStringLiteral("ファイルに保存(&S)"), QStringLiteral("精算書を作成(&R)..."),
+                     QStringLiteral("-"), QStringLiteral("終了(&X)")}));
     QCOMPARE(menuTexts(menus[1]->menu()),
              (QStringList{QStringLiteral("残額表示(&Z)"), QStringLiteral("鉄道・地下鉄 表示(&P)"),
                           QStringLiteral("バス 表示(&U)"), QStringLiteral("店舗 表示(&N)"),
                           QStringLiteral("-"), QStringLiteral("検索(&F)..."),
-                          QStringLiteral("集計(&T)...")}));
+                          QStringLiteral("用途の列(&E)"), QStringLiteral("集計(&T)...")}));
     const QMenu* shop = menus[1]->menu()->actions()[3]->menu();
     QCOMPARE(menuTexts(shop),
              (QStringList{QStringLiteral("店舗情報 表示する(&D)"), QStringLiteral("-"),
@@ -218,17 +219,19 @@ void TestMainWindow::menuBarTextsAndOrder()
                           QStringLiteral("表示設定(&D)..."), QStringLiteral("-"),
                           QStringLiteral("駅名を再取得(&R)")}));
     QCOMPARE(menuTexts(menus[4]->menu()), (QStringList{QStringLiteral("バージョン情報(&V)...")}));
-    QCOMPARE(menuTexts(dlg->historyContextMenu()),
-             (QStringList{QStringLiteral("削除(&L)"), QStringLiteral("詳細表示(&D)..."),
-                          QStringLiteral("コピー(&C)")}));
+    QCOMPARE(
+        menuTexts(dlg->historyContextMenu()),
+        (QStringList{QStringLiteral("削除(&L)"), QStringLiteral("詳細表示(&D)..."),
+                     QStringLiteral("コピー(&C)"), QStringLiteral("-"),
+                     QStringLiteral("用途を入力(&P)..."), QStringLiteral("精算にチェック(&M)")}));
 }
 
 void TestMainWindow::everyCommandHasOneAction()
 {
     auto dlg = makeDialog();
-    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814, 32815,
-                              32816, 32817, 32797, 32799, 32833, 32801, 32803, 32830, 32794,
-                              32792, 1000,  32841, 32842, 32845, 32843, 32840, 32844};
+    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814, 32815, 32816,
+                              32817, 32797, 32799, 32833, 32801, 32803, 32830, 32794, 32792, 1000,
+                              32841, 32842, 32845, 32843, 32840, 32844, 32850, 32851, 32852, 32853};
     QList<int> ids = dlg->commandIds();
     std::sort(ids.begin(), ids.end());
     QList<int> sortedExpected = expected;

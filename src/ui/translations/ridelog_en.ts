@@ -324,6 +324,10 @@ Nothing more is written to it.</translation>
         <source>料金</source>
         <translation>Amount</translation>
     </message>
+    <message>
+        <source>用途</source>
+        <translation>Purpose</translation>
+    </message>
 </context>
 <context>
     <name>MessageBox</name>
@@ -503,6 +507,85 @@ The shop information is not always accurate.</translation>
     </message>
 </context>
 <context>
+    <name>ridelog::CClaimFormDlg</name>
+    <message>
+        <source>精算書を作成</source>
+        <translation>Make a Claim Form</translation>
+    </message>
+    <message>
+        <source>カード(&amp;R)：</source>
+        <translation>Ca&amp;rd:</translation>
+    </message>
+    <message>
+        <source>期間(&amp;D)：</source>
+        <translation>&amp;Dates:</translation>
+    </message>
+    <message>
+        <source>～</source>
+        <translation>–</translation>
+    </message>
+    <message>
+        <source>精算にチェックした利用のみ</source>
+        <translation>Only entries marked for claiming</translation>
+    </message>
+    <message>
+        <source>すべての利用</source>
+        <translation>All entries</translation>
+    </message>
+    <message>
+        <source>対象：</source>
+        <translation>Entries:</translation>
+    </message>
+    <message>
+        <source>氏名(&amp;N)：</source>
+        <translation>&amp;Name:</translation>
+    </message>
+    <message>
+        <source>所属(&amp;B)：</source>
+        <translation>Depart&amp;ment:</translation>
+    </message>
+    <message>
+        <source>プレビュー(&amp;V)...</source>
+        <translation>Pre&amp;view...</translation>
+    </message>
+    <message>
+        <source>印刷(&amp;P)...</source>
+        <translation>&amp;Print...</translation>
+    </message>
+    <message>
+        <source>PDF に保存(&amp;S)...</source>
+        <translation>&amp;Save as PDF...</translation>
+    </message>
+    <message>
+        <source>閉じる</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>精算書のプレビュー</source>
+        <translation>Claim Form Preview</translation>
+    </message>
+    <message>
+        <source>精算書を印刷できませんでした。プリンターの状態を確かめてください。</source>
+        <translation>The claim form could not be printed. Please check the printer.</translation>
+    </message>
+    <message>
+        <source>交通費精算書</source>
+        <translation>Travel Expense Claim</translation>
+    </message>
+    <message>
+        <source>PDF (*.pdf)</source>
+        <translation>PDF (*.pdf)</translation>
+    </message>
+    <message>
+        <source>PDF ファイルを作成できません。</source>
+        <translation>The PDF file cannot be created.</translation>
+    </message>
+    <message>
+        <source>PDF ファイルを書き込めませんでした。ディスクの空きを確かめてください。</source>
+        <translation>The PDF file could not be written. Please check the free space on the disk.</translation>
+    </message>
+</context>
+<context>
     <name>ridelog::CIpnDetailDlg</name>
     <message>
         <source>鉄道・地下鉄駅 詳細</source>
@@ -567,6 +650,37 @@ The shop information is not always accurate.</translation>
     <message>
         <source>停留所：</source>
         <translation>Stop:</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::CNoteDlg</name>
+    <message>
+        <source>用途を入力</source>
+        <translation>Enter Purpose</translation>
+    </message>
+    <message>
+        <source>選択した %1 件の利用に、同じ用途と精算の印を付けます。</source>
+        <translation>The same purpose and claim mark go to the %1 selected entries.</translation>
+    </message>
+    <message>
+        <source>用途(&amp;P)：</source>
+        <translation>&amp;Purpose:</translation>
+    </message>
+    <message>
+        <source>精算(&amp;C)</source>
+        <translation>&amp;Claim</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>（用途はそれぞれのまま）</source>
+        <translation>(each keeps its purpose)</translation>
     </message>
 </context>
 <context>
@@ -742,6 +856,42 @@ Place the card on the reader again.</translation>
         <source>駅名を再取得(&amp;R)</source>
         <translation>&amp;Reload Station Names</translation>
     </message>
+    <message>
+        <source>精算書を作成(&amp;R)...</source>
+        <translation>Make Claim Fo&amp;rm...</translation>
+    </message>
+    <message>
+        <source>用途の列(&amp;E)</source>
+        <translation>Purpos&amp;e Column</translation>
+    </message>
+    <message>
+        <source>用途を入力(&amp;P)...</source>
+        <translation>Enter &amp;Purpose...</translation>
+    </message>
+    <message>
+        <source>精算にチェック(&amp;M)</source>
+        <translation>&amp;Mark for Claiming</translation>
+    </message>
+    <message>
+        <source>データベースにアクセスできません</source>
+        <translation>The database cannot be accessed</translation>
+    </message>
+    <message>
+        <source>この利用の履歴は保存されていないため、用途と精算の印を記録できません。</source>
+        <translation>The history of this entry is not stored, so no purpose or claim mark can be kept for it.</translation>
+    </message>
+    <message>
+        <source>用途を記録する表（notes）が壊れているか、ほかのプログラムのものです。表はそのままにしてあり、用途は表示も記録もできません。</source>
+        <translation>The table that keeps the purposes (notes) is damaged or belongs to another program. It is left as it is; purposes can be neither shown nor kept.</translation>
+    </message>
+    <message>
+        <source>データベースがほかのプログラムに使われているため、用途を記録できませんでした。もう一度お試しください。</source>
+        <translation>The database is in use by another program, so the purpose could not be kept. Please try again.</translation>
+    </message>
+    <message>
+        <source>用途を記録できませんでした。</source>
+        <translation>The purpose could not be kept.</translation>
+    </message>
 </context>
 <context>
     <name>ridelog::CShowDataSetupDlg</name>
@@ -915,6 +1065,13 @@ Place the card on the reader again.</translation>
     </message>
 </context>
 <context>
+    <name>ridelog::HistoryListModel</name>
+    <message>
+        <source>チェック：精算する利用</source>
+        <translation>Checked: entries to claim</translation>
+    </message>
+</context>
+<context>
     <name>ridelog::HistorySearchBar</name>
     <message>
         <source>検索：</source>
@@ -935,6 +1092,14 @@ Place the card on the reader again.</translation>
     <message>
         <source>検索を閉じる (Esc)</source>
         <translation>Close the search (Esc)</translation>
+    </message>
+    <message>
+        <source>精算のみ(&amp;M)</source>
+        <translation>&amp;Marked only</translation>
+    </message>
+    <message>
+        <source>精算にチェックした利用だけを表示します</source>
+        <translation>Shows only the entries marked for claiming</translation>
     </message>
 </context>
 <context>
