@@ -95,6 +95,11 @@ package: deps
 	cmake -DPACKAGE="$$(ls $(PACKAGE_DIR)/*.deb)" -DEXPECTED=packaging/package-contents.txt \
 		-DVERSION=$$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' $(PACKAGE_DIR)/CMakeCache.txt) \
 		-P packaging/check-package.cmake
+	@if command -v lintian >/dev/null; then \
+		lintian --fail-on error $(PACKAGE_DIR)/*.deb; \
+	else \
+		echo "lintian is not installed: the package is not checked against Debian's rules"; \
+	fi
 	@ls -l $(PACKAGE_DIR)/*.deb
 
 clean:

@@ -56,13 +56,32 @@ void CRidelogApp::setDialogRunner(std::function<int(CRidelogDlg&)> runner)
     runDialog_ = std::move(runner);
 }
 
+QString CRidelogApp::readerKindText(const QString& readerSpec)
+{
+    const QString kind = readerSpec.section(QLatin1Char(':'), 0, 0).toLower();
+    const QString name = readerSpec.section(QLatin1Char(':'), 1);
+    if (kind == u"rcs380")
+        return QStringLiteral("PaSoRi RC-S380");
+    if (kind == u"pcsc" && !name.trimmed().isEmpty())
+        return name.trimmed();
+    if (kind == u"virtual")
+        return QCoreApplication::translate("CRidelogApp", "シミュレーションのカードリーダ");
+    // auto, libnfc, pcsc without a name: whichever reader is attached.
+    return QCoreApplication::translate("CRidelogApp", "カードリーダ");
+}
+
+QString CRidelogApp::otherInstanceText(const QString& readerSpec)
+{
+    return QCoreApplication::translate("CRidelogApp",
+                                       "%1を使うアプリケーションが既に起動しています。")
+        .arg(readerKindText(readerSpec));
+}
+
 int CRidelogApp::InitInstance()
 {
     SingleInstanceGuard guard(lockFilePath_);
     if (!guard.create()) {
-        MessageBox::show(nullptr,
-                         QCoreApplication::translate(
-                             "CRidelogApp", "PaSoRiを使うアプリケーションが既に起動しています。"));
+        MessageBox::show(nullptr, otherInstanceText(options_.readerSpec));
         return 1;
     }
     std::unique_ptr<card::ReaderContext> context = newReaderContext();

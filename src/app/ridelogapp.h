@@ -33,6 +33,12 @@ public:
 
     bool mainWindowRan() const { return mainWindowRan_; }
 
+    // The reader the command line chose, as the user knows it; "カードリーダ" when any reader
+    // attached may be the one (auto).
+    static QString readerKindText(const QString& readerSpec);
+    // The refusal when another reader application holds the reader.
+    static QString otherInstanceText(const QString& readerSpec);
+
 private:
     AppOptions options_;
     std::unique_ptr<ReaderControl> reader_;

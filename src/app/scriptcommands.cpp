@@ -105,15 +105,22 @@ struct LoadedCard
 {
     CardSession session;               // the stored card on display
     std::vector<ExpenseEntry> entries; // ascending serial
+    QString nickname;                  // empty: none
 };
 
 QByteArray cardsListing(StoredHistoryReader& reader)
 {
     QByteArray out;
     for (const StoredCardSummary& card : reader.cards()) {
+        // The nickname last, as one field: tabs and line ends in it become blanks.
+        QString name = reader.nickname(card.idmText);
+        for (QChar& c : name) {
+            if (c == u'\t' || c == u'\n' || c == u'\r')
+                c = u' ';
+        }
         out += card.idmText.toLatin1() + '\t' + QByteArray::number(card.entries) + '\t' +
                isoDateText(card.firstDate).toLatin1() + '\t' +
-               isoDateText(card.lastDate).toLatin1() + '\n';
+               isoDateText(card.lastDate).toLatin1() + '\t' + name.toUtf8() + '\n';
     }
     return out;
 }
@@ -134,7 +141,7 @@ QByteArray exportOutput(const ScriptRequest& request, const LoadedCard& card)
     const std::vector<ExpenseEntry> shown =
         entriesNewestFirst(card.entries, request.from, request.to);
     if (request.format == u"json")
-        return expenseJsonBytes(shown, request.idmText);
+        return expenseJsonBytes(shown, request.idmText, card.nickname);
     if (request.format == u"list-csv")
         return listBytes(card, shown, ExportFormat::Csv);
     if (request.format == u"list-txt")
@@ -437,7 +444,8 @@ QString scriptCommandsHelp()
         "\n"
         "  ridelog cards\n"
         "      Lists the stored cards, one a line, separated by tabs: IDm, number of\n"
-        "      entries, first date, last date (YYYY-MM-DD).\n"
+        "      entries, first date, last date (YYYY-MM-DD), the card's name (UTF-8,\n"
+        "      empty without one).\n"
         "\n"
         "  ridelog export --card IDM [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
         "                 [--format csv|json|list-csv|list-txt] [--output FILE]\n"
@@ -520,6 +528,7 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
                                           "in for them (%1)")
                                .arg(names));
         card.session.showStoredBlocks(request.idmText.toUpper(), std::move(blocks));
+        card.nickname = reader.nickname(request.idmText);
         deriveAmounts(card.session.records());
         card.entries = expenseEntries(card.session.records(), std::nullopt);
         const LoadedNotes notes = reader.notesOf(request.idmText);

@@ -1,5 +1,6 @@
 #include "card/simulatedreader.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -39,7 +40,9 @@ SimulatedReaderBackend::~SimulatedReaderBackend()
 
 QString SimulatedReaderBackend::name() const
 {
-    return QStringLiteral("Simulated reader (%1)").arg(QDir::toNativeSeparators(directory_));
+    return QCoreApplication::translate("ridelog::card::SimulatedReader",
+                                       "シミュレーションのカードリーダ（%1）")
+        .arg(QDir::toNativeSeparators(directory_));
 }
 
 bool SimulatedReaderBackend::open(QString* error)

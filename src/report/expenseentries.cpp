@@ -95,6 +95,11 @@ QString kindKeyword(RecordKind kind)
     return QString();
 }
 
+QDate recordDate(const HistoryRecord& record)
+{
+    return dateOf(record.raw);
+}
+
 QString isoDateText(const QDate& date)
 {
     return date.isValid() ? date.toString(Qt::ISODate) : QString();

@@ -60,6 +60,8 @@ struct ExpenseEntry
 
 // "rail", "bus", "shop" (or "" for none).
 QString kindKeyword(RecordKind kind);
+// The date of a history entry; invalid when the card's date does not exist.
+QDate recordDate(const HistoryRecord& record);
 // The date as 2026-12-04; empty when invalid.
 QString isoDateText(const QDate& date);
 // The time as 09:21; empty when not known.

@@ -318,7 +318,8 @@ void appendJsonText(std::string& out, const QString& text)
     out += '"';
 }
 
-QByteArray expenseJsonBytes(std::span<const ExpenseEntry> entries, const QString& idmText)
+QByteArray expenseJsonBytes(std::span<const ExpenseEntry> entries, const QString& idmText,
+                            const QString& nickname)
 {
     QDate first;
     QDate last;
@@ -346,6 +347,11 @@ QByteArray expenseJsonBytes(std::span<const ExpenseEntry> entries, const QString
         appendJsonText(out, isoDateText(last));
     else
         out += "null";
+    out += ",\"nickname\":";
+    if (nickname.isEmpty())
+        out += "null";
+    else
+        appendJsonText(out, nickname);
     out += "},\n\"entries\":[";
     const CodeNameTable names;
     bool firstEntry = true;

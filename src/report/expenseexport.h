@@ -20,7 +20,8 @@ QByteArray expenseCsvBytes(std::span<const ExpenseEntry> entries, const QString&
 
 // {"card": {"idm", "entries", "first_date", "last_date"}, "entries": [...]}: numbers as numbers,
 // dates as ISO texts, names and codes apart, null where a fact is not known. UTF-8, LF.
-QByteArray expenseJsonBytes(std::span<const ExpenseEntry> entries, const QString& idmText);
+QByteArray expenseJsonBytes(std::span<const ExpenseEntry> entries, const QString& idmText,
+                            const QString& nickname = QString());
 
 // A text as a JSON string literal, quotes included.
 void appendJsonString(QByteArray& out, const QString& text);

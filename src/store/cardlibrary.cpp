@@ -176,6 +176,28 @@ std::optional<CardSummary> CardLibrary::card(const QString& idmText) const
     return std::nullopt;
 }
 
+QString CardLibrary::nickname(const QString& idmText) const
+{
+    return onExistingDatabase(path_,
+                              [&](Database& database) { return nickname(database, idmText); });
+}
+
+QString CardLibrary::nickname(Database& database, const QString& idmText)
+{
+    try {
+        if (cardsTableState(database) != CardsTableState::Usable)
+            return QString();
+        // The first row of an IDm wins, as in the list of cards.
+        Statement query(database, QStringLiteral("SELECT \"nickname\" FROM %1 WHERE \"idm\" = ?1 "
+                                                 "ORDER BY rowid LIMIT 1")
+                                      .arg(quoteIdentifier(kCardsTable)));
+        query.bind(1, idmText);
+        return query.step() && !query.isNullAt(0) ? query.textAt(0).trimmed() : QString();
+    } catch (const DatabaseError&) {
+        return QString();
+    }
+}
+
 bool CardLibrary::renameCard(const QString& idmText, const QString& nickname)
 {
     return onExistingDatabase(

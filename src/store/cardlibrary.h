@@ -59,6 +59,8 @@ public:
     // Every card that has a history table, in IDm order; empty without a database.
     std::vector<CardSummary> cards() const;
     std::optional<CardSummary> card(const QString& idmText) const;
+    // The card's nickname alone, without counting its history; empty when it has none.
+    QString nickname(const QString& idmText) const;
     // Stores the nickname; an empty or blank one removes it, so the IDm shows again. False when
     // it could not be stored.
     bool renameCard(const QString& idmText, const QString& nickname);
@@ -67,6 +69,7 @@ public:
     static CardsTableState cardsTableState(Database& database);
     static bool noteCardRead(Database& database, const QString& idmText, const QDateTime& when);
     static std::vector<CardSummary> cards(Database& database);
+    static QString nickname(Database& database, const QString& idmText);
     static bool renameCard(Database& database, const QString& idmText, const QString& nickname);
 
     // The IDm of a card table's name ("2" and 16 upper-case hexadecimal digits), else empty.

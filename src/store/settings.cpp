@@ -90,15 +90,30 @@ void TrfcSettings::writeInteger(const QString& name, int value)
     pending_[name] = value;
 }
 
+QString TrfcSettings::groupText(const QString& group, const QString& name) const
+{
+    const QVariant value = settings_.value(group + QLatin1Char('/') + name);
+    return value.typeId() == QMetaType::QString ? value.toString() : QString();
+}
+
+void TrfcSettings::writeGroupText(const QString& group, const QString& name, const QString& value)
+{
+    if (group == QStringLiteral("Trfc") || groupText(group, name) == value)
+        return;
+    settings_.setValue(group + QLatin1Char('/') + name, value);
+    textsChanged_ = true;
+}
+
 bool TrfcSettings::save()
 {
-    if (pending_.empty())
+    if (pending_.empty() && !textsChanged_)
         return true;
     if (settings_.format() != QSettings::IniFormat || settings_.fileName().isEmpty()) {
         for (const auto& [name, value] : pending_)
             settings_.setValue(key(name), value);
         settings_.sync();
         pending_.clear();
+        textsChanged_ = false;
         return settings_.status() == QSettings::NoError;
     }
     if (!replaceFile()) {
@@ -107,6 +122,7 @@ bool TrfcSettings::save()
         return false;
     }
     pending_.clear();
+    textsChanged_ = false;
     // The file changed under the object: it reads it again.
     settings_.sync();
     return true;

@@ -27,7 +27,12 @@ public:
     // equal to the one in force is no change.
     void writeInteger(const QString& name, int value);
     void writeFlag(const QString& name, bool on) { writeInteger(name, on ? 1 : 0); }
-    bool hasUnsavedChanges() const { return !pending_.empty(); }
+    bool hasUnsavedChanges() const { return !pending_.empty() || textsChanged_; }
+
+    // Texts of groups of their own (the folder the save dialog wrote to last); the group
+    // "Trfc" holds integers alone. Written with the next save().
+    QString groupText(const QString& group, const QString& name) const;
+    void writeGroupText(const QString& group, const QString& name, const QString& value);
 
     // Writes the file once, when a value changed: the new file is made beside the old one,
     // read back and only then put in its place, so a failed write (a full disk) leaves the
@@ -46,6 +51,7 @@ private:
 
     QSettings& settings_;
     std::map<QString, int> pending_;
+    bool textsChanged_ = false;
 };
 
 // Settings of the organisation "Tanpopo", application "Hotaru" in the user's config folder.

@@ -1,6 +1,7 @@
 #include "store/storedhistory.h"
 
 #include "store/cardblockset.h"
+#include "store/cardlibrary.h"
 #include "store/historystore.h"
 #include "store/ownedschema.h"
 #include "store/schema.h"
@@ -130,6 +131,11 @@ bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches, C
         blocks.insert(blockFromWords(words), BlockOrigin::CardTable);
     }
     return true;
+}
+
+QString StoredHistoryReader::nickname(const QString& idmText)
+{
+    return database_ ? CardLibrary::nickname(*database_, idmText.toUpper()) : QString();
 }
 
 LoadedNotes StoredHistoryReader::notesOf(const QString& idmText)

@@ -55,6 +55,9 @@ public:
     // separated by "; "; empty when every name was read.
     QString unreadableNames() const;
 
+    // The nickname the user gave the card in the window; empty without one.
+    QString nickname(const QString& idmText);
+
     // The card's notes; none without a database, unavailable when the notes table is damaged.
     LoadedNotes notesOf(const QString& idmText);
 

@@ -1,5 +1,5 @@
-// The About box: program name and version, the sources of the built-in names, and links to the
-// name server and the project.
+// The About box: program name and version, the card reader and the station names in use, links
+// to the name server and the project, and the credit for the built-in station data.
 #pragma once
 
 #include <QDialog>
@@ -19,8 +19,6 @@ public:
     explicit CAboutDlg(const QUrl& nameServer, QWidget* parent = nullptr);
 
     static QString versionText();
-    // Where the built-in station names come from, and under which licence.
-    static QString creditsText();
     static QUrl serverWebRoot(const QUrl& nameServer);
     static QUrl projectPage();
 
@@ -30,11 +28,23 @@ public:
     void setReaderName(const QString& readerName);
     QString readerText() const;
 
+    // Where station names come from: the built-in data alone (the server link then goes), or
+    // the server with the built-in data when it cannot be reached.
+    void setBuiltinNamesOnly(bool builtinOnly);
+    QString nameSourceText() const;
+    // The credit of the built-in station data, with a link to its licence.
+    QLabel* creditLabel() const { return credit_; }
+    // The licence file of the built-in data that the credit links to; empty when not found.
+    static QString builtinNamesLicencePath();
+
 private:
     QPushButton* addLinkButton(int controlId, const QUrl& url);
     static void openLink(const QUrl& url);
 
+    QUrl nameServer_;
     QLabel* reader_ = nullptr;
+    QLabel* nameSource_ = nullptr;
+    QLabel* credit_ = nullptr;
     QPushButton* serverLink_ = nullptr;
     QPushButton* projectLink_ = nullptr;
 };

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QInputDialog>
 #include <QLocale>
+#include <algorithm>
 
 namespace ridelog {
 
@@ -24,6 +25,8 @@ QString dateText(const QDate& date)
 QString cardMenuText(const CardSummary& card)
 {
     QString name = card.shownName();
+    if (name.size() > kMenuNameCharacters)
+        name = name.left(kMenuNameCharacters - 1) + QChar(u'…');
     name.replace(QLatin1Char('&'), QStringLiteral("&&"));
     // Tabs would split the entry into its shortcut column.
     name.replace(QLatin1Char('\t'), QLatin1Char(' '));
@@ -36,10 +39,32 @@ QString cardMenuText(const CardSummary& card)
     return text;
 }
 
+std::vector<CardSummary> recentCards(std::vector<CardSummary> cards, std::size_t count)
+{
+    std::stable_sort(cards.begin(), cards.end(), [](const CardSummary& a, const CardSummary& b) {
+        if (a.lastRead.isValid() != b.lastRead.isValid())
+            return a.lastRead.isValid();
+        if (a.lastRead != b.lastRead)
+            return a.lastRead > b.lastRead;
+        return a.newestEntryDate > b.newestEntryDate;
+    });
+    if (cards.size() > count)
+        cards.resize(count);
+    return cards;
+}
+
+QString cardWindowTitle(const QString& shownName, bool stored)
+{
+    return stored ? QCoreApplication::translate("CardLibraryMenu",
+                                                "%1（保存された履歴） - 交通費履歴読出")
+                        .arg(shownName)
+                  : QCoreApplication::translate("CardLibraryMenu", "%1 - 交通費履歴読出")
+                        .arg(shownName);
+}
+
 QString storedCardTitle(const CardSummary& card)
 {
-    return QCoreApplication::translate("CardLibraryMenu", "交通費履歴読出 - %1（保存された履歴）")
-        .arg(card.shownName());
+    return cardWindowTitle(card.shownName(), true);
 }
 
 QString storedCardStatus(const CardSummary& card)

@@ -79,6 +79,26 @@ std::vector<std::uint32_t> shownSerials(const QAbstractItemModel& list)
 
 } // namespace
 
+QString proposedExportName(const QString& cardName, const QString& idmText, const QDate& first,
+                           const QDate& last)
+{
+    constexpr qsizetype kLongestName = 120;
+    QString name = cardName.trimmed().isEmpty() ? idmText : cardName.trimmed();
+    if (name.isEmpty())
+        return QString();
+    for (QChar& c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || QStringView(u"/\\:*?\"<>|").contains(c))
+            c = QLatin1Char('_');
+    }
+    while (name.startsWith(QLatin1Char('.')) || name.startsWith(QLatin1Char(' ')))
+        name.remove(0, 1);
+    QString dates;
+    if (first.isValid() && last.isValid())
+        dates = QLatin1Char('_') + isoDateText(first) + QLatin1Char('_') + isoDateText(last);
+    name = name.left(kLongestName - dates.size()).trimmed();
+    return name.isEmpty() ? idmText + dates : name + dates;
+}
+
 namespace {
 
 QString writeFaultText(WriteFault fault)
@@ -126,10 +146,13 @@ QString exportFailureText(const WriteFailure& failure)
            QStringLiteral("\r\n") + QDir::toNativeSeparators(failure.path);
 }
 
-SaveFileRequest exportSaveRequest(const QString& idmText)
+
+SaveFileRequest exportSaveRequest(const QString& idmText, const ExportPlace& place)
 {
     SaveFileRequest request;
-    request.initialName = idmText;
+    request.title = QCoreApplication::translate("HistoryExport", "ファイルに保存");
+    request.directory = place.folder;
+    request.initialName = place.proposedName.isEmpty() ? idmText : place.proposedName;
     for (const FilterInfo& info : kFilters) {
         request.filters.append(QCoreApplication::translate("HistoryExport", info.text));
         request.suffixes.append(QString::fromUtf16(info.suffix));
@@ -150,24 +173,28 @@ QByteArray expenseExportBytes(ExportFilter filter, const QAbstractItemModel& lis
         const std::vector<std::uint32_t> serials = shownSerials(list);
         shown = entriesInOrder(all, serials);
     }
-    return filter == ExportFilter::Json ? expenseJsonBytes(shown, idmText)
+    return filter == ExportFilter::Json ? expenseJsonBytes(shown, idmText, source.cardName)
                                         : expenseCsvBytes(shown, idmText);
 }
 
-void exportHistoryList(QWidget* parent, const QAbstractItemModel& list, const QString& idmText,
-                       const ExpenseExportSource& source)
+std::optional<QString> exportHistoryList(QWidget* parent, const QAbstractItemModel& list,
+                                         const QString& idmText, const ExpenseExportSource& source,
+                                         const ExportPlace& place)
 {
-    const auto answer = SaveFileDialog::ask(parent, exportSaveRequest(idmText));
+    const auto answer = SaveFileDialog::ask(parent, exportSaveRequest(idmText, place));
     if (!answer)
-        return;
+        return std::nullopt;
     const ExportFilter filter = filterOfIndex(answer->filterIndex);
     const QString path = pathWithSuffix(answer->path, filter);
     const bool listForm = filter == ExportFilter::ListCsv || filter == ExportFilter::ListText;
     const QByteArray bytes = listForm ? listExportBytes(filter, list, path)
                                       : expenseExportBytes(filter, list, idmText, source);
     WriteFailure failure;
-    if (!writeFileChecked(path, bytes, &failure))
+    if (!writeFileChecked(path, bytes, &failure)) {
         MessageBox::show(parent, exportFailureText(failure));
+        return std::nullopt;
+    }
+    return path;
 }
 
 } // namespace ridelog

@@ -22,6 +22,8 @@ HistorySearchBar::HistorySearchBar(QWidget* parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("historySearchBar"));
+    // One line high, whatever the window's height: the list takes the rest.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 2, 4, 2);
 

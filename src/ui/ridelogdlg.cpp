@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -231,7 +232,7 @@ void CRidelogDlg::buildContextMenu()
 {
     contextMenu_ = new QMenu(this);
     contextMenu_->setObjectName(QStringLiteral("menu131"));
-    addCommand(contextMenu_, ids::DeleteRows, tr("削除(&L)"), &CRidelogDlg::onDeleteRows);
+    // The detail first; hiding rows says what it does: the stored history keeps them.
     addCommand(contextMenu_, ids::ShowDetail, tr("詳細表示(&D)..."), &CRidelogDlg::onShowDetail);
     addRowCommands();
     contextMenu_->addSeparator();
@@ -240,6 +241,12 @@ void CRidelogDlg::buildContextMenu()
     addCommand(contextMenu_, ids::ToggleClaim, tr("精算にチェック(&M)"),
                &CRidelogDlg::onToggleClaim)
         ->setCheckable(true);
+    contextMenu_->addSeparator();
+    QAction* hide = addCommand(contextMenu_, ids::DeleteRows, tr("一覧から隠す(&L)"),
+                               &CRidelogDlg::onDeleteRows);
+    hide->setToolTip(tr("選んだ行をこの一覧から消します。保存された履歴はそのままで、次の読み取りで"
+                        "また表示されます。"));
+    contextMenu_->setToolTipsVisible(true);
 }
 
 void CRidelogDlg::buildHistoryList()
@@ -341,6 +348,10 @@ void CRidelogDlg::buildStatusBar()
     // identifier and the longest name status; the tooltip holds the rest.
     statusPanes_[0]->setMinimumWidth(200);
     statusBar_->addWidget(statusPanes_[0], 4);
+    cardNamePane_ = new QLabel(statusBar_);
+    cardNamePane_->setObjectName(QStringLiteral("cardNamePane"));
+    statusBar_->addWidget(cardNamePane_, 0);
+    cardNamePane_->hide();
     const QFontMetrics metrics(statusPanes_[1]->font());
     statusPanes_[1]->setMinimumWidth(metrics.horizontalAdvance(tr("残額：")));
     statusPanes_[1]->setFrameShape(QFrame::NoFrame);
@@ -418,10 +429,30 @@ QRect CRidelogDlg::workArea() const
     return screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
 }
 
+namespace {
+
+std::vector<QRect> screenAreas()
+{
+    std::vector<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.push_back(screen->availableGeometry());
+    return areas;
+}
+
+// Wayland gives no window its position; what a window reads there is no place to come back to.
+bool platformKnowsWindowPositions()
+{
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+} // namespace
+
 void CRidelogDlg::restoreWindowPlacement()
 {
-    const QRect rect =
-        restoredWindowRect(readStoredPlacement(settings_), workArea(), statusBarHeight_);
+    QRect rect = restoredWindowRect(readStoredPlacement(settings_), workArea(), statusBarHeight_);
+    // A position off every screen (a monitor that is gone, a position a Wayland session left)
+    // comes back onto the nearest screen.
+    rect.moveTopLeft(positionOnNearestScreen(rect, screenAreas()));
     move(rect.topLeft());
     resize(rect.size());
     // Lay the list out now, so its width is known for the column limits.
@@ -505,6 +536,7 @@ void CRidelogDlg::onAbout()
 {
     auto* about = new CAboutDlg(nameServerUrl(), this);
     about->setReaderName(library_ != nullptr ? library_->readerName() : QString());
+    about->setBuiltinNamesOnly(builtinNamesOnly(nameServerArgument_, settings_));
     about->setAttribute(Qt::WA_DeleteOnClose);
     about->open();
 }
@@ -520,8 +552,14 @@ void CRidelogDlg::keyPressEvent(QKeyEvent* event)
     const bool plainKey =
         event->modifiers() == Qt::NoModifier ||
         (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
-    if (plainKey && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+    const bool enterKey = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (plainKey && enterKey) {
         okButton_->click();
+        return;
+    }
+    // Alt+Enter: the detail of the current row, the keyboard's way to 詳細表示.
+    if (enterKey && (event->modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier) {
+        showDetailOfRow(list_->currentIndex());
         return;
     }
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
@@ -657,7 +695,8 @@ void CRidelogDlg::fitReaderPane()
     const QFontMetrics metrics(reader->font());
     constexpr int kSpacing = 48; // frames, gaps between the panes, the size grip
     const int status = statusPanes_[0]->fontMetrics().horizontalAdvance(statusPanes_[0]->text());
-    const int others = statusPanes_[1]->minimumWidth() + statusPanes_[2]->minimumWidth();
+    const int others = statusPanes_[1]->minimumWidth() + statusPanes_[2]->minimumWidth() +
+                       (cardNamePane_->isVisible() ? cardNamePane_->sizeHint().width() : 0);
     const int room = statusBar_->width() - std::max(status, 200) - others - kSpacing;
     const int widest = std::min(metrics.averageCharWidth() * 34, std::max(room, 0));
     reader->setText(metrics.elidedText(library_->readerName(), Qt::ElideRight, widest));
@@ -886,9 +925,13 @@ void CRidelogDlg::shutdown()
 
 void CRidelogDlg::saveWindowState()
 {
-    StoredPlacement placement;
-    placement.x = pos().x();
-    placement.y = pos().y();
+    // A position the platform could not give, or one off every screen, is not kept: the stored
+    // one stays.
+    StoredPlacement placement = readStoredPlacement(settings_);
+    if (isKeepablePosition(QRect(pos(), size()), screenAreas(), platformKnowsWindowPositions())) {
+        placement.x = pos().x();
+        placement.y = pos().y();
+    }
     placement.width = width();
     placement.height = height() + statusBarHeight_;
     writeStoredPlacement(settings_, placement);

@@ -117,6 +117,8 @@ public:
     ListHints* listHints() const { return listHints_; }
     QString statusPaneText(int pane) const;
     QString statusPaneToolTip(int pane) const;
+    // The nickname beside pane 0 (object name "cardNamePane"); hidden without one.
+    QLabel* cardNamePane() const { return cardNamePane_; }
     QLabel* statusPane(int pane) const;
     int statusBarHeight() const { return statusBarHeight_; }
     // The card on display.
@@ -255,12 +257,17 @@ private:
     void onSearch();
     void onRenameCard();
     void onShowReaderCard();
+    void onShowAllCards();
     void onHeaderClicked(int column);
     void onSearchChanged(const HistoryFilter& filter);
     // After a successful read: the title shows the card read, and the card is noted in the
     // library as soon as the list is shown.
     void noteCardRead();
     CardLibrary cardLibrary() const;
+    // The nickname of the card on display; empty without one.
+    QString currentCardName() const;
+    // The card's nickname in the title and beside the IDm in the status bar.
+    void showCardName();
 
     QSettings& userSettings_;
     TrfcSettings settings_;
@@ -285,6 +292,7 @@ private:
     QPushButton* cancelButton_ = nullptr;
     QStatusBar* statusBar_ = nullptr;
     std::array<QLabel*, 3> statusPanes_{};
+    QLabel* cardNamePane_ = nullptr;
     QMenu* contextMenu_ = nullptr;
     ListHints* listHints_ = nullptr;
     NameColumnFitter* columnFitter_ = nullptr;

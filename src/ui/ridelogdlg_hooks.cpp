@@ -11,6 +11,9 @@
 #include "ui/showdatasetupdlg.h"
 #include "ui/totalsdlg.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QStatusBar>
 #include <QTreeView>
 #include <algorithm>
 
@@ -43,10 +46,46 @@ ExpenseExportSource expenseSourceOf(CRidelogDlg& dialog)
 
 } // namespace
 
-// ファイルに保存(&S): export the list, the rows as shown, to a file.
+namespace {
+
+// The save dialog's folder lives in a group of its own, apart from the integer values.
+const QString kSaveDialogGroup = QStringLiteral("SaveDialog");
+const QString kFolderValue = QStringLiteral("folder");
+constexpr int kSavedMessageMs = 6000;
+
+// The dates of the oldest and the newest entry that has a real date.
+std::pair<QDate, QDate> dateRangeOf(const HistoryRecordSet& records)
+{
+    QDate first;
+    QDate last;
+    for (const HistoryRecord& record : records) {
+        const QDate date = recordDate(record);
+        if (!date.isValid())
+            continue;
+        first = first.isValid() ? std::min(first, date) : date;
+        last = last.isValid() ? std::max(last, date) : date;
+    }
+    return {first, last};
+}
+
+} // namespace
+
+// ファイルに保存(&S): export the list, the rows as shown, to a file. The dialog opens in the folder
+// saved to last and proposes the card's name and dates; the status bar says where the file went.
 void CRidelogDlg::onSaveToFile()
 {
-    exportHistoryList(this, *view_, session_.idmText(), expenseSourceOf(*this));
+    ExpenseExportSource source = expenseSourceOf(*this);
+    source.cardName = currentCardName();
+    const auto [first, last] = dateRangeOf(*source.records);
+    const QString idm = session_.idmText();
+    const ExportPlace place{settings_.groupText(kSaveDialogGroup, kFolderValue),
+                            proposedExportName(source.cardName, idm, first, last)};
+    const std::optional<QString> written = exportHistoryList(this, *view_, idm, source, place);
+    if (!written)
+        return;
+    settings_.writeGroupText(kSaveDialogGroup, kFolderValue, QFileInfo(*written).absolutePath());
+    statusBar_->showMessage(tr("%1 に保存しました").arg(QDir::toNativeSeparators(*written)),
+                            kSavedMessageMs);
 }
 
 // 精算書を作成(&R)...: the claim form of the card on display, or of any stored card.
@@ -100,7 +139,7 @@ void CRidelogDlg::onShowTotals()
             [this] {
                 const ExpenseExportSource source = expenseSourceOf(*this);
                 return CTotalsDlg::Snapshot{
-                    session_.idmText(),
+                    session_.idmText(), currentCardName(),
                     expenseEntries(*source.records, source.gapBeforeSerial, source.caches)};
             },
             this);
@@ -163,10 +202,17 @@ void CRidelogDlg::onDeleteHistory()
     });
 }
 
-// 削除(&L) of the context menu: the selected rows.
+// 一覧から隠す(&L) of the context menu: the selected rows leave the list, not the stored history;
+// the status bar says so for a few seconds.
 void CRidelogDlg::onDeleteRows()
 {
-    deleteSelectedRows(*view_, *list_->selectionModel());
+    const int hidden = deleteSelectedRows(*view_, *list_->selectionModel());
+    if (hidden > 0)
+        statusBar_->showMessage(tr("%1 "
+                                   "行を一覧から隠しました。保存された履歴はそのままで、次の読み取"
+                                   "りでまた表示されます。")
+                                    .arg(hidden),
+                                kSavedMessageMs);
 }
 
 } // namespace ridelog

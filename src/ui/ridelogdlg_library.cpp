@@ -1,6 +1,7 @@
 // The main window's card library, sorting and searching: the カード menu, the stored history of
 // a card shown without reading it, the card's name, the heading clicks and the search bar.
 #include "ui/cardlibrarymenu.h"
+#include "ui/cardlistdlg.h"
 #include "ui/commandids.h"
 #include "ui/historylist.h"
 #include "ui/historysearchbar.h"
@@ -10,6 +11,7 @@
 #include "ui/waitcursor.h"
 
 #include <QAction>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +22,9 @@
 namespace ridelog {
 
 namespace {
+
+// Room for the nickname in the status bar; the tooltip has the whole name.
+constexpr int kCardNamePaneCharacters = 16;
 
 bool isCardEntry(int commandId)
 {
@@ -39,12 +44,18 @@ void CRidelogDlg::buildLibraryParts(QMenu* viewMenu)
 
     cardMenu_ = menuBar_->addMenu(tr("カード(&C)"));
     cardMenu_->setObjectName(QStringLiteral("cardMenu"));
-    cardMenu_->addSeparator();
+    // The commands first, where they stay however many cards there are; then the cards read
+    // most recently, and the list of every card.
+    cardMenu_->setToolTipsVisible(true);
     addCommand(cardMenu_, ids::RenameCard, tr("カード名の変更(&N)..."), &CRidelogDlg::onRenameCard)
         ->setEnabled(false);
     addCommand(cardMenu_, ids::ShowReaderCard, tr("読み取ったカードを表示(&R)"),
                &CRidelogDlg::onShowReaderCard)
         ->setEnabled(false);
+    cardMenu_->addSeparator();
+    cardMenu_->addSeparator()->setObjectName(QStringLiteral("cardsEnd"));
+    addCommand(cardMenu_, ids::ShowAllCards, tr("すべてのカード(&A)..."),
+               &CRidelogDlg::onShowAllCards);
     connect(cardMenu_, &QMenu::aboutToShow, this, &CRidelogDlg::refreshCardMenu);
 }
 
@@ -65,14 +76,14 @@ void CRidelogDlg::refreshCardMenu()
             delete action;
         }
     }
-    QAction* fixed = cardMenu_->actions().value(0);
+    QAction* fixed = cardMenu_->findChild<QAction*>(QStringLiteral("cardsEnd"));
     const std::vector<CardSummary> cards = cardLibrary().cards();
+    commands_.at(ids::ShowAllCards)->setEnabled(!cards.empty());
     QList<QAction*> entries;
     int id = ids::FirstCardEntry;
-    for (const CardSummary& card : cards) {
-        if (id > ids::LastCardEntry)
-            break;
+    for (const CardSummary& card : recentCards(cards, kRecentCardsInMenu)) {
         QAction* entry = addCommand(nullptr, id++, cardMenuText(card), nullptr);
+        entry->setToolTip(card.shownName().left(1000));
         entry->setCheckable(true);
         entry->setChecked(card.idmText == session_.idmText());
         const QString idm = card.idmText;
@@ -91,6 +102,20 @@ void CRidelogDlg::refreshCardMenu()
         ->setEnabled(!cardIdField_->text().isEmpty() || !session_.lastReadIdm().isEmpty());
 }
 
+QString CRidelogDlg::currentCardName() const
+{
+    return session_.idmText().isEmpty() ? QString() : cardLibrary().nickname(session_.idmText());
+}
+
+// すべてのカード(&A)...: every card in a list that a typed text narrows down.
+void CRidelogDlg::onShowAllCards()
+{
+    CardListDialog dialog(cardLibrary().cards(), session_.idmText(), this);
+    if (dialog.exec() != QDialog::Accepted || dialog.chosenIdm().isEmpty())
+        return;
+    showStoredCard(dialog.chosenIdm());
+}
+
 bool CRidelogDlg::showStoredCard(const QString& idmText)
 {
     const std::optional<CardSummary> card = cardLibrary().card(idmText);
@@ -106,16 +131,33 @@ bool CRidelogDlg::showStoredCard(const QString& idmText)
     // The title says it was not read.
     showBalance();
     setPaneText(0, storedCardStatus(*card));
-    setWindowTitle(storedCardTitle(*card));
+    showCardName();
     commands_.at(ids::SaveToFile)->setEnabled(!session_.records().empty());
     commands_.at(ids::RenameCard)->setEnabled(true);
     startNameRefresh();
     return true;
 }
 
+void CRidelogDlg::showCardName()
+{
+    const QString idm = session_.idmText();
+    const QString name = currentCardName();
+    // The nickname beside the IDm of pane 0, cut when long and whole in the tooltip.
+    const QFontMetrics metrics(cardNamePane_->font());
+    cardNamePane_->setText(metrics.elidedText(
+        name, Qt::ElideRight, metrics.averageCharWidth() * kCardNamePaneCharacters));
+    cardNamePane_->setToolTip(name);
+    cardNamePane_->setVisible(!name.isEmpty());
+    if (idm.isEmpty())
+        setWindowTitle(titleText());
+    else
+        setWindowTitle(cardWindowTitle(name.isEmpty() ? idm : name.left(kMenuNameCharacters),
+                                       session_.isShowingStoredCard()));
+}
+
 void CRidelogDlg::noteCardRead()
 {
-    setWindowTitle(titleText());
+    showCardName();
     commands_.at(ids::RenameCard)->setEnabled(true);
     commands_.at(ids::ShowReaderCard)->setEnabled(true);
     // Noted once the list is shown: its own write waits for the disk, and the read must not.
@@ -145,10 +187,7 @@ void CRidelogDlg::onRenameCard()
         MessageBox::show(this, tr("カードの名前を保存できません。"));
         return;
     }
-    if (session_.isShowingStoredCard() && session_.idmText() == idm) {
-        if (const std::optional<CardSummary> renamed = cardLibrary().card(idm))
-            setWindowTitle(storedCardTitle(*renamed));
-    }
+    showCardName();
 }
 
 void CRidelogDlg::onShowReaderCard()

@@ -1,6 +1,7 @@
 #include "ui/savefiledialog.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace ridelog {
 
@@ -31,6 +32,10 @@ QString suffixOfFilter(const SaveFileRequest& request, const QString& filter)
 void SaveFileDialog::configure(QFileDialog& dialog, const SaveFileRequest& request)
 {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
+    if (!request.title.isEmpty())
+        dialog.setWindowTitle(request.title);
+    if (!request.directory.isEmpty() && QFileInfo(request.directory).isDir())
+        dialog.setDirectory(request.directory);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     dialog.setNameFilters(request.filters);

@@ -16,6 +16,8 @@ struct SaveFileRequest
     QStringList filters;  // shown texts, "description (pattern)"
     QStringList suffixes; // the extension each filter gives a name typed without one
     int selectedFilter = 0;
+    QString title = QString();     // the dialog's title
+    QString directory = QString(); // where the dialog opens; empty: the platform's choice
 };
 
 struct SaveFileAnswer

@@ -1,32 +1,32 @@
 #include "ui/totalsdlg.h"
 
+#include "report/chartscale.h"
+#include "ui/totalscharts.h"
+
 #include <QAbstractItemModel>
-#include <QBarCategoryAxis>
-#include <QBarSet>
 #include <QBrush>
-#include <QChart>
 #include <QChartView>
 #include <QDateEdit>
-#include <QDateTime>
-#include <QDateTimeAxis>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLegendMarker>
-#include <QLineSeries>
 #include <QPushButton>
-#include <QSplitter>
-#include <QStackedBarSeries>
+#include <QScrollBar>
+#include <QStackedWidget>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QValueAxis>
+#include <numeric>
 
 namespace ridelog {
 
 namespace {
 
 const QColor kGapColor(255, 226, 200);
+// The month table always has room for a year.
+constexpr int kMonthsInSight = 12;
+// Room around a cell's or a heading's text.
+constexpr int kCellPadding = 14;
 
 // The figures of one table row, in the order of columnHeadings() after the first column.
 QStringList figuresOf(const ExpenseTotals& totals)
@@ -71,8 +71,54 @@ QTableWidget* makeTable(QWidget* parent)
     table->setHorizontalHeaderLabels(CTotalsDlg::columnHeadings());
     table->verticalHeader()->hide();
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->setWordWrap(false);
+    table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     return table;
+}
+
+int tableHeight(const QTableWidget& table, int rows)
+{
+    return table.horizontalHeader()->sizeHint().height() +
+           rows * table.verticalHeader()->defaultSectionSize() + 2 * table.frameWidth();
+}
+
+// The width each column needs for its heading and its widest cell.
+std::vector<int> naturalWidths(const QTableWidget& table)
+{
+    const QFontMetrics cells(table.font());
+    const QFontMetrics headings(table.horizontalHeader()->font());
+    std::vector<int> widths(std::size_t(table.columnCount()));
+    for (int column = 0; column < table.columnCount(); ++column) {
+        const QTableWidgetItem* heading = table.horizontalHeaderItem(column);
+        int widest = heading ? headings.size(0, heading->text()).width() : 0;
+        for (int row = 0; row < table.rowCount(); ++row) {
+            if (const QTableWidgetItem* item = table.item(row, column))
+                widest = std::max(widest, cells.horizontalAdvance(item->text()));
+        }
+        widths[std::size_t(column)] = widest + kCellPadding;
+    }
+    return widths;
+}
+
+// Columns at their natural widths, the room left given out in proportion, so that the columns
+// fill the table's width.
+void spreadColumns(QTableWidget& table, const std::vector<int>& natural)
+{
+    const int room = table.viewport()->width();
+    const int needed = std::accumulate(natural.begin(), natural.end(), 0);
+    const int extra = std::max(0, room - needed);
+    int given = 0;
+    for (std::size_t column = 0; column < natural.size(); ++column) {
+        int share = needed > 0 ? int(qint64(extra) * natural[column] / needed) : 0;
+        if (column + 1 == natural.size())
+            share = extra - given;
+        given += share;
+        table.setColumnWidth(int(column), natural[column] + share);
+    }
 }
 
 QString rangeCaption(const QDate& from, const QDate& to)
@@ -84,9 +130,9 @@ QString rangeCaption(const QDate& from, const QDate& to)
 
 QStringList CTotalsDlg::columnHeadings()
 {
-    return {tr("月"),        tr("鉄道 回数"),     tr("鉄道 運賃"),   tr("バス 回数"),
-            tr("バス 運賃"), tr("チャージ 回数"), tr("チャージ 額"), tr("物販 回数"),
-            tr("物販 額"),   tr("月末残高"),      tr("履歴欠落")};
+    return {tr("月"),         tr("鉄道\n回数"),     tr("鉄道\n運賃"),   tr("バス\n回数"),
+            tr("バス\n運賃"), tr("チャージ\n回数"), tr("チャージ\n額"), tr("物販\n回数"),
+            tr("物販\n額"),   tr("月末\n残高"),     tr("履歴\n欠落")};
 }
 
 CTotalsDlg::CTotalsDlg(Source source, QWidget* parent)
@@ -106,9 +152,21 @@ CTotalsDlg::CTotalsDlg(Source source, QWidget* parent)
 
 CTotalsDlg::~CTotalsDlg() = default;
 
+QChart* CTotalsDlg::spendingChart() const
+{
+    return spending_->chart();
+}
+
+QChart* CTotalsDlg::balanceChart() const
+{
+    return balance_->chart();
+}
+
 void CTotalsDlg::buildWidgets()
 {
     cardLabel_ = new QLabel(this);
+    cardLabel_->setObjectName(QStringLiteral("totalsCard"));
+    cardLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     fromEdit_ = new QDateEdit(this);
     toEdit_ = new QDateEdit(this);
     for (QDateEdit* edit : {fromEdit_, toEdit_}) {
@@ -117,6 +175,7 @@ void CTotalsDlg::buildWidgets()
         connect(edit, &QDateEdit::dateChanged, this, &CTotalsDlg::onRangeEdited);
     }
     auto* allButton = new QPushButton(tr("全期間(&A)"), this);
+    allButton->setAutoDefault(false);
     connect(allButton, &QPushButton::clicked, this, [this] {
         rangePicked_ = false;
         refresh();
@@ -129,36 +188,51 @@ void CTotalsDlg::buildWidgets()
     rangeRow->addWidget(toEdit_);
     rangeRow->addWidget(allButton);
 
-    monthTable_ = makeTable(this);
-    monthTable_->setObjectName(QStringLiteral("monthTable"));
-    rangeTable_ = makeTable(this);
-    rangeTable_->setObjectName(QStringLiteral("rangeTable"));
-    rangeTable_->setRowCount(1);
-    rangeTable_->setMaximumHeight(rangeTable_->horizontalHeader()->sizeHint().height() +
-                                  rangeTable_->verticalHeader()->defaultSectionSize() + 6);
-    notice_ = new QLabel(this);
-    notice_->setWordWrap(true);
-    notice_->setStyleSheet(QStringLiteral("color: #a04000"));
-
-    spendingChart_ = new QChart;
-    spendingChart_->setTitle(tr("月ごとの支出"));
-    spendingView_ = new QChartView(spendingChart_, this);
-    spendingView_->setRenderHint(QPainter::Antialiasing);
-    balanceChart_ = new QChart;
-    balanceChart_->setTitle(tr("残高の推移"));
-    balanceView_ = new QChartView(balanceChart_, this);
-    balanceView_->setRenderHint(QPainter::Antialiasing);
-    auto* charts = new QSplitter(Qt::Horizontal, this);
-    charts->addWidget(spendingView_);
-    charts->addWidget(balanceView_);
+    empty_ = new QLabel(tr("このカードの履歴はまだありません。カードを読み取ると、月ごとの集計と"
+                           "グラフがここに表示されます。"),
+                        this);
+    empty_->setObjectName(QStringLiteral("totalsEmpty"));
+    empty_->setAlignment(Qt::AlignCenter);
+    empty_->setWordWrap(true);
+    pages_ = new QStackedWidget(this);
+    pages_->addWidget(buildContent());
+    pages_->addWidget(empty_);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(rangeRow);
+    layout->addWidget(pages_, 1);
+    resize(960, 760);
+}
+
+QWidget* CTotalsDlg::buildContent()
+{
+    auto* content = new QWidget(this);
+    monthTable_ = makeTable(content);
+    monthTable_->setObjectName(QStringLiteral("monthTable"));
+    monthTable_->setMinimumHeight(tableHeight(*monthTable_, kMonthsInSight));
+    rangeTable_ = makeTable(content);
+    rangeTable_->setObjectName(QStringLiteral("rangeTable"));
+    rangeTable_->setRowCount(1);
+    rangeTable_->setFixedHeight(tableHeight(*rangeTable_, 1));
+    rangeTable_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    notice_ = new QLabel(content);
+    notice_->setWordWrap(true);
+    notice_->setStyleSheet(QStringLiteral("color: #a04000"));
+
+    spending_ = std::make_unique<SpendingChart>(content);
+    balance_ = std::make_unique<BalanceChart>(content);
+    // The two charts share the width evenly, also as the window grows.
+    auto* charts = new QHBoxLayout;
+    charts->addWidget(spending_->view(), 1);
+    charts->addWidget(balance_->view(), 1);
+
+    auto* layout = new QVBoxLayout(content);
+    layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(monthTable_, 2);
     layout->addWidget(rangeTable_);
     layout->addWidget(notice_);
-    layout->addWidget(charts, 3);
-    resize(900, 640);
+    layout->addLayout(charts, 3);
+    return content;
 }
 
 void CTotalsDlg::followList(const QAbstractItemModel& list)
@@ -180,8 +254,7 @@ void CTotalsDlg::refresh()
         rangePicked_ = false;
     snapshot_ = std::move(next);
     months_ = expenseTotals(snapshot_.entries, QDate(), QDate());
-    cardLabel_->setText(snapshot_.idmText.isEmpty() ? tr("カードが読み取られていません")
-                                                    : tr("カード %1").arg(snapshot_.idmText));
+    updateCardLabel();
     QDate first;
     QDate last;
     for (const ExpenseEntry& entry : snapshot_.entries) {
@@ -198,12 +271,31 @@ void CTotalsDlg::refresh()
         toEdit_->setDate(last);
         settingRange_ = false;
     }
+    const bool empty = snapshot_.entries.empty();
+    pages_->setCurrentWidget(empty ? static_cast<QWidget*>(empty_) : pages_->widget(0));
+    for (QWidget* rangeField : {static_cast<QWidget*>(fromEdit_), static_cast<QWidget*>(toEdit_)})
+        rangeField->setEnabled(!empty);
     range_ = expenseTotals(snapshot_.entries, fromEdit_->date(), toEdit_->date());
     fillMonthTable();
     fillRangeTable();
-    drawSpending();
-    drawBalance();
+    spending_->draw(months_.months);
+    balance_->draw(dailyBalances(snapshot_.entries));
     updateNotice();
+}
+
+void CTotalsDlg::updateCardLabel()
+{
+    QString text;
+    if (snapshot_.idmText.isEmpty())
+        text = tr("カードが読み取られていません");
+    else if (snapshot_.cardName.isEmpty())
+        text = tr("カード %1").arg(snapshot_.idmText);
+    else
+        text = tr("カード %1（%2）").arg(snapshot_.cardName, snapshot_.idmText);
+    // A long name is cut in the label and kept whole in its tooltip.
+    cardLabel_->setToolTip(text);
+    const int room = std::max(120, cardLabel_->width());
+    cardLabel_->setText(cardLabel_->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
 }
 
 void CTotalsDlg::setRange(const QDate& from, const QDate& to)
@@ -237,91 +329,44 @@ void CTotalsDlg::fillMonthTable()
     int row = 0;
     for (const MonthTotals& month : months_.months)
         setRow(*monthTable_, row++, month.monthText(), month.totals);
+    fitColumns();
 }
 
 void CTotalsDlg::fillRangeTable()
 {
     setRow(*rangeTable_, 0, rangeCaption(range_.from, range_.to), range_.total);
+    fitColumns();
 }
 
-void CTotalsDlg::drawSpending()
+void CTotalsDlg::fitColumns()
 {
-    spendingChart_->removeAllSeries();
-    for (QAbstractAxis* axis : spendingChart_->axes())
-        spendingChart_->removeAxis(axis);
-    auto* rail = new QBarSet(tr("鉄道"));
-    auto* bus = new QBarSet(tr("バス"));
-    auto* shop = new QBarSet(tr("物販"));
-    QStringList categories;
-    for (const MonthTotals& month : months_.months) {
-        categories.append(month.monthText());
-        rail->append(qreal(month.totals.railFares));
-        bus->append(qreal(month.totals.busFares));
-        shop->append(qreal(month.totals.purchased));
-    }
-    auto* series = new QStackedBarSeries;
-    series->append({rail, bus, shop});
-    spendingChart_->addSeries(series);
-    auto* months = new QBarCategoryAxis;
-    months->append(categories);
-    spendingChart_->addAxis(months, Qt::AlignBottom);
-    series->attachAxis(months);
-    auto* yen = new QValueAxis;
-    yen->setLabelFormat(tr("%d円"));
-    spendingChart_->addAxis(yen, Qt::AlignLeft);
-    series->attachAxis(yen);
+    // Both tables share their column widths, so that the range row lines up with the months.
+    std::vector<int> widths = naturalWidths(*monthTable_);
+    const std::vector<int> range = naturalWidths(*rangeTable_);
+    for (std::size_t column = 0; column < widths.size(); ++column)
+        widths[column] = std::max(widths[column], range[column]);
+    const int needed = std::accumulate(widths.begin(), widths.end(), 0);
+    const int scrollBar = monthTable_->verticalScrollBar()->sizeHint().width();
+    setMinimumWidth(needed + scrollBar + 2 * monthTable_->frameWidth() +
+                    layout()->contentsMargins().left() + layout()->contentsMargins().right());
+    spreadColumns(*monthTable_, widths);
+    spreadColumns(*rangeTable_, widths);
 }
 
-void CTotalsDlg::drawBalance()
+void CTotalsDlg::resizeEvent(QResizeEvent* event)
 {
-    balanceChart_->removeAllSeries();
-    for (QAbstractAxis* axis : balanceChart_->axes())
-        balanceChart_->removeAxis(axis);
-    balanceChart_->legend()->hide();
-    // The line breaks where history may be missing: nothing is drawn across a gap.
-    std::vector<QList<QPointF>> segments(1);
-    for (const ExpenseEntry& entry : snapshot_.entries) {
-        if (!entry.date.isValid())
-            continue;
-        if (entry.amountState == AmountState::SpansGap && !segments.back().isEmpty())
-            segments.emplace_back();
-        const qreal x = qreal(entry.date.startOfDay().toMSecsSinceEpoch());
-        segments.back().append(QPointF(x, entry.balance));
-    }
-    auto* time = new QDateTimeAxis;
-    time->setFormat(QStringLiteral("yyyy-MM"));
-    balanceChart_->addAxis(time, Qt::AlignBottom);
-    auto* yen = new QValueAxis;
-    yen->setLabelFormat(tr("%d円"));
-    balanceChart_->addAxis(yen, Qt::AlignLeft);
-    qreal low = 0;
-    qreal high = 0;
-    qreal first = 0;
-    qreal last = 0;
-    bool any = false;
-    for (const QList<QPointF>& points : segments) {
-        if (points.isEmpty())
-            continue;
-        auto* series = new QLineSeries;
-        series->setName(tr("残高"));
-        series->replace(points);
-        balanceChart_->addSeries(series);
-        series->attachAxis(time);
-        series->attachAxis(yen);
-        for (const QPointF& point : points) {
-            low = any ? std::min(low, point.y()) : point.y();
-            high = any ? std::max(high, point.y()) : point.y();
-            first = any ? std::min(first, point.x()) : point.x();
-            last = any ? std::max(last, point.x()) : point.x();
-            any = true;
-        }
-    }
-    if (any) {
-        yen->setRange(std::min<qreal>(0, low), high + std::max<qreal>(100, high * 0.05));
-        const qreal day = 86400000.0;
-        time->setRange(QDateTime::fromMSecsSinceEpoch(qint64(first - day)),
-                       QDateTime::fromMSecsSinceEpoch(qint64(last + day)));
-    }
+    QDialog::resizeEvent(event);
+    fitColumns();
+    updateCardLabel();
+    spending_->fitLabels();
+    balance_->fitLabels();
+}
+
+void CTotalsDlg::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    fitColumns();
+    updateCardLabel();
 }
 
 void CTotalsDlg::updateNotice()

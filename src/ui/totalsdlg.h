@@ -9,27 +9,33 @@
 #include <QDialog>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QAbstractItemModel;
 class QChart;
-class QChartView;
 class QDateEdit;
 class QLabel;
+class QStackedWidget;
 class QTableWidget;
 class QTimer;
 
 namespace ridelog {
+
+class SpendingChart;
+class BalanceChart;
 
 class CTotalsDlg : public QDialog
 {
     Q_OBJECT
 
 public:
-    // The card on display: its IDm and every entry in ascending serial order.
+    // The card on display: its IDm, the name the user gave it (empty: none) and every entry in
+    // ascending serial order.
     struct Snapshot
     {
         QString idmText;
+        QString cardName;
         std::vector<ExpenseEntry> entries;
     };
     using Source = std::function<Snapshot()>;
@@ -47,24 +53,32 @@ public:
 
     QTableWidget* monthTable() const { return monthTable_; }
     QTableWidget* rangeTable() const { return rangeTable_; }
-    QChart* spendingChart() const { return spendingChart_; }
-    QChart* balanceChart() const { return balanceChart_; }
+    QChart* spendingChart() const;
+    QChart* balanceChart() const;
     QLabel* noticeLabel() const { return notice_; }
+    QLabel* cardLabel() const { return cardLabel_; }
+    // The plain message shown instead of tables and charts while there is no history.
+    QLabel* emptyMessage() const { return empty_; }
     const TotalsReport& monthsReport() const { return months_; }
     const TotalsReport& rangeReport() const { return range_; }
 
     // The column headings of both tables.
     static QStringList columnHeadings();
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
     void buildWidgets();
+    QWidget* buildContent();
     void scheduleRefresh();
     void onRangeEdited();
     void fillMonthTable();
     void fillRangeTable();
-    void drawSpending();
-    void drawBalance();
+    void fitColumns();
     void updateNotice();
+    void updateCardLabel();
 
     Source source_;
     Snapshot snapshot_;
@@ -76,13 +90,13 @@ private:
     QLabel* cardLabel_ = nullptr;
     QDateEdit* fromEdit_ = nullptr;
     QDateEdit* toEdit_ = nullptr;
+    QStackedWidget* pages_ = nullptr;
+    QLabel* empty_ = nullptr;
     QTableWidget* monthTable_ = nullptr;
     QTableWidget* rangeTable_ = nullptr;
     QLabel* notice_ = nullptr;
-    QChartView* spendingView_ = nullptr;
-    QChartView* balanceView_ = nullptr;
-    QChart* spendingChart_ = nullptr;
-    QChart* balanceChart_ = nullptr;
+    std::unique_ptr<SpendingChart> spending_;
+    std::unique_ptr<BalanceChart> balance_;
     QTimer* refreshTimer_ = nullptr;
 };
 

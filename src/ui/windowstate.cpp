@@ -2,6 +2,8 @@
 
 #include "store/settings.h"
 
+#include <algorithm>
+
 namespace ridelog {
 
 namespace {
@@ -62,6 +64,52 @@ QRect restoredWindowRect(const StoredPlacement& stored, const QRect& workArea, i
         h = kMinimumWindowHeight;
     }
     return QRect(x, y, w, h - statusBarHeight);
+}
+
+namespace {
+
+constexpr int kTitleStripHeight = 30;
+constexpr int kTitleStripMinimumWidth = 50;
+
+} // namespace
+
+bool isOnAScreen(const QRect& window, const std::vector<QRect>& screens)
+{
+    const QRect strip(window.x(), window.y(), window.width(), kTitleStripHeight);
+    for (const QRect& screen : screens) {
+        const QRect shown = strip.intersected(screen);
+        if (shown.width() >= std::min(kTitleStripMinimumWidth, window.width()) &&
+            shown.height() > 0)
+            return true;
+    }
+    return false;
+}
+
+QPoint positionOnNearestScreen(const QRect& window, const std::vector<QRect>& screens)
+{
+    if (screens.empty() || isOnAScreen(window, screens))
+        return window.topLeft();
+    const QRect* nearest = &screens.front();
+    qint64 best = -1;
+    for (const QRect& screen : screens) {
+        const QPoint d = screen.center() - window.center();
+        const qint64 distance = qint64(d.x()) * d.x() + qint64(d.y()) * d.y();
+        if (best < 0 || distance < best) {
+            best = distance;
+            nearest = &screen;
+        }
+    }
+    const int x = std::max(
+        nearest->left(), std::min(window.x(), nearest->left() + nearest->width() - window.width()));
+    const int y = std::max(
+        nearest->top(), std::min(window.y(), nearest->top() + nearest->height() - window.height()));
+    return QPoint(x, y);
+}
+
+bool isKeepablePosition(const QRect& window, const std::vector<QRect>& screens,
+                        bool platformKnowsPositions)
+{
+    return platformKnowsPositions && isOnAScreen(window, screens);
 }
 
 ColumnWidths defaultColumnWidths()

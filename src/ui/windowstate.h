@@ -1,9 +1,11 @@
 // Window placement and column widths kept between runs.
 #pragma once
 
+#include <QPoint>
 #include <QRect>
 #include <array>
 #include <optional>
+#include <vector>
 
 namespace ridelog {
 
@@ -31,6 +33,17 @@ void writeStoredPlacement(TrfcSettings& settings, const StoredPlacement& placeme
 // Pulls a stored placement back into the work area (right and bottom edges only) and to the
 // minimum size; the result is the window's rectangle, its height without the status bar.
 QRect restoredWindowRect(const StoredPlacement& stored, const QRect& workArea, int statusBarHeight);
+
+// Whether the window's position can be shown on one of the screens: its title strip (the top
+// 30 pixels, at least 50 of them wide) lies on one.
+bool isOnAScreen(const QRect& window, const std::vector<QRect>& screens);
+// A window off every screen, moved onto the nearest one (by the distance of the centres) and
+// kept inside it as far as its size allows; a window on a screen stays where it is.
+QPoint positionOnNearestScreen(const QRect& window, const std::vector<QRect>& screens);
+// Whether a position read from the window is worth keeping: the platform must know where its
+// windows are (Wayland does not tell) and the position must lie on a screen.
+bool isKeepablePosition(const QRect& window, const std::vector<QRect>& screens,
+                        bool platformKnowsPositions);
 
 constexpr int kHistoryColumns = 7;
 using ColumnWidths = std::array<int, kHistoryColumns>;

@@ -32,7 +32,8 @@ using ridelog::test::fileBytes;
 
 namespace {
 
-const QString kGuardRefused = QStringLiteral("PaSoRiを使うアプリケーションが既に起動しています。");
+const QString kGuardRefused =
+    QStringLiteral("カードリーダを使うアプリケーションが既に起動しています。");
 const QString kNoDriver =
     QStringLiteral("ICカードリーダ ドライバが\r\nインストールされていません。");
 const QString kNoReader =
@@ -88,6 +89,8 @@ class TestApp : public QObject
 private slots:
     void init();
     void cleanup();
+    void refusalNamesTheReader_data();
+    void refusalNamesTheReader();
 
     void commandLine_data();
     void commandLine();
@@ -432,6 +435,33 @@ void TestApp::failureTexts()
     QCOMPARE(openReaderFailureText(result), text);
 }
 
+void TestApp::refusalNamesTheReader_data()
+{
+    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("text");
+    const auto s = [](const char16_t* text) { return QString::fromUtf16(text); };
+    QTest::newRow("any reader") << s(u"auto")
+                                << s(u"カードリーダを使うアプリケーションが既に起動しています。");
+    QTest::newRow("libnfc") << s(u"libnfc")
+                            << s(u"カードリーダを使うアプリケーションが既に起動しています。");
+    QTest::newRow("RC-S380") << s(u"rcs380")
+                             << s(u"PaSoRi RC-S380を使うアプリケーションが既に起動しています。");
+    QTest::newRow("PC/SC by name")
+        << s(u"pcsc:SONY FeliCa RC-S300/P")
+        << s(u"SONY FeliCa RC-S300/Pを使うアプリケーションが既に起動しています。");
+    QTest::newRow("PC/SC, no name")
+        << s(u"pcsc:") << s(u"カードリーダを使うアプリケーションが既に起動しています。");
+    QTest::newRow("simulated")
+        << s(u"virtual:/tmp/cards")
+        << s(u"シミュレーションのカードリーダを使うアプリケーションが既に起動しています。");
+}
+
+void TestApp::refusalNamesTheReader()
+{
+    QFETCH(QString, spec);
+    QTEST(CRidelogApp::otherInstanceText(spec), "text");
+}
+
 void TestApp::secondInstanceIsRefused()
 {
     SingleInstanceGuard other(dir_->filePath(QStringLiteral("felica-reader.lock")));
@@ -495,7 +525,8 @@ void TestApp::readerOpenFailureGivesTheReasonsAsDetails()
     QCOMPARE(MessageBox::capturedMessages(), QStringList{kNoReader});
     const QStringList details = MessageBox::capturedDetails();
     QCOMPARE(details.size(), 1);
-    QVERIFY2(details[0].startsWith(QStringLiteral("Simulated reader (")), qPrintable(details[0]));
+    QVERIFY2(details[0].startsWith(QStringLiteral("シミュレーションのカードリーダ（")),
+             qPrintable(details[0]));
     QVERIFY2(details[0].contains(notAFolder + QStringLiteral(" cannot be created")),
              qPrintable(details[0]));
     QVERIFY(!app.mainWindowRan());

@@ -3,6 +3,7 @@
 #include "app/scriptcommands.h"
 #include "namedata/cp932.h"
 #include "report/expenseentries.h"
+#include "store/cardlibrary.h"
 #include "store/historystore.h"
 #include "store/notestore.h"
 #include "support/damageddatabase.h"
@@ -285,10 +286,18 @@ void TestScriptCommands::cardsListsEveryStoredCard()
     early.balance = 500;
     storeCard(kCardIdm, {railBlock(7, 1000), makeBlock(early), railBlock(5, 1200)});
     storeCard(kOtherIdm, {busBlock(1, 300)});
+    // The name given in the window is the fifth field; a tab or line end in it is a blank.
+    QVERIFY(CardLibrary(databasePath()).renameCard(kOtherIdm, QStringLiteral("家族\tの\nカード")));
     const RunResult result = run({QStringLiteral("cards")});
     QCOMPARE(result.status, int(ScriptSucceeded));
-    QCOMPARE(result.out, QByteArray("012E44A0B1C2D3E4\t3\t2008-03-05\t2024-12-31\n"
-                                    "0A0B0C0D0E0F1011\t1\t2008-03-05\t2008-03-05\n"));
+    QCOMPARE(result.out, QByteArray("012E44A0B1C2D3E4\t3\t2008-03-05\t2024-12-31\t\n"
+                                    "0A0B0C0D0E0F1011\t1\t2008-03-05\t2008-03-05\t") +
+                             QStringLiteral("家族 の カード").toUtf8() + '\n');
+    const RunResult json = run({QStringLiteral("export"), QStringLiteral("--card"), kOtherIdm,
+                                QStringLiteral("--format"), QStringLiteral("json")});
+    const QJsonObject card =
+        QJsonDocument::fromJson(json.out).object().value(QStringLiteral("card")).toObject();
+    QCOMPARE(card.value(QStringLiteral("nickname")).toString(), QStringLiteral("家族\tの\nカード"));
 }
 
 void TestScriptCommands::exportMatchesWindowByteForByte()

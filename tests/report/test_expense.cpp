@@ -225,6 +225,13 @@ void TestExpense::jsonHoldsTypedValues()
     QCOMPARE(card.value(QStringLiteral("entries")).toInt(), 7);
     QCOMPARE(card.value(QStringLiteral("first_date")).toString(), QStringLiteral("2026-03-01"));
     QCOMPARE(card.value(QStringLiteral("last_date")).toString(), QStringLiteral("2026-04-02"));
+    QVERIFY(card.value(QStringLiteral("nickname")).isNull());
+    const QJsonObject named =
+        QJsonDocument::fromJson(expenseJsonBytes(entries, kIdm, QStringLiteral("通勤用 \"定期\"")))
+            .object()
+            .value(QStringLiteral("card"))
+            .toObject();
+    QCOMPARE(named.value(QStringLiteral("nickname")).toString(), QStringLiteral("通勤用 \"定期\""));
     const QJsonArray array = document.object().value(QStringLiteral("entries")).toArray();
     QCOMPARE(array.size(), 7);
     int sum = 0;

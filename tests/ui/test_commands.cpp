@@ -3,6 +3,7 @@
 #include "../names/fakenameserver.h"
 #include "blockbuilder.h"
 #include "namedata/cp932.h"
+#include "store/cardlibrary.h"
 #include "store/historystore.h"
 #include "testfiles.h"
 #include "ui/bpndetaildlg.h"
@@ -26,6 +27,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardItemModel>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -137,6 +139,9 @@ class TestCommands : public QObject, ridelog::test::WindowFixture
 private slots:
     void init();
     void cleanup();
+    void saveDialogTitleFolderAndName();
+    void altEnterOpensTheDetailAndKeepsTheWindow();
+    void hidingRowsSaysWhatItDid();
 
     // Display settings
     void emptySettingsGiveStartStates();
@@ -499,6 +504,67 @@ void TestCommands::exportItemFollowsReads()
     QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
 
+// The save dialog has its title, proposes the card's name with its dates, opens where the last
+// file went (kept apart from the integer values) and the status bar says where the file went.
+void TestCommands::saveDialogTitleFolderAndName()
+{
+    putCard({railBlock(2, 2210), railBlock(1, 2370)});
+    auto dlg = makeDialog();
+    QVERIFY(CardLibrary(dlg->historyStore().DatabasePath())
+                .renameCard(kIdm, QStringLiteral("出張/経費: 3月")));
+    const QString folder = dir_->filePath(QStringLiteral("exports"));
+    QVERIFY(QDir().mkpath(folder));
+    SaveFileDialog::setNextAnswer(SaveFileAnswer{folder + QStringLiteral("/march.csv"), 0});
+    QVERIFY(dlg->triggerCommand(ids::SaveToFile));
+    const SaveFileRequest first = *SaveFileDialog::lastRequest();
+    QCOMPARE(first.title, QStringLiteral("ファイルに保存"));
+    QCOMPARE(first.initialName, QStringLiteral("出張_経費_ 3月_2008-03-05_2008-03-05"));
+    QVERIFY(dlg->statusBar()->currentMessage().contains(QStringLiteral("march.csv")));
+    QTRY_VERIFY_WITH_TIMEOUT(dlg->statusBar()->currentMessage().isEmpty(), 8000);
+    QVERIFY(!dlg->statusPane(0)->isHidden()); // the panes are back
+
+    SaveFileDialog::setNextAnswer(std::nullopt); // a cancel keeps the folder
+    QVERIFY(dlg->triggerCommand(ids::SaveToFile));
+    QCOMPARE(SaveFileDialog::lastRequest()->directory, folder);
+    QVERIFY(dlg->statusBar()->currentMessage().isEmpty());
+    QVERIFY(dlg->settings().save());
+    QCOMPARE(ini_->value(QStringLiteral("SaveDialog/folder")).toString(), folder);
+    QVERIFY(!ini_->contains(QStringLiteral("Trfc/folder")));
+}
+
+// Alt+Enter opens the detail of the current row; Enter alone still closes the window.
+void TestCommands::altEnterOpensTheDetailAndKeepsTheWindow()
+{
+    putCard({busBlock(2, 2000), railBlock(1, 2210)});
+    auto dlg = makeDialog();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    dlg->historyList()->setCurrentIndex(dlg->historyModel()->index(1, 0));
+    dlg->historyList()->setFocus();
+    QString opened;
+    onNextModal([&opened](QWidget* modal) { opened = modal ? modal->windowTitle() : QString(); });
+    QTest::keyClick(dlg->historyList(), Qt::Key_Return, Qt::AltModifier);
+    QCOMPARE(opened, QStringLiteral("鉄道・地下鉄駅 詳細"));
+    QVERIFY(dlg->isVisible());
+    QTest::keyClick(dlg->historyList(), Qt::Key_Return);
+    QTRY_VERIFY(!dlg->isVisible());
+}
+
+void TestCommands::hidingRowsSaysWhatItDid()
+{
+    putCard({railBlock(3, 2050), railBlock(2, 2210), railBlock(1, 2370)});
+    auto dlg = makeDialog();
+    QCOMPARE(dlg->commandAction(ids::DeleteRows)->text(), QStringLiteral("一覧から隠す(&L)"));
+    selectRows(*dlg, {0, 2});
+    QVERIFY(dlg->triggerCommand(ids::DeleteRows));
+    QCOMPARE(column(*dlg, 0), QStringList{QStringLiteral("2")});
+    QVERIFY(
+        dlg->statusBar()->currentMessage().startsWith(QStringLiteral("2 行を一覧から隠しました")));
+    // The stored history keeps them: the next read shows them again.
+    dlg->readCard();
+    QCOMPARE(dlg->historyModel()->rowCount(), 3);
+}
+
 void TestCommands::exportWritesListAsShown()
 {
     putCard({shopBlock(5, 1880), busBlock(4, 2000), railBlock(3, 2210), railBlock(2, 2370, 0),
@@ -516,7 +582,8 @@ void TestCommands::exportWritesListAsShown()
 
     SaveFileDialog::setNextAnswer(SaveFileAnswer{dir_->filePath(QStringLiteral("history.CSV")), 0});
     QVERIFY(dlg->triggerCommand(ids::SaveToFile));
-    QCOMPARE(SaveFileDialog::lastRequest()->initialName, kIdm);
+    QCOMPARE(SaveFileDialog::lastRequest()->initialName,
+             kIdm + QStringLiteral("_2008-03-05_2008-03-05"));
     QVERIFY(MessageBox::capturedMessages().isEmpty());
     const QByteArray csv = fileBytes(dir_->filePath(QStringLiteral("history.CSV")));
     const QList<QByteArray> lines = csv.split('\n');

@@ -6,6 +6,7 @@
 #include "store/database.h"
 #include "store/listexport.h"
 #include "ui/cardlibrarymenu.h"
+#include "ui/cardlistdlg.h"
 #include "ui/commandids.h"
 #include "ui/historylist.h"
 #include "ui/historysearchbar.h"
@@ -17,9 +18,11 @@
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTreeView>
+#include <QTreeWidget>
 
 using namespace ridelog;
 using namespace ridelog::test;
@@ -65,6 +68,7 @@ private slots:
     void headingClicksSortAndHashRestores();
     void searchFiltersAndExportWritesShownRows();
     void searchBarKeepsEscapeAndEnter();
+    void manyCardsInTheMenuAndTheList();
 
 private:
     std::unique_ptr<CRidelogDlg> readTwoCards();
@@ -135,7 +139,7 @@ void TestLibrary::readingACardSwitchesBackToIt()
     putCard(railRides(41, 3, 600), kOtherIdm);
     QTRY_COMPARE(dlg->idmText(), kOtherIdm);
     QVERIFY(!dlg->isShowingStoredCard());
-    QCOMPARE(dlg->windowTitle(), QStringLiteral("交通費履歴読出"));
+    QCOMPARE(dlg->windowTitle(), kOtherIdm + QStringLiteral(" - 交通費履歴読出"));
     QCOMPARE(dlg->idmText(), kOtherIdm);
     QCOMPARE(dlg->historyModel()->rowCount(), 3); // 41 new, 40 and 39 stored
     // Back to the card read last, now taken off: its stored history.
@@ -156,12 +160,18 @@ void TestLibrary::renameThroughTheMenu()
     QVERIFY(dlg->triggerCommand(ids::FirstCardEntry + 1));
     CardNameDialog::setNextAnswer(QStringLiteral("通勤 & \"定期\", 𠮷"));
     QVERIFY(dlg->triggerCommand(ids::RenameCard));
-    QVERIFY(dlg->windowTitle().contains(QStringLiteral("通勤 & \"定期\", 𠮷")));
+    QCOMPARE(dlg->windowTitle(),
+             QStringLiteral("通勤 & \"定期\", 𠮷（保存された履歴） - 交通費履歴読出"));
+    QCOMPARE(dlg->cardNamePane()->toolTip(), QStringLiteral("通勤 & \"定期\", 𠮷"));
+    QVERIFY(!dlg->cardNamePane()->isHidden());
+    QVERIFY(dlg->statusPaneText(0).startsWith(kCardIdm)); // pane 0 keeps its own text
     // "&" stays a character in the menu, not a mnemonic.
     QVERIFY(cardEntries(*dlg)[1].startsWith(QStringLiteral("通勤 && \"定期\", 𠮷\t")));
     CardNameDialog::setNextAnswer(QString());
     QVERIFY(dlg->triggerCommand(ids::RenameCard));
     QVERIFY(cardEntries(*dlg)[1].startsWith(kCardIdm + u'\t'));
+    QVERIFY(dlg->cardNamePane()->isHidden());
+    QCOMPARE(dlg->windowTitle(), kCardIdm + QStringLiteral("（保存された履歴） - 交通費履歴読出"));
     // A cancelled question changes nothing.
     QVERIFY(dlg->triggerCommand(ids::RenameCard));
     QVERIFY(cardEntries(*dlg)[1].startsWith(kCardIdm + u'\t'));
@@ -206,8 +216,9 @@ void TestLibrary::renameNamesTheCardItWasOpenedFor()
     const CardLibrary library(dlg->historyStore().DatabasePath());
     QCOMPARE(library.card(kCardIdm)->nickname, QStringLiteral("通勤定期"));
     QVERIFY(library.card(kOtherIdm)->nickname.isEmpty());
-    // The window shows the card on the reader, under its own title.
-    QCOMPARE(dlg->windowTitle(), QStringLiteral("交通費履歴読出"));
+    // The window shows the card on the reader, under its own title and without the new name.
+    QCOMPARE(dlg->windowTitle(), kOtherIdm + QStringLiteral(" - 交通費履歴読出"));
+    QVERIFY(dlg->cardNamePane()->isHidden());
     QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
 
@@ -351,6 +362,63 @@ void TestLibrary::searchBarKeepsEscapeAndEnter()
     QVERIFY(dlg->isVisible());
     QVERIFY(dlg->searchBar()->isHidden());
     dlg->reject();
+}
+
+// 300 cards, one of them with a name of 100,000 characters: the commands stay on top, the menu
+// names the 20 read last with names cut to 40 characters, and the list of all cards holds every
+// one, narrowed down by what is typed.
+void TestLibrary::manyCardsInTheMenuAndTheList()
+{
+    auto dlg = makeWindow();
+    const QString databasePath = dlg->historyStore().DatabasePath();
+    {
+        HistoryStore store;
+        NameCaches caches;
+        store.OpenDatabaseAtStart(caches);
+        for (int card = 0; card < 300; ++card) {
+            CardBlockSet blocks;
+            blocks.insert(railBlock(std::uint32_t(card + 1), 1000 + card), BlockOrigin::Card);
+            store.StoreNewBlocks(QStringLiteral("0A%1").arg(card, 14, 10, QLatin1Char('0')),
+                                 blocks);
+        }
+        store.DropDatabaseObject();
+    }
+    CardLibrary library(databasePath);
+    const QDateTime start = QDateTime(QDate(2026, 1, 1), QTime(8, 0), Qt::UTC);
+    for (int card = 0; card < 300; ++card) {
+        const QString idm = QStringLiteral("0A%1").arg(card, 14, 10, QLatin1Char('0'));
+        QVERIFY(library.noteCardRead(idm, start.addSecs(3600 * card)));
+        QVERIFY(library.renameCard(idm, QStringLiteral("家族カード %1").arg(card)));
+    }
+    const QString longName = QString(100000, QChar(u'長'));
+    const QString longIdm = QStringLiteral("0A%1").arg(299, 14, 10, QLatin1Char('0'));
+    QVERIFY(library.renameCard(longIdm, longName));
+    QCOMPARE(library.nickname(longIdm), longName);
+    QCOMPARE(library.nickname(QStringLiteral("FFFFFFFFFFFFFFFF")), QString());
+
+    const QStringList entries = cardEntries(*dlg);
+    QCOMPARE(entries.size(), int(kRecentCardsInMenu));
+    QCOMPARE(entries[0].section(QLatin1Char('\t'), 0, 0),
+             QString(kMenuNameCharacters - 1, QChar(u'長')) + QChar(u'…'));
+    QCOMPARE(entries[1].section(QLatin1Char('\t'), 0, 0), QStringLiteral("家族カード 298"));
+    QCOMPARE(entries[19].section(QLatin1Char('\t'), 0, 0), QStringLiteral("家族カード 280"));
+    const QList<QAction*> actions = dlg->cardMenu()->actions();
+    QCOMPARE(actions[0], dlg->commandAction(ids::RenameCard));
+    QCOMPARE(actions[1], dlg->commandAction(ids::ShowReaderCard));
+    QCOMPARE(actions.last(), dlg->commandAction(ids::ShowAllCards));
+    QVERIFY(dlg->commandAction(ids::ShowAllCards)->isEnabled());
+
+    CardListDialog list(library.cards(), QString());
+    QCOMPARE(list.shownCount(), 300);
+    QCOMPARE(list.chosenIdm(), longIdm); // read last, on top
+    list.filterField()->setText(QStringLiteral("カード 17"));
+    QCOMPARE(list.shownCount(), 11); // 17, 170 ... 179
+    list.filterField()->setText(QStringLiteral("0a00000000000042"));
+    QCOMPARE(list.shownCount(), 1);
+    QCOMPARE(list.chosenIdm(), QStringLiteral("0A00000000000042"));
+    list.filterField()->setText(QStringLiteral("誰のでもない"));
+    QCOMPARE(list.shownCount(), 0);
+    QCOMPARE(list.chosenIdm(), QString());
 }
 
 QTEST_MAIN(TestLibrary)

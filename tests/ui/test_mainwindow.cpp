@@ -209,8 +209,9 @@ void TestMainWindow::menuBarTextsAndOrder()
                           QStringLiteral("会社名(&C)"), QStringLiteral("店舗名(&S)"),
                           QStringLiteral("レジ名(&R)")}));
     QCOMPARE(menuTexts(menus[2]->menu()),
-             (QStringList{QStringLiteral("-"), QStringLiteral("カード名の変更(&N)..."),
-                          QStringLiteral("読み取ったカードを表示(&R)")}));
+             (QStringList{QStringLiteral("カード名の変更(&N)..."),
+                          QStringLiteral("読み取ったカードを表示(&R)"), QStringLiteral("-"),
+                          QStringLiteral("-"), QStringLiteral("すべてのカード(&A)...")}));
     QCOMPARE(menuTexts(menus[3]->menu()),
              (QStringList{QStringLiteral("駅名キャッシュ削除(&C)"),
                           QStringLiteral("停留所名キャッシュ削除(&B)"),
@@ -219,19 +220,20 @@ void TestMainWindow::menuBarTextsAndOrder()
                           QStringLiteral("表示設定(&D)..."), QStringLiteral("-"),
                           QStringLiteral("駅名を再取得(&R)")}));
     QCOMPARE(menuTexts(menus[4]->menu()), (QStringList{QStringLiteral("バージョン情報(&V)...")}));
-    QCOMPARE(
-        menuTexts(dlg->historyContextMenu()),
-        (QStringList{QStringLiteral("削除(&L)"), QStringLiteral("詳細表示(&D)..."),
-                     QStringLiteral("コピー(&C)"), QStringLiteral("-"),
-                     QStringLiteral("用途を入力(&P)..."), QStringLiteral("精算にチェック(&M)")}));
+    QCOMPARE(menuTexts(dlg->historyContextMenu()),
+             (QStringList{QStringLiteral("詳細表示(&D)..."), QStringLiteral("コピー(&C)"),
+                          QStringLiteral("-"), QStringLiteral("用途を入力(&P)..."),
+                          QStringLiteral("精算にチェック(&M)"), QStringLiteral("-"),
+                          QStringLiteral("一覧から隠す(&L)")}));
 }
 
 void TestMainWindow::everyCommandHasOneAction()
 {
     auto dlg = makeDialog();
-    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814, 32815, 32816,
-                              32817, 32797, 32799, 32833, 32801, 32803, 32830, 32794, 32792, 1000,
-                              32841, 32842, 32845, 32843, 32840, 32844, 32850, 32851, 32852, 32853};
+    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814,
+                              32815, 32816, 32817, 32797, 32799, 32833, 32801, 32803,
+                              32830, 32794, 32792, 1000,  32841, 32842, 32845, 32843,
+                              32840, 32844, 32846, 32850, 32851, 32852, 32853};
     QList<int> ids = dlg->commandIds();
     std::sort(ids.begin(), ids.end());
     QList<int> sortedExpected = expected;
@@ -890,10 +892,11 @@ void TestMainWindow::aboutBoxOpensWithLinks()
     QVERIFY(about->findChild<QLabel*>() != nullptr);
     bool versionShown = false;
     for (const QLabel* label : about->findChildren<QLabel*>())
-        versionShown = versionShown || label->text() == QStringLiteral("Ridelog Version 1.2.0");
+        versionShown =
+            versionShown || label->text() == QStringLiteral("交通費履歴読出 バージョン 1.2.0");
     QVERIFY(versionShown);
     // Both sources of the built-in names are credited.
-    const auto* credits = about->findChild<QLabel*>(QStringLiteral("credits"));
+    const QLabel* credits = about->creditLabel();
     QVERIFY(credits != nullptr);
     QVERIFY(credits->text().contains(QStringLiteral("suica-viewer")));
     QVERIFY(credits->text().contains(QStringLiteral("ICCardManager")));
@@ -909,6 +912,20 @@ void TestMainWindow::aboutBoxOpensWithLinks()
     QCOMPARE(catcher.opened.size(), 2);
     QCOMPARE(catcher.opened[0], QUrl(QStringLiteral("http://names.example.net:8080/")));
     QCOMPARE(catcher.opened[1], CAboutDlg::projectPage());
+    // Both links are reached with Tab; the name source and the credit of the built-in data
+    // are there, and under --name-server=builtin the server is neither named nor linked.
+    for (int id : {1074, 1076})
+        QCOMPARE(about->linkButton(id)->focusPolicy() & Qt::TabFocus, Qt::TabFocus);
+    QVERIFY(about->nameSourceText().contains(QStringLiteral("names.example.net")));
+    QVERIFY(about->creditLabel()->text().contains(QStringLiteral("suica-viewer")));
+    QVERIFY(about->creditLabel()->text().contains(QStringLiteral("MIT")));
+    about->close();
+    dlg->setNameServer(QStringLiteral("builtin"));
+    QVERIFY(dlg->triggerCommand(ids::About));
+    QTRY_VERIFY(dlg->findChildren<CAboutDlg*>().size() == 1);
+    about = dlg->findChild<CAboutDlg*>();
+    QCOMPARE(about->nameSourceText(), QStringLiteral("駅名: 内蔵の駅名データ"));
+    QVERIFY(about->linkButton(1074)->isHidden());
     about->close();
 }
 
@@ -917,8 +934,8 @@ void TestMainWindow::readerIsNamedInStatusBarAndAboutBox()
     auto dlg = makeDialog();
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
-    const QString name =
-        QStringLiteral("Simulated reader (%1)").arg(QDir::toNativeSeparators(cardsDir_));
+    const QString name = QStringLiteral("シミュレーションのカードリーダ（%1）")
+                             .arg(QDir::toNativeSeparators(cardsDir_));
     const QString caption = QStringLiteral("ICカードリーダ: ") + name;
     auto* pane = dlg->statusBar()->findChild<QLabel*>(QStringLiteral("readerPane"));
     QVERIFY(pane != nullptr);

@@ -2,20 +2,29 @@
 // with new reads in the main window.
 #include "blockbuilder.h"
 #include "namedata/namecache.h"
+#include "support/realistichistory.h"
 #include "testfiles.h"
 #include "ui/commandids.h"
 #include "ui/savefiledialog.h"
+#include "ui/totalscharts.h"
 #include "ui/totalsdlg.h"
 #include "windowfixture.h"
 
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
+#include <QChartView>
+#include <QDateTime>
 #include <QLabel>
 #include <QLineSeries>
+#include <QLocale>
+#include <QScatterSeries>
 #include <QStackedBarSeries>
 #include <QStandardItemModel>
 #include <QTableWidget>
 #include <QTest>
+#include <cmath>
+#include <set>
 
 using namespace ridelog;
 using namespace ridelog::test;
@@ -51,6 +60,9 @@ private slots:
     void followsTheList();
     void openedFromTheMenuAndUpdatedByARead();
     void missedHistoryOfAReadInTotalsAndExport();
+    void longHistoryReadsAtAGlance();
+    void noHistorySaysSo();
+    void cardNamedByItsNickname();
 
 private:
     CTotalsDlg::Snapshot snapshot() const;
@@ -79,7 +91,7 @@ CTotalsDlg::Snapshot TestTotals::snapshot() const
     HistoryRecordSet records;
     for (const HistoryBlock& block : blocks_)
         records.insert(decodeHistoryBlock(block, caches.stations, caches.busStops, caches.shops));
-    return {kCardIdm, expenseEntries(records, gap_)};
+    return {kCardIdm, QString(), expenseEntries(records, gap_)};
 }
 
 void TestTotals::monthsAndRange()
@@ -127,8 +139,108 @@ void TestTotals::gapIsShownNotSummed()
     QVERIFY(totals.noticeLabel()->text().contains(QStringLiteral("履歴が欠落")));
     QVERIFY(!totals.noticeLabel()->isHidden());
     QCOMPARE(totals.rangeReport().total.unaccounted, 210);
-    // The balance line is broken where the history is missing.
-    QCOMPARE(totals.balanceChart()->series().size(), 2);
+    // The balance line is broken where the history is missing, with a marker at the break.
+    int lines = 0;
+    QScatterSeries* markers = nullptr;
+    for (QAbstractSeries* series : totals.balanceChart()->series()) {
+        lines += qobject_cast<QLineSeries*>(series) && !qobject_cast<QScatterSeries*>(series);
+        if (auto* scatter = qobject_cast<QScatterSeries*>(series))
+            markers = scatter;
+    }
+    QCOMPARE(lines, 2);
+    QVERIFY(markers);
+    QCOMPARE(markers->count(), 1);
+    QCOMPARE(QDateTime::fromMSecsSinceEpoch(qint64(markers->at(0).x()), Qt::UTC).date(),
+             QDate(2026, 4, 1));
+}
+
+// A long history: amounts with their unit on round ticks, month labels that fit the width, one
+// balance point per day, columns that fill the table, and tooltips that name month and kind.
+void TestTotals::longHistoryReadsAtAGlance()
+{
+    RealisticHistoryOptions options;
+    options.entries = 2183;
+    blocks_ = realisticHistory(options);
+    CTotalsDlg totals([this] { return snapshot(); });
+    totals.resize(900, 640);
+    totals.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&totals));
+    QCOMPARE(totals.emptyMessage()->isVisible(), false);
+
+    for (QChart* chart : {totals.spendingChart(), totals.balanceChart()}) {
+        auto* yen = qobject_cast<QCategoryAxis*>(chart->axes(Qt::Vertical).value(0));
+        QVERIFY(yen);
+        const QStringList labels = yen->categoriesLabels();
+        QVERIFY(labels.size() >= 3);
+        QCOMPARE(labels.first(), QStringLiteral("0円"));
+        for (const QString& label : labels)
+            QVERIFY2(label.endsWith(QStringLiteral("円")), qPrintable(label));
+        const double step = yen->endValue(labels[1]) - yen->endValue(labels[0]);
+        QCOMPARE(std::fmod(step, 1000.0), 0.0);
+        QCOMPARE(yen->max(), yen->endValue(labels.last()));
+    }
+    const qsizetype months = qsizetype(totals.monthsReport().months.size());
+    QVERIFY(months >= 24);
+    auto* monthAxis =
+        qobject_cast<QCategoryAxis*>(totals.spendingChart()->axes(Qt::Horizontal).value(0));
+    QVERIFY(monthAxis);
+    const qsizetype wideLabels = monthAxis->count();
+    QVERIFY(wideLabels > 1 && wideLabels < months);
+    totals.resize(1800, 900);
+    QTRY_VERIFY(monthAxis->count() > wideLabels);
+
+    auto* line = qobject_cast<QLineSeries*>(totals.balanceChart()->series().value(0));
+    std::set<QDate> days;
+    for (const ExpenseEntry& entry : snapshot().entries)
+        days.insert(entry.date);
+    QCOMPARE(line->count(), int(days.size()));
+
+    const QTableWidget& table = *totals.monthTable();
+    int width = 0;
+    for (int column = 0; column < table.columnCount(); ++column)
+        width += table.columnWidth(column);
+    QCOMPARE(width, table.viewport()->width());
+    QVERIFY(table.rowHeight(0) < 2 * table.fontMetrics().height());
+    QVERIFY(table.height() >= 12 * table.rowHeight(0));
+
+    const MonthTotals& march = totals.monthsReport().months.at(3);
+    QCOMPARE(spendingToolTip(march, 0),
+             march.monthText() + QStringLiteral(" 鉄道 ") +
+                 QLocale(QLocale::English).toString(march.totals.railFares) + QStringLiteral("円"));
+    QCOMPARE(balanceToolTip({QDate(2026, 3, 4), 12345, false}),
+             QStringLiteral("2026-03-04 残高 12,345円"));
+}
+
+void TestTotals::noHistorySaysSo()
+{
+    blocks_.clear();
+    CTotalsDlg totals([this] { return snapshot(); });
+    totals.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&totals));
+    QVERIFY(totals.emptyMessage()->isVisible());
+    QVERIFY(!totals.monthTable()->isVisible());
+    blocks_ = {on(railBlock(1, 3000), 3, 1)};
+    totals.refresh();
+    QVERIFY(!totals.emptyMessage()->isVisible());
+    QVERIFY(totals.monthTable()->isVisible());
+}
+
+void TestTotals::cardNamedByItsNickname()
+{
+    QString name = QStringLiteral("通勤用");
+    CTotalsDlg totals([this, &name] {
+        CTotalsDlg::Snapshot shot = snapshot();
+        shot.cardName = name;
+        return shot;
+    });
+    QCOMPARE(totals.cardLabel()->toolTip(), QStringLiteral("カード 通勤用（%1）").arg(kCardIdm));
+    name.clear();
+    totals.refresh();
+    QCOMPARE(totals.cardLabel()->toolTip(), QStringLiteral("カード %1").arg(kCardIdm));
+    name = QString(500, QChar(u'長'));
+    totals.refresh();
+    QVERIFY(totals.cardLabel()->text().size() < 200); // cut, and whole in the tooltip
+    QVERIFY(totals.cardLabel()->toolTip().contains(name));
 }
 
 void TestTotals::followsTheList()

@@ -182,7 +182,7 @@ void TestWindowBehaviour::menuShortcuts()
     QCOMPARE(triggered.count(), 1);
     if (commandId == ids::SaveToFile) {
         QVERIFY(SaveFileDialog::lastRequest().has_value());
-        QCOMPARE(SaveFileDialog::lastRequest()->initialName, test::kCardIdm);
+        QVERIFY(SaveFileDialog::lastRequest()->initialName.startsWith(test::kCardIdm + u'_'));
     } else {
         QVERIFY(!dlg->isVisible());
         QCOMPARE(dlg->result(), int(QDialog::Accepted));

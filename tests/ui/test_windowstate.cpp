@@ -27,6 +27,9 @@ private slots:
     void storedValuesThatAreNoIntegersGiveDefaults();
     void writtenValuesReadBack();
     void fullDiskLeavesPreviousFile();
+    void positionOnTheScreens_data();
+    void positionOnTheScreens();
+    void groupTextsKeptApartFromTheIntegers();
 };
 
 void TestWindowState::placement_data()
@@ -174,6 +177,65 @@ void TestWindowState::fullDiskLeavesPreviousFile()
     QSettings after(mount + QStringLiteral("/./Hotaru.ini"), QSettings::IniFormat);
     QCOMPARE(after.value(QStringLiteral("Trfc/mX")).toInt(), 66);
     QCOMPARE(after.value(QStringLiteral("Trfc/col6")).toInt(), 95);
+}
+
+void TestWindowState::positionOnTheScreens_data()
+{
+    QTest::addColumn<QRect>("window");
+    QTest::addColumn<bool>("onAScreen");
+    QTest::addColumn<QPoint>("restored");
+    // Two screens side by side: 1920 x 1080 and, to its right, 1280 x 1024.
+    QTest::newRow("on the first") << QRect(20, 20, 540, 278) << true << QPoint(20, 20);
+    QTest::newRow("on the second") << QRect(2500, 300, 540, 278) << true << QPoint(2500, 300);
+    QTest::newRow("across both") << QRect(1700, 100, 540, 278) << true << QPoint(1700, 100);
+    QTest::newRow("what Wayland leaves") << QRect(-3, -30, 540, 278) << false << QPoint(0, 0);
+    QTest::newRow("title strip above the top")
+        << QRect(100, -40, 540, 278) << false << QPoint(100, 0);
+    QTest::newRow("a monitor gone to the left")
+        << QRect(-1500, 200, 540, 278) << false << QPoint(0, 200);
+    QTest::newRow("below the second") << QRect(2600, 1500, 540, 278) << false << QPoint(2600, 746);
+    QTest::newRow("only a sliver shown") << QRect(1900, 10, 540, 278) << true << QPoint(1900, 10);
+    QTest::newRow("wider than any screen") << QRect(-5000, 10, 4000, 278) << false << QPoint(0, 10);
+}
+
+void TestWindowState::positionOnTheScreens()
+{
+    QFETCH(QRect, window);
+    const std::vector<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+    QTEST(isOnAScreen(window, screens), "onAScreen");
+    QTEST(positionOnNearestScreen(window, screens), "restored");
+    QTEST(isKeepablePosition(window, screens, true), "onAScreen");
+    QVERIFY(!isKeepablePosition(window, screens, false)); // Wayland: never kept
+    QCOMPARE(positionOnNearestScreen(window, {}), window.topLeft());
+}
+
+// The save dialog's folder: a text in a group of its own, saved with the integers and never
+// in "Trfc", whose values must be integers.
+void TestWindowState::groupTextsKeptApartFromTheIntegers()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Hotaru.conf"));
+    {
+        QSettings ini(path, QSettings::IniFormat);
+        TrfcSettings settings(ini);
+        settings.writeGroupText(QStringLiteral("SaveDialog"), QStringLiteral("folder"),
+                                QStringLiteral("/home/利用者/経費 2026"));
+        settings.writeGroupText(QStringLiteral("Trfc"), QStringLiteral("folder"),
+                                QStringLiteral("/tmp"));
+        settings.writeInteger(QStringLiteral("mX"), 77);
+        QVERIFY(settings.hasUnsavedChanges());
+        QVERIFY(settings.save());
+        QVERIFY(!settings.hasUnsavedChanges());
+    }
+    QSettings after(path, QSettings::IniFormat);
+    QCOMPARE(after.value(QStringLiteral("SaveDialog/folder")).toString(),
+             QStringLiteral("/home/利用者/経費 2026"));
+    QVERIFY(!after.contains(QStringLiteral("Trfc/folder")));
+    QCOMPARE(after.value(QStringLiteral("Trfc/mX")).toInt(), 77);
+    TrfcSettings reread(after);
+    QCOMPARE(reread.groupText(QStringLiteral("SaveDialog"), QStringLiteral("folder")),
+             QStringLiteral("/home/利用者/経費 2026"));
+    QCOMPARE(reread.groupText(QStringLiteral("SaveDialog"), QStringLiteral("none")), QString());
 }
 
 QTEST_GUILESS_MAIN(TestWindowState)

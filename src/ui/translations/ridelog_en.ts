@@ -4,8 +4,16 @@
 <context>
     <name>CRidelogApp</name>
     <message>
-        <source>PaSoRiを使うアプリケーションが既に起動しています。</source>
-        <translation>Another application that uses the PaSoRi card reader is already running.</translation>
+        <source>シミュレーションのカードリーダ</source>
+        <translation>the simulated reader</translation>
+    </message>
+    <message>
+        <source>カードリーダ</source>
+        <translation>the card reader</translation>
+    </message>
+    <message>
+        <source>%1を使うアプリケーションが既に起動しています。</source>
+        <translation>An application that uses %1 is already running.</translation>
     </message>
 </context>
 <context>
@@ -13,10 +21,6 @@
     <message>
         <source>%1件</source>
         <translation>%1 entries</translation>
-    </message>
-    <message>
-        <source>交通費履歴読出 - %1（保存された履歴）</source>
-        <translation>Transit Fare History - %1 (stored history)</translation>
     </message>
     <message>
         <source>%1 保存された履歴（カードから読み取っていません）</source>
@@ -29,6 +33,14 @@
     <message>
         <source>カード %1 の名前（空にするとIDmで表示します）：</source>
         <translation>Name of card %1 (empty: shown by its IDm):</translation>
+    </message>
+    <message>
+        <source>%1（保存された履歴） - 交通費履歴読出</source>
+        <translation>%1 (stored history) - Transit Fare History</translation>
+    </message>
+    <message>
+        <source>%1 - 交通費履歴読出</source>
+        <translation>%1 - Transit Fare History</translation>
     </message>
 </context>
 <context>
@@ -297,6 +309,10 @@ Nothing more is written to it.</translation>
         <source>JSON (*.json)</source>
         <translation>JSON (*.json)</translation>
     </message>
+    <message>
+        <source>ファイルに保存</source>
+        <translation>Save to File</translation>
+    </message>
 </context>
 <context>
     <name>HistoryList</name>
@@ -433,16 +449,77 @@ Connect it and start the program again.</translation>
     </message>
 </context>
 <context>
+    <name>TotalsCharts</name>
+    <message>
+        <source>鉄道</source>
+        <translation>Rail</translation>
+    </message>
+    <message>
+        <source>バス</source>
+        <translation>Bus</translation>
+    </message>
+    <message>
+        <source>物販</source>
+        <translation>Shopping</translation>
+    </message>
+    <message>
+        <source>%1円</source>
+        <translation>%1 yen</translation>
+    </message>
+    <message>
+        <source>%1 %2 %3</source>
+        <translation>%1 %2 %3</translation>
+    </message>
+    <message>
+        <source>%1 残高 %2</source>
+        <translation>%1 balance %2</translation>
+    </message>
+    <message>
+        <source>この日の前に履歴が欠落している可能性があります</source>
+        <translation>History may be missing before this day</translation>
+    </message>
+    <message>
+        <source>月ごとの支出</source>
+        <translation>Spending per month</translation>
+    </message>
+    <message>
+        <source>残高の推移（日ごと）</source>
+        <translation>Balance at the end of each day</translation>
+    </message>
+    <message>
+        <source>残高</source>
+        <translation>Balance</translation>
+    </message>
+    <message>
+        <source>履歴欠落</source>
+        <translation>Missing history</translation>
+    </message>
+</context>
+<context>
     <name>ridelog::CAboutDlg</name>
     <message>
         <source>バージョン情報 交通費履歴</source>
         <translation>About Transit Fare History</translation>
     </message>
     <message>
-        <source>内蔵の駅名: suica-viewer と ICCardManager の駅コード表
-(どちらも MIT ライセンス)</source>
-        <translation>Built-in station names: the station code tables of suica-viewer and ICCardManager
-(both under the MIT licence)</translation>
+        <source>MIT ライセンス</source>
+        <translation>MIT licence</translation>
+    </message>
+    <message>
+        <source>内蔵の駅名データ: suica-viewer プロジェクトと ICCardManager プロジェクトの駅コード表（Copyright 2025 KIRISHIKI Yudai、2025 kuwayamamasayuki、どちらも %1）</source>
+        <translation>Built-in station names: the station code tables of the suica-viewer and ICCardManager projects (Copyright 2025 KIRISHIKI Yudai, 2025 kuwayamamasayuki, both %1)</translation>
+    </message>
+    <message>
+        <source>交通費履歴読出 バージョン %1</source>
+        <translation>Transit Fare History (Ridelog) version %1</translation>
+    </message>
+    <message>
+        <source>駅名: 内蔵の駅名データ</source>
+        <translation>Station names: built-in station data</translation>
+    </message>
+    <message>
+        <source>駅名: 駅名サーバ %1（つながらないときは内蔵の駅名データ）</source>
+        <translation>Station names: name server %1 (the built-in station data when it cannot be reached)</translation>
     </message>
 </context>
 <context>
@@ -789,10 +866,6 @@ Place the card on the reader again.</translation>
         <translation>&amp;About...</translation>
     </message>
     <message>
-        <source>削除(&amp;L)</source>
-        <translation>&amp;Delete</translation>
-    </message>
-    <message>
         <source>詳細表示(&amp;D)...</source>
         <translation>De&amp;tails...</translation>
     </message>
@@ -857,6 +930,22 @@ Place the card on the reader again.</translation>
         <translation>&amp;Reload Station Names</translation>
     </message>
     <message>
+        <source>すべてのカード(&amp;A)...</source>
+        <translation>&amp;All Cards...</translation>
+    </message>
+    <message>
+        <source>一覧から隠す(&amp;L)</source>
+        <translation>Hide from the &amp;List</translation>
+    </message>
+    <message>
+        <source>選んだ行をこの一覧から消します。保存された履歴はそのままで、次の読み取りでまた表示されます。</source>
+        <translation>Takes the selected rows off this list. The stored history keeps them; the next read shows them again.</translation>
+    </message>
+    <message>
+        <source>%1 に保存しました</source>
+        <translation>Saved to %1</translation>
+    </message>
+    <message>
         <source>精算書を作成(&amp;R)...</source>
         <translation>Make Claim Fo&amp;rm...</translation>
     </message>
@@ -891,6 +980,10 @@ Place the card on the reader again.</translation>
     <message>
         <source>用途を記録できませんでした。</source>
         <translation>The purpose could not be kept.</translation>
+    </message>
+    <message>
+        <source>%1 行を一覧から隠しました。保存された履歴はそのままで、次の読み取りでまた表示されます。</source>
+        <translation>%1 row(s) hidden from the list. The stored history keeps them; the next read shows them again.</translation>
     </message>
 </context>
 <context>
@@ -964,46 +1057,6 @@ Place the card on the reader again.</translation>
         <translation>Month</translation>
     </message>
     <message>
-        <source>鉄道 回数</source>
-        <translation>Rail rides</translation>
-    </message>
-    <message>
-        <source>鉄道 運賃</source>
-        <translation>Rail fares</translation>
-    </message>
-    <message>
-        <source>バス 回数</source>
-        <translation>Bus rides</translation>
-    </message>
-    <message>
-        <source>バス 運賃</source>
-        <translation>Bus fares</translation>
-    </message>
-    <message>
-        <source>チャージ 回数</source>
-        <translation>Charges</translation>
-    </message>
-    <message>
-        <source>チャージ 額</source>
-        <translation>Charged</translation>
-    </message>
-    <message>
-        <source>物販 回数</source>
-        <translation>Purchases</translation>
-    </message>
-    <message>
-        <source>物販 額</source>
-        <translation>Purchased</translation>
-    </message>
-    <message>
-        <source>月末残高</source>
-        <translation>Closing balance</translation>
-    </message>
-    <message>
-        <source>履歴欠落</source>
-        <translation>Missing history</translation>
-    </message>
-    <message>
         <source>集計</source>
         <translation>Totals</translation>
     </message>
@@ -1016,40 +1069,12 @@ Place the card on the reader again.</translation>
         <translation>Period:</translation>
     </message>
     <message>
-        <source>月ごとの支出</source>
-        <translation>Spending per month</translation>
-    </message>
-    <message>
-        <source>残高の推移</source>
-        <translation>Balance over time</translation>
-    </message>
-    <message>
         <source>カードが読み取られていません</source>
         <translation>No card read</translation>
     </message>
     <message>
         <source>カード %1</source>
         <translation>Card %1</translation>
-    </message>
-    <message>
-        <source>鉄道</source>
-        <translation>Rail</translation>
-    </message>
-    <message>
-        <source>バス</source>
-        <translation>Bus</translation>
-    </message>
-    <message>
-        <source>物販</source>
-        <translation>Shopping</translation>
-    </message>
-    <message>
-        <source>%d円</source>
-        <translation>%d yen</translation>
-    </message>
-    <message>
-        <source>残高</source>
-        <translation>Balance</translation>
     </message>
     <message>
         <source>履歴が欠落している可能性があります（%1か所）。欠落をまたぐ残高の変化 %2円 は集計に含めず、色付きの月に示しています。</source>
@@ -1062,6 +1087,109 @@ Place the card on the reader again.</translation>
     <message>
         <source>最も古い記録は前の残高がないため金額に含めていません。</source>
         <translation>The oldest entry has no balance before it, so its amount is not counted.</translation>
+    </message>
+    <message>
+        <source>鉄道
+回数</source>
+        <translation>Rail
+rides</translation>
+    </message>
+    <message>
+        <source>鉄道
+運賃</source>
+        <translation>Rail
+fares</translation>
+    </message>
+    <message>
+        <source>バス
+回数</source>
+        <translation>Bus
+rides</translation>
+    </message>
+    <message>
+        <source>バス
+運賃</source>
+        <translation>Bus
+fares</translation>
+    </message>
+    <message>
+        <source>チャージ
+回数</source>
+        <translation>Charge
+count</translation>
+    </message>
+    <message>
+        <source>チャージ
+額</source>
+        <translation>Charged
+yen</translation>
+    </message>
+    <message>
+        <source>物販
+回数</source>
+        <translation>Purchase
+count</translation>
+    </message>
+    <message>
+        <source>物販
+額</source>
+        <translation>Purchased
+yen</translation>
+    </message>
+    <message>
+        <source>月末
+残高</source>
+        <translation>Closing
+balance</translation>
+    </message>
+    <message>
+        <source>履歴
+欠落</source>
+        <translation>Missing
+history</translation>
+    </message>
+    <message>
+        <source>このカードの履歴はまだありません。カードを読み取ると、月ごとの集計とグラフがここに表示されます。</source>
+        <translation>There is no history of this card yet. Read the card, and its totals per month and the charts appear here.</translation>
+    </message>
+    <message>
+        <source>カード %1（%2）</source>
+        <translation>Card %1 (%2)</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::CardListDialog</name>
+    <message>
+        <source>すべてのカード</source>
+        <translation>All Cards</translation>
+    </message>
+    <message>
+        <source>名前またはIDmで探す</source>
+        <translation>Find by name or IDm</translation>
+    </message>
+    <message>
+        <source>名前</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>IDm</source>
+        <translation>IDm</translation>
+    </message>
+    <message>
+        <source>件数</source>
+        <translation>Entries</translation>
+    </message>
+    <message>
+        <source>最新の利用</source>
+        <translation>Last used</translation>
+    </message>
+    <message>
+        <source>表示</source>
+        <translation>Show</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
     </message>
 </context>
 <context>
@@ -1111,6 +1239,13 @@ Place the card on the reader again.</translation>
     <message>
         <source>カードが取り外されました。一覧は最後に読み取った履歴です。</source>
         <translation>The card was taken off. The list shows the history read last.</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::card::SimulatedReader</name>
+    <message>
+        <source>シミュレーションのカードリーダ（%1）</source>
+        <translation>Simulated reader (%1)</translation>
     </message>
 </context>
 </TS>

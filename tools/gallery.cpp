@@ -1,0 +1,274 @@
+// Renders every window and dialog of Ridelog into PNG files, in the language asked for, after a
+// card with two years of history was read from the simulated reader:
+//
+//   ridelog-gallery OUTPUT_DIR ja|en
+//
+// XDG_DATA_HOME and XDG_CONFIG_HOME should point at an empty folder: the gallery builds its own
+// database there. QT_SCALE_FACTOR scales the pictures like the program.
+#include "app/commandline.h"
+#include "app/ridelogapp.h"
+#include "app/translations.h"
+#include "store/cardlibrary.h"
+#include "store/historystore.h"
+#include "support/realistichistory.h"
+#include "ui/commandids.h"
+#include "ui/historylist.h"
+#include "ui/historysearchbar.h"
+#include "ui/ridelogdlg.h"
+#include "ui/totalsdlg.h"
+
+#include <QAbstractItemModel>
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QTreeView>
+#include <cstdio>
+#include <functional>
+
+using namespace ridelog;
+
+namespace {
+
+const QString kIdm = QStringLiteral("012E44A0B1C2D3E4");
+constexpr int kHistory = 2183;
+constexpr int kOnTheCard = 20;
+
+QString outputDir;
+
+void wait(int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+bool waitFor(const std::function<bool()>& done, int ms = 8000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+void save(QWidget* widget, const QString& name)
+{
+    wait(300);
+    const QString path = outputDir + QLatin1Char('/') + name + QStringLiteral(".png");
+    if (!widget->grab().save(path))
+        std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+    else
+        std::printf("%s\n", qPrintable(path));
+}
+
+// The next modal dialog that opens is saved under name and closed again.
+void captureNextModal(const QString& name, std::function<void(QWidget*)> before = {})
+{
+    auto* poll = new QTimer;
+    poll->setInterval(100);
+    QObject::connect(poll, &QTimer::timeout, [poll, name, before] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || !modal->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        if (before)
+            before(modal);
+        save(modal, name);
+        modal->close();
+    });
+    poll->start();
+}
+
+// The card's history: all but its last 20 entries stored by earlier reads, under a nickname,
+// beside 29 other cards of the household.
+void prepareLibrary(const QString& cardsDir)
+{
+    const std::vector<HistoryBlock> history =
+        test::realisticHistory({kHistory, QDate(2024, 12, 2), 1, 3200, 1});
+    HistoryStore store;
+    NameCaches caches;
+    store.OpenDatabaseAtStart(caches);
+    CardBlockSet stored;
+    // The last read was a few entries ago: the card still holds some of the stored ones.
+    for (std::size_t i = 0; i + kOnTheCard - 5 < history.size(); ++i)
+        stored.insert(history[i], BlockOrigin::Card);
+    store.StoreNewBlocks(kIdm, stored);
+    const QStringList names{QStringLiteral("妻のPASMO"), QStringLiteral("子ども用"),
+                            QStringLiteral("出張用 Suica"), QString()};
+    std::vector<QString> others;
+    for (int card = 0; card < 29; ++card) {
+        const QString idm =
+            QStringLiteral("0101%1A0B1C2D3").arg(card, 4, 16, QLatin1Char('0')).toUpper();
+        CardBlockSet blocks;
+        for (const HistoryBlock& block :
+             test::realisticHistory({30 + card * 7, QDate(2025, 1, 6).addDays(card * 11), 1}))
+            blocks.insert(block, BlockOrigin::Card);
+        store.StoreNewBlocks(idm, blocks);
+        others.push_back(idm);
+    }
+    const QString databasePath = store.DatabasePath();
+    store.DropDatabaseObject();
+
+    CardLibrary library(databasePath);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (std::size_t card = 0; card < others.size(); ++card) {
+        library.noteCardRead(others[card], now.addDays(-int(card) - 1));
+        library.renameCard(others[card], names[qsizetype(card % 4)]);
+    }
+    library.noteCardRead(kIdm, now.addDays(-40));
+    library.renameCard(kIdm, QStringLiteral("通勤用 Suica"));
+
+    QByteArray text = "idm " + kIdm.toLatin1() + '\n';
+    for (int i = 0; i < kOnTheCard; ++i) {
+        const HistoryBlock& block = history[history.size() - 1 - std::size_t(i)];
+        text += "block " + QByteArray::number(i) + ' ' +
+                QByteArray(reinterpret_cast<const char*>(block.data()), 16).toHex() + '\n';
+    }
+    QDir().mkpath(cardsDir);
+    QFile file(cardsDir + QStringLiteral("/commuter.card"));
+    file.open(QIODevice::WriteOnly);
+    file.write(text);
+}
+
+int rowOfKind(const CRidelogDlg& dialog, const QString& processText)
+{
+    const QAbstractItemModel& model = *dialog.historyModel();
+    for (int row = 0; row < model.rowCount(); ++row) {
+        if (model.index(row, 3).data().toString() == processText)
+            return row;
+    }
+    return 0;
+}
+
+void selectRow(CRidelogDlg& dialog, int row)
+{
+    auto* list = dialog.historyList();
+    list->setCurrentIndex(dialog.historyModel()->index(row, 0));
+    list->selectionModel()->select(dialog.historyModel()->index(row, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void showDetailOf(CRidelogDlg& dialog, const QString& processText, const QString& name)
+{
+    selectRow(dialog, rowOfKind(dialog, processText));
+    dialog.showHistoryContextMenu(dialog.mapToGlobal(QPoint(120, 120)));
+    wait(200);
+    dialog.historyContextMenu()->close();
+    captureNextModal(name);
+    dialog.triggerCommand(ids::ShowDetail);
+}
+
+void popUpMenu(QMenu* menu, QWidget* anchor, const QString& name)
+{
+    menu->popup(anchor->mapToGlobal(QPoint(10, 10)));
+    waitFor([menu] { return menu->isVisible(); });
+    save(menu, name);
+    menu->close();
+}
+
+QMenu* menuBarMenu(CRidelogDlg& dialog, int index)
+{
+    const QList<QAction*> menus = dialog.findChild<QMenuBar*>()->actions();
+    return index < menus.size() ? menus[index]->menu() : nullptr;
+}
+
+int runGallery(CRidelogDlg& dialog)
+{
+    dialog.show();
+    waitFor([&] { return dialog.historyModel()->rowCount() >= kHistory; });
+    wait(1500); // the names of the built-in table
+    save(&dialog, QStringLiteral("01-main"));
+
+    dialog.searchBar()->open();
+    dialog.searchBar()->textField()->setText(QStringLiteral("新宿"));
+    dialog.searchBar()->applyNow();
+    save(&dialog, QStringLiteral("02-search"));
+    dialog.searchBar()->dismiss();
+
+    for (int index = 0; index < 5; ++index) {
+        if (QMenu* menu = menuBarMenu(dialog, index))
+            popUpMenu(menu, &dialog, QStringLiteral("03-menu-%1").arg(index + 1));
+    }
+    selectRow(dialog, 0);
+    dialog.showHistoryContextMenu(dialog.mapToGlobal(QPoint(120, 120)));
+    waitFor([&] { return dialog.historyContextMenu()->isVisible(); });
+    save(dialog.historyContextMenu(), QStringLiteral("04-context-menu"));
+    dialog.historyContextMenu()->close();
+
+    showDetailOf(dialog, QCoreApplication::translate("ridelog::HistoryModel", "運賃支払"),
+                 QStringLiteral("05-detail-rail"));
+    showDetailOf(dialog, QStringLiteral("バス"), QStringLiteral("06-detail-bus"));
+    showDetailOf(dialog, QStringLiteral("物販"), QStringLiteral("07-detail-shop"));
+
+    captureNextModal(QStringLiteral("08-display-settings"));
+    dialog.triggerCommand(ids::ShowDataSetup);
+    dialog.triggerCommand(ids::About); // opened, not run: the window stays usable
+    waitFor([] { return QApplication::activeModalWidget() != nullptr; });
+    if (QWidget* about = QApplication::activeModalWidget()) {
+        save(about, QStringLiteral("09-about"));
+        about->close();
+    }
+    captureNextModal(QStringLiteral("10-save"));
+    dialog.triggerCommand(ids::SaveToFile);
+    captureNextModal(QStringLiteral("11-rename-card"));
+    dialog.triggerCommand(ids::RenameCard);
+
+    dialog.triggerCommand(ids::ShowTotals);
+    if (auto* totals = dialog.findChild<CTotalsDlg*>()) {
+        waitFor([totals] { return totals->isVisible(); });
+        save(totals, QStringLiteral("12-totals"));
+        totals->close();
+    }
+    for (int id : {int(ids::ShowAllCards)}) {
+        captureNextModal(QStringLiteral("13-all-cards"));
+        dialog.triggerCommand(id);
+    }
+    dialog.accept();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() != 3) {
+        std::fprintf(stderr, "usage: ridelog-gallery OUTPUT_DIR ja|en\n");
+        return 2;
+    }
+    outputDir = arguments[1];
+    QDir().mkpath(outputDir);
+    QApplication::setApplicationName(QStringLiteral("ridelog"));
+    QApplication::setApplicationVersion(QStringLiteral("1.2.0"));
+    Translations translations;
+    translations.install(arguments[2] == QStringLiteral("en") ? UiLanguage::English
+                                                              : UiLanguage::Japanese);
+    QApplication::setApplicationDisplayName(CRidelogDlg::titleText());
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/ridelog/ridelog.png")));
+
+    const QString cards = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                          QStringLiteral("/gallery-cards");
+    prepareLibrary(cards);
+    AppOptions options;
+    options.readerSpec = QStringLiteral("virtual:") + cards;
+    options.nameServer = QStringLiteral("builtin");
+    CRidelogApp ridelog(options);
+    ridelog.setLockFilePath(QDir::tempPath() + QStringLiteral("/ridelog-gallery.lock"));
+    ridelog.setDialogRunner(runGallery);
+    return ridelog.InitInstance();
+}
