@@ -42,7 +42,7 @@ void storeNames(int stations, int busStops, int shops)
     for (int i = 0; i < shops; ++i)
         caches.shops.EntryFor({1, 0xC7, std::uint16_t(i)}).nm = QStringLiteral("店舗%1").arg(i);
     store.WriteBackNames(caches);
-    store.DropDatabaseObject();
+    store.dropDatabaseObject();
 }
 
 double startUpMilliseconds(QSettings& ini, std::size_t* names)
@@ -94,7 +94,7 @@ void prepareCard(const QString& cardsDir)
     for (std::uint32_t serial = 1; serial <= 1000; ++serial)
         stored.insert(railBlock(serial), BlockOrigin::Card);
     store.StoreNewBlocks(kIdm, stored);
-    store.DropDatabaseObject();
+    store.dropDatabaseObject();
 
     QByteArray text = "idm " + kIdm.toLatin1() + '\n';
     for (int i = 0; i < 20; ++i) {

@@ -165,7 +165,7 @@ void benchLongHistory(const DisplayFlags& flags)
 int main()
 {
     DisplayFlags flags;
-    flags.ipnComShow = flags.ipnLinShow = true;
+    flags.railCompanyShown = flags.railLineShown = true;
 
     const QByteArray typical = answerOf(40);
     const double typicalUs = microsecondsPerRun(2000, [&] {

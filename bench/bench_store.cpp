@@ -83,6 +83,9 @@ double timeOneRead(CardSession& session, const std::vector<HistoryBlock>& blocks
     card.idmText = kIdm;
     card.blockCount = int(blocks.size());
     card.blocks = blocks;
+    // The window empties the card on display before it asks the reader (its list keeps the
+    // records), so the read's own time starts with nothing on display.
+    session.forgetCard();
     QElapsedTimer timer;
     timer.start();
     added = session.takeRead(card).storedBlocks;

@@ -12,14 +12,14 @@ namespace {
 ridelog::DisplayFlags flagsFrom(std::uint8_t bits)
 {
     ridelog::DisplayFlags flags;
-    flags.ipnComShow = bits & 0x01;
-    flags.ipnLinShow = bits & 0x02;
-    flags.busComShow = bits & 0x04;
-    flags.busLinShow = bits & 0x08;
-    flags.bpnShow = bits & 0x10;
-    flags.bpnComShow = bits & 0x20;
-    flags.bpnStoShow = bits & 0x40;
-    flags.bpnRegShow = bits & 0x80;
+    flags.railCompanyShown = bits & 0x01;
+    flags.railLineShown = bits & 0x02;
+    flags.busCompanyShown = bits & 0x04;
+    flags.busRouteShown = bits & 0x08;
+    flags.shopInfoShown = bits & 0x10;
+    flags.shopCompanyShown = bits & 0x20;
+    flags.shopNameShown = bits & 0x40;
+    flags.shopRegisterShown = bits & 0x80;
     return flags;
 }
 

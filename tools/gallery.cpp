@@ -120,8 +120,8 @@ void prepareLibrary(const QString& cardsDir)
         store.StoreNewBlocks(idm, blocks);
         others.push_back(idm);
     }
-    const QString databasePath = store.DatabasePath();
-    store.DropDatabaseObject();
+    const QString databasePath = store.databasePath();
+    store.dropDatabaseObject();
 
     CardLibrary library(databasePath);
     const QDateTime now = QDateTime::currentDateTimeUtc();

@@ -27,8 +27,8 @@ public:
     void setSettings(QSettings* settings);
     void setDialogRunner(std::function<int(CRidelogDlg&)> runner);
 
-    // Runs the program to its end; the exit status: 0 after the window ran, 1 when start-up
-    // ended with a message.
+    // Runs the program to its end (the long-standing name of this step); the exit status: 0 after
+    // the window ran, 1 when start-up ended with a message.
     int InitInstance();
 
     bool mainWindowRan() const { return mainWindowRan_; }

@@ -190,7 +190,7 @@ struct DatabaseLocation
 
 DatabaseLocation storedDatabase()
 {
-    const QString folder = HistoryStore::DataFolderPath();
+    const QString folder = HistoryStore::dataFolderPath();
     if (folder.isEmpty())
         return {QString(), QStringLiteral("the system names no data folder (set XDG_DATA_HOME)")};
     const QString shownFolder = QDir::toNativeSeparators(QDir::cleanPath(folder));
@@ -217,7 +217,7 @@ DatabaseLocation storedDatabase()
 
 QString databasePath()
 {
-    const QString folder = HistoryStore::DataFolderPath();
+    const QString folder = HistoryStore::dataFolderPath();
     return folder.isEmpty() ? QString() : folder + HistoryStore::databaseFileName();
 }
 

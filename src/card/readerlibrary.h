@@ -1,6 +1,7 @@
 // The reader library: seven operations over one reader backend, each taking small request
 // records and reporting success as a truth value. The application owns one ReaderLibrary
-// and one ReaderContext for the whole run.
+// and one ReaderContext for the whole run. The operations keep the snake_case names of the
+// reader maker's library they stand in for.
 //
 // Start-up and shutdown (see openReader / closeReader below):
 //

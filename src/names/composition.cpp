@@ -5,11 +5,11 @@ namespace ridelog {
 QString composeRailName(const QString& company, const QString& line, const QString& station,
                         const DisplayFlags& flags)
 {
-    if (flags.ipnComShow && flags.ipnLinShow)
+    if (flags.railCompanyShown && flags.railLineShown)
         return station + u'(' + company + u'：' + line + QStringLiteral("線)");
-    if (flags.ipnComShow)
+    if (flags.railCompanyShown)
         return station + u'(' + company + u')';
-    if (flags.ipnLinShow)
+    if (flags.railLineShown)
         return station + u'(' + line + QStringLiteral("線)");
     return station;
 }
@@ -18,10 +18,10 @@ QString composeBusName(const QString& company, const QString& stop, const QStrin
                        const DisplayFlags& flags, BusColon colon)
 {
     const QChar separator = colon == BusColon::FullWidth ? QChar(u'：') : QChar(u':');
-    const bool withRoute = flags.busLinShow && !route.isEmpty();
-    if (flags.busComShow && withRoute)
+    const bool withRoute = flags.busRouteShown && !route.isEmpty();
+    if (flags.busCompanyShown && withRoute)
         return stop + u'(' + company + separator + route + u')';
-    if (flags.busComShow)
+    if (flags.busCompanyShown)
         return stop + u'(' + company + u')';
     if (withRoute)
         return stop + u'(' + route + u')';
@@ -31,17 +31,17 @@ QString composeBusName(const QString& company, const QString& stop, const QStrin
 QString composeShopName(const QString& company, const QString& shop, const QString& cashRegister,
                         const DisplayFlags& flags)
 {
-    if (!flags.bpnShow)
+    if (!flags.shopInfoShown)
         return QStringLiteral(" ");
 
     QString name;
-    if (flags.bpnStoShow && flags.bpnRegShow)
+    if (flags.shopNameShown && flags.shopRegisterShown)
         name = shop + u' ' + cashRegister;
-    else if (flags.bpnStoShow)
+    else if (flags.shopNameShown)
         name = shop;
-    else if (flags.bpnRegShow)
+    else if (flags.shopRegisterShown)
         name = cashRegister;
-    if (flags.bpnComShow)
+    if (flags.shopCompanyShown)
         name += u'(' + company + u')';
     return name.isEmpty() ? QStringLiteral(" ") : name;
 }

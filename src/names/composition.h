@@ -1,7 +1,7 @@
 // Composition of shown names from their parts under the display flags.
 #pragma once
 
-#include "names/displayflags.h"
+#include "store/displayflags.h"
 
 #include <QString>
 

@@ -2,7 +2,7 @@
 // and a bound on the answer size.
 #pragma once
 
-#include "names/displayflags.h"
+#include "store/displayflags.h"
 #include "names/namerefreshtable.h"
 
 #include <QByteArray>

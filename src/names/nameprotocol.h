@@ -3,7 +3,7 @@
 #pragma once
 
 #include "card/history.h"
-#include "names/displayflags.h"
+#include "store/displayflags.h"
 #include "names/namerefreshtable.h"
 
 #include <QByteArray>

@@ -4,7 +4,7 @@
 #include "card/history.h"
 #include "namedata/namecache.h"
 #include "names/builtinnames.h"
-#include "names/displayflags.h"
+#include "store/displayflags.h"
 #include "names/nameexchange.h"
 #include "names/namerefreshtable.h"
 #include "names/namestatus.h"

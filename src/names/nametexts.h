@@ -1,4 +1,5 @@
-// The texts under which the names of a history record are shown in the list.
+// The texts under which the names of a history record are shown in the list. The four
+// PascalCase functions keep the program's long-standing names.
 #pragma once
 
 #include "card/history.h"

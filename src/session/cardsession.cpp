@@ -103,7 +103,7 @@ std::optional<DatabaseError> CardSession::writeBackNames()
 {
     std::vector<DatabaseError> problems;
     runStoreStep([this] { store_.WriteBackNames(caches_); }, problems);
-    store_.DropDatabaseObject();
+    store_.dropDatabaseObject();
     if (problems.empty())
         return std::nullopt;
     return problems.front();

@@ -22,7 +22,7 @@ QuickCheckResult quickCheckDatabase(const QString& path, int busyTimeoutMs);
 // Runs quickCheckDatabase on a worker thread; finished() arrives on the owner's thread.
 //     auto* check = new DatabaseCheck(this);
 //     connect(check, &DatabaseCheck::finished, this, &Window::databaseChecked);
-//     check->start(store.DatabasePath(), HistoryStore::kDefaultBusyTimeoutMs);
+//     check->start(store.databasePath(), HistoryStore::kDefaultBusyTimeoutMs);
 class DatabaseCheck : public QObject
 {
     Q_OBJECT

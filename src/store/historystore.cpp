@@ -172,7 +172,7 @@ public:
     explicit OperationScope(HistoryStore& store)
         : store_(store)
     {}
-    ~OperationScope() { store_.CloseDatabase(); }
+    ~OperationScope() { store_.closeDatabase(); }
     OperationScope(const OperationScope&) = delete;
     OperationScope& operator=(const OperationScope&) = delete;
 
@@ -182,7 +182,7 @@ private:
 
 HistoryStore::~HistoryStore() = default;
 
-QString HistoryStore::DataFolderPath()
+QString HistoryStore::dataFolderPath()
 {
     const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (dataHome.isEmpty())
@@ -190,9 +190,9 @@ QString HistoryStore::DataFolderPath()
     return QDir(dataHome).filePath(QStringLiteral("Tanpopo/Hotaru/Trfc")) + QLatin1Char('/');
 }
 
-QString HistoryStore::DataFolderLocation()
+QString HistoryStore::dataFolderLocation()
 {
-    const QString folder = DataFolderPath();
+    const QString folder = dataFolderPath();
     if (!folder.isEmpty())
         QDir().mkpath(folder);
     return folder;
@@ -256,7 +256,7 @@ bool HistoryStore::makeDatabaseObject()
 
 int HistoryStore::openDatabaseFile()
 {
-    const QString path = DatabasePath();
+    const QString path = databasePath();
     // A file that is there but cannot be opened as a database is never created anew: it may be
     // the user's history in a state this program does not understand.
     const bool fileExists = QFileInfo::exists(path);
@@ -289,12 +289,12 @@ int HistoryStore::openDatabaseFile()
 
 void HistoryStore::OpenDatabaseAtStart(NameCaches& caches)
 {
-    dataFolder_ = DataFolderLocation();
-    DropDatabaseObject();
+    dataFolder_ = dataFolderLocation();
+    dropDatabaseObject();
     if (!makeDatabaseObject())
         return;
     if (openDatabaseFile() != 0) {
-        DropDatabaseObject();
+        dropDatabaseObject();
         return;
     }
     OperationScope scope(*this);
@@ -320,14 +320,14 @@ int HistoryStore::EnsureDatabaseOpen()
     return openDatabaseFile();
 }
 
-void HistoryStore::CloseDatabase()
+void HistoryStore::closeDatabase()
 {
     connection_.reset();
 }
 
-void HistoryStore::DropDatabaseObject()
+void HistoryStore::dropDatabaseObject()
 {
-    CloseDatabase();
+    closeDatabase();
     objectPresent_ = false;
 }
 
@@ -336,7 +336,7 @@ HistoryStore::LoadOutcome HistoryStore::LoadStoredBlocks(const QString& idmText,
 {
     unloadedCard_ = idmText;
     if (EnsureDatabaseOpen() < 0) {
-        DropDatabaseObject();
+        dropDatabaseObject();
         if (notKeptReason_.isEmpty() || !damaged_)
             notKeptReason_ = loadFailedReason() + u'\n' + notKeptReason_;
         return LoadOutcome::NotLoaded;
@@ -347,7 +347,7 @@ HistoryStore::LoadOutcome HistoryStore::LoadStoredBlocks(const QString& idmText,
     try {
         if (!connection_->tableExists(table)) {
             // The card has never been stored; StoreNewBlocks makes the object again.
-            DropDatabaseObject();
+            dropDatabaseObject();
             unloadedCard_.clear();
             historyKept();
             return LoadOutcome::NothingStored;
@@ -452,7 +452,7 @@ void HistoryStore::BuildRecordSet(const CardBlockSet& blocks, NameCaches& caches
             decodeHistoryBlock(it->second.block, caches.stations, caches.busStops, caches.shops));
 }
 
-bool HistoryStore::RecreateNameTable(NameTable table)
+bool HistoryStore::recreateNameTable(NameTable table)
 {
     if (EnsureDatabaseOpen() < 0)
         return false;
@@ -470,7 +470,7 @@ bool HistoryStore::RecreateNameTable(NameTable table)
     return true;
 }
 
-bool HistoryStore::DeleteCardTable(const QString& idmText)
+bool HistoryStore::deleteCardTable(const QString& idmText)
 {
     if (EnsureDatabaseOpen() < 0)
         return false;
@@ -489,7 +489,7 @@ bool HistoryStore::DeleteCardTable(const QString& idmText)
     return true;
 }
 
-bool HistoryStore::StoredSerials(const QString& idmText,
+bool HistoryStore::storedSerials(const QString& idmText,
                                  std::optional<std::set<std::uint32_t>>& serials)
 {
     serials.reset();

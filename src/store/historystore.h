@@ -7,29 +7,26 @@
 // any other database failure throws DatabaseError, whose message() is the engine's text for the
 // user. The connection is closed before the exception leaves the store.
 //
-// Order of use by the main dialog (all on the user-interface thread). Every call may throw
-// DatabaseError: catch it, show message() through MessageBox::show and end that action.
+// Order of use (all on the user-interface thread). Every call may throw DatabaseError: catch it,
+// show message() through MessageBox::show and end that action. The card read and the stored
+// card are run by CardSession (src/session), which owns the store of the card on display:
 //
 //   start-up      store.setProblemReporter(show the text in a message box);
 //                 store.OpenDatabaseAtStart(caches);
 //
-//   card read     blocks.clear();                     // with HistoryRecordSet etc.
-//                 ... read the card, set idmText ...
-//                 store.LoadStoredBlocks(idmText, blocks);
-//                 ... show IDm and balance ...
+//   card read     store.LoadStoredBlocks(idmText, blocks);
 //                 HistoryStore::MergeCardBlocks(blocks, cardBlocks);
-//                 store.StoreNewBlocks(idmText, blocks);
+//                 store.StoreNewBlocks(idmText, blocks);   // unless the load failed
 //                 HistoryStore::BuildRecordSet(blocks, caches, records);
-//                 ... deriveAmounts, fill the list, start the name refresh ...
 //
-//   clear names   false from store.RecreateNameTable(NameTable::Stations): show
+//   clear names   false from store.recreateNameTable(NameTable::Stations): show
 //                 "データベースにアクセスできません"; true: caches.stations.clear(),
 //                 empty the list, read again
-//   clear history false from store.DeleteCardTable(idmText): the same message;
+//   clear history false from store.deleteCardTable(idmText): the same message;
 //                 true: empty the list, read again
 //
 //   shutdown      store.WriteBackNames(caches);       // false: no database, nothing written
-//                 store.DropDatabaseObject();
+//                 store.dropDatabaseObject();
 #pragma once
 
 #include "card/history.h"
@@ -55,6 +52,8 @@ enum class DatabaseState
     Open
 };
 
+// The PascalCase steps (LoadStoredBlocks, StoreNewBlocks, WriteBackNames, ...) keep the names
+// the program has always given them; everything else is camelCase.
 class HistoryStore
 {
 public:
@@ -81,13 +80,13 @@ public:
 
     // XDG data home + "Tanpopo/Hotaru/Trfc/", created when missing; always ends in "/".
     // Empty when the system names no data location.
-    static QString DataFolderLocation();
+    static QString dataFolderLocation();
     // The same folder without creating it; for readers that must not change anything.
-    static QString DataFolderPath();
+    static QString dataFolderPath();
     static QString databaseFileName() { return QStringLiteral("ekdb.sqlite"); }
 
     const QString& DataFolder() const { return dataFolder_; }
-    QString DatabasePath() const { return dataFolder_ + databaseFileName(); }
+    QString databasePath() const { return dataFolder_ + databaseFileName(); }
     DatabaseState state() const;
 
     void setProblemReporter(ProblemReporter reporter) { reporter_ = std::move(reporter); }
@@ -104,9 +103,9 @@ public:
     // neither opened nor created. Leaves the object in place on failure.
     int EnsureDatabaseOpen();
     // Ends the current operation: the file is closed, the object stays.
-    void CloseDatabase();
+    void closeDatabase();
     // Closes the file and drops the object (shutdown, or a read without a usable database).
-    void DropDatabaseObject();
+    void dropDatabaseObject();
 
     // ---- The card read, in this order
 
@@ -133,13 +132,13 @@ public:
     // ---- Clearing commands; false when the database cannot be reached (nothing changed)
 
     // Deletes the name table and creates it again empty. Emptying the cache is the caller's.
-    bool RecreateNameTable(NameTable table);
+    bool recreateNameTable(NameTable table);
     // Deletes the card's table and the card's notes; throws DatabaseError ("no such table:
     // ...") when the table is missing.
-    bool DeleteCardTable(const QString& idmText);
+    bool deleteCardTable(const QString& idmText);
     // The serials stored for the card; none when the card has no table. False when the
     // database cannot be reached.
-    bool StoredSerials(const QString& idmText, std::optional<std::set<std::uint32_t>>& serials);
+    bool storedSerials(const QString& idmText, std::optional<std::set<std::uint32_t>>& serials);
 
     // ---- Whether history is being kept
 

@@ -22,15 +22,15 @@ struct FlagValue
 };
 
 constexpr std::array<FlagValue, 9> kFlagValues{{
-    {&DisplayFlags::zanViewM, u"zanViewM"},
-    {&DisplayFlags::ipnComShow, u"ipnComShow"},
-    {&DisplayFlags::ipnLinShow, u"ipnLinShow"},
-    {&DisplayFlags::busComShow, u"busComShow"},
-    {&DisplayFlags::busLinShow, u"busLinShow"},
-    {&DisplayFlags::bpnShow, u"bpnShow"},
-    {&DisplayFlags::bpnComShow, u"bpnComShow"},
-    {&DisplayFlags::bpnStoShow, u"bpnStoShow"},
-    {&DisplayFlags::bpnRegShow, u"bpnRegShow"},
+    {&DisplayFlags::balanceBarShown, u"zanViewM"},
+    {&DisplayFlags::railCompanyShown, u"ipnComShow"},
+    {&DisplayFlags::railLineShown, u"ipnLinShow"},
+    {&DisplayFlags::busCompanyShown, u"busComShow"},
+    {&DisplayFlags::busRouteShown, u"busLinShow"},
+    {&DisplayFlags::shopInfoShown, u"bpnShow"},
+    {&DisplayFlags::shopCompanyShown, u"bpnComShow"},
+    {&DisplayFlags::shopNameShown, u"bpnStoShow"},
+    {&DisplayFlags::shopRegisterShown, u"bpnRegShow"},
 }};
 
 } // namespace

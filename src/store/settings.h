@@ -1,7 +1,7 @@
 // The user's settings: window state, column widths and display flags.
 #pragma once
 
-#include "names/displayflags.h"
+#include "store/displayflags.h"
 
 #include <QSettings>
 #include <QString>

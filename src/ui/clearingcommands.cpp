@@ -22,7 +22,7 @@ ClearingCommands::ClearingCommands(QWidget* parent, HistoryStore& store, NameCac
 
 void ClearingCommands::ClearNameCache(NameTable table)
 {
-    if (!runStoreStep([&] { return store_.RecreateNameTable(table); }))
+    if (!runStoreStep([&] { return store_.recreateNameTable(table); }))
         return;
     steps_.stopNameRefresh();
     emptyCache(table);
@@ -41,7 +41,7 @@ void ClearingCommands::ClearCardHistory(const QString& idmText,
         return;
     }
     std::optional<std::set<std::uint32_t>> stored;
-    if (!runStoreStep([&] { return store_.StoredSerials(idmText, stored); }))
+    if (!runStoreStep([&] { return store_.storedSerials(idmText, stored); }))
         return;
     if (!stored) {
         MessageBox::show(parent_, QCoreApplication::translate(
@@ -53,7 +53,7 @@ void ClearingCommands::ClearCardHistory(const QString& idmText,
     for (const std::uint32_t serial : *stored)
         lost += cardSerials.contains(serial) ? 0 : 1;
     // The notes go with the history: the question says how many.
-    const int notes = NoteStore(store_.DatabasePath()).noteCount(idmText);
+    const int notes = NoteStore(store_.databasePath()).noteCount(idmText);
     const QString question =
         notes == 0 ? QCoreApplication::translate(
                          "ClearingCommands",
@@ -75,7 +75,7 @@ void ClearingCommands::ClearCardHistory(const QString& idmText,
                          .arg(notes);
     if (!MessageBox::question(parent_, question))
         return;
-    if (!runStoreStep([&] { return store_.DeleteCardTable(idmText); }))
+    if (!runStoreStep([&] { return store_.deleteCardTable(idmText); }))
         return;
     steps_.stopNameRefresh();
     steps_.removeAllRows();

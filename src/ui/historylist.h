@@ -3,7 +3,7 @@
 
 #include "card/history.h"
 #include "namedata/namecache.h"
-#include "names/displayflags.h"
+#include "store/displayflags.h"
 #include "store/missedhistory.h"
 
 #include <QString>

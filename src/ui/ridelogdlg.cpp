@@ -56,15 +56,15 @@ constexpr std::array<int, 3> kShopDetailCommands{ids::ShopCompany, ids::ShopName
 const std::array<DisplayToggle, 9>& displayToggles()
 {
     static const std::array<DisplayToggle, 9> toggles{{
-        {ids::BalanceView, &DisplayFlags::zanViewM, nullptr},
-        {ids::RailCompany, &DisplayFlags::ipnComShow, &CRidelogDlg::refreshRailNames},
-        {ids::RailLine, &DisplayFlags::ipnLinShow, &CRidelogDlg::refreshRailNames},
-        {ids::BusCompany, &DisplayFlags::busComShow, &CRidelogDlg::refreshBusNames},
-        {ids::BusRoute, &DisplayFlags::busLinShow, &CRidelogDlg::refreshBusNames},
-        {ids::ShopShow, &DisplayFlags::bpnShow, &CRidelogDlg::refreshShopNames},
-        {ids::ShopCompany, &DisplayFlags::bpnComShow, &CRidelogDlg::refreshShopNames},
-        {ids::ShopName, &DisplayFlags::bpnStoShow, &CRidelogDlg::refreshShopNames},
-        {ids::ShopRegister, &DisplayFlags::bpnRegShow, &CRidelogDlg::refreshShopNames},
+        {ids::BalanceView, &DisplayFlags::balanceBarShown, nullptr},
+        {ids::RailCompany, &DisplayFlags::railCompanyShown, &CRidelogDlg::refreshRailNames},
+        {ids::RailLine, &DisplayFlags::railLineShown, &CRidelogDlg::refreshRailNames},
+        {ids::BusCompany, &DisplayFlags::busCompanyShown, &CRidelogDlg::refreshBusNames},
+        {ids::BusRoute, &DisplayFlags::busRouteShown, &CRidelogDlg::refreshBusNames},
+        {ids::ShopShow, &DisplayFlags::shopInfoShown, &CRidelogDlg::refreshShopNames},
+        {ids::ShopCompany, &DisplayFlags::shopCompanyShown, &CRidelogDlg::refreshShopNames},
+        {ids::ShopName, &DisplayFlags::shopNameShown, &CRidelogDlg::refreshShopNames},
+        {ids::ShopRegister, &DisplayFlags::shopRegisterShown, &CRidelogDlg::refreshShopNames},
     }};
     return toggles;
 }
@@ -578,13 +578,13 @@ void CRidelogDlg::loadDisplaySettings()
     for (const auto& toggle : displayToggles())
         commands_.at(toggle.commandId)->setChecked(flags_.*toggle.flag);
     updateShopItemsEnabled();
-    setBalanceBarVisible(flags_.zanViewM);
+    setBalanceBarVisible(flags_.balanceBarShown);
 }
 
 void CRidelogDlg::updateShopItemsEnabled()
 {
     for (int commandId : kShopDetailCommands)
-        commands_.at(commandId)->setEnabled(flags_.bpnShow);
+        commands_.at(commandId)->setEnabled(flags_.shopInfoShown);
 }
 
 void CRidelogDlg::toggleDisplayFlag(int commandId)
@@ -784,7 +784,7 @@ void CRidelogDlg::updateNotKeptSign()
     const HistoryStore& store = session_.store();
     const QString& reason = store.notKeptReason();
     const QString where =
-        store.DataFolder().isEmpty() ? HistoryStore::databaseFileName() : store.DatabasePath();
+        store.DataFolder().isEmpty() ? HistoryStore::databaseFileName() : store.databasePath();
     notKeptSign_->setToolTip(reason + u'\n' + where);
     notKeptSign_->setVisible(!reason.isEmpty());
 }
@@ -795,7 +795,7 @@ void CRidelogDlg::startDatabaseCheck()
         return;
     databaseCheck_ = new DatabaseCheck(this);
     connect(databaseCheck_, &DatabaseCheck::finished, this, &CRidelogDlg::databaseChecked);
-    databaseCheck_->start(session_.store().DatabasePath(), HistoryStore::kDefaultBusyTimeoutMs);
+    databaseCheck_->start(session_.store().databasePath(), HistoryStore::kDefaultBusyTimeoutMs);
 }
 
 void CRidelogDlg::databaseChecked(const QuickCheckResult& result)

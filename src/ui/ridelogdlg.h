@@ -6,7 +6,7 @@
 #include "card/history.h"
 #include "card/readerlibrary.h"
 #include "namedata/namecache.h"
-#include "names/displayflags.h"
+#include "store/displayflags.h"
 #include "names/nameexchange.h"
 #include "names/namerefresher.h"
 #include "report/expenseentries.h"

@@ -115,7 +115,7 @@ std::vector<ExpenseEntry> CRidelogDlg::claimEntriesOf(const QString& idmText)
     // Another card: its stored history with the names of the stored name tables.
     std::vector<ExpenseEntry> entries;
     try {
-        StoredHistoryReader reader(session_.store().DatabasePath());
+        StoredHistoryReader reader(session_.store().databasePath());
         CardSession other;
         CardBlockSet blocks;
         if (!reader.loadCard(idmText, other.caches(), blocks))

@@ -62,7 +62,7 @@ void CRidelogDlg::buildLibraryParts(QMenu* viewMenu)
 CardLibrary CRidelogDlg::cardLibrary() const
 {
     const HistoryStore& store = session_.store();
-    return CardLibrary(store.DataFolder().isEmpty() ? QString() : store.DatabasePath());
+    return CardLibrary(store.DataFolder().isEmpty() ? QString() : store.databasePath());
 }
 
 void CRidelogDlg::refreshCardMenu()

@@ -42,7 +42,7 @@ void CRidelogDlg::buildNoteParts()
 
 void CRidelogDlg::showNotesOfCard()
 {
-    notes_->setDatabasePath(session_.store().DatabasePath());
+    notes_->setDatabasePath(session_.store().databasePath());
     if (notes_->idmText() != session_.idmText())
         notes_->showCard(session_.idmText());
     else if (!notes_->isWriting())

@@ -22,14 +22,14 @@ struct BoxSetting
 
 // In the order the values are written.
 constexpr std::array<BoxSetting, 8> kBoxSettings{{
-    {CShowDataSetupDlg::IdRailCompany, &DisplayFlags::ipnComShow},
-    {CShowDataSetupDlg::IdRailLine, &DisplayFlags::ipnLinShow},
-    {CShowDataSetupDlg::IdBusCompany, &DisplayFlags::busComShow},
-    {CShowDataSetupDlg::IdBusRoute, &DisplayFlags::busLinShow},
-    {CShowDataSetupDlg::IdShopShow, &DisplayFlags::bpnShow},
-    {CShowDataSetupDlg::IdShopCompany, &DisplayFlags::bpnComShow},
-    {CShowDataSetupDlg::IdShopName, &DisplayFlags::bpnStoShow},
-    {CShowDataSetupDlg::IdShopRegister, &DisplayFlags::bpnRegShow},
+    {CShowDataSetupDlg::IdRailCompany, &DisplayFlags::railCompanyShown},
+    {CShowDataSetupDlg::IdRailLine, &DisplayFlags::railLineShown},
+    {CShowDataSetupDlg::IdBusCompany, &DisplayFlags::busCompanyShown},
+    {CShowDataSetupDlg::IdBusRoute, &DisplayFlags::busRouteShown},
+    {CShowDataSetupDlg::IdShopShow, &DisplayFlags::shopInfoShown},
+    {CShowDataSetupDlg::IdShopCompany, &DisplayFlags::shopCompanyShown},
+    {CShowDataSetupDlg::IdShopName, &DisplayFlags::shopNameShown},
+    {CShowDataSetupDlg::IdShopRegister, &DisplayFlags::shopRegisterShown},
 }};
 
 QCheckBox* addCheckBox(QLayout* layout, int id, const QString& text)

@@ -578,7 +578,7 @@ void TestApp::failureAtTerminationGoesToTheLog()
     dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     QTRY_VERIFY(dialog->databaseCheck() == nullptr);
-    Database other = Database::open(dialog->historyStore().DatabasePath(),
+    Database other = Database::open(dialog->historyStore().databasePath(),
                                     Database::OpenMode::ExistingFile, 1000);
     other.execute(QStringLiteral("BEGIN EXCLUSIVE"));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ridelog: .*locked")));

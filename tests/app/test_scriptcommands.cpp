@@ -127,7 +127,7 @@ void TestScriptCommands::cleanup()
 
 QString TestScriptCommands::databasePath() const
 {
-    return HistoryStore::DataFolderPath() + HistoryStore::databaseFileName();
+    return HistoryStore::dataFolderPath() + HistoryStore::databaseFileName();
 }
 
 void TestScriptCommands::storeCard(const QString& idm, const QList<HistoryBlock>& blocks)
@@ -222,7 +222,7 @@ void TestScriptCommands::missingDataIsSaid()
 {
     QFETCH(QString, setup);
     QFETCH(QString, message);
-    const QString folder = QDir::cleanPath(HistoryStore::DataFolderPath());
+    const QString folder = QDir::cleanPath(HistoryStore::dataFolderPath());
     if (setup == u"folder is a file") {
         QVERIFY(QDir().mkpath(QFileInfo(folder).path()));
         QFile file(folder);
@@ -505,7 +505,7 @@ void TestScriptCommands::longArgumentIsCut()
 
 void TestScriptCommands::damagedDatabaseGivesEngineText()
 {
-    QVERIFY(QDir().mkpath(HistoryStore::DataFolderPath()));
+    QVERIFY(QDir().mkpath(HistoryStore::dataFolderPath()));
     QFile file(databasePath());
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(4096, 'x'));
@@ -578,7 +578,7 @@ void TestScriptCommands::readsBesideAWriterWithoutChangingTheFile()
     QCOMPARE(result.status, int(ScriptSucceeded));
     QCOMPARE(result.out.count("\r\n"), 2);
     QCOMPARE(fileBytes(databasePath()), before);
-    const QStringList files = QDir(HistoryStore::DataFolderPath()).entryList(QDir::Files);
+    const QStringList files = QDir(HistoryStore::dataFolderPath()).entryList(QDir::Files);
     QCOMPARE(files, QStringList{HistoryStore::databaseFileName()});
 }
 
@@ -787,7 +787,7 @@ void TestScriptCommands::noteRefusals()
 // Another program's database is neither read nor written, and the message names it.
 void TestScriptCommands::foreignDatabaseIsLeftAlone()
 {
-    QVERIFY(QDir().mkpath(HistoryStore::DataFolderPath()));
+    QVERIFY(QDir().mkpath(HistoryStore::dataFolderPath()));
     {
         Database database =
             Database::open(databasePath(), Database::OpenMode::CreateIfMissing, 100);

@@ -102,7 +102,7 @@ void TestBuiltinNames::thousandsOfItems()
     QVERIFY(result.available);
     NameRefreshTable table;
     DisplayFlags flags;
-    flags.ipnLinShow = true;
+    flags.railLineShown = true;
     QCOMPARE(readNameAnswer(200, result.body, flags, table), QString());
     QCOMPARE(table.size(), std::size_t(5000));
     QCOMPARE(table.rowFor(QStringLiteral("4999")).entryName, QStringLiteral("渋谷(山手線)"));
@@ -172,7 +172,7 @@ void TestBuiltinNames::hostileAnswerStoredClean()
               QByteArray(20000, 'L') + cp932::encode(QStringLiteral(",新\a宿:"));
     NameRefreshTable table;
     DisplayFlags stationOnly;
-    stationOnly.ipnComShow = stationOnly.ipnLinShow = false;
+    stationOnly.railCompanyShown = stationOnly.railLineShown = false;
     QCOMPARE(readNameAnswer(200, answer, stationOnly, table), QString());
     const NameRefreshRow& row = table.rowFor(QStringLiteral("123"));
     QCOMPARE(row.an, QStringLiteral("JR"));

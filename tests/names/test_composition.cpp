@@ -47,8 +47,8 @@ void TestComposition::railName()
     QFETCH(QString, company_);
     QFETCH(QString, expected);
     DisplayFlags flags;
-    flags.ipnComShow = company;
-    flags.ipnLinShow = line;
+    flags.railCompanyShown = company;
+    flags.railLineShown = line;
     QCOMPARE(composeRailName(company_, ln, sn, flags), expected);
 }
 
@@ -80,8 +80,8 @@ void TestComposition::busName()
     QFETCH(int, colon);
     QFETCH(QString, expected);
     DisplayFlags flags;
-    flags.busComShow = company;
-    flags.busLinShow = route;
+    flags.busCompanyShown = company;
+    flags.busRouteShown = route;
     QCOMPARE(composeBusName(QStringLiteral("A社"), QStringLiteral("駅前"), routeName, flags,
                             BusColon(colon)),
              expected);
@@ -107,16 +107,16 @@ void TestComposition::shopName()
     QFETCH(int, bits);
     QFETCH(QString, expected);
     DisplayFlags flags;
-    flags.bpnShow = bits & 8;
-    flags.bpnComShow = bits & 4;
-    flags.bpnStoShow = bits & 2;
-    flags.bpnRegShow = bits & 1;
+    flags.shopInfoShown = bits & 8;
+    flags.shopCompanyShown = bits & 4;
+    flags.shopNameShown = bits & 2;
+    flags.shopRegisterShown = bits & 1;
     QCOMPARE(
         composeShopName(QStringLiteral("K社"), QStringLiteral("売店"), QStringLiteral("R1"), flags),
         expected);
     // An empty shop name alone still shows one blank.
-    flags.bpnComShow = false;
-    flags.bpnRegShow = false;
+    flags.shopCompanyShown = false;
+    flags.shopRegisterShown = false;
     QCOMPARE(composeShopName(QString(), QString(), QString(), flags), QStringLiteral(" "));
 }
 

@@ -59,8 +59,8 @@ QByteArray sjis(const QString& text)
 DisplayFlags railFlags(bool company, bool line)
 {
     DisplayFlags flags;
-    flags.ipnComShow = company;
-    flags.ipnLinShow = line;
+    flags.railCompanyShown = company;
+    flags.railLineShown = line;
     return flags;
 }
 
@@ -198,8 +198,8 @@ void TestNameProtocol::busRecord()
     QFETCH(QString, stop);
     QFETCH(QString, line);
     DisplayFlags flags;
-    flags.busComShow = company;
-    flags.busLinShow = route;
+    flags.busCompanyShown = company;
+    flags.busRouteShown = route;
     NameRefreshTable table;
     NameRefreshRow& before = table.rowFor(QStringLiteral("5"));
     before.exitName = QStringLiteral("old");
@@ -245,10 +245,10 @@ void TestNameProtocol::shopRecord()
     QFETCH(QString, cashRegister);
     QFETCH(QString, fourth);
     DisplayFlags flags;
-    flags.bpnShow = bits & 8;
-    flags.bpnComShow = bits & 4;
-    flags.bpnStoShow = bits & 2;
-    flags.bpnRegShow = bits & 1;
+    flags.shopInfoShown = bits & 8;
+    flags.shopCompanyShown = bits & 4;
+    flags.shopNameShown = bits & 2;
+    flags.shopRegisterShown = bits & 1;
     NameRefreshTable table;
     table.rowFor(QStringLiteral("44")).exitAn = QStringLiteral("kept");
     table.rowFor(QStringLiteral("44")).exitName = QStringLiteral("dropped");

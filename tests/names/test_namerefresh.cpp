@@ -114,10 +114,10 @@ HistoryRecord shopRecord(std::uint32_t serial, ShopKey key)
 DisplayFlags allParts()
 {
     DisplayFlags flags;
-    flags.ipnComShow = flags.ipnLinShow = true;
-    flags.busComShow = flags.busLinShow = true;
-    flags.bpnShow = flags.bpnComShow = flags.bpnStoShow = true;
-    flags.bpnRegShow = false;
+    flags.railCompanyShown = flags.railLineShown = true;
+    flags.busCompanyShown = flags.busRouteShown = true;
+    flags.shopInfoShown = flags.shopCompanyShown = flags.shopNameShown = true;
+    flags.shopRegisterShown = false;
     return flags;
 }
 
@@ -380,7 +380,7 @@ void TestNameRefresh::oversizedAnswerCutOff()
         [body](const FakeNameServer::Request&) { return FakeNameServer::response(200, body); });
     NameRefreshTable table;
     DisplayFlags flags;
-    flags.ipnComShow = flags.ipnLinShow = false;
+    flags.railCompanyShown = flags.railLineShown = false;
     const QString result = RequestNames(table, busItem(1, {}), flags, server.url(), kShortTimeouts);
     QVERIFY2(result.contains(QStringLiteral("cut off")), qPrintable(result));
     QVERIFY(table.size() > 1000);

@@ -146,9 +146,9 @@ void TestCardLibrary::olderFileStartsWithoutCardsTable()
     store.OpenDatabaseAtStart(caches);
     QCOMPARE(store.state(), DatabaseState::Closed);
     Database database =
-        Database::open(store.DatabasePath(), Database::OpenMode::ExistingFile, 1000);
+        Database::open(store.databasePath(), Database::OpenMode::ExistingFile, 1000);
     QCOMPARE(CardLibrary::cardsTableState(database), CardsTableState::Missing);
-    QVERIFY(CardLibrary(store.DatabasePath()).cards().empty());
+    QVERIFY(CardLibrary(store.databasePath()).cards().empty());
 }
 
 void TestCardLibrary::unusableCardsTableIsLeftAlone_data()

@@ -296,7 +296,7 @@ void TestHistoryStore::foreignFileIsNeverWritten()
     const ReadResult read = readCard(session, cardBlocks(1, 5));
     QCOMPARE(read.records.size(), std::size_t(5)); // the card's history is listed either way
     const bool wroteBack = store.WriteBackNames(caches);
-    store.DropDatabaseObject();
+    store.dropDatabaseObject();
 
     if (foreign) {
         QCOMPARE(fileBytes(dbPath()), before);
@@ -328,7 +328,7 @@ void TestHistoryStore::firstStartCreatesFolderFileAndNameTables()
     QCOMPARE(store.DataFolder(), dataFolder());
     QVERIFY(store.DataFolder().endsWith(QLatin1Char('/')));
     QVERIFY(QDir(dataFolder()).exists());
-    QCOMPARE(store.DatabasePath(), dbPath());
+    QCOMPARE(store.databasePath(), dbPath());
     QVERIFY(QFile::exists(dbPath()));
     QCOMPARE(store.state(), DatabaseState::Closed);
     Database db = openForInspection(dbPath());
@@ -808,9 +808,9 @@ void TestHistoryStore::databaseObjectLifecycle()
     QCOMPARE(store.EnsureDatabaseOpen(), 0);
     QCOMPARE(store.state(), DatabaseState::Open);
     QCOMPARE(store.EnsureDatabaseOpen(), 0);
-    store.CloseDatabase();
+    store.closeDatabase();
     QCOMPARE(store.state(), DatabaseState::Closed);
-    store.DropDatabaseObject();
+    store.dropDatabaseObject();
     QCOMPARE(store.state(), DatabaseState::None);
 }
 
@@ -860,8 +860,8 @@ void TestHistoryStore::unwritableFolderReadStillListsCard()
     QCOMPARE(read.records.size(), std::size_t(20));
     QCOMPARE(read.added, 0);
     QCOMPARE(store.EnsureDatabaseOpen(), -2);
-    QVERIFY(!store.RecreateNameTable(NameTable::Stations));
-    QVERIFY(!store.DeleteCardTable(kIdm));
+    QVERIFY(!store.recreateNameTable(NameTable::Stations));
+    QVERIFY(!store.deleteCardTable(kIdm));
     QVERIFY(!store.WriteBackNames(caches));
     QVERIFY(reported_.isEmpty());
 }
@@ -882,8 +882,8 @@ void TestHistoryStore::fileThatIsNotADatabaseStaysUnchanged()
     QCOMPARE(read.added, 0);
     caches.stations.EntryFor({0, 1, 2}).nm = QStringLiteral("駅");
     QVERIFY(!store.WriteBackNames(caches));
-    QVERIFY(!store.RecreateNameTable(NameTable::BusStops));
-    QVERIFY(!store.DeleteCardTable(kIdm));
+    QVERIFY(!store.recreateNameTable(NameTable::BusStops));
+    QVERIFY(!store.deleteCardTable(kIdm));
     // Told once, not at every operation.
     QCOMPARE(reported_.size(), 1);
     QCOMPARE(fileBytes(dbPath()), notes);
@@ -1034,7 +1034,7 @@ void TestHistoryStore::recreateNameTableEmptiesOnlyThatTable()
     HistoryStore& store = session.store();
     startStore(session);
     readCard(session, cardBlocks(1, 2));
-    QVERIFY(store.RecreateNameTable(NameTable::Shops));
+    QVERIFY(store.recreateNameTable(NameTable::Shops));
     QCOMPARE(store.state(), DatabaseState::Closed);
     QCOMPARE(rowCount(dbPath(), QStringLiteral("bpn")), 0);
     QCOMPARE(rowCount(dbPath(), QStringLiteral("ipn")), 1);
@@ -1047,8 +1047,8 @@ void TestHistoryStore::recreateNameTableEmptiesOnlyThatTable()
 void TestHistoryStore::recreateNameTableWithoutDatabase()
 {
     HistoryStore store;
-    QVERIFY(!store.RecreateNameTable(NameTable::Stations));
-    QVERIFY(!store.DeleteCardTable(kIdm));
+    QVERIFY(!store.recreateNameTable(NameTable::Stations));
+    QVERIFY(!store.deleteCardTable(kIdm));
 }
 
 void TestHistoryStore::deleteCardTableRemovesOnlyThatCard()
@@ -1058,7 +1058,7 @@ void TestHistoryStore::deleteCardTableRemovesOnlyThatCard()
     startStore(session);
     readCard(session, cardBlocks(1, 35));
     readCard(session, cardBlocks(1, 4), QStringLiteral("00000000000000AA"));
-    QVERIFY(store.DeleteCardTable(kIdm));
+    QVERIFY(store.deleteCardTable(kIdm));
     QVERIFY(!hasTable(dbPath(), kCardTable));
     QCOMPARE(rowCount(dbPath(), QStringLiteral("200000000000000AA")), 4);
     QVERIFY(hasTable(dbPath(), QStringLiteral("ipn")));
@@ -1072,10 +1072,10 @@ void TestHistoryStore::deleteMissingCardTableRaisesEngineText()
 {
     HistoryStore store;
     NameCaches caches = startStore(store);
-    QCOMPARE(errorTextOf([&] { store.DeleteCardTable(QString()); }),
+    QCOMPARE(errorTextOf([&] { store.deleteCardTable(QString()); }),
              QStringLiteral("no such table: 2"));
     QCOMPARE(store.state(), DatabaseState::Closed);
-    QCOMPARE(errorTextOf([&] { store.DeleteCardTable(kIdm); }),
+    QCOMPARE(errorTextOf([&] { store.deleteCardTable(kIdm); }),
              QStringLiteral("no such table: ") + kCardTable);
 }
 
@@ -1232,7 +1232,7 @@ void TestHistoryStore::writtenNamesLoadAgainAtNextStart()
         entry.sn = QStringLiteral("渋谷");
         entry.nm = QStringLiteral("山手線渋谷");
         QVERIFY(store.WriteBackNames(caches));
-        store.DropDatabaseObject();
+        store.dropDatabaseObject();
     }
     HistoryStore store;
     NameCaches caches = startStore(store);

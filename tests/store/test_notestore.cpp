@@ -250,15 +250,15 @@ void TestNoteStore::clearingTheHistoryDeletesTheCardsNotes()
     NameCaches caches;
     store.OpenDatabaseAtStart(caches);
     // The store's own file in the data folder: the fixture's file moved there.
-    QVERIFY(QFile::remove(store.DatabasePath()));
-    QVERIFY(QFile::copy(fixture.path, store.DatabasePath()));
-    NoteStore notes(store.DatabasePath());
+    QVERIFY(QFile::remove(store.databasePath()));
+    QVERIFY(QFile::copy(fixture.path, store.databasePath()));
+    NoteStore notes(store.databasePath());
     QCOMPARE(notes.noteCount(kIdmA), 3);
-    QVERIFY(store.DeleteCardTable(kIdmA));
+    QVERIFY(store.deleteCardTable(kIdmA));
     QCOMPARE(notes.noteCount(kIdmA), 0);
     QCOMPARE(notes.noteCount(kIdmB), 1);
     // A failed clearing keeps the notes: the table is gone already.
-    QVERIFY(!test::errorTextOf([&] { store.DeleteCardTable(kIdmA); }).isEmpty());
+    QVERIFY(!test::errorTextOf([&] { store.deleteCardTable(kIdmA); }).isEmpty());
     QCOMPARE(notes.noteCount(kIdmB), 1);
 }
 

@@ -128,7 +128,7 @@ void TestClearing::fillCachesAndTables()
                                            QStringLiteral("NEWDAYS"), QString(), QString(),
                                            QStringLiteral(" ")};
     QVERIFY(store_->WriteBackNames(caches_));
-    store_->CloseDatabase();
+    store_->closeDatabase();
     storeCard(kIdm, 1, 35);
     storeCard(kOtherIdm, 1, 4);
     QCOMPARE(rows(QStringLiteral("ipn")), 1);
@@ -139,7 +139,7 @@ void TestClearing::fillCachesAndTables()
 
 std::int64_t TestClearing::rows(const QString& table)
 {
-    Database db = Database::open(store_->DatabasePath(), Database::OpenMode::ExistingFile, 1000);
+    Database db = Database::open(store_->databasePath(), Database::OpenMode::ExistingFile, 1000);
     if (!db.tableExists(table))
         return -1;
     Statement count(db, QStringLiteral("SELECT count(*) FROM %1").arg(quoteIdentifier(table)));
@@ -222,7 +222,7 @@ void TestClearing::clearCardHistoryDropsOnlyThatCard()
 void TestClearing::clearCardHistoryNamesAndDeletesItsNotes()
 {
     fillCachesAndTables();
-    NoteStore notes(store_->DatabasePath());
+    NoteStore notes(store_->databasePath());
     const std::vector<std::uint32_t> noted{3, 20, 35};
     QVERIFY(notes.setNotes(kIdm, noted, NoteChange{QStringLiteral("会議"), true}, 1).written());
     QVERIFY(notes.setNotes(kOtherIdm, std::vector<std::uint32_t>{3}, NoteChange{{}, true}, 1)
@@ -284,11 +284,11 @@ void TestClearing::withoutDatabaseNothingChanges()
     QFETCH(int, command);
     fillCachesAndTables();
     const QByteArray before = [&] {
-        QFile file(store_->DatabasePath());
+        QFile file(store_->databasePath());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }();
     // The database file turns into a folder: it can be neither opened nor created.
-    const QString path = store_->DatabasePath();
+    const QString path = store_->databasePath();
     QVERIFY(QFile::rename(path, path + QStringLiteral(".away")));
     QVERIFY(QDir().mkpath(path));
 

@@ -224,13 +224,13 @@ void TestCommands::knowNames(CRidelogDlg& dlg)
     caches.shops.EntryFor(kShop) = {QStringLiteral("JR東日本リテール"), QStringLiteral("NEWDAYS"),
                                     QString(), QString(), QStringLiteral(" ")};
     QVERIFY(dlg.historyStore().WriteBackNames(caches));
-    dlg.historyStore().CloseDatabase();
+    dlg.historyStore().closeDatabase();
 }
 
 std::int64_t TestCommands::tableRows(CRidelogDlg& dlg, const QString& table)
 {
     Database db =
-        Database::open(dlg.historyStore().DatabasePath(), Database::OpenMode::ExistingFile, 1000);
+        Database::open(dlg.historyStore().databasePath(), Database::OpenMode::ExistingFile, 1000);
     if (!db.tableExists(table))
         return -1;
     Statement count(db, QStringLiteral("SELECT count(*) FROM %1").arg(quoteIdentifier(table)));
@@ -510,7 +510,7 @@ void TestCommands::saveDialogTitleFolderAndName()
 {
     putCard({railBlock(2, 2210), railBlock(1, 2370)});
     auto dlg = makeDialog();
-    QVERIFY(CardLibrary(dlg->historyStore().DatabasePath())
+    QVERIFY(CardLibrary(dlg->historyStore().databasePath())
                 .renameCard(kIdm, QStringLiteral("出張/経費: 3月")));
     const QString folder = dir_->filePath(QStringLiteral("exports"));
     QVERIFY(QDir().mkpath(folder));

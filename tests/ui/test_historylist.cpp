@@ -177,13 +177,13 @@ void TestHistoryList::railRefreshUsesCompositionAndCacheEntries()
     QCOMPARE(cell(f.model, 0, 4), QStringLiteral("(0, 37, 12)"));
 
     DisplayFlags flags;
-    flags.ipnComShow = true;
-    flags.ipnLinShow = false;
+    flags.railCompanyShown = true;
+    flags.railLineShown = false;
     // The server never named the station: no placeholder is composed, the code stays.
     refreshRailNames(f.model, f.records, f.caches.stations, flags);
     QCOMPARE(cell(f.model, 0, 4), QStringLiteral("(0, 37, 12)"));
 
-    flags.ipnLinShow = true;
+    flags.railLineShown = true;
     refreshRailNames(f.model, f.records, f.caches.stations, flags);
     QCOMPARE(cell(f.model, 0, 4), QStringLiteral("(0, 37, 12)"));
     QVERIFY(f.caches.stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm.isEmpty());
@@ -201,8 +201,8 @@ void TestHistoryList::railRefreshShowsFullNameWithLine()
     exit.sn = QStringLiteral("新宿");
     f.fill();
     DisplayFlags flags;
-    flags.ipnComShow = true;
-    flags.ipnLinShow = true;
+    flags.railCompanyShown = true;
+    flags.railLineShown = true;
     refreshRailNames(f.model, f.records, f.caches.stations, flags);
     QCOMPARE(cell(f.model, 0, 4), QStringLiteral("渋谷(JR東日本：山手線)"));
     QCOMPARE(cell(f.model, 0, 5), QStringLiteral("新宿(：線)"));
@@ -222,8 +222,8 @@ void TestHistoryList::busRefreshWritesColumnFourOnly()
     stop.ln = QStringLiteral("渋谷駅前");
     stop.sn = QStringLiteral("渋88");
     DisplayFlags flags;
-    flags.busComShow = true;
-    flags.busLinShow = true;
+    flags.busCompanyShown = true;
+    flags.busRouteShown = true;
     refreshBusNames(f.model, f.records, f.caches.busStops, flags);
     QCOMPARE(cell(f.model, 0, 4), QStringLiteral("渋谷駅前(都営バス：渋88)"));
     QCOMPARE(cell(f.model, 0, 5), QStringLiteral("untouched"));
@@ -238,10 +238,10 @@ void TestHistoryList::shopRefreshWithShopInfoOffGivesBlank()
     shop.ln = QStringLiteral("店");
     f.fill();
     DisplayFlags flags;
-    flags.bpnShow = false;
+    flags.shopInfoShown = false;
     refreshShopNames(f.model, f.records, f.caches.shops, flags);
     QCOMPARE(cell(f.model, 0, 4), QStringLiteral(" "));
-    flags.bpnShow = true;
+    flags.shopInfoShown = true;
     refreshShopNames(f.model, f.records, f.caches.shops, flags);
     QCOMPARE(cell(f.model, 0, 4), QStringLiteral("店(会社)"));
 }
@@ -255,7 +255,7 @@ void TestHistoryList::refreshLeavesRowWithoutRecordAlone()
     f.records.clear();
     const QString before = cell(f.model, 0, 4);
     DisplayFlags flags;
-    flags.ipnComShow = true;
+    flags.railCompanyShown = true;
     refreshRailNames(f.model, f.records, f.caches.stations, flags);
     QCOMPARE(cell(f.model, 0, 4), before);
 }

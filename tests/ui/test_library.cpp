@@ -149,7 +149,7 @@ void TestLibrary::readingACardSwitchesBackToIt()
     QVERIFY(dlg->triggerCommand(ids::ShowReaderCard));
     QCOMPARE(dlg->idmText(), kOtherIdm);
     QVERIFY(dlg->isShowingStoredCard());
-    const auto card = CardLibrary(dlg->historyStore().DatabasePath()).card(kOtherIdm);
+    const auto card = CardLibrary(dlg->historyStore().databasePath()).card(kOtherIdm);
     QVERIFY(card && card->firstRead.isValid() && card->lastRead >= card->firstRead);
 }
 
@@ -181,7 +181,7 @@ void TestLibrary::renameThroughTheMenu()
 void TestLibrary::renameFailsWithUnusableCardsTable()
 {
     auto dlg = readTwoCards();
-    const QString path = dlg->historyStore().DatabasePath();
+    const QString path = dlg->historyStore().databasePath();
     {
         Database database = Database::open(path, Database::OpenMode::ExistingFile, 1000);
         database.execute(QStringLiteral("DROP TABLE IF EXISTS cards"));
@@ -213,7 +213,7 @@ void TestLibrary::renameNamesTheCardItWasOpenedFor()
     });
     QVERIFY(dlg->triggerCommand(ids::RenameCard));
     QCOMPARE(dlg->idmText(), kOtherIdm);
-    const CardLibrary library(dlg->historyStore().DatabasePath());
+    const CardLibrary library(dlg->historyStore().databasePath());
     QCOMPARE(library.card(kCardIdm)->nickname, QStringLiteral("通勤定期"));
     QVERIFY(library.card(kOtherIdm)->nickname.isEmpty());
     // The window shows the card on the reader, under its own title and without the new name.
@@ -370,7 +370,7 @@ void TestLibrary::searchBarKeepsEscapeAndEnter()
 void TestLibrary::manyCardsInTheMenuAndTheList()
 {
     auto dlg = makeWindow();
-    const QString databasePath = dlg->historyStore().DatabasePath();
+    const QString databasePath = dlg->historyStore().databasePath();
     {
         HistoryStore store;
         NameCaches caches;
@@ -381,7 +381,7 @@ void TestLibrary::manyCardsInTheMenuAndTheList()
             store.StoreNewBlocks(QStringLiteral("0A%1").arg(card, 14, 10, QLatin1Char('0')),
                                  blocks);
         }
-        store.DropDatabaseObject();
+        store.dropDatabaseObject();
     }
     CardLibrary library(databasePath);
     const QDateTime start = QDateTime(QDate(2026, 1, 1), QTime(8, 0), Qt::UTC);

@@ -665,7 +665,7 @@ void TestMainWindow::shopToggleEnablesShopItems()
     auto dlg = makeDialog();
     QVERIFY(!dlg->triggerCommand(ids::ShopRegister));
     QVERIFY(dlg->triggerCommand(ids::ShopShow));
-    QVERIFY(dlg->displayFlags().bpnShow);
+    QVERIFY(dlg->displayFlags().shopInfoShown);
     for (int id : {ids::ShopCompany, ids::ShopName, ids::ShopRegister})
         QVERIFY(dlg->commandAction(id)->isEnabled());
     QVERIFY(dlg->triggerCommand(ids::ShopRegister));

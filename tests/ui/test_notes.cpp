@@ -150,7 +150,7 @@ void TestNotes::purposeFollowsTheEntryThroughReadsSortingAndRestart()
     QCOMPARE(purposeOf(*dlg, 33), QStringLiteral("A社打合せ"));
     QVERIFY(dlg->showStoredCard(kCardIdm));
     QCOMPARE(purposeOf(*dlg, 33), QStringLiteral("A社打合せ"));
-    const NoteStore store(dlg->historyStore().DatabasePath());
+    const NoteStore store(dlg->historyStore().databasePath());
     QVERIFY(store.notesOf(kCardIdm).notes.at(33).claimed);
 }
 
@@ -189,7 +189,7 @@ void TestNotes::editingAppliesToEverySelectedRow()
     waitForWrites(*dlg);
     QCOMPARE(purposeOf(*dlg, 32), QStringLiteral("研修 (本社)"));
     QCOMPARE(purposeOf(*dlg, 33), QStringLiteral("客先"));
-    const CardNotes stored = NoteStore(dlg->historyStore().DatabasePath()).notesOf(kCardIdm).notes;
+    const CardNotes stored = NoteStore(dlg->historyStore().databasePath()).notesOf(kCardIdm).notes;
     QCOMPARE(stored.at(32).claimed, stored.at(33).claimed);
 
     // A double-click on the purpose edits it; elsewhere it opens the details.
@@ -216,7 +216,7 @@ void TestNotes::checkBoxAndMarkCommandStoreTheMark()
     QVERIFY(model->setData(top, Qt::Checked, Qt::CheckStateRole));
     QCOMPARE(top.data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Checked);
     waitForWrites(*dlg);
-    const NoteStore store(dlg->historyStore().DatabasePath());
+    const NoteStore store(dlg->historyStore().databasePath());
     QVERIFY(store.notesOf(kCardIdm).notes.at(40).claimed);
 
     // 精算にチェック marks a selection, and unmarks it once all of it is marked.
@@ -306,7 +306,7 @@ void TestNotes::damagedNotesTableIsLeftAlone()
     {
         auto dlg = readWindow(); // the card's history is stored
     }
-    const QString path = HistoryStore::DataFolderPath() + HistoryStore::databaseFileName();
+    const QString path = HistoryStore::dataFolderPath() + HistoryStore::databaseFileName();
     {
         Database database = Database::open(path, Database::OpenMode::ExistingFile, 1000);
         database.execute(QStringLiteral("CREATE TABLE notes (idm TEXT, memo TEXT)"));

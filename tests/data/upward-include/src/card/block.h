@@ -1,0 +1,3 @@
+// A header that includes only below and beside itself.
+#pragma once
+#include "namedata/keys.h"

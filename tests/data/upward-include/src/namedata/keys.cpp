@@ -1,0 +1,4 @@
+// The lowest layer including the card layer: the check must name it.
+#include "card/block.h"
+#include "namedata/keys.h"
+#include <QString>
