@@ -21,11 +21,11 @@ const QString kIdm = QStringLiteral("0123456789ABCDEF");
 DisplayFlags shownFlags()
 {
     DisplayFlags flags;
-    flags.ipnComShow = false;
-    flags.ipnLinShow = true;
-    flags.busComShow = flags.busLinShow = true;
-    flags.bpnShow = flags.bpnComShow = flags.bpnStoShow = true;
-    flags.bpnRegShow = true;
+    flags.railCompanyShown = false;
+    flags.railLineShown = true;
+    flags.busCompanyShown = flags.busRouteShown = true;
+    flags.shopInfoShown = flags.shopCompanyShown = flags.shopNameShown = true;
+    flags.shopRegisterShown = true;
     return flags;
 }
 
