@@ -1,4 +1,5 @@
-// CPU time of one card read (polling + 20 history blocks) through the reader library and the
+// CPU time of one card read (polling + 20 history blocks, then the gate log and the kind of card)
+// through the reader library and the
 // simulated reader, split into the simulated card's share (folder look-up, answering frames)
 // and the rest (request records, framing, checks, chunking).
 #include "card/cardread.h"
@@ -85,8 +86,8 @@ int main()
         std::fprintf(stderr, "reads failed: %d blocks\n", blocks);
         return 1;
     }
-    std::printf("card read (20 blocks), %d reads, %d commands each\n", kReads,
-                library.commandsOfLastRead());
+    std::printf("card read (20 blocks, gate log, kind), %d reads, %d + %d commands each\n", kReads,
+                library.commandsOfLastRead(), library.commandsAfterLastRead());
     std::printf("  total CPU per read:            %8.2f us\n", total / kReads);
     std::printf("  simulated card per read:       %8.2f us\n", backend->cardMicroseconds / kReads);
     std::printf("  reader library beyond the card:%8.2f us\n",

@@ -106,6 +106,7 @@ struct LoadedCard
     CardSession session;               // the stored card on display
     std::vector<ExpenseEntry> entries; // ascending serial
     QString nickname;                  // empty: none
+    std::optional<card::CardKind> kind;
 };
 
 QByteArray cardsListing(StoredHistoryReader& reader)
@@ -120,7 +121,8 @@ QByteArray cardsListing(StoredHistoryReader& reader)
         }
         out += card.idmText.toLatin1() + '\t' + QByteArray::number(card.entries) + '\t' +
                isoDateText(card.firstDate).toLatin1() + '\t' +
-               isoDateText(card.lastDate).toLatin1() + '\t' + name.toUtf8() + '\n';
+               isoDateText(card.lastDate).toLatin1() + '\t' + name.toUtf8() + '\t' +
+               (card.kind ? card::cardKindName(*card.kind).toUtf8() : QByteArray()) + '\n';
     }
     return out;
 }
@@ -141,7 +143,7 @@ QByteArray exportOutput(const ScriptRequest& request, const LoadedCard& card)
     const std::vector<ExpenseEntry> shown =
         entriesNewestFirst(card.entries, request.from, request.to);
     if (request.format == u"json")
-        return expenseJsonBytes(shown, request.idmText, card.nickname);
+        return expenseJsonBytes(shown, request.idmText, card.nickname, card.kind);
     if (request.format == u"list-csv")
         return listBytes(card, shown, ExportFormat::Csv);
     if (request.format == u"list-txt")
@@ -445,7 +447,8 @@ QString scriptCommandsHelp()
         "  ridelog cards\n"
         "      Lists the stored cards, one a line, separated by tabs: IDm, number of\n"
         "      entries, first date, last date (YYYY-MM-DD), the card's name (UTF-8,\n"
-        "      empty without one).\n"
+        "      empty without one), the kind of card (Suica, PASMO, ICOCA, はやかけん,\n"
+        "      nimoca or 不明; empty when never told).\n"
         "\n"
         "  ridelog export --card IDM [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
         "                 [--format csv|json|list-csv|list-txt] [--output FILE]\n"
@@ -456,6 +459,8 @@ QString scriptCommandsHelp()
         "                  column per fact; the amount is negative for a charge and\n"
         "                  empty where it is not known (the oldest entry).\n"
         "        json      an object with the card and an array of its entries.\n"
+        "      csv and json give journeys through automatic gates their gate times\n"
+        "      (entry_time, exit_time: HH:MM) where the stored gate log has them.\n"
         "        list-csv  the window's CSV export (ファイルに保存), byte for byte:\n"
         "                  code page 932, CR LF, no header.\n"
         "        list-txt  the window's blank-separated text export, byte for byte.\n"
@@ -531,6 +536,9 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
         card.nickname = reader.nickname(request.idmText);
         deriveAmounts(card.session.records());
         card.entries = expenseEntries(card.session.records(), std::nullopt);
+        addGateTimes(card.entries,
+                     matchGateTaps(card.session.records(), reader.gateLog(request.idmText)));
+        card.kind = reader.cardKind(request.idmText);
         const LoadedNotes notes = reader.notesOf(request.idmText);
         attachNotes(card.entries, notes.notes);
         if (request.command == ScriptRequest::Command::Report)

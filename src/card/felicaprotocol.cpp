@@ -44,6 +44,23 @@ void appendIdm(QByteArray& frame, const Idm& idm)
         frame.append(char(b));
 }
 
+void appendLittleEndianWords(QByteArray& frame, std::span<const std::uint16_t> words)
+{
+    for (const std::uint16_t word : words) {
+        frame.append(char(word & 0xFF));
+        frame.append(char(word >> 8));
+    }
+}
+
+std::vector<std::uint16_t> littleEndianWords(QByteArrayView frame, qsizetype offset, int count)
+{
+    std::vector<std::uint16_t> words(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        words[std::size_t(i)] =
+            std::uint16_t(byteAt(frame, offset + 2 * i) | byteAt(frame, offset + 2 * i + 1) << 8);
+    return words;
+}
+
 // Counts the elements of a block list; nullopt when the last one is cut off.
 std::optional<int> blockListElementCount(QByteArrayView blockList)
 {
@@ -208,6 +225,65 @@ ReadAnswer parseReadResponse(QByteArrayView frame, const Idm& idm, int expectedB
     answer.kind = ReadAnswer::Kind::Blocks;
     answer.blockData = frame.sliced(blockCountAt + 1).toByteArray();
     return answer;
+}
+
+QByteArray requestServiceFrame(const Idm& idm, std::span<const std::uint16_t> nodeCodes)
+{
+    if (nodeCodes.empty() || nodeCodes.size() > std::size_t(kMaxNodesPerRequest))
+        return {};
+    const qsizetype length = 1 + 1 + kIdmSize + 1 + 2 * qsizetype(nodeCodes.size());
+    QByteArray frame;
+    frame.reserve(length);
+    frame.append(char(length));
+    frame.append(char(kRequestServiceCommand));
+    appendIdm(frame, idm);
+    frame.append(char(nodeCodes.size()));
+    appendLittleEndianWords(frame, nodeCodes);
+    return frame;
+}
+
+std::optional<RequestServiceCommand> parseRequestServiceFrame(QByteArrayView frame)
+{
+    constexpr qsizetype kNodeCountAt = 2 + kIdmSize;
+    if (!lengthByteMatches(frame) || frame.size() <= kNodeCountAt)
+        return std::nullopt;
+    if (byteAt(frame, 1) != kRequestServiceCommand)
+        return std::nullopt;
+    const int nodes = byteAt(frame, kNodeCountAt);
+    if (nodes < 1 || nodes > kMaxNodesPerRequest || frame.size() != kNodeCountAt + 1 + 2 * nodes)
+        return std::nullopt;
+    RequestServiceCommand command;
+    copyBytes(frame, 2, command.idm);
+    command.nodeCodes = littleEndianWords(frame, kNodeCountAt + 1, nodes);
+    return command;
+}
+
+QByteArray requestServiceResponseFrame(const Idm& idm, std::span<const std::uint16_t> keyVersions)
+{
+    if (keyVersions.empty() || keyVersions.size() > std::size_t(kMaxNodesPerRequest))
+        return {};
+    const qsizetype length = 1 + 1 + kIdmSize + 1 + 2 * qsizetype(keyVersions.size());
+    QByteArray frame;
+    frame.reserve(length);
+    frame.append(char(length));
+    frame.append(char(kRequestServiceResponse));
+    appendIdm(frame, idm);
+    frame.append(char(keyVersions.size()));
+    appendLittleEndianWords(frame, keyVersions);
+    return frame;
+}
+
+std::optional<std::vector<std::uint16_t>>
+parseRequestServiceResponse(QByteArrayView frame, const Idm& idm, int expectedNodes)
+{
+    constexpr qsizetype kNodeCountAt = 2 + kIdmSize;
+    if (!lengthByteMatches(frame) ||
+        frame.size() != kNodeCountAt + 1 + 2 * qsizetype(expectedNodes))
+        return std::nullopt;
+    if (byteAt(frame, 1) != kRequestServiceResponse || !idmMatches(frame, 2, idm) ||
+        byteAt(frame, kNodeCountAt) != expectedNodes)
+        return std::nullopt;
+    return littleEndianWords(frame, kNodeCountAt + 1, expectedNodes);
 }
 
 std::chrono::microseconds pmmResponseTime(const Pmm& pmm, PmmCommand command, int blockCount)

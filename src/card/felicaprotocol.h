@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <vector>
 
 namespace ridelog::card::felica {
 
@@ -21,11 +23,17 @@ constexpr std::uint8_t kPollingCommand = 0x00;
 constexpr std::uint8_t kPollingResponse = 0x01;
 constexpr std::uint8_t kReadWithoutEncryptionCommand = 0x06;
 constexpr std::uint8_t kReadWithoutEncryptionResponse = 0x07;
+constexpr std::uint8_t kRequestServiceCommand = 0x02;
+constexpr std::uint8_t kRequestServiceResponse = 0x03;
 
 constexpr int kBlockSize = 16;
 // A Read Without Encryption carries at most this many blocks.
 constexpr int kMaxBlocksPerRead = 15;
 constexpr int kMaxServicesPerRead = 16;
+// A Request Service asks for at most this many nodes (areas or services).
+constexpr int kMaxNodesPerRequest = 32;
+// The key version a card answers for a node it does not have.
+constexpr std::uint16_t kNoSuchNode = 0xFFFF;
 
 // Status flag 2 values the read logic tells apart.
 constexpr std::uint8_t kStatusIllegalBlockCount = 0xA2;
@@ -33,6 +41,9 @@ constexpr std::uint8_t kStatusIllegalBlockNumber = 0xA8; // block number does no
 
 // The history service of a transit card, as its little-endian bytes 0x0F 0x09.
 constexpr std::uint16_t kHistoryServiceCode = 0x090F;
+// The gate log of a transit card: the last gate passages, 3 blocks, readable without a key.
+constexpr std::uint16_t kGateLogServiceCode = 0x108F;
+constexpr int kGateLogBlocks = 3;
 constexpr std::uint16_t kTransitSystemCode = 0x0003;
 constexpr std::uint16_t kAnySystemCode = 0xFFFF;
 
@@ -99,6 +110,25 @@ struct ReadAnswer
 
 // Checks a response to a read of expectedBlocks blocks from the card idm.
 ReadAnswer parseReadResponse(QByteArrayView frame, const Idm& idm, int expectedBlocks);
+
+// Request Service: [len] 02 IDm nodeCount nodeCodes... (2 bytes each, little-endian). Empty
+// when there are no nodes or more than kMaxNodesPerRequest.
+QByteArray requestServiceFrame(const Idm& idm, std::span<const std::uint16_t> nodeCodes);
+
+// The decoded parts of a Request Service, as a card sees them.
+struct RequestServiceCommand
+{
+    Idm idm{};
+    std::vector<std::uint16_t> nodeCodes;
+};
+std::optional<RequestServiceCommand> parseRequestServiceFrame(QByteArrayView frame);
+
+// The answer: [len] 03 IDm nodeCount keyVersions... (2 bytes each, little-endian).
+QByteArray requestServiceResponseFrame(const Idm& idm, std::span<const std::uint16_t> keyVersions);
+// The key versions of the expectedNodes nodes asked for, in their order (kNoSuchNode for a node
+// the card lacks); nullopt for a frame of another length, code, card or node count.
+std::optional<std::vector<std::uint16_t>>
+parseRequestServiceResponse(QByteArrayView frame, const Idm& idm, int expectedNodes);
 
 // Time the card may take to answer a command that handles blockCount blocks, from the PMm
 // byte for that command kind: T = 0.302 ms x ((B + 1) x n + (A + 1)) x 4^E with

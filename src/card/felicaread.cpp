@@ -184,6 +184,42 @@ PollOutcome pollCard(ReaderBackend& backend, std::uint16_t systemCode, std::uint
     return outcome;
 }
 
+ServiceRequestOutcome requestServices(ReaderBackend& backend, const felica::Idm& idm,
+                                      const felica::Pmm& pmm,
+                                      std::span<const std::uint16_t> nodeCodes)
+{
+    ServiceRequestOutcome outcome;
+    const QByteArray frame = felica::requestServiceFrame(idm, nodeCodes);
+    if (frame.isEmpty()) {
+        outcome.error = QStringLiteral("no service codes to ask for, or too many");
+        return outcome;
+    }
+    const int nodes = int(nodeCodes.size());
+    const TransceiveResult result = backend.transceive(
+        frame, felica::responseTimeout(pmm, felica::PmmCommand::RequestService, nodes));
+    switch (result.status) {
+    case TransceiveStatus::Ok:
+        break;
+    case TransceiveStatus::Timeout:
+        outcome.error = QStringLiteral("the card did not answer");
+        return outcome;
+    case TransceiveStatus::NoCard:
+        outcome.error = QStringLiteral("the card left the reader");
+        return outcome;
+    case TransceiveStatus::Error:
+        outcome.error = result.error.isEmpty() ? QStringLiteral("reader failure") : result.error;
+        return outcome;
+    }
+    auto versions = felica::parseRequestServiceResponse(result.frame, idm, nodes);
+    if (!versions) {
+        outcome.error = QStringLiteral("the card sent a garbled answer");
+        return outcome;
+    }
+    outcome.ok = true;
+    outcome.keyVersions = std::move(*versions);
+    return outcome;
+}
+
 BlockReadOutcome readBlocks(ReaderBackend& backend, const felica::Idm& idm, const felica::Pmm& pmm,
                             QByteArrayView serviceCodeList, QByteArrayView blockList,
                             const ReadPlan& plan)

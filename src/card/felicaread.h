@@ -5,6 +5,7 @@
 #include "card/felicaprotocol.h"
 #include "card/readerbackend.h"
 
+#include <span>
 #include <vector>
 
 namespace ridelog::card {
@@ -43,6 +44,18 @@ struct BlockReadOutcome
 // block was read, or when the card says a block number does not exist: the read then ends
 // with the blocks before it. A card that stops answering, a lost card or a reader failure
 // fails the read.
+struct ServiceRequestOutcome
+{
+    bool ok = false;
+    std::vector<std::uint16_t> keyVersions; // one per node asked for; felica::kNoSuchNode: absent
+    QString error;
+};
+
+// One Request Service for nodeCodes (at most felica::kMaxNodesPerRequest) to the card idm.
+ServiceRequestOutcome requestServices(ReaderBackend& backend, const felica::Idm& idm,
+                                      const felica::Pmm& pmm,
+                                      std::span<const std::uint16_t> nodeCodes);
+
 BlockReadOutcome readBlocks(ReaderBackend& backend, const felica::Idm& idm, const felica::Pmm& pmm,
                             QByteArrayView serviceCodeList, QByteArrayView blockList,
                             const ReadPlan& plan = {});

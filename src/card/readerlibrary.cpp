@@ -139,6 +139,8 @@ bool ReaderLibrary::polling_and_read_block_without_encryption(
     const CardInformationRecord& cardInformation, const BlockAnswerRecord& blockAnswer)
 {
     commandsOfLastRead_ = 0;
+    commandsAfterLastRead_ = 0;
+    lastCardIdm_.reset();
     if (blockAnswer.blockCount)
         *blockAnswer.blockCount = 0;
     if (!open_)
@@ -170,12 +172,76 @@ bool ReaderLibrary::polling_and_read_block_without_encryption(
 
     std::memcpy(cardInformation.idm, idm.data(), idm.size());
     std::memcpy(cardInformation.pmm, poll.answer.pmm.data(), poll.answer.pmm.size());
+    lastCardIdm_ = idm;
+    lastCardPmm_ = poll.answer.pmm;
     *blockAnswer.blockCount = std::uint8_t(read.blocksRead);
     const std::size_t delivered = std::size_t(read.blockData.size());
     std::memcpy(blockAnswer.blockData, read.blockData.constData(), delivered);
     // Slots the card did not deliver never keep stale bytes of an earlier read.
     std::memset(blockAnswer.blockData + delivered, 0,
                 std::size_t(request.blockCount) * felica::kBlockSize - delivered);
+    return true;
+}
+
+bool ReaderLibrary::addressesLastCard(const std::uint8_t* cardId) const
+{
+    return cardId && lastCardIdm_ && std::memcmp(cardId, lastCardIdm_->data(), 8) == 0;
+}
+
+bool ReaderLibrary::read_block_without_encryption(const ReadRequestRecord& request,
+                                                  const BlockAnswerRecord& blockAnswer)
+{
+    if (blockAnswer.blockCount)
+        *blockAnswer.blockCount = 0;
+    if (!open_)
+        return fail(QStringLiteral("No reader is open."));
+    if (!request.serviceCodeList || !request.blockList || request.serviceCount < 1 ||
+        request.blockCount < 1 || request.blockCount > felica::kMaxBlocksPerRead ||
+        !blockAnswer.statusFlag1 || !blockAnswer.statusFlag2 || !blockAnswer.blockCount ||
+        !blockAnswer.blockData)
+        return fail(QStringLiteral("Incomplete read request."));
+    if (!addressesLastCard(request.cardId))
+        return fail(QStringLiteral("The card was not found by the last read."));
+    const auto services = QByteArrayView(request.serviceCodeList, 2 * request.serviceCount);
+    const auto blockList = QByteArrayView(request.blockList, 2 * request.blockCount);
+    const BlockReadOutcome read = readBlocks(*backend_, *lastCardIdm_, lastCardPmm_, services,
+                                             blockList, ReadPlan{{request.blockCount}});
+    commandsAfterLastRead_ += read.commands;
+    *blockAnswer.statusFlag1 = read.statusFlag1;
+    *blockAnswer.statusFlag2 = read.statusFlag2;
+    if (!read.ok)
+        return fail(read.error);
+    *blockAnswer.blockCount = std::uint8_t(read.blocksRead);
+    const std::size_t delivered = std::size_t(read.blockData.size());
+    std::memcpy(blockAnswer.blockData, read.blockData.constData(), delivered);
+    std::memset(blockAnswer.blockData + delivered, 0,
+                std::size_t(request.blockCount) * felica::kBlockSize - delivered);
+    return true;
+}
+
+bool ReaderLibrary::request_service(const ServiceRequestRecord& request,
+                                    const KeyVersionRecord& answer)
+{
+    if (!open_)
+        return fail(QStringLiteral("No reader is open."));
+    if (!request.nodeCodeList || request.nodeCount < 1 ||
+        request.nodeCount > felica::kMaxNodesPerRequest || !answer.keyVersions)
+        return fail(QStringLiteral("Incomplete service request."));
+    if (!addressesLastCard(request.cardId))
+        return fail(QStringLiteral("The card was not found by the last read."));
+    std::vector<std::uint16_t> codes(request.nodeCount);
+    for (std::size_t i = 0; i < codes.size(); ++i)
+        codes[i] =
+            std::uint16_t(request.nodeCodeList[2 * i] | request.nodeCodeList[2 * i + 1] << 8);
+    const ServiceRequestOutcome outcome =
+        requestServices(*backend_, *lastCardIdm_, lastCardPmm_, codes);
+    ++commandsAfterLastRead_;
+    if (!outcome.ok)
+        return fail(outcome.error);
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        answer.keyVersions[2 * i] = std::uint8_t(outcome.keyVersions[i] & 0xFF);
+        answer.keyVersions[2 * i + 1] = std::uint8_t(outcome.keyVersions[i] >> 8);
+    }
     return true;
 }
 

@@ -28,6 +28,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace ridelog::card {
 
@@ -90,6 +91,20 @@ struct BlockAnswerRecord
     std::uint8_t* blockData = nullptr;  // blockCount of the request x 16 bytes, block i at 16 i
 };
 
+// request_service: request record
+struct ServiceRequestRecord
+{
+    const std::uint8_t* cardId = nullptr;       // 8 bytes: the card polled last
+    std::uint8_t nodeCount = 0;                 // 1 to 32
+    const std::uint8_t* nodeCodeList = nullptr; // 2 bytes per node, little-endian
+};
+
+// request_service: key version answer record (out)
+struct KeyVersionRecord
+{
+    std::uint8_t* keyVersions = nullptr; // 2 bytes per node, little-endian; FF FF: no such node
+};
+
 struct ReaderConfig
 {
     ReaderConfig(QString readerOption = QStringLiteral("auto"), QString traceTo = {})
@@ -128,6 +143,13 @@ public:
                                                    const ReadRequestRecord& request,
                                                    const CardInformationRecord& cardInformation,
                                                    const BlockAnswerRecord& blockAnswer);
+    // Reads the requested blocks, in one command and without polling again, from the card the
+    // last polling_and_read_block_without_encryption found (request.cardId names it). For
+    // what a read may add after the history: a refusal is an answer, never retried.
+    bool read_block_without_encryption(const ReadRequestRecord& request,
+                                       const BlockAnswerRecord& blockAnswer);
+    // Asks the card the last read found, in one command, for the key versions of the nodes.
+    bool request_service(const ServiceRequestRecord& request, const KeyVersionRecord& answer);
     // Stops card detection and closes the reader.
     bool close_reader_writer();
     bool dispose_library();
@@ -141,12 +163,16 @@ public:
     QString readerName() const;
     // Commands sent by the last polling_and_read_block_without_encryption.
     int commandsOfLastRead() const { return commandsOfLastRead_; }
+    // Commands sent by read_block_without_encryption and request_service since the last
+    // polling_and_read_block_without_encryption.
+    int commandsAfterLastRead() const { return commandsAfterLastRead_; }
     // Chunk sizes of block reads (tests and tuning).
     void setReadPlan(ReadPlan plan) { readPlan_ = std::move(plan); }
     const ReadPlan& readPlan() const { return readPlan_; }
 
 private:
     bool fail(QString error);
+    bool addressesLastCard(const std::uint8_t* cardId) const;
     void deliverPresence(bool present);
     void stopCardDetection();
 
@@ -162,6 +188,10 @@ private:
     QStringList openFailureReasons_;
     ReadPlan readPlan_;
     int commandsOfLastRead_ = 0;
+    int commandsAfterLastRead_ = 0;
+    // The card the last read found; the follow-up operations address only this card.
+    std::optional<felica::Idm> lastCardIdm_;
+    felica::Pmm lastCardPmm_{};
 
     // Presence reports arrive on a backend thread; this object, living on the library's
     // thread, turns them into posted events there.

@@ -1,6 +1,8 @@
 #include "card/simulatedcard.h"
 
 #include <QList>
+#include <algorithm>
+#include <span>
 
 namespace ridelog::card {
 
@@ -84,7 +86,9 @@ public:
         if (keyword == "pmm")
             return fixedBytes(groups, 1, card_.pmm);
         if (keyword == "block")
-            return parseBlock(groups);
+            return current_ ? parseServiceBlock(groups) : parseBlock(groups);
+        if (keyword == "service")
+            return parseService(groups);
         if (keyword == "max-blocks-per-read")
             return parseNumber(groups, 1, felica::kMaxBlocksPerRead, card_.maxBlocksPerRead);
         if (keyword == "fail-after") {
@@ -116,6 +120,48 @@ private:
         return fixedBytes(groups, 2, card_.blocks[std::size_t(*index)]);
     }
 
+    std::optional<LineError> parseService(const QList<QByteArray>& groups)
+    {
+        std::array<std::uint8_t, 2> code{};
+        if (groups.size() != 2 || groups[1].size() != 4 || fixedBytes(groups, 1, code))
+            return LineError{QStringLiteral("a service line needs a code of 4 hex digits")};
+        const std::uint16_t value = std::uint16_t(code[0] << 8 | code[1]);
+        if (std::find(seenServices_.begin(), seenServices_.end(), value) != seenServices_.end())
+            return LineError{
+                QStringLiteral("service %1 is listed twice").arg(QString::fromLatin1(groups[1]))};
+        seenServices_.push_back(value);
+        current_.reset();
+        if (value == felica::kHistoryServiceCode)
+            return std::nullopt;
+        card_.services.push_back(SimulatedService{value, {}});
+        listedInService_.push_back(0);
+        current_ = card_.services.size() - 1;
+        if (value == felica::kGateLogServiceCode)
+            card_.services.back().blocks.resize(felica::kGateLogBlocks);
+        return std::nullopt;
+    }
+
+    std::optional<LineError> parseServiceBlock(const QList<QByteArray>& groups)
+    {
+        SimulatedService& service = card_.services[*current_];
+        const bool gateLog = service.code == felica::kGateLogServiceCode;
+        const int highest = gateLog ? felica::kGateLogBlocks - 1 : kSimulatedHistoryBlocks - 1;
+        if (groups.size() < 3)
+            return LineError{QStringLiteral("a block line needs a number and 16 bytes")};
+        const auto index = decimalIn(groups[1], 0, highest);
+        if (!index)
+            return LineError{QStringLiteral("block number \"%1\" is not between 0 and %2")
+                                 .arg(QString::fromUtf8(groups[1]))
+                                 .arg(highest)};
+        const std::uint32_t bit = 1u << *index;
+        if (listedInService_[*current_] & bit)
+            return LineError{QStringLiteral("block %1 is listed twice").arg(*index)};
+        listedInService_[*current_] |= bit;
+        if (std::size_t(*index) >= service.blocks.size())
+            service.blocks.resize(std::size_t(*index) + 1);
+        return fixedBytes(groups, 2, service.blocks[std::size_t(*index)]);
+    }
+
     static std::optional<LineError> parseNumber(const QList<QByteArray>& groups, int low, int high,
                                                 int& out)
     {
@@ -132,6 +178,9 @@ private:
     SimulatedCard card_;
     bool haveIdm_ = false;
     std::array<bool, kSimulatedHistoryBlocks> listed_{};
+    std::vector<std::uint16_t> seenServices_;
+    std::optional<std::size_t> current_; // the service whose blocks follow; none: 090F
+    std::vector<std::uint32_t> listedInService_;
 };
 
 QList<QByteArray> groupsOfLine(QByteArray line)
@@ -174,10 +223,33 @@ std::optional<QByteArray> answerPolling(const SimulatedCard& card, QByteArrayVie
     return answer;
 }
 
-bool isHistoryService(QByteArrayView serviceCodeList, int index)
+std::uint16_t serviceCodeAt(QByteArrayView serviceCodeList, int index)
 {
-    return std::uint8_t(serviceCodeList[2 * index]) == (felica::kHistoryServiceCode & 0xFF) &&
-           std::uint8_t(serviceCodeList[2 * index + 1]) == (felica::kHistoryServiceCode >> 8);
+    return std::uint16_t(std::uint8_t(serviceCodeList[2 * index]) |
+                         std::uint8_t(serviceCodeList[2 * index + 1]) << 8);
+}
+
+// The blocks of a service the card has; nullopt for one it lacks.
+std::optional<std::span<const SimulatedBlock>> serviceBlocks(const SimulatedCard& card,
+                                                             std::uint16_t code)
+{
+    if (code == felica::kHistoryServiceCode)
+        return std::span<const SimulatedBlock>(card.blocks);
+    if (const SimulatedService* service = card.service(code))
+        return std::span<const SimulatedBlock>(service->blocks);
+    return std::nullopt;
+}
+
+std::optional<QByteArray> answerRequestService(const SimulatedCard& card, QByteArrayView frame)
+{
+    const auto command = felica::parseRequestServiceFrame(frame);
+    if (!command || command->idm != card.idm)
+        return std::nullopt;
+    std::vector<std::uint16_t> versions;
+    versions.reserve(command->nodeCodes.size());
+    for (const std::uint16_t code : command->nodeCodes)
+        versions.push_back(serviceBlocks(card, code) ? 0x0000 : felica::kNoSuchNode);
+    return felica::requestServiceResponseFrame(card.idm, versions);
 }
 
 std::optional<QByteArray> answerRead(const SimulatedCard& card, QByteArrayView frame)
@@ -186,9 +258,12 @@ std::optional<QByteArray> answerRead(const SimulatedCard& card, QByteArrayView f
     if (!command || command->idm != card.idm)
         return std::nullopt;
     const int services = int(command->serviceCodeList.size() / 2);
+    std::vector<std::span<const SimulatedBlock>> blocksOf;
     for (int s = 0; s < services; ++s) {
-        if (!isHistoryService(command->serviceCodeList, s))
+        const auto blocks = serviceBlocks(card, serviceCodeAt(command->serviceCodeList, s));
+        if (!blocks)
             return felica::readErrorFrame(card.idm, 0xFF, 0xA6);
+        blocksOf.push_back(*blocks);
     }
     if (command->blockCount > card.maxBlocksPerRead)
         return felica::readErrorFrame(card.idm, 0xFF, felica::kStatusIllegalBlockCount);
@@ -202,15 +277,25 @@ std::optional<QByteArray> answerRead(const SimulatedCard& card, QByteArrayView f
             return felica::readErrorFrame(card.idm, 0xFF, 0xA3);
         if ((std::uint8_t(command->blockList[offset - element->size]) & 0x70) != 0)
             return felica::readErrorFrame(card.idm, 0xFF, 0xA7);
-        if (element->blockNumber >= kSimulatedHistoryBlocks)
+        const auto blocks = blocksOf[std::size_t(element->serviceIndex)];
+        if (std::size_t(element->blockNumber) >= blocks.size())
             return felica::readErrorFrame(card.idm, 0xFF, felica::kStatusIllegalBlockNumber);
-        const auto& block = card.blocks[std::size_t(element->blockNumber)];
+        const auto& block = blocks[std::size_t(element->blockNumber)];
         data.append(reinterpret_cast<const char*>(block.data()), felica::kBlockSize);
     }
     return felica::readResponseFrame(card.idm, data);
 }
 
 } // namespace
+
+const SimulatedService* SimulatedCard::service(std::uint16_t code) const
+{
+    for (const SimulatedService& candidate : services) {
+        if (candidate.code == code)
+            return &candidate;
+    }
+    return nullptr;
+}
 
 CardFileResult parseCardFile(const QByteArray& text)
 {
@@ -247,6 +332,8 @@ std::optional<QByteArray> answerCommand(const SimulatedCard& card, QByteArrayVie
         return answerPolling(card, frame);
     case felica::kReadWithoutEncryptionCommand:
         return answerRead(card, frame);
+    case felica::kRequestServiceCommand:
+        return answerRequestService(card, frame);
     default:
         return std::nullopt;
     }

@@ -143,6 +143,18 @@ std::vector<ExpenseEntry> expenseEntries(const HistoryRecordSet& records,
     return entries;
 }
 
+void addGateTimes(std::span<ExpenseEntry> entries, const GateTimes& times)
+{
+    if (times.empty())
+        return;
+    for (ExpenseEntry& entry : entries) {
+        if (const JourneyTimes* journey = times.find(entry.serial)) {
+            entry.entryTime = journey->entry;
+            entry.exitTime = journey->exit;
+        }
+    }
+}
+
 std::vector<ExpenseEntry> entriesInOrder(std::span<const ExpenseEntry> ascending,
                                          std::span<const std::uint32_t> serials)
 {

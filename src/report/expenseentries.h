@@ -3,6 +3,7 @@
 // known marked as such instead of being counted.
 #pragma once
 
+#include "card/gatelog.h"
 #include "card/history.h"
 #include "store/notestore.h"
 
@@ -54,6 +55,9 @@ struct ExpenseEntry
     std::int32_t balance = 0;
     QString purpose;      // the user's note; empty when none
     bool claimed = false; // marked 精算 by the user
+    // Gate times of a journey, from the gate log; unknown for most entries.
+    TapTime entryTime;
+    TapTime exitTime;
 
     bool amountKnown() const { return amountState == AmountState::Known; }
 };
@@ -77,6 +81,8 @@ std::vector<ExpenseEntry> expenseEntries(const HistoryRecordSet& records,
 
 // Sets purpose and claim mark of every entry that has a note.
 void attachNotes(std::span<ExpenseEntry> entries, const CardNotes& notes);
+// Gives the journeys their gate times.
+void addGateTimes(std::span<ExpenseEntry> entries, const GateTimes& times);
 
 // The entries with the given serials, in the order given; serials without an entry are left out.
 std::vector<ExpenseEntry> entriesInOrder(std::span<const ExpenseEntry> ascending,

@@ -143,6 +143,27 @@ void appendPlace(std::string& out, const PlaceFacts& place)
     out += "]}";
 }
 
+// "08:27", or nothing when not known.
+void appendTime(std::string& out, const TapTime& time)
+{
+    if (!time.known())
+        return;
+    const char text[] = {char('0' + time.hour / 10), char('0' + time.hour % 10), ':',
+                         char('0' + time.minute / 10), char('0' + time.minute % 10)};
+    out.append(text, sizeof text);
+}
+
+void appendJsonTime(std::string& out, const TapTime& time)
+{
+    if (!time.known()) {
+        out += "null";
+        return;
+    }
+    out += '"';
+    appendTime(out, time);
+    out += '"';
+}
+
 void appendEntry(std::string& out, const ExpenseEntry& entry, const CodeNameTable& names)
 {
     out += "{\"serial\":";
@@ -187,6 +208,10 @@ void appendEntry(std::string& out, const ExpenseEntry& entry, const CodeNameTabl
         appendJsonText(out, entry.purpose);
     out += ",\"claim\":";
     out += entry.claimed ? "true" : "false";
+    out += ",\"entry_time\":";
+    appendJsonTime(out, entry.entryTime);
+    out += ",\"exit_time\":";
+    appendJsonTime(out, entry.exitTime);
     out += '}';
 }
 
@@ -211,7 +236,9 @@ QStringList expenseCsvHeader()
             QStringLiteral("history_gap_before"),
             QStringLiteral("card_idm"),
             QStringLiteral("purpose"),
-            QStringLiteral("claim")};
+            QStringLiteral("claim"),
+            QStringLiteral("entry_time"),
+            QStringLiteral("exit_time")};
 }
 
 QByteArray expenseCsvBytes(std::span<const ExpenseEntry> entries, const QString& idmText)
@@ -264,7 +291,10 @@ QByteArray expenseCsvBytes(std::span<const ExpenseEntry> entries, const QString&
         appendCsvField(out, idm);
         out += ',';
         appendCsvField(out, entry.purpose.toUtf8());
-        out += entry.claimed ? ",true" : ",false";
+        out += entry.claimed ? ",true," : ",false,";
+        appendTime(out, entry.entryTime);
+        out += ',';
+        appendTime(out, entry.exitTime);
         out += "\r\n";
     }
     return QByteArray(out.data(), qsizetype(out.size()));
@@ -319,7 +349,7 @@ void appendJsonText(std::string& out, const QString& text)
 }
 
 QByteArray expenseJsonBytes(std::span<const ExpenseEntry> entries, const QString& idmText,
-                            const QString& nickname)
+                            const QString& nickname, std::optional<card::CardKind> kind)
 {
     QDate first;
     QDate last;
@@ -352,6 +382,11 @@ QByteArray expenseJsonBytes(std::span<const ExpenseEntry> entries, const QString
         out += "null";
     else
         appendJsonText(out, nickname);
+    out += ",\"kind\":";
+    if (kind)
+        appendJsonText(out, card::cardKindName(*kind));
+    else
+        out += "null";
     out += "},\n\"entries\":[";
     const CodeNameTable names;
     bool firstEntry = true;

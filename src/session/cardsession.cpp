@@ -1,5 +1,6 @@
 #include "session/cardsession.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace ridelog {
@@ -31,6 +32,8 @@ void CardSession::forgetCard()
         recordsLeaving_(records_);
     records_.clear();
     missed_.reset();
+    gateLog_.clear();
+    gateTimes_ = GateTimes();
     cardBlocks_.clear();
     refreshTable_.clear();
 }
@@ -41,6 +44,7 @@ void CardSession::noteCardRead(const card::CardReadResult& card)
     idmText_ = card.idmText;
     lastReadIdm_ = card.idmText;
     showingStored_ = false;
+    kindOfLastRead_ = card.kind;
     deliveredSerials_.clear();
     for (const HistoryBlock& block : card.blocks)
         deliveredSerials_.insert(blockSerial(block));
@@ -57,7 +61,7 @@ CardSession::ReadOutcome CardSession::takeRead(const card::CardReadResult& card)
     // Everything below belongs to this card's IDm, whatever the caller does meanwhile.
     const QString idm = card.idmText;
     ReadOutcome outcome;
-    runStoreStep([&] { outcome.loaded = store_.LoadStoredBlocks(idm, cardBlocks_); },
+    runStoreStep([&] { outcome.loaded = store_.LoadStoredBlocks(idm, cardBlocks_, &gateLog_); },
                  outcome.problems);
     missed_ = findMissedHistory(cardBlocks_, card.blocks);
     HistoryStore::MergeCardBlocks(cardBlocks_, card.blocks);
@@ -65,12 +69,25 @@ CardSession::ReadOutcome CardSession::takeRead(const card::CardReadResult& card)
     if (outcome.loaded == HistoryStore::LoadOutcome::NotLoaded) {
         outcome.notStored = NotStored::HistoryNotLoaded;
     } else if (!runStoreStep(
-                   [&] { outcome.storedBlocks = store_.StoreNewBlocks(idm, cardBlocks_); },
+                   [&] {
+                       outcome.storedBlocks = store_.StoreNewBlocks(idm, cardBlocks_, card.gateLog);
+                   },
                    outcome.problems)) {
         outcome.notStored = NotStored::StoreFailed;
     }
     HistoryStore::BuildRecordSet(cardBlocks_, caches_, records_);
+    // The taps the card holds count for the times even when they could not be stored.
+    for (const HistoryBlock& block : card.gateLog) {
+        if (std::find(gateLog_.begin(), gateLog_.end(), block) == gateLog_.end())
+            gateLog_.push_back(block);
+    }
+    matchGateLog();
     return outcome;
+}
+
+void CardSession::matchGateLog()
+{
+    gateTimes_ = matchGateTaps(records_, gateLog_);
 }
 
 CardSession::StoredCardOutcome CardSession::showStoredCard(const QString& idmText)
@@ -79,10 +96,14 @@ CardSession::StoredCardOutcome CardSession::showStoredCard(const QString& idmTex
     forgetCard();
     std::vector<DatabaseError> problems;
     CardBlockSet blocks;
-    runStoreStep([&] { outcome.loaded = store_.LoadStoredBlocks(idmText, blocks); }, problems);
+    std::vector<HistoryBlock> gateLog;
+    runStoreStep([&] { outcome.loaded = store_.LoadStoredBlocks(idmText, blocks, &gateLog); },
+                 problems);
     if (!problems.empty())
         outcome.problem = problems.front();
     showStoredBlocks(idmText, std::move(blocks));
+    gateLog_ = std::move(gateLog);
+    matchGateLog();
     return outcome;
 }
 

@@ -18,6 +18,7 @@
 #pragma once
 
 #include "card/cardread.h"
+#include "card/gatelog.h"
 #include "card/history.h"
 #include "namedata/namecache.h"
 #include "names/namerefreshtable.h"
@@ -104,6 +105,12 @@ public:
     CardBlockSet& cardBlocks() { return cardBlocks_; }
     NameRefreshTable& nameRefreshTable() { return refreshTable_; }
     const std::optional<MissedHistory>& missedHistory() const { return missed_; }
+    // The gate times of the journeys on display: every stored tap of the card (and those the
+    // read just brought) matched to records().
+    const GateTimes& gateTimes() const { return gateTimes_; }
+    // The kind of card the last read told; none when the card did not answer, or for a stored
+    // card.
+    const std::optional<card::CardKind>& kindOfLastRead() const { return kindOfLastRead_; }
 
     // The card on display: empty before the first read or stored card.
     const QString& idmText() const { return idmText_; }
@@ -121,6 +128,7 @@ public:
 private:
     template <typename Step> bool runStoreStep(Step step, std::vector<DatabaseError>& problems);
     void noteCardRead(const card::CardReadResult& card);
+    void matchGateLog();
 
     HistoryStore store_;
     NameCaches caches_;
@@ -128,6 +136,9 @@ private:
     CardBlockSet cardBlocks_;
     NameRefreshTable refreshTable_;
     std::optional<MissedHistory> missed_;
+    std::vector<HistoryBlock> gateLog_;
+    GateTimes gateTimes_;
+    std::optional<card::CardKind> kindOfLastRead_;
     RecordsLeaving recordsLeaving_;
 
     card::felica::Idm idm_{};

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <array>
 #include <optional>
+#include <span>
 
 namespace ridelog {
 
@@ -105,6 +106,50 @@ bool ensureCardsTable(Database& database)
     }
     database.createTable(kCardsTable, cardsTableColumns());
     return true;
+}
+
+const std::array<ColumnDefinition, 3>& cardKindColumns()
+{
+    static const std::array<ColumnDefinition, 3> columns{{
+        {QStringLiteral("idm"), ColumnType::Text255},
+        {QStringLiteral("kind"), ColumnType::Text255},
+        {QStringLiteral("checked"), ColumnType::Long},
+    }};
+    return columns;
+}
+
+// The table's state by its columns, as for cards.
+CardsTableState tableStateByColumns(Database& database, const QString& table,
+                                    std::span<const ColumnDefinition> columns)
+{
+    try {
+        if (!database.tableExists(table))
+            return CardsTableState::Missing;
+        Statement info(database, QStringLiteral("SELECT name FROM pragma_table_info(%1)")
+                                     .arg(QLatin1Char('\'') + table + QLatin1Char('\'')));
+        QStringList names;
+        while (info.step())
+            names.append(info.textAt(0));
+        QStringList expected;
+        for (const auto& column : columns)
+            expected.append(column.name);
+        if (names != expected)
+            return CardsTableState::Unusable;
+        // Reading one row finds a table whose pages are damaged.
+        Statement probe(database,
+                        QStringLiteral("SELECT COUNT(*) FROM %1").arg(quoteIdentifier(table)));
+        probe.step();
+        return CardsTableState::Usable;
+    } catch (const DatabaseError&) {
+        return CardsTableState::Unusable;
+    }
+}
+
+// The kinds of a usable cardkind table, for the summaries.
+void addCardKinds(Database& database, std::vector<CardSummary>& summaries)
+{
+    for (CardSummary& summary : summaries)
+        summary.kind = CardLibrary::cardKind(database, summary.idmText);
 }
 
 bool cardHasRow(Database& database, const QString& idmText)
@@ -206,26 +251,76 @@ bool CardLibrary::renameCard(const QString& idmText, const QString& nickname)
 
 CardsTableState CardLibrary::cardsTableState(Database& database)
 {
+    return tableStateByColumns(database, kCardsTable, cardsTableColumns());
+}
+
+std::span<const ColumnDefinition> CardLibrary::cardKindTableColumns()
+{
+    return cardKindColumns();
+}
+
+bool CardLibrary::noteCardKind(const QString& idmText, card::CardKind kind, const QDateTime& when)
+{
+    return onExistingDatabase(
+        path_, [&](Database& database) { return noteCardKind(database, idmText, kind, when); });
+}
+
+bool CardLibrary::noteCardKind(Database& database, const QString& idmText, card::CardKind kind,
+                               const QDateTime& when)
+{
+    const QString table = cardKindTableName();
     try {
-        if (!database.tableExists(kCardsTable))
-            return CardsTableState::Missing;
-        Statement info(database, QStringLiteral("SELECT name FROM pragma_table_info(%1)")
-                                     .arg(QLatin1Char('\'') + kCardsTable + QLatin1Char('\'')));
-        QStringList names;
-        while (info.step())
-            names.append(info.textAt(0));
-        QStringList expected;
-        for (const auto& column : cardsTableColumns())
-            expected.append(column.name);
-        if (names != expected)
-            return CardsTableState::Unusable;
-        // Reading one row finds a table whose pages are damaged.
-        Statement probe(
-            database, QStringLiteral("SELECT COUNT(*) FROM %1").arg(quoteIdentifier(kCardsTable)));
-        probe.step();
-        return CardsTableState::Usable;
+        Transaction transaction(database);
+        switch (tableStateByColumns(database, table, cardKindColumns())) {
+        case CardsTableState::Unusable:
+            return false;
+        case CardsTableState::Missing:
+            database.createTable(table, cardKindColumns());
+            break;
+        case CardsTableState::Usable:
+            break;
+        }
+        const std::optional<card::CardKind> stored = cardKind(database, idmText);
+        if (stored && (*stored == kind || kind == card::CardKind::Unknown))
+            return true;
+        if (stored) {
+            Statement update(database, QStringLiteral("UPDATE %1 SET \"kind\"=?1, \"checked\"=?2 "
+                                                      "WHERE \"idm\"=?3")
+                                           .arg(quoteIdentifier(table)));
+            update.bind(1, card::cardKindKey(kind));
+            update.bind(2, std::int64_t(when.toSecsSinceEpoch()));
+            update.bind(3, idmText);
+            update.run();
+        } else {
+            Statement add = database.prepareAddRow(
+                table, {QStringLiteral("idm"), QStringLiteral("kind"), QStringLiteral("checked")});
+            add.bind(1, idmText);
+            add.bind(2, card::cardKindKey(kind));
+            add.bind(3, std::int64_t(when.toSecsSinceEpoch()));
+            add.run();
+        }
+        transaction.commit();
+        return true;
     } catch (const DatabaseError&) {
-        return CardsTableState::Unusable;
+        return false;
+    }
+}
+
+std::optional<card::CardKind> CardLibrary::cardKind(Database& database, const QString& idmText)
+{
+    const QString table = cardKindTableName();
+    try {
+        if (tableStateByColumns(database, table, cardKindColumns()) != CardsTableState::Usable)
+            return std::nullopt;
+        Statement row(database, QStringLiteral("SELECT \"kind\" FROM %1 WHERE \"idm\"=?1 "
+                                               "ORDER BY rowid LIMIT 1")
+                                    .arg(quoteIdentifier(table)));
+        row.bind(1, idmText);
+        if (!row.step())
+            return std::nullopt;
+        return card::cardKindFromKey(row.textAt(0));
+    } catch (const DatabaseError&) {
+        return std::nullopt;
     }
 }
 
@@ -280,6 +375,7 @@ std::vector<CardSummary> CardLibrary::cards(Database& database)
         return {};
     }
     addCardsTableRows(database, summaries);
+    addCardKinds(database, summaries);
     return summaries;
 }
 

@@ -9,20 +9,31 @@
 // read, or that has other columns, is left exactly as it is: the library then lists the cards
 // from their history tables alone, without nicknames or read times, and cannot rename.
 //
+// The kind of each card (Suica, PASMO...) lives in a table of its own, beside cards:
+//
+//   cardkind  idm VARCHAR(255), kind VARCHAR(255), checked INTEGER
+//             (kind: cardKindKey of card/cardkind.h; checked: seconds since 1970 UTC)
+//
+// created at the first read that tells a kind. A kind once told is not replaced by "unknown".
+//
 // Every operation opens the database file for itself and closes it at its end. A file that is
 // missing is not created; any database failure of the library is a fallback, never an error
 // shown to the user, because the card read must go on without it.
 #pragma once
 
+#include "card/cardkind.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QString>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace ridelog {
 
 class Database;
+struct ColumnDefinition;
 
 struct CardSummary
 {
@@ -32,6 +43,7 @@ struct CardSummary
     QDate newestEntryDate; // date of the entry with the highest serial; null without entries
     QDateTime firstRead;   // invalid when not known
     QDateTime lastRead;
+    std::optional<card::CardKind> kind; // none: never told
 
     // The nickname, or the IDm without one.
     QString shownName() const { return nickname.isEmpty() ? idmText : nickname; }
@@ -64,6 +76,8 @@ public:
     // Stores the nickname; an empty or blank one removes it, so the IDm shows again. False when
     // it could not be stored.
     bool renameCard(const QString& idmText, const QString& nickname);
+    // Stores the kind a read told. False when it could not be stored.
+    bool noteCardKind(const QString& idmText, card::CardKind kind, const QDateTime& when);
 
     // ---- Steps on an open database
     static CardsTableState cardsTableState(Database& database);
@@ -71,6 +85,12 @@ public:
     static std::vector<CardSummary> cards(Database& database);
     static QString nickname(Database& database, const QString& idmText);
     static bool renameCard(Database& database, const QString& idmText, const QString& nickname);
+    static bool noteCardKind(Database& database, const QString& idmText, card::CardKind kind,
+                             const QDateTime& when);
+    // The stored kind of the card; none when never told or the table cannot be read.
+    static std::optional<card::CardKind> cardKind(Database& database, const QString& idmText);
+    static QString cardKindTableName() { return QStringLiteral("cardkind"); }
+    static std::span<const ColumnDefinition> cardKindTableColumns();
 
     // The IDm of a card table's name ("2" and 16 upper-case hexadecimal digits), else empty.
     static QString idmOfCardTable(const QString& tableName);

@@ -1,12 +1,15 @@
 #include "store/historystore.h"
 
 #include "store/databaseproblem.h"
+#include "store/gatelogstore.h"
 #include "store/notestore.h"
 #include "store/ownedschema.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <algorithm>
 #include <array>
 #include <map>
 #include <sqlite3.h>
@@ -332,9 +335,14 @@ void HistoryStore::dropDatabaseObject()
 }
 
 HistoryStore::LoadOutcome HistoryStore::LoadStoredBlocks(const QString& idmText,
-                                                         CardBlockSet& blocks)
+                                                         CardBlockSet& blocks,
+                                                         std::vector<HistoryBlock>* gateLog)
 {
     unloadedCard_ = idmText;
+    gateLogCard_ = idmText;
+    storedGateLog_.clear();
+    if (gateLog)
+        gateLog->clear();
     if (EnsureDatabaseOpen() < 0) {
         dropDatabaseObject();
         if (notKeptReason_.isEmpty() || !damaged_)
@@ -359,6 +367,7 @@ HistoryStore::LoadOutcome HistoryStore::LoadStoredBlocks(const QString& idmText,
                                    std::int32_t(rows.integerAt(3))};
             loaded.insert(blockFromWords(words), BlockOrigin::CardTable);
         }
+        loadGateLog(idmText, gateLog);
     } catch (const DatabaseError& error) {
         noteFailure(error);
         notKeptReason_ = loadFailedReason() + u'\n' + notKeptReason_;
@@ -380,15 +389,65 @@ void HistoryStore::MergeCardBlocks(CardBlockSet& blocks, std::span<const History
     }
 }
 
-int HistoryStore::StoreNewBlocks(const QString& idmText, CardBlockSet& blocks)
+void HistoryStore::loadGateLog(const QString& idmText, std::vector<HistoryBlock>* gateLog)
+{
+    try {
+        storedGateLog_ = GateLogStore::load(*connection_, idmText);
+    } catch (const DatabaseError& error) {
+        qInfo().noquote() << QStringLiteral("Card %1: the stored gate log cannot be read (%2)")
+                                 .arg(idmText, error.message());
+        storedGateLog_.clear();
+    }
+    if (gateLog)
+        *gateLog = storedGateLog_;
+}
+
+std::vector<HistoryBlock>
+HistoryStore::newGateLogBlocks(const QString& idmText, std::span<const HistoryBlock> gateLog) const
+{
+    std::vector<HistoryBlock> fresh;
+    for (const HistoryBlock& block : gateLog) {
+        const bool empty =
+            std::all_of(block.begin(), block.end(), [](std::uint8_t b) { return b == 0; });
+        const bool known =
+            gateLogCard_ == idmText &&
+            std::find(storedGateLog_.begin(), storedGateLog_.end(), block) != storedGateLog_.end();
+        if (!empty && !known && std::find(fresh.begin(), fresh.end(), block) == fresh.end())
+            fresh.push_back(block);
+    }
+    return fresh;
+}
+
+void HistoryStore::storeGateLog(Database& database, const QString& idmText,
+                                std::span<const HistoryBlock> blocks, const QDateTime& when)
+{
+    if (blocks.empty())
+        return;
+    // A savepoint of its own, so that a gate log that cannot be stored takes nothing of the
+    // history with it.
+    database.execute(QStringLiteral("SAVEPOINT gatelog"));
+    try {
+        GateLogStore::store(database, idmText, blocks, when);
+        database.execute(QStringLiteral("RELEASE gatelog"));
+    } catch (const DatabaseError& error) {
+        qInfo().noquote() << QStringLiteral("Card %1: the gate log is not stored (%2)")
+                                 .arg(idmText, error.message());
+        database.execute(QStringLiteral("ROLLBACK TO gatelog"));
+        database.execute(QStringLiteral("RELEASE gatelog"));
+    }
+}
+
+int HistoryStore::StoreNewBlocks(const QString& idmText, CardBlockSet& blocks,
+                                 std::span<const HistoryBlock> gateLog, const QDateTime& when)
 {
     std::vector<std::uint32_t> fresh;
     for (const auto& [serial, entry] : blocks) {
         if (entry.origin == BlockOrigin::Card)
             fresh.push_back(serial);
     }
+    const std::vector<HistoryBlock> freshTaps = newGateLogBlocks(idmText, gateLog);
     // Blocks loaded from the table are stored already; without fresh ones there is nothing to do.
-    if (fresh.empty())
+    if (fresh.empty() && freshTaps.empty())
         return 0;
     // The card's stored history is unknown, or the file must not be written.
     if (idmText == unloadedCard_ || damaged_)
@@ -402,13 +461,19 @@ int HistoryStore::StoreNewBlocks(const QString& idmText, CardBlockSet& blocks)
     const QString table = CardTableName(idmText);
     int added = 0;
     try {
-        added = storeBlocks(database, table, blocks, fresh);
+        Transaction transaction(database);
+        if (!fresh.empty())
+            added = storeBlocks(database, table, blocks, fresh);
+        storeGateLog(database, idmText, freshTaps, when);
+        transaction.commit();
     } catch (const DatabaseError& error) {
         noteFailure(error);
         throw;
     }
     for (const std::uint32_t serial : fresh)
         blocks.markStored(serial);
+    if (gateLogCard_ == idmText)
+        storedGateLog_.insert(storedGateLog_.end(), freshTaps.begin(), freshTaps.end());
     historyKept();
     return added;
 }
@@ -416,7 +481,6 @@ int HistoryStore::StoreNewBlocks(const QString& idmText, CardBlockSet& blocks)
 int HistoryStore::storeBlocks(Database& database, const QString& table, const CardBlockSet& blocks,
                               const std::vector<std::uint32_t>& fresh)
 {
-    Transaction transaction(database);
     if (!database.tableExists(table))
         CreateCardTable(database, table);
     ensureCardTableIndex(database, table);
@@ -440,7 +504,6 @@ int HistoryStore::storeBlocks(Database& database, const QString& table, const Ca
         addRow.reset();
         ++added;
     }
-    transaction.commit();
     return added;
 }
 

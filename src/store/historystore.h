@@ -35,6 +35,7 @@
 #include "store/database.h"
 #include "store/schema.h"
 
+#include <QDateTime>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -115,7 +116,11 @@ public:
     // failure while reading, which is thrown after the outcome is noted) nothing at all is put
     // into blocks and the StoreNewBlocks of the same card stores nothing, so a block the card
     // still holds is never stored a second time beside the stored one.
-    LoadOutcome LoadStoredBlocks(const QString& idmText, CardBlockSet& blocks);
+    //
+    // With gateLog, the card's stored gate-log blocks go there too (none when they cannot be
+    // read: the history is loaded all the same).
+    LoadOutcome LoadStoredBlocks(const QString& idmText, CardBlockSet& blocks,
+                                 std::vector<HistoryBlock>* gateLog = nullptr);
     // Adds the blocks just read from the card (newest first) whose terminal type has a name; a
     // block whose serial is present already is ignored, so a stored block wins.
     static void MergeCardBlocks(CardBlockSet& blocks, std::span<const HistoryBlock> cardBlocks);
@@ -123,7 +128,13 @@ public:
     // table lacks; creates the table only when there is something to store. Returns the number
     // of rows added (0 also when the database cannot be reached). On failure the table is as it
     // was before the call.
-    int StoreNewBlocks(const QString& idmText, CardBlockSet& blocks);
+    //
+    // gateLog: the gate-log blocks the card gave; those the store lacks are added in the same
+    // transaction (gatelogstore.h), when the history could be loaded. A failure of the gate log
+    // leaves the history stored as it would be without it, and is a line in the log.
+    int StoreNewBlocks(const QString& idmText, CardBlockSet& blocks,
+                       std::span<const HistoryBlock> gateLog = {},
+                       const QDateTime& when = QDateTime::currentDateTimeUtc());
     // Decodes every block, highest serial first, with names from the caches (which may gain
     // empty entries), into records.
     static void BuildRecordSet(const CardBlockSet& blocks, NameCaches& caches,
@@ -180,6 +191,11 @@ private:
     void requireWritable() const;
     static int storeBlocks(Database& database, const QString& table, const CardBlockSet& blocks,
                            const std::vector<std::uint32_t>& fresh);
+    void loadGateLog(const QString& idmText, std::vector<HistoryBlock>* gateLog);
+    std::vector<HistoryBlock> newGateLogBlocks(const QString& idmText,
+                                               std::span<const HistoryBlock> gateLog) const;
+    static void storeGateLog(Database& database, const QString& idmText,
+                             std::span<const HistoryBlock> blocks, const QDateTime& when);
 
     QString dataFolder_;
     bool objectPresent_ = false;
@@ -193,6 +209,9 @@ private:
     QString damageText_;
     // The card whose history the last LoadStoredBlocks could not read.
     QString unloadedCard_;
+    // The gate-log blocks stored for the card of the last LoadStoredBlocks.
+    QString gateLogCard_;
+    std::vector<HistoryBlock> storedGateLog_;
 };
 
 } // namespace ridelog

@@ -1,5 +1,7 @@
 #include "store/ownedschema.h"
 
+#include "store/cardlibrary.h"
+#include "store/gatelogstore.h"
 #include "store/notestore.h"
 #include "store/schema.h"
 
@@ -119,6 +121,9 @@ const std::vector<OwnedTable>& ownedTables()
         {QStringLiteral("2"), true, cardTableColumns(), TableRole::History},
         {cardsTableName(), false, cardsTableColumns(), TableRole::Addition},
         {NoteStore::notesTableName(), false, NoteStore::notesTableColumns(), TableRole::Addition},
+        {GateLogStore::tableName(), false, GateLogStore::tableColumns(), TableRole::Addition},
+        {CardLibrary::cardKindTableName(), false, CardLibrary::cardKindTableColumns(),
+         TableRole::Addition},
     };
     return tables;
 }

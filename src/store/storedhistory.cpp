@@ -2,6 +2,7 @@
 
 #include "store/cardblockset.h"
 #include "store/cardlibrary.h"
+#include "store/gatelogstore.h"
 #include "store/historystore.h"
 #include "store/ownedschema.h"
 #include "store/schema.h"
@@ -87,12 +88,23 @@ std::vector<StoredCardSummary> StoredHistoryReader::cards()
         }
         std::sort(serials.begin(), serials.end());
         const auto distinct = std::unique(serials.begin(), serials.end()) - serials.begin();
-        StoredCardSummary card{idm, qint64(distinct), {}, {}};
+        StoredCardSummary card;
+        card.idmText = idm;
+        card.entries = qint64(distinct);
         if (distinct > 0) {
             card.firstDate = dateOfKey(firstKey);
             card.lastDate = dateOfKey(lastKey);
         }
         cards.push_back(card);
+    }
+    // Nicknames and kinds from the card library, when its tables can be read.
+    for (const CardSummary& known : CardLibrary::cards(*database_)) {
+        for (StoredCardSummary& card : cards) {
+            if (card.idmText == known.idmText) {
+                card.nickname = known.nickname;
+                card.kind = known.kind;
+            }
+        }
     }
     return cards;
 }
@@ -131,6 +143,22 @@ bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches, C
         blocks.insert(blockFromWords(words), BlockOrigin::CardTable);
     }
     return true;
+}
+
+std::vector<HistoryBlock> StoredHistoryReader::gateLog(const QString& idmText)
+{
+    if (!database_)
+        return {};
+    try {
+        return GateLogStore::load(*database_, idmText.toUpper());
+    } catch (const DatabaseError&) {
+        return {}; // a damaged gate log: the history without times
+    }
+}
+
+std::optional<card::CardKind> StoredHistoryReader::cardKind(const QString& idmText)
+{
+    return database_ ? CardLibrary::cardKind(*database_, idmText.toUpper()) : std::nullopt;
 }
 
 QString StoredHistoryReader::nickname(const QString& idmText)

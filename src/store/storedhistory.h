@@ -2,6 +2,7 @@
 // the window has the same database file in use.
 #pragma once
 
+#include "card/cardkind.h"
 #include "card/history.h"
 #include "namedata/namecache.h"
 #include "store/cardblockset.h"
@@ -13,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace ridelog {
@@ -26,6 +28,8 @@ struct StoredCardSummary
     qint64 entries = 0; // one per serial, as the list shows them
     QDate firstDate;    // invalid when the oldest date on the card does not exist
     QDate lastDate;
+    QString nickname;                   // from the card library; empty: none
+    std::optional<card::CardKind> kind; // none: never told
 };
 
 class StoredHistoryReader
@@ -57,6 +61,10 @@ public:
 
     // The nickname the user gave the card in the window; empty without one.
     QString nickname(const QString& idmText);
+    // The card's stored gate-log blocks (gatelogstore.h); none without the table.
+    std::vector<HistoryBlock> gateLog(const QString& idmText);
+    // The kind of card the card library keeps; none when never told.
+    std::optional<card::CardKind> cardKind(const QString& idmText);
 
     // The card's notes; none without a database, unavailable when the notes table is damaged.
     LoadedNotes notesOf(const QString& idmText);

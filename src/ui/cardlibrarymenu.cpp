@@ -36,6 +36,8 @@ QString cardMenuText(const CardSummary& card)
     const QString newest = dateText(card.newestEntryDate);
     if (!newest.isEmpty())
         text += QStringLiteral("  ") + newest;
+    if (card.kind)
+        text += QStringLiteral("  ") + card::cardKindName(*card.kind);
     return text;
 }
 

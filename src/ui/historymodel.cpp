@@ -42,6 +42,7 @@ void HistoryListModel::fill(HistoryRecordSet& records, const std::optional<Misse
 {
     beginResetModel();
     resetRows();
+    gateTimes_ = GateTimes();
     missed_ = missed;
     records_ = &records;
     rowTotal_ = int(records.size());
@@ -115,6 +116,7 @@ void HistoryListModel::clear()
     beginResetModel();
     resetRows();
     missed_.reset();
+    gateTimes_ = GateTimes();
     endResetModel();
 }
 
@@ -181,6 +183,16 @@ QString HistoryListModel::cellText(int row, int column) const
     return recordText(r, column);
 }
 
+QString HistoryListModel::gateTimesToolTip(const JourneyTimes& times)
+{
+    QStringList lines;
+    if (times.entry.known())
+        lines << tr("入場時刻 %1").arg(times.entry.text());
+    if (times.exit.known())
+        lines << tr("出場時刻 %1").arg(times.exit.text());
+    return lines.join(QLatin1Char('\n'));
+}
+
 QVariant HistoryListModel::data(const QModelIndex& index, int role) const
 {
     const Row* found = index.isValid() ? rowAt(index.row()) : nullptr;
@@ -206,6 +218,8 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const
             return missedHistoryMarkerToolTip();
         if (index.column() == AmountColumn && amountSpansMissedHistory(*row.record, missed_))
             return spanningAmountToolTip();
+        if (const JourneyTimes* times = gateTimes_.find(row.record->serial))
+            return gateTimesToolTip(*times);
         return QVariant();
     case Qt::ForegroundRole:
         if (row.record == nullptr ||

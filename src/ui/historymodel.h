@@ -7,6 +7,7 @@
 // keepRecords(), which moves them without copying; the rows go on showing them.
 #pragma once
 
+#include "card/gatelog.h"
 #include "card/history.h"
 #include "store/missedhistory.h"
 #include "store/notestore.h"
@@ -37,6 +38,9 @@ public:
     // Moves the records the rows show into the model's keeping; records is left empty.
     void keepRecords(HistoryRecordSet& records);
     void clear();
+    // The gate times of the journeys shown, for the rows' tooltips (入場時刻, 出場時刻); kept
+    // until the next fill or clear().
+    void setGateTimes(GateTimes times) { gateTimes_ = std::move(times); }
 
     // The record behind a row; null for the marker row or a row out of range.
     const HistoryRecord* recordAt(int row) const;
@@ -103,6 +107,7 @@ private:
     QString recordText(const Row& row, int column) const;
     // One dataChanged for the cell, or for the batch when one is open.
     void noteNameChange(int row, int column);
+    static QString gateTimesToolTip(const JourneyTimes& times);
     // The row, its index built up to it first; null out of range.
     const Row* rowAt(int row) const;
     Row* rowAt(int row);
@@ -119,6 +124,7 @@ private:
     std::vector<WrittenNames> names_;
     HistoryRecordSet kept_;
     std::optional<MissedHistory> missed_;
+    GateTimes gateTimes_;
     int batchDepth_ = 0;
     bool batchChanged_ = false;
     const JourneyNotes* notes_ = nullptr;

@@ -1,5 +1,6 @@
 #include "ui/ipndetaildlg.h"
 
+#include "card/gatelog.h"
 #include "card/history.h"
 #include "namedata/namecache.h"
 #include "ui/controlid.h"
@@ -16,11 +17,13 @@ namespace ridelog {
 using namespace detailform;
 
 const CIpnDetailDlg::StationPart CIpnDetailDlg::kEntryPart{
-    IdEntryFrame, IdEntryCodeLabel, IdEntryCompanyLabel, IdEntryLineLabel, IdEntryStationLabel,
-    IdEntryCode,  IdEntryCompany,   IdEntryLine,         IdEntryStation};
+    IdEntryFrame,        IdEntryCodeLabel, IdEntryCompanyLabel, IdEntryLineLabel,
+    IdEntryStationLabel, IdEntryTimeLabel, IdEntryTime,         IdEntryCode,
+    IdEntryCompany,      IdEntryLine,      IdEntryStation};
 const CIpnDetailDlg::StationPart CIpnDetailDlg::kExitPart{
-    IdExitFrame, IdExitCodeLabel, IdExitCompanyLabel, IdExitLineLabel, IdExitStationLabel,
-    IdExitCode,  IdExitCompany,   IdExitLine,         IdExitStation};
+    IdExitFrame,        IdExitCodeLabel, IdExitCompanyLabel, IdExitLineLabel,
+    IdExitStationLabel, IdExitTimeLabel, IdExitTime,         IdExitCode,
+    IdExitCompany,      IdExitLine,      IdExitStation};
 
 namespace {
 
@@ -49,7 +52,7 @@ QString codeText(const BusStopKey& key)
 } // namespace
 
 CIpnDetailDlg::CIpnDetailDlg(const HistoryRecord& record, StationNameCache& stations,
-                             BusStopNameCache& busStops, QWidget* parent)
+                             BusStopNameCache& busStops, QWidget* parent, const JourneyTimes* times)
     : QDialog(parent)
 {
     setWindowTitle(tr("鉄道・地下鉄駅 詳細"));
@@ -58,8 +61,11 @@ CIpnDetailDlg::CIpnDetailDlg(const HistoryRecord& record, StationNameCache& stat
     if (record.kind == RecordKind::Rail) {
         showStation(kEntryPart, record.entryKey, stations);
         showStation(kExitPart, record.exitKey, stations);
+        showTime(kEntryPart, times ? &times->entry : nullptr);
+        showTime(kExitPart, times ? &times->exit : nullptr);
     } else if (record.kind == RecordKind::Bus) {
         showBusStop(record, busStops);
+        showTime(kEntryPart, nullptr);
     }
 }
 
@@ -91,7 +97,9 @@ QWidget* CIpnDetailDlg::buildStationPart(const QString& title, const StationPart
     part.addRow(1, label(tr("会社名："), ids.companyLabel), field(ids.company));
     part.addRow(2, label(tr("線区名："), ids.lineLabel), field(ids.line));
     part.addRow(3, label(tr("駅名："), ids.stationLabel), field(ids.station));
-    part.finish(4);
+    const QString timeLabel = ids.frame == IdEntryFrame ? tr("入場時刻：") : tr("出場時刻：");
+    part.addRow(4, label(timeLabel, ids.timeLabel), field(ids.time, Qt::AlignCenter));
+    part.finish(5);
     return part.widget();
 }
 
@@ -139,6 +147,15 @@ void CIpnDetailDlg::showBusStop(const HistoryRecord& record, BusStopNameCache& b
     }
     hideControls(this, {IdExitFrame, IdExitCodeLabel, IdExitCompanyLabel, IdExitLineLabel,
                         IdExitStationLabel, IdExitCode, IdExitCompany, IdExitLine, IdExitStation});
+}
+
+// The gate time of the part; an unknown time leaves its field empty and disabled.
+void CIpnDetailDlg::showTime(const StationPart& part, const TapTime* time)
+{
+    if (time && time->known())
+        setControlText(this, part.time, time->text());
+    else
+        disableControls(this, {part.time, part.timeLabel});
 }
 
 void CIpnDetailDlg::showNamePart(int fieldId, int labelId, const QString& text)

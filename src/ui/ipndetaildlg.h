@@ -6,6 +6,8 @@
 namespace ridelog {
 
 struct HistoryRecord;
+struct JourneyTimes;
+struct TapTime;
 struct NameEntry;
 struct StationKey;
 class StationNameCache;
@@ -48,16 +50,24 @@ public:
         IdExitCompanyLabel = 1034,
         IdExitLineLabel = 1035,
         IdExitStationLabel = 1036,
+        // The gate times, from the gate log: ids beside those of the template.
+        IdEntryTimeLabel = 32860,
+        IdEntryTime = 32861,
+        IdExitTimeLabel = 32862,
+        IdExitTime = 32863,
     };
 
+    // times: the journey's gate times (入場時刻, 出場時刻); none for a journey without.
     CIpnDetailDlg(const HistoryRecord& record, StationNameCache& stations,
-                  BusStopNameCache& busStops, QWidget* parent = nullptr);
+                  BusStopNameCache& busStops, QWidget* parent = nullptr,
+                  const JourneyTimes* times = nullptr);
 
 private:
     // The ids of one station part, entry or exit.
     struct StationPart
     {
         int frame, codeLabel, companyLabel, lineLabel, stationLabel;
+        int timeLabel, time;
         int code, company, line, station;
     };
     static const StationPart kEntryPart;
@@ -69,6 +79,7 @@ private:
     void showStation(const StationPart& part, const StationKey& key, StationNameCache& stations);
     void showBusStop(const HistoryRecord& record, BusStopNameCache& busStops);
     void showNamePart(int fieldId, int labelId, const QString& text);
+    void showTime(const StationPart& part, const TapTime* time);
 };
 
 } // namespace ridelog

@@ -1,5 +1,6 @@
 #include "ui/listcommands.h"
 
+#include "card/gatelog.h"
 #include "card/history.h"
 #include "ui/bpndetaildlg.h"
 #include "ui/ipndetaildlg.h"
@@ -12,14 +13,15 @@
 namespace ridelog {
 
 void showRecordDetail(QWidget* parent, const HistoryRecord* record, StationNameCache& stations,
-                      BusStopNameCache& busStops, ShopNameCache& shops)
+                      BusStopNameCache& busStops, ShopNameCache& shops, const GateTimes* times)
 {
     if (!record)
         return;
     switch (record->kind) {
     case RecordKind::Rail:
     case RecordKind::Bus: {
-        CIpnDetailDlg dialog(*record, stations, busStops, parent);
+        CIpnDetailDlg dialog(*record, stations, busStops, parent,
+                             times ? times->find(record->serial) : nullptr);
         dialog.exec();
         break;
     }

@@ -645,7 +645,19 @@ void CRidelogDlg::setPaneText(int pane, const QString& text)
     statusPanes_[std::size_t(pane)]->setText(text);
     // A narrow window cuts the free text; its tooltip keeps the whole of it until a status
     // with details of its own replaces it.
-    statusPanes_[std::size_t(pane)]->setToolTip(pane == 0 ? text : QString());
+    if (pane == 0)
+        showPaneToolTip(text);
+    else
+        statusPanes_[std::size_t(pane)]->setToolTip(QString());
+}
+
+void CRidelogDlg::showPaneToolTip(const QString& text)
+{
+    QString tip = text;
+    if (shownKind_)
+        tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) +
+               tr("カードの種類：%1").arg(card::cardKindName(*shownKind_));
+    statusPanes_[0]->setToolTip(tip);
 }
 
 QLabel* CRidelogDlg::statusPane(int pane) const
@@ -884,6 +896,7 @@ void CRidelogDlg::fillHistoryList()
     list_->setUpdatesEnabled(false);
     showNotesOfCard();
     ridelog::fillHistoryList(*model_, session_.records(), session_.missedHistory());
+    model_->setGateTimes(session_.gateTimes());
     list_->setUpdatesEnabled(true);
 }
 

@@ -6,7 +6,6 @@
 #include "card/history.h"
 #include "card/readerlibrary.h"
 #include "namedata/namecache.h"
-#include "store/displayflags.h"
 #include "names/nameexchange.h"
 #include "names/namerefresher.h"
 #include "report/expenseentries.h"
@@ -14,6 +13,7 @@
 #include "store/cardlibrary.h"
 #include "store/database.h"
 #include "store/databasecheck.h"
+#include "store/displayflags.h"
 #include "store/notestore.h"
 #include "store/settings.h"
 #include "ui/historylistview.h"
@@ -268,6 +268,8 @@ private:
     QString currentCardName() const;
     // The card's nickname in the title and beside the IDm in the status bar.
     void showCardName();
+    // Pane 0's tooltip: its text, and the kind of the card on display when it is known.
+    void showPaneToolTip(const QString& text);
 
     QSettings& userSettings_;
     TrfcSettings settings_;
@@ -305,6 +307,8 @@ private:
     NameRefresher* refresher_ = nullptr;
 
     std::optional<std::uint32_t> selectedSerial_;
+    // The kind of the card on display, as the card library keeps it; none when never told.
+    std::optional<card::CardKind> shownKind_;
     bool shutDown_ = false;
 
     // One card operation at a time, and the read asked for while one ran.

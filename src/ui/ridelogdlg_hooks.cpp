@@ -95,7 +95,8 @@ void CRidelogDlg::onMakeClaimForm()
     const QString shown = journeyNotes()->idmText();
     if (!shown.isEmpty() &&
         std::none_of(cards.begin(), cards.end(), [&](const auto& c) { return c.idmText == shown; }))
-        cards.push_back(CardSummary{shown, QString(), 0, QDate(), QDateTime(), QDateTime()});
+        cards.push_back(
+            CardSummary{shown, QString(), 0, QDate(), QDateTime(), QDateTime(), std::nullopt});
     auto* dialog = new CClaimFormDlg(
         cards, shown, [this](const QString& idm) { return claimEntriesOf(idm); }, userSettings_,
         this);
@@ -170,7 +171,8 @@ void CRidelogDlg::onShowDataSetup()
 void CRidelogDlg::onShowDetail()
 {
     NameCaches& caches = session_.caches();
-    showRecordDetail(this, selectedRecord(), caches.stations, caches.busStops, caches.shops);
+    showRecordDetail(this, selectedRecord(), caches.stations, caches.busStops, caches.shops,
+                     &session_.gateTimes());
 }
 
 // 駅名キャッシュ削除(&C)

@@ -127,6 +127,7 @@ bool CRidelogDlg::showStoredCard(const QString& idmText)
     if (outcome.problem)
         showDatabaseError(*outcome.problem);
     listHints_->setRowsMarkedAsLastRead(false);
+    shownKind_ = card->kind;
     fillHistoryList();
     // The title says it was not read.
     showBalance();
@@ -163,7 +164,21 @@ void CRidelogDlg::noteCardRead()
     // Noted once the list is shown: its own write waits for the disk, and the read must not.
     const QString idm = session_.idmText();
     const QDateTime when = QDateTime::currentDateTimeUtc();
-    QTimer::singleShot(0, this, [this, idm, when] { cardLibrary().noteCardRead(idm, when); });
+    const std::optional<card::CardKind> kind = session_.kindOfLastRead();
+    shownKind_ = kind;
+    QTimer::singleShot(0, this, [this, idm, when, kind] {
+        CardLibrary library = cardLibrary();
+        library.noteCardRead(idm, when);
+        if (kind)
+            library.noteCardKind(idm, *kind, when);
+        // A kind told before stays when this read could not tell it.
+        if (session_.idmText() != idm || session_.isShowingStoredCard())
+            return;
+        if (const std::optional<CardSummary> summary = library.card(idm); summary && summary->kind)
+            shownKind_ = summary->kind;
+        if (statusBar_ != nullptr)
+            showPaneToolTip(statusPanes_[0]->text());
+    });
 }
 
 void CRidelogDlg::clearHistoryList()

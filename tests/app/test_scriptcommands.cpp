@@ -1,6 +1,8 @@
 // The command line for scripts: cards, export, totals and report on the stored history,
 // read-only, and note, which writes; without a display or a reader.
 #include "app/scriptcommands.h"
+#include "card/cardread.h"
+#include "card/readerlibrary.h"
 #include "namedata/cp932.h"
 #include "report/expenseentries.h"
 #include "store/cardlibrary.h"
@@ -10,6 +12,7 @@
 #include "support/pdftext.h"
 #include "support/smallfilesystem.h"
 #include "testfiles.h"
+#include "testpaths.h"
 #include "ui/blockbuilder.h"
 #include "ui/commandids.h"
 #include "ui/historyexport.h"
@@ -25,6 +28,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
 #include <sys/resource.h>
@@ -85,6 +89,7 @@ private slots:
     void cardsListsEveryStoredCard();
     void exportMatchesWindowByteForByte();
     void exportFormatsAndRange();
+    void sampleCardGivesGateTimesAndKind();
     void totalsAddUp();
     void outputFileWholeOrNotAtAll();
     void fullDiskFailsAndKeepsTheFile_data();
@@ -290,14 +295,18 @@ void TestScriptCommands::cardsListsEveryStoredCard()
     QVERIFY(CardLibrary(databasePath()).renameCard(kOtherIdm, QStringLiteral("家族\tの\nカード")));
     const RunResult result = run({QStringLiteral("cards")});
     QCOMPARE(result.status, int(ScriptSucceeded));
-    QCOMPARE(result.out, QByteArray("012E44A0B1C2D3E4\t3\t2008-03-05\t2024-12-31\t\n"
+    QCOMPARE(result.out, QByteArray("012E44A0B1C2D3E4\t3\t2008-03-05\t2024-12-31\t\t\n"
                                     "0A0B0C0D0E0F1011\t1\t2008-03-05\t2008-03-05\t") +
-                             QStringLiteral("家族 の カード").toUtf8() + '\n');
+                             QStringLiteral("家族 の カード").toUtf8() + "\t\n");
     const RunResult json = run({QStringLiteral("export"), QStringLiteral("--card"), kOtherIdm,
                                 QStringLiteral("--format"), QStringLiteral("json")});
     const QJsonObject card =
         QJsonDocument::fromJson(json.out).object().value(QStringLiteral("card")).toObject();
     QCOMPARE(card.value(QStringLiteral("nickname")).toString(), QStringLiteral("家族\tの\nカード"));
+    QVERIFY(CardLibrary(databasePath())
+                .noteCardKind(kOtherIdm, card::CardKind::Pasmo, QDateTime::currentDateTimeUtc()));
+    QVERIFY(run({QStringLiteral("cards")})
+                .out.endsWith(QStringLiteral("家族 の カード\tPASMO\n").toUtf8()));
 }
 
 void TestScriptCommands::exportMatchesWindowByteForByte()
@@ -361,6 +370,53 @@ void TestScriptCommands::exportFormatsAndRange()
     QVERIFY(lines[0].startsWith("3 2008-3-5 "));
     QVERIFY(lines[0].endsWith(" 160\r"));
     QVERIFY(lines[2].endsWith(" (1320)\r"));
+}
+
+void TestScriptCommands::sampleCardGivesGateTimesAndKind()
+{
+    // The sample card read as a new user's first read stores it: history, gate log, kind.
+    QTemporaryDir cards;
+    QVERIFY(QFile::copy(QStringLiteral(RIDELOG_SAMPLE_CARDS_DIR "/commuter.card"),
+                        cards.filePath(QStringLiteral("commuter.card"))));
+    card::ReaderLibrary library(card::ReaderConfig{QStringLiteral("virtual:") + cards.path()});
+    card::ReaderContext context;
+    QCOMPARE(card::openReader(library, context), 0);
+    const card::CardReadResult read = card::readCardHistory(library, context);
+    QVERIFY2(read.ok && read.gateLogRead && read.kind, qPrintable(library.lastError()));
+    {
+        HistoryStore store;
+        NameCaches caches;
+        store.OpenDatabaseAtStart(caches);
+        CardBlockSet blocks;
+        store.LoadStoredBlocks(read.idmText, blocks);
+        HistoryStore::MergeCardBlocks(blocks, read.blocks);
+        QCOMPARE(store.StoreNewBlocks(read.idmText, blocks, read.gateLog), 7);
+        QVERIFY(CardLibrary(databasePath())
+                    .noteCardKind(read.idmText, *read.kind, QDateTime::currentDateTimeUtc()));
+    }
+    card::closeReader(library, context);
+
+    const RunResult listing = run({QStringLiteral("cards")});
+    QCOMPARE(listing.out, QByteArray("012E44A0B1C2D3E4\t7\t2026-11-28\t2026-12-04\t\tSuica\n"));
+    const RunResult result = run({QStringLiteral("export"), QStringLiteral("--card"), read.idmText,
+                                  QStringLiteral("--format"), QStringLiteral("json")});
+    QCOMPARE(result.status, int(ScriptSucceeded));
+    const QJsonObject document = QJsonDocument::fromJson(result.out).object();
+    QCOMPARE(document.value(QStringLiteral("card")).toObject().value(QStringLiteral("kind")),
+             QJsonValue(QStringLiteral("Suica")));
+    const QJsonArray entries = document.value(QStringLiteral("entries")).toArray();
+    QCOMPARE(entries.size(), 7);
+    // The two newest journeys: 新宿 -> 渋谷 on 12-04, 渋谷 -> 新宿 on 11-29 (its entry tap is
+    // no longer on the card).
+    QCOMPARE(entries[0].toObject().value(QStringLiteral("entry_time")),
+             QJsonValue(QStringLiteral("08:27")));
+    QCOMPARE(entries[0].toObject().value(QStringLiteral("exit_time")),
+             QJsonValue(QStringLiteral("08:42")));
+    QVERIFY(entries[4].toObject().value(QStringLiteral("entry_time")).isNull());
+    QCOMPARE(entries[4].toObject().value(QStringLiteral("exit_time")),
+             QJsonValue(QStringLiteral("19:05")));
+    for (const int other : {1, 2, 3, 5, 6})
+        QVERIFY(entries[other].toObject().value(QStringLiteral("exit_time")).isNull());
 }
 
 void TestScriptCommands::totalsAddUp()
@@ -749,9 +805,9 @@ void TestScriptCommands::notesAndClaimFormAsANewUser()
 
     // The UTF-8 export carries them too, at the end of each line.
     const RunResult csv = run({QStringLiteral("export"), QStringLiteral("--card"), kCardIdm});
-    QVERIFY(csv.out.contains(",012E44A0B1C2D3E4,A社打合せ,true\r\n"));
-    QVERIFY(csv.out.contains(",012E44A0B1C2D3E4,私用,false\r\n"));
-    QVERIFY(csv.out.contains(",012E44A0B1C2D3E4,,true\r\n")); // 206: a mark alone
+    QVERIFY(csv.out.contains(",012E44A0B1C2D3E4,A社打合せ,true,,\r\n"));
+    QVERIFY(csv.out.contains(",012E44A0B1C2D3E4,私用,false,,\r\n"));
+    QVERIFY(csv.out.contains(",012E44A0B1C2D3E4,,true,,\r\n")); // 206: a mark alone
 }
 
 void TestScriptCommands::noteRefusals()
@@ -827,7 +883,7 @@ void TestScriptCommands::damagedNotesTableIsLeftAlone()
     // Everything else goes on, without notes.
     result = run({QStringLiteral("export"), QStringLiteral("--card"), kCardIdm});
     QCOMPARE(result.status, int(ScriptSucceeded));
-    QCOMPARE(result.out.count(",false\r\n"), 2);
+    QCOMPARE(result.out.count(",false,,\r\n"), 2);
     const QString pdf = dir_->filePath(QStringLiteral("all.pdf"));
     result = run({QStringLiteral("report"), QStringLiteral("--card"), kCardIdm,
                   QStringLiteral("--output"), pdf});

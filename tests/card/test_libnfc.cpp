@@ -190,6 +190,7 @@ private slots:
     void pollingWithoutSystemCodeInAnswer();
     void readGoesThroughTransceiveBytesWithLengthByte();
     void readWithoutSelectedCardIsNoCard();
+    void extraCommandsGoThroughTransceiveBytes();
     void noCardAnswersPolling_data();
     void noCardAnswersPolling();
     void transceiveFailures_data();
@@ -260,6 +261,27 @@ void TestLibnfc::readGoesThroughTransceiveBytesWithLengthByte()
     rig.script->transfers.push_back({int(readResponse.size()), readResponse});
     QCOMPARE(rig.backend->transceive(readFrame, 3ms).status, TransceiveStatus::Ok);
     QVERIFY2(rig.lastCall().endsWith(QStringLiteral(" timeout 50")), qPrintable(rig.lastCall()));
+}
+
+void TestLibnfc::extraCommandsGoThroughTransceiveBytes()
+{
+    Rig rig;
+    rig.openWithCard();
+    rig.script->transfers.push_back(
+        {int(testing::kGateLogResponse.size()), testing::kGateLogResponse});
+    rig.script->transfers.push_back(
+        {int(testing::kRequestServiceResponse.size()), testing::kRequestServiceResponse});
+    const QString problem = testing::sendExtraCommands(*rig.backend);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    const QStringList calls = rig.script->callList();
+    QCOMPARE(calls.size() >= 2, true);
+    // The gate log's 44 ms are raised to the USB floor of 50 ms; Request Service keeps its 78.
+    QCOMPARE(calls[calls.size() - 2], QStringLiteral("transceive ") +
+                                          QString::fromLatin1(testing::kGateLogFrame.toHex(' ')) +
+                                          QStringLiteral(" timeout 50"));
+    QCOMPARE(calls.last(), QStringLiteral("transceive ") +
+                               QString::fromLatin1(testing::kRequestServiceFrame.toHex(' ')) +
+                               QStringLiteral(" timeout 78"));
 }
 
 void TestLibnfc::readWithoutSelectedCardIsNoCard()

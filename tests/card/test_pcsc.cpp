@@ -219,6 +219,7 @@ private slots:
     // Complete exchanges per family
     void rcs300ReadsThroughTheTransparentSession();
     void acr122ReadsThroughCommunicateThru();
+    void extraCommandsThroughEachFamily();
     void acsReaderReadsThroughDirectTransmit();
     void nameSaysReaderInUse();
     void namedReaderIsChosen();
@@ -350,6 +351,43 @@ void TestPcsc::rcs300ReadsThroughTheTransparentSession()
     QCOMPARE(rig.script->read(rig.script->disconnects), 1);
     QCOMPARE(rig.script->read(rig.script->contextsOpen), 0);
     QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestPcsc::extraCommandsThroughEachFamily()
+{
+    {
+        // RC-S300: transparent exchanges carrying the time-outs of the PMm, 44 and 78 ms in us.
+        Rig rig({sonyReader});
+        QVERIFY(rig.backend->open(nullptr));
+        expectTransparentConnect(*rig.script);
+        rig.script->expect(pcsc::transparentExchange(pollingFrame, 100ms),
+                           transparentAnswer(pollingResponse));
+        QCOMPARE(rig.backend->transceive(pollingFrame, 100ms).status, TransceiveStatus::Ok);
+        rig.script->expect(hex("ffc200011d5f4604e0ab00009514") + testing::kGateLogFrame + hex("00"),
+                           transparentAnswer(testing::kGateLogResponse));
+        rig.script->expect(hex("ffc20001505f4604b03001009547") + testing::kRequestServiceFrame +
+                               hex("00"),
+                           transparentAnswer(testing::kRequestServiceResponse));
+        const QString problem = testing::sendExtraCommands(*rig.backend);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QVERIFY(rig.allExchanged());
+    }
+    {
+        // ACR122: InCommunicateThru, the card's frame after D4 42.
+        Rig rig({acr122Reader});
+        QVERIFY(rig.backend->open(nullptr));
+        rig.script->expect(hex("ffca000000"), hex(idmAnswer));
+        rig.script->expect(pcsc::acr122CommunicateThru(pollingFrame),
+                           hex("d54300") + pollingResponse + hex("9000"));
+        QCOMPARE(rig.backend->transceive(pollingFrame, 100ms).status, TransceiveStatus::Ok);
+        rig.script->expect(hex("ff00000016d442") + testing::kGateLogFrame,
+                           hex("d54300") + testing::kGateLogResponse + hex("9000"));
+        rig.script->expect(hex("ff00000049d442") + testing::kRequestServiceFrame,
+                           hex("d54300") + testing::kRequestServiceResponse + hex("9000"));
+        const QString problem = testing::sendExtraCommands(*rig.backend);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QVERIFY(rig.allExchanged());
+    }
 }
 
 void TestPcsc::acr122ReadsThroughCommunicateThru()

@@ -132,6 +132,7 @@ private slots:
     // Start-up and exchange
     void startUpSendsEveryCommandInOrder();
     void pollingAndReadExchangeFrameByFrame();
+    void extraCommandsExchangeFrameByFrame();
     void nameSaysReaderAndFirmware();
     void staleAnswersAreDrainedAtStartUp();
 
@@ -255,6 +256,26 @@ void TestRcs380::pollingAndReadExchangeFrameByFrame()
     const TransceiveResult read = rig.backend->transceive(readFrame, 100ms);
     QCOMPARE(read.status, TransceiveStatus::Ok);
     QCOMPARE(read.frame.toHex(), readResponse.toHex());
+    QVERIFY(rig.script->finished());
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+}
+
+void TestRcs380::extraCommandsExchangeFrameByFrame()
+{
+    Rig rig;
+    QVERIFY(rig.openAfterStartUp());
+    // InCommRF with the time-outs the card's PMm gives: 44 ms (450 units), 78 ms (790 units).
+    expectWire(*rig.script, "0000ffffff1800e8d604c2011406012e44a0b1c2d3e4018f1003800080018002e600",
+               "0000ffffff4400bcd70500000000003d07012e44a0b1c2d3e400000320002507200035840842aa00"
+               "00000000a000250a1000358408270000000000002000250a2000357d1905aa0000000000d700");
+    rig.script->expectWrite(hex(
+        "0000ffffff4b00b5d60416034702012e44a0b1c2d3e41e08180a18c818ca18c81cca1c081d0a1d481a4a1a88"
+        "1a8a1a08960a9648244a2488248a24c824ca2408250a2548254a25481f4a1fc81fca1f08200a20cd00"));
+    rig.script->answer(hex(wireAck));
+    rig.script->answer(hex("0000ffffff4e00b2d70500000000004703012e44a0b1c2d3e41e0000") +
+                       QByteArray(58, char(0xff)) + hex("b900"));
+    const QString problem = testing::sendExtraCommands(*rig.backend);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QVERIFY(rig.script->finished());
     QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
 }

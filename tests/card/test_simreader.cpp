@@ -19,6 +19,8 @@
 using namespace ridelog;
 using namespace ridelog::card;
 
+Q_DECLARE_METATYPE(std::optional<ridelog::card::CardKind>)
+
 namespace {
 
 QByteArray hex(const char* text)
@@ -86,6 +88,7 @@ private slots:
     void malformedFiles_data();
     void malformedFiles();
     void sampleCardsAreConsistent();
+    void serviceSections();
 
     // Frame-level answers
     void pollingAnswers_data();
@@ -100,6 +103,9 @@ private slots:
 
     // The backend and the reader library over it
     void normalReadIsThreeCommands();
+    void readBringsGateLogAndKind();
+    void refusedExtrasLeaveTheHistoryAlone_data();
+    void refusedExtrasLeaveTheHistoryAlone();
     void unlistedBlocksReadAsZero();
     void smallChunkCardStillReadsFully();
     void failAfterMidReadThenNextPlacementReads();
@@ -180,6 +186,20 @@ void TestSimReader::malformedFiles_data()
     QTest::newRow("max-blocks 16") << idm + "max-blocks-per-read 16\n" << 2;
     QTest::newRow("fail-after -1") << idm + "fail-after -1\n" << 2;
     QTest::newRow("fail-after two numbers") << idm + "fail-after 1 2\n" << 2;
+    QTest::newRow("service without code") << idm + "service\n" << 2;
+    QTest::newRow("service code too short") << idm + "service 10\n" << 2;
+    QTest::newRow("service code not hex") << idm + "service 108G\n" << 2;
+    QTest::newRow("service twice") << idm + "service 108F\nservice 1808\nservice 108F\n" << 4;
+    QTest::newRow("gate log block 3")
+        << idm + "service 108F\nblock 3 20002507200035840842AA0000000000\n"
+        << 3;
+    QTest::newRow("gate log block twice") << idm + "service 108F\n"
+                                                   "block 1 20002507200035840842AA0000000000\n"
+                                                   "block 1 20002507200035840842AA0000000000\n"
+                                          << 4;
+    QTest::newRow("gate log block short")
+        << idm + "service 108F\nblock 0 20002507200035840842AA00\n"
+        << 3;
     QTest::newRow("binary garbage") << QByteArray("\x00\xFF\xFE idm\x01", 9) << 1;
 }
 
@@ -222,6 +242,53 @@ void TestSimReader::sampleCardsAreConsistent()
                     (older[4] << 8 | older[5])); // dates never go back
         }
     }
+}
+
+void TestSimReader::serviceSections()
+{
+    const SimulatedCard card =
+        cardOf(kSmallCard + "service 108F\n"
+                            "block 2 A0002507100035840827 000000000000\n"
+                            "service 1808\n"
+                            "service 090F\n"
+                            "block 5 16 01 00 00 35 84 25 07 25 0A 2A 0F 00 01 A6 00\n"
+                            "service 8FD8 # a service with blocks of its own\n"
+                            "block 1 0102030405060708090A0B0C0D0E0F10\n");
+    QCOMPARE(card.blocks[0][0], std::uint8_t(0xC7));
+    QCOMPARE(card.blocks[5][14], std::uint8_t(0xA6)); // back in 090F after "service 090F"
+    const SimulatedService* gateLog = card.service(felica::kGateLogServiceCode);
+    QVERIFY(gateLog);
+    QCOMPARE(gateLog->blocks.size(), std::size_t(3));
+    QCOMPARE(gateLog->blocks[0], SimulatedBlock{});
+    QCOMPARE(gateLog->blocks[2][9], std::uint8_t(0x27));
+    QVERIFY(card.service(0x1808) && card.service(0x1808)->blocks.empty());
+    QCOMPARE(card.service(0x8FD8)->blocks.size(), std::size_t(2));
+    QVERIFY(!card.service(0x1CC8));
+
+    // Reads of several services at once, and blocks past the end of a service.
+    const QByteArray both =
+        felica::readWithoutEncryptionFrame(kIdm, hex("0F098F10"), hex("80008102"));
+    const auto answer = felica::parseReadResponse(*answerCommand(card, both), kIdm, 2);
+    QCOMPARE(answer.kind, felica::ReadAnswer::Kind::Blocks);
+    QCOMPARE(std::uint8_t(answer.blockData[0]), std::uint8_t(0xC7));
+    QCOMPARE(std::uint8_t(answer.blockData[16]), std::uint8_t(0xA0));
+    const auto past = felica::parseReadResponse(
+        *answerCommand(card, readFrame(kIdm, 3, 1, hex("8F10"))), kIdm, 1);
+    QCOMPARE(past.statusFlag2, felica::kStatusIllegalBlockNumber);
+    const auto absent = felica::parseReadResponse(
+        *answerCommand(card, readFrame(kIdm, 0, 1, hex("C81C"))), kIdm, 1);
+    QCOMPARE(absent.statusFlag2, std::uint8_t(0xA6));
+
+    // Request Service: key version FFFF for what the card lacks.
+    const std::uint16_t codes[] = {0x090F, 0x108F, 0x1808, 0x1CC8};
+    const auto versions = felica::parseRequestServiceResponse(
+        *answerCommand(card, felica::requestServiceFrame(kIdm, codes)), kIdm, 4);
+    QVERIFY(versions);
+    QCOMPARE(*versions, (std::vector<std::uint16_t>{0x0000, 0x0000, 0x0000, 0xFFFF}));
+    // Another card's IDm gets no answer.
+    felica::Idm other = kIdm;
+    other[7] ^= 1;
+    QVERIFY(!answerCommand(card, felica::requestServiceFrame(other, codes)));
 }
 
 void TestSimReader::pollingAnswers_data()
@@ -388,6 +455,63 @@ void TestSimReader::normalReadIsThreeCommands()
     QCOMPARE(card.blocks.size(), std::size_t(20));
     QCOMPARE(blockBalance(card.blocks[0]), 3882);
     QCOMPARE(blockSerial(card.blocks[6]), 0x1A0u);
+}
+
+void TestSimReader::readBringsGateLogAndKind()
+{
+    SimulatedSetup setup;
+    QVERIFY(setup.open());
+    QVERIFY(QFile::copy(QStringLiteral(RIDELOG_SAMPLE_CARDS_DIR "/commuter.card"),
+                        setup.dir.filePath(QStringLiteral("commuter.card"))));
+    const CardReadResult card = readCardHistory(setup.library, setup.context);
+    QVERIFY2(card.ok, qPrintable(setup.library.lastError()));
+    QCOMPARE(setup.library.commandsAfterLastRead(), 2);
+    QVERIFY(card.gateLogRead);
+    QCOMPARE(card.gateLog.size(), std::size_t(3));
+    QCOMPARE(card.gateLog[0][0], std::uint8_t(0x20));
+    QCOMPARE(card.gateLog[1][9], std::uint8_t(0x27));
+    QCOMPARE(card.kind, std::optional<CardKind>(CardKind::Suica));
+}
+
+void TestSimReader::refusedExtrasLeaveTheHistoryAlone_data()
+{
+    QTest::addColumn<QByteArray>("knobs");
+    QTest::addColumn<bool>("gateLogRead");
+    QTest::addColumn<std::optional<CardKind>>("kind");
+
+    QTest::newRow("a card without a gate log")
+        << QByteArray() << false << std::optional<CardKind>(CardKind::Unknown);
+    QTest::newRow("gone after the history")
+        << QByteArray("service 108F\nfail-after 3\n") << false << std::optional<CardKind>();
+    QTest::newRow("gone after the gate log")
+        << QByteArray("service 108F\nfail-after 4\n") << true << std::optional<CardKind>();
+    QTest::newRow("a PASMO without a gate log")
+        << QByteArray("service 1CC8\nservice 1D08\n") << false
+        << std::optional<CardKind>(CardKind::Pasmo);
+}
+
+void TestSimReader::refusedExtrasLeaveTheHistoryAlone()
+{
+    QFETCH(QByteArray, knobs);
+    SimulatedSetup setup;
+    QVERIFY(setup.open());
+    QVERIFY(placeCard(setup.dir.path(), QStringLiteral("a.card"), kSmallCard));
+    const CardReadResult plain = readCardHistory(setup.library, setup.context);
+    QVERIFY(plain.ok);
+    QVERIFY(QFile::remove(setup.dir.filePath(QStringLiteral("a.card"))));
+    QVERIFY(!readCardHistory(setup.library, setup.context).ok);
+
+    QVERIFY(placeCard(setup.dir.path(), QStringLiteral("a.card"), kSmallCard + knobs));
+    const CardReadResult card = readCardHistory(setup.library, setup.context);
+    QVERIFY2(card.ok, qPrintable(setup.library.lastError()));
+    QCOMPARE(card.blocks, plain.blocks);
+    QCOMPARE(card.idmText, plain.idmText);
+    QCOMPARE(setup.library.commandsOfLastRead(), 3);
+    QVERIFY(setup.library.commandsAfterLastRead() <= 2);
+    QTEST(card.gateLogRead, "gateLogRead");
+    QTEST(card.kind, "kind");
+    if (!card.gateLogRead)
+        QVERIFY(card.gateLog.empty());
 }
 
 void TestSimReader::unlistedBlocksReadAsZero()

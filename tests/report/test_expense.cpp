@@ -70,6 +70,7 @@ private slots:
     void csvNamesNeverOpenAsFormulas();
     void jsonHoldsTypedValues();
     void jsonEscapesEveryControlCharacter();
+    void gateTimesAndKindInBothExports();
     void totalsByMonth();
     void totalsKeepGapApart();
     void totalsOfRange_data();
@@ -163,18 +164,19 @@ void TestExpense::csvHeaderQuotingAndBom()
     auto entries = expenseEntries(records, std::nullopt);
     std::reverse(entries.begin(), entries.end());
     const QByteArray csv = expenseCsvBytes(entries, kIdm);
-    QVERIFY(csv.startsWith("\xEF\xBB\xBF"
-                           "serial,date,time,kind,terminal_code,terminal,process_code,process,"
-                           "entry_name,entry_code,exit_name,exit_code,amount_yen_charge_negative,"
-                           "balance_yen,history_gap_before,card_idm,purpose,claim\r\n"));
+    QVERIFY(csv.startsWith(
+        "\xEF\xBB\xBF"
+        "serial,date,time,kind,terminal_code,terminal,process_code,process,"
+        "entry_name,entry_code,exit_name,exit_code,amount_yen_charge_negative,"
+        "balance_yen,history_gap_before,card_idm,purpose,claim,entry_time,exit_time\r\n"));
     const QList<QByteArray> lines = csv.mid(3).split('\n');
     QCOMPARE(lines.size(), 9); // header, seven entries, the empty rest after the last CR LF
     QCOMPARE(lines[1], QByteArray("16,2026-04-02,12:16,shop,199,物販端末,74,物販取消,,\"(1, 199, "
-                                  "7)\",,,-130,3430,false,0114A1B2C3D4E5F6,,false\r"));
+                                  "7)\",,,-130,3430,false,0114A1B2C3D4E5F6,,false,,\r"));
     QCOMPARE(lines[4],
              QByteArray("13,2026-03-31,,rail,22,改札機,1,運賃支払,\"渋谷(東急,\"\"東横\"\""
                         ")\",\"(0, 37, 12)\",,\"(0, 37, 16)\",200,3640,false,"
-                        "0114A1B2C3D4E5F6,,false\r"));
+                        "0114A1B2C3D4E5F6,,false,,\r"));
     // The oldest entry: no amount, rather than a 0 that would be summed.
     QVERIFY(lines[7].contains(",,1000,false,"));
 }
@@ -269,6 +271,40 @@ void TestExpense::jsonEscapesEveryControlCharacter()
     const QJsonDocument document = QJsonDocument::fromJson(wrapped, &error);
     QCOMPARE(error.error, QJsonParseError::NoError);
     QCOMPARE(document.array().at(0).toString(), text);
+}
+
+void TestExpense::gateTimesAndKindInBothExports()
+{
+    auto entries = sampleEntries();
+    addGateTimes(entries, GateTimes({{12, TapTime{}, TapTime{8, 5}},
+                                     {13, TapTime{17, 58}, TapTime{18, 20}}}));
+    std::reverse(entries.begin(), entries.end());
+
+    const QList<QByteArray> lines = expenseCsvBytes(entries, kIdm).mid(3).split('\n');
+    QVERIFY2(lines[4].endsWith(",0114A1B2C3D4E5F6,,false,17:58,18:20\r"), lines[4].constData());
+    QVERIFY2(lines[5].endsWith(",0114A1B2C3D4E5F6,,false,,08:05\r"), lines[5].constData());
+    QVERIFY2(lines[3].endsWith(",0114A1B2C3D4E5F6,,false,,\r"), lines[3].constData());
+
+    for (const auto kind : {std::optional<card::CardKind>(), std::optional(card::CardKind::Suica),
+                            std::optional(card::CardKind::Unknown)}) {
+        const QJsonDocument document =
+            QJsonDocument::fromJson(expenseJsonBytes(entries, kIdm, QString(), kind));
+        const QJsonValue shownKind = document.object()
+                                         .value(QStringLiteral("card"))
+                                         .toObject()
+                                         .value(QStringLiteral("kind"));
+        QCOMPARE(shownKind.toString(), kind ? card::cardKindName(*kind) : QString());
+        QCOMPARE(shownKind.isNull(), !kind);
+        const QJsonArray array = document.object().value(QStringLiteral("entries")).toArray();
+        const QJsonObject late = array[3].toObject();
+        QCOMPARE(late.value(QStringLiteral("serial")).toInt(), 13);
+        QCOMPARE(late.value(QStringLiteral("entry_time")).toString(), QStringLiteral("17:58"));
+        QCOMPARE(late.value(QStringLiteral("exit_time")).toString(), QStringLiteral("18:20"));
+        const QJsonObject early = array[4].toObject();
+        QVERIFY(early.value(QStringLiteral("entry_time")).isNull());
+        QCOMPARE(early.value(QStringLiteral("exit_time")).toString(), QStringLiteral("08:05"));
+        QVERIFY(array[0].toObject().value(QStringLiteral("exit_time")).isNull());
+    }
 }
 
 void TestExpense::totalsByMonth()

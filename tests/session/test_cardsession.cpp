@@ -2,6 +2,7 @@
 // happened to the history.
 #include "session/cardsession.h"
 #include "store/schema.h"
+#include "support/gatehistory.h"
 #include "ui/blockbuilder.h"
 
 #include <QFile>
@@ -64,6 +65,7 @@ private slots:
     void deliveredSerialsBelongToTheCardReadLast();
     void leavingRecordsReachTheObserverBeforeTheyGo();
     void storedCardForgetsTheMissedHistoryOfTheRead();
+    void gateTimesComeFromEveryTapStored();
 };
 
 void TestCardSession::init()
@@ -237,6 +239,48 @@ void TestCardSession::storedCardForgetsTheMissedHistoryOfTheRead()
     session.showStoredCard(kIdm);
     QVERIFY(!session.missedHistory());
     QCOMPARE(session.records().size(), std::size_t(40));
+}
+
+void TestCardSession::gateTimesComeFromEveryTapStored()
+{
+    using namespace ridelog::testing;
+    const QDate day(2026, 12, 7);
+    HistoryBuilder history(1000);
+    history.charge(day, kShinjuku, 1000);
+    const std::uint32_t out = history.journey(day, kShinjuku, kShibuya, 170);
+    const std::vector<HistoryBlock> morning(history.blocks().rbegin(), history.blocks().rend());
+    const std::uint32_t back = history.journey(day, kShibuya, kShinjuku, 170);
+    const std::vector<HistoryBlock> evening(history.blocks().rbegin(), history.blocks().rend());
+
+    CardSession session;
+    QVERIFY(!session.openStore());
+    card::CardReadResult first = answer(morning);
+    first.gateLog = {gateBlock(0x20, kShibuya, day, 8, 45, 170),
+                     gateBlock(0xA0, kShinjuku, day, 8, 29)};
+    first.kind = card::CardKind::Suica;
+    session.takeRead(first);
+    QCOMPARE(session.gateTimes().find(out)->entry.text(), QStringLiteral("08:29"));
+    QCOMPARE(session.kindOfLastRead(), std::optional(card::CardKind::Suica));
+
+    // The evening read no longer holds the morning's entry tap: the stored one still counts.
+    card::CardReadResult second = answer(evening);
+    second.gateLog = {gateBlock(0x20, kShinjuku, day, 18, 31, 170),
+                      gateBlock(0xA0, kShibuya, day, 18, 10),
+                      gateBlock(0x20, kShibuya, day, 8, 45, 170)};
+    session.takeRead(second);
+    QCOMPARE(session.gateTimes().find(out)->entry.text(), QStringLiteral("08:29"));
+    QCOMPARE(session.gateTimes().find(out)->exit.text(), QStringLiteral("08:45"));
+    QCOMPARE(session.gateTimes().find(back)->exit.text(), QStringLiteral("18:31"));
+
+    // A read whose gate log was refused, and the stored card, show the stored times.
+    session.takeRead(answer(evening));
+    QCOMPARE(session.gateTimes().size(), std::size_t(2));
+    QVERIFY(!session.kindOfLastRead());
+    CardSession later;
+    QVERIFY(!later.openStore());
+    later.showStoredCard(kIdm);
+    QCOMPARE(later.gateTimes().find(back)->entry.text(), QStringLiteral("18:10"));
+    QCOMPARE(later.gateTimes().size(), std::size_t(2));
 }
 
 QTEST_GUILESS_MAIN(TestCardSession)

@@ -14,6 +14,8 @@ using namespace ridelog;
 using ridelog::test::makeBlock;
 using ridelog::test::railBlock;
 
+Q_DECLARE_METATYPE(std::optional<ridelog::card::CardKind>)
+
 namespace {
 
 const QString kIdmA = QStringLiteral("0102030405060708");
@@ -89,6 +91,8 @@ private slots:
     void nicknameRoundTrip_data();
     void nicknameRoundTrip();
     void noDatabaseFileIsNotCreated();
+    void kindOfCardIsKept_data();
+    void kindOfCardIsKept();
     void missedHistory_data();
     void missedHistory();
     void rowsNewestFirstPlaceTheMarker();
@@ -262,6 +266,39 @@ void TestCardLibrary::noDatabaseFileIsNotCreated()
     QVERIFY(library.cards().empty());
     QVERIFY(!QFile::exists(path));
     QVERIFY(CardLibrary().cards().empty()); // no data folder at all
+}
+
+void TestCardLibrary::kindOfCardIsKept_data()
+{
+    using card::CardKind;
+    QTest::addColumn<QList<CardKind>>("told");
+    QTest::addColumn<std::optional<CardKind>>("kept");
+    QTest::newRow("never told") << QList<CardKind>{} << std::optional<CardKind>();
+    QTest::newRow("Suica") << QList<CardKind>{CardKind::Suica}
+                           << std::optional<CardKind>(CardKind::Suica);
+    QTest::newRow("unknown") << QList<CardKind>{CardKind::Unknown}
+                             << std::optional<CardKind>(CardKind::Unknown);
+    QTest::newRow("unknown does not replace PASMO")
+        << QList<CardKind>{CardKind::Pasmo, CardKind::Unknown}
+        << std::optional<CardKind>(CardKind::Pasmo);
+    QTest::newRow("a kind replaces unknown") << QList<CardKind>{CardKind::Unknown, CardKind::Icoca}
+                                             << std::optional<CardKind>(CardKind::Icoca);
+}
+
+void TestCardLibrary::kindOfCardIsKept()
+{
+    QFETCH(QList<card::CardKind>, told);
+    LibraryFixture fixture;
+    fixture.storeBlocks(kIdmA, {datedBlock(1, 2026, 12, 1)});
+    fixture.storeBlocks(kIdmB, {datedBlock(1, 2026, 12, 2)});
+    CardLibrary library(fixture.path);
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(1796000000, Qt::UTC);
+    for (const card::CardKind kind : told)
+        QVERIFY(library.noteCardKind(kIdmA, kind, when));
+    QTEST(library.card(kIdmA)->kind, "kept");
+    QCOMPARE(library.card(kIdmB)->kind, std::nullopt);
+    Database database = fixture.open();
+    QCOMPARE(database.tableExists(CardLibrary::cardKindTableName()), !told.isEmpty());
 }
 
 void TestCardLibrary::missedHistory_data()

@@ -2,7 +2,9 @@
 // write-back and the faults around them.
 #include "databasetesthelpers.h"
 #include "session/cardsession.h"
+#include "store/gatelogstore.h"
 #include "store/historystore.h"
+#include "support/gatehistory.h"
 #include "testfiles.h"
 
 #include <QDir>
@@ -192,6 +194,9 @@ private slots:
     void databaseObjectLifecycle();
     void cardTableGetsAnIndexButKeepsItsColumns();
     void freshBlockAlreadyInTableIsNotAddedAgain();
+    void gateLogIsKeptAcrossReads();
+    void gateLogFailureLeavesTheHistoryStored_data();
+    void gateLogFailureLeavesTheHistoryStored();
 
     // ---- Faults
     void unwritableFolderReadStillListsCard();
@@ -930,11 +935,114 @@ void TestHistoryStore::cardTableMissingAColumnReportsEngineText()
              qPrintable(store.notKeptReason()));
     // The file is not the program's any more: this read and every other card's store nothing.
     HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, 3));
-    QCOMPARE(store.StoreNewBlocks(kIdm, blocks), 0);
+    const std::vector<HistoryBlock> taps{
+        ridelog::testing::gateBlock(0x20, ridelog::testing::kShibuya, QDate(2026, 12, 7), 8, 45)};
+    QCOMPARE(store.StoreNewBlocks(kIdm, blocks, taps), 0);
+    QVERIFY(!hasTable(dbPath(), GateLogStore::tableName()));
     const ReadResult other =
         readCard(session, cardBlocks(1, 3), QStringLiteral("00000000000000AA"));
     QCOMPARE(other.added, 0);
     QCOMPARE(fileBytes(dbPath()), before);
+}
+
+void TestHistoryStore::gateLogIsKeptAcrossReads()
+{
+    using namespace ridelog::testing;
+    HistoryStore store;
+    NameCaches caches = startStore(store);
+    const QDate day(2026, 12, 7);
+    const HistoryBlock morningExit = gateBlock(0x20, kShibuya, day, 8, 45, 170);
+    const HistoryBlock morningEntry = gateBlock(0xA0, kShinjuku, day, 8, 29);
+    const HistoryBlock eveningEntry = gateBlock(0xA0, kShibuya, day, 18, 10);
+    const QDateTime firstRead = QDateTime::fromSecsSinceEpoch(1796000000, Qt::UTC);
+
+    // A read whose gate log is empty creates no table.
+    CardBlockSet blocks;
+    store.LoadStoredBlocks(kIdm, blocks);
+    HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, 3));
+    const std::vector<HistoryBlock> emptyLog(3);
+    QCOMPARE(store.StoreNewBlocks(kIdm, blocks, emptyLog, firstRead), 3);
+    QVERIFY(!hasTable(dbPath(), GateLogStore::tableName()));
+
+    // The gate log comes in the read's own transaction, empty slots left out.
+    blocks = CardBlockSet();
+    store.LoadStoredBlocks(kIdm, blocks);
+    HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, 4));
+    const std::vector<HistoryBlock> first{morningExit, morningEntry, HistoryBlock{}};
+    QCOMPARE(store.StoreNewBlocks(kIdm, blocks, first, firstRead), 1);
+    QCOMPARE(rowCount(dbPath(), GateLogStore::tableName()), 2);
+
+    // The same history again with one new tap: only the tap is added.
+    std::vector<HistoryBlock> stored;
+    blocks = CardBlockSet();
+    store.LoadStoredBlocks(kIdm, blocks, &stored);
+    QCOMPARE(stored, (std::vector<HistoryBlock>{morningExit, morningEntry}));
+    HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, 4));
+    const std::vector<HistoryBlock> second{eveningEntry, morningExit, morningEntry};
+    QCOMPARE(store.StoreNewBlocks(kIdm, blocks, second, firstRead.addSecs(3600)), 0);
+    QCOMPARE(rowCount(dbPath(), GateLogStore::tableName()), 3);
+    // Reading it once more adds nothing.
+    blocks = CardBlockSet();
+    store.LoadStoredBlocks(kIdm, blocks, &stored);
+    QCOMPARE(stored.size(), std::size_t(3));
+    HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, 4));
+    store.StoreNewBlocks(kIdm, blocks, second, firstRead.addSecs(7200));
+    QCOMPARE(rowCount(dbPath(), GateLogStore::tableName()), 3);
+
+    Database db = openForInspection(dbPath());
+    QCOMPARE(tableColumns(db, GateLogStore::tableName()),
+             (QStringList{QStringLiteral("idm VARCHAR(255)"), QStringLiteral("block VARCHAR(255)"),
+                          QStringLiteral("firstRead INTEGER")}));
+    Statement rows(db, QStringLiteral("SELECT idm, block, firstRead FROM gatelog ORDER BY rowid"));
+    QVERIFY(rows.step());
+    QCOMPARE(rows.textAt(0), kIdm);
+    QCOMPARE(rows.textAt(1), QStringLiteral("20002507200035870845AA0000000000"));
+    QCOMPARE(rows.integerAt(2), firstRead.toSecsSinceEpoch());
+    QVERIFY(rows.step() && rows.step());
+    QCOMPARE(rows.integerAt(2), firstRead.addSecs(3600).toSecsSinceEpoch());
+    // Another card's read sees none of them.
+    std::vector<HistoryBlock> others{morningExit};
+    CardBlockSet otherBlocks;
+    store.LoadStoredBlocks(QStringLiteral("00000000000000AA"), otherBlocks, &others);
+    QVERIFY(others.empty());
+}
+
+void TestHistoryStore::gateLogFailureLeavesTheHistoryStored_data()
+{
+    QTest::addColumn<QString>("gateLogSetUp");
+    QTest::addColumn<int>("gateLogRows");
+    QTest::newRow("a full disk for the gate log")
+        << QStringLiteral("CREATE TABLE gatelog (idm VARCHAR(255), block VARCHAR(255), "
+                          "firstRead INTEGER)|CREATE TRIGGER refuse BEFORE INSERT ON gatelog "
+                          "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END")
+        << 0;
+    QTest::newRow("a gatelog table of other columns")
+        << QStringLiteral("CREATE TABLE gatelog (idm TEXT, tap BLOB)|"
+                          "INSERT INTO gatelog VALUES ('x', 'y')")
+        << 1;
+}
+
+void TestHistoryStore::gateLogFailureLeavesTheHistoryStored()
+{
+    QFETCH(QString, gateLogSetUp);
+    HistoryStore store;
+    NameCaches caches = startStore(store);
+    {
+        Database db = openForInspection(dbPath());
+        for (const QString& statement : gateLogSetUp.split(QLatin1Char('|')))
+            db.execute(statement);
+    }
+    CardBlockSet blocks;
+    std::vector<HistoryBlock> stored;
+    store.LoadStoredBlocks(kIdm, blocks, &stored);
+    QVERIFY(stored.empty());
+    HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, 5));
+    const std::vector<HistoryBlock> taps{
+        ridelog::testing::gateBlock(0x20, ridelog::testing::kShibuya, QDate(2026, 12, 7), 8, 45)};
+    QCOMPARE(store.StoreNewBlocks(kIdm, blocks, taps), 5);
+    QCOMPARE(rowCount(dbPath(), kCardTable), 5);
+    QTEST(int(rowCount(dbPath(), GateLogStore::tableName())), "gateLogRows");
+    QVERIFY(store.isKeepingHistory());
 }
 
 void TestHistoryStore::failedStoreLeavesTableAsBefore()

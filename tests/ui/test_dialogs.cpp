@@ -1,5 +1,6 @@
 // The display settings dialog, the two detail dialogs and the context-menu commands, driven
 // through their real widgets.
+#include "card/gatelog.h"
 #include "card/history.h"
 #include "namedata/namecache.h"
 #include "store/settings.h"
@@ -110,6 +111,7 @@ private slots:
     void railTextsAndHead();
     void railWithoutExitStation();
     void railStationWithUnknownLine();
+    void gateTimesOfAJourney();
     void railUnknownStationReadsCacheThroughEntryFor();
     void busRecord();
     void busRecordWithoutRoute();
@@ -364,6 +366,31 @@ void TestDialogs::railWithoutExitStation()
     // The exit key (0, 0, 0) is never looked up.
     QCOMPARE(caches_.stations.size(), cached);
     QVERIFY(!caches_.stations.contains({0, 0, 0}));
+}
+
+void TestDialogs::gateTimesOfAJourney()
+{
+    const HistoryRecord record = decodeHistoryBlock(
+        block(22, 1, {37, 12, 37, 20}, 1360, 8), caches_.stations, caches_.busStops, caches_.shops);
+    const JourneyTimes both{8, TapTime{8, 27}, TapTime{8, 42}};
+    const JourneyTimes exitOnly{8, TapTime{}, TapTime{19, 5}};
+    struct Case
+    {
+        const JourneyTimes* times;
+        const char* entry;
+        const char* exit;
+    };
+    for (const Case& c :
+         {Case{&both, "08:27", "08:42"}, Case{&exitOnly, "", "19:05"}, Case{nullptr, "", ""}}) {
+        CIpnDetailDlg dialog(record, caches_.stations, caches_.busStops, nullptr, c.times);
+        QCOMPARE(text(&dialog, CIpnDetailDlg::IdEntryTimeLabel), QStringLiteral("入場時刻："));
+        QCOMPARE(text(&dialog, CIpnDetailDlg::IdExitTimeLabel), QStringLiteral("出場時刻："));
+        QCOMPARE(text(&dialog, CIpnDetailDlg::IdEntryTime), QString::fromLatin1(c.entry));
+        QCOMPARE(text(&dialog, CIpnDetailDlg::IdExitTime), QString::fromLatin1(c.exit));
+        // An unknown time is greyed with its label, as an unknown name is.
+        QCOMPARE(enabled(&dialog, CIpnDetailDlg::IdEntryTime), *c.entry != 0);
+        QCOMPARE(enabled(&dialog, CIpnDetailDlg::IdExitTimeLabel), *c.exit != 0);
+    }
 }
 
 void TestDialogs::railStationWithUnknownLine()

@@ -269,10 +269,11 @@ void TestNotes::listFormatsStayAsTheyWere()
     QCOMPARE(exportAs(QStringLiteral("after.txt"), ExportFilter::ListText), txtBefore);
     QCOMPARE(csvBefore.count('\n'), 14);
     const QByteArray utf8 = exportAs(QStringLiteral("utf8.csv"), ExportFilter::Utf8Csv);
-    QVERIFY(utf8.contains(",012E44A0B1C2D3E4,\"会議, \"\"定例\"\"\",true\r\n"));
-    QCOMPARE(utf8.count(",012E44A0B1C2D3E4,,false\r\n"), 13);
+    QVERIFY(utf8.contains(",012E44A0B1C2D3E4,\"会議, \"\"定例\"\"\",true,,\r\n"));
+    QCOMPARE(utf8.count(",012E44A0B1C2D3E4,,false,"), 13);
     const QByteArray json = exportAs(QStringLiteral("all.json"), ExportFilter::Json);
-    QVERIFY(json.contains("\"purpose\":\"会議, \\\"定例\\\"\",\"claim\":true}"));
+    QVERIFY(json.contains("\"purpose\":\"会議, "
+                          "\\\"定例\\\"\",\"claim\":true,\"entry_time\":null,\"exit_time\":null}"));
 }
 
 void TestNotes::columnWidthAndVisibilityKeptApart()

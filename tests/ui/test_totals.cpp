@@ -309,7 +309,7 @@ void TestTotals::missedHistoryOfAReadInTotalsAndExport()
         fileBytes(dir_->filePath(QStringLiteral("gap.csv"))).split('\n');
     QCOMPARE(lines.size(), 1 + 22 + 1); // header, every entry, nothing after the last line end
     QVERIFY(lines[20].startsWith("100,"));
-    QVERIFY(lines[20].endsWith(",,700,true," + kCardIdm.toLatin1() + ",,false\r"));
+    QVERIFY(lines[20].endsWith(",,700,true," + kCardIdm.toLatin1() + ",,false,,\r"));
     QVERIFY(lines[21].startsWith("3,"));
     QVERIFY(lines[21].contains(",160,2000,false,"));
 }

@@ -728,6 +728,14 @@ The shop information is not always accurate.</translation>
         <source>停留所：</source>
         <translation>Stop:</translation>
     </message>
+    <message>
+        <source>入場時刻：</source>
+        <translation>Entry time:</translation>
+    </message>
+    <message>
+        <source>出場時刻：</source>
+        <translation>Exit time:</translation>
+    </message>
 </context>
 <context>
     <name>ridelog::CNoteDlg</name>
@@ -928,6 +936,10 @@ Place the card on the reader again.</translation>
     <message>
         <source>駅名を再取得(&amp;R)</source>
         <translation>&amp;Reload Station Names</translation>
+    </message>
+    <message>
+        <source>カードの種類：%1</source>
+        <translation>Kind of card: %1</translation>
     </message>
     <message>
         <source>すべてのカード(&amp;A)...</source>
@@ -1194,6 +1206,14 @@ history</translation>
 </context>
 <context>
     <name>ridelog::HistoryListModel</name>
+    <message>
+        <source>入場時刻 %1</source>
+        <translation>Entry %1</translation>
+    </message>
+    <message>
+        <source>出場時刻 %1</source>
+        <translation>Exit %1</translation>
+    </message>
     <message>
         <source>チェック：精算する利用</source>
         <translation>Checked: entries to claim</translation>
