@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "app/historycommands.h"
 #include "app/ridelogapp.h"
 #include "app/scriptcommands.h"
 #include "app/terminationsignals.h"
@@ -29,6 +30,10 @@ int main(int argc, char* argv[])
 {
     // The command line is read before the window system is touched, so --help works anywhere.
     const QStringList arguments = argumentsOf(argc, argv);
+    if (ridelog::isHistoryCommand(arguments)) {
+        QCoreApplication app(argc, argv);
+        return ridelog::runHistoryCommand(arguments);
+    }
     if (ridelog::isScriptCommand(arguments)) {
         // No window, no reader, no single-instance guard: the stored history read-only.
         if (!ridelog::scriptCommandPaints(arguments)) {
@@ -45,7 +50,9 @@ int main(int argc, char* argv[])
     const ridelog::CommandLine commandLine = ridelog::parseCommandLine(arguments);
     switch (commandLine.action) {
     case ridelog::CommandLine::Action::ShowHelp:
-        QTextStream(stdout) << commandLine.helpText << '\n' << ridelog::scriptCommandsHelp();
+        QTextStream(stdout) << commandLine.helpText << '\n'
+                            << ridelog::scriptCommandsHelp() << '\n'
+                            << ridelog::historyCommandsHelp();
         return 0;
     case ridelog::CommandLine::Action::ShowVersion:
         QTextStream(stdout) << ridelog::versionLine() << '\n';

@@ -1,5 +1,6 @@
 #include "app/scriptcommands.h"
 
+#include "card/carddump.h"
 #include "namedata/checkedfile.h"
 #include "report/claimform.h"
 #include "report/claimformpainter.h"
@@ -29,7 +30,8 @@ namespace ridelog {
 namespace {
 
 const QStringList kExportFormats{QStringLiteral("csv"), QStringLiteral("json"),
-                                 QStringLiteral("list-csv"), QStringLiteral("list-txt")};
+                                 QStringLiteral("list-csv"), QStringLiteral("list-txt"),
+                                 QStringLiteral("blocks")};
 const QStringList kTotalsFormats{QStringLiteral("text"), QStringLiteral("csv"),
                                  QStringLiteral("json")};
 
@@ -104,6 +106,7 @@ void writeLine(QIODevice& device, const QString& text)
 struct LoadedCard
 {
     CardSession session;               // the stored card on display
+    QDateTime lastRead;                // invalid when not known
     std::vector<ExpenseEntry> entries; // ascending serial
     QString nickname;                  // empty: none
     std::optional<card::CardKind> kind;
@@ -138,8 +141,32 @@ QByteArray listBytes(const LoadedCard& card, std::span<const ExpenseEntry> shown
     return exportBytes(rows, format);
 }
 
+QDate blockDate(const HistoryBlock& block)
+{
+    return QDate(2000 + (block[4] >> 1), (block[4] & 1) * 8 + (block[5] >> 5), block[5] & 0x1F);
+}
+
+// Every stored block of the card, ascending serial, for "ridelog import" to take back.
+QByteArray blockListBytes(const ScriptRequest& request, const LoadedCard& card)
+{
+    std::vector<HistoryBlock> blocks;
+    blocks.reserve(card.session.records().size());
+    for (const HistoryRecord& record : card.session.records()) {
+        if (request.from.isValid() || request.to.isValid()) {
+            const QDate date = blockDate(record.raw);
+            if ((request.from.isValid() && (!date.isValid() || date < request.from)) ||
+                (request.to.isValid() && (!date.isValid() || date > request.to)))
+                continue;
+        }
+        blocks.push_back(record.raw);
+    }
+    return card::cardBlockListText(request.idmText, blocks, card.lastRead);
+}
+
 QByteArray exportOutput(const ScriptRequest& request, const LoadedCard& card)
 {
+    if (request.format == u"blocks")
+        return blockListBytes(request, card);
     const std::vector<ExpenseEntry> shown =
         entriesNewestFirst(card.entries, request.from, request.to);
     if (request.format == u"json")
@@ -464,6 +491,10 @@ QString scriptCommandsHelp()
         "        list-csv  the window's CSV export (ファイルに保存), byte for byte:\n"
         "                  code page 932, CR LF, no header.\n"
         "        list-txt  the window's blank-separated text export, byte for byte.\n"
+        "        blocks    the stored history blocks themselves, for \"ridelog import\":\n"
+        "                  a line \"idm<TAB>IDM\", a line \"read<TAB>TIME\" (the last\n"
+        "                  read, ISO 8601 UTC, when known) and one line\n"
+        "                  \"block<TAB>SERIAL<TAB>32 HEX DIGITS\" a block, oldest first.\n"
         "      Without --output, or with --output -, the history goes to standard\n"
         "      output. A file is written whole or not at all; a FIFO or a device is\n"
         "      written in place.\n"
@@ -534,6 +565,8 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
                                .arg(names));
         card.session.showStoredBlocks(request.idmText.toUpper(), std::move(blocks));
         card.nickname = reader.nickname(request.idmText);
+        if (const auto summary = CardLibrary(databasePath()).card(request.idmText))
+            card.lastRead = summary->lastRead;
         deriveAmounts(card.session.records());
         card.entries = expenseEntries(card.session.records(), std::nullopt);
         addGateTimes(card.entries,

@@ -249,6 +249,19 @@ bool CardLibrary::renameCard(const QString& idmText, const QString& nickname)
         path_, [&](Database& database) { return renameCard(database, idmText, nickname); });
 }
 
+QString CardLibrary::cardsTableName()
+{
+    return kCardsTable;
+}
+
+QStringList CardLibrary::cardsTableColumnNames()
+{
+    QStringList names;
+    for (const auto& column : cardsTableColumns())
+        names.append(column.name);
+    return names;
+}
+
 CardsTableState CardLibrary::cardsTableState(Database& database)
 {
     return tableStateByColumns(database, kCardsTable, cardsTableColumns());
@@ -328,31 +341,36 @@ bool CardLibrary::noteCardRead(Database& database, const QString& idmText, const
 {
     try {
         Transaction transaction(database);
-        if (!ensureCardsTable(database))
+        if (!noteCardReadInTransaction(database, idmText, when))
             return false;
-        const qint64 seconds = when.toSecsSinceEpoch();
-        if (cardHasRow(database, idmText)) {
-            Statement update(database, QStringLiteral("UPDATE %1 SET \"lastRead\"=?1 WHERE "
-                                                      "\"idm\"=?2")
-                                           .arg(quoteIdentifier(kCardsTable)));
-            update.bind(1, seconds);
-            update.bind(2, idmText);
-            update.run();
-            // A card first noted by a rename has no first read yet.
-            Statement first(database, QStringLiteral("UPDATE %1 SET \"firstRead\"=?1 WHERE "
-                                                     "\"idm\"=?2 AND \"firstRead\" IS NULL")
-                                          .arg(quoteIdentifier(kCardsTable)));
-            first.bind(1, seconds);
-            first.bind(2, idmText);
-            first.run();
-        } else {
-            addCardRow(database, idmText, QString(), seconds);
-        }
         transaction.commit();
         return true;
     } catch (const DatabaseError&) {
         return false;
     }
+}
+
+bool CardLibrary::noteCardReadInTransaction(Database& database, const QString& idmText,
+                                            const QDateTime& when)
+{
+    if (!ensureCardsTable(database))
+        return false;
+    const qint64 seconds = when.toSecsSinceEpoch();
+    if (!cardHasRow(database, idmText)) {
+        addCardRow(database, idmText, QString(), seconds);
+        return true;
+    }
+    // A read dated before the last one (a dump taken in) moves only the first read; a card
+    // first noted by a rename has no first read yet.
+    Statement update(database, QStringLiteral("UPDATE %1 SET "
+                                              "\"lastRead\"=MAX(COALESCE(\"lastRead\", ?1), ?1), "
+                                              "\"firstRead\"=MIN(COALESCE(\"firstRead\", ?1), ?1) "
+                                              "WHERE \"idm\"=?2")
+                                   .arg(quoteIdentifier(kCardsTable)));
+    update.bind(1, seconds);
+    update.bind(2, idmText);
+    update.run();
+    return true;
 }
 
 std::vector<CardSummary> CardLibrary::cards(Database& database)

@@ -26,6 +26,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <span>
 #include <vector>
@@ -82,6 +83,9 @@ public:
     // ---- Steps on an open database
     static CardsTableState cardsTableState(Database& database);
     static bool noteCardRead(Database& database, const QString& idmText, const QDateTime& when);
+    // The same inside a transaction of the caller's; throws DatabaseError on failure.
+    static bool noteCardReadInTransaction(Database& database, const QString& idmText,
+                                          const QDateTime& when);
     static std::vector<CardSummary> cards(Database& database);
     static QString nickname(Database& database, const QString& idmText);
     static bool renameCard(Database& database, const QString& idmText, const QString& nickname);
@@ -91,6 +95,10 @@ public:
     static std::optional<card::CardKind> cardKind(Database& database, const QString& idmText);
     static QString cardKindTableName() { return QStringLiteral("cardkind"); }
     static std::span<const ColumnDefinition> cardKindTableColumns();
+
+    // "cards" and its columns in their order.
+    static QString cardsTableName();
+    static QStringList cardsTableColumnNames();
 
     // The IDm of a card table's name ("2" and 16 upper-case hexadecimal digits), else empty.
     static QString idmOfCardTable(const QString& tableName);

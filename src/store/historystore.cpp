@@ -507,6 +507,29 @@ int HistoryStore::storeBlocks(Database& database, const QString& table, const Ca
     return added;
 }
 
+void HistoryStore::ReadCardTable(Database& database, const QString& table, CardBlockSet& blocks)
+{
+    Statement rows = database.prepareReadAll(table, cardBlockColumns());
+    while (rows.step()) {
+        const BlockWords words{std::int32_t(rows.integerAt(0)), std::int32_t(rows.integerAt(1)),
+                               std::int32_t(rows.integerAt(2)), std::int32_t(rows.integerAt(3))};
+        blocks.insert(blockFromWords(words), BlockOrigin::CardTable);
+    }
+}
+
+int HistoryStore::AddFreshBlocks(Database& database, const QString& table,
+                                 const CardBlockSet& blocks)
+{
+    std::vector<std::uint32_t> fresh;
+    for (const auto& [serial, entry] : blocks) {
+        if (entry.origin == BlockOrigin::Card)
+            fresh.push_back(serial);
+    }
+    if (fresh.empty())
+        return 0;
+    return storeBlocks(database, table, blocks, fresh);
+}
+
 void HistoryStore::BuildRecordSet(const CardBlockSet& blocks, NameCaches& caches,
                                   HistoryRecordSet& records)
 {

@@ -172,6 +172,12 @@ public:
     // ---- Steps that work on an open database
 
     static void EnsureNameTable(Database& database, NameTable table);
+    // Every row of an existing card table into blocks (table order; the first row of a serial
+    // wins), marked as stored.
+    static void ReadCardTable(Database& database, const QString& table, CardBlockSet& blocks);
+    // Adds the blocks read from the card (origin Card) that the table lacks, creating the table
+    // when needed, inside the caller's transaction. Returns the number of rows added.
+    static int AddFreshBlocks(Database& database, const QString& table, const CardBlockSet& blocks);
     static void CreateCardTable(Database& database, const QString& name);
     // Fills the cache from its table in table order (a later row of one key wins). A missing or
     // empty table leaves the cache as it was.

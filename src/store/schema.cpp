@@ -121,4 +121,9 @@ HistoryBlock blockFromWords(const BlockWords& words)
     return block;
 }
 
+QString cardRowSerialSql()
+{
+    return QStringLiteral("(((\"b4\" & 255) << 16) | (\"b4\" & 65280) | ((\"b4\" >> 16) & 255))");
+}
+
 } // namespace ridelog

@@ -40,6 +40,9 @@ std::span<const ColumnDefinition> cardTableColumns();
 // b1, b2, b3, b4: the columns a block is read back from.
 QStringList cardBlockColumns();
 
+// The serial of a stored card row as an SQL expression over b4 (bytes 12-15 little-endian):
+// byte 12 x 65536 + byte 13 x 256 + byte 14. The seq column is not trusted for it.
+QString cardRowSerialSql();
 // "cards": the nickname and read times of each card.
 QString cardsTableName();
 std::span<const ColumnDefinition> cardsTableColumns();

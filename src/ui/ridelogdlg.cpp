@@ -6,6 +6,7 @@
 #include "ui/columnfit.h"
 #include "ui/commandids.h"
 #include "ui/cuttexttooltip.h"
+#include "ui/historyfilecommands.h"
 #include "ui/historylist.h"
 #include "ui/historysearchbar.h"
 #include "ui/journeynotes.h"
@@ -94,6 +95,9 @@ CRidelogDlg::CRidelogDlg(QSettings& settings, card::ReaderLibrary* library,
     , library_(library)
     , context_(context)
 {
+    historyFiles_ = new HistoryFileCommands(
+        this, settings,
+        {[this] { return session_.store().databasePath(); }, [this] { reloadHistory(); }});
     initDialog();
 }
 
@@ -181,6 +185,8 @@ void CRidelogDlg::buildMenuBar()
     addCommand(file, ids::SaveToFile, tr("ファイルに保存(&S)"), &CRidelogDlg::onSaveToFile)
         ->setEnabled(false);
     addCommand(file, ids::MakeClaimForm, tr("精算書を作成(&R)..."), &CRidelogDlg::onMakeClaimForm);
+    addCommand(file, ids::TakeInHistory, tr("他の履歴を取り込む(&I)..."),
+               &CRidelogDlg::onTakeInHistory);
     file->addSeparator();
     addCommand(file, ids::Exit, tr("終了(&X)"), &CRidelogDlg::onExit);
     addMenuShortcuts();
@@ -213,6 +219,9 @@ void CRidelogDlg::buildMenuBar()
     addCommand(setup, ids::ClearShopNames, tr("店舗名キャッシュ削除(&T)"),
                &CRidelogDlg::onClearShopNames);
     addCommand(setup, ids::DeleteHistory, tr("履歴データ削除(&H)"), &CRidelogDlg::onDeleteHistory);
+    setup->addSeparator();
+    addCommand(setup, ids::RestoreBackup, tr("バックアップから復元(&U)..."),
+               &CRidelogDlg::onRestoreBackup);
     setup->addSeparator();
     addCommand(setup, ids::ShowDataSetup, tr("表示設定(&D)..."), &CRidelogDlg::onShowDataSetup);
     setup->addSeparator();
@@ -365,6 +374,7 @@ void CRidelogDlg::buildStatusBar()
     notKeptSign_->setStyleSheet(QStringLiteral("QLabel { color: #b00000; font-weight: bold; }"));
     statusBar_->addPermanentWidget(notKeptSign_);
     notKeptSign_->hide();
+    historyFiles_->addFailureSign(statusBar_);
     addReaderPane(statusBar_, library_ != nullptr ? library_->readerName() : QString());
     statusBarHeight_ = statusBar_->sizeHint().height();
 }
@@ -865,6 +875,8 @@ void CRidelogDlg::performRead()
     }
     listHints_->setRowsMarkedAsLastRead(false);
     const CardSession::ReadOutcome outcome = session_.takeRead(card);
+    if (outcome.storedBlocks > 0)
+        historyFiles_->readStored();
     setPaneText(0, card.idmText);
     cardIdField_->setText(card.idmText);
     model_->removeRows(0, model_->rowCount());

@@ -46,6 +46,7 @@ class ListHints;
 class NameColumnFitter;
 class ClearingCommands;
 class HistorySearchBar;
+class HistoryFileCommands;
 
 class CRidelogDlg : public QDialog
 {
@@ -137,6 +138,7 @@ public:
     void showDatabaseError(const DatabaseError& error);
     // The sign in the status bar that stays while history is not being saved.
     QLabel* historyNotKeptSign() const { return notKeptSign_; }
+    HistoryFileCommands* historyFileCommands() const { return historyFiles_; }
     // The integrity check of the database started at start-up; null once it has reported.
     DatabaseCheck* databaseCheck() const { return databaseCheck_; }
 
@@ -241,6 +243,11 @@ private:
     void onEditPurpose();
     void onToggleClaim();
     void onTogglePurposeColumn();
+    // Backups, restore and taking in other histories (ridelogdlg_historyfiles.cpp).
+    void onRestoreBackup();
+    void onTakeInHistory();
+    // After the database changed under the window: names, card menu and list anew.
+    void reloadHistory();
     void fitReaderPane();
 
     // Copying the selected rows and the double-click on a row (ridelogdlg_rows.cpp).
@@ -315,6 +322,7 @@ private:
     bool cardOperationRunning_ = false;
     bool readPending_ = false;
     QLabel* notKeptSign_ = nullptr;
+    HistoryFileCommands* historyFiles_ = nullptr;
     DatabaseCheck* databaseCheck_ = nullptr;
 };
 

@@ -938,6 +938,14 @@ Place the card on the reader again.</translation>
         <translation>&amp;Reload Station Names</translation>
     </message>
     <message>
+        <source>他の履歴を取り込む(&amp;I)...</source>
+        <translation>&amp;Import Other History...</translation>
+    </message>
+    <message>
+        <source>バックアップから復元(&amp;U)...</source>
+        <translation>Restore from Back&amp;up...</translation>
+    </message>
+    <message>
         <source>カードの種類：%1</source>
         <translation>Kind of card: %1</translation>
     </message>
@@ -1202,6 +1210,73 @@ history</translation>
     <message>
         <source>キャンセル</source>
         <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::HistoryFileCommands</name>
+    <message>
+        <source>バックアップできません</source>
+        <translation>Backup failed</translation>
+    </message>
+    <message>
+        <source>バックアップから復元</source>
+        <translation>Restore from Backup</translation>
+    </message>
+    <message>
+        <source>Ridelog の履歴 (*.sqlite)</source>
+        <translation>Ridelog histories (*.sqlite)</translation>
+    </message>
+    <message>
+        <source>すべてのファイル (*)</source>
+        <translation>All files (*)</translation>
+    </message>
+    <message>
+        <source>このファイルは Ridelog の履歴として使えないため、復元しません。</source>
+        <translation>This file cannot be used as a Ridelog history, so nothing was restored.</translation>
+    </message>
+    <message>
+        <source>%1 のバックアップから復元しますか？<byte value="xd"/>
+カード %2 枚、履歴 %3 件<byte value="xd"/>
+<byte value="xd"/>
+今の履歴は、復元の前にバックアップとして残します。</source>
+        <translation>Restore the backup of %1?<byte value="xd"/>
+%2 card(s), %3 entries<byte value="xd"/>
+<byte value="xd"/>
+The current history is kept as a backup before it is replaced.</translation>
+    </message>
+    <message>
+        <source>復元できませんでした。今の履歴はそのままです。</source>
+        <translation>The backup could not be restored. The current history is unchanged.</translation>
+    </message>
+    <message>
+        <source>復元しました。</source>
+        <translation>The backup was restored.</translation>
+    </message>
+    <message>
+        <source>それまでの履歴は %1 に残しています。</source>
+        <translation>The history as it was is kept in %1.</translation>
+    </message>
+    <message>
+        <source>他の履歴を取り込む</source>
+        <translation>Import Other History</translation>
+    </message>
+    <message>
+        <source>履歴とカードのダンプ (*.sqlite *.card *.nfc *.blocks *.txt)</source>
+        <translation>Histories and card dumps (*.sqlite *.card *.nfc *.blocks *.txt)</translation>
+    </message>
+    <message>
+        <source>新しい履歴はありませんでした。</source>
+        <translation>There was no new history.</translation>
+    </message>
+    <message>
+        <source>取り込みました。<byte value="xd"/>
+履歴 %1 件 (カード %2 枚、うち新しいカード %3 枚)、駅名など %4 件、カード名 %5 件</source>
+        <translation>Imported:<byte value="xd"/>
+%1 entries (%2 card(s), %3 of them new), %4 names, %5 card names</translation>
+    </message>
+    <message>
+        <source>取り込めなかったファイル: %1 件</source>
+        <translation>Files not imported: %1</translation>
     </message>
 </context>
 <context>

@@ -1,0 +1,367 @@
+// Taking in another history: the union card by card, names and nicknames, idempotence, and the
+// sources and situations that are refused.
+#include "store/historyfile.h"
+#include "store/historymerge.h"
+#include "store/notestore.h"
+#include "support/historyfixture.h"
+#include "testfiles.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <thread>
+
+using namespace ridelog;
+using ridelog::test::fileBytes;
+using ridelog::test::historyEntries;
+using ridelog::test::HistoryFileWriter;
+using ridelog::test::storedBlocks;
+using ridelog::test::storedRowCount;
+
+namespace {
+
+const QString kCommuter = QStringLiteral("0114A1B2C3D4E5F6");
+const QString kStudent = QStringLiteral("01010A10E41A9F02");
+const QString kSpare = QStringLiteral("0101010012345678");
+
+std::map<std::uint32_t, HistoryBlock> unionOf(std::map<std::uint32_t, HistoryBlock> a,
+                                              const std::map<std::uint32_t, HistoryBlock>& b)
+{
+    a.insert(b.begin(), b.end()); // a's block wins for a serial both hold
+    return a;
+}
+
+struct CardRowRead
+{
+    QString nickname;
+    qint64 firstRead = 0;
+    qint64 lastRead = 0;
+};
+
+CardRowRead cardRow(const QString& path, const QString& idm)
+{
+    Database database = Database::open(path, Database::OpenMode::ReadOnly, 1000);
+    Statement row(database, QStringLiteral("SELECT nickname, firstRead, lastRead FROM cards WHERE "
+                                           "idm=?1"));
+    row.bind(1, idm);
+    if (!row.step())
+        return {QStringLiteral("<none>"), 0, 0};
+    return {row.textAt(0), row.integerAt(1), row.integerAt(2)};
+}
+
+QStringList stationNames(const QString& path)
+{
+    Database database = Database::open(path, Database::OpenMode::ReadOnly, 1000);
+    Statement rows(database,
+                   QStringLiteral("SELECT ac, lc, sc, sn FROM ipn ORDER BY ac, lc, sc, rowid"));
+    QStringList names;
+    while (rows.step())
+        names.append(QStringLiteral("%1/%2/%3 %4")
+                         .arg(rows.integerAt(0))
+                         .arg(rows.integerAt(1))
+                         .arg(rows.integerAt(2))
+                         .arg(rows.textAt(3)));
+    return names;
+}
+
+struct TwoComputers
+{
+    QTemporaryDir dir;
+    QString home = dir.filePath(QStringLiteral("home.sqlite"));
+    QString work = dir.filePath(QStringLiteral("work.sqlite"));
+
+    TwoComputers()
+    {
+        // The commuter card was read at home up to entry 200, at work from 151 on.
+        const auto commute = historyEntries(1, 300);
+        HistoryFileWriter(home)
+            .card(kCommuter, std::vector<HistoryBlock>(commute.begin(), commute.begin() + 200))
+            .station(0, 0x25, 0x0C, QStringLiteral("ＪＲ東日本"), QStringLiteral("山手"),
+                     QStringLiteral("品川"))
+            .nickname(kCommuter, QString(), 1700000000, 1710000000);
+        HistoryFileWriter(work)
+            .card(kCommuter, std::vector<HistoryBlock>(commute.begin() + 150, commute.end()))
+            .card(kStudent, historyEntries(7000, 40))
+            .station(0, 0x25, 0x0C, QStringLiteral("JR East"), QStringLiteral("Yamanote"),
+                     QStringLiteral("Shinagawa"))
+            .station(0, 0x25, 0x10, QStringLiteral("ＪＲ東日本"), QStringLiteral("山手"),
+                     QStringLiteral("大崎"))
+            .nickname(kCommuter, QStringLiteral("仕事用"), 1690000000, 1720000000)
+            .nickname(kStudent, QStringLiteral("学生"), 1695000000, 1696000000);
+    }
+};
+
+} // namespace
+
+class TestHistoryMerge : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void eachSideEndsWithTheUnionAndASecondMergeChangesNothing()
+    {
+        TwoComputers computers;
+        const auto homeBefore = storedBlocks(computers.home, kCommuter);
+        const auto workBefore = storedBlocks(computers.work, kCommuter);
+        const auto expected = unionOf(homeBefore, workBefore);
+        QCOMPARE(expected.size(), std::size_t(300));
+
+        const MergeOutcome atHome = mergeHistoryFile(computers.work, computers.home, 1000);
+        QVERIFY2(atHome.merged, qPrintable(atHome.reason));
+        QCOMPARE(atHome.report.entries, qint64(100 + 40));
+        QCOMPARE(atHome.report.cardsWithNewEntries, 2);
+        QCOMPARE(atHome.report.newCards, 1);
+        QCOMPARE(atHome.report.stationNames, 1);
+        QCOMPARE(storedBlocks(computers.home, kCommuter), expected);
+        QCOMPARE(storedRowCount(computers.home, kCommuter), qint64(300));
+        QCOMPARE(storedBlocks(computers.home, kStudent), storedBlocks(computers.work, kStudent));
+
+        const MergeOutcome atWork = mergeHistoryFile(computers.home, computers.work, 1000);
+        QVERIFY2(atWork.merged, qPrintable(atWork.reason));
+        QCOMPARE(atWork.report.entries, qint64(150));
+        QCOMPARE(storedBlocks(computers.work, kCommuter), expected);
+        QCOMPARE(storedRowCount(computers.work, kCommuter), qint64(300));
+
+        const QByteArray homeBytes = fileBytes(computers.home);
+        const QByteArray workBytes = fileBytes(computers.work);
+        for (const auto& [source, target] : {std::pair{computers.work, computers.home},
+                                             std::pair{computers.home, computers.work}}) {
+            const MergeOutcome again = mergeHistoryFile(source, target, 1000);
+            QVERIFY(again.merged);
+            QVERIFY(again.report.addedNothing());
+        }
+        QCOMPARE(fileBytes(computers.home), homeBytes);
+        QCOMPARE(fileBytes(computers.work), workBytes);
+    }
+
+    void aStoredBlockWinsAndUnnamedTerminalTypesStayOut()
+    {
+        QTemporaryDir dir;
+        const QString ours = dir.filePath(QStringLiteral("ours.sqlite"));
+        const QString theirs = dir.filePath(QStringLiteral("theirs.sqlite"));
+        auto mine = historyEntries(1, 10);
+        HistoryFileWriter(ours).card(kCommuter, mine);
+        auto other = historyEntries(1, 12);
+        other[4][10] ^= 0x40; // serial 5 with another balance
+        other[10][0] = 0;     // serial 11: an empty slot (no terminal type)
+        other[11][0] = 0x63;  // serial 12: a terminal type without a name
+        HistoryFileWriter(theirs).card(kCommuter, other);
+        const MergeOutcome outcome = mergeHistoryFile(theirs, ours, 1000);
+        QVERIFY2(outcome.merged, qPrintable(outcome.reason));
+        QCOMPARE(outcome.report.entries, qint64(0));
+        const auto stored = storedBlocks(ours, kCommuter);
+        QCOMPARE(stored.size(), std::size_t(10));
+        QCOMPARE(stored.at(5), mine[4]);
+    }
+
+    void namesFillOnlyTheKeysWeLack()
+    {
+        TwoComputers computers;
+        QVERIFY(mergeHistoryFile(computers.work, computers.home, 1000).merged);
+        // 品川 stays ours; 大崎 is new. Keys are read back as the caches read them.
+        QCOMPARE(stationNames(computers.home),
+                 QStringList({QStringLiteral("0/37/12 品川"), QStringLiteral("0/37/16 大崎")}));
+
+        QTemporaryDir dir;
+        const QString ours = dir.filePath(QStringLiteral("ours.sqlite"));
+        const QString theirs = dir.filePath(QStringLiteral("theirs.sqlite"));
+        HistoryFileWriter{ours};
+        HistoryFileWriter writer(theirs);
+        // A bus stop whose 16-bit parts are stored negative, twice: the later row is the name.
+        for (const QString& name : {QStringLiteral("旧名"), QStringLiteral("駅前")}) {
+            Statement add(writer.database(),
+                          QStringLiteral("INSERT INTO bus (ac, lc, an, ln, sn, nm) VALUES "
+                                         "(-32768, -2, 'バス', ?1, '', ?1)"));
+            add.bind(1, name);
+            add.run();
+        }
+        writer.database().execute(QStringLiteral("INSERT INTO bpn (ac, lc, sc, an, ln, sn, ap, nm) "
+                                                 "VALUES (1, 199, -7, '', '', '', '', '')"));
+        const MergeOutcome outcome = mergeHistoryFile(theirs, ours, 1000);
+        QVERIFY(outcome.merged);
+        QCOMPARE(outcome.report.busStopNames, 1);
+        QCOMPARE(outcome.report.shopNames, 0); // a row without name parts holds no name
+        Database database = Database::open(ours, Database::OpenMode::ReadOnly, 1000);
+        Statement bus(database, QStringLiteral("SELECT ac, lc, ln FROM bus"));
+        QVERIFY(bus.step());
+        QCOMPARE(bus.integerAt(0), std::int64_t(-32768));
+        QCOMPARE(bus.integerAt(1), std::int64_t(-2));
+        QCOMPARE(bus.textAt(2), QStringLiteral("駅前"));
+        QVERIFY(!bus.step());
+    }
+
+    void cardsKeepOurNicknameElseTakeTheirs()
+    {
+        TwoComputers computers;
+        HistoryFileWriter(computers.home)
+            .card(kSpare, historyEntries(1, 3))
+            .nickname(kSpare, QStringLiteral("予備"), 1700000000, 1700000000);
+        HistoryFileWriter(computers.work)
+            .card(kSpare, historyEntries(1, 3))
+            .nickname(kSpare, QStringLiteral("別の名前"), 1600000000, 1600000000);
+        const MergeOutcome outcome = mergeHistoryFile(computers.work, computers.home, 1000);
+        QVERIFY(outcome.merged);
+        QCOMPARE(outcome.report.nicknames, 2);
+        const CardRowRead commuter = cardRow(computers.home, kCommuter);
+        QCOMPARE(commuter.nickname, QStringLiteral("仕事用"));
+        QCOMPARE(commuter.firstRead, qint64(1690000000));
+        QCOMPARE(commuter.lastRead, qint64(1720000000));
+        QCOMPARE(cardRow(computers.home, kSpare).nickname, QStringLiteral("予備"));
+        QCOMPARE(cardRow(computers.home, kSpare).firstRead, qint64(1600000000));
+        QCOMPARE(cardRow(computers.home, kStudent).nickname, QStringLiteral("学生"));
+    }
+
+    void notesFillOnlyEntriesWithoutANote()
+    {
+        TwoComputers computers;
+        const std::uint32_t shared = 160, theirsOnly = 250, nowhere = 9999;
+        NoteStore(computers.home)
+            .setNotes(kCommuter, std::array{shared}, {QStringLiteral("顧客訪問"), true},
+                      1700000000);
+        NoteStore(computers.work)
+            .setNotes(kCommuter, std::array{shared, theirsOnly}, {QStringLiteral("研修"), false},
+                      1710000000);
+        Database work = Database::open(computers.work, Database::OpenMode::ExistingFile, 1000);
+        work.execute(
+            QStringLiteral("INSERT INTO notes VALUES ('0114A1B2C3D4E5F6', %1, '出張', 1, 0)")
+                .arg(nowhere));
+        const MergeOutcome outcome = mergeHistoryFile(computers.work, computers.home, 1000);
+        QVERIFY2(outcome.merged, qPrintable(outcome.reason));
+        QCOMPARE(outcome.report.notes, 1);
+        const CardNotes notes = NoteStore(computers.home).notesOf(kCommuter).notes;
+        QCOMPARE(notes.size(), std::size_t(2));
+        QCOMPARE(notes.at(shared).purpose, QStringLiteral("顧客訪問"));
+        QCOMPARE(notes.at(theirsOnly).purpose, QStringLiteral("研修"));
+        QCOMPARE(mergeHistoryFile(computers.work, computers.home, 1000).report.notes, 0);
+    }
+
+    void refusedSourcesStayByteIdentical_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a letter") << QStringLiteral("text") << QStringLiteral("not a database");
+        QTest::newRow("another program's database")
+            << QStringLiteral("foreign") << QStringLiteral("not a Ridelog history");
+        QTest::newRow("a card table with other columns")
+            << QStringLiteral("columns") << QStringLiteral("instead of");
+        QTest::newRow("damaged") << QStringLiteral("damaged") << QStringLiteral("damaged");
+        QTest::newRow("being written")
+            << QStringLiteral("locked") << QStringLiteral("another program is writing it");
+        QTest::newRow("the database itself") << QStringLiteral("self") << QStringLiteral("itself");
+        QTest::newRow("a link to the database")
+            << QStringLiteral("link") << QStringLiteral("itself");
+        QTest::newRow("1 GB of nothing")
+            << QStringLiteral("huge") << QStringLiteral("not a database");
+    }
+
+    void refusedSourcesStayByteIdentical()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        TwoComputers computers;
+        QString source = computers.dir.filePath(QStringLiteral("source.sqlite"));
+        std::optional<Database> holder;
+        if (kind == u"text") {
+            QVERIFY(test::writeFile(source, "1;2;3\n"));
+        } else if (kind == u"foreign") {
+            Database::open(source, Database::OpenMode::CreateIfMissing, 1000)
+                .execute(QStringLiteral("CREATE TABLE photos (id INTEGER, path TEXT)"));
+        } else if (kind == u"columns") {
+            Database::open(source, Database::OpenMode::CreateIfMissing, 1000)
+                .execute(
+                    QStringLiteral("CREATE TABLE \"20114A1B2C3D4E5F6\" (seq INTEGER, b1 INTEGER)"));
+        } else if (kind == u"damaged") {
+            QVERIFY(QFile::copy(computers.work, source));
+            QFile file(source);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.seek(2 * 4096));
+            file.write(QByteArray(4096, '\x7F'));
+        } else if (kind == u"locked") {
+            source = computers.work;
+            holder.emplace(Database::open(source, Database::OpenMode::ExistingFile, 1000));
+            holder->execute(QStringLiteral("BEGIN EXCLUSIVE"));
+        } else if (kind == u"self") {
+            source = computers.home;
+        } else if (kind == u"link") {
+            QVERIFY(QFile::link(computers.home, source));
+        } else if (kind == u"huge") {
+            QFile file(source);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.resize(qint64(1) << 30));
+        }
+        const QByteArray sourceBytes = kind == u"huge" ? QByteArray() : fileBytes(source);
+        const QByteArray homeBytes = fileBytes(computers.home);
+        QElapsedTimer timer;
+        timer.start();
+        const MergeOutcome outcome = mergeHistoryFile(source, computers.home, 300);
+        QVERIFY(timer.elapsed() < 3000);
+        QVERIFY(!outcome.merged);
+        QVERIFY2(outcome.reason.contains(reason), qPrintable(outcome.reason));
+        if (kind != u"huge")
+            QCOMPARE(fileBytes(source), sourceBytes);
+        QCOMPARE(fileBytes(computers.home), homeBytes);
+    }
+
+    void aDamagedHistoryIsNotWritten()
+    {
+        TwoComputers computers;
+        HistoryFileWriter(computers.home).card(kStudent, historyEntries(1, 3000));
+        QFile file(computers.home);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek(file.size() / 2));
+        file.write(QByteArray(8192, '\x33'));
+        file.close();
+        const QByteArray damaged = fileBytes(computers.home);
+        const MergeOutcome outcome = mergeHistoryFile(computers.work, computers.home, 300);
+        QVERIFY(!outcome.merged);
+        QCOMPARE(fileBytes(computers.home), damaged);
+    }
+
+    void waitsForTheWindowsWriteLockOrSaysSo()
+    {
+        TwoComputers computers;
+        {
+            // The window stores a read for 200 ms: the merge waits and then goes in.
+            Database window =
+                Database::open(computers.home, Database::OpenMode::ExistingFile, 1000);
+            window.execute(QStringLiteral("BEGIN IMMEDIATE"));
+            std::thread release([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                window.execute(QStringLiteral("COMMIT"));
+            });
+            const MergeOutcome outcome = mergeHistoryFile(computers.work, computers.home, 5000);
+            release.join();
+            QVERIFY2(outcome.merged, qPrintable(outcome.reason));
+            QCOMPARE(outcome.report.entries, qint64(140));
+        }
+        TwoComputers again;
+        Database window = Database::open(again.home, Database::OpenMode::ExistingFile, 1000);
+        window.execute(QStringLiteral("BEGIN IMMEDIATE"));
+        const MergeOutcome outcome = mergeHistoryFile(again.work, again.home, 200);
+        QVERIFY(!outcome.merged);
+        QVERIFY2(outcome.reason.contains(QStringLiteral("in use by another program")),
+                 qPrintable(outcome.reason));
+        window.execute(QStringLiteral("ROLLBACK"));
+        QCOMPARE(storedBlocks(again.home, kCommuter).size(), std::size_t(200));
+    }
+
+    void twoMergesAtOnceAddEachEntryOnce()
+    {
+        TwoComputers computers;
+        const QString laptop = computers.dir.filePath(QStringLiteral("laptop.sqlite"));
+        HistoryFileWriter(laptop).card(kCommuter, historyEntries(100, 300));
+        MergeOutcome first;
+        MergeOutcome second;
+        std::thread a([&] { first = mergeHistoryFile(computers.work, computers.home, 10000); });
+        std::thread b([&] { second = mergeHistoryFile(laptop, computers.home, 10000); });
+        a.join();
+        b.join();
+        QVERIFY2(first.merged, qPrintable(first.reason));
+        QVERIFY2(second.merged, qPrintable(second.reason));
+        QCOMPARE(first.report.entries + second.report.entries, qint64(199 + 40));
+        QCOMPARE(storedBlocks(computers.home, kCommuter).size(), std::size_t(399));
+        QCOMPARE(storedRowCount(computers.home, kCommuter), qint64(399));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHistoryMerge)
+#include "test_historymerge.moc"
