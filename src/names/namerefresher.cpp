@@ -1,5 +1,6 @@
 #include "names/namerefresher.h"
 
+#include "namedata/freedheap.h"
 #include "names/namerefresh.h"
 
 #include <QMetaObject>
@@ -159,6 +160,7 @@ void NameRefresher::answerParsed(std::uint64_t generation, const NameRefreshTabl
     else
         apply();
     end();
+    returnFreedHeapToSystem();
 }
 
 void NameRefresher::showStatus(const NameOutcome& outcome)
