@@ -9,6 +9,7 @@
 #include "ui/historyfilecommands.h"
 #include "ui/historylistpane.h"
 #include "ui/historylistview.h"
+#include "ui/historymodel.h"
 #include "ui/historysearchbar.h"
 #include "ui/mainstatusbar.h"
 #include "ui/notecommands.h"
@@ -103,6 +104,11 @@ void CRidelogDlg::initDialog()
     refresher_->setBuiltinOnly(builtinNamesOnly(nameServerArgument_, settings_));
     connect(refresher_, &NameRefresher::statusText, this,
             [this](const QString& text, const QString& toolTip) { setStatusText(text, toolTip); });
+    // The names of an answer land in one notification of the list, not one per cell.
+    refresher_->setApplyScope([this](const std::function<void()>& apply) {
+        HistoryListModel::NameBatch batch(*list_->rows());
+        apply();
+    });
     // Card events are seen before the dialog's own handling.
     cardFilter_ =
         new card::CardEventFilter({[this] { readCard(); }, [this] { onCardLost(); }}, this);
