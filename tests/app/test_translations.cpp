@@ -1,8 +1,8 @@
 // The language of the windows: which locale gives which language, and what a missing or broken
 // translation file gives.
 #include "app/translations.h"
+#include "support/cardblocks.h"
 #include "support/windowaccess.h"
-#include "ui/blockbuilder.h"
 #include "ui/ridelogdlg.h"
 #include "ui/savefiledialog.h"
 #include "ui/showdatasetupdlg.h"

@@ -3,6 +3,7 @@
 #include "card/cardevents.h"
 #include "card/cardread.h"
 #include "card/readerlibrary.h"
+#include "support/cardfile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 #include <QTest>
 
 using namespace ridelog::card;
+using ridelog::test::placeCard;
 
 namespace {
 
@@ -40,16 +42,6 @@ struct Counters
 CardMessageHandlers countingHandlers(Counters& counters)
 {
     return {[&counters] { ++counters.reads; }, [&counters] { ++counters.clears; }};
-}
-
-bool placeCard(const QString& dir, const QString& name, const QByteArray& text)
-{
-    const QString temporary = dir + QStringLiteral("/.") + name + QStringLiteral(".part");
-    QFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-        return false;
-    file.close();
-    return QFile::rename(temporary, dir + QLatin1Char('/') + name);
 }
 
 const QByteArray kCard = "idm 012E44A0B1C2D3E4\nblock 0 C746000018D93D802928FC0800002200\n";

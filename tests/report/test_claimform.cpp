@@ -3,8 +3,8 @@
 #include "report/claimform.h"
 #include "report/claimformpainter.h"
 #include "report/expenseentries.h"
+#include "support/cardblocks.h"
 #include "support/pdftext.h"
-#include "ui/blockbuilder.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -111,8 +111,8 @@ void TestClaimForm::linesAndTotals_data()
     QTest::newRow("claimed only") << true << QDate() << QDate() << S{11, 13} << qint64(410);
     QTest::newRow("April") << false << QDate(2026, 4, 1) << QDate(2026, 4, 30) << S{14, 15, 16}
                            << qint64(200);
-    QTest::newRow("claimed in April") << true << QDate(2026, 4, 1) << QDate(2026, 4, 30) << S{}
-                                      << qint64(0);
+    QTest::newRow("claimed in April")
+        << true << QDate(2026, 4, 1) << QDate(2026, 4, 30) << S{} << qint64(0);
     QTest::newRow("from March 2") << true << QDate(2026, 3, 2) << QDate() << S{11, 13}
                                   << qint64(410);
 }
@@ -200,9 +200,9 @@ void TestClaimForm::pdfIsA4WithEmbeddedJapaneseFonts()
     QCOMPARE(writeClaimPdf(path, form).result, ClaimPdfResult::Written);
 
     const QString text = pdfText(path);
-    for (const char* expected : {"交通費精算書", "山田 花子", "営業部", "通勤用", "2026/12/08",
-                                 "顧客訪問（A社）", "現地調査", "渋谷", "新宿", "バス", "410円",
-                                 "1 / 1"})
+    for (const char* expected :
+         {"交通費精算書", "山田 花子", "営業部", "通勤用", "2026/12/08", "顧客訪問（A社）",
+          "現地調査", "渋谷", "新宿", "バス", "410円", "1 / 1"})
         QVERIFY2(text.contains(QString::fromUtf8(expected)), expected);
     // Neither the charge nor the unmarked purchase.
     QVERIFY(!text.contains(QStringLiteral("チャージ")));
@@ -243,8 +243,7 @@ void TestClaimForm::longHistoryGetsNumberedPages()
     setClaimPageLayout(writer);
     const int pages = claimFormPageCount(writer, form);
     QVERIFY(pages > 5);
-    QVERIFY(pdfInfo(path).contains(
-        QRegularExpression(QStringLiteral("Pages: +%1\n").arg(pages))));
+    QVERIFY(pdfInfo(path).contains(QRegularExpression(QStringLiteral("Pages: +%1\n").arg(pages))));
     const QString text = pdfText(path);
     QVERIFY(text.contains(QStringLiteral("%1 / %1").arg(pages)));
     QVERIFY(text.contains(claimMoneyText(300 * 170)));

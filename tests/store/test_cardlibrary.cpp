@@ -4,7 +4,7 @@
 #include "store/historystore.h"
 #include "store/missedhistory.h"
 #include "store/schema.h"
-#include "ui/blockbuilder.h"
+#include "support/cardblocks.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -49,8 +49,6 @@ private slots:
     // ---- Names and types
     void quoteIdentifier_data();
     void quoteIdentifier();
-    void declaredTypes_data();
-    void declaredTypes();
 
     // ---- Opening
     void openExistingFailsForMissingFile();
@@ -96,22 +94,6 @@ void TestDatabase::quoteIdentifier()
     QFETCH(QString, name);
     QFETCH(QString, quoted);
     QCOMPARE(ridelog::quoteIdentifier(name), quoted);
-}
-
-void TestDatabase::declaredTypes_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("declared");
-    QTest::newRow("dbInteger") << int(ColumnType::SmallInt) << QStringLiteral("SMALLINT");
-    QTest::newRow("dbText 255") << int(ColumnType::Text255) << QStringLiteral("VARCHAR(255)");
-    QTest::newRow("dbLong") << int(ColumnType::Long) << QStringLiteral("INTEGER");
-}
-
-void TestDatabase::declaredTypes()
-{
-    QFETCH(int, type);
-    QFETCH(QString, declared);
-    QCOMPARE(declaredTypeName(ColumnType(type)), declared);
 }
 
 void TestDatabase::openExistingFailsForMissingFile()
