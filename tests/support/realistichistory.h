@@ -5,7 +5,7 @@
 #pragma once
 
 #include "card/history.h"
-#include "support/gatehistory.h"
+#include "gatehistory.h"
 
 #include <QDate>
 #include <cstdint>
