@@ -13,6 +13,7 @@
 #include "store/gatelogstore.h"
 #include "store/historystore.h"
 #include "support/realistichistory.h"
+#include "support/windowaccess.h"
 #include "ui/commandids.h"
 #include "ui/historylist.h"
 #include "ui/historysearchbar.h"
@@ -173,7 +174,7 @@ void prepareLibrary(const QString& cardsDir)
 
 int rowOfKind(const CRidelogDlg& dialog, const QString& processText)
 {
-    const QAbstractItemModel& model = *dialog.historyModel();
+    const QAbstractItemModel& model = *test::inside(dialog).historyModel();
     for (int row = 0; row < model.rowCount(); ++row) {
         if (model.index(row, 3).data().toString() == processText)
             return row;
@@ -183,18 +184,18 @@ int rowOfKind(const CRidelogDlg& dialog, const QString& processText)
 
 void selectRow(CRidelogDlg& dialog, int row)
 {
-    auto* list = dialog.historyList();
-    list->setCurrentIndex(dialog.historyModel()->index(row, 0));
-    list->selectionModel()->select(dialog.historyModel()->index(row, 0),
+    auto* list = test::inside(dialog).historyList();
+    list->setCurrentIndex(test::inside(dialog).historyModel()->index(row, 0));
+    list->selectionModel()->select(test::inside(dialog).historyModel()->index(row, 0),
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void showDetailOf(CRidelogDlg& dialog, const QString& processText, const QString& name)
 {
     selectRow(dialog, rowOfKind(dialog, processText));
-    dialog.showHistoryContextMenu(dialog.mapToGlobal(QPoint(120, 120)));
+    test::inside(dialog).showHistoryContextMenu(dialog.mapToGlobal(QPoint(120, 120)));
     wait(200);
-    dialog.historyContextMenu()->close();
+    test::inside(dialog).historyContextMenu()->close();
     captureNextModal(name);
     dialog.triggerCommand(ids::ShowDetail);
 }
@@ -216,25 +217,25 @@ QMenu* menuBarMenu(CRidelogDlg& dialog, int index)
 int runGallery(CRidelogDlg& dialog)
 {
     dialog.show();
-    waitFor([&] { return dialog.historyModel()->rowCount() >= kHistory; });
+    waitFor([&] { return test::inside(dialog).historyModel()->rowCount() >= kHistory; });
     wait(1500); // the names of the built-in table
     save(&dialog, QStringLiteral("01-main"));
 
-    dialog.searchBar()->open();
-    dialog.searchBar()->textField()->setText(QStringLiteral("新宿"));
-    dialog.searchBar()->applyNow();
+    test::inside(dialog).searchBar()->open();
+    test::inside(dialog).searchBar()->textField()->setText(QStringLiteral("新宿"));
+    test::inside(dialog).searchBar()->applyNow();
     save(&dialog, QStringLiteral("02-search"));
-    dialog.searchBar()->dismiss();
+    test::inside(dialog).searchBar()->dismiss();
 
     for (int index = 0; index < 5; ++index) {
         if (QMenu* menu = menuBarMenu(dialog, index))
             popUpMenu(menu, &dialog, QStringLiteral("03-menu-%1").arg(index + 1));
     }
     selectRow(dialog, 0);
-    dialog.showHistoryContextMenu(dialog.mapToGlobal(QPoint(120, 120)));
-    waitFor([&] { return dialog.historyContextMenu()->isVisible(); });
-    save(dialog.historyContextMenu(), QStringLiteral("04-context-menu"));
-    dialog.historyContextMenu()->close();
+    test::inside(dialog).showHistoryContextMenu(dialog.mapToGlobal(QPoint(120, 120)));
+    waitFor([&] { return test::inside(dialog).historyContextMenu()->isVisible(); });
+    save(test::inside(dialog).historyContextMenu(), QStringLiteral("04-context-menu"));
+    test::inside(dialog).historyContextMenu()->close();
 
     showDetailOf(dialog, QCoreApplication::translate("ridelog::HistoryModel", "運賃支払"),
                  QStringLiteral("05-detail-rail"));

@@ -1,6 +1,7 @@
 // The language of the windows: which locale gives which language, and what a missing or broken
 // translation file gives.
 #include "app/translations.h"
+#include "support/windowaccess.h"
 #include "ui/blockbuilder.h"
 #include "ui/ridelogdlg.h"
 #include "ui/savefiledialog.h"
@@ -120,8 +121,8 @@ void TestTranslations::englishLocaleGivesEnglishWindow()
     QStringList texts;
     for (const QAction* action : dlg->findChild<QMenuBar*>()->actions())
         collectTexts(action->menu(), texts);
-    collectTexts(dlg->historyContextMenu(), texts);
-    const QAbstractItemModel* list = dlg->historyModel();
+    collectTexts(test::inside(*dlg).historyContextMenu(), texts);
+    const QAbstractItemModel* list = test::inside(*dlg).historyModel();
     for (int column = 0; column < list->columnCount(); ++column)
         texts << list->headerData(column, Qt::Horizontal).toString();
     QVERIFY(texts.size() > 25);
@@ -129,9 +130,9 @@ void TestTranslations::englishLocaleGivesEnglishWindow()
         QVERIFY2(!hasJapanese(text), qPrintable(text));
     // The status bar after a read; the rows keep the card's own Japanese texts.
     dlg->readCard();
-    QCOMPARE(dlg->statusPaneText(2), QStringLiteral("300 yen"));
+    QCOMPARE(test::inside(*dlg).statusPaneText(2), QStringLiteral("300 yen"));
     QCOMPARE(list->data(list->index(0, 2)).toString(), QStringLiteral("改札機"));
-    CShowDataSetupDlg setup(dlg->settings(), dlg.get());
+    CShowDataSetupDlg setup(test::inside(*dlg).settings(), dlg.get());
     QCOMPARE(setup.windowTitle(), QStringLiteral("Display Settings"));
     // Qt's own texts stay English.
     QCOMPARE(QCoreApplication::translate("QFileDialog", "Save As"), QStringLiteral("Save As"));
