@@ -9,6 +9,8 @@
 #include "app/ridelogapp.h"
 #include "app/translations.h"
 #include "store/cardlibrary.h"
+#include "store/database.h"
+#include "store/gatelogstore.h"
 #include "store/historystore.h"
 #include "support/realistichistory.h"
 #include "support/windowaccess.h"
@@ -42,6 +44,11 @@ namespace {
 const QString kIdm = QStringLiteral("012E44A0B1C2D3E4");
 constexpr int kHistory = 2183;
 constexpr int kOnTheCard = 20;
+// The entries that came after the last read; the rest are stored.
+constexpr int kSinceLastRead = 4;
+// The user has read the card every evening for the last months: the gate log holds the times
+// of these last entries.
+constexpr std::size_t kWithGateTimes = 400;
 
 QString outputDir;
 
@@ -94,8 +101,8 @@ void captureNextModal(const QString& name, std::function<void(QWidget*)> before 
     poll->start();
 }
 
-// The card's history: all but its last 20 entries stored by earlier reads, under a nickname,
-// beside 29 other cards of the household.
+// The card's history: all but its last few entries stored by earlier reads with the gate taps
+// they caught, under a nickname, beside 29 other cards of the household.
 void prepareLibrary(const QString& cardsDir)
 {
     const std::vector<HistoryBlock> history =
@@ -104,8 +111,9 @@ void prepareLibrary(const QString& cardsDir)
     NameCaches caches;
     store.OpenDatabaseAtStart(caches);
     CardBlockSet stored;
-    // The last read was a few entries ago: the card still holds some of the stored ones.
-    for (std::size_t i = 0; i + kOnTheCard - 5 < history.size(); ++i)
+    // The last read was a few entries ago: the card still holds most of the stored ones.
+    const std::size_t storedCount = history.size() - kSinceLastRead;
+    for (std::size_t i = 0; i < storedCount; ++i)
         stored.insert(history[i], BlockOrigin::Card);
     store.StoreNewBlocks(kIdm, stored);
     const QStringList names{QStringLiteral("妻のPASMO"), QStringLiteral("子ども用"),
@@ -123,6 +131,16 @@ void prepareLibrary(const QString& cardsDir)
     }
     const QString databasePath = store.databasePath();
     store.dropDatabaseObject();
+    const std::vector<HistoryBlock> storedHistory(history.begin(),
+                                                  history.begin() + qsizetype(storedCount));
+    const std::vector<HistoryBlock> storedTaps =
+        test::realisticGateTaps(storedHistory, storedHistory.size() - kWithGateTimes);
+    {
+        Database database = Database::open(databasePath, Database::OpenMode::ExistingFile, 1000);
+        Transaction transaction(database);
+        GateLogStore::store(database, kIdm, storedTaps, QDateTime::currentDateTimeUtc());
+        transaction.commit();
+    }
 
     CardLibrary library(databasePath);
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -136,6 +154,15 @@ void prepareLibrary(const QString& cardsDir)
     QByteArray text = "idm " + kIdm.toLatin1() + '\n';
     for (int i = 0; i < kOnTheCard; ++i) {
         const HistoryBlock& block = history[history.size() - 1 - std::size_t(i)];
+        text += "block " + QByteArray::number(i) + ' ' +
+                QByteArray(reinterpret_cast<const char*>(block.data()), 16).toHex() + '\n';
+    }
+    // The card's gate log: its last three taps, newest first.
+    const std::vector<HistoryBlock> taps =
+        test::realisticGateTaps(history, history.size() - kOnTheCard);
+    text += "service 108F\n";
+    for (int i = 0; i < 3; ++i) {
+        const HistoryBlock& block = taps[taps.size() - 1 - std::size_t(i)];
         text += "block " + QByteArray::number(i) + ' ' +
                 QByteArray(reinterpret_cast<const char*>(block.data()), 16).toHex() + '\n';
     }

@@ -56,6 +56,8 @@ std::vector<ExpenseEntry> commuterEntries(std::optional<std::uint32_t> gapBefore
     notes[12] = {QStringLiteral("チャージ"), true, 0}; // marked, but never a cost
     notes[15] = {QStringLiteral("文具"), false, 0};
     attachNotes(entries, notes);
+    // The gates told both times of the first commute, only the exit of the April one.
+    addGateTimes(entries, GateTimes({{11, {7, 58}, {8, 31}}, {14, {}, {18, 5}}}));
     return entries;
 }
 
@@ -168,7 +170,11 @@ void TestClaimForm::monthsInOrderWithUndatedLast()
     QCOMPARE(ride.from, QStringLiteral("渋谷"));
     QCOMPARE(ride.to, QStringLiteral("新宿"));
     QCOMPARE(ride.purpose, QStringLiteral("顧客訪問（A社）"));
+    QCOMPARE(gateSpanText(ride.entryTime, ride.exitTime), QStringLiteral("07:58–08:31"));
+    const ClaimLine& april = form.months[1].lines[0];
+    QCOMPARE(gateSpanText(april.entryTime, april.exitTime), QStringLiteral("–18:05"));
     QCOMPARE(form.months[1].lines[1].kind, RecordKind::Shop);
+    QVERIFY(!form.months[1].lines[1].entryTime.known());
 }
 
 void TestClaimForm::moneyTexts_data()
@@ -202,11 +208,12 @@ void TestClaimForm::pdfIsA4WithEmbeddedJapaneseFonts()
     const QString text = pdfText(path);
     for (const char* expected :
          {"交通費精算書", "山田 花子", "営業部", "通勤用", "2026/12/08", "顧客訪問（A社）",
-          "現地調査", "渋谷", "新宿", "バス", "410円", "1 / 1"})
+          "現地調査", "渋谷", "新宿", "バス", "410円", "時刻", "07:58–08:31", "1 / 1"})
         QVERIFY2(text.contains(QString::fromUtf8(expected)), expected);
     // Neither the charge nor the unmarked purchase.
     QVERIFY(!text.contains(QStringLiteral("チャージ")));
     QVERIFY(!text.contains(QStringLiteral("文具")));
+    QVERIFY(!text.contains(QStringLiteral("18:05"))); // the April ride is not marked
 
     const QString info = pdfInfo(path);
     QVERIFY2(info.contains(QStringLiteral("pts (A4)")), qPrintable(info));

@@ -98,6 +98,10 @@
         <translation>Kind</translation>
     </message>
     <message>
+        <source>時刻</source>
+        <translation>Time</translation>
+    </message>
+    <message>
         <source>精算にチェックした利用のみ</source>
         <translation>Only entries marked for claiming</translation>
     </message>
