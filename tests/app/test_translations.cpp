@@ -1,6 +1,8 @@
 // The language of the windows: which locale gives which language, and what a missing or broken
 // translation file gives.
 #include "app/translations.h"
+#include "card/autoreaderbackend.h"
+#include "card/simulatedreader.h"
 #include "ui/blockbuilder.h"
 #include "ui/ridelogdlg.h"
 #include "ui/savefiledialog.h"
@@ -74,6 +76,8 @@ private slots:
     void languageOfLocale();
     void englishLocaleGivesEnglishWindow();
     void japaneseLocaleKeepsSourceTextsAndTranslatesQt();
+    void readerTextsFollowTheLanguage_data();
+    void readerTextsFollowTheLanguage();
     void unusableTranslationFallsBackToJapanese_data();
     void unusableTranslationFallsBackToJapanese();
 };
@@ -135,6 +139,48 @@ void TestTranslations::englishLocaleGivesEnglishWindow()
     QCOMPARE(setup.windowTitle(), QStringLiteral("Display Settings"));
     // Qt's own texts stay English.
     QCOMPARE(QCoreApplication::translate("QFileDialog", "Save As"), QStringLiteral("Save As"));
+}
+
+// What the reader layer says to the user (its name in the status bar and the About box, why it
+// did not open in the start-up box) comes in the window's language.
+void TestTranslations::readerTextsFollowTheLanguage_data()
+{
+    QTest::addColumn<UiLanguage>("language");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("English") << UiLanguage::English
+                             << QStringList{QStringLiteral("Simulated reader"),
+                                            QStringLiteral("cannot be created"),
+                                            QStringLiteral("No card reader backend is built in.")};
+    QTest::newRow("Japanese") << UiLanguage::Japanese
+                              << QStringList{QStringLiteral("シミュレーションのカードリーダ"),
+                                             QStringLiteral("を作れません"),
+                                             QStringLiteral("カードリーダを扱う部分")};
+}
+
+void TestTranslations::readerTextsFollowTheLanguage()
+{
+    QFETCH(UiLanguage, language);
+    QFETCH(QStringList, expected);
+    Translations translations;
+    QCOMPARE(translations.install(language), language);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // A file where the card folder should be: the folder cannot be made.
+    const QString notAFolder = dir.filePath(QStringLiteral("cards"));
+    QFile file(notAFolder);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    card::SimulatedReaderBackend simulated(notAFolder);
+    QString openError;
+    QVERIFY(!simulated.open(&openError));
+    card::AutoReaderBackend nothingBuiltIn({});
+    QString autoError;
+    QVERIFY(!nothingBuiltIn.open(&autoError));
+    const QStringList texts{simulated.name(), openError, autoError, nothingBuiltIn.name()};
+    for (int i = 0; i < expected.size(); ++i)
+        QVERIFY2(texts[i].contains(expected[i]), qPrintable(texts[i]));
+    for (const QString& text : texts)
+        QVERIFY2((language == UiLanguage::English) != hasJapanese(text), qPrintable(text));
 }
 
 void TestTranslations::japaneseLocaleKeepsSourceTextsAndTranslatesQt()
