@@ -4,6 +4,8 @@
 #include "card/autoreaderbackend.h"
 #include "card/simulatedreader.h"
 #include "ui/blockbuilder.h"
+#include "ui/historylist.h"
+#include "ui/historylistview.h"
 #include "ui/ridelogdlg.h"
 #include "ui/savefiledialog.h"
 #include "ui/showdatasetupdlg.h"
@@ -13,10 +15,12 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLibraryInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -77,6 +81,8 @@ private slots:
     void englishLocaleGivesEnglishWindow();
     void japaneseLocaleKeepsSourceTextsAndTranslatesQt();
     void readerTextsFollowTheLanguage_data();
+    void headingsFitTheDefaultWindow_data();
+    void headingsFitTheDefaultWindow();
     void readerTextsFollowTheLanguage();
     void unusableTranslationFallsBackToJapanese_data();
     void unusableTranslationFallsBackToJapanese();
@@ -181,6 +187,49 @@ void TestTranslations::readerTextsFollowTheLanguage()
         QVERIFY2(texts[i].contains(expected[i]), qPrintable(texts[i]));
     for (const QString& text : texts)
         QVERIFY2((language == UiLanguage::English) != hasJapanese(text), qPrintable(text));
+}
+
+void TestTranslations::headingsFitTheDefaultWindow_data()
+{
+    QTest::addColumn<UiLanguage>("language");
+    QTest::newRow("English") << UiLanguage::English;
+    QTest::newRow("Japanese") << UiLanguage::Japanese;
+}
+
+// In the window of the default size every heading shows its whole text, the sorted one with its
+// sort mark, and the seven columns up to the amount lie in sight; each heading has a tooltip.
+void TestTranslations::headingsFitTheDefaultWindow()
+{
+    QFETCH(UiLanguage, language);
+    Translations translations;
+    QCOMPARE(translations.install(language), language);
+    auto dlg = makeWindow();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    const QAbstractItemView* list = dlg->historyList();
+    const QHeaderView* header = dlg->historyList()->header();
+    const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    for (int column = 0; column < header->count(); ++column) {
+        if (header->isSectionHidden(column))
+            continue;
+        const QString heading = dlg->historyModel()->headerData(column, Qt::Horizontal).toString();
+        const int needed = column == header->sortIndicatorSection()
+                               ? header->sectionSizeHint(column)
+                               : header->fontMetrics().horizontalAdvance(heading) + 2 * margin;
+        QVERIFY2(header->sectionSize(column) >= needed,
+                 qPrintable(QStringLiteral("%1: %2 < %3")
+                                .arg(heading)
+                                .arg(header->sectionSize(column))
+                                .arg(needed)));
+        QVERIFY(!dlg->historyModel()
+                     ->headerData(column, Qt::Horizontal, Qt::ToolTipRole)
+                     .toString()
+                     .isEmpty());
+    }
+    const int amountEnd =
+        header->sectionViewportPosition(AmountColumn) + header->sectionSize(AmountColumn);
+    QVERIFY2(amountEnd <= list->viewport()->width(),
+             qPrintable(QStringLiteral("%1 > %2").arg(amountEnd).arg(list->viewport()->width())));
 }
 
 void TestTranslations::japaneseLocaleKeepsSourceTextsAndTranslatesQt()

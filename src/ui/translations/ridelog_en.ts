@@ -330,11 +330,11 @@ Nothing more is written to it.</translation>
     </message>
     <message>
         <source>入場駅</source>
-        <translation>Entry station</translation>
+        <translation>Entry</translation>
     </message>
     <message>
         <source>出場駅</source>
-        <translation>Exit station</translation>
+        <translation>Exit</translation>
     </message>
     <message>
         <source>料金</source>
@@ -343,6 +343,18 @@ Nothing more is written to it.</translation>
     <message>
         <source>用途</source>
         <translation>Purpose</translation>
+    </message>
+    <message>
+        <source>カードの履歴の通し番号</source>
+        <translation>Serial number of the entry on the card</translation>
+    </message>
+    <message>
+        <source>入場駅（バスは停留所、物販は店舗）</source>
+        <translation>Entry station (the stop of a bus ride, the shop of a purchase)</translation>
+    </message>
+    <message>
+        <source>出場駅（物販は時刻）</source>
+        <translation>Exit station (the time of a purchase)</translation>
     </message>
 </context>
 <context>
