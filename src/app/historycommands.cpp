@@ -147,7 +147,8 @@ QString mergeReportText(const MergeReport& report)
     if (report.addedNothing())
         return QStringLiteral("Nothing new: the history holds all of it already.");
     return QStringLiteral("Added %1 entries on %2 card(s) (%3 new), %4 names "
-                          "(%5 stations, %6 bus stops, %7 shops), %8 nickname(s), %9 note(s).")
+                          "(%5 stations, %6 bus stops, %7 shops), %8 nickname(s), %9 note(s), "
+                          "%10 gate tap(s), %11 kind(s) of card.")
         .arg(report.entries)
         .arg(report.cardsWithNewEntries)
         .arg(report.newCards)
@@ -156,7 +157,9 @@ QString mergeReportText(const MergeReport& report)
         .arg(report.busStopNames)
         .arg(report.shopNames)
         .arg(report.nicknames)
-        .arg(report.notes);
+        .arg(report.notes)
+        .arg(report.gateTaps)
+        .arg(report.cardKinds);
 }
 
 int runMerge(const QStringList& arguments, QIODevice& out, QIODevice& err)

@@ -524,7 +524,8 @@ QString scriptCommandsHelp()
         "\n"
         "  Exit status: 0 done; 1 unknown card or entry, damaged database, a locked\n"
         "  database or a file that cannot be written; 2 a wrong command line. Each\n"
-        "  failure prints one line on standard error.\n");
+        "  failure prints one line on standard error. Names that a damaged name\n"
+        "  table no longer gives are shown as codes, with one line on standard error.\n");
 }
 
 int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& err)
@@ -558,6 +559,10 @@ int runScriptCommand(const QStringList& arguments, QIODevice& out, QIODevice& er
                         QStringLiteral("no stored history for card %1 in %2")
                             .arg(request.idmText, database.path),
                         ScriptFailed);
+        if (const QString names = reader.unreadableNames(); !names.isEmpty())
+            writeLine(err, QStringLiteral("ridelog: some stored names cannot be read, codes stand "
+                                          "in for them (%1)")
+                               .arg(names));
         card.session.showStoredBlocks(request.idmText.toUpper(), std::move(blocks));
         card.nickname = reader.nickname(request.idmText);
         if (const auto summary = CardLibrary(databasePath()).card(request.idmText))

@@ -49,6 +49,12 @@ public:
     using const_iterator = typename Map::const_iterator;
 
     Entry& EntryFor(const Key& key) { return entries_.try_emplace(key).first->second; }
+    // A look-up that leaves nothing behind: null for an absent key.
+    const Entry* find(const Key& key) const
+    {
+        const auto it = entries_.find(key);
+        return it == entries_.end() ? nullptr : &it->second;
+    }
 
     // Iteration in key order; the texts of the entries may be changed.
     iterator begin() { return entries_.begin(); }

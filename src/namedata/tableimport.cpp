@@ -51,6 +51,20 @@ std::optional<int> parseHexCode(QByteArray text, int max)
     return int(value);
 }
 
+// Decimal digits only; nothing when empty or above `max`.
+std::optional<int> parseDecimalCode(QByteArray text, int max)
+{
+    text = text.trimmed();
+    if (text.isEmpty() || text.size() > 3)
+        return std::nullopt;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+    }
+    const int value = text.toInt();
+    return value <= max ? std::optional<int>(value) : std::nullopt;
+}
+
 // Text of a name column; nothing when it is not UTF-8.
 std::optional<QString> decodeNameText(const QByteArray& bytes)
 {
@@ -91,6 +105,7 @@ public:
             if (first) {
                 first = false;
                 allSheets = !row.fields.isEmpty() && row.fields[0].trimmed() == "src";
+                decimalCodes_ = isDecimalStationTableHeader(row);
                 if (allSheets || isStationTableHeader(row))
                     continue;
             }
@@ -133,6 +148,13 @@ private:
         return row.fields.size() >= 3 && !parseHexCode(row.fields[0], 0xFF);
     }
 
+    // The ICCardManager table writes its codes in decimal under English headings.
+    static bool isDecimalStationTableHeader(const CsvRow& row)
+    {
+        return row.fields.size() >= 3 && row.fields[0].trimmed() == "AreaCode" &&
+               row.fields[1].trimmed() == "LineCode" && row.fields[2].trimmed() == "StationCode";
+    }
+
     void unreadable(const CsvRow& row, const QString& reason)
     {
         ++report_.unreadable;
@@ -162,7 +184,8 @@ private:
                  std::optional<int> station, std::initializer_list<int> nameColumns)
     {
         if (!area || !line || !station) {
-            unreadable(row, QStringLiteral("station code is not hex 00..FF"));
+            unreadable(row, decimalCodes_ ? QStringLiteral("station code is not decimal 0..255")
+                                          : QStringLiteral("station code is not hex 00..FF"));
             return;
         }
         QStringList names;
@@ -184,8 +207,19 @@ private:
             unreadable(row, QStringLiteral("%1 columns instead of 6 or 7").arg(row.fields.size()));
             return;
         }
-        addRail(row, parseHexCode(row.fields[0], 0xFF), parseHexCode(row.fields[1], 0xFF),
-                parseHexCode(row.fields[2], 0xFF), {3, 4, 5});
+        if (!decimalCodes_) {
+            addRail(row, parseHexCode(row.fields[0], 0xFF), parseHexCode(row.fields[1], 0xFF),
+                    parseHexCode(row.fields[2], 0xFF), {3, 4, 5});
+            return;
+        }
+        const std::optional<int> area = parseDecimalCode(row.fields[0], 0xFF);
+        const std::optional<int> line = parseDecimalCode(row.fields[1], 0xFF);
+        if (area == 0 && line == 0) {
+            // Area 0, line 0 is where the other tables keep the terminals' test codes.
+            ++report_.testTerminals;
+            return;
+        }
+        addRail(row, area, line, parseDecimalCode(row.fields[2], 0xFF), {3, 4, 5});
     }
 
     void importAllSheetsRow(const CsvRow& row)
@@ -268,6 +302,7 @@ private:
     std::set<StationKey> seenStations_;
     std::set<BusStopKey> seenBusStops_;
     std::set<ShopKey> seenShops_;
+    bool decimalCodes_ = false;
 };
 
 } // namespace
@@ -291,6 +326,8 @@ QString ImportReport::summary() const
             .arg(unreadable);
     if (otherSheets > 0)
         text += QStringLiteral("; %1 rows of other sheets left out").arg(otherSheets);
+    if (testTerminals > 0)
+        text += QStringLiteral("; %1 rows at area 0, line 0 left out").arg(testTerminals);
     for (const QString& problem : problems)
         text += QStringLiteral("\n  ") + problem;
     if (unreadable > problems.size())

@@ -1,5 +1,7 @@
 // Import of the public code tables: the hex station tables (area, line, station, company, line
-// name, station name[, note]) and the all-sheets table of 15 columns whose "src" column picks
+// name, station name[, note]), the decimal one under the headings AreaCode, LineCode,
+// StationCode (its rows at area 0, line 0 are left out: other tables keep test terminals there),
+// and the all-sheets table of 15 columns whose "src" column picks
 // rail stations (suica_rail), bus stops (iruca_bus) or shops (suica_pos).
 #pragma once
 
@@ -20,11 +22,12 @@ struct ImportReport
     int railAdded = 0;
     int busAdded = 0;
     int shopsAdded = 0;
-    int duplicates = 0;   // rows whose key an earlier row of the same table named; it stays
-    int namedEarlier = 0; // rows whose key an earlier table named; that table's row stays
-    int unreadable = 0;   // rows that could not be read: columns, codes, encoding, garbled text
-    int otherSheets = 0;  // rows of sheets the server does not serve
-    QStringList problems; // the first few unreadable rows as "line N: reason"
+    int duplicates = 0;    // rows whose key an earlier row of the same table named; it stays
+    int namedEarlier = 0;  // rows whose key an earlier table named; that table's row stays
+    int unreadable = 0;    // rows that could not be read: columns, codes, encoding, garbled text
+    int otherSheets = 0;   // rows of sheets the server does not serve
+    int testTerminals = 0; // rows of the decimal table at area 0, line 0
+    QStringList problems;  // the first few unreadable rows as "line N: reason"
 
     QString summary() const;
 };

@@ -59,24 +59,6 @@ QString cutOffText()
     return QStringLiteral("Answer over %1 bytes cut off").arg(kMaxNameAnswerBytes);
 }
 
-// Failures that mean the server could not be reached at all, as opposed to a server that was
-// reached and then failed.
-bool isUnreachable(QNetworkReply::NetworkError error)
-{
-    switch (error) {
-    case QNetworkReply::ConnectionRefusedError:
-    case QNetworkReply::HostNotFoundError:
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError:
-    case QNetworkReply::ProxyConnectionRefusedError:
-    case QNetworkReply::ProxyNotFoundError:
-    case QNetworkReply::ProxyTimeoutError:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // Everything up to and including the last record separator.
 QByteArray completeRecords(const QByteArray& joined)
 {
@@ -85,6 +67,29 @@ QByteArray completeRecords(const QByteArray& joined)
 }
 
 } // namespace
+
+NameFailureKind failureKindOf(QNetworkReply::NetworkError error, bool requestSent)
+{
+    // Once the request is out, a server stood at the other end.
+    if (requestSent)
+        return NameFailureKind::Network;
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+    // The socket's own connect failed: network or host unreachable (no network at all, the
+    // interface down, no route), or the address cannot be used. Qt reports these without a
+    // code of their own.
+    case QNetworkReply::UnknownNetworkError:
+        return NameFailureKind::Unreachable;
+    default:
+        return NameFailureKind::Network;
+    }
+}
 
 QUrl defaultNameServerUrl()
 {
@@ -248,8 +253,7 @@ void NameExchange::replyFinished()
         result.failure = reply_->errorString();
         if (result.failure.isEmpty())
             result.failure = QStringLiteral("Network error %1").arg(int(error));
-        result.failureKind = isUnreachable(error) && !requestSent_ ? NameFailureKind::Unreachable
-                                                                   : NameFailureKind::Network;
+        result.failureKind = failureKindOf(error, requestSent_);
     }
     complete(std::move(result));
 }

@@ -7,14 +7,13 @@
 
 #include <QByteArray>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QUrl>
 #include <chrono>
-
-class QNetworkReply;
 
 namespace ridelog {
 
@@ -37,7 +36,8 @@ inline constexpr qsizetype kMaxNameFailureText = 511;
 enum class NameFailureKind
 {
     None,        // answered (any HTTP status)
-    Unreachable, // refused, host not found, no network, no connection within the time-out
+    Unreachable, // refused, host not found, network or host unreachable, no connection within the
+                 // time-out, a proxy that cannot be reached
     NoAnswer,    // connected, but the answer did not come in time
     Network,     // any other failure of a reachable server: reset, TLS, protocol
 };
@@ -50,6 +50,10 @@ struct NameExchangeResult
     QByteArray body;    // at most kMaxNameAnswerBytes
     bool cutOff = false;
 };
+
+// How a failed exchange is reported: Unreachable when no server could be reached at all (the
+// built-in names then stand in), Network when one was reached and then failed.
+NameFailureKind failureKindOf(QNetworkReply::NetworkError error, bool requestSent);
 
 // "http://localhost/trfc/" on port 80.
 QUrl defaultNameServerUrl();

@@ -1,11 +1,13 @@
 #include "names/namerefresh.h"
 
 #include "names/nameprotocol.h"
+#include "store/missedhistory.h"
 
 #include <QAbstractItemModel>
 #include <limits>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 namespace ridelog {
 
@@ -88,21 +90,52 @@ std::optional<std::uint32_t> serialOfTableKey(const QString& key)
     return ok ? std::optional<std::uint32_t>(serial) : std::nullopt;
 }
 
-QString collectNameItems(const QAbstractItemModel& list, const HistoryRecordSet& records)
+namespace {
+
+template <typename Records>
+auto recordOfRowIn(const QAbstractItemModel& rows, int row, Records& records)
+    -> decltype(findRecordBySerial(records, 0))
+{
+    // The window's list hands out the record of a row (null on the marker row) without a text
+    // to format and parse.
+    const QModelIndex serialCell = rows.index(row, kSerialColumn);
+    if (const QVariant shown = rows.data(serialCell, HistoryRecordRole); shown.isValid()) {
+        const auto* record = reinterpret_cast<const HistoryRecord*>(shown.value<quintptr>());
+        return record == nullptr ? nullptr : findRecordBySerial(records, record->serial);
+    }
+    const QString text = rows.data(serialCell, Qt::DisplayRole).toString();
+    if (text.isEmpty() || text.front() < u'0' || text.front() > u'9')
+        return nullptr;
+    return findRecordBySerial(records, serialOfRowText(text));
+}
+
+} // namespace
+
+HistoryRecord* recordOfRow(const QAbstractItemModel& rows, int row, HistoryRecordSet& records)
+{
+    return recordOfRowIn(rows, row, records);
+}
+
+const HistoryRecord* recordOfRow(const QAbstractItemModel& rows, int row,
+                                 const HistoryRecordSet& records)
+{
+    return recordOfRowIn(rows, row, records);
+}
+
+QString collectNameItems(const QAbstractItemModel& rows, const HistoryRecordSet& records)
 {
     // One item per key: the rows of a long stored history share a few hundred stations, stops
     // and shops, and the answer for the first row of a key names the others too
-    // (applyNamesToRowsOfSameKeys). The first row is the one the list shows highest.
+    // (applyNameAnswer). The first row is the one the list shows highest.
     std::set<StationKey> stations;
     std::set<BusStopKey> busStops;
     std::set<ShopKey> shops;
     QString items;
-    const int rows = list.rowCount();
-    for (int row = 0; row < rows; ++row) {
-        const QString text = cellText(list, row, kSerialColumn);
-        if (text.isEmpty())
+    const int count = rows.rowCount();
+    for (int row = 0; row < count; ++row) {
+        if (cellText(rows, row, kSerialColumn).isEmpty())
             break;
-        const HistoryRecord* record = findRecordBySerial(records, serialOfRowText(text));
+        const HistoryRecord* record = recordOfRow(rows, row, records);
         if (record == nullptr)
             continue;
         switch (record->kind) {
@@ -129,111 +162,130 @@ QString collectNameItems(const QAbstractItemModel& list, const HistoryRecordSet&
     return items;
 }
 
-void applyNamesToList(QAbstractItemModel& list, NameRefreshTable& table)
-{
-    const int rows = list.rowCount();
-    for (int row = 0; row < rows; ++row) {
-        // A look-up that adds nothing: a row without an answer leaves no empty row behind,
-        // which for a long stored history would be one table row per list row.
-        const NameRefreshRow* names = table.find(cellText(list, row, kSerialColumn));
-        if (names == nullptr)
-            continue;
-        if (!names->entryName.isEmpty())
-            setCellText(list, row, kEntryNameColumn, names->entryName);
-        if (!names->exitName.isEmpty())
-            setCellText(list, row, kExitNameColumn, names->exitName);
-    }
-}
+namespace {
 
-void applyNamesToCachesAndRecords(const NameRefreshTable& table, HistoryRecordSet& records,
-                                  NameCaches& caches)
+// The bus-stop and shop names an answer brings, by key: every row of such a key takes them,
+// also where its record has a name (it was composed under the flags of an earlier read).
+struct AnsweredNames
 {
-    for (const auto& [key, row] : table) {
-        const std::optional<std::uint32_t> serial = serialOfTableKey(key);
-        if (!serial)
-            continue;
-        HistoryRecord* record = findRecordBySerial(records, *serial);
-        if (record == nullptr)
-            continue;
-        applyRowToCaches(row, *record, caches);
-        if (!row.entryName.isEmpty())
-            record->entryName = row.entryName;
-        if (!row.exitName.isEmpty())
-            record->exitName = row.exitName;
-    }
-}
-
-void applyNamesToRowsOfSameKeys(QAbstractItemModel& list, const NameRefreshTable& table,
-                                HistoryRecordSet& records)
-{
-    // The names the table holds, by key.
-    std::map<StationKey, QString> stations;
     std::map<BusStopKey, QString> busStops;
     std::map<ShopKey, QString> shops;
-    for (const auto& [key, row] : table) {
+};
+
+AnsweredNames cacheAnswer(const NameRefreshTable& answer, HistoryRecordSet& records,
+                          NameCaches& caches)
+{
+    AnsweredNames answered;
+    for (const auto& [key, row] : answer) {
         const std::optional<std::uint32_t> serial = serialOfTableKey(key);
         const HistoryRecord* record = serial ? findRecordBySerial(records, *serial) : nullptr;
         if (record == nullptr)
             continue;
-        switch (record->kind) {
-        case RecordKind::Rail:
-            if (!row.entryName.isEmpty() && !record->entryKey.isNone())
-                stations.try_emplace(record->entryKey, row.entryName);
-            if (!row.exitName.isEmpty() && !record->exitKey.isNone())
-                stations.try_emplace(record->exitKey, row.exitName);
-            break;
-        case RecordKind::Bus:
-            if (!row.entryName.isEmpty())
-                busStops.try_emplace(record->busKey, row.entryName);
-            break;
-        case RecordKind::Shop:
-            if (!row.entryName.isEmpty())
-                shops.try_emplace(record->shopKey, row.entryName);
-            break;
-        case RecordKind::None:
-            break;
-        }
+        applyRowToCaches(row, *record, caches);
+        if (row.entryName.isEmpty())
+            continue;
+        if (record->kind == RecordKind::Bus)
+            answered.busStops.insert_or_assign(record->busKey, row.entryName);
+        else if (record->kind == RecordKind::Shop)
+            answered.shops.insert_or_assign(record->shopKey, row.entryName);
     }
-    if (stations.empty() && busStops.empty() && shops.empty())
+    return answered;
+}
+
+// The shown names of the stations in the caches, looked up once per key during one walk over
+// the rows: a long history repeats a few hundred stations over 100,000 rows.
+class StationNames
+{
+public:
+    explicit StationNames(const StationNameCache& stations)
+        : stations_(stations)
+    {}
+
+    // Null while nobody has named the key.
+    const QString* nameOf(const StationKey& key)
+    {
+        const auto [it, added] = seen_.try_emplace(key.packed(), nullptr);
+        if (added) {
+            const NameEntry* entry = stations_.find(key);
+            if (entry != nullptr && !entry->nm.isEmpty())
+                it->second = &entry->nm;
+        }
+        return it->second;
+    }
+
+private:
+    const StationNameCache& stations_;
+    std::unordered_map<std::uint32_t, const QString*> seen_;
+};
+
+// Names one rail column of a row whose record lacks the name, when the caches know it now.
+void nameStationCell(QAbstractItemModel& rows, int row, int column, const StationKey& key,
+                     QString& recordName, StationNames& stations)
+{
+    if (!recordName.isEmpty() || key.isNone())
         return;
-    const auto nameOf = [](const auto& names, const auto& key) -> const QString* {
-        const auto it = names.find(key);
-        return it == names.end() ? nullptr : &it->second;
-    };
-    const int rows = list.rowCount();
-    for (int row = 0; row < rows; ++row) {
-        const QString text = cellText(list, row, kSerialColumn);
-        if (text.isEmpty() || table.find(text) != nullptr)
-            continue; // the end of the list, or a row the answer names itself
-        HistoryRecord* record = findRecordBySerial(records, serialOfRowText(text));
+    const QString* name = stations.nameOf(key);
+    if (name == nullptr)
+        return;
+    recordName = *name;
+    setCellText(rows, row, column, *name);
+}
+
+// Gives a bus-stop or shop row the answer's name for its key, or the caches' where the record
+// has none.
+template <typename Key, typename Cache>
+void nameStopOrShopCell(QAbstractItemModel& rows, int row, const Key& key,
+                        const std::map<Key, QString>& answered, QString& recordName,
+                        const Cache& cache)
+{
+    const auto it = answered.find(key);
+    const QString* name = nullptr;
+    if (it != answered.end()) {
+        name = &it->second;
+    } else if (recordName.isEmpty()) {
+        const auto* entry = cache.find(key);
+        if (entry != nullptr && !entry->nm.isEmpty())
+            name = &entry->nm;
+    }
+    if (name == nullptr)
+        return;
+    if (recordName != *name) {
+        recordName = *name;
+        setCellText(rows, row, kEntryNameColumn, *name);
+    } else if (cellText(rows, row, kEntryNameColumn) != *name) {
+        setCellText(rows, row, kEntryNameColumn, *name);
+    }
+}
+
+} // namespace
+
+void applyNameAnswer(QAbstractItemModel& rows, HistoryRecordSet& records,
+                     const NameRefreshTable& answer, NameCaches& caches)
+{
+    const AnsweredNames answered = cacheAnswer(answer, records, caches);
+    StationNames stations(caches.stations);
+    const int count = rows.rowCount();
+    for (int row = 0; row < count; ++row) {
+        HistoryRecord* record = recordOfRow(rows, row, records);
         if (record == nullptr)
             continue;
-        const QString* entry = nullptr;
-        const QString* exit = nullptr;
         switch (record->kind) {
         case RecordKind::Rail:
-            // A rail name is taken only where it was missing, as it would have been asked.
-            if (record->entryName.isEmpty() && !record->entryKey.isNone())
-                entry = nameOf(stations, record->entryKey);
-            if (record->exitName.isEmpty() && !record->exitKey.isNone())
-                exit = nameOf(stations, record->exitKey);
+            nameStationCell(rows, row, kEntryNameColumn, record->entryKey, record->entryName,
+                            stations);
+            nameStationCell(rows, row, kExitNameColumn, record->exitKey, record->exitName,
+                            stations);
             break;
         case RecordKind::Bus:
-            entry = nameOf(busStops, record->busKey);
+            nameStopOrShopCell(rows, row, record->busKey, answered.busStops, record->entryName,
+                               caches.busStops);
             break;
         case RecordKind::Shop:
-            entry = nameOf(shops, record->shopKey);
+            nameStopOrShopCell(rows, row, record->shopKey, answered.shops, record->entryName,
+                               caches.shops);
             break;
         case RecordKind::None:
             break;
-        }
-        if (entry != nullptr) {
-            setCellText(list, row, kEntryNameColumn, *entry);
-            record->entryName = *entry;
-        }
-        if (exit != nullptr) {
-            setCellText(list, row, kExitNameColumn, *exit);
-            record->exitName = *exit;
         }
     }
 }

@@ -27,24 +27,23 @@ std::uint32_t serialOfRowText(const QString& text);
 // names a record.
 std::optional<std::uint32_t> serialOfTableKey(const QString& key);
 
+// The record behind a list row: its column 0 parsed as a serial. A row whose column 0 does not
+// begin with a digit (the missed-history marker) has none.
+HistoryRecord* recordOfRow(const QAbstractItemModel& rows, int row, HistoryRecordSet& records);
+const HistoryRecord* recordOfRow(const QAbstractItemModel& rows, int row,
+                                 const HistoryRecordSet& records);
+
 // Rows from the top to the first with an empty column 0: for each row's record, the rail
 // names it lacks (entry before exit) and every shop and bus key. Each key is asked once, with
 // the first row that has it.
-QString collectNameItems(const QAbstractItemModel& list, const HistoryRecordSet& records);
+QString collectNameItems(const QAbstractItemModel& rows, const HistoryRecordSet& records);
 
-// Sets columns 4 and 5 of every row whose key has names in the table; a row's key missing
-// from the table gets an empty table row.
-void applyNamesToList(QAbstractItemModel& list, NameRefreshTable& table);
-
-// In ascending key-text order: the learnt names go into the caches (through EntryFor) and
-// into the records.
-void applyNamesToCachesAndRecords(const NameRefreshTable& table, HistoryRecordSet& records,
-                                  NameCaches& caches);
-
-// The rows the answer does not name itself, after the two steps above: every row whose key
-// the table names through another row takes that name, in columns 4 and 5 and in its record.
-// Rail names go only where the record had none.
-void applyNamesToRowsOfSameKeys(QAbstractItemModel& list, const NameRefreshTable& table,
-                                HistoryRecordSet& records);
+// Applies one answer to the card on display. The answer's names go into the caches (through
+// EntryFor, in ascending key-text order); then every row shows the name its key has, whichever
+// row the key was asked with and whichever column it stands in: columns 4 and 5 and the
+// record's names. A rail name goes only where the record has none, from the answer or the
+// caches; a bus stop or shop that the answer names takes the answer's name in every row.
+void applyNameAnswer(QAbstractItemModel& rows, HistoryRecordSet& records,
+                     const NameRefreshTable& answer, NameCaches& caches);
 
 } // namespace ridelog

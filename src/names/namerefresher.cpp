@@ -1,5 +1,6 @@
 #include "names/namerefresher.h"
 
+#include "namedata/freedheap.h"
 #include "names/namerefresh.h"
 
 #include <QMetaObject>
@@ -151,10 +152,15 @@ void NameRefresher::answerParsed(std::uint64_t generation, const NameRefreshTabl
     for (const auto& [key, row] : parsed)
         target.table->rowFor(key) = row;
     showStatus(outcome);
-    applyNamesToList(*target.list, *target.table);
-    applyNamesToCachesAndRecords(*target.table, *target.records, *target.caches);
-    applyNamesToRowsOfSameKeys(*target.list, *target.table, *target.records);
+    const auto apply = [&target] {
+        applyNameAnswer(*target.list, *target.records, *target.table, *target.caches);
+    };
+    if (applyScope_)
+        applyScope_(apply);
+    else
+        apply();
     end();
+    returnFreedHeapToSystem();
 }
 
 void NameRefresher::showStatus(const NameOutcome& outcome)

@@ -45,6 +45,7 @@ class NameRefresher : public QObject
 
 public:
     using StatusTextCallback = std::function<void(const QString& text, const QString& toolTip)>;
+    using ApplyScope = std::function<void(const std::function<void()>& apply)>;
 
     explicit NameRefresher(QObject* parent = nullptr);
     // Cancels a refresh still running and waits for a parse in progress (milliseconds).
@@ -65,6 +66,9 @@ public:
     void setTimeouts(const NameTimeouts& timeouts) { timeouts_ = timeouts; }
     // Called with every status text, besides the statusText signal.
     void setStatusTextCallback(StatusTextCallback callback) { callback_ = std::move(callback); }
+    // Wraps the landing of an answer's names (scope calls apply once), for instance to batch
+    // the list's change notifications.
+    void setApplyScope(ApplyScope scope) { applyScope_ = std::move(scope); }
 
     // One refresh for the card on display: the list rows and the records are in place, the
     // table was emptied by the read. Cancels a refresh still running first.
@@ -113,6 +117,7 @@ private:
     std::shared_ptr<BuiltinNames> builtin_;
     NameTimeouts timeouts_;
     StatusTextCallback callback_;
+    ApplyScope applyScope_;
     Target target_;
     std::uint64_t generation_ = 0;
     bool running_ = false;

@@ -1,5 +1,7 @@
 #include "session/cardsession.h"
 
+#include "namedata/freedheap.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -82,6 +84,7 @@ CardSession::ReadOutcome CardSession::takeRead(const card::CardReadResult& card)
             gateLog_.push_back(block);
     }
     matchGateLog();
+    returnFreedHeapToSystem();
     return outcome;
 }
 
@@ -104,6 +107,7 @@ CardSession::StoredCardOutcome CardSession::showStoredCard(const QString& idmTex
     showStoredBlocks(idmText, std::move(blocks));
     gateLog_ = std::move(gateLog);
     matchGateLog();
+    returnFreedHeapToSystem();
     return outcome;
 }
 

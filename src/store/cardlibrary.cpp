@@ -267,6 +267,11 @@ CardsTableState CardLibrary::cardsTableState(Database& database)
     return tableStateByColumns(database, kCardsTable, cardsTableColumns());
 }
 
+CardsTableState CardLibrary::cardKindTableState(Database& database)
+{
+    return tableStateByColumns(database, cardKindTableName(), cardKindColumns());
+}
+
 std::span<const ColumnDefinition> CardLibrary::cardKindTableColumns()
 {
     return cardKindColumns();

@@ -94,6 +94,7 @@ public:
     // The stored kind of the card; none when never told or the table cannot be read.
     static std::optional<card::CardKind> cardKind(Database& database, const QString& idmText);
     static QString cardKindTableName() { return QStringLiteral("cardkind"); }
+    static CardsTableState cardKindTableState(Database& database);
     static std::span<const ColumnDefinition> cardKindTableColumns();
 
     // "cards" and its columns in their order.

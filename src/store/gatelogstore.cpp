@@ -19,21 +19,6 @@ const std::array<ColumnDefinition, 3>& gateLogColumns()
     return columns;
 }
 
-bool isEmptySlot(const HistoryBlock& block)
-{
-    return std::all_of(block.begin(), block.end(), [](std::uint8_t b) { return b == 0; });
-}
-
-std::optional<HistoryBlock> blockFromText(const QString& text)
-{
-    const QByteArray bytes = QByteArray::fromHex(text.toLatin1());
-    if (text.size() != 2 * kHistoryBlockSize || bytes.size() != kHistoryBlockSize)
-        return std::nullopt;
-    HistoryBlock block{};
-    std::copy(bytes.begin(), bytes.end(), block.begin());
-    return block;
-}
-
 } // namespace
 
 std::span<const ColumnDefinition> GateLogStore::tableColumns()
@@ -47,6 +32,21 @@ QString GateLogStore::blockText(const HistoryBlock& block)
         QByteArray(reinterpret_cast<const char*>(block.data()), kHistoryBlockSize)
             .toHex()
             .toUpper());
+}
+
+bool GateLogStore::isEmptySlot(const HistoryBlock& block)
+{
+    return std::all_of(block.begin(), block.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+std::optional<HistoryBlock> GateLogStore::blockFromText(const QString& text)
+{
+    const QByteArray bytes = QByteArray::fromHex(text.toLatin1());
+    if (text.size() != 2 * kHistoryBlockSize || bytes.size() != kHistoryBlockSize)
+        return std::nullopt;
+    HistoryBlock block{};
+    std::copy(bytes.begin(), bytes.end(), block.begin());
+    return block;
 }
 
 GateLogTableState GateLogStore::tableState(Database& database)

@@ -14,6 +14,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -45,6 +46,9 @@ public:
                      std::span<const HistoryBlock> blocks, const QDateTime& when);
 
     static QString blockText(const HistoryBlock& block);
+    // The block of a stored text (32 hexadecimal digits); none for any other text.
+    static std::optional<HistoryBlock> blockFromText(const QString& text);
+    static bool isEmptySlot(const HistoryBlock& block);
 };
 
 } // namespace ridelog

@@ -3,6 +3,7 @@
 #include "card/history.h"
 #include "store/cardlibrary.h"
 #include "store/database.h"
+#include "store/gatelogstore.h"
 #include "store/historyfile.h"
 #include "store/notestore.h"
 #include "store/schema.h"
@@ -337,6 +338,161 @@ int mergeNotesTable(Database& source, Database& target)
     return added;
 }
 
+// Whether our database holds a history of the card, asked once per card.
+class HeldCards
+{
+public:
+    explicit HeldCards(Database& target)
+        : target_(target)
+    {}
+
+    bool holds(const QString& idm)
+    {
+        const auto known = held_.find(idm);
+        if (known != held_.end())
+            return known->second;
+        const bool holds = !CardLibrary::idmOfCardTable(CardTableName(idm)).isEmpty() &&
+                           target_.tableExists(CardTableName(idm));
+        held_.emplace(idm, holds);
+        return holds;
+    }
+
+private:
+    Database& target_;
+    std::map<QString, bool> held_;
+};
+
+struct GateLogRow
+{
+    QString idm;
+    QString block; // in the form the store writes
+    std::optional<qint64> firstRead;
+};
+
+// Their gate-log blocks that ours lacks, of cards whose history we hold; each keeps the time of
+// the read that first brought it. Texts that are no block and empty slots stay out, as a read
+// never stores them.
+int mergeGateLogTable(Database& source, Database& target)
+{
+    if (GateLogStore::tableState(source) != GateLogTableState::Usable)
+        return 0;
+    const GateLogTableState ourState = GateLogStore::tableState(target);
+    if (ourState == GateLogTableState::Unusable)
+        return 0; // left exactly as it is
+    const QString table = quoteIdentifier(GateLogStore::tableName());
+    std::set<std::pair<QString, QString>> ours;
+    if (ourState == GateLogTableState::Usable) {
+        Statement rows(target, QStringLiteral("SELECT \"idm\", \"block\" FROM %1").arg(table));
+        while (rows.step())
+            ours.emplace(rows.textAt(0), rows.textAt(1));
+    }
+    HeldCards held(target);
+    std::vector<GateLogRow> added;
+    Statement rows(source,
+                   QStringLiteral("SELECT \"idm\", \"block\", \"firstRead\" FROM %1 ORDER BY rowid")
+                       .arg(table));
+    while (rows.step()) {
+        const auto block = GateLogStore::blockFromText(rows.textAt(1));
+        if (!block || GateLogStore::isEmptySlot(*block))
+            continue;
+        GateLogRow row{rows.textAt(0), GateLogStore::blockText(*block), optionalInteger(rows, 2)};
+        if (!held.holds(row.idm) || !ours.emplace(row.idm, row.block).second)
+            continue;
+        added.push_back(std::move(row));
+    }
+    if (added.empty())
+        return 0;
+    if (ourState == GateLogTableState::Missing)
+        target.createTable(GateLogStore::tableName(), GateLogStore::tableColumns());
+    Statement add = target.prepareAddRow(
+        GateLogStore::tableName(),
+        {QStringLiteral("idm"), QStringLiteral("block"), QStringLiteral("firstRead")});
+    for (const GateLogRow& row : added) {
+        add.bind(1, row.idm);
+        add.bind(2, row.block);
+        bindOptional(add, 3, row.firstRead);
+        add.run();
+        add.reset();
+    }
+    return int(added.size());
+}
+
+struct CardKindRow
+{
+    std::optional<card::CardKind> kind; // none: a key this program does not know
+    std::optional<qint64> checked;
+};
+
+// The kind of each card as the library reads it: the first row of the card.
+std::map<QString, CardKindRow> cardKindRows(Database& database)
+{
+    std::map<QString, CardKindRow> rows;
+    Statement read(database,
+                   QStringLiteral("SELECT \"idm\", \"kind\", \"checked\" FROM %1 ORDER BY rowid")
+                       .arg(quoteIdentifier(CardLibrary::cardKindTableName())));
+    while (read.step())
+        rows.emplace(read.textAt(0),
+                     CardKindRow{card::cardKindFromKey(read.textAt(1)), optionalInteger(read, 2)});
+    return rows;
+}
+
+bool isToldKind(const std::optional<card::CardKind>& kind)
+{
+    return kind && *kind != card::CardKind::Unknown;
+}
+
+// Their kinds of cards whose history we hold: a card without a kind of ours takes theirs, and
+// so does one whose kind we could not tell, when they could (as a later read would). A kind we
+// told stays.
+int mergeCardKindTable(Database& source, Database& target)
+{
+    if (CardLibrary::cardKindTableState(source) != CardsTableState::Usable)
+        return 0;
+    const CardsTableState ourState = CardLibrary::cardKindTableState(target);
+    if (ourState == CardsTableState::Unusable)
+        return 0; // left exactly as it is
+    const auto theirs = cardKindRows(source);
+    const auto ours = ourState == CardsTableState::Usable ? cardKindRows(target)
+                                                          : std::map<QString, CardKindRow>();
+    HeldCards held(target);
+    std::vector<std::pair<QString, CardKindRow>> added;
+    std::vector<std::pair<QString, CardKindRow>> told;
+    for (const auto& [idm, row] : theirs) {
+        if (!row.kind || !held.holds(idm))
+            continue;
+        const auto mine = ours.find(idm);
+        if (mine == ours.end())
+            added.emplace_back(idm, row);
+        else if (!isToldKind(mine->second.kind) && isToldKind(row.kind))
+            told.emplace_back(idm, row);
+    }
+    if (added.empty() && told.empty())
+        return 0;
+    const QString table = CardLibrary::cardKindTableName();
+    if (ourState == CardsTableState::Missing)
+        target.createTable(table, CardLibrary::cardKindTableColumns());
+    Statement add = target.prepareAddRow(
+        table, {QStringLiteral("idm"), QStringLiteral("kind"), QStringLiteral("checked")});
+    Statement update(target, QStringLiteral("UPDATE %1 SET \"kind\"=?1, \"checked\"=?2 WHERE "
+                                            "\"idm\"=?3")
+                                 .arg(quoteIdentifier(table)));
+    for (const auto& [idm, row] : added) {
+        add.bind(1, idm);
+        add.bind(2, card::cardKindKey(*row.kind));
+        bindOptional(add, 3, row.checked);
+        add.run();
+        add.reset();
+    }
+    for (const auto& [idm, row] : told) {
+        update.bind(1, card::cardKindKey(*row.kind));
+        bindOptional(update, 2, row.checked);
+        update.bind(3, idm);
+        update.run();
+        update.reset();
+    }
+    return int(added.size() + told.size());
+}
+
 QString lockedReason(const DatabaseError& error)
 {
     return QStringLiteral("the history database is in use by another program (%1); try again "
@@ -359,6 +515,8 @@ MergeReport mergeAll(Database& source, Database& target, const QStringList& card
     report.shopNames = mergeNameTable(source, target, NameTable::Shops);
     report.nicknames = mergeCardsTable(source, target);
     report.notes = mergeNotesTable(source, target);
+    report.gateTaps = mergeGateLogTable(source, target);
+    report.cardKinds = mergeCardKindTable(source, target);
     return report;
 }
 

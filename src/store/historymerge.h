@@ -6,7 +6,11 @@
 // - ipn, bus, bpn: rows of keys we have no row for are added; our rows stay as they are;
 // - cards: a card without a row gets theirs; a card without a nickname takes theirs; the first
 //   read is the earlier of the two, the last read the later;
-// - notes: an entry without a note of ours takes theirs, for the entries our history holds.
+// - notes: an entry without a note of ours takes theirs, for the entries our history holds;
+// - gatelog: every gate-log block we lack, of the cards our history holds, with the time it was
+//   first read;
+// - cardkind: a card our history holds takes their kind when we have none, or when we could not
+//   tell it and they could.
 //
 // All of it is one transaction of our database, so a second merge of the same file adds nothing
 // and an interrupted one adds nothing at all. The other file is opened read-only and never
@@ -27,11 +31,14 @@ struct MergeReport
     int shopNames = 0;
     int nicknames = 0; // nicknames taken over
     int notes = 0;     // notes (purpose, claim mark) taken over
+    int gateTaps = 0;  // gate-log blocks added
+    int cardKinds = 0; // kinds of card taken over
 
     int names() const { return stationNames + busStopNames + shopNames; }
     bool addedNothing() const
     {
-        return entries == 0 && names() == 0 && nicknames == 0 && newCards == 0 && notes == 0;
+        return entries == 0 && names() == 0 && nicknames == 0 && newCards == 0 && notes == 0 &&
+               gateTaps == 0 && cardKinds == 0;
     }
 };
 

@@ -109,6 +109,22 @@ std::vector<StoredCardSummary> StoredHistoryReader::cards()
     return cards;
 }
 
+template <typename Cache>
+void StoredHistoryReader::loadNamesAsFarAsReadable(NameTable table, Cache& cache)
+{
+    try {
+        HistoryStore::LoadNameCache(*database_, cache);
+    } catch (const DatabaseError& error) {
+        // The names read before the damage stay; the history shows codes for the others.
+        unreadableNames_.append(nameTableName(table) + QStringLiteral(": ") + error.message());
+    }
+}
+
+QString StoredHistoryReader::unreadableNames() const
+{
+    return unreadableNames_.join(QStringLiteral("; "));
+}
+
 bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches, CardBlockSet& blocks)
 {
     if (!database_)
@@ -116,9 +132,10 @@ bool StoredHistoryReader::loadCard(const QString& idmText, NameCaches& caches, C
     const QString table = CardTableName(idmText.toUpper());
     if (!database_->tableExists(table))
         return false;
-    HistoryStore::LoadNameCache(*database_, caches.stations);
-    HistoryStore::LoadNameCache(*database_, caches.busStops);
-    HistoryStore::LoadNameCache(*database_, caches.shops);
+    unreadableNames_.clear();
+    loadNamesAsFarAsReadable(NameTable::Stations, caches.stations);
+    loadNamesAsFarAsReadable(NameTable::BusStops, caches.busStops);
+    loadNamesAsFarAsReadable(NameTable::Shops, caches.shops);
     Statement rows = database_->prepareReadAll(table, cardBlockColumns());
     while (rows.step()) {
         const BlockWords words{std::int32_t(rows.integerAt(0)), std::int32_t(rows.integerAt(1)),

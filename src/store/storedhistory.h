@@ -8,9 +8,11 @@
 #include "store/cardblockset.h"
 #include "store/database.h"
 #include "store/notestore.h"
+#include "store/schema.h"
 
 #include <QDate>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -49,8 +51,14 @@ public:
     std::vector<StoredCardSummary> cards();
 
     // The card's stored blocks and the names of the stored name tables; false (and nothing
-    // loaded) when the card has no history table.
+    // loaded) when the card has no history table. A name table that cannot be read whole gives
+    // the names read before the damage, and the codes for the rest (unreadableNames()); a card
+    // table that cannot be read throws DatabaseError.
     bool loadCard(const QString& idmText, NameCaches& caches, CardBlockSet& blocks);
+    // After loadCard: "ipn: <engine text>" for each name table that could not be read whole,
+    // separated by "; "; empty when every name was read.
+    QString unreadableNames() const;
+
     // The nickname the user gave the card in the window; empty without one.
     QString nickname(const QString& idmText);
     // The card's stored gate-log blocks (gatelogstore.h); none without the table.
@@ -62,7 +70,10 @@ public:
     LoadedNotes notesOf(const QString& idmText);
 
 private:
+    template <typename Cache> void loadNamesAsFarAsReadable(NameTable table, Cache& cache);
+
     std::unique_ptr<Database> database_;
+    QStringList unreadableNames_;
 };
 
 } // namespace ridelog

@@ -69,8 +69,9 @@ CAboutDlg::CAboutDlg(const QUrl& nameServer, QWidget* parent)
                           : QStringLiteral("<a href=\"%1\">%2</a>")
                                 .arg(QUrl::fromLocalFile(licence).toString(QUrl::FullyEncoded),
                                      tr("MIT ライセンス"));
-    credit_->setText(tr("内蔵の駅名データ: suica-viewer プロジェクトの駅コード表"
-                        "（Copyright 2025 KIRISHIKI Yudai、%1）")
+    credit_->setText(tr("内蔵の駅名データ: suica-viewer プロジェクトと ICCardManager プロジェクトの"
+                        "駅コード表（Copyright 2025 KIRISHIKI Yudai、2025 kuwayamamasayuki、"
+                        "どちらも %1）")
                          .arg(licenceLink));
     credit_->setToolTip(licence);
     connect(credit_, &QLabel::linkActivated, this,

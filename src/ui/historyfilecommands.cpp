@@ -53,11 +53,18 @@ void addMerge(TakenIn& taken, const QString& path, const MergeOutcome& outcome)
     taken.total.busStopNames += report.busStopNames;
     taken.total.shopNames += report.shopNames;
     taken.total.nicknames += report.nicknames;
-    taken.lines.append(QStringLiteral("%1: %2 entries, %3 names, %4 nicknames")
-                           .arg(name)
-                           .arg(report.entries)
-                           .arg(report.names())
-                           .arg(report.nicknames));
+    taken.total.notes += report.notes;
+    taken.total.gateTaps += report.gateTaps;
+    taken.total.cardKinds += report.cardKinds;
+    taken.lines.append(
+        QStringLiteral("%1: %2 entries, %3 names, %4 nicknames, %5 notes, %6 gate taps, %7 kinds")
+            .arg(name)
+            .arg(report.entries)
+            .arg(report.names())
+            .arg(report.nicknames)
+            .arg(report.notes)
+            .arg(report.gateTaps)
+            .arg(report.cardKinds));
 }
 
 void addDump(TakenIn& taken, const DumpImportResult& result)
@@ -214,12 +221,16 @@ void HistoryFileCommands::takeInOtherHistory()
         text = tr("新しい履歴はありませんでした。");
     else
         text = tr("取り込みました。\r\n履歴 %1 件 (カード %2 枚、うち新しいカード %3 枚)、"
-                  "駅名など %4 件、カード名 %5 件")
+                  "駅名など %4 件、カード名 %5 件、用途 %6 件、改札の時刻 %7 件、"
+                  "カードの種類 %8 件")
                    .arg(taken.total.entries)
                    .arg(taken.total.cardsWithNewEntries)
                    .arg(taken.total.newCards)
                    .arg(taken.total.names())
-                   .arg(taken.total.nicknames);
+                   .arg(taken.total.nicknames)
+                   .arg(taken.total.notes)
+                   .arg(taken.total.gateTaps)
+                   .arg(taken.total.cardKinds);
     if (taken.refused > 0)
         text += QStringLiteral("\r\n") + tr("取り込めなかったファイル: %1 件").arg(taken.refused);
     MessageBox::show(parent_, text, taken.lines.join(u'\n'));

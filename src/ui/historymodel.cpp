@@ -267,6 +267,14 @@ void HistoryListModel::setNameText(int row, int column, const QString& text)
     if (found == nullptr || found->record == nullptr)
         return;
     Row& r = *found;
+    const std::uint8_t bit = column == EntryColumn ? kEntryWritten : kExitWritten;
+    const bool written = r.names != 0 && (names_[r.names - 1].written & bit) != 0;
+    if (!written && text == historyCellText(*r.record, column)) {
+        // The record shows this text already (the refresh names records and cells alike):
+        // nothing to keep, which spares a long history one entry per named row.
+        noteNameChange(row, column);
+        return;
+    }
     if (r.names == 0) {
         names_.emplace_back();
         r.names = std::uint32_t(names_.size());
@@ -279,6 +287,11 @@ void HistoryListModel::setNameText(int row, int column, const QString& text)
         names.exitText = text;
         names.written |= kExitWritten;
     }
+    noteNameChange(row, column);
+}
+
+void HistoryListModel::noteNameChange(int row, int column)
+{
     if (batchDepth_ > 0) {
         batchChanged_ = true;
         return;

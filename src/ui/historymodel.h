@@ -105,6 +105,8 @@ private:
     };
 
     QString recordText(const Row& row, int column) const;
+    // One dataChanged for the cell, or for the batch when one is open.
+    void noteNameChange(int row, int column);
     static QString gateTimesToolTip(const JourneyTimes& times);
     // The row, its index built up to it first; null out of range.
     const Row* rowAt(int row) const;

@@ -389,6 +389,11 @@ void CRidelogDlg::buildRefresher()
     refresher_->setBuiltinOnly(builtinNamesOnly(nameServerArgument_, settings_));
     connect(refresher_, &NameRefresher::statusText, this,
             [this](const QString& text, const QString& toolTip) { setStatusText(text, toolTip); });
+    // The names of an answer land in one notification of the list, not one per cell.
+    refresher_->setApplyScope([this](const std::function<void()>& apply) {
+        HistoryListModel::NameBatch batch(*model_);
+        apply();
+    });
 }
 
 void CRidelogDlg::buildCardEventFilter()

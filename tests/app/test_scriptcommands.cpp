@@ -3,10 +3,12 @@
 #include "app/scriptcommands.h"
 #include "card/cardread.h"
 #include "card/readerlibrary.h"
+#include "namedata/cp932.h"
 #include "report/expenseentries.h"
 #include "store/cardlibrary.h"
 #include "store/historystore.h"
 #include "store/notestore.h"
+#include "support/damageddatabase.h"
 #include "support/pdftext.h"
 #include "support/smallfilesystem.h"
 #include "testfiles.h"
@@ -95,6 +97,7 @@ private slots:
     void outputsThatAreNotFiles();
     void longArgumentIsCut();
     void damagedDatabaseGivesEngineText();
+    void damagedNameTableLeavesCodes();
     void readsBesideAWriterWithoutChangingTheFile();
     void executableRunsWithoutDisplay();
     void notesAndClaimFormAsANewUser_data();
@@ -573,6 +576,50 @@ void TestScriptCommands::damagedDatabaseGivesEngineText()
         QVERIFY(result.out.isEmpty());
     }
     QCOMPARE(fileBytes(databasePath()), QByteArray(4096, 'x'));
+}
+
+// One damaged page in the station names: every card is still exported and totalled, with
+// codes where a name cannot be read, and one line on standard error says so.
+void TestScriptCommands::damagedNameTableLeavesCodes()
+{
+    storeCard(kCardIdm, {railBlock(3, 1000), railBlock(2, 1160, 0x11), railBlock(1, 1320)});
+    storeCard(kOtherIdm, {busBlock(7, 500), railBlock(6, 710)});
+    {
+        HistoryStore store;
+        NameCaches caches;
+        store.OpenDatabaseAtStart(caches);
+        // Names of a few thousand stations, so that the table spreads over many pages.
+        for (int line = 1; line < 120; ++line) {
+            for (int station = 1; station < 40; ++station) {
+                const QString name = QStringLiteral("駅%1-%2").arg(line).arg(station);
+                caches.stations.EntryFor({0, std::uint8_t(line), std::uint8_t(station)}) = {
+                    QStringLiteral("東日本旅客鉄道"), QStringLiteral("山手"), name, name};
+            }
+        }
+        QVERIFY(store.WriteBackNames(caches));
+    }
+    const RunResult named = run({QStringLiteral("export"), QStringLiteral("--card"), kCardIdm,
+                                 QStringLiteral("--format=list-csv")});
+    QVERIFY(named.out.contains(cp932::encode(QStringLiteral("駅37-12"))));
+    QVERIFY(damageTableRootPage(databasePath(), QStringLiteral("ipn")));
+
+    for (const QString& idm : {kCardIdm, kOtherIdm}) {
+        for (const QStringList& command :
+             {QStringList{QStringLiteral("export"), QStringLiteral("--format=list-csv")},
+              QStringList{QStringLiteral("export"), QStringLiteral("--format=json")},
+              QStringList{QStringLiteral("totals")}}) {
+            const RunResult result = run(command + QStringList{QStringLiteral("--card"), idm});
+            QCOMPARE(result.status, int(ScriptSucceeded));
+            QVERIFY2(isOneLineMessage(result.err), result.err.constData());
+            QVERIFY2(result.err.contains("ipn: "), result.err.constData());
+            QVERIFY(!result.out.isEmpty());
+        }
+    }
+    const RunResult codes = run({QStringLiteral("export"), QStringLiteral("--card"), kCardIdm,
+                                 QStringLiteral("--format=list-csv")});
+    QCOMPARE(codes.out.count("\r\n"), 3);
+    QVERIFY(codes.out.contains("(0, 37, 12)"));
+    QVERIFY(!codes.out.contains(cp932::encode(QStringLiteral("駅37-12"))));
 }
 
 void TestScriptCommands::readsBesideAWriterWithoutChangingTheFile()

@@ -50,8 +50,10 @@ void TestBuiltinNames::namesFileFoundInBuildTree()
     // place stands behind it.
     QCOMPARE(findBuiltinNamesFile(), kNamesFile);
     QVERIFY(QFile::exists(kNamesFile));
-    QVERIFY(QFile::exists(QStringLiteral(RIDELOG_BINARY_DIR "/share/ridelog/"
-                                                            "LICENSE-suica-viewer.txt")));
+    for (const char* licence : {"LICENSE-suica-viewer.txt", "LICENSE-ICCardManager.txt"})
+        QVERIFY2(QFile::exists(QStringLiteral(RIDELOG_BINARY_DIR "/share/ridelog/") +
+                               QLatin1String(licence)),
+                 licence);
     const QStringList candidates = builtinNamesCandidates();
     QVERIFY(candidates.size() >= 3);
     QVERIFY(candidates.constLast().endsWith(QStringLiteral("/share/ridelog/names.sqlite")));

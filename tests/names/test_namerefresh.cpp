@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardItemModel>
@@ -59,8 +60,14 @@ private slots:
     // Which source answers
     void nameSources_data();
     void nameSources();
+    void unreachableServerFallsBack_data();
+    void unreachableServerFallsBack();
+    void noNetworkAtAll();
 
 private:
+    // Runs one refresh of the sample card against server with the program's names file and
+    // returns pane 0's text.
+    QString refreshWithBuiltinNames(const QUrl& server, const NameTimeouts& timeouts);
     void fillCard();
     void fillList();
     QString listText(int row, int column) const;
@@ -445,8 +452,10 @@ void TestNameRefresh::tableKeysMustBeSerials()
     records_.insert(railRecord(0, {0, 1, 1}, {}));
     NameRefreshTable table;
     table.rowFor(QStringLiteral("x")).entryName = QStringLiteral("wrong");
-    applyNamesToCachesAndRecords(table, records_, caches_);
+    fillList();
+    applyNameAnswer(list_, records_, table, caches_);
     QVERIFY(records_.find(0)->entryName.isEmpty());
+    QCOMPARE(listText(0, 4), QStringLiteral("c4"));
     QVERIFY(caches_.stations.empty());
 }
 
@@ -902,6 +911,139 @@ void TestNameRefresh::nameSources()
     // Names of either source land in the caches the same way.
     QCOMPARE(caches_.stations.EntryFor({0, 37, 10}).nm,
              entryName == QStringLiteral("c4") ? QString() : entryName);
+}
+
+QString TestNameRefresh::refreshWithBuiltinNames(const QUrl& server, const NameTimeouts& timeouts)
+{
+    fillCard();
+    NameRefresher refresher;
+    refresher.setServerUrl(server);
+    refresher.setTimeouts(timeouts);
+    refresher.setBuiltinNames(std::make_shared<BuiltinNames>(
+        QStringLiteral(RIDELOG_BINARY_DIR "/share/ridelog/names.sqlite")));
+    QSignalSpy status(&refresher, &NameRefresher::statusText);
+    QSignalSpy finished(&refresher, &NameRefresher::finished);
+    refresher.start(list_, records_, caches_, table_, kIdm, allParts());
+    if (!finished.wait(10000) || status.size() != 1)
+        return QStringLiteral("<no status>");
+    qInfo("tooltip: %s", qPrintable(status.first().at(1).toString()));
+    return status.first().at(0).toString();
+}
+
+namespace {
+
+enum class Unreachable
+{
+    Refused,
+    HostNotFound,
+    ProxyRefused,
+    ConnectTimesOut,
+};
+
+// A port on loopback that nobody listens on.
+QUrl closedLoopbackUrl()
+{
+    FakeNameServer gone;
+    return gone.url();
+}
+
+} // namespace
+
+void TestNameRefresh::unreachableServerFallsBack_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("connection refused") << int(Unreachable::Refused);
+    QTest::newRow("host not found") << int(Unreachable::HostNotFound);
+    QTest::newRow("proxy cannot be reached") << int(Unreachable::ProxyRefused);
+    QTest::newRow("no connection within the time-out") << int(Unreachable::ConnectTimesOut);
+}
+
+// Whatever the reason no server could be reached, the built-in names answer and the status
+// says so.
+void TestNameRefresh::unreachableServerFallsBack()
+{
+    QFETCH(int, kind);
+    QUrl server = closedLoopbackUrl();
+    std::vector<int> sockets;
+    const auto cleanUp = qScopeGuard([&] {
+        for (const int socket : sockets)
+            ::close(socket);
+        qunsetenv("http_proxy");
+        qunsetenv("no_proxy");
+    });
+    switch (Unreachable(kind)) {
+    case Unreachable::Refused:
+        break;
+    case Unreachable::HostNotFound:
+        // Either the resolver says so at once, or it takes longer than the time-out.
+        server = QUrl(QStringLiteral("http://ridelog-no-such-host.invalid/"));
+        break;
+    case Unreachable::ProxyRefused:
+        qputenv("http_proxy", closedLoopbackUrl().toString().toLatin1());
+        qputenv("no_proxy", "");
+        server = QUrl(QStringLiteral("http://names.example.com/"));
+        break;
+    case Unreachable::ConnectTimesOut: {
+        // A listener whose accept queue is full: the kernel drops further attempts.
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockets.push_back(listener);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&address), length) == 0);
+        QVERIFY(::listen(listener, 0) == 0);
+        QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+        for (int i = 0; i < 4; ++i) {
+            sockets.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+            ::connect(sockets.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+        server = QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(ntohs(address.sin_port)));
+        break;
+    }
+    }
+    QCOMPARE(refreshWithBuiltinNames(server, {500ms, 2000ms}),
+             kIdm + QStringLiteral(" 内蔵の駅名を使用 (駅名サーバー不通)"));
+    QCOMPARE(listText(3, 4), QStringLiteral("新宿(東日本旅客鉄道：山手線)"));
+}
+
+// No network at all, not even loopback (a network namespace of its own): the default server
+// cannot be reached, and the built-in names answer. The test runs itself in such a namespace
+// where the system allows one.
+void TestNameRefresh::noNetworkAtAll()
+{
+    if (qEnvironmentVariableIsSet("RIDELOG_TEST_NO_NETWORK")) {
+        // Not even loopback: connecting there fails at once, before any port is tried.
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, 80);
+        QVERIFY(!probe.waitForConnected(2000));
+        QCOMPARE(probe.error(), QAbstractSocket::NetworkError);
+        QCOMPARE(refreshWithBuiltinNames(defaultNameServerUrl(), kShortTimeouts),
+                 kIdm + QStringLiteral(" 内蔵の駅名を使用 (駅名サーバー不通)"));
+        QCOMPARE(listText(3, 4), QStringLiteral("新宿(東日本旅客鉄道：山手線)"));
+        return;
+    }
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("RIDELOG_TEST_NO_NETWORK"), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    const QStringList self{QCoreApplication::applicationFilePath(),
+                           QStringLiteral("noNetworkAtAll")};
+    // Unprivileged through a user namespace where allowed, else as root.
+    for (const QString& options : {QStringLiteral("-rn"), QStringLiteral("-n")}) {
+        child.start(QStringLiteral("unshare"), QStringList{options} + self);
+        if (!child.waitForStarted())
+            QSKIP("no unshare on this system");
+        if (!child.waitForFinished(30000))
+            QFAIL("the test in its own network namespace did not end");
+        if (child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0)
+            return;
+        const QByteArray output = child.readAll();
+        if (output.contains("Start testing"))
+            QFAIL(output.constData());
+    }
+    QSKIP("this system allows no network namespace of our own (unshare)");
 }
 
 QTEST_GUILESS_MAIN(TestNameRefresh)

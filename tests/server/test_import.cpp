@@ -43,6 +43,8 @@ private slots:
     void currentStationTable();
     void stationTableWithoutFinalLineEnd();
     void earlierTableWins();
+    void decimalStationTable();
+    void decimalTableFillsOnlyMissingKeys();
     void allSheetsTable();
     void unterminatedQuoteIsOneUnreadableRow();
     void rowThatIsNotUtf8IsUnreadable();
@@ -286,6 +288,67 @@ void TestImport::earlierTableWins()
     QCOMPARE(directory.rail({0, 0x25, 0x0A})->station, QStringLiteral("新宿"));
 }
 
+void TestImport::decimalStationTable()
+{
+    const QByteArray table =
+        QStringLiteral("AreaCode,LineCode,StationCode,CompanyName,LineName,StationName,"
+                       "Note\r\n"
+                       "0,0,0,JR東日本,上越新幹線,長岡,\r\n"
+                       "0,0,1,東日本旅客鉄道,東海道,東京,\r\n"
+                       "0,1,6,東日本旅客鉄道,山手,高輪ゲートウェイ,\r\n"
+                       "0,1,232,西日本旅客鉄道,東海道本,大阪,\r\n"
+                       "0,37,10,東日本旅客鉄道,山手,新宿,\r\n"
+                       "3,200,15,札幌市交通局,南北線,さっぽろ,\r\n"
+                       "0,256,1,会社,線,駅,\r\n"
+                       "0,1A,1,会社,線,駅,\r\n"
+                       "2,12,34,会社,線,\r\n")
+            .toUtf8();
+    NameDirectory directory;
+    const ImportReport report = importTableContent(table, QStringLiteral("iccm"), directory);
+    QCOMPARE(report.rows, 9);
+    QCOMPARE(report.railAdded, 4);
+    QCOMPARE(report.testTerminals, 2);
+    QCOMPARE(report.unreadable, 3);
+    QVERIFY(report.problems[0].contains(u"decimal"));
+    QVERIFY(report.summary().contains(u"2 rows at area 0, line 0 left out"));
+    expectRail(directory, {0, 1, 6}, QStringLiteral("東日本旅客鉄道"), QStringLiteral("山手"),
+               QStringLiteral("高輪ゲートウェイ"));
+    expectRail(directory, {0, 1, 0xE8}, QStringLiteral("西日本旅客鉄道"),
+               QStringLiteral("東海道本"), QStringLiteral("大阪"));
+    expectRail(directory, {0, 0x25, 0x0A}, QStringLiteral("東日本旅客鉄道"), QStringLiteral("山手"),
+               QStringLiteral("新宿"));
+    expectRail(directory, {3, 0xC8, 0x0F}, QStringLiteral("札幌市交通局"), QStringLiteral("南北"),
+               QStringLiteral("さっぽろ"));
+    // Test terminals, and nothing read as hex.
+    QVERIFY(!directory.rail({0, 0, 0}));
+    QVERIFY(!directory.rail({0, 0, 1}));
+    QVERIFY(!directory.rail({0, 0x37, 0x10}));
+}
+
+void TestImport::decimalTableFillsOnlyMissingKeys()
+{
+    NameDirectory directory;
+    const QByteArray current = QStringLiteral("地区コード(16進),線区コード(16進),駅順コード(16進),"
+                                              "会社名,線区名,駅名,備考\r\n"
+                                              "0,25,A,東日本旅客鉄道,山手線,新宿,\r\n"
+                                              "0,0,F0,北海道旅客鉄道,-,札幌市内,\r\n")
+                                   .toUtf8();
+    const QByteArray decimal = QStringLiteral("AreaCode,LineCode,StationCode,CompanyName,LineName,"
+                                              "StationName,Note\r\n"
+                                              "0,37,10,JR東日本,山手,新宿駅,\r\n"
+                                              "0,0,240,試験,試験,端末試験用,\r\n"
+                                              "0,37,7,東日本旅客鉄道,山手,渋谷,\r\n")
+                                   .toUtf8();
+    importTableContent(current, QStringLiteral("current"), directory);
+    const ImportReport later = importTableContent(decimal, QStringLiteral("iccm"), directory);
+    QCOMPARE(later.railAdded, 1);
+    QCOMPARE(later.namedEarlier, 1);
+    QCOMPARE(later.testTerminals, 1);
+    QCOMPARE(directory.rail({0, 0x25, 0x0A})->station, QStringLiteral("新宿"));
+    QCOMPARE(directory.rail({0, 0, 0xF0})->station, QStringLiteral("札幌市内"));
+    QCOMPARE(directory.rail({0, 0x25, 0x07})->station, QStringLiteral("渋谷"));
+}
+
 void TestImport::allSheetsTable()
 {
     NameDirectory directory;
@@ -465,6 +528,28 @@ void TestImport::publicTables()
     QVERIFY(directory.busCount() > 5000);
     QVERIFY(directory.shopCount() > 4000);
     QCOMPARE(directory.shop({0, 0xC7, 0x0D65})->company, QStringLiteral("新星堂"));
+
+    // The built-in names: the current table, then the decimal one for the keys it lacks.
+    NameDirectory builtin;
+    importTableFile(codes.filePath(QStringLiteral("rail_station_codes_current.csv")), builtin);
+    const ImportReport iccm =
+        importTableFile(codes.filePath(QStringLiteral("rail_station_codes_iccm.csv")), builtin);
+    QVERIFY(iccm.railAdded > 900);
+    QVERIFY(iccm.testTerminals > 0);
+    QCOMPARE(iccm.unreadable, 0);
+    for (const auto& [key, station] :
+         {std::pair{StationKey{0, 1, 232}, "大阪"}, std::pair{StationKey{0, 1, 204}, "京都"},
+          std::pair{StationKey{0, 1, 230}, "新大阪"}, std::pair{StationKey{0, 1, 251}, "三ノ宮"},
+          std::pair{StationKey{0, 38, 194}, "新千歳空港"},
+          std::pair{StationKey{0, 130, 72}, "お台場海浜公園"}}) {
+        const RailNames* names = builtin.rail(key);
+        QVERIFY2(names != nullptr, station);
+        QCOMPARE(names->station, QString::fromUtf8(station));
+    }
+    QCOMPARE(builtin.rail({0, 1, 232})->line, QStringLiteral("東海道本"));
+    // Where both tables know a key, the current one names it (the other writes 保土ヶ谷).
+    expectRail(builtin, {0, 1, 20}, QStringLiteral("東日本旅客鉄道"), QStringLiteral("東海道"),
+               QStringLiteral("保土ケ谷"));
 }
 
 static RegisterTest<TestImport> registerImport;

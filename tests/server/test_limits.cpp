@@ -326,12 +326,15 @@ void TestLimits::idleKeepAliveIsClosedSoonerWhenBusy()
         QVERIFY(idle.back()->send(shinjukuRequest(i + 1)));
         QVERIFY(idle.back()->read());
     }
+    // The oldest is idle longest and goes while three are open. Once fewer than half the places
+    // are taken the server is no longer busy, and the others keep the long idle time.
     QElapsedTimer clock;
     clock.start();
-    for (const auto& connection : idle)
-        QVERIFY(connection->closedWithin(5000ms));
+    QVERIFY(idle.front()->closedWithin(5000ms));
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(QTest::qWaitFor([&] { return logHas(server, "no request within 0.3 s (busy)"); }));
+    idle.clear();
+    QTest::qWait(300); // the server sees the others go
     // One connection alone is not busy: it stays.
     LoopbackConnection alone(server.port());
     QVERIFY(alone.send(shinjukuRequest(9)));

@@ -3,6 +3,7 @@
 #include "store/historyfile.h"
 #include "store/historymerge.h"
 #include "store/notestore.h"
+#include "support/gatehistory.h"
 #include "support/historyfixture.h"
 #include "testfiles.h"
 
@@ -63,6 +64,32 @@ QStringList stationNames(const QString& path)
     return names;
 }
 
+// The taps of 2024-06-03 and 06-04, entry and exit; the last one was read at work only.
+HistoryBlock commuteTap(int n)
+{
+    using namespace ridelog::testing;
+    const QDate day = QDate(2024, 6, 3).addDays(n / 2);
+    return n % 2 == 0 ? gateBlock(0xA0, kShinjuku, day, 7, 58)
+                      : gateBlock(0x20, kTokyo, day, 8, 31, 208);
+}
+
+QStringList gateLogRows(const QString& path)
+{
+    Database database = Database::open(path, Database::OpenMode::ReadOnly, 1000);
+    Statement rows(database,
+                   QStringLiteral("SELECT idm, block, firstRead FROM gatelog ORDER BY rowid"));
+    QStringList found;
+    while (rows.step())
+        found.append(
+            QStringLiteral("%1 %2 %3").arg(rows.textAt(0), rows.textAt(1)).arg(rows.integerAt(2)));
+    return found;
+}
+
+QString gateLogRow(const QString& idm, const HistoryBlock& block, qint64 firstRead)
+{
+    return QStringLiteral("%1 %2 %3").arg(idm, GateLogStore::blockText(block)).arg(firstRead);
+}
+
 struct TwoComputers
 {
     QTemporaryDir dir;
@@ -77,7 +104,9 @@ struct TwoComputers
             .card(kCommuter, std::vector<HistoryBlock>(commute.begin(), commute.begin() + 200))
             .station(0, 0x25, 0x0C, QStringLiteral("ＪＲ東日本"), QStringLiteral("山手"),
                      QStringLiteral("品川"))
-            .nickname(kCommuter, QString(), 1700000000, 1710000000);
+            .nickname(kCommuter, QString(), 1700000000, 1710000000)
+            .gateTaps(kCommuter, {commuteTap(0), commuteTap(1), commuteTap(2)}, 1700000000)
+            .kind(kCommuter, card::CardKind::Unknown, 1700000000);
         HistoryFileWriter(work)
             .card(kCommuter, std::vector<HistoryBlock>(commute.begin() + 150, commute.end()))
             .card(kStudent, historyEntries(7000, 40))
@@ -86,7 +115,11 @@ struct TwoComputers
             .station(0, 0x25, 0x10, QStringLiteral("ＪＲ東日本"), QStringLiteral("山手"),
                      QStringLiteral("大崎"))
             .nickname(kCommuter, QStringLiteral("仕事用"), 1690000000, 1720000000)
-            .nickname(kStudent, QStringLiteral("学生"), 1695000000, 1696000000);
+            .nickname(kStudent, QStringLiteral("学生"), 1695000000, 1696000000)
+            .gateTaps(kCommuter, {commuteTap(1), commuteTap(2), commuteTap(3)}, 1710000000)
+            .gateTaps(kStudent, {commuteTap(0)}, 1695000000)
+            .kind(kCommuter, card::CardKind::Suica, 1710000000)
+            .kind(kStudent, card::CardKind::Pasmo, 1695000000);
     }
 };
 
@@ -232,6 +265,76 @@ private slots:
         QCOMPARE(notes.at(shared).purpose, QStringLiteral("顧客訪問"));
         QCOMPARE(notes.at(theirsOnly).purpose, QStringLiteral("研修"));
         QCOMPARE(mergeHistoryFile(computers.work, computers.home, 1000).report.notes, 0);
+    }
+
+    void gateLogsAndKindsFillOnlyWhatWeLack()
+    {
+        TwoComputers computers;
+        // Rows a read never writes: a card we hold no history of, a text that is no block, an
+        // empty slot, a block we hold written in small letters, a kind we do not know.
+        Database work = Database::open(computers.work, Database::OpenMode::ExistingFile, 1000);
+        for (const QString& row :
+             {QStringLiteral("'0101010012345678', '%1', 1")
+                  .arg(GateLogStore::blockText(commuteTap(5))),
+              QStringLiteral("'0114A1B2C3D4E5F6', 'A0 not a block', 1"),
+              QStringLiteral("'0114A1B2C3D4E5F6', '%1', 1").arg(QString(32, u'0')),
+              QStringLiteral("'0114A1B2C3D4E5F6', '%1', 1")
+                  .arg(GateLogStore::blockText(commuteTap(1)).toLower())})
+            work.execute(QStringLiteral("INSERT INTO gatelog VALUES (%1)").arg(row));
+        work.execute(QStringLiteral("INSERT INTO cardkind VALUES ('0101010012345678', 'icoca', 1), "
+                                    "('0114A1B2C3D4E5F6', 'kitaca', 1)"));
+
+        const MergeOutcome atHome = mergeHistoryFile(computers.work, computers.home, 1000);
+        QVERIFY2(atHome.merged, qPrintable(atHome.reason));
+        QCOMPARE(atHome.report.gateTaps, 2);
+        QCOMPARE(atHome.report.cardKinds, 2); // the commuter's kind is told now, the student's new
+        QCOMPARE(gateLogRows(computers.home),
+                 QStringList({gateLogRow(kCommuter, commuteTap(0), 1700000000),
+                              gateLogRow(kCommuter, commuteTap(1), 1700000000),
+                              gateLogRow(kCommuter, commuteTap(2), 1700000000),
+                              gateLogRow(kCommuter, commuteTap(3), 1710000000),
+                              gateLogRow(kStudent, commuteTap(0), 1695000000)}));
+        Database home = Database::open(computers.home, Database::OpenMode::ReadOnly, 1000);
+        QCOMPARE(GateLogStore::load(home, kCommuter).size(), std::size_t(4));
+        QCOMPARE(CardLibrary::cardKind(home, kCommuter), card::CardKind::Suica);
+        QCOMPARE(CardLibrary::cardKind(home, kStudent), card::CardKind::Pasmo);
+        QCOMPARE(CardLibrary::cardKind(home, kSpare), std::nullopt);
+
+        // Their kind never replaces one we told; a history without the tables takes ours whole.
+        work.execute(
+            QStringLiteral("UPDATE cardkind SET kind='icoca' WHERE idm='%1'").arg(kStudent));
+        const QString fresh = computers.dir.filePath(QStringLiteral("fresh.sqlite"));
+        HistoryFileWriter(fresh).card(kStudent, historyEntries(7000, 2));
+        const MergeOutcome again = mergeHistoryFile(computers.work, computers.home, 1000);
+        QCOMPARE(again.report.cardKinds, 0);
+        QCOMPARE(CardLibrary::cardKind(home, kStudent), card::CardKind::Pasmo);
+        const MergeOutcome intoFresh = mergeHistoryFile(computers.home, fresh, 1000);
+        QCOMPARE(intoFresh.report.gateTaps, 5);
+        QCOMPARE(intoFresh.report.cardKinds, 2);
+        QCOMPARE(gateLogRows(fresh), gateLogRows(computers.home));
+    }
+
+    void ourGateLogAndKindTablesOfOtherColumnsStayAsTheyAre()
+    {
+        TwoComputers computers;
+        Database home = Database::open(computers.home, Database::OpenMode::ExistingFile, 1000);
+        home.execute(QStringLiteral("DROP TABLE gatelog"));
+        home.execute(QStringLiteral("DROP TABLE cardkind"));
+        home.execute(QStringLiteral("CREATE TABLE gatelog (idm TEXT, tap BLOB)"));
+        home.execute(QStringLiteral("CREATE TABLE cardkind (idm TEXT, name TEXT, since INTEGER)"));
+        home.execute(QStringLiteral("INSERT INTO cardkind VALUES ('x', 'mine', 5)"));
+        const MergeOutcome outcome = mergeHistoryFile(computers.work, computers.home, 1000);
+        QVERIFY2(outcome.merged, qPrintable(outcome.reason));
+        QCOMPARE(outcome.report.gateTaps, 0);
+        QCOMPARE(outcome.report.cardKinds, 0);
+        QCOMPARE(outcome.report.entries, qint64(140));
+        Statement gateRows(home, QStringLiteral("SELECT COUNT(*) FROM gatelog"));
+        QVERIFY(gateRows.step());
+        QCOMPARE(gateRows.integerAt(0), std::int64_t(0));
+        Statement kindRows(home, QStringLiteral("SELECT idm, name, since FROM cardkind"));
+        QVERIFY(kindRows.step());
+        QCOMPARE(kindRows.textAt(1), QStringLiteral("mine"));
+        QVERIFY(!kindRows.step());
     }
 
     void refusedSourcesStayByteIdentical_data()

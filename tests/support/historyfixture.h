@@ -6,6 +6,7 @@
 #include "card/history.h"
 #include "store/cardlibrary.h"
 #include "store/database.h"
+#include "store/gatelogstore.h"
 #include "store/historystore.h"
 #include "store/schema.h"
 
@@ -133,6 +134,24 @@ public:
         CardLibrary::noteCardRead(database_, idm, QDateTime::fromSecsSinceEpoch(lastRead, Qt::UTC));
         if (!nickname.isEmpty())
             CardLibrary::renameCard(database_, idm, nickname);
+        return *this;
+    }
+
+    // Gate-log blocks as a read at firstRead stores them.
+    HistoryFileWriter& gateTaps(const QString& idm, const std::vector<HistoryBlock>& blocks,
+                                qint64 firstRead)
+    {
+        Transaction transaction(database_);
+        GateLogStore::store(database_, idm, blocks,
+                            QDateTime::fromSecsSinceEpoch(firstRead, Qt::UTC));
+        transaction.commit();
+        return *this;
+    }
+
+    HistoryFileWriter& kind(const QString& idm, card::CardKind kind, qint64 checked)
+    {
+        CardLibrary::noteCardKind(database_, idm, kind,
+                                  QDateTime::fromSecsSinceEpoch(checked, Qt::UTC));
         return *this;
     }
 

@@ -391,7 +391,7 @@ Nothing more is written to it.</translation>
     </message>
     <message>
         <source>内蔵の駅名を使用 (駅名サーバー不通)</source>
-        <translation>built-in names used (name server unreachable)</translation>
+        <translation>built-in names (server unreachable)</translation>
     </message>
     <message>
         <source>駅名サーバーに接続できません</source>
@@ -518,8 +518,8 @@ Connect it and start the program again.</translation>
         <translation>MIT licence</translation>
     </message>
     <message>
-        <source>内蔵の駅名データ: suica-viewer プロジェクトの駅コード表（Copyright 2025 KIRISHIKI Yudai、%1）</source>
-        <translation>Built-in station names: the station code table of the suica-viewer project (Copyright 2025 KIRISHIKI Yudai, %1)</translation>
+        <source>内蔵の駅名データ: suica-viewer プロジェクトと ICCardManager プロジェクトの駅コード表（Copyright 2025 KIRISHIKI Yudai、2025 kuwayamamasayuki、どちらも %1）</source>
+        <translation>Built-in station names: the station code tables of the suica-viewer and ICCardManager projects (Copyright 2025 KIRISHIKI Yudai, 2025 kuwayamamasayuki, both %1)</translation>
     </message>
     <message>
         <source>交通費履歴読出 バージョン %1</source>
@@ -1282,9 +1282,9 @@ The current history is kept as a backup before it is replaced.</translation>
     </message>
     <message>
         <source>取り込みました。<byte value="xd"/>
-履歴 %1 件 (カード %2 枚、うち新しいカード %3 枚)、駅名など %4 件、カード名 %5 件</source>
+履歴 %1 件 (カード %2 枚、うち新しいカード %3 枚)、駅名など %4 件、カード名 %5 件、用途 %6 件、改札の時刻 %7 件、カードの種類 %8 件</source>
         <translation>Imported:<byte value="xd"/>
-%1 entries (%2 card(s), %3 of them new), %4 names, %5 card names</translation>
+%1 entries (%2 card(s), %3 of them new), %4 names, %5 card names, %6 purposes, %7 gate times, %8 kinds of card</translation>
     </message>
     <message>
         <source>取り込めなかったファイル: %1 件</source>

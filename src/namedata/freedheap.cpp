@@ -1,0 +1,18 @@
+#include "namedata/freedheap.h"
+
+#include <cstdlib> // defines __GLIBC__ on glibc
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+namespace ridelog {
+
+void returnFreedHeapToSystem()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+} // namespace ridelog
