@@ -17,7 +17,7 @@ QString dateText(const QDate& date)
 {
     if (!date.isValid())
         return QString();
-    return QStringLiteral("%1-%2-%3").arg(date.year()).arg(date.month()).arg(date.day());
+    return date.toString(Qt::ISODate); // as the list shows its dates
 }
 
 } // namespace
@@ -37,7 +37,7 @@ QString cardMenuText(const CardSummary& card)
     if (!newest.isEmpty())
         text += QStringLiteral("  ") + newest;
     if (card.kind)
-        text += QStringLiteral("  ") + card::cardKindName(*card.kind);
+        text += QStringLiteral("  ") + card::cardKindShownName(*card.kind);
     return text;
 }
 

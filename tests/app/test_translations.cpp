@@ -2,6 +2,7 @@
 // translation file gives.
 #include "app/translations.h"
 #include "card/autoreaderbackend.h"
+#include "card/cardkind.h"
 #include "card/simulatedreader.h"
 #include "ui/blockbuilder.h"
 #include "ui/historylist.h"
@@ -156,11 +157,13 @@ void TestTranslations::readerTextsFollowTheLanguage_data()
     QTest::newRow("English") << UiLanguage::English
                              << QStringList{QStringLiteral("Simulated reader"),
                                             QStringLiteral("cannot be created"),
-                                            QStringLiteral("No card reader backend is built in.")};
+                                            QStringLiteral("No card reader backend is built in."),
+                                            QStringLiteral("Unknown")};
     QTest::newRow("Japanese") << UiLanguage::Japanese
                               << QStringList{QStringLiteral("シミュレーションのカードリーダ"),
                                              QStringLiteral("を作れません"),
-                                             QStringLiteral("カードリーダを扱う部分")};
+                                             QStringLiteral("カードリーダを扱う部分"),
+                                             QStringLiteral("不明")};
 }
 
 void TestTranslations::readerTextsFollowTheLanguage()
@@ -182,7 +185,9 @@ void TestTranslations::readerTextsFollowTheLanguage()
     card::AutoReaderBackend nothingBuiltIn({});
     QString autoError;
     QVERIFY(!nothingBuiltIn.open(&autoError));
-    const QStringList texts{simulated.name(), openError, autoError, nothingBuiltIn.name()};
+    const QStringList texts{simulated.name(), openError, autoError,
+                            card::cardKindShownName(card::CardKind::Unknown),
+                            nothingBuiltIn.name()};
     for (int i = 0; i < expected.size(); ++i)
         QVERIFY2(texts[i].contains(expected[i]), qPrintable(texts[i]));
     for (const QString& text : texts)

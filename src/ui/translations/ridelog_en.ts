@@ -1502,6 +1502,10 @@ The current history is kept as a backup before it is replaced.</translation>
         <source>カードのフォルダ %1 を読めません。</source>
         <translation>The card folder %1 cannot be read.</translation>
     </message>
+    <message>
+        <source>不明</source>
+        <translation>Unknown</translation>
+    </message>
 </context>
 <context>
     <name>ridelog::card::SimulatedReader</name>
