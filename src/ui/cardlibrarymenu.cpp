@@ -17,7 +17,7 @@ QString dateText(const QDate& date)
 {
     if (!date.isValid())
         return QString();
-    return date.toString(Qt::ISODate); // as the list shows its dates
+    return QStringLiteral("%1-%2-%3").arg(date.year()).arg(date.month()).arg(date.day());
 }
 
 } // namespace

@@ -44,8 +44,7 @@ HistorySearchBar::HistorySearchBar(QWidget* parent)
     to_->setObjectName(QStringLiteral("searchTo"));
     for (QDateEdit* field : {from_, to_}) {
         field->setCalendarPopup(true);
-        // The dates as the list shows them.
-        field->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        field->setDisplayFormat(QStringLiteral("yyyy-M-d"));
         field->setMinimumDate(QDate(2000, 1, 1));
     }
     layout->addWidget(from_);
