@@ -11,6 +11,7 @@
 #include "namedata/namecache.h"
 #include "store/cardblockset.h"
 #include "store/historystore.h"
+#include "support/windowaccess.h"
 #include "ui/historymodel.h"
 #include "ui/ridelogdlg.h"
 
@@ -116,17 +117,17 @@ void measureMemoryAfterRead(const QTemporaryDir& dir, int entries)
         timer.start();
         dialog.readCard();
         const double readMs = double(timer.nsecsElapsed()) / 1e6;
-        dialog.historyList()->viewport()->repaint();
+        test::inside(dialog).historyList()->viewport()->repaint();
         for (int i = 0; i < 20; ++i)
             QApplication::processEvents();
         // What stays resident is measured once the names have been applied, as the user sees it.
         QElapsedTimer refresh;
         refresh.start();
-        while (dialog.nameRefresher().isRunning() && refresh.elapsed() < 10000)
+        while (test::inside(dialog).nameRefresher().isRunning() && refresh.elapsed() < 10000)
             QApplication::processEvents(QEventLoop::AllEvents, 50);
         std::printf("after a read against %d stored entries (%d rows, read %.0f ms): "
                     "VmRSS %.1f MB, peak VmHWM %.1f MB (before the window %.1f MB)\n",
-                    entries, dialog.historyModel()->rowCount(), readMs,
+                    entries, test::inside(dialog).historyModel()->rowCount(), readMs,
                     double(statusKb("VmRSS")) / 1024, double(statusKb("VmHWM")) / 1024,
                     double(beforeWindow) / 1024);
         const struct mallinfo2 heap = mallinfo2();
@@ -142,7 +143,7 @@ void measureMemoryAfterRead(const QTemporaryDir& dir, int entries)
 
 void measureFill(CRidelogDlg& dialog, int count)
 {
-    NameCaches& caches = dialog.caches();
+    NameCaches& caches = dialog.session().caches();
     HistoryRecordSet records;
     for (int i = 0; i < count; ++i) {
         records.insert(decodeHistoryBlock(blockOf(std::uint32_t(i + 1)), caches.stations,
@@ -154,19 +155,19 @@ void measureFill(CRidelogDlg& dialog, int count)
     double bestFill = 1e9;
     double bestPainted = 1e9;
     for (int round = 0; round < 5; ++round) {
-        dialog.clearHistoryList();
-        dialog.records() = records;
+        test::inside(dialog).clearHistoryList();
+        dialog.session().records() = records;
         QApplication::processEvents();
         QElapsedTimer timer;
         timer.start();
-        dialog.fillHistoryList();
+        test::inside(dialog).fillHistoryList();
         bestFill = std::min(bestFill, double(timer.nsecsElapsed()) / 1e6);
-        dialog.historyList()->viewport()->repaint();
+        test::inside(dialog).historyList()->viewport()->repaint();
         QApplication::processEvents();
         bestPainted = std::min(bestPainted, double(timer.nsecsElapsed()) / 1e6);
     }
     std::printf("%d records: fill %.2f ms, until painted %.2f ms (best of 5; %d rows)\n", count,
-                bestFill, bestPainted, dialog.historyModel()->rowCount());
+                bestFill, bestPainted, test::inside(dialog).historyModel()->rowCount());
 }
 
 } // namespace

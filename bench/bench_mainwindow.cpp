@@ -5,6 +5,7 @@
 #include "card/cardread.h"
 #include "card/readerlibrary.h"
 #include "store/historystore.h"
+#include "support/windowaccess.h"
 #include "ui/ridelogdlg.h"
 
 #include <QApplication>
@@ -55,8 +56,8 @@ double startUpMilliseconds(QSettings& ini, std::size_t* names)
         QApplication::processEvents();
     QApplication::processEvents();
     const double elapsed = timer.nsecsElapsed() / 1e6;
-    *names = dialog.caches().stations.size() + dialog.caches().busStops.size() +
-             dialog.caches().shops.size();
+    *names = dialog.session().caches().stations.size() + dialog.session().caches().busStops.size() +
+             dialog.session().caches().shops.size();
     dialog.reject();
     return elapsed;
 }
@@ -126,13 +127,14 @@ ReadFigures cardReadMilliseconds(CRidelogDlg& dialog, card::ReaderLibrary& libra
 
     const auto cardFind =
         QEvent::Type(card::registeredCardEventType(QString::fromLatin1(card::kCardFindName)));
-    dialog.historyModel()->removeRows(0, dialog.historyModel()->rowCount());
+    test::inside(dialog).historyModel()->removeRows(
+        0, test::inside(dialog).historyModel()->rowCount());
     timer.restart();
     QApplication::postEvent(&dialog, new QEvent(cardFind));
-    while (dialog.historyModel()->rowCount() == 0)
+    while (test::inside(dialog).historyModel()->rowCount() == 0)
         QApplication::processEvents();
     figures.total = timer.nsecsElapsed() / 1e6;
-    figures.rows = dialog.historyModel()->rowCount();
+    figures.rows = test::inside(dialog).historyModel()->rowCount();
     return figures;
 }
 

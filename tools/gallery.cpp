@@ -9,8 +9,11 @@
 #include "app/ridelogapp.h"
 #include "app/translations.h"
 #include "store/cardlibrary.h"
+#include "store/database.h"
+#include "store/gatelogstore.h"
 #include "store/historystore.h"
 #include "support/realistichistory.h"
+#include "support/windowaccess.h"
 #include "ui/commandids.h"
 #include "ui/historylist.h"
 #include "ui/historysearchbar.h"
@@ -41,6 +44,11 @@ namespace {
 const QString kIdm = QStringLiteral("012E44A0B1C2D3E4");
 constexpr int kHistory = 2183;
 constexpr int kOnTheCard = 20;
+// The entries that came after the last read; the rest are stored.
+constexpr int kSinceLastRead = 4;
+// The user has read the card every evening for the last months: the gate log holds the times
+// of these last entries.
+constexpr std::size_t kWithGateTimes = 400;
 
 QString outputDir;
 
@@ -93,8 +101,8 @@ void captureNextModal(const QString& name, std::function<void(QWidget*)> before 
     poll->start();
 }
 
-// The card's history: all but its last 20 entries stored by earlier reads, under a nickname,
-// beside 29 other cards of the household.
+// The card's history: all but its last few entries stored by earlier reads with the gate taps
+// they caught, under a nickname, beside 29 other cards of the household.
 void prepareLibrary(const QString& cardsDir)
 {
     const std::vector<HistoryBlock> history =
@@ -103,8 +111,9 @@ void prepareLibrary(const QString& cardsDir)
     NameCaches caches;
     store.OpenDatabaseAtStart(caches);
     CardBlockSet stored;
-    // The last read was a few entries ago: the card still holds some of the stored ones.
-    for (std::size_t i = 0; i + kOnTheCard - 5 < history.size(); ++i)
+    // The last read was a few entries ago: the card still holds most of the stored ones.
+    const std::size_t storedCount = history.size() - kSinceLastRead;
+    for (std::size_t i = 0; i < storedCount; ++i)
         stored.insert(history[i], BlockOrigin::Card);
     store.StoreNewBlocks(kIdm, stored);
     const QStringList names{QStringLiteral("妻のPASMO"), QStringLiteral("子ども用"),
@@ -122,6 +131,16 @@ void prepareLibrary(const QString& cardsDir)
     }
     const QString databasePath = store.databasePath();
     store.dropDatabaseObject();
+    const std::vector<HistoryBlock> storedHistory(history.begin(),
+                                                  history.begin() + qsizetype(storedCount));
+    const std::vector<HistoryBlock> storedTaps =
+        test::realisticGateTaps(storedHistory, storedHistory.size() - kWithGateTimes);
+    {
+        Database database = Database::open(databasePath, Database::OpenMode::ExistingFile, 1000);
+        Transaction transaction(database);
+        GateLogStore::store(database, kIdm, storedTaps, QDateTime::currentDateTimeUtc());
+        transaction.commit();
+    }
 
     CardLibrary library(databasePath);
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -138,6 +157,15 @@ void prepareLibrary(const QString& cardsDir)
         text += "block " + QByteArray::number(i) + ' ' +
                 QByteArray(reinterpret_cast<const char*>(block.data()), 16).toHex() + '\n';
     }
+    // The card's gate log: its last three taps, newest first.
+    const std::vector<HistoryBlock> taps =
+        test::realisticGateTaps(history, history.size() - kOnTheCard);
+    text += "service 108F\n";
+    for (int i = 0; i < 3; ++i) {
+        const HistoryBlock& block = taps[taps.size() - 1 - std::size_t(i)];
+        text += "block " + QByteArray::number(i) + ' ' +
+                QByteArray(reinterpret_cast<const char*>(block.data()), 16).toHex() + '\n';
+    }
     QDir().mkpath(cardsDir);
     QFile file(cardsDir + QStringLiteral("/commuter.card"));
     file.open(QIODevice::WriteOnly);
@@ -146,7 +174,7 @@ void prepareLibrary(const QString& cardsDir)
 
 int rowOfKind(const CRidelogDlg& dialog, const QString& processText)
 {
-    const QAbstractItemModel& model = *dialog.historyModel();
+    const QAbstractItemModel& model = *test::inside(dialog).historyModel();
     for (int row = 0; row < model.rowCount(); ++row) {
         if (model.index(row, 3).data().toString() == processText)
             return row;
@@ -156,18 +184,18 @@ int rowOfKind(const CRidelogDlg& dialog, const QString& processText)
 
 void selectRow(CRidelogDlg& dialog, int row)
 {
-    auto* list = dialog.historyList();
-    list->setCurrentIndex(dialog.historyModel()->index(row, 0));
-    list->selectionModel()->select(dialog.historyModel()->index(row, 0),
+    auto* list = test::inside(dialog).historyList();
+    list->setCurrentIndex(test::inside(dialog).historyModel()->index(row, 0));
+    list->selectionModel()->select(test::inside(dialog).historyModel()->index(row, 0),
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void showDetailOf(CRidelogDlg& dialog, const QString& processText, const QString& name)
 {
     selectRow(dialog, rowOfKind(dialog, processText));
-    dialog.showHistoryContextMenu(dialog.mapToGlobal(QPoint(120, 120)));
+    test::inside(dialog).showHistoryContextMenu(dialog.mapToGlobal(QPoint(120, 120)));
     wait(200);
-    dialog.historyContextMenu()->close();
+    test::inside(dialog).historyContextMenu()->close();
     captureNextModal(name);
     dialog.triggerCommand(ids::ShowDetail);
 }
@@ -189,25 +217,25 @@ QMenu* menuBarMenu(CRidelogDlg& dialog, int index)
 int runGallery(CRidelogDlg& dialog)
 {
     dialog.show();
-    waitFor([&] { return dialog.historyModel()->rowCount() >= kHistory; });
+    waitFor([&] { return test::inside(dialog).historyModel()->rowCount() >= kHistory; });
     wait(1500); // the names of the built-in table
     save(&dialog, QStringLiteral("01-main"));
 
-    dialog.searchBar()->open();
-    dialog.searchBar()->textField()->setText(QStringLiteral("新宿"));
-    dialog.searchBar()->applyNow();
+    test::inside(dialog).searchBar()->open();
+    test::inside(dialog).searchBar()->textField()->setText(QStringLiteral("新宿"));
+    test::inside(dialog).searchBar()->applyNow();
     save(&dialog, QStringLiteral("02-search"));
-    dialog.searchBar()->dismiss();
+    test::inside(dialog).searchBar()->dismiss();
 
     for (int index = 0; index < 5; ++index) {
         if (QMenu* menu = menuBarMenu(dialog, index))
             popUpMenu(menu, &dialog, QStringLiteral("03-menu-%1").arg(index + 1));
     }
     selectRow(dialog, 0);
-    dialog.showHistoryContextMenu(dialog.mapToGlobal(QPoint(120, 120)));
-    waitFor([&] { return dialog.historyContextMenu()->isVisible(); });
-    save(dialog.historyContextMenu(), QStringLiteral("04-context-menu"));
-    dialog.historyContextMenu()->close();
+    test::inside(dialog).showHistoryContextMenu(dialog.mapToGlobal(QPoint(120, 120)));
+    waitFor([&] { return test::inside(dialog).historyContextMenu()->isVisible(); });
+    save(test::inside(dialog).historyContextMenu(), QStringLiteral("04-context-menu"));
+    test::inside(dialog).historyContextMenu()->close();
 
     showDetailOf(dialog, QCoreApplication::translate("ridelog::HistoryModel", "運賃支払"),
                  QStringLiteral("05-detail-rail"));

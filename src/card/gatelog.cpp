@@ -73,6 +73,13 @@ QString gateTimeText(int hour, int minute)
         .arg(minute, 2, 10, QLatin1Char('0'));
 }
 
+QString gateSpanText(const TapTime& entry, const TapTime& exit)
+{
+    if (!entry.known() && !exit.known())
+        return QString();
+    return entry.text() + QChar(0x2013) + exit.text();
+}
+
 GateTimes::GateTimes(std::vector<JourneyTimes> bySerial, std::vector<GateTap> unmatched)
     : journeys_(std::move(bySerial))
     , unmatched_(std::move(unmatched))

@@ -57,6 +57,10 @@ struct JourneyTimes
     TapTime exit;
 };
 
+// The span of a journey through the gates: "07:58–08:31", "07:58–" or "–08:31" when one side is
+// known, empty when neither is.
+QString gateSpanText(const TapTime& entry, const TapTime& exit);
+
 // The gate times of the journeys of one card, by serial.
 class GateTimes
 {

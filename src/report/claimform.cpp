@@ -42,6 +42,8 @@ ClaimLine lineOf(const ExpenseEntry& entry)
     line.purpose = entry.purpose;
     line.amount = entry.amount;
     line.amountState = claimAmountOf(entry.amountState);
+    line.entryTime = entry.entryTime;
+    line.exitTime = entry.exitTime;
     return line;
 }
 

@@ -46,6 +46,8 @@ struct ClaimLine
     QString purpose;
     std::int32_t amount = 0;
     ClaimAmount amountState = ClaimAmount::Counted;
+    TapTime entryTime; // at the gates; unknown for most entries
+    TapTime exitTime;
 };
 
 struct ClaimMonth

@@ -33,13 +33,14 @@ enum TableColumn
 {
     DateCol,
     KindCol,
+    TimeCol,
     FromCol,
     ToCol,
     PurposeCol,
     AmountCol,
     TableColumnCount
 };
-constexpr std::array<double, TableColumnCount> kColumnMm{22, 13, 36, 36, 53, 20};
+constexpr std::array<double, TableColumnCount> kColumnMm{22, 10, 24, 33, 33, 38, 20};
 
 QFont formFont(double points, bool bold = false)
 {
@@ -270,6 +271,7 @@ private:
         static const char* const headings[TableColumnCount] = {
             QT_TRANSLATE_NOOP("ClaimFormText", "日付"),
             QT_TRANSLATE_NOOP("ClaimFormText", "区分"),
+            QT_TRANSLATE_NOOP("ClaimFormText", "時刻"),
             QT_TRANSLATE_NOOP("ClaimFormText", "乗車・店舗"),
             QT_TRANSLATE_NOOP("ClaimFormText", "降車"),
             QT_TRANSLATE_NOOP("ClaimFormText", "用途"),
@@ -343,15 +345,18 @@ private:
         painter.setFont(bodyFont_);
         const double top = y + (lineHeight_ - body_.lineSpacing()) / 2;
         const double textHeight = height - (lineHeight_ - body_.lineSpacing());
-        const auto draw = [&](int column, const QString& text, Qt::Alignment align) {
+        const auto draw = [&](int column, const QString& text, Qt::Alignment align,
+                              int flags = Qt::TextWordWrap) {
             const QRectF rect = cellRect(column, top, textHeight);
             painter.save();
             painter.setClipRect(rect);
-            painter.drawText(rect, align | Qt::AlignTop | Qt::TextWordWrap, text);
+            painter.drawText(rect, int(align | Qt::AlignTop) | flags, text);
             painter.restore();
         };
         draw(DateCol, dateText(line.date), Qt::AlignLeft);
         draw(KindCol, claimKindText(line.kind), Qt::AlignLeft);
+        // A span of times is never broken at its dash.
+        draw(TimeCol, gateSpanText(line.entryTime, line.exitTime), Qt::AlignLeft, 0);
         draw(FromCol, line.from, Qt::AlignLeft);
         draw(ToCol, line.to, Qt::AlignLeft);
         draw(PurposeCol, line.purpose, Qt::AlignLeft);

@@ -146,7 +146,6 @@ QString exportFailureText(const WriteFailure& failure)
            QStringLiteral("\r\n") + QDir::toNativeSeparators(failure.path);
 }
 
-
 SaveFileRequest exportSaveRequest(const QString& idmText, const ExportPlace& place)
 {
     SaveFileRequest request;
@@ -170,6 +169,8 @@ QByteArray expenseExportBytes(ExportFilter filter, const QAbstractItemModel& lis
             expenseEntries(*source.records, source.gapBeforeSerial, source.caches);
         if (source.notes != nullptr)
             attachNotes(all, source.notes->notes());
+        if (source.gateTimes != nullptr)
+            addGateTimes(all, *source.gateTimes);
         const std::vector<std::uint32_t> serials = shownSerials(list);
         shown = entriesInOrder(all, serials);
     }

@@ -14,6 +14,7 @@ class QWidget;
 namespace ridelog {
 
 struct NameCaches;
+class GateTimes;
 class JourneyNotes;
 struct SaveFileRequest;
 struct WriteFailure;
@@ -25,8 +26,9 @@ struct ExpenseExportSource
     const HistoryRecordSet* records = nullptr;
     NameCaches* caches = nullptr;
     std::optional<std::uint32_t> gapBeforeSerial;
-    const JourneyNotes* notes = nullptr; // purposes and claim marks of the card shown
-    QString cardName = QString();        // the nickname for the JSON form; empty: none
+    const JourneyNotes* notes = nullptr;  // purposes and claim marks of the card shown
+    QString cardName = QString();         // the nickname for the JSON form; empty: none
+    const GateTimes* gateTimes = nullptr; // the journeys' times at the gates
 };
 
 // The filters of the save dialog, in order: the list's CSV and text forms, then UTF-8 CSV with a

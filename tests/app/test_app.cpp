@@ -6,6 +6,7 @@
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
 #include "store/database.h"
+#include "support/windowaccess.h"
 #include "testfiles.h"
 #include "ui/messagebox.h"
 #include "ui/ridelogdlg.h"
@@ -572,14 +573,14 @@ void TestApp::failureAtTerminationGoesToTheLog()
 {
     QVERIFY(closeWindowsOnTerminationSignals());
     auto dialog = std::make_unique<CRidelogDlg>(*ini_, nullptr, nullptr);
-    dialog->historyStore().setBusyTimeout(50);
-    dialog->caches().stations.EntryFor(StationKey{0, 1, 2}) = {
+    dialog->session().store().setBusyTimeout(50);
+    dialog->session().caches().stations.EntryFor(StationKey{0, 1, 2}) = {
         QStringLiteral("JR"), QStringLiteral("山手"), QStringLiteral("新宿"),
         QStringLiteral("新宿")};
     dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    QTRY_VERIFY(dialog->databaseCheck() == nullptr);
-    Database other = Database::open(dialog->historyStore().databasePath(),
+    QTRY_VERIFY(test::inside(*dialog).databaseCheck() == nullptr);
+    Database other = Database::open(dialog->session().store().databasePath(),
                                     Database::OpenMode::ExistingFile, 1000);
     other.execute(QStringLiteral("BEGIN EXCLUSIVE"));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ridelog: .*locked")));

@@ -11,6 +11,7 @@
 #include "support/damageddatabase.h"
 #include "support/pdftext.h"
 #include "support/smallfilesystem.h"
+#include "support/windowaccess.h"
 #include "testfiles.h"
 #include "testpaths.h"
 #include "ui/blockbuilder.h"
@@ -318,13 +319,14 @@ void TestScriptCommands::exportMatchesWindowByteForByte()
     QByteArray windowUtf8;
     {
         auto dlg = makeWindow();
-        QVERIFY(QTest::qWaitFor([&] { return dlg->historyModel()->rowCount() == 5; }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return test::inside(*dlg).historyModel()->rowCount() == 5; },
+                                5000));
         // Names as the server delivers them: with their parts, or they are not kept.
-        dlg->caches().stations.EntryFor({0, 0x25, 0x0C}) = {
+        dlg->session().caches().stations.EntryFor({0, 0x25, 0x0C}) = {
             QStringLiteral("東急"), QStringLiteral("東横"), QStringLiteral("渋谷"),
             QStringLiteral("渋谷(東急,東横線)")};
-        dlg->caches().busStops.EntryFor({0x1234, 0x0123}) = {QString(), QStringLiteral("渋谷駅前"),
-                                                             QString(), QStringLiteral("渋谷駅前")};
+        dlg->session().caches().busStops.EntryFor({0x1234, 0x0123}) = {
+            QString(), QStringLiteral("渋谷駅前"), QString(), QStringLiteral("渋谷駅前")};
         dlg->readCard();
         bool triggered = true;
         const auto exportAs = [&](const QString& name, ExportFilter filter) {

@@ -4,6 +4,7 @@
 #include "card/autoreaderbackend.h"
 #include "card/cardkind.h"
 #include "card/simulatedreader.h"
+#include "support/windowaccess.h"
 #include "ui/blockbuilder.h"
 #include "ui/historylist.h"
 #include "ui/historylistview.h"
@@ -131,8 +132,8 @@ void TestTranslations::englishLocaleGivesEnglishWindow()
     QStringList texts;
     for (const QAction* action : dlg->findChild<QMenuBar*>()->actions())
         collectTexts(action->menu(), texts);
-    collectTexts(dlg->historyContextMenu(), texts);
-    const QAbstractItemModel* list = dlg->historyModel();
+    collectTexts(test::inside(*dlg).historyContextMenu(), texts);
+    const QAbstractItemModel* list = test::inside(*dlg).historyModel();
     for (int column = 0; column < list->columnCount(); ++column)
         texts << list->headerData(column, Qt::Horizontal).toString();
     QVERIFY(texts.size() > 25);
@@ -140,9 +141,9 @@ void TestTranslations::englishLocaleGivesEnglishWindow()
         QVERIFY2(!hasJapanese(text), qPrintable(text));
     // The status bar after a read; the rows keep the card's own Japanese texts.
     dlg->readCard();
-    QCOMPARE(dlg->statusPaneText(2), QStringLiteral("300 yen"));
+    QCOMPARE(test::inside(*dlg).statusPaneText(2), QStringLiteral("300 yen"));
     QCOMPARE(list->data(list->index(0, 2)).toString(), QStringLiteral("改札機"));
-    CShowDataSetupDlg setup(dlg->settings(), dlg.get());
+    CShowDataSetupDlg setup(test::inside(*dlg).settings(), dlg.get());
     QCOMPARE(setup.windowTitle(), QStringLiteral("Display Settings"));
     // Qt's own texts stay English.
     QCOMPARE(QCoreApplication::translate("QFileDialog", "Save As"), QStringLiteral("Save As"));
@@ -211,13 +212,14 @@ void TestTranslations::headingsFitTheDefaultWindow()
     auto dlg = makeWindow();
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
-    const QAbstractItemView* list = dlg->historyList();
-    const QHeaderView* header = dlg->historyList()->header();
+    const QAbstractItemView* list = test::inside(*dlg).historyList();
+    const QHeaderView* header = test::inside(*dlg).historyList()->header();
     const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
     for (int column = 0; column < header->count(); ++column) {
         if (header->isSectionHidden(column))
             continue;
-        const QString heading = dlg->historyModel()->headerData(column, Qt::Horizontal).toString();
+        const QString heading =
+            test::inside(*dlg).historyModel()->headerData(column, Qt::Horizontal).toString();
         const int needed = column == header->sortIndicatorSection()
                                ? header->sectionSizeHint(column)
                                : header->fontMetrics().horizontalAdvance(heading) + 2 * margin;
@@ -226,7 +228,8 @@ void TestTranslations::headingsFitTheDefaultWindow()
                                 .arg(heading)
                                 .arg(header->sectionSize(column))
                                 .arg(needed)));
-        QVERIFY(!dlg->historyModel()
+        QVERIFY(!test::inside(*dlg)
+                     .historyModel()
                      ->headerData(column, Qt::Horizontal, Qt::ToolTipRole)
                      .toString()
                      .isEmpty());

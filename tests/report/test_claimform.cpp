@@ -56,6 +56,8 @@ std::vector<ExpenseEntry> commuterEntries(std::optional<std::uint32_t> gapBefore
     notes[12] = {QStringLiteral("チャージ"), true, 0}; // marked, but never a cost
     notes[15] = {QStringLiteral("文具"), false, 0};
     attachNotes(entries, notes);
+    // The gates told both times of the first commute, only the exit of the April one.
+    addGateTimes(entries, GateTimes({{11, {7, 58}, {8, 31}}, {14, {}, {18, 5}}}));
     return entries;
 }
 
@@ -111,8 +113,8 @@ void TestClaimForm::linesAndTotals_data()
     QTest::newRow("claimed only") << true << QDate() << QDate() << S{11, 13} << qint64(410);
     QTest::newRow("April") << false << QDate(2026, 4, 1) << QDate(2026, 4, 30) << S{14, 15, 16}
                            << qint64(200);
-    QTest::newRow("claimed in April") << true << QDate(2026, 4, 1) << QDate(2026, 4, 30) << S{}
-                                      << qint64(0);
+    QTest::newRow("claimed in April")
+        << true << QDate(2026, 4, 1) << QDate(2026, 4, 30) << S{} << qint64(0);
     QTest::newRow("from March 2") << true << QDate(2026, 3, 2) << QDate() << S{11, 13}
                                   << qint64(410);
 }
@@ -168,7 +170,11 @@ void TestClaimForm::monthsInOrderWithUndatedLast()
     QCOMPARE(ride.from, QStringLiteral("渋谷"));
     QCOMPARE(ride.to, QStringLiteral("新宿"));
     QCOMPARE(ride.purpose, QStringLiteral("顧客訪問（A社）"));
+    QCOMPARE(gateSpanText(ride.entryTime, ride.exitTime), QStringLiteral("07:58–08:31"));
+    const ClaimLine& april = form.months[1].lines[0];
+    QCOMPARE(gateSpanText(april.entryTime, april.exitTime), QStringLiteral("–18:05"));
     QCOMPARE(form.months[1].lines[1].kind, RecordKind::Shop);
+    QVERIFY(!form.months[1].lines[1].entryTime.known());
 }
 
 void TestClaimForm::moneyTexts_data()
@@ -200,13 +206,14 @@ void TestClaimForm::pdfIsA4WithEmbeddedJapaneseFonts()
     QCOMPARE(writeClaimPdf(path, form).result, ClaimPdfResult::Written);
 
     const QString text = pdfText(path);
-    for (const char* expected : {"交通費精算書", "山田 花子", "営業部", "通勤用", "2026/12/08",
-                                 "顧客訪問（A社）", "現地調査", "渋谷", "新宿", "バス", "410円",
-                                 "1 / 1"})
+    for (const char* expected :
+         {"交通費精算書", "山田 花子", "営業部", "通勤用", "2026/12/08", "顧客訪問（A社）",
+          "現地調査", "渋谷", "新宿", "バス", "410円", "時刻", "07:58–08:31", "1 / 1"})
         QVERIFY2(text.contains(QString::fromUtf8(expected)), expected);
     // Neither the charge nor the unmarked purchase.
     QVERIFY(!text.contains(QStringLiteral("チャージ")));
     QVERIFY(!text.contains(QStringLiteral("文具")));
+    QVERIFY(!text.contains(QStringLiteral("18:05"))); // the April ride is not marked
 
     const QString info = pdfInfo(path);
     QVERIFY2(info.contains(QStringLiteral("pts (A4)")), qPrintable(info));
@@ -243,8 +250,7 @@ void TestClaimForm::longHistoryGetsNumberedPages()
     setClaimPageLayout(writer);
     const int pages = claimFormPageCount(writer, form);
     QVERIFY(pages > 5);
-    QVERIFY(pdfInfo(path).contains(
-        QRegularExpression(QStringLiteral("Pages: +%1\n").arg(pages))));
+    QVERIFY(pdfInfo(path).contains(QRegularExpression(QStringLiteral("Pages: +%1\n").arg(pages))));
     const QString text = pdfText(path);
     QVERIFY(text.contains(QStringLiteral("%1 / %1").arg(pages)));
     QVERIFY(text.contains(claimMoneyText(300 * 170)));

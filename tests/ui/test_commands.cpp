@@ -5,6 +5,7 @@
 #include "namedata/cp932.h"
 #include "store/cardlibrary.h"
 #include "store/historystore.h"
+#include "support/windowaccess.h"
 #include "testfiles.h"
 #include "ui/bpndetaildlg.h"
 #include "ui/commandids.h"
@@ -57,7 +58,7 @@ const ShopKey kShop{1, 199, 7};
 QStringList column(const CRidelogDlg& dlg, int index)
 {
     QStringList texts;
-    for (int row = 0; row < dlg.historyModel()->rowCount(); ++row)
+    for (int row = 0; row < test::inside(dlg).historyModel()->rowCount(); ++row)
         texts << cell(dlg, row, index);
     return texts;
 }
@@ -204,7 +205,7 @@ std::unique_ptr<CRidelogDlg> TestCommands::makeDialog()
     // A card on the reader at start-up is read as soon as the reader reports it; let that
     // read be over before the test goes on, so that it does not land in the middle of one.
     if (QFile::exists(cardsDir_ + QStringLiteral("/card.card")) &&
-        !QTest::qWaitFor([&] { return dlg->historyModel()->rowCount() > 0; }, 5000)) {
+        !QTest::qWaitFor([&] { return test::inside(*dlg).historyModel()->rowCount() > 0; }, 5000)) {
         qWarning("the reader did not report the card put on before start-up");
     }
     return dlg;
@@ -213,7 +214,7 @@ std::unique_ptr<CRidelogDlg> TestCommands::makeDialog()
 // Names of every kind, in the caches and in the name tables.
 void TestCommands::knowNames(CRidelogDlg& dlg)
 {
-    NameCaches& caches = dlg.caches();
+    NameCaches& caches = dlg.session().caches();
     caches.stations.EntryFor(kShibuya) = {QStringLiteral("東急"), QStringLiteral("東横"),
                                           QStringLiteral("渋谷"), QStringLiteral("渋谷(東横線)")};
     caches.stations.EntryFor(kShinjuku) = {QStringLiteral("JR東日本"), QStringLiteral("山手"),
@@ -223,14 +224,14 @@ void TestCommands::knowNames(CRidelogDlg& dlg)
                                        QStringLiteral("渋谷駅前(都営バス)")};
     caches.shops.EntryFor(kShop) = {QStringLiteral("JR東日本リテール"), QStringLiteral("NEWDAYS"),
                                     QString(), QString(), QStringLiteral(" ")};
-    QVERIFY(dlg.historyStore().WriteBackNames(caches));
-    dlg.historyStore().closeDatabase();
+    QVERIFY(dlg.session().store().WriteBackNames(caches));
+    dlg.session().store().closeDatabase();
 }
 
 std::int64_t TestCommands::tableRows(CRidelogDlg& dlg, const QString& table)
 {
-    Database db =
-        Database::open(dlg.historyStore().databasePath(), Database::OpenMode::ExistingFile, 1000);
+    Database db = Database::open(dlg.session().store().databasePath(),
+                                 Database::OpenMode::ExistingFile, 1000);
     if (!db.tableExists(table))
         return -1;
     Statement count(db, QStringLiteral("SELECT count(*) FROM %1").arg(quoteIdentifier(table)));
@@ -240,18 +241,18 @@ std::int64_t TestCommands::tableRows(CRidelogDlg& dlg, const QString& table)
 
 void TestCommands::selectRows(CRidelogDlg& dlg, std::initializer_list<int> rows)
 {
-    QItemSelectionModel* selection = dlg.historyList()->selectionModel();
+    QItemSelectionModel* selection = test::inside(dlg).historyList()->selectionModel();
     selection->clearSelection();
     for (const int row : rows)
-        selection->select(dlg.historyModel()->index(row, 0),
+        selection->select(test::inside(dlg).historyModel()->index(row, 0),
                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
 void TestCommands::openDetailOfRow(CRidelogDlg& dlg, int row, std::function<void(QWidget*)> inspect)
 {
     selectRows(dlg, {row});
-    QVERIFY(dlg.showHistoryContextMenu(QPoint(100, 100)));
-    dlg.historyContextMenu()->close();
+    QVERIFY(test::inside(dlg).showHistoryContextMenu(QPoint(100, 100)));
+    test::inside(dlg).historyContextMenu()->close();
     bool opened = false;
     onNextModal(
         [&](QWidget* modal) {
@@ -278,8 +279,8 @@ void TestCommands::emptySettingsGiveStartStates()
     QVERIFY(checked(ids::ShopName) && !enabled(ids::ShopName));
     QVERIFY(!checked(ids::ShopRegister) && !enabled(ids::ShopRegister));
     QVERIFY(!checked(ids::BalanceView));
-    QVERIFY(!dlg->isBalanceBarVisible());
-    QCOMPARE(dlg->historyList()->geometry().top(), 0);
+    QVERIFY(!test::inside(*dlg).isBalanceBarVisible());
+    QCOMPARE(test::inside(*dlg).historyList()->geometry().top(), 0);
 
     QList<bool> boxes;
     onNextModal([&](QWidget* modal) {
@@ -299,7 +300,7 @@ void TestCommands::nonIntegerValueCountsAsDefault()
     ini_->setValue(QStringLiteral("Trfc/bpnShow"), QStringLiteral("1x"));
     auto dlg = makeDialog();
     QVERIFY(!dlg->commandAction(ids::BalanceView)->isChecked());
-    QVERIFY(!dlg->isBalanceBarVisible());
+    QVERIFY(!test::inside(*dlg).isBalanceBarVisible());
     QVERIFY(dlg->commandAction(ids::RailLine)->isChecked());
     QVERIFY(dlg->commandAction(ids::BusCompany)->isChecked());
     QVERIFY(!dlg->commandAction(ids::ShopShow)->isChecked());
@@ -311,16 +312,16 @@ void TestCommands::balanceToggleTwiceReturnsListAndStoresZero()
     auto dlg = makeDialog();
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
-    const QRect before = dlg->historyList()->geometry();
+    const QRect before = test::inside(*dlg).historyList()->geometry();
     QVERIFY(dlg->triggerCommand(ids::BalanceView));
-    QCOMPARE(dlg->settings().integer(QStringLiteral("zanViewM"), -1), 1);
-    QVERIFY(dlg->balanceField()->isVisible());
-    QCOMPARE(dlg->historyList()->geometry().top(), 29);
+    QCOMPARE(test::inside(*dlg).settings().integer(QStringLiteral("zanViewM"), -1), 1);
+    QVERIFY(test::inside(*dlg).balanceField()->isVisible());
+    QCOMPARE(test::inside(*dlg).historyList()->geometry().top(), 29);
     QVERIFY(dlg->triggerCommand(ids::BalanceView));
-    QCOMPARE(dlg->historyList()->geometry(), before);
-    QVERIFY(!dlg->balanceField()->isVisible());
+    QCOMPARE(test::inside(*dlg).historyList()->geometry(), before);
+    QVERIFY(!test::inside(*dlg).balanceField()->isVisible());
     QVERIFY(!dlg->commandAction(ids::BalanceView)->isChecked());
-    QCOMPARE(dlg->settings().integer(QStringLiteral("zanViewM"), -1), 0);
+    QCOMPARE(test::inside(*dlg).settings().integer(QStringLiteral("zanViewM"), -1), 0);
 }
 
 void TestCommands::settingsDialogCancelStoresAndRerenders()
@@ -347,10 +348,10 @@ void TestCommands::settingsDialogCancelStoresAndRerenders()
     QVERIFY(dlg->triggerCommand(ids::ShowDataSetup));
     QVERIFY(setupOpened);
 
-    QCOMPARE(dlg->settings().integer(QStringLiteral("ipnComShow"), -1), 1);
-    QCOMPARE(dlg->settings().integer(QStringLiteral("busLinShow"), -1), 1);
-    QCOMPARE(dlg->settings().integer(QStringLiteral("bpnShow"), -1), 1);
-    QCOMPARE(dlg->settings().integer(QStringLiteral("ipnLinShow"), -1), 1);
+    QCOMPARE(test::inside(*dlg).settings().integer(QStringLiteral("ipnComShow"), -1), 1);
+    QCOMPARE(test::inside(*dlg).settings().integer(QStringLiteral("busLinShow"), -1), 1);
+    QCOMPARE(test::inside(*dlg).settings().integer(QStringLiteral("bpnShow"), -1), 1);
+    QCOMPARE(test::inside(*dlg).settings().integer(QStringLiteral("ipnLinShow"), -1), 1);
     QVERIFY(dlg->commandAction(ids::RailCompany)->isChecked());
     QVERIFY(dlg->commandAction(ids::ShopShow)->isChecked());
     QVERIFY(dlg->commandAction(ids::ShopCompany)->isEnabled());
@@ -409,8 +410,8 @@ void TestCommands::detailOfStationWithUnknownLine()
 {
     putCard({railBlock(1, 2370)});
     auto dlg = makeDialog();
-    dlg->caches().stations.EntryFor(kShibuya) = {QStringLiteral("東急"), QString(),
-                                                 QStringLiteral("渋谷"), QStringLiteral("渋谷")};
+    dlg->session().caches().stations.EntryFor(kShibuya) = {
+        QStringLiteral("東急"), QString(), QStringLiteral("渋谷"), QStringLiteral("渋谷")};
     dlg->readCard();
     openDetailOfRow(*dlg, 0, [](QWidget* modal) {
         QCOMPARE(controlText(modal, 1020), QStringLiteral("東急"));
@@ -466,7 +467,7 @@ void TestCommands::detailWithoutSelectedRecordOpensNothing()
     putCard({railBlock(1, 2370)});
     auto dlg = makeDialog();
     dlg->readCard();
-    QVERIFY(dlg->selectedRecord() == nullptr);
+    QVERIFY(test::inside(*dlg).selectedRecord() == nullptr);
     bool opened = false;
     QTimer watch;
     connect(&watch, &QTimer::timeout, this, [&] {
@@ -493,7 +494,7 @@ void TestCommands::exportItemFollowsReads()
     // A card without history blocks of a known terminal: nothing to save.
     putCard({HistoryBlock{}});
     dlg->readCard();
-    QCOMPARE(dlg->historyModel()->rowCount(), 0);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 0);
     QVERIFY(!save->isEnabled());
     putCard({railBlock(1, 2370)});
     dlg->readCard();
@@ -510,7 +511,7 @@ void TestCommands::saveDialogTitleFolderAndName()
 {
     putCard({railBlock(2, 2210), railBlock(1, 2370)});
     auto dlg = makeDialog();
-    QVERIFY(CardLibrary(dlg->historyStore().databasePath())
+    QVERIFY(CardLibrary(dlg->session().store().databasePath())
                 .renameCard(kIdm, QStringLiteral("出張/経費: 3月")));
     const QString folder = dir_->filePath(QStringLiteral("exports"));
     QVERIFY(QDir().mkpath(folder));
@@ -519,15 +520,15 @@ void TestCommands::saveDialogTitleFolderAndName()
     const SaveFileRequest first = *SaveFileDialog::lastRequest();
     QCOMPARE(first.title, QStringLiteral("ファイルに保存"));
     QCOMPARE(first.initialName, QStringLiteral("出張_経費_ 3月_2008-03-05_2008-03-05"));
-    QVERIFY(dlg->statusBar()->currentMessage().contains(QStringLiteral("march.csv")));
-    QTRY_VERIFY_WITH_TIMEOUT(dlg->statusBar()->currentMessage().isEmpty(), 8000);
-    QVERIFY(!dlg->statusPane(0)->isHidden()); // the panes are back
+    QVERIFY(test::inside(*dlg).statusBar()->currentMessage().contains(QStringLiteral("march.csv")));
+    QTRY_VERIFY_WITH_TIMEOUT(test::inside(*dlg).statusBar()->currentMessage().isEmpty(), 8000);
+    QVERIFY(!test::inside(*dlg).statusPane(0)->isHidden()); // the panes are back
 
     SaveFileDialog::setNextAnswer(std::nullopt); // a cancel keeps the folder
     QVERIFY(dlg->triggerCommand(ids::SaveToFile));
     QCOMPARE(SaveFileDialog::lastRequest()->directory, folder);
-    QVERIFY(dlg->statusBar()->currentMessage().isEmpty());
-    QVERIFY(dlg->settings().save());
+    QVERIFY(test::inside(*dlg).statusBar()->currentMessage().isEmpty());
+    QVERIFY(test::inside(*dlg).settings().save());
     QCOMPARE(ini_->value(QStringLiteral("SaveDialog/folder")).toString(), folder);
     QVERIFY(!ini_->contains(QStringLiteral("Trfc/folder")));
 }
@@ -539,14 +540,15 @@ void TestCommands::altEnterOpensTheDetailAndKeepsTheWindow()
     auto dlg = makeDialog();
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
-    dlg->historyList()->setCurrentIndex(dlg->historyModel()->index(1, 0));
-    dlg->historyList()->setFocus();
+    test::inside(*dlg).historyList()->setCurrentIndex(
+        test::inside(*dlg).historyModel()->index(1, 0));
+    test::inside(*dlg).historyList()->setFocus();
     QString opened;
     onNextModal([&opened](QWidget* modal) { opened = modal ? modal->windowTitle() : QString(); });
-    QTest::keyClick(dlg->historyList(), Qt::Key_Return, Qt::AltModifier);
+    QTest::keyClick(test::inside(*dlg).historyList(), Qt::Key_Return, Qt::AltModifier);
     QCOMPARE(opened, QStringLiteral("鉄道・地下鉄駅 詳細"));
     QVERIFY(dlg->isVisible());
-    QTest::keyClick(dlg->historyList(), Qt::Key_Return);
+    QTest::keyClick(test::inside(*dlg).historyList(), Qt::Key_Return);
     QTRY_VERIFY(!dlg->isVisible());
 }
 
@@ -558,11 +560,11 @@ void TestCommands::hidingRowsSaysWhatItDid()
     selectRows(*dlg, {0, 2});
     QVERIFY(dlg->triggerCommand(ids::DeleteRows));
     QCOMPARE(column(*dlg, 0), QStringList{QStringLiteral("2")});
-    QVERIFY(
-        dlg->statusBar()->currentMessage().startsWith(QStringLiteral("2 行を一覧から隠しました")));
+    QVERIFY(test::inside(*dlg).statusBar()->currentMessage().startsWith(
+        QStringLiteral("2 行を一覧から隠しました")));
     // The stored history keeps them: the next read shows them again.
     dlg->readCard();
-    QCOMPARE(dlg->historyModel()->rowCount(), 3);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 3);
 }
 
 void TestCommands::exportWritesListAsShown()
@@ -572,7 +574,8 @@ void TestCommands::exportWritesListAsShown()
     auto dlg = makeDialog();
     knowNames(*dlg);
     // A name from the server with a comma in it.
-    dlg->caches().stations.EntryFor(kShinjuku).nm = QStringLiteral("新宿(JR東日本,山手線)");
+    dlg->session().caches().stations.EntryFor(kShinjuku).nm =
+        QStringLiteral("新宿(JR東日本,山手線)");
     dlg->readCard();
     // Row 3 (serial 2) goes from the list before the export.
     selectRows(*dlg, {3});
@@ -671,7 +674,7 @@ void TestCommands::clearStationNamesShowsCodes()
     QCOMPARE(tableRows(*dlg, QStringLiteral("ipn")), 0);
     QCOMPARE(tableRows(*dlg, QStringLiteral("bus")), 1);
     QCOMPARE(tableRows(*dlg, QStringLiteral("bpn")), 1);
-    QVERIFY(dlg->caches().stations.EntryFor(kShibuya).an.isEmpty());
+    QVERIFY(dlg->session().caches().stations.EntryFor(kShibuya).an.isEmpty());
 }
 
 void TestCommands::clearShopNamesKeepsRailAndBus()
@@ -680,7 +683,7 @@ void TestCommands::clearShopNamesKeepsRailAndBus()
     putCard({shopBlock(3, 1880), busBlock(2, 2000), railBlock(1, 2370)});
     auto dlg = makeDialog();
     knowNames(*dlg);
-    dlg->refreshShopNames();
+    test::inside(*dlg).refreshShopNames();
     dlg->readCard();
     QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("NEWDAYS(JR東日本リテール)"));
     QVERIFY(dlg->triggerCommand(ids::ClearShopNames));
@@ -690,8 +693,8 @@ void TestCommands::clearShopNamesKeepsRailAndBus()
     QCOMPARE(tableRows(*dlg, QStringLiteral("bpn")), 0);
     QCOMPARE(tableRows(*dlg, QStringLiteral("ipn")), 2);
     QCOMPARE(tableRows(*dlg, QStringLiteral("bus")), 1);
-    QCOMPARE(dlg->caches().stations.EntryFor(kShinjuku).sn, QStringLiteral("新宿"));
-    QCOMPARE(dlg->caches().busStops.EntryFor(kStop).sn, QStringLiteral("渋88"));
+    QCOMPARE(dlg->session().caches().stations.EntryFor(kShinjuku).sn, QStringLiteral("新宿"));
+    QCOMPARE(dlg->session().caches().busStops.EntryFor(kStop).sn, QStringLiteral("渋88"));
 }
 
 void TestCommands::clearHistoryKeepsWhatCardHolds()
@@ -709,7 +712,7 @@ void TestCommands::clearHistoryKeepsWhatCardHolds()
     dlg->readCard();
     const QString table = CardTableName(kIdm);
     QCOMPARE(tableRows(*dlg, table), 35);
-    QCOMPARE(dlg->historyModel()->rowCount(), 35);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 35);
 
     // いいえ, the default answer: nothing goes.
     QVERIFY(dlg->triggerCommand(ids::DeleteHistory));
@@ -725,7 +728,7 @@ void TestCommands::clearHistoryKeepsWhatCardHolds()
     QVERIFY(dlg->triggerCommand(ids::DeleteHistory));
     QCOMPARE(MessageBox::capturedMessages().size(), 1);
     QCOMPARE(tableRows(*dlg, table), 20);
-    QCOMPARE(dlg->historyModel()->rowCount(), 20);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 20);
     QCOMPARE(cell(*dlg, 19, 0), QStringLiteral("16"));
 }
 
@@ -740,7 +743,7 @@ void TestCommands::clearHistoryWithCardRemoved()
     QCOMPARE(MessageBox::capturedMessages().size(), 2);
     QCOMPARE(MessageBox::capturedMessages().last(), kReadFailed);
     QCOMPARE(tableRows(*dlg, CardTableName(kIdm)), -1);
-    QCOMPARE(dlg->historyModel()->rowCount(), 0);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 0);
     // The next read stores what the card holds in a new table.
     putCard({railBlock(2, 2210), railBlock(1, 2370)});
     dlg->readCard();
@@ -754,7 +757,7 @@ void TestCommands::clearHistoryBeforeFirstReadShowsEngineText()
     QCOMPARE(MessageBox::capturedMessages(),
              QStringList{
                  QStringLiteral("カードがまだ読み取られていないため、削除する履歴はありません。")});
-    QCOMPARE(dlg->historyModel()->rowCount(), 0);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 0);
 }
 
 void TestCommands::deleteThreeSelectedRows()
@@ -765,23 +768,24 @@ void TestCommands::deleteThreeSelectedRows()
     putCard(blocks);
     auto dlg = makeDialog();
     dlg->readCard();
-    const std::size_t records = dlg->records().size();
+    const std::size_t records = dlg->session().records().size();
     // The current row is not among the selected ones.
-    dlg->historyList()->setCurrentIndex(dlg->historyModel()->index(0, 0));
+    test::inside(*dlg).historyList()->setCurrentIndex(
+        test::inside(*dlg).historyModel()->index(0, 0));
     selectRows(*dlg, {1, 4, 6});
     QVERIFY(dlg->triggerCommand(ids::DeleteRows));
     QCOMPARE(column(*dlg, 0),
              (QStringList{QStringLiteral("8"), QStringLiteral("6"), QStringLiteral("5"),
                           QStringLiteral("3"), QStringLiteral("1")}));
-    QCOMPARE(dlg->records().size(), records);
+    QCOMPARE(dlg->session().records().size(), records);
     QCOMPARE(tableRows(*dlg, CardTableName(kIdm)), 8);
     // Nothing selected: nothing goes.
-    dlg->historyList()->selectionModel()->clearSelection();
+    test::inside(*dlg).historyList()->selectionModel()->clearSelection();
     QVERIFY(dlg->triggerCommand(ids::DeleteRows));
-    QCOMPARE(dlg->historyModel()->rowCount(), 5);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 5);
     // Reading the card again brings the rows back.
     dlg->readCard();
-    QCOMPARE(dlg->historyModel()->rowCount(), 8);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 8);
 }
 
 void TestCommands::withoutDatabaseNothingChanges_data()
@@ -801,11 +805,12 @@ void TestCommands::withoutDatabaseNothingChanges()
     knowNames(*dlg);
     dlg->readCard();
     const QStringList names = column(*dlg, 4);
-    const std::size_t cached =
-        dlg->caches().stations.size() + dlg->caches().busStops.size() + dlg->caches().shops.size();
+    const std::size_t cached = dlg->session().caches().stations.size() +
+                               dlg->session().caches().busStops.size() +
+                               dlg->session().caches().shops.size();
     // The data folder goes away and a plain file takes its name: the database can be neither
     // opened nor created.
-    const QString folder = QDir::cleanPath(dlg->historyStore().DataFolder());
+    const QString folder = QDir::cleanPath(dlg->session().store().DataFolder());
     QVERIFY(QFile::rename(folder, folder + QStringLiteral(".away")));
     {
         QFile blocker(folder);
@@ -815,10 +820,10 @@ void TestCommands::withoutDatabaseNothingChanges()
     QVERIFY(dlg->triggerCommand(command));
     QCOMPARE(MessageBox::capturedMessages(), QStringList{kNoDatabase});
     QCOMPARE(column(*dlg, 4), names);
-    QCOMPARE(dlg->caches().stations.size() + dlg->caches().busStops.size() +
-                 dlg->caches().shops.size(),
+    QCOMPARE(dlg->session().caches().stations.size() + dlg->session().caches().busStops.size() +
+                 dlg->session().caches().shops.size(),
              cached);
-    QCOMPARE(dlg->caches().stations.EntryFor(kShibuya).sn, QStringLiteral("渋谷"));
+    QCOMPARE(dlg->session().caches().stations.EntryFor(kShibuya).sn, QStringLiteral("渋谷"));
 
     QVERIFY(QFile::remove(folder));
     QVERIFY(QFile::rename(folder + QStringLiteral(".away"), folder));
@@ -838,13 +843,13 @@ void TestCommands::clearingCancelsRunningRefresh()
     auto dlg = makeDialog();
     // The reader's own read at start-up, whose refresh waits for the answer.
     QTRY_COMPARE(server.requests().size(), 1);
-    QCOMPARE(dlg->historyModel()->rowCount(), 1);
-    QVERIFY(dlg->nameRefresher().isRunning());
-    const auto generation = dlg->nameRefresher().generation();
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 1);
+    QVERIFY(test::inside(*dlg).nameRefresher().isRunning());
+    const auto generation = test::inside(*dlg).nameRefresher().generation();
     takeCardOff();
     QVERIFY(dlg->triggerCommand(ids::ClearStationNames));
-    QVERIFY(!dlg->nameRefresher().isRunning());
-    QVERIFY(dlg->nameRefresher().generation() > generation);
+    QVERIFY(!test::inside(*dlg).nameRefresher().isRunning());
+    QVERIFY(test::inside(*dlg).nameRefresher().generation() > generation);
     QTRY_COMPARE(server.openConnections(), 0);
     QCOMPARE(MessageBox::capturedMessages(), QStringList{kReadFailed});
 }
@@ -861,12 +866,12 @@ void TestCommands::deletingRowsWhileRefreshRuns()
     auto dlg = makeDialog();
     // The reader's own read at start-up, whose refresh waits for the answer.
     QTRY_COMPARE(server.waiting(), 1);
-    QCOMPARE(dlg->historyModel()->rowCount(), 3);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 3);
     QCOMPARE(cell(*dlg, 1, 4), QStringLiteral("(0, 37, 12)"));
     // The middle row goes before the answer is in.
     selectRows(*dlg, {1});
     QVERIFY(dlg->triggerCommand(ids::DeleteRows));
-    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
     server.release();
     QTRY_COMPARE(cell(*dlg, 0, 4), QStringLiteral("渋谷(東横線)"));
     QCOMPARE(column(*dlg, 0), (QStringList{QStringLiteral("3"), QStringLiteral("1")}));

@@ -5,6 +5,7 @@
 #include "store/database.h"
 #include "store/databaseproblem.h"
 #include "store/schema.h"
+#include "support/windowaccess.h"
 #include "testfiles.h"
 #include "ui/commandids.h"
 #include "ui/messagebox.h"
@@ -137,9 +138,9 @@ std::unique_ptr<CRidelogDlg> TestDataSafety::openWindow()
     // The read of a card lying on the reader at start-up, and the check of the database, are
     // over before a test goes on.
     if (QFile::exists(cardsDir_ + QStringLiteral("/card.card")) &&
-        !QTest::qWaitFor([&] { return dlg->historyModel()->rowCount() > 0; }, 5000))
+        !QTest::qWaitFor([&] { return test::inside(*dlg).historyModel()->rowCount() > 0; }, 5000))
         qWarning("the reader did not report the card put on before start-up");
-    if (!QTest::qWaitFor([&] { return dlg->databaseCheck() == nullptr; }, 5000))
+    if (!QTest::qWaitFor([&] { return test::inside(*dlg).databaseCheck() == nullptr; }, 5000))
         qWarning("the database check did not end");
     return dlg;
 }
@@ -153,7 +154,7 @@ void TestDataSafety::cardSwappedWhileClearingShowsABox()
     auto dlg = openWindow();
     QCOMPARE(storedRows(dbPath(), kIdmA).size(), 3);
     // Another program holds the database: the clearing fails with the engine's text.
-    dlg->historyStore().setBusyTimeout(50);
+    dlg->session().store().setBusyTimeout(50);
     auto other = std::make_unique<Database>(
         Database::open(dbPath(), Database::OpenMode::ExistingFile, 1000));
     other->execute(QStringLiteral("BEGIN EXCLUSIVE"));
@@ -174,12 +175,12 @@ void TestDataSafety::cardSwappedWhileClearingShowsABox()
     QCOMPARE(MessageBox::capturedMessages().first(), databaseProblemText(SQLITE_BUSY));
     QCOMPARE(MessageBox::capturedDetails().first(), QStringLiteral("database is locked"));
     // B is read after A's read has ended, into B's table alone.
-    QTRY_COMPARE_WITH_TIMEOUT(dlg->cardIdField()->text(), kIdmB, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(test::inside(*dlg).cardIdField()->text(), kIdmB, 5000);
     QCOMPARE(storedRows(dbPath(), kIdmB),
              (QStringList{QStringLiteral("1:5001"), QStringLiteral("2:5002")}));
-    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("5002"));
-    QCOMPARE(dlg->idmText(), kIdmB);
-    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+    QCOMPARE(test::inside(*dlg).balanceField()->text(), QStringLiteral("5002"));
+    QCOMPARE(dlg->session().idmText(), kIdmB);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
     QCOMPARE(cell(*dlg, 0, 6), QStringLiteral("-1"));
     QCOMPARE(cell(*dlg, 1, 6), QStringLiteral("(5001)"));
 }
@@ -191,7 +192,7 @@ void TestDataSafety::namelessEntriesStayNameless()
     ini_->setValue(QStringLiteral("Trfc/bpnShow"), 1);
     putCard({shopBlock(4, 1880), busBlock(3, 2000), railBlock(2, 2210)}, kIdmA);
     auto dlg = openWindow();
-    QTRY_VERIFY_WITH_TIMEOUT(!dlg->nameRefresher().isRunning(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!test::inside(*dlg).nameRefresher().isRunning(), 5000);
     const QStringList codes{cell(*dlg, 0, 4), cell(*dlg, 1, 4), cell(*dlg, 2, 4), cell(*dlg, 2, 5)};
     QVERIFY(codes[0].startsWith(u'(') && codes[1].startsWith(u'(') && codes[2].startsWith(u'('));
 
@@ -205,11 +206,11 @@ void TestDataSafety::namelessEntriesStayNameless()
     QVERIFY(dlg->triggerCommand(ids::ShopRegister));
     QCOMPARE((QStringList{cell(*dlg, 0, 4), cell(*dlg, 1, 4), cell(*dlg, 2, 4), cell(*dlg, 2, 5)}),
              codes);
-    for (const auto& [key, entry] : dlg->caches().stations)
+    for (const auto& [key, entry] : dlg->session().caches().stations)
         QVERIFY2(entry.nm.isEmpty(), qPrintable(entry.nm));
-    for (const auto& [key, entry] : dlg->caches().busStops)
+    for (const auto& [key, entry] : dlg->session().caches().busStops)
         QVERIFY2(entry.nm.isEmpty(), qPrintable(entry.nm));
-    for (const auto& [key, entry] : dlg->caches().shops)
+    for (const auto& [key, entry] : dlg->session().caches().shops)
         QVERIFY2(entry.nm.isEmpty(), qPrintable(entry.nm));
     dlg->reject();
     for (const QString& table :
@@ -224,9 +225,9 @@ void TestDataSafety::lockedDatabaseReadStoresNothing()
 {
     putCard(cardWith(1, 3, 1000), kIdmA);
     auto dlg = openWindow();
-    QVERIFY(dlg->historyNotKeptSign()->isHidden());
+    QVERIFY(test::inside(*dlg).historyNotKeptSign()->isHidden());
     const int busyMs = 400;
-    dlg->historyStore().setBusyTimeout(busyMs);
+    dlg->session().store().setBusyTimeout(busyMs);
     // The card's own version of serial 3 (another balance) and a new serial 4.
     putCard({railBlock(4, 900), railBlock(3, 950), railBlock(2, 1002)}, kIdmA);
     Database other = Database::open(dbPath(), Database::OpenMode::ExistingFile, 1000);
@@ -244,14 +245,14 @@ void TestDataSafety::lockedDatabaseReadStoresNothing()
     QCOMPARE(storedRows(dbPath(), kIdmA),
              (QStringList{QStringLiteral("1:1001"), QStringLiteral("2:1002"),
                           QStringLiteral("3:1003")}));
-    QCOMPARE(dlg->historyModel()->rowCount(), 3);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 3);
     QCOMPARE(cell(*dlg, 1, 0), QStringLiteral("3"));
-    QVERIFY(!dlg->historyNotKeptSign()->isHidden());
-    QVERIFY(dlg->historyNotKeptSign()->toolTip().contains(dbPath()));
+    QVERIFY(!test::inside(*dlg).historyNotKeptSign()->isHidden());
+    QVERIFY(test::inside(*dlg).historyNotKeptSign()->toolTip().contains(dbPath()));
 
     dlg->readCard();
     QCOMPARE(storedRows(dbPath(), kIdmA).size(), 4);
-    QVERIFY(dlg->historyNotKeptSign()->isHidden());
+    QVERIFY(test::inside(*dlg).historyNotKeptSign()->isHidden());
 }
 
 // The check at start-up finds a damaged card table: the user is told, the sign stays, and
@@ -269,13 +270,13 @@ void TestDataSafety::damageFoundAtStartIsNeverWritten()
     auto dlg = openWindow();
     QCOMPARE(MessageBox::capturedMessages().size(), 1);
     QCOMPARE(MessageBox::capturedMessages().first(), databaseProblemText(11));
-    QVERIFY(!dlg->historyNotKeptSign()->isHidden());
-    QVERIFY(dlg->historyStore().isDamaged());
+    QVERIFY(!test::inside(*dlg).historyNotKeptSign()->isHidden());
+    QVERIFY(dlg->session().store().isDamaged());
 
     putCard(cardWith(1, 2, 5000), kIdmB);
     dlg->readCard();
-    QCOMPARE(dlg->historyModel()->rowCount(), 2);
-    dlg->caches().stations.EntryFor(StationKey{0, 1, 2}) = {
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
+    dlg->session().caches().stations.EntryFor(StationKey{0, 1, 2}) = {
         QStringLiteral("JR"), QStringLiteral("山手"), QStringLiteral("新宿"),
         QStringLiteral("新宿")};
     MessageBox::setNextAnswers({true});
@@ -292,10 +293,10 @@ void TestDataSafety::unwritableDataFolderShowsSign()
     blocker.close();
     putCard(cardWith(1, 3, 1000), kIdmA);
     auto dlg = openWindow();
-    QCOMPARE(dlg->historyModel()->rowCount(), 3);
-    QVERIFY(!dlg->historyNotKeptSign()->isHidden());
-    QCOMPARE(dlg->historyNotKeptSign()->text(), historyNotKeptSignText());
-    QVERIFY(dlg->historyNotKeptSign()->toolTip().contains(
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 3);
+    QVERIFY(!test::inside(*dlg).historyNotKeptSign()->isHidden());
+    QCOMPARE(test::inside(*dlg).historyNotKeptSign()->text(), historyNotKeptSignText());
+    QVERIFY(test::inside(*dlg).historyNotKeptSign()->toolTip().contains(
         QStringLiteral("Tanpopo/Hotaru/Trfc/ekdb.sqlite")));
     QVERIFY(MessageBox::capturedMessages().isEmpty());
 }

@@ -2,6 +2,7 @@
 // the sign of a failed one, the restore's question, and the list after the database changed.
 #include "store/backups.h"
 #include "support/historyfixture.h"
+#include "support/windowaccess.h"
 #include "testfiles.h"
 #include "ui/commandids.h"
 #include "ui/historyfilecommands.h"
@@ -64,14 +65,14 @@ private slots:
     void aReadThatStoredSomethingIsBackedUpOncePerHour()
     {
         auto dlg = windowAfterRead(onCard(1, 20));
-        QCOMPARE(dlg->historyModel()->rowCount(), 20);
-        BackupScheduler& scheduler = dlg->historyFileCommands()->scheduler();
+        QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 20);
+        BackupScheduler& scheduler = test::inside(*dlg).historyFileCommands()->scheduler();
         QTRY_VERIFY(!scheduler.isRunning());
         QCOMPARE(listBackups(backups()).size(), std::size_t(1));
-        QVERIFY(!dlg->historyFileCommands()->failureSign()->isVisibleTo(dlg.get()));
+        QVERIFY(!test::inside(*dlg).historyFileCommands()->failureSign()->isVisibleTo(dlg.get()));
         putCard(onCard(5, 20));
         dlg->readCard();
-        QCOMPARE(dlg->historyModel()->rowCount(), 24);
+        QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 24);
         QVERIFY(!scheduler.isRunning());
         QCOMPARE(listBackups(backups()).size(), std::size_t(1));
     }
@@ -80,8 +81,8 @@ private slots:
     {
         ini_->setValue(QStringLiteral("Backup/folder"), dir_->filePath(QStringLiteral("nas/gone")));
         auto dlg = windowAfterRead(onCard(1, 20));
-        QCOMPARE(dlg->historyModel()->rowCount(), 20);
-        QLabel* sign = dlg->historyFileCommands()->failureSign();
+        QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 20);
+        QLabel* sign = test::inside(*dlg).historyFileCommands()->failureSign();
         QTRY_VERIFY(sign->isVisibleTo(dlg.get()));
         QCOMPARE(sign->text(), QStringLiteral("バックアップできません"));
         QVERIFY2(sign->toolTip().contains(QStringLiteral("does not exist")),
@@ -93,11 +94,11 @@ private slots:
     void restoreAsksNamingTheBackupAndReloadsTheList()
     {
         auto dlg = windowAfterRead(onCard(1, 20));
-        QTRY_VERIFY(!dlg->historyFileCommands()->scheduler().isRunning());
+        QTRY_VERIFY(!test::inside(*dlg).historyFileCommands()->scheduler().isRunning());
         const QString backup = listBackups(backups()).front().path;
         putCard(onCard(11, 20));
         dlg->readCard();
-        QCOMPARE(dlg->historyModel()->rowCount(), 30);
+        QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 30);
 
         OpenFileDialog::setNextAnswer({backup});
         MessageBox::setNextAnswers({false});
@@ -115,7 +116,7 @@ private slots:
         QVERIFY(
             MessageBox::capturedMessages().value(1).startsWith(QStringLiteral("復元しました。")));
         QCOMPARE(storedRowCount(database(), kCardIdm), qint64(20));
-        QCOMPARE(dlg->historyModel()->rowCount(), 20);
+        QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 20);
         QVERIFY(dlg->windowTitle().contains(QStringLiteral("保存された履歴")));
     }
 
@@ -131,7 +132,7 @@ private slots:
         QVERIFY(MessageBox::capturedDetails().value(0).contains(QStringLiteral("not a database")));
         QCOMPARE(fileBytes(letter), QByteArray("Dear Sir"));
         QCOMPARE(fileBytes(database()), before);
-        QCOMPARE(dlg->historyModel()->rowCount(), 20);
+        QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 20);
     }
 
     void takingInAHistoryAndADumpRefreshesTheList()
@@ -147,7 +148,7 @@ private slots:
         QVERIFY(OpenFileDialog::lastRequest().manyFiles);
         QVERIFY2(MessageBox::capturedMessages().value(0).contains(QStringLiteral("履歴 25 件")),
                  qPrintable(MessageBox::capturedMessages().value(0)));
-        QCOMPARE(dlg->historyModel()->rowCount(), 40);
+        QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 40);
         QCOMPARE(storedRowCount(database(), QStringLiteral("01010A10E41A9F02")), qint64(5));
     }
 };

@@ -5,6 +5,7 @@
 #include "store/cardlibrary.h"
 #include "store/database.h"
 #include "store/listexport.h"
+#include "support/windowaccess.h"
 #include "ui/cardlibrarymenu.h"
 #include "ui/cardlistdlg.h"
 #include "ui/commandids.h"
@@ -41,7 +42,7 @@ QList<HistoryBlock> railRides(std::uint32_t newest, int count, int balance)
 
 QStringList cardEntries(CRidelogDlg& dlg)
 {
-    dlg.refreshCardMenu();
+    test::inside(dlg).refreshCardMenu();
     QStringList texts;
     for (int id = ids::FirstCardEntry; dlg.commandAction(id) != nullptr; ++id)
         texts << dlg.commandAction(id)->text();
@@ -105,7 +106,7 @@ std::unique_ptr<CRidelogDlg> TestLibrary::readTwoCards()
 void TestLibrary::twoCardsShownFromTheLibrary()
 {
     auto dlg = readTwoCards();
-    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
     const QStringList entries = cardEntries(*dlg);
     QCOMPARE(entries.size(), 2);
     // IDm order: the second card read comes first.
@@ -113,20 +114,20 @@ void TestLibrary::twoCardsShownFromTheLibrary()
     QCOMPARE(entries[1], kCardIdm + QStringLiteral("\t3件  2008-3-5"));
 
     QVERIFY(dlg->triggerCommand(ids::FirstCardEntry + 1));
-    QVERIFY(dlg->isShowingStoredCard());
-    QCOMPARE(dlg->historyModel()->rowCount(), 3);
+    QVERIFY(dlg->session().isShowingStoredCard());
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 3);
     QCOMPARE(cell(*dlg, 0, 0), QStringLiteral("12"));
-    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("1500"));
-    QCOMPARE(dlg->statusPaneText(2), QStringLiteral("1500円"));
+    QCOMPARE(test::inside(*dlg).balanceField()->text(), QStringLiteral("1500"));
+    QCOMPARE(test::inside(*dlg).statusPaneText(2), QStringLiteral("1500円"));
     QVERIFY(dlg->windowTitle().contains(QStringLiteral("保存された履歴")));
-    QCOMPARE(dlg->idmText(), kCardIdm);
+    QCOMPARE(dlg->session().idmText(), kCardIdm);
     QVERIFY(dlg->commandAction(ids::SaveToFile)->isEnabled());
 
     cardEntries(*dlg);
     QVERIFY(dlg->commandAction(ids::FirstCardEntry + 1)->isChecked());
     QVERIFY(dlg->triggerCommand(ids::FirstCardEntry));
-    QCOMPARE(dlg->historyModel()->rowCount(), 2);
-    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("700"));
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
+    QCOMPARE(test::inside(*dlg).balanceField()->text(), QStringLiteral("700"));
     QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
 
@@ -137,19 +138,19 @@ void TestLibrary::readingACardSwitchesBackToIt()
     QVERIFY(dlg->triggerCommand(ids::FirstCardEntry + 1));
     // The reader's own read: only a card the reader has noticed can be noticed taken off.
     putCard(railRides(41, 3, 600), kOtherIdm);
-    QTRY_COMPARE(dlg->idmText(), kOtherIdm);
-    QVERIFY(!dlg->isShowingStoredCard());
+    QTRY_COMPARE(dlg->session().idmText(), kOtherIdm);
+    QVERIFY(!dlg->session().isShowingStoredCard());
     QCOMPARE(dlg->windowTitle(), kOtherIdm + QStringLiteral(" - 交通費履歴読出"));
-    QCOMPARE(dlg->idmText(), kOtherIdm);
-    QCOMPARE(dlg->historyModel()->rowCount(), 3); // 41 new, 40 and 39 stored
+    QCOMPARE(dlg->session().idmText(), kOtherIdm);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 3); // 41 new, 40 and 39 stored
     // Back to the card read last, now taken off: its stored history.
     takeCardOff();
-    QTRY_VERIFY(dlg->cardIdField()->text().isEmpty());
+    QTRY_VERIFY(test::inside(*dlg).cardIdField()->text().isEmpty());
     QVERIFY(dlg->triggerCommand(ids::FirstCardEntry + 1));
     QVERIFY(dlg->triggerCommand(ids::ShowReaderCard));
-    QCOMPARE(dlg->idmText(), kOtherIdm);
-    QVERIFY(dlg->isShowingStoredCard());
-    const auto card = CardLibrary(dlg->historyStore().databasePath()).card(kOtherIdm);
+    QCOMPARE(dlg->session().idmText(), kOtherIdm);
+    QVERIFY(dlg->session().isShowingStoredCard());
+    const auto card = CardLibrary(dlg->session().store().databasePath()).card(kOtherIdm);
     QVERIFY(card && card->firstRead.isValid() && card->lastRead >= card->firstRead);
 }
 
@@ -162,15 +163,15 @@ void TestLibrary::renameThroughTheMenu()
     QVERIFY(dlg->triggerCommand(ids::RenameCard));
     QCOMPARE(dlg->windowTitle(),
              QStringLiteral("通勤 & \"定期\", 𠮷（保存された履歴） - 交通費履歴読出"));
-    QCOMPARE(dlg->cardNamePane()->toolTip(), QStringLiteral("通勤 & \"定期\", 𠮷"));
-    QVERIFY(!dlg->cardNamePane()->isHidden());
-    QVERIFY(dlg->statusPaneText(0).startsWith(kCardIdm)); // pane 0 keeps its own text
+    QCOMPARE(test::inside(*dlg).cardNamePane()->toolTip(), QStringLiteral("通勤 & \"定期\", 𠮷"));
+    QVERIFY(!test::inside(*dlg).cardNamePane()->isHidden());
+    QVERIFY(test::inside(*dlg).statusPaneText(0).startsWith(kCardIdm)); // pane 0 keeps its own text
     // "&" stays a character in the menu, not a mnemonic.
     QVERIFY(cardEntries(*dlg)[1].startsWith(QStringLiteral("通勤 && \"定期\", 𠮷\t")));
     CardNameDialog::setNextAnswer(QString());
     QVERIFY(dlg->triggerCommand(ids::RenameCard));
     QVERIFY(cardEntries(*dlg)[1].startsWith(kCardIdm + u'\t'));
-    QVERIFY(dlg->cardNamePane()->isHidden());
+    QVERIFY(test::inside(*dlg).cardNamePane()->isHidden());
     QCOMPARE(dlg->windowTitle(), kCardIdm + QStringLiteral("（保存された履歴） - 交通費履歴読出"));
     // A cancelled question changes nothing.
     QVERIFY(dlg->triggerCommand(ids::RenameCard));
@@ -181,7 +182,7 @@ void TestLibrary::renameThroughTheMenu()
 void TestLibrary::renameFailsWithUnusableCardsTable()
 {
     auto dlg = readTwoCards();
-    const QString path = dlg->historyStore().databasePath();
+    const QString path = dlg->session().store().databasePath();
     {
         Database database = Database::open(path, Database::OpenMode::ExistingFile, 1000);
         database.execute(QStringLiteral("DROP TABLE IF EXISTS cards"));
@@ -195,7 +196,7 @@ void TestLibrary::renameFailsWithUnusableCardsTable()
     QCOMPARE(cardEntries(*dlg).size(), 2);
     putCard(railRides(13, 2, 1400));
     dlg->readCard(); // the read goes on without noting the card
-    QCOMPARE(dlg->historyModel()->rowCount(), 4);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 4);
 }
 
 // Another card put on the reader while the dialog is open is read and shown; the name still
@@ -205,20 +206,20 @@ void TestLibrary::renameNamesTheCardItWasOpenedFor()
     auto dlg = readTwoCards();
     cardEntries(*dlg);
     QVERIFY(dlg->triggerCommand(ids::FirstCardEntry + 1)); // the stored card kCardIdm
-    QCOMPARE(dlg->idmText(), kCardIdm);
+    QCOMPARE(dlg->session().idmText(), kCardIdm);
     CardNameDialog::setNextAnswer(QStringLiteral("通勤定期"));
     CardNameDialog::setWhileAsked([&] {
         putCard(railRides(41, 3, 600), kOtherIdm);
         dlg->readCard();
     });
     QVERIFY(dlg->triggerCommand(ids::RenameCard));
-    QCOMPARE(dlg->idmText(), kOtherIdm);
-    const CardLibrary library(dlg->historyStore().databasePath());
+    QCOMPARE(dlg->session().idmText(), kOtherIdm);
+    const CardLibrary library(dlg->session().store().databasePath());
     QCOMPARE(library.card(kCardIdm)->nickname, QStringLiteral("通勤定期"));
     QVERIFY(library.card(kOtherIdm)->nickname.isEmpty());
     // The window shows the card on the reader, under its own title and without the new name.
     QCOMPARE(dlg->windowTitle(), kOtherIdm + QStringLiteral(" - 交通費履歴読出"));
-    QVERIFY(dlg->cardNamePane()->isHidden());
+    QVERIFY(test::inside(*dlg).cardNamePane()->isHidden());
     QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
 
@@ -229,10 +230,10 @@ void TestLibrary::missedHistoryMarkerAfterAFullRead()
     dlg->readCard();
     putCard(railRides(119, 20, 500)); // twenty entries, none stored
     dlg->readCard();
-    QVERIFY(dlg->missedHistory().has_value());
-    QCOMPARE(dlg->missedHistory()->oldestFreshSerial, 100u);
-    QCOMPARE(dlg->historyModel()->rowCount(), 24);
-    const QAbstractItemModel* list = dlg->historyModel();
+    QVERIFY(dlg->session().missedHistory().has_value());
+    QCOMPARE(dlg->session().missedHistory()->oldestFreshSerial, 100u);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 24);
+    const QAbstractItemModel* list = test::inside(*dlg).historyModel();
     QVERIFY(list->data(list->index(20, 0), MissedHistoryMarkerRole).toBool());
     QCOMPARE(cell(*dlg, 20, 3), missedHistoryMarkerText());
     QVERIFY(!list->data(list->index(20, 4), Qt::ToolTipRole).toString().isEmpty());
@@ -257,10 +258,10 @@ void TestLibrary::missedHistoryMarkerAfterAFullRead()
              cp932::encode(QStringLiteral("…,,,%1,,,\r").arg(missedHistoryMarkerText())));
 
     // Sorted by another column the marker has no place; "#" brings it back.
-    dlg->historyList()->header()->sectionClicked(DateColumn);
-    QCOMPARE(dlg->historyModel()->rowCount(), 23);
-    dlg->historyList()->header()->sectionClicked(SerialColumn);
-    QCOMPARE(dlg->historyModel()->rowCount(), 24);
+    test::inside(*dlg).historyList()->header()->sectionClicked(DateColumn);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 23);
+    test::inside(*dlg).historyList()->header()->sectionClicked(SerialColumn);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 24);
 }
 
 void TestLibrary::noMarkerWhenTheReadReachesStoredHistory()
@@ -270,11 +271,11 @@ void TestLibrary::noMarkerWhenTheReadReachesStoredHistory()
     dlg->readCard();
     putCard(railRides(119, 20, 500)); // its oldest entry, 100, is stored
     dlg->readCard();
-    QVERIFY(!dlg->missedHistory().has_value());
-    QCOMPARE(dlg->historyModel()->rowCount(), 20);
+    QVERIFY(!dlg->session().missedHistory().has_value());
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 20);
     putCard(railRides(150, 19, 500)); // not a full card
     dlg->readCard();
-    QVERIFY(!dlg->missedHistory().has_value());
+    QVERIFY(!dlg->session().missedHistory().has_value());
 }
 
 void TestLibrary::headingClicksSortAndHashRestores()
@@ -282,12 +283,12 @@ void TestLibrary::headingClicksSortAndHashRestores()
     auto dlg = makeWindow();
     putCard({railBlock(5, 100), railBlock(4, 900), railBlock(3, 300), railBlock(2, 1000)});
     dlg->readCard();
-    QHeaderView* header = dlg->historyList()->header();
+    QHeaderView* header = test::inside(*dlg).historyList()->header();
     QVERIFY(header->sectionsClickable());
     QCOMPARE(header->sortIndicatorSection(), int(SerialColumn));
     auto serials = [&] {
         QStringList column;
-        for (int row = 0; row < dlg->historyModel()->rowCount(); ++row)
+        for (int row = 0; row < test::inside(*dlg).historyModel()->rowCount(); ++row)
             column << cell(*dlg, row, 0);
         return column.join(u' ');
     };
@@ -304,8 +305,9 @@ void TestLibrary::headingClicksSortAndHashRestores()
     QCOMPARE(serials(), QStringLiteral("5 4 3 2"));
     // Deleting a row of the sorted list deletes that row.
     header->sectionClicked(AmountColumn);
-    dlg->historyList()->selectionModel()->select(
-        dlg->historyModel()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    test::inside(*dlg).historyList()->selectionModel()->select(
+        test::inside(*dlg).historyModel()->index(0, 0),
+        QItemSelectionModel::Select | QItemSelectionModel::Rows);
     QVERIFY(dlg->triggerCommand(ids::DeleteRows));
     QCOMPARE(serials(), QStringLiteral("2 3 5"));
 }
@@ -321,21 +323,21 @@ void TestLibrary::searchFiltersAndExportWritesShownRows()
     dlg->readCard();
     QCOMPARE(dlg->commandAction(ids::Search)->shortcut(), QKeySequence(QStringLiteral("Ctrl+F")));
     QVERIFY(dlg->triggerCommand(ids::Search));
-    HistorySearchBar* bar = dlg->searchBar();
+    HistorySearchBar* bar = test::inside(*dlg).searchBar();
     QVERIFY(bar->isVisible() || !bar->isHidden());
     bar->textField()->setText(QStringLiteral("バス"));
     bar->applyNow();
-    QCOMPARE(dlg->historyModel()->rowCount(), 1);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 1);
     QCOMPARE(cell(*dlg, 0, 0), QStringLiteral("4"));
     bar->textField()->setText(QStringLiteral("(0, 37, 12)")); // the two rides, not the 2007 one
     bar->applyNow();
-    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
 
     bar->textField()->clear();
     bar->dateRangeBox()->setChecked(true);
     bar->fromField()->setDate(QDate(2007, 1, 1));
     bar->toField()->setDate(QDate(2007, 12, 31));
-    QCOMPARE(dlg->historyModel()->rowCount(), 1);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 1);
     QCOMPARE(cell(*dlg, 0, 0), QStringLiteral("1"));
 
     bar->fromField()->setDate(QDate(2008, 3, 5));
@@ -347,7 +349,7 @@ void TestLibrary::searchFiltersAndExportWritesShownRows()
     QCOMPARE(file.readAll().count('\n'), 3);
 
     bar->dismiss();
-    QCOMPARE(dlg->historyModel()->rowCount(), 4);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 4);
 }
 
 void TestLibrary::searchBarKeepsEscapeAndEnter()
@@ -356,11 +358,11 @@ void TestLibrary::searchBarKeepsEscapeAndEnter()
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
     QVERIFY(dlg->triggerCommand(ids::Search));
-    QTest::keyClick(dlg->searchBar()->textField(), Qt::Key_Return);
+    QTest::keyClick(test::inside(*dlg).searchBar()->textField(), Qt::Key_Return);
     QVERIFY(dlg->isVisible());
-    QTest::keyClick(dlg->searchBar()->textField(), Qt::Key_Escape);
+    QTest::keyClick(test::inside(*dlg).searchBar()->textField(), Qt::Key_Escape);
     QVERIFY(dlg->isVisible());
-    QVERIFY(dlg->searchBar()->isHidden());
+    QVERIFY(test::inside(*dlg).searchBar()->isHidden());
     dlg->reject();
 }
 
@@ -370,7 +372,7 @@ void TestLibrary::searchBarKeepsEscapeAndEnter()
 void TestLibrary::manyCardsInTheMenuAndTheList()
 {
     auto dlg = makeWindow();
-    const QString databasePath = dlg->historyStore().databasePath();
+    const QString databasePath = dlg->session().store().databasePath();
     {
         HistoryStore store;
         NameCaches caches;
@@ -402,7 +404,7 @@ void TestLibrary::manyCardsInTheMenuAndTheList()
              QString(kMenuNameCharacters - 1, QChar(u'長')) + QChar(u'…'));
     QCOMPARE(entries[1].section(QLatin1Char('\t'), 0, 0), QStringLiteral("家族カード 298"));
     QCOMPARE(entries[19].section(QLatin1Char('\t'), 0, 0), QStringLiteral("家族カード 280"));
-    const QList<QAction*> actions = dlg->cardMenu()->actions();
+    const QList<QAction*> actions = test::inside(*dlg).cardMenu()->actions();
     QCOMPARE(actions[0], dlg->commandAction(ids::RenameCard));
     QCOMPARE(actions[1], dlg->commandAction(ids::ShowReaderCard));
     QCOMPARE(actions.last(), dlg->commandAction(ids::ShowAllCards));

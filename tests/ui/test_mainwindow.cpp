@@ -6,6 +6,7 @@
 #include "names/builtinnames.h"
 #include "names/namestatus.h"
 #include "support/namedhistory.h"
+#include "support/windowaccess.h"
 #include "testfiles.h"
 #include "ui/aboutdlg.h"
 #include "ui/columnfit.h"
@@ -139,25 +140,25 @@ void TestMainWindow::cleanup()
 void TestMainWindow::firstStartDefaults()
 {
     auto dlg = makeDialog();
-    const int statusBarHeight = dlg->statusBarHeight();
+    const int statusBarHeight = test::inside(*dlg).statusBarHeight();
     QVERIFY(statusBarHeight > 0);
     QCOMPARE(dlg->pos(), QPoint(20, 20));
     QCOMPARE(dlg->size(), QSize(540, 300 - statusBarHeight));
     // Widths fitting the content in the current font; the name columns give way in the
     // narrow default window, so that the amount stays in sight.
-    const ColumnWidths widths = contentColumnWidths(*dlg->historyList());
+    const ColumnWidths widths = contentColumnWidths(*test::inside(*dlg).historyList());
     for (int column = 0; column < 7; ++column) {
-        const int shown = dlg->historyList()->header()->sectionSize(column);
+        const int shown = test::inside(*dlg).historyList()->header()->sectionSize(column);
         if (column == 4 || column == 5)
             QVERIFY(shown > 0 && shown <= widths[column]);
         else
             QCOMPARE(shown, widths[column]);
     }
     for (int pane = 0; pane < 3; ++pane)
-        QCOMPARE(dlg->statusPaneText(pane), QString());
+        QCOMPARE(test::inside(*dlg).statusPaneText(pane), QString());
     QVERIFY(dlg->cardEventsEnabled());
-    QCOMPARE(dlg->historyList()->geometry().top(), 0);
-    QVERIFY(!dlg->isBalanceBarVisible());
+    QCOMPARE(test::inside(*dlg).historyList()->geometry().top(), 0);
+    QVERIFY(!test::inside(*dlg).isBalanceBarVisible());
 }
 
 void TestMainWindow::firstStartMenuStates()
@@ -194,10 +195,11 @@ void TestMainWindow::menuBarTextsAndOrder()
                                   QStringLiteral("カード(&C)"), QStringLiteral("設定(&S)"),
                                   QStringLiteral("ヘルプ(&H)")}));
     const auto menus = bar->actions();
-    QCOMPARE(menuTexts(menus[0]->menu()),
-             (QStringList{QStringLiteral("ファイルに保存(&S)"), QStringLiteral("精算書を作成(&R)..."),
-                          QStringLiteral("他の履歴を取り込む(&I)..."), QStringLiteral("-"),
-                          QStringLiteral("終了(&X)")}));
+    QCOMPARE(
+        menuTexts(menus[0]->menu()),
+        (QStringList{QStringLiteral("ファイルに保存(&S)"), QStringLiteral("精算書を作成(&R)..."),
+                     QStringLiteral("他の履歴を取り込む(&I)..."), QStringLiteral("-"),
+                     QStringLiteral("終了(&X)")}));
     QCOMPARE(menuTexts(menus[1]->menu()),
              (QStringList{QStringLiteral("残額表示(&Z)"), QStringLiteral("鉄道・地下鉄 表示(&P)"),
                           QStringLiteral("バス 表示(&U)"), QStringLiteral("店舗 表示(&N)"),
@@ -221,7 +223,7 @@ void TestMainWindow::menuBarTextsAndOrder()
                           QStringLiteral("表示設定(&D)..."), QStringLiteral("-"),
                           QStringLiteral("駅名を再取得(&R)")}));
     QCOMPARE(menuTexts(menus[4]->menu()), (QStringList{QStringLiteral("バージョン情報(&V)...")}));
-    QCOMPARE(menuTexts(dlg->historyContextMenu()),
+    QCOMPARE(menuTexts(test::inside(*dlg).historyContextMenu()),
              (QStringList{QStringLiteral("詳細表示(&D)..."), QStringLiteral("コピー(&C)"),
                           QStringLiteral("-"), QStringLiteral("用途を入力(&P)..."),
                           QStringLiteral("精算にチェック(&M)"), QStringLiteral("-"),
@@ -231,11 +233,10 @@ void TestMainWindow::menuBarTextsAndOrder()
 void TestMainWindow::everyCommandHasOneAction()
 {
     auto dlg = makeDialog();
-    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814,
-                              32815, 32816, 32817, 32797, 32799, 32833, 32801, 32803,
-                              32830, 32794, 32792, 1000,  32841, 32842, 32845, 32843,
-                              32840, 32844, 32846, 32850, 32851, 32852, 32853,
-                              32870, 32871};
+    const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814, 32815,
+                              32816, 32817, 32797, 32799, 32833, 32801, 32803, 32830, 32794,
+                              32792, 1000,  32841, 32842, 32845, 32843, 32840, 32844, 32846,
+                              32850, 32851, 32852, 32853, 32870, 32871};
     QList<int> ids = dlg->commandIds();
     std::sort(ids.begin(), ids.end());
     QList<int> sortedExpected = expected;
@@ -290,9 +291,9 @@ void TestMainWindow::badStoredValuesGiveDefaults()
     ini_->setValue(QStringLiteral("Trfc/col1"), 120);
     auto dlg = makeDialog();
     QCOMPARE(dlg->pos().x(), 20);
-    QCOMPARE(dlg->height(), 300 - dlg->statusBarHeight());
-    const auto* header = dlg->historyList()->header();
-    const ColumnWidths fitting = contentColumnWidths(*dlg->historyList());
+    QCOMPARE(dlg->height(), 300 - test::inside(*dlg).statusBarHeight());
+    const auto* header = test::inside(*dlg).historyList()->header();
+    const ColumnWidths fitting = contentColumnWidths(*test::inside(*dlg).historyList());
     QCOMPARE(header->sectionSize(0), fitting[0]);
     QCOMPARE(header->sectionSize(1), 120);
     QCOMPARE(header->sectionSize(3), fitting[3]);
@@ -319,18 +320,18 @@ void TestMainWindow::closeAndReopenRestoresState()
         QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
         dlg->move(60, 70);
         dlg->resize(600, 350);
-        dlg->historyList()->header()->resizeSection(0, 50);
-        dlg->historyList()->header()->resizeSection(4, 150);
+        test::inside(*dlg).historyList()->header()->resizeSection(0, 50);
+        test::inside(*dlg).historyList()->header()->resizeSection(4, 150);
         dlg->reject();
     }
     QCOMPARE(ini_->value(QStringLiteral("Trfc/col4")).toInt(), 150);
     auto dlg = makeDialog();
     QCOMPARE(dlg->pos(), QPoint(60, 70));
     QCOMPARE(dlg->size(), QSize(600, 350));
-    QCOMPARE(dlg->historyList()->header()->sectionSize(0), 50);
-    QVERIFY(dlg->historyList()->header()->sectionSize(4) <= 150);
-    QCOMPARE(dlg->historyList()->header()->sectionSize(6),
-             contentColumnWidths(*dlg->historyList())[6]);
+    QCOMPARE(test::inside(*dlg).historyList()->header()->sectionSize(0), 50);
+    QVERIFY(test::inside(*dlg).historyList()->header()->sectionSize(4) <= 150);
+    QCOMPARE(test::inside(*dlg).historyList()->header()->sectionSize(6),
+             contentColumnWidths(*test::inside(*dlg).historyList())[6]);
     dlg->reject();
     QCOMPARE(ini_->value(QStringLiteral("Trfc/col4")).toInt(), 150);
 }
@@ -341,12 +342,13 @@ void TestMainWindow::escapeClosesAndSavesState()
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
     dlg->resize(610, 360);
-    dlg->historyList()->setFocus();
-    QTest::keyClick(dlg->historyList(), Qt::Key_Escape);
+    test::inside(*dlg).historyList()->setFocus();
+    QTest::keyClick(test::inside(*dlg).historyList(), Qt::Key_Escape);
     QVERIFY(!dlg->isVisible());
     QCOMPARE(dlg->result(), int(QDialog::Rejected));
     QCOMPARE(ini_->value(QStringLiteral("Trfc/mWidth")).toInt(), 610);
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/mHeight")).toInt(), 360 + dlg->statusBarHeight());
+    QCOMPARE(ini_->value(QStringLiteral("Trfc/mHeight")).toInt(),
+             360 + test::inside(*dlg).statusBarHeight());
 }
 
 void TestMainWindow::enterClosesAndSavesState()
@@ -355,20 +357,20 @@ void TestMainWindow::enterClosesAndSavesState()
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
     dlg->move(44, 55);
-    dlg->historyList()->setFocus();
-    QTest::keyClick(dlg->historyList(), Qt::Key_Return);
+    test::inside(*dlg).historyList()->setFocus();
+    QTest::keyClick(test::inside(*dlg).historyList(), Qt::Key_Return);
     QVERIFY(!dlg->isVisible());
     QCOMPARE(dlg->result(), int(QDialog::Accepted));
     QCOMPARE(ini_->value(QStringLiteral("Trfc/mX")).toInt(), 44);
     QCOMPARE(ini_->value(QStringLiteral("Trfc/col0")).toInt(),
-             contentColumnWidths(*dlg->historyList())[0]);
+             contentColumnWidths(*test::inside(*dlg).historyList())[0]);
 }
 
 void TestMainWindow::exitCommandAccepts()
 {
     auto dlg = makeDialog();
     dlg->show();
-    dlg->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}) = {
+    dlg->session().caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}) = {
         QStringLiteral("東急"), QStringLiteral("東横"), QStringLiteral("渋谷"),
         QStringLiteral("渋谷")};
     QVERIFY(dlg->triggerCommand(ids::Exit));
@@ -377,7 +379,7 @@ void TestMainWindow::exitCommandAccepts()
     QVERIFY(ini_->contains(QStringLiteral("Trfc/mWidth")));
     // The names learnt were written back: the next start finds them.
     auto next = makeDialog();
-    QCOMPARE(next->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm,
+    QCOMPARE(next->session().caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm,
              QStringLiteral("渋谷"));
 }
 
@@ -396,13 +398,13 @@ void TestMainWindow::windowStateSavedWhenDatabaseFails()
     QVERIFY(MessageBox::capturedMessages().first().startsWith(
         QStringLiteral("履歴データベースが壊れている")));
     QCOMPARE(MessageBox::capturedDetails().first(), QStringLiteral("file is not a database"));
-    QVERIFY(!dlg->historyNotKeptSign()->isHidden());
-    dlg->caches().stations.EntryFor(StationKey{0, 1, 2}).nm = QStringLiteral("駅");
+    QVERIFY(!test::inside(*dlg).historyNotKeptSign()->isHidden());
+    dlg->session().caches().stations.EntryFor(StationKey{0, 1, 2}).nm = QStringLiteral("駅");
     dlg->move(77, 88);
     dlg->reject();
     QCOMPARE(ini_->value(QStringLiteral("Trfc/mX")).toInt(), 77);
     QCOMPARE(ini_->value(QStringLiteral("Trfc/col6")).toInt(),
-             contentColumnWidths(*dlg->historyList())[6]);
+             contentColumnWidths(*test::inside(*dlg).historyList())[6]);
     QVERIFY(garbage.open(QIODevice::ReadOnly));
     QCOMPARE(garbage.readAll(), QByteArray(4096, 'x'));
 }
@@ -417,7 +419,7 @@ void TestMainWindow::windowStateSavedWhenDataFolderCannotBeMade()
     putCard({railBlock(2, 500), railBlock(1, 700)});
     auto dlg = makeDialog();
     dlg->readCard();
-    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
     dlg->move(91, 92);
     dlg->accept();
     QCOMPARE(ini_->value(QStringLiteral("Trfc/mX")).toInt(), 91);
@@ -438,13 +440,13 @@ void TestMainWindow::resizeKeepsListAboveStatusBar()
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
     dlg->resize(700, 420);
     QCoreApplication::processEvents();
-    const QWidget* client = dlg->historyList()->parentWidget();
-    const QRect list = dlg->historyList()->geometry();
+    const QWidget* client = test::inside(*dlg).historyList()->parentWidget();
+    const QRect list = test::inside(*dlg).historyList()->geometry();
     QCOMPARE(list.left(), 0);
     QCOMPARE(list.top(), 0);
     QCOMPARE(list.width(), client->width());
-    QCOMPARE(list.height(), client->height() - dlg->statusBarHeight());
-    QCOMPARE(dlg->statusBar()->geometry().bottom(), client->height() - 1);
+    QCOMPARE(list.height(), client->height() - test::inside(*dlg).statusBarHeight());
+    QCOMPARE(test::inside(*dlg).statusBar()->geometry().bottom(), client->height() - 1);
     dlg->reject();
 }
 
@@ -453,19 +455,19 @@ void TestMainWindow::readingCardFillsRowsNewestFirst()
     putCard({railBlock(13, 2800), railBlock(11, 840), railBlock(10, 1000), HistoryBlock{}});
     auto dlg = makeDialog();
     dlg->readCard();
-    QCOMPARE(dlg->historyModel()->rowCount(), 3);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 3);
     QCOMPARE(cell(*dlg, 0, 0), QStringLiteral("13"));
     QCOMPARE(cell(*dlg, 1, 0), QStringLiteral("11"));
     QCOMPARE(cell(*dlg, 2, 0), QStringLiteral("10"));
     QCOMPARE(cell(*dlg, 0, 6), QStringLiteral("-1960"));
     QCOMPARE(cell(*dlg, 1, 6), QStringLiteral("160"));
     QCOMPARE(cell(*dlg, 2, 6), QStringLiteral("(1000)"));
-    QCOMPARE(dlg->idmText(), QStringLiteral("012E44A0B1C2D3E4"));
-    QCOMPARE(dlg->cardIdField()->text(), QStringLiteral("012E44A0B1C2D3E4"));
-    QCOMPARE(dlg->statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4"));
-    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("2800"));
-    QCOMPARE(dlg->statusPaneText(1), QStringLiteral("残額："));
-    QCOMPARE(dlg->statusPaneText(2), QStringLiteral("2800円"));
+    QCOMPARE(dlg->session().idmText(), QStringLiteral("012E44A0B1C2D3E4"));
+    QCOMPARE(test::inside(*dlg).cardIdField()->text(), QStringLiteral("012E44A0B1C2D3E4"));
+    QCOMPARE(test::inside(*dlg).statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4"));
+    QCOMPARE(test::inside(*dlg).balanceField()->text(), QStringLiteral("2800"));
+    QCOMPARE(test::inside(*dlg).statusPaneText(1), QStringLiteral("残額："));
+    QCOMPARE(test::inside(*dlg).statusPaneText(2), QStringLiteral("2800円"));
     QVERIFY(dlg->commandAction(ids::SaveToFile)->isEnabled());
     QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
@@ -476,8 +478,8 @@ void TestMainWindow::readingSameCardTwiceKeepsOneRowPerSerial()
     auto dlg = makeDialog();
     dlg->readCard();
     dlg->readCard();
-    QCOMPARE(dlg->historyModel()->rowCount(), 2);
-    QCOMPARE(dlg->records().size(), std::size_t(2));
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
+    QCOMPARE(dlg->session().records().size(), std::size_t(2));
 }
 
 void TestMainWindow::storedBlocksJoinFreshOnes()
@@ -488,10 +490,10 @@ void TestMainWindow::storedBlocksJoinFreshOnes()
     // The card has moved on: serial 1 is gone from it, 3 is new, and 2 comes back changed.
     putCard({railBlock(3, 300), railBlock(2, 999)});
     dlg->readCard();
-    QCOMPARE(dlg->historyModel()->rowCount(), 3);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 3);
     QCOMPARE(cell(*dlg, 0, 0), QStringLiteral("3"));
     QCOMPARE(cell(*dlg, 2, 0), QStringLiteral("1"));
-    QCOMPARE(dlg->records().find(2)->balance, 500); // the stored block wins
+    QCOMPARE(dlg->session().records().find(2)->balance, 500); // the stored block wins
 }
 
 void TestMainWindow::storedHistorySurvivesRestart()
@@ -501,7 +503,7 @@ void TestMainWindow::storedHistorySurvivesRestart()
     putCard({railBlock(4, 100), railBlock(3, 300)});
     auto dlg = makeDialog();
     dlg->readCard();
-    QCOMPARE(dlg->historyModel()->rowCount(), 4);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 4);
     QCOMPARE(cell(*dlg, 3, 6), QStringLiteral("(700)"));
     QCOMPARE(cell(*dlg, 1, 6), QStringLiteral("200"));
 }
@@ -514,10 +516,10 @@ void TestMainWindow::failedReadKeepsRowsAndEmptiesSet()
     takeCardOff();
     dlg->readCard();
     QCOMPARE(MessageBox::capturedMessages(), QStringList{kReadFailed});
-    QCOMPARE(dlg->historyModel()->rowCount(), 2);
-    QVERIFY(dlg->records().empty());
-    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("100"));
-    QCOMPARE(dlg->idmText(), QStringLiteral("012E44A0B1C2D3E4"));
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
+    QVERIFY(dlg->session().records().empty());
+    QCOMPARE(test::inside(*dlg).balanceField()->text(), QStringLiteral("100"));
+    QCOMPARE(dlg->session().idmText(), QStringLiteral("012E44A0B1C2D3E4"));
 
     // The exports write the rows still shown, in every form.
     QTemporaryDir out;
@@ -546,10 +548,10 @@ void TestMainWindow::cardWithEmptySlotsOnlyListsNothing()
     putCard({});
     auto dlg = makeDialog();
     dlg->readCard();
-    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("0"));
-    QCOMPARE(dlg->historyModel()->rowCount(), 0);
+    QCOMPARE(test::inside(*dlg).balanceField()->text(), QStringLiteral("0"));
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 0);
     QVERIFY(!dlg->commandAction(ids::SaveToFile)->isEnabled());
-    QCOMPARE(dlg->cardIdField()->text(), QStringLiteral("012E44A0B1C2D3E4"));
+    QCOMPARE(test::inside(*dlg).cardIdField()->text(), QStringLiteral("012E44A0B1C2D3E4"));
 }
 
 void TestMainWindow::cardOnAndOffTheReader()
@@ -559,14 +561,14 @@ void TestMainWindow::cardOnAndOffTheReader()
     QVERIFY(dlg->cardEventsEnabled());
     QVERIFY(context_.pollingStarted);
     putCard({railBlock(2, 300), railBlock(1, 100)});
-    QTRY_COMPARE(dlg->historyModel()->rowCount(), 2);
-    QCOMPARE(dlg->cardIdField()->text(), QStringLiteral("012E44A0B1C2D3E4"));
+    QTRY_COMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
+    QCOMPARE(test::inside(*dlg).cardIdField()->text(), QStringLiteral("012E44A0B1C2D3E4"));
     takeCardOff();
-    QTRY_COMPARE(dlg->cardIdField()->text(), QString());
+    QTRY_COMPARE(test::inside(*dlg).cardIdField()->text(), QString());
     // The card's data stays until the next read.
-    QCOMPARE(dlg->historyModel()->rowCount(), 2);
-    QCOMPARE(dlg->balanceField()->text(), QStringLiteral("300"));
-    QCOMPARE(dlg->statusPaneText(2), QStringLiteral("300円"));
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
+    QCOMPARE(test::inside(*dlg).balanceField()->text(), QStringLiteral("300"));
+    QCOMPARE(test::inside(*dlg).statusPaneText(2), QStringLiteral("300円"));
     QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
 
@@ -577,8 +579,8 @@ void TestMainWindow::cardLoseBeforeReadChangesNothing()
         QEvent::Type(card::registeredCardEventType(QString::fromLatin1(card::kCardLoseName)));
     QCoreApplication::postEvent(dlg.get(), new QEvent(lose));
     QCoreApplication::processEvents();
-    QCOMPARE(dlg->cardIdField()->text(), QString());
-    QCOMPARE(dlg->historyModel()->rowCount(), 0);
+    QCOMPARE(test::inside(*dlg).cardIdField()->text(), QString());
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 0);
     QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
 
@@ -587,9 +589,9 @@ void TestMainWindow::contextMenuWithNothingSelected()
     putCard({railBlock(1, 100)});
     auto dlg = makeDialog();
     dlg->readCard();
-    QVERIFY(!dlg->showHistoryContextMenu(QPoint(100, 100)));
-    QVERIFY(!dlg->historyContextMenu()->isVisible());
-    QCOMPARE(dlg->selectedRecord(), nullptr);
+    QVERIFY(!test::inside(*dlg).showHistoryContextMenu(QPoint(100, 100)));
+    QVERIFY(!test::inside(*dlg).historyContextMenu()->isVisible());
+    QCOMPARE(test::inside(*dlg).selectedRecord(), nullptr);
 }
 
 void TestMainWindow::contextMenuWithTwoRowsGraysDetail()
@@ -598,24 +600,24 @@ void TestMainWindow::contextMenuWithTwoRowsGraysDetail()
     auto dlg = makeDialog();
     dlg->show();
     dlg->readCard();
-    auto* selection = dlg->historyList()->selectionModel();
-    selection->select(dlg->historyModel()->index(0, 0),
+    auto* selection = test::inside(*dlg).historyList()->selectionModel();
+    selection->select(test::inside(*dlg).historyModel()->index(0, 0),
                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    selection->select(dlg->historyModel()->index(2, 0),
+    selection->select(test::inside(*dlg).historyModel()->index(2, 0),
                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    QVERIFY(dlg->showHistoryContextMenu(QPoint(100, 100)));
-    QVERIFY(dlg->historyContextMenu()->isVisible());
+    QVERIFY(test::inside(*dlg).showHistoryContextMenu(QPoint(100, 100)));
+    QVERIFY(test::inside(*dlg).historyContextMenu()->isVisible());
     QVERIFY(!dlg->commandAction(ids::ShowDetail)->isEnabled());
     QVERIFY(dlg->commandAction(ids::DeleteRows)->isEnabled());
-    QCOMPARE(dlg->selectedRecord(), nullptr);
-    dlg->historyContextMenu()->close();
+    QCOMPARE(test::inside(*dlg).selectedRecord(), nullptr);
+    test::inside(*dlg).historyContextMenu()->close();
 
     // Back to one row: the detail item comes back.
-    selection->select(dlg->historyModel()->index(1, 0),
+    selection->select(test::inside(*dlg).historyModel()->index(1, 0),
                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    QVERIFY(dlg->showHistoryContextMenu(QPoint(100, 100)));
+    QVERIFY(test::inside(*dlg).showHistoryContextMenu(QPoint(100, 100)));
     QVERIFY(dlg->commandAction(ids::ShowDetail)->isEnabled());
-    dlg->historyContextMenu()->close();
+    test::inside(*dlg).historyContextMenu()->close();
 }
 
 void TestMainWindow::contextMenuWithOneRowSetsSelectedRecord()
@@ -624,42 +626,43 @@ void TestMainWindow::contextMenuWithOneRowSetsSelectedRecord()
     auto dlg = makeDialog();
     dlg->show();
     dlg->readCard();
-    dlg->historyList()->selectionModel()->select(dlg->historyModel()->index(1, 0),
-                                                 QItemSelectionModel::ClearAndSelect |
-                                                     QItemSelectionModel::Rows);
-    QVERIFY(dlg->showHistoryContextMenu(QPoint(100, 100)));
-    QVERIFY(dlg->selectedRecord() != nullptr);
-    QCOMPARE(dlg->selectedRecord()->serial, 7u);
-    dlg->historyContextMenu()->close();
+    test::inside(*dlg).historyList()->selectionModel()->select(
+        test::inside(*dlg).historyModel()->index(1, 0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    QVERIFY(test::inside(*dlg).showHistoryContextMenu(QPoint(100, 100)));
+    QVERIFY(test::inside(*dlg).selectedRecord() != nullptr);
+    QCOMPARE(test::inside(*dlg).selectedRecord()->serial, 7u);
+    test::inside(*dlg).historyContextMenu()->close();
     // A new read drops the old selection's record.
     dlg->readCard();
-    QCOMPARE(dlg->selectedRecord(), nullptr);
+    QCOMPARE(test::inside(*dlg).selectedRecord(), nullptr);
 }
 
 void TestMainWindow::balanceToggleMovesListAndStores()
 {
     auto dlg = makeDialog();
-    const int bottom = dlg->historyList()->geometry().bottom();
+    const int bottom = test::inside(*dlg).historyList()->geometry().bottom();
     QVERIFY(dlg->triggerCommand(ids::BalanceView));
     QVERIFY(dlg->commandAction(ids::BalanceView)->isChecked());
-    QVERIFY(dlg->isBalanceBarVisible());
-    QCOMPARE(dlg->historyList()->geometry().top(), 29);
-    QCOMPARE(dlg->historyList()->geometry().bottom(), bottom);
-    QCOMPARE(dlg->settings().integer(QStringLiteral("zanViewM"), -1), 1);
+    QVERIFY(test::inside(*dlg).isBalanceBarVisible());
+    QCOMPARE(test::inside(*dlg).historyList()->geometry().top(), 29);
+    QCOMPARE(test::inside(*dlg).historyList()->geometry().bottom(), bottom);
+    QCOMPARE(test::inside(*dlg).settings().integer(QStringLiteral("zanViewM"), -1), 1);
     // Resizing keeps the list below the balance bar.
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
     dlg->resize(620, 380);
-    QTRY_COMPARE(dlg->historyList()->geometry().height(),
-                 dlg->historyList()->parentWidget()->height() - dlg->statusBarHeight() - 29);
-    QCOMPARE(dlg->historyList()->geometry().top(), 29);
-    const int resizedBottom = dlg->historyList()->geometry().bottom();
+    QTRY_COMPARE(test::inside(*dlg).historyList()->geometry().height(),
+                 test::inside(*dlg).historyList()->parentWidget()->height() -
+                     test::inside(*dlg).statusBarHeight() - 29);
+    QCOMPARE(test::inside(*dlg).historyList()->geometry().top(), 29);
+    const int resizedBottom = test::inside(*dlg).historyList()->geometry().bottom();
     QVERIFY(dlg->triggerCommand(ids::BalanceView));
-    QVERIFY(!dlg->isBalanceBarVisible());
-    QCOMPARE(dlg->historyList()->geometry().top(), 0);
-    QCOMPARE(dlg->historyList()->geometry().bottom(), resizedBottom);
+    QVERIFY(!test::inside(*dlg).isBalanceBarVisible());
+    QCOMPARE(test::inside(*dlg).historyList()->geometry().top(), 0);
+    QCOMPARE(test::inside(*dlg).historyList()->geometry().bottom(), resizedBottom);
     QVERIFY(resizedBottom > bottom);
-    QCOMPARE(dlg->settings().integer(QStringLiteral("zanViewM"), -1), 0);
+    QCOMPARE(test::inside(*dlg).settings().integer(QStringLiteral("zanViewM"), -1), 0);
 }
 
 void TestMainWindow::shopToggleEnablesShopItems()
@@ -667,22 +670,22 @@ void TestMainWindow::shopToggleEnablesShopItems()
     auto dlg = makeDialog();
     QVERIFY(!dlg->triggerCommand(ids::ShopRegister));
     QVERIFY(dlg->triggerCommand(ids::ShopShow));
-    QVERIFY(dlg->displayFlags().shopInfoShown);
+    QVERIFY(test::inside(*dlg).displayFlags().shopInfoShown);
     for (int id : {ids::ShopCompany, ids::ShopName, ids::ShopRegister})
         QVERIFY(dlg->commandAction(id)->isEnabled());
     QVERIFY(dlg->triggerCommand(ids::ShopRegister));
-    QCOMPARE(dlg->settings().integer(QStringLiteral("bpnRegShow"), -1), 1);
+    QCOMPARE(test::inside(*dlg).settings().integer(QStringLiteral("bpnRegShow"), -1), 1);
     QVERIFY(dlg->triggerCommand(ids::ShopShow));
     QVERIFY(!dlg->commandAction(ids::ShopRegister)->isEnabled());
     QVERIFY(dlg->commandAction(ids::ShopRegister)->isChecked());
-    QCOMPARE(dlg->settings().integer(QStringLiteral("bpnShow"), -1), 0);
+    QCOMPARE(test::inside(*dlg).settings().integer(QStringLiteral("bpnShow"), -1), 0);
 }
 
 void TestMainWindow::railToggleRerendersNames()
 {
     putCard({railBlock(1, 100)});
     auto dlg = makeDialog();
-    auto& entry = dlg->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C});
+    auto& entry = dlg->session().caches().stations.EntryFor(StationKey{0, 0x25, 0x0C});
     entry.an = QStringLiteral("東急");
     entry.ln = QStringLiteral("東横");
     entry.sn = QStringLiteral("渋谷");
@@ -693,8 +696,8 @@ void TestMainWindow::railToggleRerendersNames()
     QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("渋谷(東急：東横線)"));
     QVERIFY(dlg->triggerCommand(ids::RailLine));
     QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("渋谷(東急)"));
-    QCOMPARE(dlg->settings().integer(QStringLiteral("ipnComShow"), -1), 1);
-    QCOMPARE(dlg->settings().integer(QStringLiteral("ipnLinShow"), -1), 0);
+    QCOMPARE(test::inside(*dlg).settings().integer(QStringLiteral("ipnComShow"), -1), 1);
+    QCOMPARE(test::inside(*dlg).settings().integer(QStringLiteral("ipnLinShow"), -1), 0);
 }
 
 void TestMainWindow::storedFlagsShowInMenuAtStart()
@@ -705,8 +708,8 @@ void TestMainWindow::storedFlagsShowInMenuAtStart()
     auto dlg = makeDialog();
     QVERIFY(!dlg->commandAction(ids::RailLine)->isChecked());
     QVERIFY(dlg->commandAction(ids::BalanceView)->isChecked());
-    QVERIFY(dlg->isBalanceBarVisible());
-    QCOMPARE(dlg->historyList()->geometry().top(), 29);
+    QVERIFY(test::inside(*dlg).isBalanceBarVisible());
+    QCOMPARE(test::inside(*dlg).historyList()->geometry().top(), 29);
     QVERIFY(!dlg->commandAction(ids::ShopShow)->isChecked());
 }
 
@@ -720,9 +723,9 @@ void TestMainWindow::statusTextFromAnotherThread()
     }));
     thread->start();
     QVERIFY(thread->wait(5000));
-    QTRY_COMPARE(dlg->statusPaneText(0), QStringLiteral("駅名を 3 件取得しました"));
+    QTRY_COMPARE(test::inside(*dlg).statusPaneText(0), QStringLiteral("駅名を 3 件取得しました"));
     dlg->setStatusText(QStringLiteral("same thread"));
-    QCOMPARE(dlg->statusPaneText(0), QStringLiteral("same thread"));
+    QCOMPARE(test::inside(*dlg).statusPaneText(0), QStringLiteral("same thread"));
 }
 
 void TestMainWindow::namesFromServerLandInListAndStatus()
@@ -740,14 +743,14 @@ void TestMainWindow::namesFromServerLandInListAndStatus()
     QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("(0, 37, 12)"));
     QTRY_COMPARE(cell(*dlg, 0, 4), QStringLiteral("新宿(山手線)"));
     QCOMPARE(cell(*dlg, 0, 5), QStringLiteral("渋谷(山手線)"));
-    QTRY_COMPARE(dlg->statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 ok"));
+    QTRY_COMPARE(test::inside(*dlg).statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 ok"));
     QCOMPARE(server.requests().size(), 1);
     QVERIFY(server.requests().first().body.contains("102%2c0%2c37%2c12%3a"));
     // The names are kept: closing writes them back, the next start has them.
     dlg->accept();
     dlg.reset();
     auto next = makeDialog();
-    QCOMPARE(next->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm,
+    QCOMPARE(next->session().caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm,
              QStringLiteral("新宿(山手線)"));
 }
 
@@ -761,11 +764,12 @@ void TestMainWindow::deadServerIsToldInStatusBar()
     auto dlg = makeDialog();
     dlg->setNameServer(url);
     dlg->readCard();
-    QTRY_VERIFY(dlg->statusPaneText(0).startsWith(QStringLiteral("012E44A0B1C2D3E4 ")));
-    QTRY_COMPARE(dlg->statusPaneText(0),
+    QTRY_VERIFY(
+        test::inside(*dlg).statusPaneText(0).startsWith(QStringLiteral("012E44A0B1C2D3E4 ")));
+    QTRY_COMPARE(test::inside(*dlg).statusPaneText(0),
                  QStringLiteral("012E44A0B1C2D3E4 駅名サーバーのエラー (Error 404)"));
     // A server that answers is the user's choice: its error is not covered up by built-in names.
-    QVERIFY(dlg->statusPaneToolTip(0).contains(url));
+    QVERIFY(test::inside(*dlg).statusPaneToolTip(0).contains(url));
     QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("(0, 37, 12)"));
     QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
@@ -781,15 +785,15 @@ void TestMainWindow::askingAgainAfterTheServerCameBack()
     QVERIFY(dlg->triggerCommand(ids::AskNamesAgain)); // before any read: nothing to ask
     QCOMPARE(server.requests().size(), 0);
     dlg->readCard();
-    QTRY_VERIFY(dlg->statusPaneText(0).contains(QStringLiteral("Error 503")));
+    QTRY_VERIFY(test::inside(*dlg).statusPaneText(0).contains(QStringLiteral("Error 503")));
     server.respondWith([](const FakeNameServer::Request&) {
         return FakeNameServer::response(200, cp932::encode(QStringLiteral("102,JR,山手,新宿:")));
     });
     QVERIFY(dlg->triggerCommand(ids::AskNamesAgain));
     QTRY_COMPARE(cell(*dlg, 0, 4), QStringLiteral("新宿(山手線)"));
-    QTRY_COMPARE(dlg->statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 ok"));
+    QTRY_COMPARE(test::inside(*dlg).statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 ok"));
     QCOMPARE(server.requests().size(), 2);
-    QCOMPARE(dlg->caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm,
+    QCOMPARE(dlg->session().caches().stations.EntryFor(StationKey{0, 0x25, 0x0C}).nm,
              QStringLiteral("新宿(山手線)"));
 }
 
@@ -797,15 +801,16 @@ void TestMainWindow::builtinNamesWithoutAnyServer()
 {
     putCard({railBlock(1, 1000, 0x07)});
     auto dlg = makeDialog();
-    dlg->nameRefresher().setBuiltinNames(std::make_shared<BuiltinNames>());
+    test::inside(*dlg).nameRefresher().setBuiltinNames(std::make_shared<BuiltinNames>());
     dlg->setNameServer(QStringLiteral("builtin"));
     dlg->readCard();
     // The reader's own second read of the card may come in between and start a refresh of its
     // own: each of these is waited for, not sampled.
     QTRY_COMPARE(cell(*dlg, 0, 5), QStringLiteral("渋谷(山手線)"));
     QTRY_COMPARE(cell(*dlg, 0, 4), QStringLiteral("新大久保(山手線)"));
-    QTRY_COMPARE(dlg->statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 ok"));
-    QTRY_VERIFY(dlg->statusPaneToolTip(0).contains(QStringLiteral("内蔵の駅名データ")));
+    QTRY_COMPARE(test::inside(*dlg).statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 ok"));
+    QTRY_VERIFY(
+        test::inside(*dlg).statusPaneToolTip(0).contains(QStringLiteral("内蔵の駅名データ")));
 }
 
 // Cards read one after another in one window, the list sorted by the entry column and
@@ -813,10 +818,10 @@ void TestMainWindow::builtinNamesWithoutAnyServer()
 void TestMainWindow::builtinNamesOnEveryRowOfSeveralCards()
 {
     auto dlg = makeDialog();
-    dlg->nameRefresher().setBuiltinNames(std::make_shared<BuiltinNames>());
+    test::inside(*dlg).nameRefresher().setBuiltinNames(std::make_shared<BuiltinNames>());
     dlg->setNameServer(QStringLiteral("builtin"));
-    dlg->historyView()->sort(4, Qt::AscendingOrder);
-    dlg->historyView()->setFilter({QString(), QDate(2026, 1, 10), QDate()});
+    test::inside(*dlg).historyView()->sort(4, Qt::AscendingOrder);
+    test::inside(*dlg).historyView()->setFilter({QString(), QDate(2026, 1, 10), QDate()});
     const StationKey kyoto{0, 1, 204};
     const StationKey osakaTokaido{0, 1, 232};
     const StationKey sannomiya{0, 1, 251};
@@ -836,9 +841,9 @@ void TestMainWindow::builtinNamesOnEveryRowOfSeveralCards()
         dlg->readCard();
         // "ok" after the answer; "OK" when the reader's own read of the card came second and
         // found every name known.
-        QTRY_VERIFY(dlg->statusPaneText(0) == idm + QStringLiteral(" ok") ||
-                    dlg->statusPaneText(0) == idm + QStringLiteral(" OK"));
-        const HistoryListModel* rows = dlg->historySource();
+        QTRY_VERIFY(test::inside(*dlg).statusPaneText(0) == idm + QStringLiteral(" ok") ||
+                    test::inside(*dlg).statusPaneText(0) == idm + QStringLiteral(" OK"));
+        const HistoryListModel* rows = test::inside(*dlg).historySource();
         QCOMPARE(rows->rowCount(), int(std::min<std::size_t>(20, history->blocks().size())));
         for (int row = 0; row < rows->rowCount(); ++row) {
             const HistoryRecord* record = rows->recordAt(row);
@@ -846,16 +851,17 @@ void TestMainWindow::builtinNamesOnEveryRowOfSeveralCards()
                 continue;
             for (const auto& [column, key] :
                  {std::pair{4, record->entryKey}, std::pair{5, record->exitKey}}) {
-                const QString name = dlg->caches().stations.EntryFor(key).nm;
+                const QString name = dlg->session().caches().stations.EntryFor(key).nm;
                 QVERIFY2(!name.isEmpty(), qPrintable(stationCodeText(key)));
                 QCOMPARE(rows->cellText(row, column), name);
             }
         }
     }
-    QCOMPARE(dlg->caches().stations.EntryFor(osakaTokaido).nm, QStringLiteral("大阪(東海道本線)"));
+    QCOMPARE(dlg->session().caches().stations.EntryFor(osakaTokaido).nm,
+             QStringLiteral("大阪(東海道本線)"));
     // The view shows the rows of the filter's dates, sorted by their entry names.
-    QVERIFY(dlg->historyView()->rowCount() > 0);
-    QVERIFY(dlg->historyView()->rowCount() < 20);
+    QVERIFY(test::inside(*dlg).historyView()->rowCount() > 0);
+    QVERIFY(test::inside(*dlg).historyView()->rowCount() < 20);
 }
 
 void TestMainWindow::statusTextsFitAtDefaultWidth()
@@ -873,7 +879,7 @@ void TestMainWindow::statusTextsFitAtDefaultWidth()
         const QString text = nameStatusText(QStringLiteral("012E44A0B1C2D3E4"), outcome);
         dlg->setStatusText(text, QStringLiteral("details"));
         QCoreApplication::processEvents();
-        const QLabel* pane = dlg->statusPane(0);
+        const QLabel* pane = test::inside(*dlg).statusPane(0);
         QCOMPARE(pane->text(), text);
         QCOMPARE(pane->toolTip(), QStringLiteral("details"));
         const int needed = pane->fontMetrics().horizontalAdvance(text);
@@ -941,7 +947,7 @@ void TestMainWindow::readerIsNamedInStatusBarAndAboutBox()
     const QString name = QStringLiteral("シミュレーションのカードリーダ（%1）")
                              .arg(QDir::toNativeSeparators(cardsDir_));
     const QString caption = QStringLiteral("ICカードリーダ: ") + name;
-    auto* pane = dlg->statusBar()->findChild<QLabel*>(QStringLiteral("readerPane"));
+    auto* pane = test::inside(*dlg).statusBar()->findChild<QLabel*>(QStringLiteral("readerPane"));
     QVERIFY(pane != nullptr);
     QVERIFY(pane->isVisible());
     QCOMPARE(pane->toolTip(), caption);
@@ -949,9 +955,9 @@ void TestMainWindow::readerIsNamedInStatusBarAndAboutBox()
     const QString shown = pane->text();
     QVERIFY2(shown == name || (shown.endsWith(QChar(0x2026)) && name.startsWith(shown.chopped(1))),
              qPrintable(shown));
-    const QLabel* idPane = dlg->statusBar()->findChildren<QLabel*>().constFirst();
+    const QLabel* idPane = test::inside(*dlg).statusBar()->findChildren<QLabel*>().constFirst();
     QVERIFY2(idPane->width() >= 200, qPrintable(QString::number(idPane->width())));
-    QVERIFY(dlg->statusBar()->rect().contains(pane->geometry()));
+    QVERIFY(test::inside(*dlg).statusBar()->rect().contains(pane->geometry()));
 
     QVERIFY(dlg->triggerCommand(ids::About));
     auto* about = dlg->findChild<CAboutDlg*>();
@@ -961,7 +967,10 @@ void TestMainWindow::readerIsNamedInStatusBarAndAboutBox()
 
     // Without a reader neither names one.
     CRidelogDlg bare(*ini_, nullptr, nullptr);
-    QVERIFY(bare.statusBar()->findChild<QLabel*>(QStringLiteral("readerPane"))->isHidden());
+    QVERIFY(test::inside(bare)
+                .statusBar()
+                ->findChild<QLabel*>(QStringLiteral("readerPane"))
+                ->isHidden());
     CAboutDlg aboutBare(QUrl(QStringLiteral("http://localhost/trfc/")));
     aboutBare.setReaderName(QString());
     QVERIFY(aboutBare.readerText().isEmpty());

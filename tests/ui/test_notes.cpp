@@ -3,6 +3,7 @@
 #include "blockbuilder.h"
 #include "store/notestore.h"
 #include "support/pdftext.h"
+#include "support/windowaccess.h"
 #include "ui/claimformdlg.h"
 #include "ui/commandids.h"
 #include "ui/historyexport.h"
@@ -102,9 +103,9 @@ std::unique_ptr<CRidelogDlg> TestNotes::readWindow()
 
 void TestNotes::selectSerials(CRidelogDlg& dlg, const std::set<std::uint32_t>& serials)
 {
-    QItemSelectionModel* selection = dlg.historyList()->selectionModel();
+    QItemSelectionModel* selection = test::inside(dlg).historyList()->selectionModel();
     selection->clearSelection();
-    const QAbstractItemModel* model = dlg.historyModel();
+    const QAbstractItemModel* model = test::inside(dlg).historyModel();
     for (int row = 0; row < model->rowCount(); ++row) {
         if (serials.contains(serialOfRow(*model, row)))
             selection->select(model->index(row, 0),
@@ -114,7 +115,7 @@ void TestNotes::selectSerials(CRidelogDlg& dlg, const std::set<std::uint32_t>& s
 
 QString TestNotes::purposeOf(const CRidelogDlg& dlg, std::uint32_t serial)
 {
-    const QAbstractItemModel* model = dlg.historyModel();
+    const QAbstractItemModel* model = test::inside(dlg).historyModel();
     for (int row = 0; row < model->rowCount(); ++row) {
         if (serialOfRow(*model, row) == serial)
             return model->index(row, PurposeColumn).data().toString();
@@ -124,22 +125,24 @@ QString TestNotes::purposeOf(const CRidelogDlg& dlg, std::uint32_t serial)
 
 void TestNotes::waitForWrites(CRidelogDlg& dlg)
 {
-    QVERIFY(QTest::qWaitFor([&] { return !dlg.journeyNotes()->isWriting(); }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return !test::inside(dlg).journeyNotes()->isWriting(); }, 5000));
 }
 
 void TestNotes::purposeFollowsTheEntryThroughReadsSortingAndRestart()
 {
     {
         auto dlg = readWindow();
-        QCOMPARE(dlg->historyModel()->headerData(PurposeColumn, Qt::Horizontal).toString(),
-                 QStringLiteral("用途"));
+        QCOMPARE(
+            test::inside(*dlg).historyModel()->headerData(PurposeColumn, Qt::Horizontal).toString(),
+            QStringLiteral("用途"));
         selectSerials(*dlg, {33});
-        QVERIFY(dlg->applyNoteToSelection(NoteChange{QStringLiteral("A社打合せ"), true}));
+        QVERIFY(
+            test::inside(*dlg).applyNoteToSelection(NoteChange{QStringLiteral("A社打合せ"), true}));
         // Shown at once, before it is stored.
         QCOMPARE(purposeOf(*dlg, 33), QStringLiteral("A社打合せ"));
         waitForWrites(*dlg);
         QVERIFY(MessageBox::capturedMessages().isEmpty());
-        dlg->historyList()->header()->sectionClicked(AmountColumn);
+        test::inside(*dlg).historyList()->header()->sectionClicked(AmountColumn);
         QCOMPARE(purposeOf(*dlg, 33), QStringLiteral("A社打合せ"));
         QCOMPARE(purposeOf(*dlg, 34), QString());
         dlg->readCard();
@@ -150,7 +153,7 @@ void TestNotes::purposeFollowsTheEntryThroughReadsSortingAndRestart()
     QCOMPARE(purposeOf(*dlg, 33), QStringLiteral("A社打合せ"));
     QVERIFY(dlg->showStoredCard(kCardIdm));
     QCOMPARE(purposeOf(*dlg, 33), QStringLiteral("A社打合せ"));
-    const NoteStore store(dlg->historyStore().databasePath());
+    const NoteStore store(dlg->session().store().databasePath());
     QVERIFY(store.notesOf(kCardIdm).notes.at(33).claimed);
 }
 
@@ -161,8 +164,8 @@ void TestNotes::editingAppliesToEverySelectedRow()
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
     selectSerials(*dlg, {31, 32, 36});
     // F2 opens the dialog for the selection.
-    dlg->historyList()->setFocus();
-    QTest::keyClick(dlg->historyList(), Qt::Key_F2);
+    test::inside(*dlg).historyList()->setFocus();
+    QTest::keyClick(test::inside(*dlg).historyList(), Qt::Key_F2);
     auto* note = dlg->findChild<CNoteDlg*>();
     QVERIFY(note != nullptr);
     QVERIFY(note->isVisible());
@@ -177,7 +180,7 @@ void TestNotes::editingAppliesToEverySelectedRow()
     // Mixed purposes: the field starts empty and the purposes stay as they are when it is
     // left so; the mark then applies to all.
     selectSerials(*dlg, {33});
-    QVERIFY(dlg->applyNoteToSelection(NoteChange{QStringLiteral("客先"), false}));
+    QVERIFY(test::inside(*dlg).applyNoteToSelection(NoteChange{QStringLiteral("客先"), false}));
     selectSerials(*dlg, {32, 33});
     QVERIFY(dlg->triggerCommand(ids::EditPurpose));
     note = dlg->findChild<CNoteDlg*>();
@@ -189,18 +192,22 @@ void TestNotes::editingAppliesToEverySelectedRow()
     waitForWrites(*dlg);
     QCOMPARE(purposeOf(*dlg, 32), QStringLiteral("研修 (本社)"));
     QCOMPARE(purposeOf(*dlg, 33), QStringLiteral("客先"));
-    const CardNotes stored = NoteStore(dlg->historyStore().databasePath()).notesOf(kCardIdm).notes;
+    const CardNotes stored =
+        NoteStore(dlg->session().store().databasePath()).notesOf(kCardIdm).notes;
     QCOMPARE(stored.at(32).claimed, stored.at(33).claimed);
 
     // A double-click on the purpose edits it; elsewhere it opens the details.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(dlg->findChild<CNoteDlg*>() == nullptr);
-    const QAbstractItemModel* model = dlg->historyModel();
-    dlg->historyList()->scrollTo(model->index(2, PurposeColumn));
-    const QRect purposeCell = dlg->historyList()->visualRect(model->index(2, PurposeColumn));
+    const QAbstractItemModel* model = test::inside(*dlg).historyModel();
+    test::inside(*dlg).historyList()->scrollTo(model->index(2, PurposeColumn));
+    const QRect purposeCell =
+        test::inside(*dlg).historyList()->visualRect(model->index(2, PurposeColumn));
     // As a mouse sends it: a click, then the second press as a double-click.
-    QTest::mouseClick(dlg->historyList()->viewport(), Qt::LeftButton, {}, purposeCell.center());
-    QTest::mouseDClick(dlg->historyList()->viewport(), Qt::LeftButton, {}, purposeCell.center());
+    QTest::mouseClick(test::inside(*dlg).historyList()->viewport(), Qt::LeftButton, {},
+                      purposeCell.center());
+    QTest::mouseDClick(test::inside(*dlg).historyList()->viewport(), Qt::LeftButton, {},
+                       purposeCell.center());
     QVERIFY(QTest::qWaitFor([&] { return dlg->findChild<CNoteDlg*>() != nullptr; }, 2000));
     dlg->findChild<CNoteDlg*>()->reject();
     dlg->reject();
@@ -209,14 +216,14 @@ void TestNotes::editingAppliesToEverySelectedRow()
 void TestNotes::checkBoxAndMarkCommandStoreTheMark()
 {
     auto dlg = readWindow();
-    QAbstractItemModel* model = dlg->historyModel();
+    QAbstractItemModel* model = test::inside(*dlg).historyModel();
     const QModelIndex top = model->index(0, PurposeColumn);
     QVERIFY(model->flags(top) & Qt::ItemIsUserCheckable);
     QCOMPARE(top.data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Unchecked);
     QVERIFY(model->setData(top, Qt::Checked, Qt::CheckStateRole));
     QCOMPARE(top.data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Checked);
     waitForWrites(*dlg);
-    const NoteStore store(dlg->historyStore().databasePath());
+    const NoteStore store(dlg->session().store().databasePath());
     QVERIFY(store.notesOf(kCardIdm).notes.at(40).claimed);
 
     // 精算にチェック marks a selection, and unmarks it once all of it is marked.
@@ -233,23 +240,24 @@ void TestNotes::searchFindsPurposesAndMarkedRows()
 {
     auto dlg = readWindow();
     selectSerials(*dlg, {31, 35});
-    QVERIFY(dlg->applyNoteToSelection(NoteChange{QStringLiteral("B社 納品"), std::nullopt}));
+    QVERIFY(test::inside(*dlg).applyNoteToSelection(
+        NoteChange{QStringLiteral("B社 納品"), std::nullopt}));
     selectSerials(*dlg, {35, 37});
-    QVERIFY(dlg->applyNoteToSelection(NoteChange{std::nullopt, true}));
+    QVERIFY(test::inside(*dlg).applyNoteToSelection(NoteChange{std::nullopt, true}));
     waitForWrites(*dlg);
     QVERIFY(dlg->triggerCommand(ids::Search));
-    HistorySearchBar* bar = dlg->searchBar();
+    HistorySearchBar* bar = test::inside(*dlg).searchBar();
     bar->textField()->setText(QStringLiteral("b社"));
     bar->applyNow();
-    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
     bar->claimedOnlyBox()->setChecked(true);
-    QCOMPARE(dlg->historyModel()->rowCount(), 1);
-    QCOMPARE(serialOfRow(*dlg->historyModel(), 0), 35u);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 1);
+    QCOMPARE(serialOfRow(*test::inside(*dlg).historyModel(), 0), 35u);
     bar->textField()->clear();
     bar->applyNow();
-    QCOMPARE(dlg->historyModel()->rowCount(), 2);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
     bar->dismiss();
-    QCOMPARE(dlg->historyModel()->rowCount(), 14);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 14);
 }
 
 void TestNotes::listFormatsStayAsTheyWere()
@@ -263,7 +271,8 @@ void TestNotes::listFormatsStayAsTheyWere()
     const QByteArray csvBefore = exportAs(QStringLiteral("before.csv"), ExportFilter::ListCsv);
     const QByteArray txtBefore = exportAs(QStringLiteral("before.txt"), ExportFilter::ListText);
     selectSerials(*dlg, {36});
-    QVERIFY(dlg->applyNoteToSelection(NoteChange{QStringLiteral("会議, \"定例\""), true}));
+    QVERIFY(test::inside(*dlg).applyNoteToSelection(
+        NoteChange{QStringLiteral("会議, \"定例\""), true}));
     waitForWrites(*dlg);
     QCOMPARE(exportAs(QStringLiteral("after.csv"), ExportFilter::ListCsv), csvBefore);
     QCOMPARE(exportAs(QStringLiteral("after.txt"), ExportFilter::ListText), txtBefore);
@@ -280,8 +289,8 @@ void TestNotes::columnWidthAndVisibilityKeptApart()
 {
     {
         auto dlg = readWindow();
-        QVERIFY(!dlg->historyList()->isColumnHidden(PurposeColumn));
-        dlg->historyList()->header()->resizeSection(PurposeColumn, 211);
+        QVERIFY(!test::inside(*dlg).historyList()->isColumnHidden(PurposeColumn));
+        test::inside(*dlg).historyList()->header()->resizeSection(PurposeColumn, 211);
         dlg->close();
     }
     ini_->sync();
@@ -289,16 +298,16 @@ void TestNotes::columnWidthAndVisibilityKeptApart()
     QVERIFY(!ini_->contains(QStringLiteral("Trfc/col7")));
     {
         auto dlg = makeWindow();
-        QCOMPARE(dlg->historyList()->header()->sectionSize(PurposeColumn), 211);
+        QCOMPARE(test::inside(*dlg).historyList()->header()->sectionSize(PurposeColumn), 211);
         QVERIFY(dlg->triggerCommand(ids::PurposeColumnView));
-        QVERIFY(dlg->historyList()->isColumnHidden(PurposeColumn));
+        QVERIFY(test::inside(*dlg).historyList()->isColumnHidden(PurposeColumn));
         dlg->close();
     }
     ini_->sync();
     QCOMPARE(ini_->value(QStringLiteral("Claims/purposeColumnShown")).toInt(), 0);
     QCOMPARE(ini_->value(QStringLiteral("Claims/purposeColumnWidth")).toInt(), 211);
     auto dlg = makeWindow();
-    QVERIFY(dlg->historyList()->isColumnHidden(PurposeColumn));
+    QVERIFY(test::inside(*dlg).historyList()->isColumnHidden(PurposeColumn));
     QVERIFY(!dlg->commandAction(ids::PurposeColumnView)->isChecked());
 }
 
@@ -313,23 +322,23 @@ void TestNotes::damagedNotesTableIsLeftAlone()
         database.execute(QStringLiteral("CREATE TABLE notes (idm TEXT, memo TEXT)"));
     }
     auto dlg = readWindow();
-    QCOMPARE(dlg->historyModel()->rowCount(), 14);
-    const QModelIndex top = dlg->historyModel()->index(0, PurposeColumn);
-    QVERIFY(!(dlg->historyModel()->flags(top) & Qt::ItemIsUserCheckable));
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 14);
+    const QModelIndex top = test::inside(*dlg).historyModel()->index(0, PurposeColumn);
+    QVERIFY(!(test::inside(*dlg).historyModel()->flags(top) & Qt::ItemIsUserCheckable));
     QVERIFY(!top.data(Qt::CheckStateRole).isValid());
     selectSerials(*dlg, {40});
     QVERIFY(dlg->triggerCommand(ids::EditPurpose));
     QCOMPARE(MessageBox::capturedMessages().size(), 1);
     QVERIFY(MessageBox::capturedMessages().front().contains(QStringLiteral("notes")));
     QVERIFY(dlg->findChild<CNoteDlg*>() == nullptr);
-    QCOMPARE(dlg->historyModel()->rowCount(), 14);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 14);
 }
 
 void TestNotes::claimFormDialogMakesPdfAndTellsFailures()
 {
     auto dlg = readWindow();
     selectSerials(*dlg, {33, 34});
-    QVERIFY(dlg->applyNoteToSelection(NoteChange{QStringLiteral("C社訪問"), true}));
+    QVERIFY(test::inside(*dlg).applyNoteToSelection(NoteChange{QStringLiteral("C社訪問"), true}));
     waitForWrites(*dlg);
     QVERIFY(dlg->triggerCommand(ids::MakeClaimForm));
     auto* form = dlg->findChild<CClaimFormDlg*>();

@@ -3,6 +3,7 @@
 #include "blockbuilder.h"
 #include "namedata/namecache.h"
 #include "support/realistichistory.h"
+#include "support/windowaccess.h"
 #include "testfiles.h"
 #include "ui/commandids.h"
 #include "ui/savefiledialog.h"
@@ -265,7 +266,8 @@ void TestTotals::openedFromTheMenuAndUpdatedByARead()
 {
     putCard({railBlock(2, 840), railBlock(1, 1000)});
     auto dlg = makeWindow();
-    QVERIFY(QTest::qWaitFor([&] { return dlg->historyModel()->rowCount() == 2; }, 5000));
+    QVERIFY(
+        QTest::qWaitFor([&] { return test::inside(*dlg).historyModel()->rowCount() == 2; }, 5000));
     QVERIFY(dlg->commandAction(ids::ShowTotals));
     QCOMPARE(dlg->commandAction(ids::ShowTotals)->text(), QStringLiteral("集計(&T)..."));
     QVERIFY(dlg->triggerCommand(ids::ShowTotals));
@@ -293,7 +295,7 @@ void TestTotals::missedHistoryOfAReadInTotalsAndExport()
         fresh.append(railBlock(serial, 700 - 10 * int(serial - 100)));
     putCard(fresh);
     dlg->readCard();
-    QVERIFY(dlg->missedHistory().has_value());
+    QVERIFY(dlg->session().missedHistory().has_value());
 
     QVERIFY(dlg->triggerCommand(ids::ShowTotals));
     const auto* totals = dlg->findChild<CTotalsDlg*>();

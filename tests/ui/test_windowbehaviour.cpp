@@ -1,6 +1,7 @@
 // How the main window behaves beyond its specified start: maximising, menu shortcuts, the
 // invitation to put a card on the reader and the marking of a card that has been taken off.
 #include "blockbuilder.h"
+#include "support/windowaccess.h"
 #include "ui/columnfit.h"
 #include "ui/commandids.h"
 #include "ui/cuttexttooltip.h"
@@ -66,8 +67,8 @@ QList<int> sectionSizes(const CRidelogDlg& dlg)
 {
     QList<int> sizes;
     // Every column, the purpose column too: together they fill the list.
-    for (int column = 0; column < dlg.historyList()->header()->count(); ++column)
-        sizes << dlg.historyList()->header()->sectionSize(column);
+    for (int column = 0; column < test::inside(dlg).historyList()->header()->count(); ++column)
+        sizes << test::inside(dlg).historyList()->header()->sectionSize(column);
     return sizes;
 }
 
@@ -85,12 +86,12 @@ void TestWindowBehaviour::maximisedWindowWidensNameColumns()
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
     const QList<int> normal = sectionSizes(*dlg);
-    const int normalRoom = dlg->historyList()->viewport()->width();
+    const int normalRoom = test::inside(*dlg).historyList()->viewport()->width();
     dlg->showMaximized();
     QTRY_VERIFY(dlg->isMaximized());
-    QTRY_VERIFY(dlg->historyList()->viewport()->width() > normalRoom);
-    QTRY_COMPARE(dlg->historyList()->width(), dlg->width());
-    QTRY_COMPARE(sum(sectionSizes(*dlg)), dlg->historyList()->viewport()->width());
+    QTRY_VERIFY(test::inside(*dlg).historyList()->viewport()->width() > normalRoom);
+    QTRY_COMPARE(test::inside(*dlg).historyList()->width(), dlg->width());
+    QTRY_COMPARE(sum(sectionSizes(*dlg)), test::inside(*dlg).historyList()->viewport()->width());
     const QList<int> maximised = sectionSizes(*dlg);
     for (int column : {0, 1, 2, 3, 6, 7})
         QCOMPARE(maximised[column], normal[column]);
@@ -102,7 +103,7 @@ void TestWindowBehaviour::maximisedWindowWidensNameColumns()
     dlg->showMaximized();
     QTRY_VERIFY(sectionSizes(*dlg)[4] > normal[4]);
     dlg->reject();
-    const ColumnWidths content = contentColumnWidths(*dlg->historyList());
+    const ColumnWidths content = contentColumnWidths(*test::inside(*dlg).historyList());
     QCOMPARE(ini_->value(QStringLiteral("Trfc/col4")).toInt(), content[4]);
     QCOMPARE(ini_->value(QStringLiteral("Trfc/col5")).toInt(), content[5]);
 }
@@ -130,12 +131,13 @@ void TestWindowBehaviour::defaultWidthsFitTheContent()
     putCard({typedBlock(0xC7, 0x46, 999999, 20000, 0x62, 0x31, 0, 1),
              typedBlock(0x05, 0x0F, 999998, 1500, 0x12, 0x34, 0x01, 0x23),
              railBlock(999997, 1000)});
-    QTRY_COMPARE(dlg->historyModel()->rowCount(), 3);
-    const QAbstractItemModel* model = dlg->historyList()->model();
+    QTRY_COMPARE(test::inside(*dlg).historyModel()->rowCount(), 3);
+    const QAbstractItemModel* model = test::inside(*dlg).historyList()->model();
     for (int row = 0; row < model->rowCount(); ++row) {
         for (int column : {0, 1, 2, 3, 6}) {
             const QModelIndex index = model->index(row, column);
-            QVERIFY2(CutTextToolTipDelegate::toolTipFor(*dlg->historyList(), index).isEmpty(),
+            QVERIFY2(CutTextToolTipDelegate::toolTipFor(*test::inside(*dlg).historyList(), index)
+                         .isEmpty(),
                      qPrintable(index.data().toString()));
         }
     }
@@ -146,8 +148,8 @@ void TestWindowBehaviour::cutCellShowsWholeTextAsToolTip()
     putCard({railBlock(2, 300, 0), railBlock(1, 100)});
     auto dlg = makeWindow();
     dlg->show();
-    QTRY_COMPARE(dlg->historyModel()->rowCount(), 2);
-    auto* list = dlg->historyList();
+    QTRY_COMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
+    auto* list = test::inside(*dlg).historyList();
     const QModelIndex process = list->model()->index(0, 3);
     QVERIFY(!process.data().toString().isEmpty());
     QCOMPARE(CutTextToolTipDelegate::toolTipFor(*list, process), QString());
@@ -175,10 +177,10 @@ void TestWindowBehaviour::menuShortcuts()
     auto dlg = makeWindow();
     dlg->show();
     QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
-    QTRY_COMPARE(dlg->historyModel()->rowCount(), 2);
+    QTRY_COMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
     QCOMPARE(dlg->commandAction(commandId)->shortcut(), keys);
     QSignalSpy triggered(dlg->commandAction(commandId), &QAction::triggered);
-    QTest::keySequence(dlg->historyList(), keys);
+    QTest::keySequence(test::inside(*dlg).historyList(), keys);
     QCOMPARE(triggered.count(), 1);
     if (commandId == ids::SaveToFile) {
         QVERIFY(SaveFileDialog::lastRequest().has_value());
@@ -195,8 +197,8 @@ void TestWindowBehaviour::doubleClickOpensDetailOfThatRow()
     auto dlg = makeWindow();
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
-    QTRY_COMPARE(dlg->historyModel()->rowCount(), 3);
-    auto* list = dlg->historyList();
+    QTRY_COMPARE(test::inside(*dlg).historyModel()->rowCount(), 3);
+    auto* list = test::inside(*dlg).historyList();
     QStringList titles;
     QTimer closer;
     connect(&closer, &QTimer::timeout, this, [&] {
@@ -231,17 +233,17 @@ void TestWindowBehaviour::copyTakesSelectedRowsAsTextExport()
     auto dlg = makeWindow();
     dlg->show();
     QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
-    QTRY_COMPARE(dlg->historyModel()->rowCount(), 3);
+    QTRY_COMPARE(test::inside(*dlg).historyModel()->rowCount(), 3);
     QAction* copy = dlg->commandAction(ids::CopyRows);
     QVERIFY(copy != nullptr);
     QCOMPARE(copy->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_C));
-    QVERIFY(dlg->historyContextMenu()->actions().contains(copy));
+    QVERIFY(test::inside(*dlg).historyContextMenu()->actions().contains(copy));
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
     // Nothing selected: the clipboard stays as it was.
-    QTest::keySequence(dlg->historyList(), QKeySequence(Qt::CTRL | Qt::Key_C));
+    QTest::keySequence(test::inside(*dlg).historyList(), QKeySequence(Qt::CTRL | Qt::Key_C));
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
 
-    auto* list = dlg->historyList();
+    auto* list = test::inside(*dlg).historyList();
     const auto select = QItemSelectionModel::Select | QItemSelectionModel::Rows;
     list->selectionModel()->select(list->model()->index(2, 0), select);
     list->selectionModel()->select(list->model()->index(0, 0), select);
@@ -261,14 +263,14 @@ void TestWindowBehaviour::copyTakesSelectedRowsAsTextExport()
 void TestWindowBehaviour::invitationUntilFirstRead()
 {
     auto dlg = makeWindow();
-    ListHints* hints = dlg->listHints();
+    ListHints* hints = test::inside(*dlg).listHints();
     QCOMPARE(hints->shownInvitation(), QStringLiteral("カードをリーダーに置いてください"));
     // A card taken off that was never read changes nothing.
     const auto lose =
         QEvent::Type(card::registeredCardEventType(QString::fromLatin1(card::kCardLoseName)));
     QCoreApplication::postEvent(dlg.get(), new QEvent(lose));
     QCoreApplication::processEvents();
-    QCOMPARE(dlg->statusPaneText(0), QString());
+    QCOMPARE(test::inside(*dlg).statusPaneText(0), QString());
     QVERIFY(!hints->rowsMarkedAsLastRead());
     // A read that fails reads no card.
     dlg->readCard();
@@ -277,7 +279,7 @@ void TestWindowBehaviour::invitationUntilFirstRead()
     // A card without history is a card read: the list is empty, but says nothing.
     putCard({});
     dlg->readCard();
-    QCOMPARE(dlg->historyModel()->rowCount(), 0);
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 0);
     QCOMPARE(hints->shownInvitation(), QString());
 }
 
@@ -285,28 +287,30 @@ void TestWindowBehaviour::cardTakenOffIsToldAndRowsMarked()
 {
     auto dlg = makeWindow();
     dlg->show();
-    const QColor normalText = dlg->historyList()->palette().color(QPalette::Active, QPalette::Text);
+    const QColor normalText =
+        test::inside(*dlg).historyList()->palette().color(QPalette::Active, QPalette::Text);
     putCard({railBlock(2, 300), railBlock(1, 100)});
-    QTRY_COMPARE(dlg->historyModel()->rowCount(), 2);
-    QVERIFY(!dlg->listHints()->rowsMarkedAsLastRead());
+    QTRY_COMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
+    QVERIFY(!test::inside(*dlg).listHints()->rowsMarkedAsLastRead());
     // The refresh's own status (no server here) comes first, however slow the machine.
-    QTRY_VERIFY(!dlg->nameRefresher().isRunning());
+    QTRY_VERIFY(!test::inside(*dlg).nameRefresher().isRunning());
     takeCardOff();
-    QTRY_COMPARE(dlg->statusPaneText(0), ListHints::cardTakenOffText());
-    QCOMPARE(dlg->historyModel()->rowCount(), 2);
-    QVERIFY(dlg->listHints()->rowsMarkedAsLastRead());
-    const QPalette marked = dlg->historyList()->palette();
+    QTRY_COMPARE(test::inside(*dlg).statusPaneText(0), ListHints::cardTakenOffText());
+    QCOMPARE(test::inside(*dlg).historyModel()->rowCount(), 2);
+    QVERIFY(test::inside(*dlg).listHints()->rowsMarkedAsLastRead());
+    const QPalette marked = test::inside(*dlg).historyList()->palette();
     QCOMPARE(marked.color(QPalette::Active, QPalette::Text),
              marked.color(QPalette::Disabled, QPalette::Text));
     QVERIFY(marked.color(QPalette::Active, QPalette::Text) != normalText);
     // Stored history chosen from the card menu is no read: not marked.
     QVERIFY(dlg->showStoredCard(test::kCardIdm));
-    QVERIFY(!dlg->listHints()->rowsMarkedAsLastRead());
+    QVERIFY(!test::inside(*dlg).listHints()->rowsMarkedAsLastRead());
     // The next read shows fresh rows in the normal colour again.
     putCard({railBlock(3, 500), railBlock(2, 300)});
-    QTRY_COMPARE(dlg->historyModel()->rowCount(), 3);
-    QVERIFY(!dlg->listHints()->rowsMarkedAsLastRead());
-    QCOMPARE(dlg->historyList()->palette().color(QPalette::Active, QPalette::Text), normalText);
+    QTRY_COMPARE(test::inside(*dlg).historyModel()->rowCount(), 3);
+    QVERIFY(!test::inside(*dlg).listHints()->rowsMarkedAsLastRead());
+    QCOMPARE(test::inside(*dlg).historyList()->palette().color(QPalette::Active, QPalette::Text),
+             normalText);
     QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
 

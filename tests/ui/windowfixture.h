@@ -4,6 +4,7 @@
 
 #include "card/history.h"
 #include "card/readerlibrary.h"
+#include "support/windowaccess.h"
 #include "ui/ridelogdlg.h"
 
 #include <QByteArray>
@@ -32,7 +33,7 @@ inline QString hexOf(const HistoryBlock& block)
 
 inline QString cell(const CRidelogDlg& dlg, int row, int column)
 {
-    const auto* model = dlg.historyModel();
+    const auto* model = test::inside(dlg).historyModel();
     return model->data(model->index(row, column)).toString();
 }
 
@@ -74,7 +75,7 @@ protected:
         auto dialog = std::make_unique<CRidelogDlg>(*ini_, library_.get(), &context_);
         // The built-in names have tests of their own; here the unreachable server changes no
         // name.
-        dialog->nameRefresher().setBuiltinNames(nullptr);
+        test::inside(*dialog).nameRefresher().setBuiltinNames(nullptr);
         return dialog;
     }
 

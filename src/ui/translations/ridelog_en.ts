@@ -98,6 +98,10 @@
         <translation>Kind</translation>
     </message>
     <message>
+        <source>時刻</source>
+        <translation>Time</translation>
+    </message>
+    <message>
         <source>精算にチェックした利用のみ</source>
         <translation>Only entries marked for claiming</translation>
     </message>
@@ -910,36 +914,8 @@ Place the card on the reader again.</translation>
         <translation>Cancel</translation>
     </message>
     <message>
-        <source>残額：</source>
-        <translation>Balance:</translation>
-    </message>
-    <message>
-        <source>%1円</source>
-        <translation>%1 yen</translation>
-    </message>
-    <message>
         <source>検索(&amp;F)...</source>
         <translation>&amp;Find...</translation>
-    </message>
-    <message>
-        <source>カード(&amp;C)</source>
-        <translation>&amp;Card</translation>
-    </message>
-    <message>
-        <source>カード名の変更(&amp;N)...</source>
-        <translation>Re&amp;name Card...</translation>
-    </message>
-    <message>
-        <source>読み取ったカードを表示(&amp;R)</source>
-        <translation>Show the Card &amp;Read</translation>
-    </message>
-    <message>
-        <source>（履歴のあるカードはありません）</source>
-        <translation>(no card with history)</translation>
-    </message>
-    <message>
-        <source>カードの名前を保存できません。</source>
-        <translation>The card name cannot be saved.</translation>
     </message>
     <message>
         <source>集計(&amp;T)...</source>
@@ -958,24 +934,12 @@ Place the card on the reader again.</translation>
         <translation>Restore from Back&amp;up...</translation>
     </message>
     <message>
-        <source>カードの種類：%1</source>
-        <translation>Kind of card: %1</translation>
-    </message>
-    <message>
-        <source>すべてのカード(&amp;A)...</source>
-        <translation>&amp;All Cards...</translation>
-    </message>
-    <message>
         <source>一覧から隠す(&amp;L)</source>
         <translation>Hide from the &amp;List</translation>
     </message>
     <message>
         <source>選んだ行をこの一覧から消します。保存された履歴はそのままで、次の読み取りでまた表示されます。</source>
         <translation>Takes the selected rows off this list. The stored history keeps them; the next read shows them again.</translation>
-    </message>
-    <message>
-        <source>%1 に保存しました</source>
-        <translation>Saved to %1</translation>
     </message>
     <message>
         <source>精算書を作成(&amp;R)...</source>
@@ -992,26 +956,6 @@ Place the card on the reader again.</translation>
     <message>
         <source>精算にチェック(&amp;M)</source>
         <translation>&amp;Mark for Claiming</translation>
-    </message>
-    <message>
-        <source>データベースにアクセスできません</source>
-        <translation>The database cannot be accessed</translation>
-    </message>
-    <message>
-        <source>この利用の履歴は保存されていないため、用途と精算の印を記録できません。</source>
-        <translation>The history of this entry is not stored, so no purpose or claim mark can be kept for it.</translation>
-    </message>
-    <message>
-        <source>用途を記録する表（notes）が壊れているか、ほかのプログラムのものです。表はそのままにしてあり、用途は表示も記録もできません。</source>
-        <translation>The table that keeps the purposes (notes) is damaged or belongs to another program. It is left as it is; purposes can be neither shown nor kept.</translation>
-    </message>
-    <message>
-        <source>データベースがほかのプログラムに使われているため、用途を記録できませんでした。もう一度お試しください。</source>
-        <translation>The database is in use by another program, so the purpose could not be kept. Please try again.</translation>
-    </message>
-    <message>
-        <source>用途を記録できませんでした。</source>
-        <translation>The purpose could not be kept.</translation>
     </message>
     <message>
         <source>%1 行を一覧から隠しました。保存された履歴はそのままで、次の読み取りでまた表示されます。</source>
@@ -1225,6 +1169,40 @@ history</translation>
     </message>
 </context>
 <context>
+    <name>ridelog::CardMenu</name>
+    <message>
+        <source>カード(&amp;C)</source>
+        <translation>&amp;Card</translation>
+    </message>
+    <message>
+        <source>カード名の変更(&amp;N)...</source>
+        <translation>Re&amp;name Card...</translation>
+    </message>
+    <message>
+        <source>読み取ったカードを表示(&amp;R)</source>
+        <translation>Show the Card &amp;Read</translation>
+    </message>
+    <message>
+        <source>すべてのカード(&amp;A)...</source>
+        <translation>&amp;All Cards...</translation>
+    </message>
+    <message>
+        <source>（履歴のあるカードはありません）</source>
+        <translation>(no card with history)</translation>
+    </message>
+    <message>
+        <source>カードの名前を保存できません。</source>
+        <translation>The card name cannot be saved.</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::ExpenseCommands</name>
+    <message>
+        <source>%1 に保存しました</source>
+        <translation>Saved to %1</translation>
+    </message>
+</context>
+<context>
     <name>ridelog::HistoryFileCommands</name>
     <message>
         <source>バックアップできません</source>
@@ -1346,6 +1324,44 @@ The current history is kept as a backup before it is replaced.</translation>
     <message>
         <source>カードが取り外されました。一覧は最後に読み取った履歴です。</source>
         <translation>The card was taken off. The list shows the history read last.</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::MainStatusBar</name>
+    <message>
+        <source>残額：</source>
+        <translation>Balance:</translation>
+    </message>
+    <message>
+        <source>%1円</source>
+        <translation>%1 yen</translation>
+    </message>
+    <message>
+        <source>カードの種類：%1</source>
+        <translation>Kind of card: %1</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::NoteCommands</name>
+    <message>
+        <source>データベースにアクセスできません</source>
+        <translation>The database cannot be accessed</translation>
+    </message>
+    <message>
+        <source>この利用の履歴は保存されていないため、用途と精算の印を記録できません。</source>
+        <translation>The history of this entry is not stored, so no purpose or claim mark can be kept for it.</translation>
+    </message>
+    <message>
+        <source>用途を記録する表（notes）が壊れているか、ほかのプログラムのものです。表はそのままにしてあり、用途は表示も記録もできません。</source>
+        <translation>The table that keeps the purposes (notes) is damaged or belongs to another program. It is left as it is; purposes can be neither shown nor kept.</translation>
+    </message>
+    <message>
+        <source>データベースがほかのプログラムに使われているため、用途を記録できませんでした。もう一度お試しください。</source>
+        <translation>The database is in use by another program, so the purpose could not be kept. Please try again.</translation>
+    </message>
+    <message>
+        <source>用途を記録できませんでした。</source>
+        <translation>The purpose could not be kept.</translation>
     </message>
 </context>
 <context>
