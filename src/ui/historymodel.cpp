@@ -242,8 +242,9 @@ QVariant HistoryListModel::headerData(int section, Qt::Orientation orientation, 
     if (role == Qt::DisplayRole)
         return section == PurposeColumn ? purposeColumnHeading()
                                         : historyColumnHeadings().at(section);
-    if (role == Qt::ToolTipRole && section == PurposeColumn)
-        return tr("チェック：精算する利用");
+    if (role == Qt::ToolTipRole)
+        return section == PurposeColumn ? tr("チェック：精算する利用")
+                                        : historyColumnToolTip(section);
     if (role == Qt::TextAlignmentRole && section == AmountColumn)
         return QVariant::fromValue(kAmountAlignment);
     return QVariant();
