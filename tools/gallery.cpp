@@ -220,6 +220,13 @@ int runGallery(CRidelogDlg& dialog)
     waitFor([&] { return test::inside(dialog).historyModel()->rowCount() >= kHistory; });
     wait(1500); // the names of the built-in table
     save(&dialog, QStringLiteral("01-main"));
+    // The times at the gates, in a wider window.
+    const QSize size = dialog.size();
+    dialog.resize(size.width() * 3 / 2, size.height());
+    dialog.triggerCommand(ids::TimeColumnView);
+    save(&dialog, QStringLiteral("01-main-times"));
+    dialog.triggerCommand(ids::TimeColumnView);
+    dialog.resize(size);
 
     test::inside(dialog).searchBar()->open();
     test::inside(dialog).searchBar()->textField()->setText(QStringLiteral("新宿"));

@@ -79,14 +79,20 @@ protected:
         return dialog;
     }
 
-    // Puts a card with these blocks (block 0 first, the newest) on the simulated reader.
-    // Writes the card file under a hidden name and renames it, so the reader never sees half
-    // a card or a card with the wrong IDm.
-    void putCard(const QList<HistoryBlock>& blocks, const QString& idm = kCardIdm)
+    // Puts a card with these blocks (block 0 first, the newest) and this gate log (newest tap
+    // first) on the simulated reader. Writes the card file under a hidden name and renames it,
+    // so the reader never sees half a card or a card with the wrong IDm.
+    void putCard(const QList<HistoryBlock>& blocks, const QString& idm = kCardIdm,
+                 const QList<HistoryBlock>& gateLog = {})
     {
         QByteArray text = "idm " + idm.toLatin1() + '\n';
         int index = 0;
         for (const HistoryBlock& block : blocks)
+            text += "block " + QByteArray::number(index++) + ' ' + hexOf(block).toLatin1() + '\n';
+        if (!gateLog.isEmpty())
+            text += "service 108F\n";
+        index = 0;
+        for (const HistoryBlock& block : gateLog)
             text += "block " + QByteArray::number(index++) + ' ' + hexOf(block).toLatin1() + '\n';
         const QString part = cardsDir_ + QStringLiteral("/.card.part");
         QFile file(part);
