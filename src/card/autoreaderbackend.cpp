@@ -1,5 +1,7 @@
 #include "card/autoreaderbackend.h"
 
+#include "card/readertexts.h"
+
 namespace ridelog::card {
 
 AutoReaderBackend::AutoReaderBackend(std::vector<std::unique_ptr<ReaderBackend>> candidates)
@@ -8,7 +10,7 @@ AutoReaderBackend::AutoReaderBackend(std::vector<std::unique_ptr<ReaderBackend>>
 
 QString AutoReaderBackend::name() const
 {
-    return chosen_ ? chosen_->name() : QStringLiteral("auto");
+    return chosen_ ? chosen_->name() : ReaderTexts::tr("自動で選ぶカードリーダ");
 }
 
 QString AutoReaderBackend::firmwareVersion() const
@@ -28,12 +30,13 @@ bool AutoReaderBackend::open(QString* error)
             chosen_ = candidate.get();
             return true;
         }
-        causes.append(QStringLiteral("%1: %2").arg(candidate->name(), cause));
+        causes.append(ReaderTexts::tr("%1：%2").arg(candidate->name(), cause));
     }
     if (error) {
-        *error = causes.isEmpty() ? QStringLiteral("No card reader backend is built in.")
-                                  : QStringLiteral("No card reader found (%1).")
-                                        .arg(causes.join(QStringLiteral("; ")));
+        *error = causes.isEmpty()
+                     ? ReaderTexts::tr("カードリーダを扱う部分が組み込まれていません。")
+                     : ReaderTexts::tr("カードリーダが見つかりません（%1）。")
+                           .arg(causes.join(QStringLiteral("; ")));
     }
     return false;
 }

@@ -1,6 +1,7 @@
 #include "card/cardkind.h"
 
 #include "card/felicaprotocol.h"
+#include "card/readertexts.h"
 
 #include <algorithm>
 #include <array>
@@ -83,6 +84,11 @@ QString cardKindName(CardKind kind)
         break;
     }
     return QStringLiteral("不明");
+}
+
+QString cardKindShownName(CardKind kind)
+{
+    return kind == CardKind::Unknown ? ReaderTexts::tr("不明") : cardKindName(kind);
 }
 
 QString cardKindKey(CardKind kind)

@@ -32,6 +32,8 @@ CardKind cardKindFromKeyVersions(std::span<const std::uint16_t> keyVersions);
 
 // The name shown to the user: "Suica", "PASMO", "ICOCA", "はやかけん", "nimoca" or "不明".
 QString cardKindName(CardKind kind);
+// The name in the window's language: the same names, an unknown kind translated.
+QString cardKindShownName(CardKind kind);
 // The name stored in the database: "suica", "pasmo", "icoca", "hayakaken", "nimoca", "unknown".
 QString cardKindKey(CardKind kind);
 std::optional<CardKind> cardKindFromKey(const QString& key);

@@ -3,6 +3,7 @@
 #include "card/autoreaderbackend.h"
 #include "card/backends/replaytransports.h"
 #include "card/hardwarebackends.h"
+#include "card/readertexts.h"
 #include "card/simulatedreader.h"
 
 #include <QFile>
@@ -60,8 +61,8 @@ std::unique_ptr<ReaderBackend> createReaderBackend(const QString& reader, QStrin
     if (isHardwareReader(reader))
         return createHardwareBackend(reader, error, std::move(trace));
     if (error) {
-        *error = QStringLiteral("Unknown reader \"%1\" (use auto, libnfc, pcsc, pcsc:NAME, "
-                                "rcs380, virtual:DIR or replay:FILE).")
+        *error = ReaderTexts::tr("「%1」というカードリーダは知りません（auto、libnfc、pcsc、"
+                                 "pcsc:NAME、rcs380、virtual:DIR、replay:FILE のどれかです）。")
                      .arg(reader);
     }
     return nullptr;

@@ -3,6 +3,7 @@
 #include "card/autoreaderbackend.h"
 #include "card/cardevents.h"
 #include "card/readerfactory.h"
+#include "card/readertexts.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -20,8 +21,8 @@ ReaderLibrary::ReaderLibrary(ReaderConfig config)
     // Tracing into the trace being replayed would replace it with its own replay.
     const QString replayed = replayedTracePath(config_.reader);
     if (!replayed.isEmpty() && isSameFile(replayed, config_.traceFile)) {
-        traceRefusal_ = QStringLiteral("%1 is the trace being replayed; write the new trace to "
-                                       "another file")
+        traceRefusal_ = ReaderTexts::tr("%1 は再生中のトレースです。新しいトレースはほかの"
+                                        "ファイルに書いてください。")
                             .arg(config_.traceFile);
         return;
     }
@@ -51,7 +52,7 @@ bool ReaderLibrary::initialize_library()
 {
     openFailureReasons_.clear();
     if (!givenBackend_ && !isWellFormedReaderOption(config_.reader)) {
-        fail(QStringLiteral("Unknown reader \"%1\".").arg(config_.reader));
+        fail(ReaderTexts::tr("「%1」というカードリーダは知りません。").arg(config_.reader));
         openFailureReasons_ = QStringList{lastError_};
         return false;
     }
@@ -79,17 +80,17 @@ bool ReaderLibrary::open_reader_writer_auto()
         }
     }
     if (!backend_)
-        return fail(QStringLiteral("The reader cannot be opened."));
+        return fail(ReaderTexts::tr("カードリーダを開けません。"));
     if (!backend_->open(&error)) {
         if (error.isEmpty())
-            error = QStringLiteral("The reader cannot be opened.");
+            error = ReaderTexts::tr("カードリーダを開けません。");
         // "auto" tried several backends and knows each one's reason; a single backend has one.
         const auto* automatic = dynamic_cast<const AutoReaderBackend*>(backend_.get());
         if (automatic != nullptr && !automatic->failureReasons().isEmpty())
             openFailureReasons_ = automatic->failureReasons();
         else
             openFailureReasons_ =
-                QStringList{QStringLiteral("%1: %2").arg(backend_->name(), error)};
+                QStringList{ReaderTexts::tr("%1：%2").arg(backend_->name(), error)};
         return fail(error);
     }
     open_ = true;

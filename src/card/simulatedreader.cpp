@@ -1,5 +1,7 @@
 #include "card/simulatedreader.h"
 
+#include "card/readertexts.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -50,12 +52,12 @@ bool SimulatedReaderBackend::open(QString* error)
     const QFileInfo info(directory_);
     if (directory_.isEmpty() || (info.exists() && !info.isDir()) || !QDir().mkpath(directory_)) {
         if (error)
-            *error = QStringLiteral("The card folder %1 cannot be created.").arg(directory_);
+            *error = ReaderTexts::tr("カードのフォルダ %1 を作れません。").arg(directory_);
         return false;
     }
     if (!QFileInfo(directory_).isReadable()) {
         if (error)
-            *error = QStringLiteral("The card folder %1 cannot be read.").arg(directory_);
+            *error = ReaderTexts::tr("カードのフォルダ %1 を読めません。").arg(directory_);
         return false;
     }
     commandCount_ = 0;

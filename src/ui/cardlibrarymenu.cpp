@@ -37,7 +37,7 @@ QString cardMenuText(const CardSummary& card)
     if (!newest.isEmpty())
         text += QStringLiteral("  ") + newest;
     if (card.kind)
-        text += QStringLiteral("  ") + card::cardKindName(*card.kind);
+        text += QStringLiteral("  ") + card::cardKindShownName(*card.kind);
     return text;
 }
 

@@ -7,6 +7,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QStyle>
+#include <QStyleOptionHeader>
 #include <QTableView>
 
 namespace ridelog {
@@ -43,6 +44,26 @@ std::array<QStringList, kHistoryColumns> sampleTexts()
     }};
 }
 
+// The width a heading needs to show its whole text: the section's label as the style lays it
+// out, and for the column the list is sorted by also the room of the sort mark (Qt's own
+// size hint, which keeps that room in every column).
+int headingWidth(const QHeaderView& header, int column)
+{
+    if (header.isSortIndicatorShown() && header.sortIndicatorSection() == column)
+        return header.sectionSizeHint(column);
+    QStyleOptionHeader option;
+    option.initFrom(&header);
+    option.orientation = Qt::Horizontal;
+    option.section = column;
+    option.text = header.model() != nullptr
+                      ? header.model()->headerData(column, Qt::Horizontal).toString()
+                      : QString();
+    option.fontMetrics = header.fontMetrics();
+    return header.style()
+        ->sizeFromContents(QStyle::CT_HeaderSection, &option, QSize(), &header)
+        .width();
+}
+
 } // namespace
 
 ColumnWidths contentColumnWidths(const QTableView& view)
@@ -68,6 +89,8 @@ NameColumnFitter::NameColumnFitter(QTableView* view)
 {
     view_->viewport()->installEventFilter(this);
     connect(header_, &QHeaderView::sectionResized, this, &NameColumnFitter::onSectionResized);
+    // The column sorted by needs room for the sort mark too.
+    connect(header_, &QHeaderView::sortIndicatorChanged, this, [this] { fit(); });
 }
 
 void NameColumnFitter::setWidths(const ColumnWidths& widths)
@@ -111,12 +134,19 @@ void NameColumnFitter::fit()
         entry += spare / 2;
         exit += spare - spare / 2;
     } else if (wanted > 0) {
-        // Too narrow for the names: they give way, down to four characters each, so that the
-        // amount stays in sight. Their own widths are kept for a wider window.
-        const int floor = view_->fontMetrics().horizontalAdvance(QString(4, QChar(0x99C5)));
-        const int roomForNames = qMax(2 * floor, room - others);
-        entry = qMin(entryWidth_, qMax(floor, int(qint64(roomForNames) * entryWidth_ / wanted)));
-        exit = qMin(exitWidth_, qMax(floor, roomForNames - entry));
+        // Too narrow for the names: they give way, down to four characters each and never
+        // below their headings, so that the amount stays in sight. Their own widths are kept
+        // for a wider window.
+        const int fourCharacters =
+            view_->fontMetrics().horizontalAdvance(QString(4, QChar(0x99C5)));
+        const int entryFloor =
+            qMin(entryWidth_, qMax(fourCharacters, headingWidth(*header_, EntryColumn)));
+        const int exitFloor =
+            qMin(exitWidth_, qMax(fourCharacters, headingWidth(*header_, ExitColumn)));
+        const int roomForNames = qMax(entryFloor + exitFloor, room - others);
+        entry =
+            qMin(entryWidth_, qMax(entryFloor, int(qint64(roomForNames) * entryWidth_ / wanted)));
+        exit = qMin(exitWidth_, qMax(exitFloor, roomForNames - entry));
     }
     fitting_ = true;
     header_->resizeSection(EntryColumn, entry);

@@ -117,6 +117,20 @@ QStringList historyColumnHeadings()
             QCoreApplication::translate("HistoryList", "料金")};
 }
 
+QString historyColumnToolTip(int column)
+{
+    switch (column) {
+    case 0:
+        return QCoreApplication::translate("HistoryList", "カードの履歴の通し番号");
+    case 4:
+        return QCoreApplication::translate("HistoryList", "入場駅（バスは停留所、物販は店舗）");
+    case 5:
+        return QCoreApplication::translate("HistoryList", "出場駅（物販は時刻）");
+    default:
+        return historyColumnHeadings().value(column);
+    }
+}
+
 QString purposeColumnHeading()
 {
     return QCoreApplication::translate("HistoryList", "用途");

@@ -34,6 +34,8 @@ enum HistoryColumn : int
 
 // The headings "#", "日付", ... "料金".
 QStringList historyColumnHeadings();
+// The tooltip of a heading of columns 0 to 6: what the column holds, in full.
+QString historyColumnToolTip(int column);
 // The heading of the purpose column, "用途".
 QString purposeColumnHeading();
 // The heading of the time column, "時刻".

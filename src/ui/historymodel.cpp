@@ -266,8 +266,12 @@ QVariant HistoryListModel::headerData(int section, Qt::Orientation orientation, 
             return purposeColumnHeading();
         return section == TimeColumn ? timeColumnHeading() : historyColumnHeadings().at(section);
     }
-    if (role == Qt::ToolTipRole && section == PurposeColumn)
-        return tr("チェック：精算する利用");
+    if (role == Qt::ToolTipRole) {
+        if (section == PurposeColumn)
+            return tr("チェック：精算する利用");
+        return section == TimeColumn ? tr("改札を通った時刻（入場–出場）")
+                                     : historyColumnToolTip(section);
+    }
     if (role == Qt::TextAlignmentRole && section == AmountColumn)
         return QVariant::fromValue(kAmountAlignment);
     return QVariant();

@@ -70,7 +70,7 @@ void MainStatusBar::showKindInToolTip()
     QString tip = panes_[0]->text();
     if (cardKind_)
         tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) +
-               tr("カードの種類：%1").arg(card::cardKindName(*cardKind_));
+               tr("カードの種類：%1").arg(card::cardKindShownName(*cardKind_));
     panes_[0]->setToolTip(tip);
 }
 

@@ -521,14 +521,15 @@ void TestApp::readerOpenFailureGivesTheReasonsAsDetails()
     app.setReaderControl(makeReaderControl(QStringLiteral("virtual:") + notAFolder));
     app.setLockFilePath(dir_->filePath(QStringLiteral("felica-reader.lock")));
     app.setSettings(ini_.get());
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot be created")));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("を作れません")));
     QCOMPARE(app.InitInstance(), 1);
     QCOMPARE(MessageBox::capturedMessages(), QStringList{kNoReader});
     const QStringList details = MessageBox::capturedDetails();
     QCOMPARE(details.size(), 1);
     QVERIFY2(details[0].startsWith(QStringLiteral("シミュレーションのカードリーダ（")),
              qPrintable(details[0]));
-    QVERIFY2(details[0].contains(notAFolder + QStringLiteral(" cannot be created")),
+    QVERIFY2(details[0].contains(QStringLiteral("カードのフォルダ ") + notAFolder +
+                                 QStringLiteral(" を作れません")),
              qPrintable(details[0]));
     QVERIFY(!app.mainWindowRan());
 }
@@ -675,13 +676,13 @@ void TestApp::replayFailuresAreSaidInTheBox_data()
     QTest::newRow("bad line") << "bad line"
                               << "line 4: the direction is neither > nor <";
     QTest::newRow("same file") << "same"
-                               << "is the trace being replayed";
+                               << "は再生中のトレースです";
     QTest::newRow("same file through ./") << "dot"
-                                          << "is the trace being replayed";
+                                          << "は再生中のトレースです";
     QTest::newRow("same file, hard link") << "hard link"
-                                          << "is the trace being replayed";
+                                          << "は再生中のトレースです";
     QTest::newRow("same file, symbolic link") << "symlink"
-                                              << "is the trace being replayed";
+                                              << "は再生中のトレースです";
 }
 
 // A trace that cannot be played says so, with the reason and the line, in the box itself; it

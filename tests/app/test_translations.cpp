@@ -1,8 +1,13 @@
 // The language of the windows: which locale gives which language, and what a missing or broken
 // translation file gives.
 #include "app/translations.h"
+#include "card/autoreaderbackend.h"
+#include "card/cardkind.h"
+#include "card/simulatedreader.h"
 #include "support/windowaccess.h"
 #include "ui/blockbuilder.h"
+#include "ui/historylist.h"
+#include "ui/historylistview.h"
 #include "ui/ridelogdlg.h"
 #include "ui/savefiledialog.h"
 #include "ui/showdatasetupdlg.h"
@@ -12,10 +17,12 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLibraryInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -75,6 +82,10 @@ private slots:
     void languageOfLocale();
     void englishLocaleGivesEnglishWindow();
     void japaneseLocaleKeepsSourceTextsAndTranslatesQt();
+    void readerTextsFollowTheLanguage_data();
+    void headingsFitTheDefaultWindow_data();
+    void headingsFitTheDefaultWindow();
+    void readerTextsFollowTheLanguage();
     void unusableTranslationFallsBackToJapanese_data();
     void unusableTranslationFallsBackToJapanese();
 };
@@ -136,6 +147,97 @@ void TestTranslations::englishLocaleGivesEnglishWindow()
     QCOMPARE(setup.windowTitle(), QStringLiteral("Display Settings"));
     // Qt's own texts stay English.
     QCOMPARE(QCoreApplication::translate("QFileDialog", "Save As"), QStringLiteral("Save As"));
+}
+
+// What the reader layer says to the user (its name in the status bar and the About box, why it
+// did not open in the start-up box) comes in the window's language.
+void TestTranslations::readerTextsFollowTheLanguage_data()
+{
+    QTest::addColumn<UiLanguage>("language");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("English") << UiLanguage::English
+                             << QStringList{QStringLiteral("Simulated reader"),
+                                            QStringLiteral("cannot be created"),
+                                            QStringLiteral("No card reader backend is built in."),
+                                            QStringLiteral("Unknown")};
+    QTest::newRow("Japanese") << UiLanguage::Japanese
+                              << QStringList{QStringLiteral("シミュレーションのカードリーダ"),
+                                             QStringLiteral("を作れません"),
+                                             QStringLiteral("カードリーダを扱う部分"),
+                                             QStringLiteral("不明")};
+}
+
+void TestTranslations::readerTextsFollowTheLanguage()
+{
+    QFETCH(UiLanguage, language);
+    QFETCH(QStringList, expected);
+    Translations translations;
+    QCOMPARE(translations.install(language), language);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // A file where the card folder should be: the folder cannot be made.
+    const QString notAFolder = dir.filePath(QStringLiteral("cards"));
+    QFile file(notAFolder);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    card::SimulatedReaderBackend simulated(notAFolder);
+    QString openError;
+    QVERIFY(!simulated.open(&openError));
+    card::AutoReaderBackend nothingBuiltIn({});
+    QString autoError;
+    QVERIFY(!nothingBuiltIn.open(&autoError));
+    const QStringList texts{simulated.name(), openError, autoError,
+                            card::cardKindShownName(card::CardKind::Unknown),
+                            nothingBuiltIn.name()};
+    for (int i = 0; i < expected.size(); ++i)
+        QVERIFY2(texts[i].contains(expected[i]), qPrintable(texts[i]));
+    for (const QString& text : texts)
+        QVERIFY2((language == UiLanguage::English) != hasJapanese(text), qPrintable(text));
+}
+
+void TestTranslations::headingsFitTheDefaultWindow_data()
+{
+    QTest::addColumn<UiLanguage>("language");
+    QTest::newRow("English") << UiLanguage::English;
+    QTest::newRow("Japanese") << UiLanguage::Japanese;
+}
+
+// In the window of the default size every heading shows its whole text, the sorted one with its
+// sort mark, and the seven columns up to the amount lie in sight; each heading has a tooltip.
+void TestTranslations::headingsFitTheDefaultWindow()
+{
+    QFETCH(UiLanguage, language);
+    Translations translations;
+    QCOMPARE(translations.install(language), language);
+    auto dlg = makeWindow();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    const QAbstractItemView* list = test::inside(*dlg).historyList();
+    const QHeaderView* header = test::inside(*dlg).historyList()->header();
+    const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    for (int column = 0; column < header->count(); ++column) {
+        if (header->isSectionHidden(column))
+            continue;
+        const QString heading =
+            test::inside(*dlg).historyModel()->headerData(column, Qt::Horizontal).toString();
+        const int needed = column == header->sortIndicatorSection()
+                               ? header->sectionSizeHint(column)
+                               : header->fontMetrics().horizontalAdvance(heading) + 2 * margin;
+        QVERIFY2(header->sectionSize(column) >= needed,
+                 qPrintable(QStringLiteral("%1: %2 < %3")
+                                .arg(heading)
+                                .arg(header->sectionSize(column))
+                                .arg(needed)));
+        QVERIFY(!test::inside(*dlg)
+                     .historyModel()
+                     ->headerData(column, Qt::Horizontal, Qt::ToolTipRole)
+                     .toString()
+                     .isEmpty());
+    }
+    const int amountEnd =
+        header->sectionViewportPosition(AmountColumn) + header->sectionSize(AmountColumn);
+    QVERIFY2(amountEnd <= list->viewport()->width(),
+             qPrintable(QStringLiteral("%1 > %2").arg(amountEnd).arg(list->viewport()->width())));
 }
 
 void TestTranslations::japaneseLocaleKeepsSourceTextsAndTranslatesQt()

@@ -114,7 +114,7 @@ void TestBackendCore::addReaders()
     QTest::addColumn<Reader>("reader");
     QTest::addColumn<QString>("name");
     QTest::newRow("RC-S380 (libusb)")
-        << Reader::Rcs380 << QStringLiteral("Sony RC-S380/S (libusb, firmware 1.11)");
+        << Reader::Rcs380 << QStringLiteral("Sony RC-S380/S (libusb、ファームウェア 1.11)");
     QTest::newRow("RC-S300 (PC/SC transparent)")
         << Reader::Rcs300 << QStringLiteral("Sony FeliCa Port/PaSoRi 4.0 00 00 (PC/SC)");
     QTest::newRow("ACR122U (PC/SC)")

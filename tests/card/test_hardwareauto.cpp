@@ -237,8 +237,8 @@ void TestHardwareAuto::noReaderAttachedListsEveryReason()
     FakeMakers fakes;
     QString error;
     QVERIFY(!openAuto(backendsInAutoOrder(fakes.makers()), &error));
-    QCOMPARE(error, QStringLiteral("No card reader found (rcs380: not attached; "
-                                   "pcsc: not attached; libnfc: not attached)."));
+    QCOMPARE(error, QStringLiteral("カードリーダが見つかりません（rcs380：not attached; "
+                                   "pcsc：not attached; libnfc：not attached）。"));
     QVERIFY(!openAuto({}, &error));
     QVERIFY(!error.isEmpty());
 }
@@ -252,15 +252,15 @@ void TestHardwareAuto::libraryKeepsEachBackendsReason()
         std::make_unique<AutoReaderBackend>(backendsInAutoOrder(fakes.makers())));
     QVERIFY(automatic.initialize_library());
     QVERIFY(!automatic.open_reader_writer_auto());
-    QCOMPARE(automatic.openFailureReasons(), (QStringList{QStringLiteral("rcs380: not attached"),
-                                                          QStringLiteral("pcsc: not attached"),
-                                                          QStringLiteral("libnfc: not attached")}));
-    QVERIFY(automatic.lastError().startsWith(QStringLiteral("No card reader found (")));
+    QCOMPARE(automatic.openFailureReasons(), (QStringList{QStringLiteral("rcs380：not attached"),
+                                                          QStringLiteral("pcsc：not attached"),
+                                                          QStringLiteral("libnfc：not attached")}));
+    QVERIFY(automatic.lastError().startsWith(QStringLiteral("カードリーダが見つかりません（")));
 
     ReaderLibrary forced(fakes.make(QStringLiteral("pcsc")));
     QVERIFY(forced.initialize_library());
     QVERIFY(!forced.open_reader_writer_auto());
-    QCOMPARE(forced.openFailureReasons(), QStringList{QStringLiteral("pcsc: not attached")});
+    QCOMPARE(forced.openFailureReasons(), QStringList{QStringLiteral("pcsc：not attached")});
 
     // Plugged in and tried again: the reasons of the failed attempt are gone.
     fakes.attached = QStringList{QStringLiteral("libnfc")};
@@ -302,7 +302,8 @@ void TestHardwareAuto::specForcesOneBackend()
     const auto made = backendForSpec(fakes.makers(), spec, &error);
     if (backend.isEmpty()) {
         QVERIFY(!made);
-        QVERIFY2(error.startsWith(QStringLiteral("unknown reader")), qPrintable(error));
+        QVERIFY2(error.contains(QStringLiteral("というカードリーダは知りません")),
+                 qPrintable(error));
         return;
     }
     QVERIFY2(made, qPrintable(error));
@@ -316,7 +317,8 @@ void TestHardwareAuto::specForABackendNotBuilt()
     HardwareBackendMakers none;
     QString error;
     QVERIFY(!backendForSpec(none, QStringLiteral("libnfc"), &error));
-    QCOMPARE(error, QStringLiteral("this Ridelog was built without libnfc support"));
+    QCOMPARE(error,
+             QStringLiteral("この Ridelog は libnfc なしで作られていて、このリーダを使えません。"));
     QVERIFY(backendsInAutoOrder(none).empty());
 }
 
@@ -335,7 +337,7 @@ void TestHardwareAuto::autoPicksRcs380OverFakedUsb()
     QString error;
     const auto backend = openAuto(backendsInAutoOrder(makers), &error);
     QVERIFY2(backend, qPrintable(error));
-    QCOMPARE(backend->name(), QStringLiteral("Sony RC-S380/P (libusb, firmware 1.11)"));
+    QCOMPARE(backend->name(), QStringLiteral("Sony RC-S380/P (libusb、ファームウェア 1.11)"));
     QVERIFY(otherOpens.isEmpty());
     QVERIFY2(script->problemList().isEmpty(), qPrintable(script->problemList().join(u'\n')));
 }
@@ -374,12 +376,13 @@ void TestHardwareAuto::thisBuildHasEveryBackend()
 {
     // CI installs every library, so every backend must be built there.
     const QStringList expected{QStringLiteral("Sony PaSoRi RC-S380 (libusb)"),
-                               QStringLiteral("PC/SC reader"), QStringLiteral("libnfc reader")};
+                               QStringLiteral("PC/SC のカードリーダ"),
+                               QStringLiteral("libnfc のカードリーダ")};
     QCOMPARE(namesOf(createHardwareBackendsInAutoOrder()), expected);
     QString error;
     QVERIFY(createHardwareBackend(QStringLiteral("pcsc:Sony"), &error));
     QVERIFY(!createHardwareBackend(QStringLiteral("felica.dll"), &error));
-    QVERIFY(error.contains(QStringLiteral("unknown reader")));
+    QVERIFY(error.contains(QStringLiteral("というカードリーダは知りません")));
 }
 
 void TestHardwareAuto::noReaderOnThisMachineFailsCleanly()
@@ -390,7 +393,7 @@ void TestHardwareAuto::noReaderOnThisMachineFailsCleanly()
     const auto backend = openAuto(createHardwareBackendsInAutoOrder(), &error);
     if (backend)
         QSKIP("a real card reader is attached to this machine");
-    QVERIFY2(error.startsWith(QStringLiteral("No card reader found (")), qPrintable(error));
+    QVERIFY2(error.startsWith(QStringLiteral("カードリーダが見つかりません（")), qPrintable(error));
     QVERIFY2(timer.elapsed() < 20000, "looking for readers must not hang");
 }
 
@@ -403,9 +406,9 @@ void TestHardwareAuto::factoryAutoTriesTheBackendsInOrder()
         automatic->close();
         QSKIP("a real card reader is attached to this machine");
     }
-    const qsizetype rcs380 = error.indexOf(QStringLiteral("Sony PaSoRi RC-S380 (libusb): "));
-    const qsizetype pcsc = error.indexOf(QStringLiteral("PC/SC reader: "));
-    const qsizetype libnfc = error.indexOf(QStringLiteral("libnfc reader: "));
+    const qsizetype rcs380 = error.indexOf(QStringLiteral("Sony PaSoRi RC-S380 (libusb)："));
+    const qsizetype pcsc = error.indexOf(QStringLiteral("PC/SC のカードリーダ："));
+    const qsizetype libnfc = error.indexOf(QStringLiteral("libnfc のカードリーダ："));
     QVERIFY2(rcs380 >= 0 && pcsc > rcs380 && libnfc > pcsc, qPrintable(error));
 }
 

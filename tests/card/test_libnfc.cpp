@@ -219,7 +219,7 @@ void TestLibnfc::openInitialisesWithoutInfiniteSelect()
 void TestLibnfc::nameSaysDevice()
 {
     Rig rig;
-    QCOMPARE(rig.backend->name(), QStringLiteral("libnfc reader"));
+    QCOMPARE(rig.backend->name(), QStringLiteral("libnfc のカードリーダ"));
     QVERIFY(rig.backend->open(nullptr));
     QCOMPARE(rig.backend->name(), QStringLiteral("SONY RC-S360 / PN533 (libnfc)"));
 }
@@ -384,15 +384,16 @@ void TestLibnfc::openFailuresNameTheCause_data()
     QTest::addColumn<int>("initiatorInit");
     QTest::addColumn<QString>("cause");
     const QStringList one{QStringLiteral("acr122_usb:001:004")};
-    QTest::newRow("library") << false << one << true << 0 << QStringLiteral("could not start");
+    QTest::newRow("library") << false << one << true << 0
+                             << QStringLiteral("libnfc を始められませんでした");
     QTest::newRow("no device") << true << QStringList() << true << 0
-                               << QStringLiteral("no libnfc reader found");
+                               << QStringLiteral("が見つかりません");
     QTest::newRow("no permission")
         << true << one << false << 0
-        << QStringLiteral("60-ridelog-readers.rules (the Ridelog package puts it in "
+        << QStringLiteral("60-ridelog-readers.rules を置き（Ridelog のパッケージは "
                           "/usr/lib/udev/rules.d");
     QTest::newRow("initiator") << true << one << true << int(NFC_EIO)
-                               << QStringLiteral("did not start: RF Transmission Error");
+                               << QStringLiteral("動き始めませんでした（RF Transmission Error）");
 }
 
 void TestLibnfc::openFailuresNameTheCause()

@@ -422,7 +422,7 @@ void TestPcsc::acsReaderReadsThroughDirectTransmit()
 void TestPcsc::nameSaysReaderInUse()
 {
     Rig rig({sonyReader});
-    QCOMPARE(rig.backend->name(), QStringLiteral("PC/SC reader"));
+    QCOMPARE(rig.backend->name(), QStringLiteral("PC/SC のカードリーダ"));
     QVERIFY(rig.backend->open(nullptr));
     QCOMPARE(rig.backend->name(), sonyReader + QStringLiteral(" (PC/SC)"));
 }
@@ -495,16 +495,16 @@ void TestPcsc::openFailuresNameTheCause_data()
     QTest::addColumn<QString>("wanted");
     QTest::addColumn<QString>("cause");
     QTest::newRow("pcscd not running") << LONG(SCARD_E_NO_SERVICE) << QStringList{sonyReader}
-                                       << QString() << QStringLiteral("pcscd is not running");
+                                       << QString() << QStringLiteral("pcscd が動いていません");
     QTest::newRow("pcscd refuses") << LONG(SCARD_E_NO_ACCESS) << QStringList{sonyReader}
-                                   << QString() << QStringLiteral("permission denied");
+                                   << QString() << QStringLiteral("polkit の規則で拒まれました");
     QTest::newRow("no reader") << LONG(SCARD_S_SUCCESS) << QStringList() << QString()
-                               << QStringLiteral("no PC/SC reader found");
+                               << QStringLiteral("PC/SC のリーダが見つかりません");
     QTest::newRow("only a token") << LONG(SCARD_S_SUCCESS) << QStringList{tokenReader} << QString()
-                                  << QStringLiteral("no FeliCa-capable");
+                                  << QStringLiteral("FeliCa を読める PC/SC のリーダがありません");
     QTest::newRow("named reader missing")
         << LONG(SCARD_S_SUCCESS) << QStringList{sonyReader} << QStringLiteral("ACR122")
-        << QStringLiteral("no PC/SC reader named \"ACR122\" among: ") + sonyReader;
+        << QStringLiteral("「ACR122」という PC/SC のリーダはありません（あるのは ") + sonyReader;
 }
 
 void TestPcsc::openFailuresNameTheCause()

@@ -286,7 +286,7 @@ void TestRcs380::nameSaysReaderAndFirmware()
     QCOMPARE(rig.backend->name(), QStringLiteral("Sony PaSoRi RC-S380 (libusb)"));
     scriptStartUp(*rig.script);
     QVERIFY(rig.backend->open(nullptr));
-    QCOMPARE(rig.backend->name(), QStringLiteral("Sony RC-S380/P (libusb, firmware 1.11)"));
+    QCOMPARE(rig.backend->name(), QStringLiteral("Sony RC-S380/P (libusb、ファームウェア 1.11)"));
 }
 
 void TestRcs380::staleAnswersAreDrainedAtStartUp()

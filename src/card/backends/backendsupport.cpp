@@ -1,5 +1,6 @@
 #include "card/backends/backendsupport.h"
 
+#include "card/readertexts.h"
 #include "card/readertrace.h"
 
 namespace ridelog::card::backends {
@@ -34,10 +35,11 @@ bool isPollingResponse(const QByteArray& frame)
 
 QString udevRuleHint()
 {
-    return QStringLiteral("install the udev rule 60-ridelog-readers.rules (the Ridelog package "
-                          "puts it in /usr/lib/udev/rules.d; from a source build, copy "
-                          "data/60-ridelog-readers.rules to /etc/udev/rules.d), run "
-                          "sudo udevadm control --reload-rules and replug the reader");
+    return ReaderTexts::tr("udev の規則 60-ridelog-readers.rules を置き（Ridelog のパッケージは "
+                           "/usr/lib/udev/rules.d に置きます。ソースから作ったときは "
+                           "data/60-ridelog-readers.rules を /etc/udev/rules.d にコピーします）、"
+                           "sudo udevadm control --reload-rules を実行して、リーダを差し直して"
+                           "ください。");
 }
 
 QString hexBytes(const QByteArray& bytes)

@@ -1,5 +1,7 @@
 #include "card/backends/hardwarebackendset.h"
 
+#include "card/readertexts.h"
+
 namespace ridelog::card {
 
 std::vector<std::unique_ptr<ReaderBackend>> backendsInAutoOrder(const HardwareBackendMakers& makers)
@@ -34,13 +36,14 @@ std::unique_ptr<ReaderBackend> backendForSpec(const HardwareBackendMakers& maker
         missing = QStringLiteral("libnfc");
     } else {
         if (error)
-            *error = QStringLiteral("unknown reader \"%1\" (use auto, rcs380, pcsc, pcsc:NAME "
-                                    "or libnfc)")
+            *error = ReaderTexts::tr("「%1」というカードリーダは知りません（auto、rcs380、pcsc、"
+                                     "pcsc:NAME、libnfc のどれかです）。")
                          .arg(spec);
         return nullptr;
     }
     if (error)
-        *error = QStringLiteral("this Ridelog was built without %1 support").arg(missing);
+        *error = ReaderTexts::tr("この Ridelog は %1 なしで作られていて、このリーダを使えません。")
+                     .arg(missing);
     return nullptr;
 }
 

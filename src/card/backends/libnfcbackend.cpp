@@ -1,5 +1,7 @@
 #include "card/backends/libnfcbackend.h"
 
+#include "card/readertexts.h"
+
 #include <algorithm>
 
 namespace ridelog::card {
@@ -45,7 +47,7 @@ QString LibnfcBackend::name() const
 {
     std::lock_guard lock(deviceMutex_);
     if (deviceName_.isEmpty())
-        return QStringLiteral("libnfc reader");
+        return ReaderTexts::tr("libnfc のカードリーダ");
     return deviceName_ + QStringLiteral(" (libnfc)");
 }
 
@@ -55,7 +57,7 @@ bool LibnfcBackend::open(QString* error)
     std::lock_guard lock(deviceMutex_);
     QString reason;
     if (!api_ || !api_->init()) {
-        reason = QStringLiteral("libnfc could not start");
+        reason = ReaderTexts::tr("libnfc を始められませんでした。");
     } else if (openFirstDevice(&reason)) {
         return true;
     }
@@ -66,7 +68,8 @@ bool LibnfcBackend::open(QString* error)
 
 bool LibnfcBackend::openFirstDevice(QString* error)
 {
-    *error = QStringLiteral("no libnfc reader found (PaSoRi RC-S330/S360/S370, ACR122U)");
+    *error =
+        ReaderTexts::tr("libnfc のリーダ（PaSoRi RC-S330/S360/S370、ACR122U）が見つかりません。");
     for (const QString& connstring : api_->listDevices()) {
         if (openDevice(connstring, error))
             return true;
@@ -88,13 +91,13 @@ void LibnfcBackend::reopenIfPluggedInAgain()
 bool LibnfcBackend::openDevice(const QString& connstring, QString* error)
 {
     if (!api_->open(connstring)) {
-        *error = QStringLiteral("cannot open the libnfc reader %1: %2; keep the kernel modules "
-                                "pn533_usb and pn533 and pcscd away from it")
+        *error = ReaderTexts::tr("libnfc のリーダ %1 を開けません。%2 カーネルのモジュール "
+                                 "pn533_usb と pn533、pcscd がリーダを使わないようにしてください。")
                      .arg(connstring, backends::udevRuleHint());
         return false;
     }
     if (api_->initiatorInit() < 0 || api_->setPropertyBool(NP_INFINITE_SELECT, false) < 0) {
-        *error = QStringLiteral("the libnfc reader %1 did not start: %2")
+        *error = ReaderTexts::tr("libnfc のリーダ %1 が動き始めませんでした（%2）。")
                      .arg(connstring, api_->lastError());
         api_->close();
         return false;

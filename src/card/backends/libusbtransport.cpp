@@ -1,6 +1,7 @@
 #include "card/backends/libusbtransport.h"
 
 #include "card/backends/backendsupport.h"
+#include "card/readertexts.h"
 
 #include <algorithm>
 #include <libusb.h>
@@ -18,14 +19,14 @@ QString libusbErrorText(int code)
 
 QString permissionText(const QString& readerName)
 {
-    return QStringLiteral("permission denied opening the %1: %2")
+    return ReaderTexts::tr("%1 を開く権限がありません。%2")
         .arg(readerName, backends::udevRuleHint());
 }
 
 QString busyText(const QString& readerName)
 {
-    return QStringLiteral("the %1 is in use by another program (another Ridelog, nfcpy or a "
-                          "kernel driver); close it and replug the reader")
+    return ReaderTexts::tr("%1 はほかのプログラム（別の Ridelog、nfcpy、カーネルのドライバ）が"
+                           "使っています。そのプログラムを閉じて、リーダを差し直してください。")
         .arg(readerName);
 }
 
@@ -159,25 +160,25 @@ std::unique_ptr<UsbBulkTransport> openDevice(libusb_context* context, libusb_dev
 {
     const BulkEndpoints endpoints = findBulkEndpoints(device);
     if (endpoints.interfaceNumber < 0 || endpoints.in == 0 || endpoints.out == 0) {
-        *error = QStringLiteral("the %1 has no bulk endpoints").arg(readerName);
+        *error = ReaderTexts::tr("%1 にバルク転送の口がありません。").arg(readerName);
         return nullptr;
     }
     libusb_device_handle* handle = nullptr;
     const int opened = libusb_open(device, &handle);
     if (opened != LIBUSB_SUCCESS) {
-        *error =
-            opened == LIBUSB_ERROR_ACCESS
-                ? permissionText(readerName)
-                : QStringLiteral("cannot open the %1: %2").arg(readerName, libusbErrorText(opened));
+        *error = opened == LIBUSB_ERROR_ACCESS ? permissionText(readerName)
+                                               : ReaderTexts::tr("%1 を開けません（%2）。")
+                                                     .arg(readerName, libusbErrorText(opened));
         return nullptr;
     }
     const int claimed = claimInterface(handle, endpoints.interfaceNumber);
     if (claimed != LIBUSB_SUCCESS) {
         libusb_close(handle);
-        *error = claimed == LIBUSB_ERROR_BUSY     ? busyText(readerName)
-                 : claimed == LIBUSB_ERROR_ACCESS ? permissionText(readerName)
-                                                  : QStringLiteral("cannot claim the %1: %2")
-                                                        .arg(readerName, libusbErrorText(claimed));
+        *error = claimed == LIBUSB_ERROR_BUSY ? busyText(readerName)
+                 : claimed == LIBUSB_ERROR_ACCESS
+                     ? permissionText(readerName)
+                     : ReaderTexts::tr("%1 を使い始められません（%2）。")
+                           .arg(readerName, libusbErrorText(claimed));
         return nullptr;
     }
     return std::make_unique<LibusbTransport>(context, handle, endpoints,
@@ -200,13 +201,13 @@ std::unique_ptr<UsbBulkTransport> openLibusbTransport(const std::vector<UsbDevic
         error = &ignored;
     libusb_context* context = nullptr;
     if (const int code = libusb_init(&context); code != LIBUSB_SUCCESS) {
-        *error = QStringLiteral("USB is not available: %1").arg(libusbErrorText(code));
+        *error = ReaderTexts::tr("USB を使えません（%1）。").arg(libusbErrorText(code));
         return nullptr;
     }
     libusb_device** devices = nullptr;
     const ssize_t count = libusb_get_device_list(context, &devices);
     std::unique_ptr<UsbBulkTransport> transport;
-    *error = QStringLiteral("no %1 found on USB").arg(readerName);
+    *error = ReaderTexts::tr("USB に %1 が見つかりません。").arg(readerName);
     for (ssize_t i = 0; i < count && !transport; ++i) {
         libusb_device_descriptor descriptor{};
         if (libusb_get_device_descriptor(devices[i], &descriptor) != LIBUSB_SUCCESS ||

@@ -1,5 +1,7 @@
 #include "card/backends/pcscbackend.h"
 
+#include "card/readertexts.h"
+
 #include <PCSC/pcsclite.h>
 
 namespace ridelog::card {
@@ -43,7 +45,7 @@ QString PcscBackend::name() const
 {
     std::lock_guard lock(deviceMutex_);
     if (readerName_.isEmpty())
-        return QStringLiteral("PC/SC reader");
+        return ReaderTexts::tr("PC/SC のカードリーダ");
     return readerName_ + QStringLiteral(" (PC/SC)");
 }
 
@@ -60,21 +62,22 @@ bool PcscBackend::open(QString* error)
     QString reason;
     LONG code = api_->establishContext(&context_);
     if (code == SCARD_E_NO_SERVICE) {
-        reason = QStringLiteral("the PC/SC service pcscd is not running "
-                                "(sudo systemctl enable --now pcscd.socket)");
+        reason = ReaderTexts::tr("PC/SC のサービス pcscd が動いていません"
+                                 "（sudo systemctl enable --now pcscd.socket で動かせます）。");
     } else if (code == SCARD_E_NO_ACCESS || code == SCARD_W_SECURITY_VIOLATION) {
-        reason = QStringLiteral("pcscd refused access (permission denied by its polkit rules): ") +
-                 pcscErrorText(code);
+        reason = ReaderTexts::tr("pcscd が使わせてくれません（polkit の規則で拒まれました：%1）。")
+                     .arg(pcscErrorText(code));
     } else if (code != SCARD_S_SUCCESS) {
-        reason = QStringLiteral("PC/SC is not available: ") + pcscErrorText(code);
+        reason = ReaderTexts::tr("PC/SC を使えません（%1）。").arg(pcscErrorText(code));
     } else {
         contextOpen_ = true;
         QStringList readers;
         code = api_->listReaders(context_, &readers);
         if (code == SCARD_E_NO_READERS_AVAILABLE || (code == SCARD_S_SUCCESS && readers.isEmpty()))
-            reason = QStringLiteral("no PC/SC reader found");
+            reason = ReaderTexts::tr("PC/SC のリーダが見つかりません。");
         else if (code != SCARD_S_SUCCESS)
-            reason = QStringLiteral("cannot list PC/SC readers: ") + pcscErrorText(code);
+            reason = ReaderTexts::tr("PC/SC のリーダの一覧を得られません（%1）。")
+                         .arg(pcscErrorText(code));
         else if (chooseReader(readers, &reason))
             return true;
     }
@@ -100,10 +103,12 @@ bool PcscBackend::chooseReader(const QStringList& readers, QString* error)
             return true;
         }
     }
-    *error = wantedReader_.isEmpty() ? QStringLiteral("no FeliCa-capable PC/SC reader among: %1")
-                                           .arg(readers.join(QStringLiteral(", ")))
-                                     : QStringLiteral("no PC/SC reader named \"%1\" among: %2")
-                                           .arg(wantedReader_, readers.join(QStringLiteral(", ")));
+    const QString found = readers.join(QStringLiteral(", "));
+    *error = wantedReader_.isEmpty()
+                 ? ReaderTexts::tr("FeliCa を読める PC/SC のリーダがありません（あるのは %1）。")
+                       .arg(found)
+                 : ReaderTexts::tr("「%1」という PC/SC のリーダはありません（あるのは %2）。")
+                       .arg(wantedReader_, found);
     return false;
 }
 

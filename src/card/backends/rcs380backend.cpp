@@ -1,5 +1,7 @@
 #include "card/backends/rcs380backend.h"
 
+#include "card/readertexts.h"
+
 namespace ridelog::card {
 
 using namespace std::chrono_literals;
@@ -60,11 +62,11 @@ Rcs380Backend::~Rcs380Backend()
 QString Rcs380Backend::name() const
 {
     std::lock_guard lock(deviceMutex_);
-    QString text = productName_.isEmpty() ? QStringLiteral("Sony PaSoRi RC-S380") : productName_;
-    text += QStringLiteral(" (libusb");
-    if (!firmwareVersion_.isEmpty())
-        text += QStringLiteral(", firmware ") + firmwareVersion_;
-    return text + QStringLiteral(")");
+    const QString product =
+        productName_.isEmpty() ? QStringLiteral("Sony PaSoRi RC-S380") : productName_;
+    if (firmwareVersion_.isEmpty())
+        return ReaderTexts::tr("%1 (libusb)").arg(product);
+    return ReaderTexts::tr("%1 (libusb、ファームウェア %2)").arg(product, firmwareVersion_);
 }
 
 QString Rcs380Backend::firmwareVersion() const
@@ -89,14 +91,14 @@ bool Rcs380Backend::openDevice(QString* error)
     QString reason;
     transport_ = opener_ ? opener_(&reason) : nullptr;
     if (!transport_) {
-        *error = reason.isEmpty() ? QStringLiteral("no RC-S380 reader found") : reason;
+        *error = reason.isEmpty() ? ReaderTexts::tr("RC-S380 が見つかりません。") : reason;
         return false;
     }
     unplugged_ = false;
     productName_ = transport_->productName();
     if (!startUp(&reason) || !configureFelica212(&reason)) {
         transport_.reset();
-        *error = QStringLiteral("the RC-S380 did not start: ") + reason;
+        *error = ReaderTexts::tr("RC-S380 が動き始めませんでした（%1）。").arg(reason);
         return false;
     }
     return true;

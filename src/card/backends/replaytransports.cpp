@@ -2,6 +2,7 @@
 
 #include "card/backends/rcs380backend.h"
 #include "card/backends/tracingtransports.h"
+#include "card/readertexts.h"
 
 #ifdef RIDELOG_HAVE_PCSC
 #include "card/backends/pcscbackend.h"
@@ -496,7 +497,7 @@ public:
         , session_(std::move(session))
     {}
 
-    QString name() const override { return inner_->name() + QStringLiteral(" (replay)"); }
+    QString name() const override { return ReaderTexts::tr("%1（再生）").arg(inner_->name()); }
 
     TransceiveResult transceive(const QByteArray& frame, std::chrono::milliseconds timeout) override
     {

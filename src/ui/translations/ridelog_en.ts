@@ -346,11 +346,11 @@ Nothing more is written to it.</translation>
     </message>
     <message>
         <source>入場駅</source>
-        <translation>Entry station</translation>
+        <translation>Entry</translation>
     </message>
     <message>
         <source>出場駅</source>
-        <translation>Exit station</translation>
+        <translation>Exit</translation>
     </message>
     <message>
         <source>料金</source>
@@ -359,6 +359,18 @@ Nothing more is written to it.</translation>
     <message>
         <source>用途</source>
         <translation>Purpose</translation>
+    </message>
+    <message>
+        <source>カードの履歴の通し番号</source>
+        <translation>Serial number of the entry on the card</translation>
+    </message>
+    <message>
+        <source>入場駅（バスは停留所、物販は店舗）</source>
+        <translation>Entry station (the stop of a bus ride, the shop of a purchase)</translation>
+    </message>
+    <message>
+        <source>出場駅（物販は時刻）</source>
+        <translation>Exit station (the time of a purchase)</translation>
     </message>
 </context>
 <context>
@@ -1276,6 +1288,10 @@ The current history is kept as a backup before it is replaced.</translation>
 <context>
     <name>ridelog::HistoryListModel</name>
     <message>
+        <source>改札を通った時刻（入場–出場）</source>
+        <translation>When the gates were passed (entry–exit)</translation>
+    </message>
+    <message>
         <source>入 %1</source>
         <translation>in %1</translation>
     </message>
@@ -1374,6 +1390,165 @@ The current history is kept as a backup before it is replaced.</translation>
     <message>
         <source>用途を記録できませんでした。</source>
         <translation>The purpose could not be kept.</translation>
+    </message>
+</context>
+<context>
+    <name>ridelog::card::ReaderTexts</name>
+    <message>
+        <source>自動で選ぶカードリーダ</source>
+        <translation>automatically chosen card reader</translation>
+    </message>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>カードリーダを扱う部分が組み込まれていません。</source>
+        <translation>No card reader backend is built in.</translation>
+    </message>
+    <message>
+        <source>カードリーダが見つかりません（%1）。</source>
+        <translation>No card reader found (%1).</translation>
+    </message>
+    <message>
+        <source>udev の規則 60-ridelog-readers.rules を置き（Ridelog のパッケージは /usr/lib/udev/rules.d に置きます。ソースから作ったときは data/60-ridelog-readers.rules を /etc/udev/rules.d にコピーします）、sudo udevadm control --reload-rules を実行して、リーダを差し直してください。</source>
+        <translation>install the udev rule 60-ridelog-readers.rules (the Ridelog package puts it in /usr/lib/udev/rules.d; from a source build, copy data/60-ridelog-readers.rules to /etc/udev/rules.d), run sudo udevadm control --reload-rules and replug the reader</translation>
+    </message>
+    <message>
+        <source>「%1」というカードリーダは知りません（auto、rcs380、pcsc、pcsc:NAME、libnfc のどれかです）。</source>
+        <translation>unknown reader &quot;%1&quot; (use auto, rcs380, pcsc, pcsc:NAME or libnfc)</translation>
+    </message>
+    <message>
+        <source>この Ridelog は %1 なしで作られていて、このリーダを使えません。</source>
+        <translation>this Ridelog was built without %1 support</translation>
+    </message>
+    <message>
+        <source>libnfc のカードリーダ</source>
+        <translation>libnfc reader</translation>
+    </message>
+    <message>
+        <source>libnfc を始められませんでした。</source>
+        <translation>libnfc could not start</translation>
+    </message>
+    <message>
+        <source>libnfc のリーダ（PaSoRi RC-S330/S360/S370、ACR122U）が見つかりません。</source>
+        <translation>no libnfc reader found (PaSoRi RC-S330/S360/S370, ACR122U)</translation>
+    </message>
+    <message>
+        <source>libnfc のリーダ %1 を開けません。%2 カーネルのモジュール pn533_usb と pn533、pcscd がリーダを使わないようにしてください。</source>
+        <translation>cannot open the libnfc reader %1: %2; keep the kernel modules pn533_usb and pn533 and pcscd away from it</translation>
+    </message>
+    <message>
+        <source>libnfc のリーダ %1 が動き始めませんでした（%2）。</source>
+        <translation>the libnfc reader %1 did not start: %2</translation>
+    </message>
+    <message>
+        <source>%1 を開く権限がありません。%2</source>
+        <translation>permission denied opening the %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 はほかのプログラム（別の Ridelog、nfcpy、カーネルのドライバ）が使っています。そのプログラムを閉じて、リーダを差し直してください。</source>
+        <translation>the %1 is in use by another program (another Ridelog, nfcpy or a kernel driver); close it and replug the reader</translation>
+    </message>
+    <message>
+        <source>%1 にバルク転送の口がありません。</source>
+        <translation>the %1 has no bulk endpoints</translation>
+    </message>
+    <message>
+        <source>%1 を開けません（%2）。</source>
+        <translation>cannot open the %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 を使い始められません（%2）。</source>
+        <translation>cannot claim the %1: %2</translation>
+    </message>
+    <message>
+        <source>USB を使えません（%1）。</source>
+        <translation>USB is not available: %1</translation>
+    </message>
+    <message>
+        <source>USB に %1 が見つかりません。</source>
+        <translation>no %1 found on USB</translation>
+    </message>
+    <message>
+        <source>PC/SC のカードリーダ</source>
+        <translation>PC/SC reader</translation>
+    </message>
+    <message>
+        <source>PC/SC のサービス pcscd が動いていません（sudo systemctl enable --now pcscd.socket で動かせます）。</source>
+        <translation>the PC/SC service pcscd is not running (sudo systemctl enable --now pcscd.socket)</translation>
+    </message>
+    <message>
+        <source>pcscd が使わせてくれません（polkit の規則で拒まれました：%1）。</source>
+        <translation>pcscd refused access (permission denied by its polkit rules): %1</translation>
+    </message>
+    <message>
+        <source>PC/SC を使えません（%1）。</source>
+        <translation>PC/SC is not available: %1</translation>
+    </message>
+    <message>
+        <source>PC/SC のリーダが見つかりません。</source>
+        <translation>no PC/SC reader found</translation>
+    </message>
+    <message>
+        <source>PC/SC のリーダの一覧を得られません（%1）。</source>
+        <translation>cannot list PC/SC readers: %1</translation>
+    </message>
+    <message>
+        <source>FeliCa を読める PC/SC のリーダがありません（あるのは %1）。</source>
+        <translation>no FeliCa-capable PC/SC reader among: %1</translation>
+    </message>
+    <message>
+        <source>「%1」という PC/SC のリーダはありません（あるのは %2）。</source>
+        <translation>no PC/SC reader named &quot;%1&quot; among: %2</translation>
+    </message>
+    <message>
+        <source>%1 (libusb)</source>
+        <translation>%1 (libusb)</translation>
+    </message>
+    <message>
+        <source>%1 (libusb、ファームウェア %2)</source>
+        <translation>%1 (libusb, firmware %2)</translation>
+    </message>
+    <message>
+        <source>RC-S380 が見つかりません。</source>
+        <translation>no RC-S380 reader found</translation>
+    </message>
+    <message>
+        <source>RC-S380 が動き始めませんでした（%1）。</source>
+        <translation>the RC-S380 did not start: %1</translation>
+    </message>
+    <message>
+        <source>%1（再生）</source>
+        <translation>%1 (replay)</translation>
+    </message>
+    <message>
+        <source>「%1」というカードリーダは知りません（auto、libnfc、pcsc、pcsc:NAME、rcs380、virtual:DIR、replay:FILE のどれかです）。</source>
+        <translation>Unknown reader &quot;%1&quot; (use auto, libnfc, pcsc, pcsc:NAME, rcs380, virtual:DIR or replay:FILE).</translation>
+    </message>
+    <message>
+        <source>%1 は再生中のトレースです。新しいトレースはほかのファイルに書いてください。</source>
+        <translation>%1 is the trace being replayed; write the new trace to another file</translation>
+    </message>
+    <message>
+        <source>「%1」というカードリーダは知りません。</source>
+        <translation>Unknown reader &quot;%1&quot;.</translation>
+    </message>
+    <message>
+        <source>カードリーダを開けません。</source>
+        <translation>The reader cannot be opened.</translation>
+    </message>
+    <message>
+        <source>カードのフォルダ %1 を作れません。</source>
+        <translation>The card folder %1 cannot be created.</translation>
+    </message>
+    <message>
+        <source>カードのフォルダ %1 を読めません。</source>
+        <translation>The card folder %1 cannot be read.</translation>
+    </message>
+    <message>
+        <source>不明</source>
+        <translation>Unknown</translation>
     </message>
 </context>
 <context>
