@@ -12,6 +12,7 @@
 #include "store/database.h"
 #include "store/gatelogstore.h"
 #include "store/historystore.h"
+#include "support/cardfile.h"
 #include "support/realistichistory.h"
 #include "support/windowaccess.h"
 #include "ui/commandids.h"
@@ -151,25 +152,15 @@ void prepareLibrary(const QString& cardsDir)
     library.noteCardRead(kIdm, now.addDays(-40));
     library.renameCard(kIdm, QStringLiteral("通勤用 Suica"));
 
-    QByteArray text = "idm " + kIdm.toLatin1() + '\n';
-    for (int i = 0; i < kOnTheCard; ++i) {
-        const HistoryBlock& block = history[history.size() - 1 - std::size_t(i)];
-        text += "block " + QByteArray::number(i) + ' ' +
-                QByteArray(reinterpret_cast<const char*>(block.data()), 16).toHex() + '\n';
-    }
-    // The card's gate log: its last three taps, newest first.
+    // The card: its last 20 entries and the last three taps of its gate log, newest first.
+    const std::vector<HistoryBlock> onTheCard(history.rbegin(), history.rbegin() + kOnTheCard);
     const std::vector<HistoryBlock> taps =
         test::realisticGateTaps(history, history.size() - kOnTheCard);
-    text += "service 108F\n";
-    for (int i = 0; i < 3; ++i) {
-        const HistoryBlock& block = taps[taps.size() - 1 - std::size_t(i)];
-        text += "block " + QByteArray::number(i) + ' ' +
-                QByteArray(reinterpret_cast<const char*>(block.data()), 16).toHex() + '\n';
-    }
+    const std::vector<HistoryBlock> gateLog(taps.rbegin(), taps.rbegin() + 3);
     QDir().mkpath(cardsDir);
-    QFile file(cardsDir + QStringLiteral("/commuter.card"));
-    file.open(QIODevice::WriteOnly);
-    file.write(text);
+    if (!test::placeCard(cardsDir, QStringLiteral("commuter.card"),
+                         test::cardFileText(kIdm, onTheCard) + test::gateLogSectionText(gateLog)))
+        std::fprintf(stderr, "could not write the card file\n");
 }
 
 int rowOfKind(const CRidelogDlg& dialog, const QString& processText)
