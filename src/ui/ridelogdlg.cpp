@@ -129,6 +129,7 @@ void CRidelogDlg::initDialog()
     list_->restoreColumnWidths(settings_);
     commands_.action(ids::PurposeColumnView)
         ->setChecked(list_->restorePurposeColumn(userSettings_));
+    commands_.action(ids::TimeColumnView)->setChecked(list_->restoreTimeColumn(userSettings_));
     openDatabase();
     startDatabaseCheck();
     startCardPolling();
@@ -334,6 +335,7 @@ void CRidelogDlg::shutdown()
     writeStoredPlacement(settings_, placement);
     list_->saveColumnWidths(settings_);
     list_->savePurposeColumn(userSettings_);
+    list_->saveTimeColumn(userSettings_);
     settings_.save();
     writeBackNames();
 }
