@@ -5,6 +5,7 @@
 #include "store/historystore.h"
 #include "store/notestore.h"
 #include "store/schema.h"
+#include "support/cardblocks.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -34,9 +35,9 @@ std::vector<ExpenseEntry> yearOfJourneys(int count)
         if (entry.kind == RecordKind::Rail)
             entry.exit = {stations[(i + 2) % 6], {0, 1, (i + 2) % 6}, 3};
         entry.amount = 160 + i % 5 * 30;
-        entry.purpose = i % 10 == 0 ? QStringLiteral("顧客訪問（%1社、見積と契約の打合せ、資料持参）")
-                                          .arg(i)
-                                    : QStringLiteral("打合せ");
+        entry.purpose =
+            i % 10 == 0 ? QStringLiteral("顧客訪問（%1社、見積と契約の打合せ、資料持参）").arg(i)
+                        : QStringLiteral("打合せ");
         entry.claimed = true;
         entries.push_back(entry);
     }
@@ -67,13 +68,8 @@ double noteMilliseconds(const QString& path, int rounds)
         HistoryStore::CreateCardTable(database, CardTableName(idm));
         Statement add = database.prepareAddRow(CardTableName(idm), cardBlockColumns());
         for (std::uint32_t serial = 0; serial < 10000; ++serial) {
-            HistoryBlock block{};
-            block[0] = 22;
-            block[1] = 1;
-            block[12] = std::uint8_t(serial >> 16);
-            block[13] = std::uint8_t(serial >> 8);
-            block[14] = std::uint8_t(serial);
-            const BlockWords words = blockWords(block);
+            const BlockWords words = blockWords(test::makeBlock(
+                {.year = 2000, .month = 0, .day = 0, .balance = 0, .serial = serial}));
             for (int w = 0; w < 4; ++w)
                 add.bind(w + 1, words[std::size_t(w)]);
             add.run();

@@ -2,6 +2,7 @@
 // through automatic gates, buses and charges), with every tap that the reads of those years
 // caught, in the order they were stored.
 #include "card/gatelog.h"
+#include "support/cardblocks.h"
 
 #include <QDate>
 #include <cstdio>
@@ -15,22 +16,17 @@ namespace {
 HistoryBlock entryBlock(std::uint8_t terminal, const QDate& date, std::uint16_t from,
                         std::uint16_t to, std::int32_t balance, std::uint32_t serial)
 {
-    HistoryBlock block{};
-    block[0] = terminal;
-    block[1] = terminal == 0x05 ? 0x0D : 0x01;
-    const int packed = (date.year() - 2000) << 9 | date.month() << 5 | date.day();
-    block[4] = std::uint8_t(packed >> 8);
-    block[5] = std::uint8_t(packed);
-    block[6] = std::uint8_t(from >> 8);
-    block[7] = std::uint8_t(from);
-    block[8] = std::uint8_t(to >> 8);
-    block[9] = std::uint8_t(to);
-    block[10] = std::uint8_t(balance);
-    block[11] = std::uint8_t(balance >> 8);
-    block[12] = std::uint8_t(serial >> 16);
-    block[13] = std::uint8_t(serial >> 8);
-    block[14] = std::uint8_t(serial);
-    return block;
+    return test::makeBlock({.terminal = terminal,
+                            .process = std::uint8_t(terminal == 0x05 ? 0x0D : 0x01),
+                            .year = date.year(),
+                            .month = date.month(),
+                            .day = date.day(),
+                            .b6 = std::uint8_t(from >> 8),
+                            .b7 = std::uint8_t(from),
+                            .b8 = std::uint8_t(to >> 8),
+                            .b9 = std::uint8_t(to),
+                            .balance = int(balance),
+                            .serial = serial});
 }
 
 HistoryBlock tapBlock(bool entry, std::uint16_t station, const QDate& date, int minuteOfDay,

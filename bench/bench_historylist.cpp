@@ -11,6 +11,8 @@
 #include "namedata/namecache.h"
 #include "store/cardblockset.h"
 #include "store/historystore.h"
+#include "support/cardblocks.h"
+#include "support/cardfile.h"
 #include "support/windowaccess.h"
 #include "ui/historymodel.h"
 #include "ui/ridelogdlg.h"
@@ -34,25 +36,20 @@ const QString kIdm = QStringLiteral("0123456789ABCDEF");
 
 HistoryBlock blockOf(std::uint32_t serial)
 {
-    HistoryBlock block{};
     const std::uint8_t processTypes[] = {1, 1, 2, 15, 70};
-    block[0] = processTypes[serial % 5] == 70 ? 199 : 22;
-    block[1] = processTypes[serial % 5];
-    const unsigned date =
-        unsigned(8 + serial % 10) << 9 | unsigned(1 + serial % 12) << 5 | unsigned(1 + serial % 28);
-    block[4] = std::uint8_t(date >> 8);
-    block[5] = std::uint8_t(date);
-    block[6] = std::uint8_t(serial % 100);
-    block[7] = std::uint8_t(serial % 200);
-    block[8] = std::uint8_t(serial % 90);
-    block[9] = std::uint8_t(serial % 150);
-    const int balance = int(10000 - serial % 9000);
-    block[10] = std::uint8_t(balance);
-    block[11] = std::uint8_t(balance >> 8);
-    block[12] = std::uint8_t(serial >> 16);
-    block[13] = std::uint8_t(serial >> 8);
-    block[14] = std::uint8_t(serial);
-    return block;
+    test::BlockFields f;
+    f.process = processTypes[serial % 5];
+    f.terminal = f.process == 70 ? 199 : 22;
+    f.year = int(2008 + serial % 10);
+    f.month = int(1 + serial % 12);
+    f.day = int(1 + serial % 28);
+    f.b6 = std::uint8_t(serial % 100);
+    f.b7 = std::uint8_t(serial % 200);
+    f.b8 = std::uint8_t(serial % 90);
+    f.b9 = std::uint8_t(serial % 150);
+    f.balance = int(10000 - serial % 9000);
+    f.serial = serial;
+    return test::makeBlock(f);
 }
 
 // A field of /proc/self/status in kB ("VmRSS", "VmHWM").
@@ -82,17 +79,10 @@ void storeHistory(int entries)
 
 void putCard(const QString& folder, std::uint32_t newest)
 {
-    QByteArray text = "idm " + kIdm.toLatin1() + '\n';
-    for (int i = 0; i < 20; ++i) {
-        const HistoryBlock block = blockOf(newest - std::uint32_t(i));
-        text += "block " + QByteArray::number(i) + ' ' +
-                QByteArray(reinterpret_cast<const char*>(block.data()), 16).toHex() + '\n';
-    }
-    QFile file(folder + QStringLiteral("/.card.part"));
-    file.open(QIODevice::WriteOnly);
-    file.write(text);
-    file.close();
-    QFile::rename(file.fileName(), folder + QStringLiteral("/card.card"));
+    std::vector<HistoryBlock> card;
+    for (int i = 0; i < 20; ++i)
+        card.push_back(blockOf(newest - std::uint32_t(i)));
+    test::placeCard(folder, QStringLiteral("card.card"), test::cardFileText(kIdm, card));
 }
 
 void measureMemoryAfterRead(const QTemporaryDir& dir, int entries)

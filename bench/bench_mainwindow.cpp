@@ -5,6 +5,8 @@
 #include "card/cardread.h"
 #include "card/readerlibrary.h"
 #include "store/historystore.h"
+#include "support/cardblocks.h"
+#include "support/cardfile.h"
 #include "support/windowaccess.h"
 #include "ui/ridelogdlg.h"
 
@@ -62,24 +64,20 @@ double startUpMilliseconds(QSettings& ini, std::size_t* names)
     return elapsed;
 }
 
+// Rail rides of 2026-12-04 between stations that change with the serial.
 HistoryBlock railBlock(std::uint32_t serial)
 {
-    HistoryBlock block{};
-    block[0] = 22;
-    block[1] = 1;
-    block[4] = 0x35;
-    block[5] = 0x84;
-    block[6] = std::uint8_t(serial % 100);
-    block[7] = std::uint8_t(serial % 250);
-    block[8] = std::uint8_t(serial % 90);
-    block[9] = std::uint8_t(serial % 200);
-    const int balance = int(5000 + serial % 3000);
-    block[10] = std::uint8_t(balance);
-    block[11] = std::uint8_t(balance >> 8);
-    block[12] = std::uint8_t(serial >> 16);
-    block[13] = std::uint8_t(serial >> 8);
-    block[14] = std::uint8_t(serial);
-    return block;
+    test::BlockFields f;
+    f.year = 2026;
+    f.month = 12;
+    f.day = 4;
+    f.b6 = std::uint8_t(serial % 100);
+    f.b7 = std::uint8_t(serial % 250);
+    f.b8 = std::uint8_t(serial % 90);
+    f.b9 = std::uint8_t(serial % 200);
+    f.balance = int(5000 + serial % 3000);
+    f.serial = serial;
+    return test::makeBlock(f);
 }
 
 const QString kIdm = QStringLiteral("0123456789ABCDEF");
@@ -97,16 +95,11 @@ void prepareCard(const QString& cardsDir)
     store.StoreNewBlocks(kIdm, stored);
     store.dropDatabaseObject();
 
-    QByteArray text = "idm " + kIdm.toLatin1() + '\n';
-    for (int i = 0; i < 20; ++i) {
-        const HistoryBlock block = railBlock(std::uint32_t(1010 - i));
-        text += "block " + QByteArray::number(i) + ' ' +
-                QByteArray(reinterpret_cast<const char*>(block.data()), 16).toHex() + '\n';
-    }
+    std::vector<HistoryBlock> card;
+    for (int i = 0; i < 20; ++i)
+        card.push_back(railBlock(std::uint32_t(1010 - i)));
     QDir().mkpath(cardsDir);
-    QFile file(cardsDir + QStringLiteral("/card.card"));
-    file.open(QIODevice::WriteOnly);
-    file.write(text);
+    test::placeCard(cardsDir, QStringLiteral("card.card"), test::cardFileText(kIdm, card));
 }
 
 struct ReadFigures

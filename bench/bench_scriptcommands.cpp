@@ -4,6 +4,7 @@
 #include "store/database.h"
 #include "store/historystore.h"
 #include "store/schema.h"
+#include "support/cardblocks.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,26 +21,21 @@ namespace {
 
 HistoryBlock entryBlock(std::uint32_t serial, int balance)
 {
-    HistoryBlock block{};
     const int kind = int(serial % 10);
-    block[0] = kind == 9 ? 199 : kind == 8 ? 5 : 22; // shop, bus, gate
-    block[1] = kind == 9 ? 70 : kind == 8 ? 13 : kind == 7 ? 2 : 1;
-    const unsigned day = serial / 8; // about eight entries a day
-    const unsigned year = 2000 + day / 336;
-    const unsigned month = 1 + day / 28 % 12;
-    const unsigned date = (year - 2000) << 9 | month << 5 | (1 + day % 28);
-    block[4] = std::uint8_t(date >> 8);
-    block[5] = std::uint8_t(date & 0xFF);
-    block[6] = std::uint8_t(0x25 + serial % 3);
-    block[7] = std::uint8_t(serial % 40);
-    block[8] = std::uint8_t(0x25);
-    block[9] = std::uint8_t((serial + 7) % 40);
-    block[10] = std::uint8_t(balance & 0xFF);
-    block[11] = std::uint8_t(balance >> 8);
-    block[12] = std::uint8_t(serial >> 16);
-    block[13] = std::uint8_t(serial >> 8);
-    block[14] = std::uint8_t(serial);
-    return block;
+    const int day = int(serial / 8); // about eight entries a day
+    test::BlockFields f;
+    f.terminal = kind == 9 ? 199 : kind == 8 ? 5 : 22; // shop, bus, gate
+    f.process = kind == 9 ? 70 : kind == 8 ? 13 : kind == 7 ? 2 : 1;
+    f.year = 2000 + day / 336;
+    f.month = 1 + day / 28 % 12;
+    f.day = 1 + day % 28;
+    f.b6 = std::uint8_t(0x25 + serial % 3);
+    f.b7 = std::uint8_t(serial % 40);
+    f.b8 = std::uint8_t(0x25);
+    f.b9 = std::uint8_t((serial + 7) % 40);
+    f.balance = balance;
+    f.serial = serial;
+    return test::makeBlock(f);
 }
 
 // A database as the window leaves it: name tables with names, one table per card.

@@ -2,6 +2,7 @@
 // card, 5 of them new), with warm name caches; and the start-up load of 25,000 names.
 #include "session/cardsession.h"
 #include "store/historystore.h"
+#include "support/cardblocks.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -32,23 +33,21 @@ struct StationChoice
 
 HistoryBlock railBlock(std::uint32_t serial, QRandomGenerator& random, const StationChoice& choice)
 {
-    HistoryBlock block{};
-    block[0] = 22;
-    block[1] = 1;
-    block[4] = 0x30;
-    block[5] = 0x81;
     const StationKey entry = choice.pick(random);
     const StationKey exit = choice.pick(random);
-    block[6] = entry.lc;
-    block[7] = entry.sc;
-    block[8] = exit.lc;
-    block[9] = exit.sc;
-    block[10] = std::uint8_t(random.bounded(256));
-    block[11] = std::uint8_t(random.bounded(40));
-    block[12] = std::uint8_t(serial >> 16);
-    block[13] = std::uint8_t(serial >> 8);
-    block[14] = std::uint8_t(serial);
-    return block;
+    const int low = int(random.bounded(256));
+    const int high = int(random.bounded(40));
+    test::BlockFields f;
+    f.year = 2024;
+    f.month = 4;
+    f.day = 1;
+    f.b6 = entry.lc;
+    f.b7 = entry.sc;
+    f.b8 = exit.lc;
+    f.b9 = exit.sc;
+    f.balance = low | high << 8;
+    f.serial = serial;
+    return test::makeBlock(f);
 }
 
 void fillNames(NameCaches& caches, QRandomGenerator& random)

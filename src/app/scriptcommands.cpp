@@ -29,25 +29,6 @@ namespace ridelog {
 
 namespace {
 
-const QStringList kExportFormats{QStringLiteral("csv"), QStringLiteral("json"),
-                                 QStringLiteral("list-csv"), QStringLiteral("list-txt"),
-                                 QStringLiteral("blocks")};
-const QStringList kTotalsFormats{QStringLiteral("text"), QStringLiteral("csv"),
-                                 QStringLiteral("json")};
-
-// YYYY-MM-DD of a day that exists.
-QDate parseDay(const QString& text)
-{
-    if (text.size() != 10)
-        return QDate();
-    return QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
-}
-
-std::variant<ScriptRequest, ScriptUsageError> usage(const QString& message)
-{
-    return ScriptUsageError{message};
-}
-
 // Standard output or error, unbuffered: every write reaches the descriptor or fails at once,
 // with the reason of the failure (a full disk, a closed pipe) as the error string.
 class StandardStream : public QIODevice
@@ -73,30 +54,6 @@ protected:
 private:
     int fd_;
 };
-std::variant<ScriptRequest, ScriptUsageError> parseNoteOptions(ScriptRequest request,
-                                                               const QCommandLineParser& parser,
-                                                               const QCommandLineOption& serial,
-                                                               const QCommandLineOption& purpose,
-                                                               const QCommandLineOption& claim)
-{
-    if (!parser.isSet(serial))
-        return usage(QStringLiteral("note: --serial N is required"));
-    bool number = false;
-    const uint value = parser.value(serial).toUInt(&number, 10);
-    if (!number || value > 0xFFFFFF)
-        return usage(QStringLiteral("note: --serial '%1' is not a serial (0 to 16777215)")
-                         .arg(parser.value(serial)));
-    request.serial = value;
-    if (parser.isSet(purpose))
-        request.purpose = parser.value(purpose);
-    if (parser.isSet(claim)) {
-        const QString answer = parser.value(claim);
-        if (answer != u"yes" && answer != u"no")
-            return usage(QStringLiteral("note: --claim '%1' is neither yes nor no").arg(answer));
-        request.claimed = answer == u"yes";
-    }
-    return request;
-}
 
 void writeLine(QIODevice& device, const QString& text)
 {
@@ -336,132 +293,6 @@ int runReport(const ScriptRequest& request, const LoadedCard& card, QIODevice& o
 }
 
 } // namespace
-
-QString shownArgument(const QString& argument)
-{
-    constexpr qsizetype kShownCharacters = 60;
-    if (argument.size() <= kShownCharacters + 20)
-        return argument;
-    return argument.left(kShownCharacters) +
-           QStringLiteral("... (%1 characters)").arg(argument.size());
-}
-
-bool scriptCommandPaints(const QStringList& arguments)
-{
-    return arguments.size() >= 2 && arguments[1] == u"report";
-}
-
-bool isScriptCommand(const QStringList& arguments)
-{
-    if (arguments.size() < 2)
-        return false;
-    const QString& command = arguments[1];
-    return command == u"cards" || command == u"export" || command == u"totals" ||
-           command == u"note" || command == u"report";
-}
-
-std::variant<ScriptRequest, ScriptUsageError> parseScriptCommand(const QStringList& arguments)
-{
-    ScriptRequest request;
-    const QString command = arguments.value(1);
-    if (command == u"export")
-        request.command = ScriptRequest::Command::Export;
-    else if (command == u"totals")
-        request.command = ScriptRequest::Command::Totals;
-    else if (command == u"note")
-        request.command = ScriptRequest::Command::Note;
-    else if (command == u"report")
-        request.command = ScriptRequest::Command::Report;
-    else if (command != u"cards")
-        return usage(QStringLiteral("unknown command '%1'").arg(shownArgument(command)));
-
-    const QCommandLineOption card(QStringLiteral("card"), QString(), QStringLiteral("IDM"));
-    const QCommandLineOption from(QStringLiteral("from"), QString(), QStringLiteral("date"));
-    const QCommandLineOption to(QStringLiteral("to"), QString(), QStringLiteral("date"));
-    const QCommandLineOption format(QStringLiteral("format"), QString(), QStringLiteral("format"));
-    const QCommandLineOption output(QStringLiteral("output"), QString(), QStringLiteral("file"));
-    const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("N"));
-    const QCommandLineOption purpose(QStringLiteral("purpose"), QString(), QStringLiteral("text"));
-    const QCommandLineOption claim(QStringLiteral("claim"), QString(), QStringLiteral("yes|no"));
-    const QCommandLineOption claimedOnly(QStringLiteral("claimed-only"));
-    const QCommandLineOption name(QStringLiteral("name"), QString(), QStringLiteral("text"));
-    const QCommandLineOption department(QStringLiteral("department"), QString(),
-                                        QStringLiteral("text"));
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    switch (request.command) {
-    case ScriptRequest::Command::Export:
-        parser.addOptions({card, from, to, format, output});
-        break;
-    case ScriptRequest::Command::Totals:
-        parser.addOptions({card, from, to, format});
-        break;
-    case ScriptRequest::Command::Note:
-        parser.addOptions({card, serial, purpose, claim});
-        break;
-    case ScriptRequest::Command::Report:
-        parser.addOptions({card, from, to, claimedOnly, name, department, output});
-        break;
-    case ScriptRequest::Command::Cards:
-        break;
-    }
-
-    QStringList rest = arguments;
-    rest.removeAt(1);
-    if (!parser.parse(rest))
-        return usage(command + QStringLiteral(": ") + shownArgument(parser.errorText()));
-    if (!parser.positionalArguments().isEmpty())
-        return usage(command + QStringLiteral(": unexpected argument '%1'")
-                                   .arg(shownArgument(parser.positionalArguments().constFirst())));
-    if (request.command == ScriptRequest::Command::Cards)
-        return request;
-
-    if (!parser.isSet(card))
-        return usage(command + QStringLiteral(": --card IDM is required"));
-    request.idmText = parser.value(card);
-    if (!isIdmText(request.idmText))
-        return usage(command + QStringLiteral(": '%1' is not an IDm of 16 hexadecimal digits")
-                                   .arg(shownArgument(request.idmText)));
-    request.idmText = request.idmText.toUpper();
-    if (request.command == ScriptRequest::Command::Note)
-        return parseNoteOptions(request, parser, serial, purpose, claim);
-    for (const auto& [option, date] :
-         {std::pair{&from, &request.from}, std::pair{&to, &request.to}}) {
-        if (!parser.isSet(*option))
-            continue;
-        *date = parseDay(parser.value(*option));
-        if (!date->isValid())
-            return usage(
-                command +
-                QStringLiteral(": --%1 '%2' is not a date YYYY-MM-DD that exists")
-                    .arg(option->names().constFirst(), shownArgument(parser.value(*option))));
-    }
-    if (request.from.isValid() && request.to.isValid() && request.from > request.to)
-        return usage(command + QStringLiteral(": --from %1 is after --to %2")
-                                   .arg(isoDateText(request.from), isoDateText(request.to)));
-    if (request.command == ScriptRequest::Command::Report) {
-        request.claimedOnly = parser.isSet(claimedOnly);
-        request.claimant = parser.value(name).trimmed();
-        request.department = parser.value(department).trimmed();
-        request.output = parser.value(output);
-        if (request.output.isEmpty())
-            return usage(command + QStringLiteral(": --output FILE.pdf is required"));
-        return request;
-    }
-    const QStringList& formats =
-        request.command == ScriptRequest::Command::Export ? kExportFormats : kTotalsFormats;
-    request.format = parser.isSet(format) ? parser.value(format) : formats.constFirst();
-    if (!formats.contains(request.format))
-        return usage(command +
-                     QStringLiteral(": unknown format '%1' (%2)")
-                         .arg(shownArgument(request.format), formats.join(QStringLiteral(", "))));
-    if (request.command == ScriptRequest::Command::Export && parser.isSet(output)) {
-        request.output = parser.value(output);
-        if (request.output.isEmpty())
-            return usage(command + QStringLiteral(": --output needs a file name"));
-    }
-    return request;
-}
 
 QString scriptCommandsHelp()
 {

@@ -78,88 +78,106 @@ MonitorThreadMark::~MonitorThreadMark()
     onMonitorThread = false;
 }
 
-std::optional<TraceLine> parseTraceLine(QByteArrayView text, int lineNumber, QString* error)
+namespace {
+
+// The blank-separated tokens of a line; a line has at most six, one more is enough to refuse it.
+struct TraceTokens
 {
-    error->clear();
-    // A line has at most six tokens; one more is enough to refuse it below.
     std::array<QByteArrayView, 8> found;
     qsizetype count = 0;
-    const char* const begin = text.data();
-    const char* const end = begin + text.size();
-    for (const char* at = begin; at < end && count < qsizetype(found.size());) {
-        while (at < end && (*at == ' ' || *at == '\t' || *at == '\r' || *at == '\n'))
+
+    QByteArrayView operator[](qsizetype i) const { return found[std::size_t(i)]; }
+};
+
+bool isTraceBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+TraceTokens splitTraceTokens(QByteArrayView text)
+{
+    TraceTokens tokens;
+    const char* const end = text.data() + text.size();
+    for (const char* at = text.data(); at < end && tokens.count < qsizetype(tokens.found.size());) {
+        while (at < end && isTraceBlank(*at))
             ++at;
         const char* const first = at;
-        while (at < end && *at != ' ' && *at != '\t' && *at != '\r' && *at != '\n')
+        while (at < end && !isTraceBlank(*at))
             ++at;
         if (at > first)
-            found[std::size_t(count++)] = QByteArrayView(first, at - first);
+            tokens.found[std::size_t(tokens.count++)] = QByteArrayView(first, at - first);
     }
-    const auto token = [&found](qsizetype i) { return found[std::size_t(i)]; };
-    if (count == 0 || token(0).startsWith('#'))
-        return std::nullopt;
+    return tokens;
+}
 
-    TraceLine line;
-    line.lineNumber = lineNumber;
-    const std::optional<double> time = millisecondsOf(token(0));
-    if (!time) {
-        *error = lineError(lineNumber, QStringLiteral("the time is not a number of milliseconds"));
-        return std::nullopt;
-    }
+// Time, thread, direction and unit into line; what is wrong with them, empty when nothing is.
+QString readTraceHead(TraceLine& line, const TraceTokens& token)
+{
+    const std::optional<double> time = millisecondsOf(token[0]);
+    if (!time)
+        return QStringLiteral("the time is not a number of milliseconds");
     line.milliseconds = *time;
-    if (count < 4) {
-        *error = lineError(lineNumber, QStringLiteral("expected: time, thread, direction, unit"));
-        return std::nullopt;
-    }
-    if (token(1) == "r")
+    if (token.count < 4)
+        return QStringLiteral("expected: time, thread, direction, unit");
+    if (token[1] == "r")
         line.lane = TraceLane::Reads;
-    else if (token(1) == "m")
+    else if (token[1] == "m")
         line.lane = TraceLane::Monitor;
-    else {
-        *error = lineError(lineNumber, QStringLiteral("the thread is neither r nor m"));
-        return std::nullopt;
-    }
-    if (token(2) == ">")
+    else
+        return QStringLiteral("the thread is neither r nor m");
+    if (token[2] == ">")
         line.direction = TraceDirection::ToReader;
-    else if (token(2) == "<")
+    else if (token[2] == "<")
         line.direction = TraceDirection::FromReader;
-    else {
-        *error = lineError(lineNumber, QStringLiteral("the direction is neither > nor <"));
-        return std::nullopt;
-    }
-    if (token(3).size() > 16 || !std::all_of(token(3).begin(), token(3).end(), isUnitCharacter)) {
-        *error = lineError(lineNumber, QStringLiteral("bad unit"));
-        return std::nullopt;
-    }
-    line.unit = token(3).toByteArray();
+    else
+        return QStringLiteral("the direction is neither > nor <");
+    if (token[3].size() > 16 || !std::all_of(token[3].begin(), token[3].end(), isUnitCharacter))
+        return QStringLiteral("bad unit");
+    line.unit = token[3].toByteArray();
+    return QString();
+}
 
+// The bytes and the "!status" after the unit, both optional, and nothing else.
+QString readTraceTail(TraceLine& line, const TraceTokens& token)
+{
     qsizetype next = 4;
-    if (next < count && !token(next).startsWith('!')) {
-        const QByteArrayView hex = token(next);
-        if (hex.size() % 2 != 0 || !std::all_of(hex.begin(), hex.end(), isHexDigit)) {
-            *error = lineError(lineNumber, QStringLiteral("the bytes are not pairs of hex digits"));
-            return std::nullopt;
-        }
-        if (hex.size() > 2 * kMaximumTraceFrame) {
-            *error = lineError(
-                lineNumber, QStringLiteral("frame longer than %1 bytes").arg(kMaximumTraceFrame));
-            return std::nullopt;
-        }
+    if (next < token.count && !token[next].startsWith('!')) {
+        const QByteArrayView hex = token[next];
+        if (hex.size() % 2 != 0 || !std::all_of(hex.begin(), hex.end(), isHexDigit))
+            return QStringLiteral("the bytes are not pairs of hex digits");
+        if (hex.size() > 2 * kMaximumTraceFrame)
+            return QStringLiteral("frame longer than %1 bytes").arg(kMaximumTraceFrame);
         line.bytes = QByteArray::fromHex(hex.toByteArray());
         ++next;
     }
-    if (next < count) {
-        const QByteArrayView status = token(next).sliced(1);
+    if (next < token.count) {
+        const QByteArrayView status = token[next].sliced(1);
         if (status.isEmpty() || status.size() > 16 ||
-            !std::all_of(status.begin(), status.end(), isStatusCharacter)) {
-            *error = lineError(lineNumber, QStringLiteral("bad status after '!'"));
-            return std::nullopt;
-        }
+            !std::all_of(status.begin(), status.end(), isStatusCharacter))
+            return QStringLiteral("bad status after '!'");
         line.status = status.toByteArray();
         ++next;
     }
-    if (next < count) {
-        *error = lineError(lineNumber, QStringLiteral("unexpected text after the bytes"));
+    if (next < token.count)
+        return QStringLiteral("unexpected text after the bytes");
+    return QString();
+}
+
+} // namespace
+
+std::optional<TraceLine> parseTraceLine(QByteArrayView text, int lineNumber, QString* error)
+{
+    error->clear();
+    const TraceTokens tokens = splitTraceTokens(text);
+    if (tokens.count == 0 || tokens[0].startsWith('#'))
+        return std::nullopt;
+    TraceLine line;
+    line.lineNumber = lineNumber;
+    QString problem = readTraceHead(line, tokens);
+    if (problem.isEmpty())
+        problem = readTraceTail(line, tokens);
+    if (!problem.isEmpty()) {
+        *error = lineError(lineNumber, problem);
         return std::nullopt;
     }
     return line;

@@ -141,6 +141,7 @@ private:
     // The menus and every command in them (ridelogdlg_commands.cpp).
     void buildMenuBar();
     void buildViewMenu(QMenu* view);
+    void buildSetupMenu(QMenu* setup);
     void buildContextMenu();
     // Display settings: loaded from the settings and mirrored in the 表示 menu.
     void loadDisplaySettings();

@@ -115,7 +115,20 @@ void CRidelogDlg::buildMenuBar()
 
     buildViewMenu(menuBar_->addMenu(tr("表示(&V)")));
 
-    QMenu* setup = menuBar_->addMenu(tr("設定(&S)"));
+    buildSetupMenu(menuBar_->addMenu(tr("設定(&S)")));
+
+    QMenu* help = menuBar_->addMenu(tr("ヘルプ(&H)"));
+    commands_.add(help, ids::About, tr("バージョン情報(&V)..."), [this] {
+        auto* about = new CAboutDlg(nameServerUrl(), this);
+        about->setReaderName(library_ != nullptr ? library_->readerName() : QString());
+        about->setBuiltinNamesOnly(builtinNamesOnly(nameServerArgument_, settings_));
+        about->setAttribute(Qt::WA_DeleteOnClose);
+        about->open();
+    });
+}
+
+void CRidelogDlg::buildSetupMenu(QMenu* setup)
+{
     // The clearing commands run as one card operation with the read that ends them: a card put
     // on while one of their boxes is open is read after them.
     const auto clearNames = [this](NameTable table) {
@@ -161,15 +174,6 @@ void CRidelogDlg::buildMenuBar()
         refresher_->cancel();
         session_.nameRefreshTable().clear();
         startNameRefresh();
-    });
-
-    QMenu* help = menuBar_->addMenu(tr("ヘルプ(&H)"));
-    commands_.add(help, ids::About, tr("バージョン情報(&V)..."), [this] {
-        auto* about = new CAboutDlg(nameServerUrl(), this);
-        about->setReaderName(library_ != nullptr ? library_->readerName() : QString());
-        about->setBuiltinNamesOnly(builtinNamesOnly(nameServerArgument_, settings_));
-        about->setAttribute(Qt::WA_DeleteOnClose);
-        about->open();
     });
 }
 

@@ -10,16 +10,11 @@ using namespace ridelog;
 using namespace ridelog::card;
 using ridelog::test::flipperNfcFile;
 using ridelog::test::historyEntries;
+using ridelog::test::newestFirst;
 
 namespace {
 
 const QString kIdm = QStringLiteral("0114A1B2C3D4E5F6");
-
-std::vector<HistoryBlock> newestFirst(std::vector<HistoryBlock> blocks)
-{
-    std::reverse(blocks.begin(), blocks.end());
-    return blocks;
-}
 
 QByteArray replaced(QByteArray text, const QByteArray& from, const QByteArray& to)
 {

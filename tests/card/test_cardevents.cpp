@@ -3,6 +3,7 @@
 #include "card/cardevents.h"
 #include "card/cardread.h"
 #include "card/readerlibrary.h"
+#include "support/cardfile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 #include <QTest>
 
 using namespace ridelog::card;
+using ridelog::test::placeCard;
 
 namespace {
 
@@ -42,16 +44,6 @@ CardMessageHandlers countingHandlers(Counters& counters)
     return {[&counters] { ++counters.reads; }, [&counters] { ++counters.clears; }};
 }
 
-bool placeCard(const QString& dir, const QString& name, const QByteArray& text)
-{
-    const QString temporary = dir + QStringLiteral("/.") + name + QStringLiteral(".part");
-    QFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-        return false;
-    file.close();
-    return QFile::rename(temporary, dir + QLatin1Char('/') + name);
-}
-
 const QByteArray kCard = "idm 012E44A0B1C2D3E4\nblock 0 C746000018D93D802928FC0800002200\n";
 
 void postCardEvent(QObject* target, const char* name)
@@ -70,10 +62,9 @@ private slots:
     void eventTypesAreRegisteredOnce();
     void idmText_data();
     void idmText();
-    void eventsIgnoredUntilEnabled();
-    void findReadsAndLoseClears();
+    void eventsReachTheHandlers_data();
+    void eventsReachTheHandlers();
     void eventsContinueToTheDialog();
-    void otherEventsAreLeftAlone();
     void noSecondReadInsideARead();
     void startWithoutReaderIsSilent();
     void startWithClosedReaderIsSilent();
@@ -116,38 +107,48 @@ void TestCardEvents::idmText()
     QCOMPARE(formatIdmText(bytes), text);
 }
 
-void TestCardEvents::eventsIgnoredUntilEnabled()
+// Card events posted to the dialog, polling started or not: what the handlers ran and how many
+// events went on to the dialog's own handling.
+void TestCardEvents::eventsReachTheHandlers_data()
 {
-    FakeDialog dialog;
-    Counters counters;
-    CardEventFilter filter(countingHandlers(counters));
-    dialog.installEventFilter(&filter);
-    filter.cardFindMessage = registeredCardEventType(QStringLiteral("CardFind"));
-    filter.cardLoseMessage = registeredCardEventType(QStringLiteral("CardLose"));
-    postCardEvent(&dialog, kCardFindName);
-    postCardEvent(&dialog, kCardLoseName);
-    QCoreApplication::processEvents();
-    QCOMPARE(counters.reads, 0);
-    QCOMPARE(counters.clears, 0);
-    QCOMPARE(dialog.cardEventsSeen, 2);
+    QTest::addColumn<bool>("polling");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<int>("reads");
+    QTest::addColumn<int>("clears");
+    QTest::addColumn<int>("seen");
+    const QString find = QString::fromLatin1(kCardFindName);
+    const QString lose = QString::fromLatin1(kCardLoseName);
+    QTest::newRow("ignored until polling starts")
+        << false << QStringList{find, lose} << 0 << 0 << 2;
+    QTest::newRow("find reads, lose clears")
+        << true << QStringList{lose, find, find} << 2 << 1 << 3;
+    QTest::newRow("other events left alone")
+        << true << QStringList{QStringLiteral("SomethingElse"), QString()} << 0 << 0 << 2;
 }
 
-void TestCardEvents::findReadsAndLoseClears()
+void TestCardEvents::eventsReachTheHandlers()
 {
+    QFETCH(bool, polling);
+    QFETCH(QStringList, events);
     FakeDialog dialog;
     Counters counters;
     CardEventFilter filter(countingHandlers(counters));
     dialog.installEventFilter(&filter);
-    startCardPolling(nullptr, nullptr, filter, &dialog);
-    postCardEvent(&dialog, kCardLoseName);
+    // Without polling the filter knows the event types but is not enabled.
+    filter.cardFindMessage = registeredCardEventType(QStringLiteral("CardFind"));
+    filter.cardLoseMessage = registeredCardEventType(QStringLiteral("CardLose"));
+    if (polling)
+        startCardPolling(nullptr, nullptr, filter, &dialog);
+    for (const QString& name : events) {
+        if (name.isEmpty())
+            QCoreApplication::postEvent(&dialog, new QEvent(QEvent::User));
+        else
+            postCardEvent(&dialog, name.toLatin1().constData());
+    }
     QCoreApplication::processEvents();
-    QCOMPARE(counters.reads, 0);
-    QCOMPARE(counters.clears, 1);
-    postCardEvent(&dialog, kCardFindName);
-    postCardEvent(&dialog, kCardFindName);
-    QCoreApplication::processEvents();
-    QCOMPARE(counters.reads, 2);
-    QCOMPARE(counters.clears, 1);
+    QTEST(counters.reads, "reads");
+    QTEST(counters.clears, "clears");
+    QTEST(dialog.cardEventsSeen, "seen");
 }
 
 void TestCardEvents::eventsContinueToTheDialog()
@@ -168,20 +169,6 @@ void TestCardEvents::eventsContinueToTheDialog()
     QCOMPARE(seenWhenHandled, 0);
     QCOMPARE(dialog.cardEventsSeen, 1);
     QCOMPARE(counters.reads, 1);
-}
-
-void TestCardEvents::otherEventsAreLeftAlone()
-{
-    FakeDialog dialog;
-    Counters counters;
-    CardEventFilter filter(countingHandlers(counters));
-    dialog.installEventFilter(&filter);
-    startCardPolling(nullptr, nullptr, filter, &dialog);
-    postCardEvent(&dialog, "SomethingElse");
-    QCoreApplication::postEvent(&dialog, new QEvent(QEvent::User));
-    QCoreApplication::processEvents();
-    QCOMPARE(counters.reads + counters.clears, 0);
-    QCOMPARE(dialog.cardEventsSeen, 2);
 }
 
 void TestCardEvents::noSecondReadInsideARead()

@@ -1,5 +1,6 @@
 #include "card/history.h"
 #include "namedata/namecache.h"
+#include "support/cardblocks.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -17,10 +18,18 @@ HistoryBlock blockOf(std::initializer_list<int> bytes)
     return block;
 }
 
-HistoryBlock railBlock(std::uint8_t entryLine, std::uint8_t exitLine, std::uint8_t region)
+// A rail ride of 2008-03-05 (serial 16, balance 1000) between stations (line, 10) and
+// (line, 7) of lines in the given region.
+HistoryBlock regionalRailBlock(std::uint8_t entryLine, std::uint8_t exitLine, std::uint8_t region)
 {
-    return blockOf({0x16, 0x01, 0, 0, 0x10, 0x65, entryLine, 0x0A, exitLine, 0x07, 0xE8, 0x03, 0, 0,
-                    0x10, region});
+    return test::makeBlock({.terminal = 0x16,
+                            .b6 = entryLine,
+                            .b7 = 0x0A,
+                            .b8 = exitLine,
+                            .b9 = 0x07,
+                            .balance = 1000,
+                            .serial = 0x10,
+                            .region = region});
 }
 
 HistoryRecord decode(const HistoryBlock& block, NameCaches& caches)
@@ -42,7 +51,6 @@ private slots:
     void areaFromRegionBits();
     void kindBorders_data();
     void kindBorders();
-    void typeNamesMatchTables();
     void shopTimeOfDay();
     void fieldsOfEachKind();
     void amountsAgainstPreviousSerial();
@@ -81,19 +89,19 @@ void TestHistory::dateBits()
 void TestHistory::areaIsDecidedPerLineCode()
 {
     NameCaches caches;
-    auto r = decode(railBlock(0x81, 0x05, 5), caches);
+    auto r = decode(regionalRailBlock(0x81, 0x05, 5), caches);
     QCOMPARE(r.entryKey, (StationKey{2, 0x81, 0x0A}));
     QCOMPARE(r.exitKey, (StationKey{0, 0x05, 0x07}));
 
-    r = decode(railBlock(0x80, 0xFF, 1), caches);
+    r = decode(regionalRailBlock(0x80, 0xFF, 1), caches);
     QCOMPARE(r.entryKey.ac, std::uint8_t(1));
     QCOMPARE(r.exitKey.ac, std::uint8_t(1));
 
-    r = decode(railBlock(0x7F, 0x80, 0), caches);
+    r = decode(regionalRailBlock(0x7F, 0x80, 0), caches);
     QCOMPARE(r.entryKey.ac, std::uint8_t(0));
     QCOMPARE(r.exitKey.ac, std::uint8_t(0));
 
-    r = decode(railBlock(0x7F, 0x90, 2), caches);
+    r = decode(regionalRailBlock(0x7F, 0x90, 2), caches);
     QCOMPARE(r.entryKey.ac, std::uint8_t(0));
     QCOMPARE(r.exitKey.ac, std::uint8_t(2));
 }
@@ -128,7 +136,8 @@ void TestHistory::areaFromRegionBits()
     QFETCH(int, exitArea);
     NameCaches caches;
     const auto r = decode(
-        railBlock(std::uint8_t(entryLine), std::uint8_t(exitLine), std::uint8_t(region)), caches);
+        regionalRailBlock(std::uint8_t(entryLine), std::uint8_t(exitLine), std::uint8_t(region)),
+        caches);
     QCOMPARE(int(r.entryKey.ac), entryArea);
     QCOMPARE(int(r.exitKey.ac), exitArea);
     QVERIFY(caches.stations.contains(r.entryKey));
@@ -155,30 +164,6 @@ void TestHistory::kindBorders()
     QFETCH(int, processType);
     QFETCH(int, kind);
     QCOMPARE(int(recordKindOf(std::uint8_t(processType))), kind);
-}
-
-void TestHistory::typeNamesMatchTables()
-{
-    QCOMPARE(processTypeName(31), QStringLiteral("チャージバス "));
-    QCOMPARE(processTypeName(13), QStringLiteral("バス"));
-    QCOMPARE(processTypeName(15), QStringLiteral("バス"));
-    QCOMPARE(processTypeName(203), QStringLiteral("入場現金併用物販"));
-    QCOMPARE(processTypeName(0), QString());
-    QCOMPARE(processTypeName(9), QString());
-    QCOMPARE(terminalTypeName(22), QStringLiteral("改札機"));
-    QCOMPARE(terminalTypeName(70), QStringLiteral("VIEW ALTTE"));
-    QCOMPARE(terminalTypeName(72), QStringLiteral("VIEW ALTTE"));
-    QCOMPARE(terminalTypeName(71), QString());
-    QCOMPARE(terminalTypeName(0), QString());
-    QCOMPARE(terminalTypeName(199), QStringLiteral("物販端末"));
-
-    int namedTerminals = 0, namedProcesses = 0;
-    for (int code = 0; code < 256; ++code) {
-        namedTerminals += terminalTypeName(std::uint8_t(code)).isEmpty() ? 0 : 1;
-        namedProcesses += processTypeName(std::uint8_t(code)).isEmpty() ? 0 : 1;
-    }
-    QCOMPARE(namedTerminals, 22);
-    QCOMPARE(namedProcesses, 25);
 }
 
 void TestHistory::shopTimeOfDay()
@@ -228,7 +213,7 @@ void TestHistory::amountsAgainstPreviousSerial()
     HistoryRecordSet set;
     const std::pair<int, int> serialBalance[] = {{13, 2800}, {10, 1000}, {11, 840}};
     for (auto [serial, balance] : serialBalance) {
-        auto block = railBlock(0x25, 0x25, 0);
+        auto block = regionalRailBlock(0x25, 0x25, 0);
         block[10] = std::uint8_t(balance & 0xFF);
         block[11] = std::uint8_t(balance >> 8);
         block[14] = std::uint8_t(serial);
@@ -248,7 +233,7 @@ void TestHistory::firstInsertWins()
 {
     NameCaches caches;
     HistoryRecordSet set;
-    auto first = railBlock(0x25, 0x25, 0);
+    auto first = regionalRailBlock(0x25, 0x25, 0);
     auto second = first;
     second[10] = 0x99;
     QVERIFY(set.insert(decode(first, caches)));
@@ -262,7 +247,7 @@ void TestHistory::findBySerialIsExact()
     NameCaches caches;
     HistoryRecordSet set;
     for (int serial : {5, 7, 300}) {
-        auto block = railBlock(1, 2, 0);
+        auto block = regionalRailBlock(1, 2, 0);
         block[13] = std::uint8_t(serial >> 8);
         block[14] = std::uint8_t(serial);
         set.insert(decode(block, caches));
@@ -283,7 +268,7 @@ void TestHistory::namesComeFromCaches()
     caches.shops.EntryFor({1, 0xC7, 1}).nm = QStringLiteral("売店A");
     caches.shops.EntryFor({1, 0xC7, 2}).nm = QStringLiteral("売店B");
 
-    const auto rail = decode(railBlock(0x25, 0x25, 0), caches);
+    const auto rail = decode(regionalRailBlock(0x25, 0x25, 0), caches);
     QCOMPARE(rail.entryName, QStringLiteral("新宿"));
     QCOMPARE(rail.exitName, QString()); // (0,25,07) has no name yet
 
@@ -328,7 +313,7 @@ void TestHistory::keyOrders()
 void TestHistory::entryForLeavesOneEmptyEntry()
 {
     NameCaches caches;
-    const auto block = railBlock(0x25, 0, 0); // exit station (0,0,07) is not "none"
+    const auto block = regionalRailBlock(0x25, 0, 0); // exit station (0,0,07) is not "none"
     decode(block, caches);
     decode(block, caches);
     QCOMPARE(caches.stations.size(), std::size_t(2));

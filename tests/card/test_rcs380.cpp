@@ -59,10 +59,13 @@ void expectWire(UsbScript& script, const char* command, const char* answer)
     script.answer(hex(answer));
 }
 
-void scriptStartUp(UsbScript& script)
+// stale: answers left over from a program that was killed, drained before the first command.
+void scriptStartUp(UsbScript& script, const QList<QByteArray>& stale = {})
 {
     script.expectWrite(hex(wireAck));
-    script.answerStatus(UsbStatus::Timeout); // nothing stale to drain
+    for (const QByteArray& answer : stale)
+        script.answer(answer);
+    script.answerStatus(UsbStatus::Timeout); // nothing (more) to drain
     expectWire(script, wireSetCommandType, wireSetCommandTypeOk);
     expectWire(script, wireGetFirmwareVersion, wireFirmware111);
     expectWire(script, wireGetPdDataVersion, wirePdDataVersion);
@@ -138,8 +141,8 @@ private slots:
 
     // Faults
     void openerFailureIsPassedOn();
-    void statusErrorStopsStartUp();
-    void missingAckStopsStartUp();
+    void faultyAnswerStopsStartUp_data();
+    void faultyAnswerStopsStartUp();
     void badInCommRfAnswersFailTheRead_data();
     void badInCommRfAnswersFailTheRead();
     void receiveTimeoutIsNoCardForPollingAndTimeoutForRead();
@@ -292,19 +295,7 @@ void TestRcs380::nameSaysReaderAndFirmware()
 void TestRcs380::staleAnswersAreDrainedAtStartUp()
 {
     Rig rig;
-    UsbScript& script = *rig.script;
-    script.expectWrite(hex(wireAck));
-    script.answer(hex(wirePollingAnswer)); // left over from a program that was killed
-    script.answer(hex(wireAck));
-    script.answerStatus(UsbStatus::Timeout);
-    expectWire(script, wireSetCommandType, wireSetCommandTypeOk);
-    expectWire(script, wireGetFirmwareVersion, wireFirmware111);
-    expectWire(script, wireGetPdDataVersion, wirePdDataVersion);
-    expectWire(script, wireSwitchRfOff, wireSwitchRfOk);
-    expectWire(script, wireSwitchRfOn, wireSwitchRfOk);
-    expectWire(script, wireInSetRf212F, wireInSetRfOk);
-    expectWire(script, wireInSetProtocolDefaults, wireInSetProtocolOk);
-    expectWire(script, wireInSetProtocolGuardTime, wireInSetProtocolOk);
+    scriptStartUp(*rig.script, {hex(wirePollingAnswer), hex(wireAck)});
     QString error;
     QVERIFY2(rig.backend->open(&error), qPrintable(error));
     QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
@@ -325,30 +316,36 @@ void TestRcs380::openerFailureIsPassedOn()
     QCOMPARE(backend.transceive(pollingFrame, 100ms).status, TransceiveStatus::Error);
 }
 
-void TestRcs380::statusErrorStopsStartUp()
+// An answer to the first command of the start-up that is not what the reader should say: the
+// start-up stops there and says why.
+void TestRcs380::faultyAnswerStopsStartUp_data()
 {
-    Rig rig;
-    rig.script->expectWrite(hex(wireAck));
-    rig.script->answerStatus(UsbStatus::Timeout);
-    expectWire(*rig.script, wireSetCommandType, "0000ffffff0300fdd72b01fd00"); // status 01
-    rig.script->quietWhenExhausted = true;
-    QString error;
-    QVERIFY(!rig.backend->open(&error));
-    QVERIFY2(error.contains(QStringLiteral("status 1")), qPrintable(error));
-    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+    QTest::addColumn<bool>("acknowledged");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("status 01") << true << hex("0000ffffff0300fdd72b01fd00")
+                               << QStringLiteral("status 1");
+    QTest::newRow("answer without ACK first")
+        << false << hex(wireSetCommandTypeOk) << QStringLiteral("did not acknowledge");
 }
 
-void TestRcs380::missingAckStopsStartUp()
+void TestRcs380::faultyAnswerStopsStartUp()
 {
+    QFETCH(bool, acknowledged);
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, problem);
     Rig rig;
     rig.script->expectWrite(hex(wireAck));
     rig.script->answerStatus(UsbStatus::Timeout);
     rig.script->expectWrite(hex(wireSetCommandType));
-    rig.script->answer(hex(wireSetCommandTypeOk)); // the answer came without an ACK first
+    if (acknowledged)
+        rig.script->answer(hex(wireAck));
+    rig.script->answer(answer);
     rig.script->quietWhenExhausted = true;
     QString error;
     QVERIFY(!rig.backend->open(&error));
-    QVERIFY2(error.contains(QStringLiteral("did not acknowledge")), qPrintable(error));
+    QVERIFY2(error.contains(problem), qPrintable(error));
+    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
 }
 
 void TestRcs380::badInCommRfAnswersFailTheRead_data()

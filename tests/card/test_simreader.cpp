@@ -6,6 +6,7 @@
 #include "card/readerlibrary.h"
 #include "card/simulatedcard.h"
 #include "card/simulatedreader.h"
+#include "support/cardfile.h"
 #include "testpaths.h"
 
 #include <QDir>
@@ -18,6 +19,7 @@
 
 using namespace ridelog;
 using namespace ridelog::card;
+using ridelog::test::placeCard;
 
 Q_DECLARE_METATYPE(std::optional<ridelog::card::CardKind>)
 
@@ -33,18 +35,6 @@ const felica::Idm kIdm{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
 const QByteArray kSmallCard = "idm 0102030405060708\n"
                               "block 0 C746000018D93D802928FC0800002200\n"
                               "block 1 C7 46 00 00 18 D8 AB A0 29 27 92 09 00 00 21 00\n";
-
-// Writes a card file the way a user should: under a temporary name, then renamed into place.
-bool placeCard(const QString& dir, const QString& name, const QByteArray& text)
-{
-    const QString temporary = dir + QStringLiteral("/.") + name + QStringLiteral(".part");
-    QFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-        return false;
-    file.close();
-    QFile::remove(dir + QLatin1Char('/') + name);
-    return QFile::rename(temporary, dir + QLatin1Char('/') + name);
-}
 
 SimulatedCard cardOf(const QByteArray& text)
 {

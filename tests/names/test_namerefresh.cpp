@@ -231,7 +231,7 @@ void TestNameRefresh::cookiesNeverSent()
     QSignalSpy finished(&exchange, &NameExchange::finished);
     for (int i = 0; i < 2; ++i) {
         exchange.start(server.url(), busItem(1, {}), kShortTimeouts);
-        QVERIFY(finished.wait(5000));
+        QVERIFY(finished.wait(10000));
     }
     QCOMPARE(server.requests().size(), 2);
     QVERIFY(FakeNameServer::headerValue(server.requests().at(1).head, "Cookie").isEmpty());
@@ -285,11 +285,12 @@ void TestNameRefresh::hangingServerTimesOut()
     const QString result = RequestNames(table, busItem(1, {}), {}, server.url(), kShortTimeouts);
     const qint64 elapsed = clock.elapsed();
     QCOMPARE(result, QStringLiteral("The name server did not answer in time"));
-    QVERIFY2(elapsed >= 250 && elapsed < 3000, qPrintable(QString::number(elapsed)));
+    // The short time-outs, not the default ones of 10 and 30 s.
+    QVERIFY2(elapsed >= 250 && elapsed < 5000, qPrintable(QString::number(elapsed)));
     QCOMPARE(server.requests().size(), 1);
     QVERIFY(table.empty());
     // The abandoned connection is closed, not left to the server.
-    QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 10000);
 }
 
 // A listening socket whose accept queue is full: the kernel drops further connection
@@ -323,7 +324,8 @@ void TestNameRefresh::unansweredConnectTimesOut()
     const QString result = RequestNames(table, busItem(1, {}), {}, server, {300ms, 5000ms});
     const qint64 elapsed = clock.elapsed();
     QCOMPARE(result, QStringLiteral("Connection to the name server timed out"));
-    QVERIFY2(elapsed < 2000, qPrintable(QString::number(elapsed)));
+    // The connect time-out (300 ms), not the 5 s of the whole exchange.
+    QVERIFY2(elapsed < 4000, qPrintable(QString::number(elapsed)));
     QVERIFY(table.empty());
 }
 
@@ -352,7 +354,8 @@ void TestNameRefresh::tricklingAnswerEndsAtTotalTimeOut()
         QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(server.serverPort())), {300ms, 1000ms});
     const qint64 elapsed = clock.elapsed();
     QCOMPARE(result, QStringLiteral("The name server did not answer in time"));
-    QVERIFY2(elapsed >= 900 && elapsed < 3000, qPrintable(QString::number(elapsed)));
+    // The whole exchange's 1 s, not the default 30 s.
+    QVERIFY2(elapsed >= 900 && elapsed < 5000, qPrintable(QString::number(elapsed)));
     QVERIFY(table.empty());
 }
 
@@ -480,7 +483,7 @@ void TestNameRefresh::refreshUpdatesListCachesAndRecords()
     QVERIFY(refresher.isRunning());
     // Nothing lands before the answer is back on this thread.
     QVERIFY(records_.find(123)->entryName.isEmpty());
-    QVERIFY(finished.wait(5000));
+    QVERIFY(finished.wait(10000));
     QVERIFY(!refresher.isRunning());
     QCOMPARE(status.size(), 1);
     QCOMPARE(status.first().first().toString(), kIdm + QStringLiteral(" ok"));
@@ -525,7 +528,7 @@ void TestNameRefresh::refreshUpdatesListCachesAndRecords()
     // The second read of the same card asks for no rail name any more.
     fillList();
     refresher.start(list_, records_, caches_, table_, kIdm, allParts());
-    QVERIFY(finished.wait(5000));
+    QVERIFY(finished.wait(10000));
     QCOMPARE(server.requests().size(), 2);
     QCOMPARE(server.requests().at(1).body,
              nameRequestBody(shopItem(125, {1, 199, 40000}) + busItem(124, {32769, 5})));
@@ -558,7 +561,7 @@ void TestNameRefresh::oneItemPerKeyNamesEveryRow()
     refresher.setTimeouts(kShortTimeouts);
     QSignalSpy finished(&refresher, &NameRefresher::finished);
     refresher.start(list_, records_, caches_, table_, kIdm, allParts());
-    QVERIFY(finished.wait(5000));
+    QVERIFY(finished.wait(10000));
     QCOMPARE(server.requests().size(), 1);
 
     const QString shinjuku = QStringLiteral("新宿(JR：山手線)");
@@ -622,7 +625,7 @@ void TestNameRefresh::serverErrorChangesNothing()
     QSignalSpy status(&refresher, &NameRefresher::statusText);
     QSignalSpy finished(&refresher, &NameRefresher::finished);
     refresher.start(list_, records_, caches_, table_, kIdm, allParts());
-    QVERIFY(finished.wait(5000));
+    QVERIFY(finished.wait(10000));
     QCOMPARE(status.first().first().toString(),
              kIdm + QStringLiteral(" 駅名サーバーのエラー (Error 500)"));
     QVERIFY(status.first().at(1).toString().contains(QStringLiteral("Error 500")));
@@ -656,7 +659,7 @@ void TestNameRefresh::newReadWhileRefreshPending()
     QSignalSpy finished(&refresher, &NameRefresher::finished);
     refresher.start(list_, records_, caches_, table_, kIdm, allParts());
     const std::uint64_t first = refresher.generation();
-    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 10000);
 
     // The next read: a new card with one bus record.
     refresher.cancel();
@@ -667,7 +670,7 @@ void TestNameRefresh::newReadWhileRefreshPending()
     refresher.start(list_, records_, caches_, table_, QStringLiteral("FEDCBA9876543210"),
                     allParts());
     QVERIFY(refresher.generation() > first);
-    QVERIFY(finished.wait(5000));
+    QVERIFY(finished.wait(10000));
     // Past the first read's time-out: nothing of it may come.
     QTest::qWait(1200);
     QCOMPARE(finished.size(), 1);
@@ -677,7 +680,7 @@ void TestNameRefresh::newReadWhileRefreshPending()
     QCOMPARE(listText(0, 4), QStringLiteral("本町(B社)"));
     QCOMPARE(table_.size(), std::size_t(1));
     QVERIFY(caches_.stations.empty());
-    QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 10000);
 }
 
 // Card A's answer is in and being read when card B's read starts; B has a journey with the
@@ -711,8 +714,8 @@ void TestNameRefresh::staleAnswerNeverLands()
                         allParts());
     });
     refresher.start(list_, records_, caches_, table_, kIdm, allParts());
-    QTRY_VERIFY_WITH_TIMEOUT(secondReadStarted, 3000);
-    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 2, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(secondReadStarted, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 2, 10000);
     QTest::qWait(300); // A's parse is long over
     QVERIFY(refresher.isRunning());
     QCOMPARE(finished.size(), 0);
@@ -722,7 +725,7 @@ void TestNameRefresh::staleAnswerNeverLands()
     QVERIFY(records_.begin()->entryName.isEmpty());
     QVERIFY(caches_.stations.empty());
     refresher.cancel();
-    QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 10000);
 }
 
 void TestNameRefresh::cancelDuringRefresh()
@@ -739,13 +742,15 @@ void TestNameRefresh::cancelDuringRefresh()
     QSignalSpy finished(&refresher, &NameRefresher::finished);
     QSignalSpy status(&refresher, &NameRefresher::statusText);
     refresher.start(list_, records_, caches_, table_, kIdm, allParts());
-    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 10000);
     QElapsedTimer clock;
     clock.start();
     refresher.cancel();
-    QVERIFY(clock.elapsed() < 100); // no waiting for the server
+    // No waiting for the server: that would take its 5 s time-out. The bound leaves room for a
+    // machine under load.
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!refresher.isRunning());
-    QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 10000);
     QCOMPARE(finished.size(), 0);
     QCOMPARE(status.size(), 0);
     QVERIFY(records_.find(123)->entryName.isEmpty());
@@ -753,7 +758,7 @@ void TestNameRefresh::cancelDuringRefresh()
     // The refresher stays usable.
     answerNow = true;
     refresher.start(list_, records_, caches_, table_, kIdm, allParts());
-    QVERIFY(finished.wait(5000));
+    QVERIFY(finished.wait(10000));
     QCOMPARE(records_.find(123)->entryName, QStringLiteral("新宿(JR：山手線)"));
 }
 
@@ -766,12 +771,13 @@ void TestNameRefresh::shutdownDuringRefresh()
     refresher->setServerUrl(server.url());
     refresher->setTimeouts({5000ms, 10000ms});
     refresher->start(list_, records_, caches_, table_, kIdm, allParts());
-    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 10000);
     QElapsedTimer clock;
     clock.start();
     refresher.reset();
-    QVERIFY(clock.elapsed() < 500);
-    QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 2000);
+    // Well below the server's 5 s time-out, with room for a machine under load.
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 10000);
     QTest::qWait(50);
     QCOMPARE(listText(3, 4), QStringLiteral("c4"));
     QVERIFY(caches_.stations.empty());
@@ -789,8 +795,8 @@ void TestNameRefresh::listGoneBeforeAnswer()
     QSignalSpy finished(&refresher, &NameRefresher::finished);
     refresher.start(*list, records_, caches_, table_, kIdm, allParts());
     list.reset();
-    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 3000);
-    QTRY_VERIFY_WITH_TIMEOUT(!refresher.isRunning(), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!refresher.isRunning(), 10000);
     QCOMPARE(finished.size(), 0);
     QVERIFY(records_.find(123)->entryName.isEmpty());
 }
@@ -894,7 +900,7 @@ void TestNameRefresh::nameSources()
     QSignalSpy statusSpy(&refresher, &NameRefresher::statusText);
     QSignalSpy finished(&refresher, &NameRefresher::finished);
     refresher.start(list_, records_, caches_, table_, kIdm, allParts());
-    QVERIFY(finished.wait(5000));
+    QVERIFY(finished.wait(10000));
     QCOMPARE(statusSpy.size(), 1);
     QCOMPARE(statusSpy.first().at(0).toString(), kIdm + u' ' + status);
     const QString toolTip = statusSpy.first().at(1).toString();

@@ -3,8 +3,8 @@
 #include "report/claimform.h"
 #include "report/claimformpainter.h"
 #include "report/expenseentries.h"
+#include "support/cardblocks.h"
 #include "support/pdftext.h"
-#include "ui/blockbuilder.h"
 
 #include <QFile>
 #include <QGuiApplication>

@@ -3,7 +3,7 @@
 #include "report/expenseentries.h"
 #include "report/expenseexport.h"
 #include "report/expensetotals.h"
-#include "ui/blockbuilder.h"
+#include "support/cardblocks.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

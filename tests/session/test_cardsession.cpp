@@ -2,8 +2,8 @@
 // happened to the history.
 #include "session/cardsession.h"
 #include "store/schema.h"
+#include "support/cardblocks.h"
 #include "support/gatehistory.h"
-#include "ui/blockbuilder.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -11,21 +11,13 @@
 #include <memory>
 
 using namespace ridelog;
+using ridelog::test::cardBlocks;
 using ridelog::test::railBlock;
 
 namespace {
 
 const QString kIdm = QStringLiteral("0114A1B2C3D4E5F6");
 const QString kOtherIdm = QStringLiteral("00000000000000AA");
-
-// What a card returns, newest (highest serial) first; serial s has the balance 2000 + s.
-std::vector<HistoryBlock> cardBlocks(std::uint32_t lowestSerial, std::uint32_t highestSerial)
-{
-    std::vector<HistoryBlock> blocks;
-    for (std::uint32_t s = highestSerial; s >= lowestSerial && s != 0; --s)
-        blocks.push_back(railBlock(s, int(2000 + s)));
-    return blocks;
-}
 
 card::CardReadResult answer(const std::vector<HistoryBlock>& blocks, const QString& idm = kIdm)
 {
@@ -103,9 +95,8 @@ void TestCardSession::readSaysWhatHappenedToTheHistory_data()
     QTest::newRow("read again") << Before::SameRead << int(Load::Loaded) << 0 << int(Not::None)
                                 << QString();
     // A card table of other columns makes the file foreign: said by the sign, not thrown.
-    QTest::newRow("history unreadable")
-        << Before::TableWithoutB4 << int(Load::NotLoaded) << 0 << int(Not::HistoryNotLoaded)
-        << QString();
+    QTest::newRow("history unreadable") << Before::TableWithoutB4 << int(Load::NotLoaded) << 0
+                                        << int(Not::HistoryNotLoaded) << QString();
     QTest::newRow("store refused")
         << Before::InsertsRefused << int(Load::Loaded) << 0 << int(Not::StoreFailed)
         << QStringLiteral("database or disk is full");

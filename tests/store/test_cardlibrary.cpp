@@ -4,7 +4,8 @@
 #include "store/historystore.h"
 #include "store/missedhistory.h"
 #include "store/schema.h"
-#include "ui/blockbuilder.h"
+#include "support/cardblocks.h"
+#include "support/storedcard.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -41,18 +42,7 @@ struct LibraryFixture
 
     void storeBlocks(const QString& idm, const QList<HistoryBlock>& blocks)
     {
-        Database database = open();
-        const QString table = CardTableName(idm);
-        if (!database.tableExists(table))
-            HistoryStore::CreateCardTable(database, table);
-        Statement add = database.prepareAddRow(table, cardBlockColumns());
-        for (const HistoryBlock& block : blocks) {
-            const BlockWords words = blockWords(block);
-            for (int w = 0; w < 4; ++w)
-                add.bind(w + 1, words[std::size_t(w)]);
-            add.run();
-            add.reset();
-        }
+        test::storeCardBlocks(path, idm, blocks);
     }
 
     // The cards table's definition and rows as text, to see that nothing touched them.

@@ -31,6 +31,12 @@ const ColumnDefinition kPairColumns[] = {
     {QStringLiteral("t"), ColumnType::Text255},
 };
 
+// Adds a row (k, t) to the table t.
+Statement addPair(Database& db)
+{
+    return db.prepareAddRow(QStringLiteral("t"), {QStringLiteral("k"), QStringLiteral("t")});
+}
+
 } // namespace
 
 class TestDatabase : public QObject
@@ -44,13 +50,18 @@ private:
     {
         return Database::open(path(name), Database::OpenMode::CreateIfMissing, 1000);
     }
+    // A fresh database with the table t (k SMALLINT, t VARCHAR(255)).
+    Database pairTable(const QString& name)
+    {
+        Database db = createFresh(name);
+        db.createTable(QStringLiteral("t"), kPairColumns);
+        return db;
+    }
 
 private slots:
     // ---- Names and types
     void quoteIdentifier_data();
     void quoteIdentifier();
-    void declaredTypes_data();
-    void declaredTypes();
 
     // ---- Opening
     void openExistingFailsForMissingFile();
@@ -96,22 +107,6 @@ void TestDatabase::quoteIdentifier()
     QFETCH(QString, name);
     QFETCH(QString, quoted);
     QCOMPARE(ridelog::quoteIdentifier(name), quoted);
-}
-
-void TestDatabase::declaredTypes_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("declared");
-    QTest::newRow("dbInteger") << int(ColumnType::SmallInt) << QStringLiteral("SMALLINT");
-    QTest::newRow("dbText 255") << int(ColumnType::Text255) << QStringLiteral("VARCHAR(255)");
-    QTest::newRow("dbLong") << int(ColumnType::Long) << QStringLiteral("INTEGER");
-}
-
-void TestDatabase::declaredTypes()
-{
-    QFETCH(int, type);
-    QFETCH(QString, declared);
-    QCOMPARE(declaredTypeName(ColumnType(type)), declared);
 }
 
 void TestDatabase::openExistingFailsForMissingFile()
@@ -223,10 +218,8 @@ void TestDatabase::droppingAMissingTableRaisesEngineText()
 
 void TestDatabase::rowsComeBackInTableOrder()
 {
-    Database db = createFresh(QStringLiteral("order.sqlite"));
-    db.createTable(QStringLiteral("t"), kPairColumns);
-    Statement add =
-        db.prepareAddRow(QStringLiteral("t"), {QStringLiteral("k"), QStringLiteral("t")});
+    Database db = pairTable(QStringLiteral("order.sqlite"));
+    Statement add = addPair(db);
     for (const int k : {30, 10, 20}) {
         add.bind(1, std::int64_t(k));
         add.bind(2, QString::number(k));
@@ -269,10 +262,8 @@ void TestDatabase::existenceQueryFindsNegativeValues()
 
 void TestDatabase::fieldEditChangesOnlyThatField()
 {
-    Database db = createFresh(QStringLiteral("edit.sqlite"));
-    db.createTable(QStringLiteral("t"), kPairColumns);
-    Statement add =
-        db.prepareAddRow(QStringLiteral("t"), {QStringLiteral("k"), QStringLiteral("t")});
+    Database db = pairTable(QStringLiteral("edit.sqlite"));
+    Statement add = addPair(db);
     add.bind(1, std::int64_t(1));
     add.bind(2, QStringLiteral("old"));
     add.run();
@@ -290,10 +281,8 @@ void TestDatabase::fieldEditChangesOnlyThatField()
 
 void TestDatabase::nullTextReadsEmpty()
 {
-    Database db = createFresh(QStringLiteral("null.sqlite"));
-    db.createTable(QStringLiteral("t"), kPairColumns);
-    Statement add =
-        db.prepareAddRow(QStringLiteral("t"), {QStringLiteral("k"), QStringLiteral("t")});
+    Database db = pairTable(QStringLiteral("null.sqlite"));
+    Statement add = addPair(db);
     add.bind(1, std::int64_t(1));
     add.bindTextOrNull(2, QString());
     add.run();
@@ -306,10 +295,8 @@ void TestDatabase::nullTextReadsEmpty()
 
 void TestDatabase::unboundParameterIsRefused()
 {
-    Database db = createFresh(QStringLiteral("unbound.sqlite"));
-    db.createTable(QStringLiteral("t"), kPairColumns);
-    Statement add =
-        db.prepareAddRow(QStringLiteral("t"), {QStringLiteral("k"), QStringLiteral("t")});
+    Database db = pairTable(QStringLiteral("unbound.sqlite"));
+    Statement add = addPair(db);
     add.bind(1, std::int64_t(1));
     QVERIFY_THROWS_EXCEPTION(std::logic_error, add.run());
     Statement count(db, QStringLiteral("SELECT count(*) FROM \"t\""));
@@ -319,11 +306,9 @@ void TestDatabase::unboundParameterIsRefused()
 
 void TestDatabase::quotedValuesAreNeverSql()
 {
-    Database db = createFresh(QStringLiteral("inject.sqlite"));
-    db.createTable(QStringLiteral("t"), kPairColumns);
+    Database db = pairTable(QStringLiteral("inject.sqlite"));
     const QString hostile = QStringLiteral("x'); DROP TABLE t; --");
-    Statement add =
-        db.prepareAddRow(QStringLiteral("t"), {QStringLiteral("k"), QStringLiteral("t")});
+    Statement add = addPair(db);
     add.bind(1, std::int64_t(1));
     add.bind(2, hostile);
     add.run();
@@ -335,8 +320,7 @@ void TestDatabase::quotedValuesAreNeverSql()
 
 void TestDatabase::failedStatementCarriesEngineText()
 {
-    Database db = createFresh(QStringLiteral("fail.sqlite"));
-    db.createTable(QStringLiteral("t"), kPairColumns);
+    Database db = pairTable(QStringLiteral("fail.sqlite"));
     QCOMPARE(errorTextOf([&] { db.prepareReadAll(QStringLiteral("t"), {QStringLiteral("b4")}); }),
              QStringLiteral("no such column: b4"));
     QCOMPARE(errorTextOf([&] { db.prepareAddRow(QStringLiteral("u"), {QStringLiteral("k")}); }),
@@ -362,8 +346,7 @@ void TestDatabase::transactionKeepsRowsOnlyWhenCommitted()
     QFETCH(QString, file);
     QFETCH(bool, commit);
     QFETCH(int, rows);
-    Database db = createFresh(file);
-    db.createTable(QStringLiteral("t"), kPairColumns);
+    Database db = pairTable(file);
     {
         Transaction transaction(db);
         Statement add = db.prepareAddRow(QStringLiteral("t"), {QStringLiteral("k")});
@@ -379,8 +362,7 @@ void TestDatabase::transactionKeepsRowsOnlyWhenCommitted()
 
 void TestDatabase::lockedDatabaseFailsAfterBusyTimeout()
 {
-    Database holder = createFresh(QStringLiteral("locked.sqlite"));
-    holder.createTable(QStringLiteral("t"), kPairColumns);
+    Database holder = pairTable(QStringLiteral("locked.sqlite"));
     Database other = Database::open(path(QStringLiteral("locked.sqlite")),
                                     Database::OpenMode::ExistingFile, 200);
     holder.execute(QStringLiteral("BEGIN IMMEDIATE"));
@@ -394,8 +376,7 @@ void TestDatabase::lockedDatabaseFailsAfterBusyTimeout()
 
 void TestDatabase::lockReleasedWithinBusyTimeoutIsWaitedFor()
 {
-    Database holder = createFresh(QStringLiteral("waited.sqlite"));
-    holder.createTable(QStringLiteral("t"), kPairColumns);
+    Database holder = pairTable(QStringLiteral("waited.sqlite"));
     Database other = Database::open(path(QStringLiteral("waited.sqlite")),
                                     Database::OpenMode::ExistingFile, 5000);
     holder.execute(QStringLiteral("BEGIN EXCLUSIVE"));

@@ -13,18 +13,13 @@
 using namespace ridelog;
 using ridelog::test::flipperNfcFile;
 using ridelog::test::historyEntries;
+using ridelog::test::newestFirst;
 using ridelog::test::storedBlocks;
 using ridelog::test::storedRowCount;
 
 namespace {
 
 const QString kIdm = QStringLiteral("0114A1B2C3D4E5F6");
-
-std::vector<HistoryBlock> newestFirst(std::vector<HistoryBlock> blocks)
-{
-    std::reverse(blocks.begin(), blocks.end());
-    return blocks;
-}
 
 // The store of a data folder of its own, opened as the window opens it.
 struct Store

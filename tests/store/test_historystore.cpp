@@ -4,6 +4,7 @@
 #include "session/cardsession.h"
 #include "store/gatelogstore.h"
 #include "store/historystore.h"
+#include "support/cardblocks.h"
 #include "support/gatehistory.h"
 #include "testfiles.h"
 
@@ -23,39 +24,13 @@ using namespace ridelog;
 using ridelog::test::errorTextOf;
 using ridelog::test::fileBytes;
 
+using ridelog::test::cardBlocks;
+using ridelog::test::railBlock;
+
 namespace {
 
 const QString kIdm = QStringLiteral("0114A1B2C3D4E5F6");
 const QString kCardTable = QStringLiteral("20114A1B2C3D4E5F6");
-
-// A rail block at a ticket gate (terminal type 22) with the given serial and balance.
-HistoryBlock railBlock(std::uint32_t serial, int balance = 1000, std::uint8_t station = 10)
-{
-    HistoryBlock block{};
-    block[0] = 22;
-    block[1] = 1;
-    block[4] = 0x30;
-    block[5] = 0x81;
-    block[6] = 0x25;
-    block[7] = station;
-    block[8] = 0x26;
-    block[9] = 0x11;
-    block[10] = std::uint8_t(balance & 0xFF);
-    block[11] = std::uint8_t((balance >> 8) & 0xFF);
-    block[12] = std::uint8_t(serial >> 16);
-    block[13] = std::uint8_t(serial >> 8);
-    block[14] = std::uint8_t(serial);
-    return block;
-}
-
-// What a card returns: newest (highest serial) first.
-std::vector<HistoryBlock> cardBlocks(std::uint32_t lowestSerial, std::uint32_t highestSerial)
-{
-    std::vector<HistoryBlock> blocks;
-    for (std::uint32_t s = highestSerial; s >= lowestSerial && s != 0; --s)
-        blocks.push_back(railBlock(s, int(2000 + s)));
-    return blocks;
-}
 
 Database openForInspection(const QString& path)
 {
@@ -296,8 +271,8 @@ void TestHistoryStore::foreignFileIsNeverWritten()
     CardSession session;
     HistoryStore& store = session.store();
     NameCaches& caches = startStore(session);
-    caches.stations.EntryFor({0, 0x25, 10}) = {QStringLiteral("JR"), QStringLiteral("山手"),
-                                               QStringLiteral("新宿"), QStringLiteral("新宿")};
+    caches.stations.EntryFor({0, 0x25, 0x0C}) = {QStringLiteral("JR"), QStringLiteral("山手"),
+                                                 QStringLiteral("新宿"), QStringLiteral("新宿")};
     const ReadResult read = readCard(session, cardBlocks(1, 5));
     QCOMPARE(read.records.size(), std::size_t(5)); // the card's history is listed either way
     const bool wroteBack = store.WriteBackNames(caches);
@@ -781,7 +756,7 @@ void TestHistoryStore::buildRecordSetDecodesEveryBlockWithNames()
     NameCaches caches;
     CardBlockSet blocks;
     for (std::uint32_t s = 1; s <= 3; ++s)
-        blocks.insert(railBlock(s, 100, std::uint8_t(s)), BlockOrigin::Card);
+        blocks.insert(railBlock(s, 100, 0x10, std::uint8_t(s)), BlockOrigin::Card);
     HistoryRecordSet records;
     HistoryStore::BuildRecordSet(blocks, caches, records);
     QCOMPARE(records.size(), std::size_t(3));

@@ -3,8 +3,8 @@
 #include "store/database.h"
 #include "store/historystore.h"
 #include "store/notestore.h"
+#include "support/cardblocks.h"
 #include "support/storedcard.h"
-#include "ui/blockbuilder.h"
 
 #include <QElapsedTimer>
 #include <QFile>

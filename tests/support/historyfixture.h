@@ -9,12 +9,15 @@
 #include "store/gatelogstore.h"
 #include "store/historystore.h"
 #include "store/schema.h"
+#include "support/cardblocks.h"
+#include "support/storedcard.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -26,10 +29,7 @@ inline HistoryBlock historyEntry(std::uint32_t serial, int n)
 {
     HistoryBlock block{};
     const QDate date = QDate(2015, 4, 1).addDays(n / 4);
-    const unsigned packed =
-        unsigned(date.year() - 2000) << 9 | unsigned(date.month()) << 5 | unsigned(date.day());
-    block[4] = std::uint8_t(packed >> 8);
-    block[5] = std::uint8_t(packed & 0xFF);
+    setBlockDate(block, date.year(), date.month(), date.day());
     static const std::uint8_t stations[][2] = {
         {0x25, 0x0C}, {0x25, 0x10}, {0xE5, 0x27}, {0x01, 0x1A}, {0x25, 0x0C}};
     switch (n % 10) {
@@ -56,12 +56,7 @@ inline HistoryBlock historyEntry(std::uint32_t serial, int n)
         break;
     }
     }
-    const int balance = 5000 - (n % 10) * 170 + (n % 7) * 10;
-    block[10] = std::uint8_t(balance & 0xFF);
-    block[11] = std::uint8_t((balance >> 8) & 0xFF);
-    block[12] = std::uint8_t(serial >> 16);
-    block[13] = std::uint8_t(serial >> 8);
-    block[14] = std::uint8_t(serial);
+    setBlockBalanceAndSerial(block, 5000 - (n % 10) * 170 + (n % 7) * 10, serial);
     return block;
 }
 
@@ -72,6 +67,13 @@ inline std::vector<HistoryBlock> historyEntries(std::uint32_t first, int count)
     blocks.reserve(std::size_t(count));
     for (int n = 0; n < count; ++n)
         blocks.push_back(historyEntry(first + std::uint32_t(n), n));
+    return blocks;
+}
+
+// The same blocks in the order a card gives them: newest first.
+inline std::vector<HistoryBlock> newestFirst(std::vector<HistoryBlock> blocks)
+{
+    std::reverse(blocks.begin(), blocks.end());
     return blocks;
 }
 
@@ -89,20 +91,7 @@ public:
     HistoryFileWriter& card(const QString& idm, const std::vector<HistoryBlock>& blocks)
     {
         Transaction transaction(database_);
-        const QString table = CardTableName(idm);
-        if (!database_.tableExists(table))
-            HistoryStore::CreateCardTable(database_, table);
-        Statement add = database_.prepareAddRow(table, {QStringLiteral("seq"), QStringLiteral("b1"),
-                                                        QStringLiteral("b2"), QStringLiteral("b3"),
-                                                        QStringLiteral("b4")});
-        for (const HistoryBlock& block : blocks) {
-            const BlockWords words = blockWords(block);
-            add.bind(1, std::int64_t(blockSerial(block)));
-            for (int w = 0; w < 4; ++w)
-                add.bind(w + 2, words[std::size_t(w)]);
-            add.run();
-            add.reset();
-        }
+        addCardRows(database_, idm, blocks);
         transaction.commit();
         return *this;
     }

@@ -9,7 +9,7 @@
 #include "namedata/request.h"
 #include "names/fakenameserver.h"
 #include "names/nametexts.h"
-#include "ui/blockbuilder.h"
+#include "support/cardblocks.h"
 
 #include <QList>
 #include <QStandardItemModel>

@@ -6,6 +6,7 @@
 
 #include "card/history.h"
 #include "gatehistory.h"
+#include "support/cardblocks.h"
 
 #include <QDate>
 #include <cstdint>
@@ -35,27 +36,16 @@ constexpr Station kHome{0x1D, 0x1E}; // 町田 (横浜線)
 constexpr Station kWork{0x03, 0x0D}; // 新宿 (中央線)
 constexpr Station kTrips[] = {{0x01, 0x12}, {0x01, 0x07}, {0x1D, 0x16}, {0x01, 0x01}};
 
-inline void putDate(HistoryBlock& block, const QDate& day)
-{
-    const unsigned date =
-        unsigned(day.year() - 2000) << 9 | unsigned(day.month()) << 5 | unsigned(day.day());
-    block[4] = std::uint8_t(date >> 8);
-    block[5] = std::uint8_t(date & 0xFF);
-}
-
 inline HistoryBlock blockOf(std::uint8_t terminal, std::uint8_t process, const QDate& day,
                             std::uint32_t serial, int balance)
 {
-    HistoryBlock block{};
-    block[0] = terminal;
-    block[1] = process;
-    putDate(block, day);
-    block[10] = std::uint8_t(balance & 0xFF);
-    block[11] = std::uint8_t((balance >> 8) & 0xFF);
-    block[12] = std::uint8_t(serial >> 16);
-    block[13] = std::uint8_t(serial >> 8);
-    block[14] = std::uint8_t(serial);
-    return block;
+    return makeBlock({.terminal = terminal,
+                      .process = process,
+                      .year = day.year(),
+                      .month = day.month(),
+                      .day = day.day(),
+                      .balance = balance,
+                      .serial = serial});
 }
 
 } // namespace realistic

@@ -1,5 +1,5 @@
-// A database file with stored card histories, written the way the window stores a read, for
-// the tests of notes, the claim form and the command line.
+// Card histories written straight into a database file the way a read stores them, for the
+// tests of the store, notes, the claim form, the card library and the command line.
 #pragma once
 
 #include "store/database.h"
@@ -8,26 +8,38 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace ridelog::test {
 
-// Adds the blocks to the card's table in the file at path, creating file and table as needed.
-inline void storeCardBlocks(const QString& path, const QString& idm,
-                            const QList<HistoryBlock>& blocks)
+// Adds the blocks to the card's table in the open database as the program stores them (seq and
+// the four words), creating the table as needed.
+template <typename Blocks>
+void addCardRows(Database& database, const QString& idm, const Blocks& blocks)
 {
-    Database database = Database::open(path, Database::OpenMode::CreateIfMissing, 1000);
-    Transaction transaction(database);
     const QString table = CardTableName(idm);
     if (!database.tableExists(table))
         HistoryStore::CreateCardTable(database, table);
-    Statement add = database.prepareAddRow(table, cardBlockColumns());
+    QStringList columns = cardBlockColumns();
+    columns.prepend(QStringLiteral("seq"));
+    Statement add = database.prepareAddRow(table, columns);
     for (const HistoryBlock& block : blocks) {
         const BlockWords words = blockWords(block);
+        add.bind(1, std::int64_t(blockSerial(block)));
         for (int w = 0; w < 4; ++w)
-            add.bind(w + 1, words[std::size_t(w)]);
+            add.bind(w + 2, words[std::size_t(w)]);
         add.run();
         add.reset();
     }
+}
+
+// The same in the file at path, in one transaction, creating the file as needed.
+template <typename Blocks>
+void storeCardBlocks(const QString& path, const QString& idm, const Blocks& blocks)
+{
+    Database database = Database::open(path, Database::OpenMode::CreateIfMissing, 1000);
+    Transaction transaction(database);
+    addCardRows(database, idm, blocks);
     transaction.commit();
 }
 

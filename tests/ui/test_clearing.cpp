@@ -1,6 +1,7 @@
 // The clearing commands on a real database: what goes, what stays, and in which order.
 #include "store/historystore.h"
 #include "store/notestore.h"
+#include "support/cardblocks.h"
 #include "ui/clearingcommands.h"
 #include "ui/messagebox.h"
 
@@ -15,34 +16,12 @@ using namespace ridelog;
 
 Q_DECLARE_METATYPE(ridelog::NameTable)
 
+using ridelog::test::cardBlocks;
+
 namespace {
 
 const QString kIdm = QStringLiteral("0114A1B2C3D4E5F6");
 const QString kOtherIdm = QStringLiteral("00000000000000AA");
-
-HistoryBlock railBlock(std::uint32_t serial)
-{
-    HistoryBlock block{};
-    block[0] = 22;
-    block[1] = 1;
-    block[4] = 0x10;
-    block[5] = 0x65;
-    block[6] = 0x25;
-    block[7] = 0x0C;
-    block[10] = std::uint8_t(serial);
-    block[12] = std::uint8_t(serial >> 16);
-    block[13] = std::uint8_t(serial >> 8);
-    block[14] = std::uint8_t(serial);
-    return block;
-}
-
-std::vector<HistoryBlock> cardBlocks(std::uint32_t lowest, std::uint32_t highest)
-{
-    std::vector<HistoryBlock> blocks;
-    for (std::uint32_t serial = highest; serial >= lowest; --serial)
-        blocks.push_back(railBlock(serial));
-    return blocks;
-}
 
 } // namespace
 

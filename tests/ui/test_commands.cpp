@@ -1,10 +1,10 @@
 // The everyday commands of the main window through its real widgets: the display settings,
 // the detail dialogs, the export and the clearing commands.
 #include "../names/fakenameserver.h"
-#include "blockbuilder.h"
 #include "namedata/cp932.h"
 #include "store/cardlibrary.h"
 #include "store/historystore.h"
+#include "support/cardblocks.h"
 #include "support/windowaccess.h"
 #include "testfiles.h"
 #include "ui/bpndetaildlg.h"

@@ -1,10 +1,10 @@
 // The window keeps the user's history and names safe when things go wrong: card swaps while a
 // box is open, a locked or damaged database, an unwritable data folder, names never learnt.
-#include "blockbuilder.h"
 #include "card/cardevents.h"
 #include "store/database.h"
 #include "store/databaseproblem.h"
 #include "store/schema.h"
+#include "support/cardblocks.h"
 #include "support/windowaccess.h"
 #include "testfiles.h"
 #include "ui/commandids.h"

@@ -1,6 +1,6 @@
 // The rows of the history list: order, column texts per kind, amounts, and the re-rendering
 // of shown names when a display flag changes.
-#include "blockbuilder.h"
+#include "support/cardblocks.h"
 #include "ui/historylist.h"
 #include "ui/historymodel.h"
 

@@ -1,10 +1,10 @@
 // The main window's card library, missed history, sorting and searching, through the real
 // window and the simulated reader.
-#include "blockbuilder.h"
 #include "namedata/cp932.h"
 #include "store/cardlibrary.h"
 #include "store/database.h"
 #include "store/listexport.h"
+#include "support/cardblocks.h"
 #include "support/windowaccess.h"
 #include "ui/cardlibrarymenu.h"
 #include "ui/cardlistdlg.h"

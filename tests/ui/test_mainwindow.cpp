@@ -1,10 +1,10 @@
 // The main window as a user meets it: first start, kept window state, menus, card reads,
 // the context menu, the balance bar and closing with Enter or Escape.
 #include "../names/fakenameserver.h"
-#include "blockbuilder.h"
 #include "namedata/cp932.h"
 #include "names/builtinnames.h"
 #include "names/namestatus.h"
+#include "support/cardblocks.h"
 #include "support/namedhistory.h"
 #include "support/windowaccess.h"
 #include "testfiles.h"

@@ -1,7 +1,7 @@
 // Purposes and claim marks in the window: the 用途 column, its editing, the search, the exports
 // and the claim form dialog.
-#include "blockbuilder.h"
 #include "store/notestore.h"
+#include "support/cardblocks.h"
 #include "support/pdftext.h"
 #include "support/windowaccess.h"
 #include "ui/claimformdlg.h"

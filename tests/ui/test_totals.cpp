@@ -1,7 +1,7 @@
 // The 集計 window: monthly and range totals, the charts, the missed-history mark, and keeping up
 // with new reads in the main window.
-#include "blockbuilder.h"
 #include "namedata/namecache.h"
+#include "support/cardblocks.h"
 #include "support/realistichistory.h"
 #include "support/windowaccess.h"
 #include "testfiles.h"

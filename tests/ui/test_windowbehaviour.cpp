@@ -1,6 +1,6 @@
 // How the main window behaves beyond its specified start: maximising, menu shortcuts, the
 // invitation to put a card on the reader and the marking of a card that has been taken off.
-#include "blockbuilder.h"
+#include "support/cardblocks.h"
 #include "support/windowaccess.h"
 #include "ui/columnfit.h"
 #include "ui/commandids.h"

@@ -4,6 +4,7 @@
 
 #include "card/history.h"
 #include "card/readerlibrary.h"
+#include "support/cardfile.h"
 #include "support/windowaccess.h"
 #include "ui/ridelogdlg.h"
 
@@ -23,13 +24,6 @@ namespace ridelog::test {
 inline const QString kCardIdm = QStringLiteral("012E44A0B1C2D3E4");
 inline const QString kReadFailed =
     QStringLiteral("カードを読み取れませんでした。\r\nもう一度カードをセットしなおしてください。");
-
-inline QString hexOf(const HistoryBlock& block)
-{
-    return QString::fromLatin1(
-        QByteArray(reinterpret_cast<const char*>(block.data()), qsizetype(block.size()))
-            .toHex(' '));
-}
 
 inline QString cell(const CRidelogDlg& dlg, int row, int column)
 {
@@ -80,21 +74,9 @@ protected:
     }
 
     // Puts a card with these blocks (block 0 first, the newest) on the simulated reader.
-    // Writes the card file under a hidden name and renames it, so the reader never sees half
-    // a card or a card with the wrong IDm.
     void putCard(const QList<HistoryBlock>& blocks, const QString& idm = kCardIdm)
     {
-        QByteArray text = "idm " + idm.toLatin1() + '\n';
-        int index = 0;
-        for (const HistoryBlock& block : blocks)
-            text += "block " + QByteArray::number(index++) + ' ' + hexOf(block).toLatin1() + '\n';
-        const QString part = cardsDir_ + QStringLiteral("/.card.part");
-        QFile file(part);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(text);
-        file.close();
-        QFile::remove(cardsDir_ + QStringLiteral("/card.card"));
-        QVERIFY(QFile::rename(part, cardsDir_ + QStringLiteral("/card.card")));
+        QVERIFY(placeCard(cardsDir_, QStringLiteral("card.card"), cardFileText(idm, blocks)));
     }
 
     void takeCardOff() { QVERIFY(QFile::remove(cardsDir_ + QStringLiteral("/card.card"))); }

@@ -1,11 +1,32 @@
-// Builds history blocks field by field for the tests of the list and the main window.
+// The one builder of history blocks for the tests and the benchmarks: field by field, by kind
+// (rail, bus, shop), and what a card returns for a run of serials.
 #pragma once
 
 #include "card/history.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace ridelog::test {
+
+// The date bytes 4 and 5 of a block: seven bits of the year after 2000, four of the month,
+// five of the day.
+inline void setBlockDate(HistoryBlock& block, int year, int month, int day)
+{
+    const unsigned date = unsigned(year - 2000) << 9 | unsigned(month) << 5 | unsigned(day);
+    block[4] = std::uint8_t(date >> 8);
+    block[5] = std::uint8_t(date & 0xFF);
+}
+
+// The balance (bytes 10 and 11, little-endian) and the serial (bytes 12 to 14, big-endian).
+inline void setBlockBalanceAndSerial(HistoryBlock& block, int balance, std::uint32_t serial)
+{
+    block[10] = std::uint8_t(balance & 0xFF);
+    block[11] = std::uint8_t((balance >> 8) & 0xFF);
+    block[12] = std::uint8_t(serial >> 16);
+    block[13] = std::uint8_t(serial >> 8);
+    block[14] = std::uint8_t(serial);
+}
 
 struct BlockFields
 {
@@ -28,18 +49,12 @@ inline HistoryBlock makeBlock(const BlockFields& f)
     HistoryBlock block{};
     block[0] = f.terminal;
     block[1] = f.process;
-    const unsigned date = unsigned(f.year - 2000) << 9 | unsigned(f.month) << 5 | unsigned(f.day);
-    block[4] = std::uint8_t(date >> 8);
-    block[5] = std::uint8_t(date & 0xFF);
+    setBlockDate(block, f.year, f.month, f.day);
     block[6] = f.b6;
     block[7] = f.b7;
     block[8] = f.b8;
     block[9] = f.b9;
-    block[10] = std::uint8_t(f.balance & 0xFF);
-    block[11] = std::uint8_t((f.balance >> 8) & 0xFF);
-    block[12] = std::uint8_t(f.serial >> 16);
-    block[13] = std::uint8_t(f.serial >> 8);
-    block[14] = std::uint8_t(f.serial);
+    setBlockBalanceAndSerial(block, f.balance, f.serial);
     block[15] = f.region;
     return block;
 }
@@ -61,11 +76,12 @@ inline HistoryBlock typedBlock(std::uint8_t terminal, std::uint8_t process, std:
     return makeBlock(f);
 }
 
-// A rail ride from station (0, 37, 12) to the exit station (0, 37, exit); exit 0 is a record
-// without an exit station.
-inline HistoryBlock railBlock(std::uint32_t serial, int balance, std::uint8_t exit = 0x10)
+// A rail ride through the ticket gates from station (0, 37, entry) to the exit station
+// (0, 37, exit); exit 0 is a record without an exit station.
+inline HistoryBlock railBlock(std::uint32_t serial, int balance = 1000, std::uint8_t exit = 0x10,
+                              std::uint8_t entry = 0x0C)
 {
-    return typedBlock(22, 1, serial, balance, 0x25, 0x0C, exit == 0 ? 0 : 0x25, exit);
+    return typedBlock(22, 1, serial, balance, 0x25, entry, exit == 0 ? 0 : 0x25, exit);
 }
 
 // A bus ride with the stop bytes b6 to b9; by default the stop (4660, 291).
@@ -80,6 +96,16 @@ inline HistoryBlock shopBlock(std::uint32_t serial, int balance, std::uint8_t b6
                               std::uint8_t b7 = 0, std::uint8_t b8 = 0, std::uint8_t b9 = 7)
 {
     return typedBlock(199, 70, serial, balance, b6, b7, b8, b9);
+}
+
+// What a card returns for the serials lowest to highest: newest (highest serial) first, rail
+// rides where serial s has the balance 2000 + s.
+inline std::vector<HistoryBlock> cardBlocks(std::uint32_t lowest, std::uint32_t highest)
+{
+    std::vector<HistoryBlock> blocks;
+    for (std::uint32_t s = highest; s >= lowest && s != 0; --s)
+        blocks.push_back(railBlock(s, int(2000 + s)));
+    return blocks;
 }
 
 } // namespace ridelog::test
