@@ -73,11 +73,14 @@ QString gateTimeText(int hour, int minute)
         .arg(minute, 2, 10, QLatin1Char('0'));
 }
 
-QString gateSpanText(const TapTime& entry, const TapTime& exit)
+QString gateSpanText(const TapTime& entry, const TapTime& exit, const QString& entryOnly,
+                     const QString& exitOnly)
 {
-    if (!entry.known() && !exit.known())
-        return QString();
-    return entry.text() + QChar(0x2013) + exit.text();
+    if (entry.known() && exit.known())
+        return entry.text() + QChar(0x2013) + exit.text();
+    if (entry.known())
+        return entryOnly.arg(entry.text());
+    return exit.known() ? exitOnly.arg(exit.text()) : QString();
 }
 
 GateTimes::GateTimes(std::vector<JourneyTimes> bySerial, std::vector<GateTap> unmatched)

@@ -57,9 +57,11 @@ struct JourneyTimes
     TapTime exit;
 };
 
-// The span of a journey through the gates: "07:58–08:31", "07:58–" or "–08:31" when one side is
-// known, empty when neither is.
-QString gateSpanText(const TapTime& entry, const TapTime& exit);
+// The span of a journey through the gates: "07:58–08:31" when both times are known; when one
+// is, entryOnly or exitOnly with the time for %1 (a lone time is named, so that "–08:31" is
+// never read as a negative number); empty when neither is.
+QString gateSpanText(const TapTime& entry, const TapTime& exit, const QString& entryOnly,
+                     const QString& exitOnly);
 
 // The gate times of the journeys of one card, by serial.
 class GateTimes

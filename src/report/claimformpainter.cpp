@@ -90,6 +90,12 @@ QString periodText(const ClaimForm& form)
         .arg(from.isValid() ? dateText(from) : QString(), to.isValid() ? dateText(to) : QString());
 }
 
+QString claimTimesText(const ClaimLine& line)
+{
+    return gateSpanText(line.entryTime, line.exitTime, ClaimFormText::tr("入 %1"),
+                        ClaimFormText::tr("出 %1"));
+}
+
 QString amountText(const ClaimLine& line)
 {
     switch (line.amountState) {
@@ -356,7 +362,7 @@ private:
         draw(DateCol, dateText(line.date), Qt::AlignLeft);
         draw(KindCol, claimKindText(line.kind), Qt::AlignLeft);
         // A span of times is never broken at its dash.
-        draw(TimeCol, gateSpanText(line.entryTime, line.exitTime), Qt::AlignLeft, 0);
+        draw(TimeCol, claimTimesText(line), Qt::AlignLeft, 0);
         draw(FromCol, line.from, Qt::AlignLeft);
         draw(ToCol, line.to, Qt::AlignLeft);
         draw(PurposeCol, line.purpose, Qt::AlignLeft);

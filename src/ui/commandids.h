@@ -40,6 +40,7 @@ enum Command : int
     EditPurpose = 32851, // context menu › 用途を入力(&P)... (F2, double-click on 用途)
     ToggleClaim = 32852, // context menu › 精算にチェック(&M)
     PurposeColumnView = 32853, // 表示(&V) › 用途の列(&E)
+    TimeColumnView = 32864,    // 表示(&V) › 時刻の列(&G)
     FirstCardEntry = 33000,    // カード(&C) › one entry per card, 33000 to 33999
     LastCardEntry = 33999,
     StartReading = 1000,  // hidden button 読み取り開始

@@ -57,6 +57,7 @@ std::vector<ExpenseEntry> storedClaimEntries(const QString& databasePath, const 
     deriveAmounts(other.records());
     entries = expenseEntries(other.records(), std::nullopt);
     attachNotes(entries, reader.notesOf(idmText).notes);
+    addGateTimes(entries, matchGateTaps(other.records(), reader.gateLog(idmText)));
     return entries;
 }
 
@@ -76,9 +77,12 @@ ExpenseExportSource ExpenseCommands::sourceOfList() const
     const HistoryListModel& list = *parts_.list.rows();
     const HistoryRecordSet* shown = list.shownRecords();
     const std::optional<MissedHistory>& missed = list.missedHistory();
-    return {shown != nullptr ? shown : &kNoRecords, &parts_.session.caches(),
+    return {shown != nullptr ? shown : &kNoRecords,
+            &parts_.session.caches(),
             missed ? std::optional<std::uint32_t>(missed->oldestFreshSerial) : std::nullopt,
-            parts_.notes.notes()};
+            parts_.notes.notes(),
+            QString(),
+            &list.gateTimes()};
 }
 
 void ExpenseCommands::saveToFile()
@@ -122,6 +126,7 @@ std::vector<ExpenseEntry> ExpenseCommands::claimEntriesOf(const QString& idmText
         std::vector<ExpenseEntry> entries =
             expenseEntries(*source.records, source.gapBeforeSerial, source.caches);
         attachNotes(entries, notes.notes());
+        addGateTimes(entries, *source.gateTimes);
         return entries;
     }
     try {

@@ -136,6 +136,11 @@ QString purposeColumnHeading()
     return QCoreApplication::translate("HistoryList", "用途");
 }
 
+QString timeColumnHeading()
+{
+    return QCoreApplication::translate("HistoryList", "時刻");
+}
+
 QString amountText(const HistoryRecord& record)
 {
     if (record.amount == 0)

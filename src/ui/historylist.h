@@ -28,7 +28,8 @@ enum HistoryColumn : int
     AmountColumn = 6,
     HistoryColumnCount = 7, // the columns of the list's own export formats
     PurposeColumn = 7,      // the user's purpose, with the claim mark as its check box
-    ListColumnCount = 8,
+    TimeColumn = 8,         // the times at the gates, where the gate log has them
+    ListColumnCount = 9,
 };
 
 // The headings "#", "日付", ... "料金".
@@ -37,6 +38,8 @@ QStringList historyColumnHeadings();
 QString historyColumnToolTip(int column);
 // The heading of the purpose column, "用途".
 QString purposeColumnHeading();
+// The heading of the time column, "時刻".
+QString timeColumnHeading();
 
 // The amount with "%d"; an amount of 0 shows the balance in brackets instead: (1520).
 QString amountText(const HistoryRecord& record);

@@ -21,6 +21,18 @@ namespace {
 
 const QString kPurposeWidthKey = QStringLiteral("Claims/purposeColumnWidth");
 const QString kPurposeShownKey = QStringLiteral("Claims/purposeColumnShown");
+const QString kTimeWidthKey = QStringLiteral("GateTimes/timeColumnWidth");
+const QString kTimeShownKey = QStringLiteral("GateTimes/timeColumnShown");
+constexpr int kMinColumnWidth = 30;
+constexpr int kMaxColumnWidth = 2000;
+
+// Whether a column of its own is shown: the stored 0 or 1, else its default.
+bool storedShown(const QSettings& settings, const QString& key, bool byDefault)
+{
+    bool ok = false;
+    const int value = settings.value(key, byDefault ? 1 : 0).toInt(&ok);
+    return ok ? value != 0 : byDefault;
+}
 
 } // namespace
 
@@ -154,27 +166,63 @@ void HistoryListPane::saveColumnWidths(TrfcSettings& settings) const
     writeColumnWidths(settings, columnFitter_->storedWidths());
 }
 
-bool HistoryListPane::restorePurposeColumn(const QSettings& settings)
+void HistoryListPane::restoreOwnColumnWidth(const QSettings& settings, const QString& key,
+                                            int column, int fallback)
 {
     bool ok = false;
-    int width = settings.value(kPurposeWidthKey).toInt(&ok);
-    const int fallback = view_->fontMetrics().horizontalAdvance(QString(8, QChar(0x7528))) + 24;
-    if (!ok || width < 30 || width > 2000)
+    int width = settings.value(key).toInt(&ok);
+    if (!ok || width < kMinColumnWidth || width > kMaxColumnWidth)
         width = fallback;
-    const int shownValue = settings.value(kPurposeShownKey, 1).toInt(&ok);
-    const bool shown = !ok || shownValue != 0;
-    view_->header()->resizeSection(PurposeColumn, width);
+    view_->header()->resizeSection(column, width);
+}
+
+void HistoryListPane::saveOwnColumn(QSettings& settings, const QString& widthKey,
+                                    const QString& shownKey, int column) const
+{
+    const bool shown = !view_->isColumnHidden(column);
+    // A hidden column has no width of its own: the one stored stays.
+    if (shown)
+        settings.setValue(widthKey, view_->header()->sectionSize(column));
+    settings.setValue(shownKey, shown ? 1 : 0);
+}
+
+bool HistoryListPane::restorePurposeColumn(const QSettings& settings)
+{
+    restoreOwnColumnWidth(settings, kPurposeWidthKey, PurposeColumn,
+                          view_->fontMetrics().horizontalAdvance(QString(8, QChar(0x7528))) + 24);
+    const bool shown = storedShown(settings, kPurposeShownKey, true);
     setPurposeColumnShown(shown);
     return shown;
 }
 
 void HistoryListPane::savePurposeColumn(QSettings& settings) const
 {
-    const bool shown = !view_->isColumnHidden(PurposeColumn);
-    // A hidden column has no width of its own: the one stored stays.
-    if (shown)
-        settings.setValue(kPurposeWidthKey, view_->header()->sectionSize(PurposeColumn));
-    settings.setValue(kPurposeShownKey, shown ? 1 : 0);
+    saveOwnColumn(settings, kPurposeWidthKey, kPurposeShownKey, PurposeColumn);
+}
+
+bool HistoryListPane::restoreTimeColumn(const QSettings& settings)
+{
+    const QFontMetrics metrics = view_->fontMetrics();
+    const int fallback =
+        std::max(metrics.horizontalAdvance(QStringLiteral("00:00") + QChar(0x2013) +
+                                           QStringLiteral("00:00")),
+                 view_->header()->sectionSizeHint(TimeColumn)) +
+        2 * metrics.averageCharWidth();
+    restoreOwnColumnWidth(settings, kTimeWidthKey, TimeColumn, fallback);
+    const bool shown = storedShown(settings, kTimeShownKey, false);
+    setTimeColumnShown(shown);
+    return shown;
+}
+
+void HistoryListPane::saveTimeColumn(QSettings& settings) const
+{
+    saveOwnColumn(settings, kTimeWidthKey, kTimeShownKey, TimeColumn);
+}
+
+void HistoryListPane::setTimeColumnShown(bool shown)
+{
+    view_->setColumnHidden(TimeColumn, !shown);
+    columnFitter_->fit();
 }
 
 void HistoryListPane::setPurposeColumnShown(bool shown)

@@ -1,6 +1,6 @@
 // The history list with what belongs to it: the view and its models (the rows, the sorting and
-// the search), the hints painted over it, the widths of its columns (the 用途 column's own
-// ones included), the context menu and the row it was opened on, and the heading clicks that
+// the search), the hints painted over it, the widths of its columns (the 用途 and 時刻 columns'
+// own ones included), the context menu and the row it was opened on, and the heading clicks that
 // sort.
 #pragma once
 
@@ -75,6 +75,10 @@ public:
     bool restorePurposeColumn(const QSettings& settings);
     void savePurposeColumn(QSettings& settings) const;
     void setPurposeColumnShown(bool shown);
+    // The same for the 時刻 column ("GateTimes"), which is hidden unless the user shows it.
+    bool restoreTimeColumn(const QSettings& settings);
+    void saveTimeColumn(QSettings& settings) const;
+    void setTimeColumnShown(bool shown);
 
 signals:
     // The selected rows (count of them) are about to get the context menu.
@@ -88,6 +92,11 @@ private:
     void setUpView();
     void sortByHeading(int column);
     void onDoubleClicked(const QModelIndex& index);
+    // The stored width of a column of its own, else fallback.
+    void restoreOwnColumnWidth(const QSettings& settings, const QString& key, int column,
+                               int fallback);
+    void saveOwnColumn(QSettings& settings, const QString& widthKey, const QString& shownKey,
+                       int column) const;
 
     HistoryListModel* rows_ = nullptr;
     HistoryViewModel* shown_ = nullptr;

@@ -52,6 +52,14 @@ void HistoryListModel::fill(HistoryRecordSet& records, const std::optional<Misse
     endResetModel();
 }
 
+void HistoryListModel::setGateTimes(GateTimes times)
+{
+    gateTimes_ = std::move(times);
+    // Tooltips are asked for when they show; only the column's texts change.
+    if (rowTotal_ > 0)
+        emit dataChanged(index(0, TimeColumn), index(rowTotal_ - 1, TimeColumn), {Qt::DisplayRole});
+}
+
 void HistoryListModel::resetRows()
 {
     rows_.clear();
@@ -163,6 +171,11 @@ QString HistoryListModel::recordText(const Row& row, int column) const
         const JourneyNote* note = notes_ == nullptr ? nullptr : notes_->noteOf(record.serial);
         return note == nullptr ? QString() : note->purpose;
     }
+    case TimeColumn: {
+        const JourneyTimes* times = gateTimes_.find(record.serial);
+        return times == nullptr ? QString()
+                                : gateSpanText(times->entry, times->exit, tr("入 %1"), tr("出 %1"));
+    }
     default:
         break;
     }
@@ -181,6 +194,15 @@ QString HistoryListModel::cellText(int row, int column) const
         return column == ProcessColumn ? missedHistoryMarkerText() : QString();
     }
     return recordText(r, column);
+}
+
+int HistoryListModel::gateMinuteOfDay(std::uint32_t serial) const
+{
+    const JourneyTimes* times = gateTimes_.find(serial);
+    if (times == nullptr)
+        return -1;
+    const TapTime& first = times->entry.known() ? times->entry : times->exit;
+    return first.hour * 60 + first.minute;
 }
 
 QString HistoryListModel::gateTimesToolTip(const JourneyTimes& times)
@@ -239,12 +261,17 @@ QVariant HistoryListModel::headerData(int section, Qt::Orientation orientation, 
 {
     if (orientation != Qt::Horizontal || section < 0 || section >= ListColumnCount)
         return QAbstractTableModel::headerData(section, orientation, role);
-    if (role == Qt::DisplayRole)
-        return section == PurposeColumn ? purposeColumnHeading()
-                                        : historyColumnHeadings().at(section);
-    if (role == Qt::ToolTipRole)
-        return section == PurposeColumn ? tr("チェック：精算する利用")
-                                        : historyColumnToolTip(section);
+    if (role == Qt::DisplayRole) {
+        if (section == PurposeColumn)
+            return purposeColumnHeading();
+        return section == TimeColumn ? timeColumnHeading() : historyColumnHeadings().at(section);
+    }
+    if (role == Qt::ToolTipRole) {
+        if (section == PurposeColumn)
+            return tr("チェック：精算する利用");
+        return section == TimeColumn ? tr("改札を通った時刻（入場–出場）")
+                                     : historyColumnToolTip(section);
+    }
     if (role == Qt::TextAlignmentRole && section == AmountColumn)
         return QVariant::fromValue(kAmountAlignment);
     return QVariant();
@@ -465,6 +492,12 @@ bool HistoryViewModel::lessThan(const QModelIndex& left, const QModelIndex& righ
     case AmountColumn:
         order = a->amount < b->amount ? -1 : (a->amount > b->amount ? 1 : 0);
         break;
+    case TimeColumn: {
+        const int ta = source_->gateMinuteOfDay(a->serial);
+        const int tb = source_->gateMinuteOfDay(b->serial);
+        order = ta < tb ? -1 : (ta > tb ? 1 : 0);
+        break;
+    }
     default:
         order =
             source_->cellText(left.row(), column).compare(source_->cellText(right.row(), column));

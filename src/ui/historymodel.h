@@ -38,9 +38,10 @@ public:
     // Moves the records the rows show into the model's keeping; records is left empty.
     void keepRecords(HistoryRecordSet& records);
     void clear();
-    // The gate times of the journeys shown, for the rows' tooltips (入場時刻, 出場時刻); kept
-    // until the next fill or clear().
-    void setGateTimes(GateTimes times) { gateTimes_ = std::move(times); }
+    // The gate times of the journeys shown, for the time column and the rows' tooltips (入場時刻,
+    // 出場時刻); kept until the next fill or clear().
+    void setGateTimes(GateTimes times);
+    const GateTimes& gateTimes() const { return gateTimes_; }
 
     // The record behind a row; null for the marker row or a row out of range.
     const HistoryRecord* recordAt(int row) const;
@@ -80,6 +81,9 @@ public:
 
     // The notes shown in the purpose column, looked up by serial as a row is shown; null: none.
     void setNotes(const JourneyNotes* notes);
+    // When the journey passed its first gate known, in minutes of the day; -1 when no gate
+    // time is known.
+    int gateMinuteOfDay(std::uint32_t serial) const;
     // The note of a row's entry; null without one.
     const JourneyNote* noteAt(int row) const;
     // The notes changed: the purpose column is shown again.

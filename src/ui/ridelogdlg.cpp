@@ -133,6 +133,7 @@ void CRidelogDlg::initDialog()
     list_->restoreColumnWidths(settings_);
     commands_.action(ids::PurposeColumnView)
         ->setChecked(list_->restorePurposeColumn(userSettings_));
+    commands_.action(ids::TimeColumnView)->setChecked(list_->restoreTimeColumn(userSettings_));
     openDatabase();
     startDatabaseCheck();
     startCardPolling();
@@ -358,6 +359,7 @@ void CRidelogDlg::shutdown()
     writeStoredPlacement(settings_, placement);
     list_->saveColumnWidths(settings_);
     list_->savePurposeColumn(userSettings_);
+    list_->saveTimeColumn(userSettings_);
     settings_.save();
     writeBackNames();
 }

@@ -211,6 +211,9 @@ void CRidelogDlg::buildViewMenu(QMenu* view)
     commands_.addToggle(view, ids::PurposeColumnView, tr("用途の列(&E)"), [this] {
         list_->setPurposeColumnShown(commands_.action(ids::PurposeColumnView)->isChecked());
     });
+    commands_.addToggle(view, ids::TimeColumnView, tr("時刻の列(&G)"), [this] {
+        list_->setTimeColumnShown(commands_.action(ids::TimeColumnView)->isChecked());
+    });
     commands_.add(view, ids::ShowTotals, tr("集計(&T)..."), [this] { expenses_->showTotals(); });
 }
 

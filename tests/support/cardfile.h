@@ -28,6 +28,18 @@ template <typename Blocks> QByteArray cardFileText(const QString& idm, const Blo
     return text;
 }
 
+// The card's gate log as a "service 108F" section, newest tap first; nothing without taps.
+template <typename Blocks> QByteArray gateLogSectionText(const Blocks& taps)
+{
+    if (taps.empty())
+        return QByteArray();
+    QByteArray text = "service 108F\n";
+    int index = 0;
+    for (const HistoryBlock& block : taps)
+        text += "block " + QByteArray::number(index++) + ' ' + hexOf(block).toLatin1() + '\n';
+    return text;
+}
+
 // Writes a card file the way a user should: under a hidden temporary name, then renamed into
 // place, so the reader never sees half a card or a card with the wrong IDm. False when the
 // file could not be written.

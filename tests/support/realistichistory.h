@@ -5,7 +5,6 @@
 #pragma once
 
 #include "card/history.h"
-#include "gatehistory.h"
 #include "support/cardblocks.h"
 
 #include <QDate>
@@ -119,39 +118,6 @@ inline std::vector<HistoryBlock> realisticHistory(const RealisticHistoryOptions&
         }
     }
     return blocks;
-}
-
-// The gate taps of the rail rides history[first] onwards, oldest first: an entry and an exit
-// for each, at the times a commuter passes the gates (the day's first ride in the morning, the
-// second in the evening, any later one at night). A card keeps only its last three in its gate
-// log; a user who reads the card every evening has every one of them.
-inline std::vector<HistoryBlock> realisticGateTaps(const std::vector<HistoryBlock>& history,
-                                                   std::size_t first)
-{
-    std::vector<HistoryBlock> taps;
-    int rideOfDay = 0;
-    for (std::size_t i = 0; i < history.size(); ++i) {
-        const HistoryBlock& block = history[i];
-        if (i > 0 && (block[4] != history[i - 1][4] || block[5] != history[i - 1][5]))
-            rideOfDay = 0;
-        if (block[0] != testing::kGateTerminal)
-            continue;
-        const int ride = rideOfDay++;
-        if (i < first || i == 0)
-            continue;
-        const QDate day =
-            QDate(2000 + (block[4] >> 1), (block[4] & 1) << 3 | block[5] >> 5, block[5] & 0x1F);
-        const std::uint32_t serial = blockSerial(block);
-        const int fare = blockBalance(history[i - 1]) - blockBalance(block);
-        static const int kStarts[] = {7 * 60 + 41, 18 * 60 + 6, 21 * 60 + 15};
-        const int entry = kStarts[std::min(ride, 2)] + int(serial % 11);
-        const int exit = entry + 22 + fare / 25 + int(serial % 5);
-        taps.push_back(testing::gateBlock(0xA0, std::uint16_t(block[6] << 8 | block[7]), day,
-                                          entry / 60, entry % 60));
-        taps.push_back(testing::gateBlock(0x20, std::uint16_t(block[8] << 8 | block[9]), day,
-                                          exit / 60 % 24, exit % 60, std::uint16_t(fare)));
-    }
-    return taps;
 }
 
 } // namespace ridelog::test

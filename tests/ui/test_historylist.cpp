@@ -1,9 +1,11 @@
 // The rows of the history list: order, column texts per kind, amounts, and the re-rendering
 // of shown names when a display flag changes.
 #include "support/cardblocks.h"
+#include "support/gatehistory.h"
 #include "ui/historylist.h"
 #include "ui/historymodel.h"
 
+#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTest>
 
@@ -57,13 +59,15 @@ private slots:
     void rowsKeepTheirTextsWhenRecordsGo();
     void rowsIndexedAsAskedFor();
     void viewRowsAsShownFollowSortAndFilter();
+    void timeColumnShowsTheGateTimes();
 };
 
 void TestHistoryList::headingsAndAlignment()
 {
     HistoryListModel model;
-    QCOMPARE(model.columnCount(), 8);
+    QCOMPARE(model.columnCount(), 9);
     QCOMPARE(model.headerData(PurposeColumn, Qt::Horizontal).toString(), QStringLiteral("用途"));
+    QCOMPARE(model.headerData(TimeColumn, Qt::Horizontal).toString(), QStringLiteral("時刻"));
     const QStringList expected{QStringLiteral("#"),      QStringLiteral("日付"),
                                QStringLiteral("端末"),   QStringLiteral("処理"),
                                QStringLiteral("入場駅"), QStringLiteral("出場駅"),
@@ -146,7 +150,7 @@ void TestHistoryList::emptyRecordSetLeavesListEmpty()
     Fixture f;
     f.fill();
     QCOMPARE(f.model.rowCount(), 0);
-    QCOMPARE(f.model.columnCount(), 8);
+    QCOMPARE(f.model.columnCount(), 9);
 }
 
 void TestHistoryList::serialOfRowReadsLeadingDigits_data()
@@ -358,6 +362,58 @@ void TestHistoryList::viewRowsAsShownFollowSortAndFilter()
     QCOMPARE(shown(), QStringLiteral("4"));
     view.setFilter(HistoryFilter{{}, QDate(2008, 3, 6), {}});
     QCOMPARE(shown(), QString());
+}
+
+// A Monday and a Tuesday of a commuter: the morning ride with both taps, a bus, the evening
+// ride whose entry tap scrolled off the gate log, and two rides on Tuesday, one with its entry
+// tap only and one the gate log never caught.
+void TestHistoryList::timeColumnShowsTheGateTimes()
+{
+    using namespace ridelog::testing;
+    const QDate monday(2026, 11, 30);
+    const QDate tuesday = monday.addDays(1);
+    HistoryBuilder history(1000);
+    const std::uint32_t charge = history.charge(monday, kShinjuku, 2000);
+    const std::uint32_t morning = history.journey(monday, kShinjuku, kShibuya, 170);
+    const std::uint32_t bus = history.bus(monday, 0x0012, 210);
+    const std::uint32_t evening = history.journey(monday, kShibuya, kShinjuku, 170);
+    const std::uint32_t toTokyo = history.journey(tuesday, kShinjuku, kTokyo, 200);
+    const std::uint32_t unseen = history.journey(tuesday, kTokyo, kIkebukuro, 200);
+    const std::vector<HistoryBlock> taps{
+        gateBlock(0xA0, kShinjuku, monday, 7, 58), gateBlock(0x20, kShibuya, monday, 8, 31, 170),
+        gateBlock(0x20, kShinjuku, monday, 19, 5, 170), gateBlock(0xA0, kShinjuku, tuesday, 9, 2)};
+    HistoryRecordSet records = history.records();
+    HistoryListModel model;
+    fillHistoryList(model, records);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    model.setGateTimes(matchGateTaps(records, taps));
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed[0][0].toModelIndex().column(), int(TimeColumn));
+    QCOMPARE(changed[0][1].toModelIndex().row(), 5);
+
+    const QStringList newestFirst{
+        QString(), QStringLiteral("入 09:02"),    QStringLiteral("出 19:05"),
+        QString(), QStringLiteral("07:58–08:31"), QString()};
+    for (int row = 0; row < newestFirst.size(); ++row)
+        QCOMPARE(cell(model, row, TimeColumn), newestFirst[row]);
+    // The list's own columns stay as they were.
+    QCOMPARE(cell(model, 4, ExitColumn), historyCellText(*model.recordAt(4), ExitColumn));
+
+    HistoryViewModel view(&model);
+    view.sort(TimeColumn, Qt::AscendingOrder);
+    std::vector<std::uint32_t> sorted;
+    for (int row = 0; row < view.rowCount(); ++row)
+        sorted.push_back(serialOfRow(view, row));
+    // Without a time by serial, then by the first gate passage known.
+    QCOMPARE(sorted, (std::vector<std::uint32_t>{charge, bus, unseen, morning, toTokyo, evening}));
+    view.sortBySerial();
+    view.setFilter(HistoryFilter{QStringLiteral("19:05"), {}, {}, false});
+    QCOMPARE(view.rowCount(), 1);
+    QCOMPARE(serialOfRow(view, 0), evening);
+
+    // The next fill is of another read: its times come with it.
+    fillHistoryList(model, records);
+    QCOMPARE(cell(model, 4, TimeColumn), QString());
 }
 
 QTEST_GUILESS_MAIN(TestHistoryList)

@@ -204,7 +204,8 @@ void TestMainWindow::menuBarTextsAndOrder()
              (QStringList{QStringLiteral("残額表示(&Z)"), QStringLiteral("鉄道・地下鉄 表示(&P)"),
                           QStringLiteral("バス 表示(&U)"), QStringLiteral("店舗 表示(&N)"),
                           QStringLiteral("-"), QStringLiteral("検索(&F)..."),
-                          QStringLiteral("用途の列(&E)"), QStringLiteral("集計(&T)...")}));
+                          QStringLiteral("用途の列(&E)"), QStringLiteral("時刻の列(&G)"),
+                          QStringLiteral("集計(&T)...")}));
     const QMenu* shop = menus[1]->menu()->actions()[3]->menu();
     QCOMPARE(menuTexts(shop),
              (QStringList{QStringLiteral("店舗情報 表示する(&D)"), QStringLiteral("-"),
@@ -236,7 +237,7 @@ void TestMainWindow::everyCommandHasOneAction()
     const QList<int> expected{57603, 32798, 32785, 32789, 32790, 32812, 32813, 32814, 32815,
                               32816, 32817, 32797, 32799, 32833, 32801, 32803, 32830, 32794,
                               32792, 1000,  32841, 32842, 32845, 32843, 32840, 32844, 32846,
-                              32850, 32851, 32852, 32853, 32870, 32871};
+                              32850, 32851, 32852, 32853, 32864, 32870, 32871};
     QList<int> ids = dlg->commandIds();
     std::sort(ids.begin(), ids.end());
     QList<int> sortedExpected = expected;

@@ -2,6 +2,7 @@
 // and the claim form dialog.
 #include "store/notestore.h"
 #include "support/cardblocks.h"
+#include "support/gatehistory.h"
 #include "support/pdftext.h"
 #include "support/windowaccess.h"
 #include "ui/claimformdlg.h"
@@ -69,12 +70,17 @@ private slots:
     void columnWidthAndVisibilityKeptApart();
     void damagedNotesTableIsLeftAlone();
     void claimFormDialogMakesPdfAndTellsFailures();
+    void gateTimesInTheTimeColumnTheExportAndTheClaimForm();
 
 private:
     std::unique_ptr<CRidelogDlg> readWindow();
     void selectSerials(CRidelogDlg& dlg, const std::set<std::uint32_t>& serials);
-    // The purpose shown in the row of a serial, "-" when the serial shows no row.
-    QString purposeOf(const CRidelogDlg& dlg, std::uint32_t serial);
+    // The text of a column in the row of a serial, "-" when the serial shows no row.
+    QString cellOf(const CRidelogDlg& dlg, std::uint32_t serial, int column);
+    QString purposeOf(const CRidelogDlg& dlg, std::uint32_t serial)
+    {
+        return cellOf(dlg, serial, PurposeColumn);
+    }
     void waitForWrites(CRidelogDlg& dlg);
 };
 
@@ -113,12 +119,12 @@ void TestNotes::selectSerials(CRidelogDlg& dlg, const std::set<std::uint32_t>& s
     }
 }
 
-QString TestNotes::purposeOf(const CRidelogDlg& dlg, std::uint32_t serial)
+QString TestNotes::cellOf(const CRidelogDlg& dlg, std::uint32_t serial, int column)
 {
     const QAbstractItemModel* model = test::inside(dlg).historyModel();
     for (int row = 0; row < model->rowCount(); ++row) {
         if (serialOfRow(*model, row) == serial)
-            return model->index(row, PurposeColumn).data().toString();
+            return model->index(row, column).data().toString();
     }
     return QStringLiteral("-");
 }
@@ -376,6 +382,58 @@ void TestNotes::claimFormDialogMakesPdfAndTellsFailures()
     QPrintPreviewDialog* preview = form->openPreview();
     QVERIFY(preview->isVisible());
     preview->close();
+}
+
+// The commuter's card with the last three gate passages of its day: the newest ride gets both
+// times, the one before it its exit, the others none.
+void TestNotes::gateTimesInTheTimeColumnTheExportAndTheClaimForm()
+{
+    using namespace ridelog::testing;
+    const QDate day(2008, 3, 5);
+    const std::uint16_t from = 0x250C;
+    const std::uint16_t to = 0x2510;
+    putCard(commuterCard(), kCardIdm,
+            {gateBlock(0x20, to, day, 18, 40, 200), gateBlock(0xA0, from, day, 18, 5),
+             gateBlock(0x20, to, day, 8, 31, 200)});
+    {
+        auto dlg = makeWindow();
+        dlg->readCard();
+        auto* list = test::inside(*dlg).historyList();
+        QVERIFY(list->isColumnHidden(TimeColumn));
+        QVERIFY(!dlg->commandAction(ids::TimeColumnView)->isChecked());
+        QCOMPARE(cellOf(*dlg, 40, TimeColumn), QStringLiteral("18:05–18:40"));
+        QVERIFY(dlg->triggerCommand(ids::TimeColumnView));
+        QVERIFY(!list->isColumnHidden(TimeColumn));
+        list->header()->resizeSection(TimeColumn, 97);
+
+        SaveFileDialog::setNextAnswer(SaveFileAnswer{dir_->filePath(QStringLiteral("times.csv")),
+                                                     int(ExportFilter::Utf8Csv)});
+        QVERIFY(dlg->triggerCommand(ids::SaveToFile));
+        const QByteArray csv = fileBytes(dir_->filePath(QStringLiteral("times.csv")));
+        QVERIFY2(csv.contains(",false,18:05,18:40\r\n"), csv.constData());
+        QVERIFY(csv.contains(",false,,08:31\r\n"));
+        QCOMPARE(csv.count(",false,,\r\n"), 12);
+
+        QVERIFY(dlg->triggerCommand(ids::MakeClaimForm));
+        auto* form = dlg->findChild<CClaimFormDlg*>();
+        QVERIFY(form != nullptr);
+        form->allEntriesButton()->setChecked(true);
+        const ClaimForm claim = form->form();
+        const ClaimLine& newest = claim.months.back().lines.back();
+        QCOMPARE(newest.serial, 40u);
+        QCOMPARE(newest.entryTime, (TapTime{18, 5}));
+        QCOMPARE(newest.exitTime, (TapTime{18, 40}));
+        dlg->close();
+    }
+    ini_->sync();
+    QCOMPARE(ini_->value(QStringLiteral("GateTimes/timeColumnWidth")).toInt(), 97);
+    QCOMPARE(ini_->value(QStringLiteral("GateTimes/timeColumnShown")).toInt(), 1);
+    for (const char* key : {"Trfc/col7", "Trfc/col8"})
+        QVERIFY2(!ini_->contains(QString::fromLatin1(key)), key);
+    auto dlg = makeWindow();
+    QVERIFY(!test::inside(*dlg).historyList()->isColumnHidden(TimeColumn));
+    QCOMPARE(test::inside(*dlg).historyList()->header()->sectionSize(TimeColumn), 97);
+    QVERIFY(dlg->commandAction(ids::TimeColumnView)->isChecked());
 }
 
 QTEST_MAIN(TestNotes)

@@ -73,10 +73,13 @@ protected:
         return dialog;
     }
 
-    // Puts a card with these blocks (block 0 first, the newest) on the simulated reader.
-    void putCard(const QList<HistoryBlock>& blocks, const QString& idm = kCardIdm)
+    // Puts a card with these blocks (block 0 first, the newest) and this gate log (newest tap
+    // first) on the simulated reader.
+    void putCard(const QList<HistoryBlock>& blocks, const QString& idm = kCardIdm,
+                 const QList<HistoryBlock>& gateLog = {})
     {
-        QVERIFY(placeCard(cardsDir_, QStringLiteral("card.card"), cardFileText(idm, blocks)));
+        QVERIFY(placeCard(cardsDir_, QStringLiteral("card.card"),
+                          cardFileText(idm, blocks) + gateLogSectionText(gateLog)));
     }
 
     void takeCardOff() { QVERIFY(QFile::remove(cardsDir_ + QStringLiteral("/card.card"))); }

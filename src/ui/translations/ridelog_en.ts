@@ -102,6 +102,14 @@
         <translation>Time</translation>
     </message>
     <message>
+        <source>入 %1</source>
+        <translation>in %1</translation>
+    </message>
+    <message>
+        <source>出 %1</source>
+        <translation>out %1</translation>
+    </message>
+    <message>
         <source>精算にチェックした利用のみ</source>
         <translation>Only entries marked for claiming</translation>
     </message>
@@ -323,6 +331,10 @@ Nothing more is written to it.</translation>
     <message>
         <source>日付</source>
         <translation>Date</translation>
+    </message>
+    <message>
+        <source>時刻</source>
+        <translation>Times</translation>
     </message>
     <message>
         <source>端末</source>
@@ -950,6 +962,10 @@ Place the card on the reader again.</translation>
         <translation>Purpos&amp;e Column</translation>
     </message>
     <message>
+        <source>時刻の列(&amp;G)</source>
+        <translation>&amp;Gate Times Column</translation>
+    </message>
+    <message>
         <source>用途を入力(&amp;P)...</source>
         <translation>Enter &amp;Purpose...</translation>
     </message>
@@ -1271,6 +1287,18 @@ The current history is kept as a backup before it is replaced.</translation>
 </context>
 <context>
     <name>ridelog::HistoryListModel</name>
+    <message>
+        <source>改札を通った時刻（入場–出場）</source>
+        <translation>When the gates were passed (entry–exit)</translation>
+    </message>
+    <message>
+        <source>入 %1</source>
+        <translation>in %1</translation>
+    </message>
+    <message>
+        <source>出 %1</source>
+        <translation>out %1</translation>
+    </message>
     <message>
         <source>入場時刻 %1</source>
         <translation>Entry %1</translation>
