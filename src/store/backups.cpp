@@ -339,6 +339,58 @@ BackupOutcome writeBackup(const BackupRequest& request)
     return outcome;
 }
 
+namespace {
+
+// A copy of the current history beside the backups, before a restore replaces it: the path of
+// the copy, or what kept it from being made.
+std::pair<QString, QString> keepCurrentHistory(const BackupRequest& keepCurrent)
+{
+    if (const QString problem = folderProblem(keepCurrent.folder, keepCurrent.createFolder);
+        !problem.isEmpty())
+        return {QString(), QStringLiteral("the current history cannot be kept: ") + problem};
+    const QString keptPath =
+        uniqueBackupPath(QDir(keepCurrent.folder), keepCurrent.now, kKeptBeforeRestore);
+    WrittenCopy kept = writeCheckedCopy(keepCurrent, keptPath, true);
+    // A file the engine cannot copy at all is kept byte for byte.
+    if (kept.path.isEmpty()) {
+        const QString problem = copyFileBytes(keepCurrent.databasePath, keptPath);
+        if (!problem.isEmpty())
+            return {QString(), QStringLiteral("the current history cannot be kept: ") + problem};
+        kept.path = keptPath;
+    }
+    return {kept.path, QString()};
+}
+
+// The backup's pages into the current database, or the backup's bytes in place of a file that
+// is missing or not readable as a database; what went wrong, empty when nothing did.
+QString putBackupInPlace(const QString& backupPath, const BackupRequest& keepCurrent,
+                         bool currentExists)
+{
+    const QString& databasePath = keepCurrent.databasePath;
+    Database source =
+        Database::open(backupPath, Database::OpenMode::ReadOnly, keepCurrent.busyTimeoutMs);
+    std::optional<Database> current;
+    if (currentExists) {
+        try {
+            current.emplace(Database::open(databasePath, Database::OpenMode::ExistingFile,
+                                           keepCurrent.busyTimeoutMs));
+        } catch (const DatabaseError& error) {
+            const int primary = error.engineCode() & 0xFF;
+            if (primary != SQLITE_CORRUPT && primary != SQLITE_NOTADB)
+                throw;
+        }
+    }
+    // One write transaction of the database file: the window waits for it or is waited for.
+    if (current)
+        return copyPages(source, *current);
+    // Missing, or not readable as a database (kept before): a new file takes its place.
+    source.close();
+    QFile::remove(databasePath + QStringLiteral("-journal"));
+    return copyFileBytes(backupPath, databasePath);
+}
+
+} // namespace
+
 RestoreOutcome restoreBackup(const QString& backupPath, const BackupRequest& keepCurrent)
 {
     RestoreOutcome outcome;
@@ -354,61 +406,19 @@ RestoreOutcome restoreBackup(const QString& backupPath, const BackupRequest& kee
     }
     const bool currentExists = QFileInfo::exists(databasePath);
     if (currentExists) {
-        if (const QString problem = folderProblem(keepCurrent.folder, keepCurrent.createFolder);
-            !problem.isEmpty()) {
-            outcome.reason = QStringLiteral("the current history cannot be kept: ") + problem;
+        const auto [keptPath, problem] = keepCurrentHistory(keepCurrent);
+        if (!problem.isEmpty()) {
+            outcome.reason = problem;
             return outcome;
         }
-        const QString keptPath =
-            uniqueBackupPath(QDir(keepCurrent.folder), keepCurrent.now, kKeptBeforeRestore);
-        WrittenCopy kept = writeCheckedCopy(keepCurrent, keptPath, true);
-        // A file the engine cannot copy at all is kept byte for byte.
-        if (kept.path.isEmpty()) {
-            const QString problem = copyFileBytes(databasePath, keptPath);
-            if (!problem.isEmpty()) {
-                outcome.reason = QStringLiteral("the current history cannot be kept: ") + problem;
-                return outcome;
-            }
-            kept.path = keptPath;
-        }
-        outcome.keptCurrentAs = kept.path;
+        outcome.keptCurrentAs = keptPath;
     }
     try {
-        Database source =
-            Database::open(backupPath, Database::OpenMode::ReadOnly, keepCurrent.busyTimeoutMs);
-        std::optional<Database> current;
-        if (currentExists) {
-            try {
-                current.emplace(Database::open(databasePath, Database::OpenMode::ExistingFile,
-                                               keepCurrent.busyTimeoutMs));
-            } catch (const DatabaseError& error) {
-                const int primary = error.engineCode() & 0xFF;
-                if (primary != SQLITE_CORRUPT && primary != SQLITE_NOTADB)
-                    throw;
-            }
-        }
-        if (current) {
-            // One write transaction of the database file: the window waits for it or is waited for.
-            const QString failure = copyPages(source, *current);
-            if (!failure.isEmpty()) {
-                outcome.reason = failure;
-                return outcome;
-            }
-        } else {
-            // Missing, or not readable as a database (kept above): a new file takes its place.
-            source.close();
-            QFile::remove(databasePath + QStringLiteral("-journal"));
-            const QString problem = copyFileBytes(backupPath, databasePath);
-            if (!problem.isEmpty()) {
-                outcome.reason = problem;
-                return outcome;
-            }
-        }
+        outcome.reason = putBackupInPlace(backupPath, keepCurrent, currentExists);
     } catch (const DatabaseError& error) {
         outcome.reason = error.message();
-        return outcome;
     }
-    outcome.restored = true;
+    outcome.restored = outcome.reason.isEmpty();
     return outcome;
 }
 

@@ -128,44 +128,27 @@ bool TrfcSettings::save()
     return true;
 }
 
-bool TrfcSettings::replaceFile()
+bool TrfcSettings::writeCopy(const QString& path, QStringList& keys) const
 {
-    const QString target = settings_.fileName();
-    const QString folder = QFileInfo(target).absolutePath();
-    if (!QDir().mkpath(folder))
-        return false;
-    // A name never used before in this run, so no cached copy of another file stands for it.
-    QTemporaryFile reserved(folder + QStringLiteral("/.") + QFileInfo(target).fileName() +
-                            QStringLiteral(".XXXXXX"));
-    if (!reserved.open())
-        return false;
-    const QString written = reserved.fileName();
-    const QString check = written + QStringLiteral(".check");
-    auto cleanUp = [&] {
-        QFile::remove(check);
-        QFile::remove(written);
-    };
-
-    QStringList keys = settings_.allKeys();
-    {
-        QSettings out(written, QSettings::IniFormat);
-        for (const QString& k : keys)
-            out.setValue(k, settings_.value(k));
-        for (const auto& [name, value] : pending_) {
-            out.setValue(key(name), value);
-            if (!keys.contains(key(name)))
-                keys.append(key(name));
-        }
-        out.sync();
-        if (out.status() != QSettings::NoError) {
-            cleanUp();
-            return false;
-        }
+    QSettings out(path, QSettings::IniFormat);
+    for (const QString& k : keys)
+        out.setValue(k, settings_.value(k));
+    for (const auto& [name, value] : pending_) {
+        out.setValue(key(name), value);
+        if (!keys.contains(key(name)))
+            keys.append(key(name));
     }
-    // Qt may commit a file whose last bytes never reached the disk, so the new file is read
-    // back, under a second name of its own, before it replaces the old one.
+    out.sync();
+    return out.status() == QSettings::NoError;
+}
+
+// Qt may commit a file whose last bytes never reached the disk, so the new file is read back,
+// under a second name of its own, before it replaces the old one.
+bool TrfcSettings::readsBackWhole(const QString& path, const QStringList& keys) const
+{
+    const QString check = path + QStringLiteral(".check");
     bool complete =
-        ::link(QFile::encodeName(written).constData(), QFile::encodeName(check).constData()) == 0;
+        ::link(QFile::encodeName(path).constData(), QFile::encodeName(check).constData()) == 0;
     if (complete) {
         QSettings readBack(check, QSettings::IniFormat);
         complete =
@@ -181,7 +164,27 @@ bool TrfcSettings::replaceFile()
         }
     }
     QFile::remove(check);
-    if (!complete)
+    return complete;
+}
+
+bool TrfcSettings::replaceFile()
+{
+    const QString target = settings_.fileName();
+    const QString folder = QFileInfo(target).absolutePath();
+    if (!QDir().mkpath(folder))
+        return false;
+    // A name never used before in this run, so no cached copy of another file stands for it.
+    QTemporaryFile reserved(folder + QStringLiteral("/.") + QFileInfo(target).fileName() +
+                            QStringLiteral(".XXXXXX"));
+    if (!reserved.open())
+        return false;
+    const QString written = reserved.fileName();
+    QStringList keys = settings_.allKeys();
+    if (!writeCopy(written, keys)) {
+        QFile::remove(written);
+        return false;
+    }
+    if (!readsBackWhole(written, keys))
         return false;
     // What Qt wrote is checked; the file itself is put in place by the checked writer.
     QFile made(written);

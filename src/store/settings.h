@@ -48,6 +48,10 @@ private:
     QString key(const QString& name) const;
 
     bool replaceFile();
+    // Every key and the values not yet saved into a new file at path; keys gains the new names.
+    bool writeCopy(const QString& path, QStringList& keys) const;
+    // Whether the file at path holds every key with the value it should.
+    bool readsBackWhole(const QString& path, const QStringList& keys) const;
 
     QSettings& settings_;
     std::map<QString, int> pending_;

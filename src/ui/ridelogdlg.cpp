@@ -16,6 +16,7 @@
 #include "ui/waitcursor.h"
 #include "ui/windowstate.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -23,6 +24,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace ridelog {
@@ -31,6 +33,8 @@ namespace {
 
 // The list's top edge while the balance bar is shown above it.
 constexpr int kListTopWithBalanceBar = 29;
+// How long a window manager may take to give the keyboard back after a dialog closed.
+constexpr int kRegainFocusDelayMs = 100;
 
 QRect workArea()
 {
@@ -261,6 +265,26 @@ void CRidelogDlg::setBalanceBarVisible(bool visible)
     balanceLabel_->setVisible(visible);
     balanceField_->setVisible(visible);
     yenLabel_->setVisible(visible);
+}
+
+bool CRidelogDlg::event(QEvent* event)
+{
+    // A box or dialog that kept the window blocked has closed. A window manager then gives the
+    // keyboard back; without one (a bare X server, a kiosk session) nobody does: Qt counts the
+    // window as active again while the keyboard stays with the screen, and Escape, Enter and
+    // the shortcuts reach nothing. Ask for the keyboard again unless another window of ours
+    // has it.
+    if (event->type() == QEvent::WindowUnblocked) {
+        QTimer::singleShot(kRegainFocusDelayMs, this, [this] {
+            // The window itself runs modally; another modal box still open keeps the keyboard.
+            const QWidget* active = QApplication::activeWindow();
+            const QWidget* modal = QApplication::activeModalWidget();
+            if (isVisible() && (active == nullptr || active == this) &&
+                (modal == nullptr || modal == this))
+                activateWindow();
+        });
+    }
+    return QDialog::event(event);
 }
 
 bool CRidelogDlg::eventFilter(QObject* watched, QEvent* event)

@@ -93,6 +93,7 @@ public:
     void setStatusText(const QString& text, const QString& toolTip = QString());
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 

@@ -369,6 +369,16 @@ void CTotalsDlg::showEvent(QShowEvent* event)
     updateCardLabel();
 }
 
+void CTotalsDlg::done(int result)
+{
+    // Closed with the keyboard: the keyboard goes back to the main window, as a window manager
+    // would give it (without one nobody does).
+    const bool hadKeyboard = isActiveWindow();
+    QDialog::done(result);
+    if (hadKeyboard && parentWidget() != nullptr && parentWidget()->isVisible())
+        parentWidget()->activateWindow();
+}
+
 void CTotalsDlg::updateNotice()
 {
     QStringList notes;

@@ -69,6 +69,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
+public slots:
+    void done(int result) override;
+
 private:
     void buildWidgets();
     QWidget* buildContent();

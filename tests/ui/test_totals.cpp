@@ -23,6 +23,7 @@
 #include <QStackedBarSeries>
 #include <QStandardItemModel>
 #include <QTableWidget>
+#include <QApplication>
 #include <QTest>
 #include <cmath>
 #include <set>
@@ -281,6 +282,15 @@ void TestTotals::openedFromTheMenuAndUpdatedByARead()
     QTRY_COMPARE(totals->monthsReport().total.railFares, 400);
     QVERIFY(dlg->triggerCommand(ids::ShowTotals)); // the same window again
     QCOMPARE(dlg->findChildren<CTotalsDlg*>().size(), 1);
+
+    // Closed with Escape, it hands the keyboard back to the main window.
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    totals->activateWindow();
+    QTRY_COMPARE(QApplication::activeWindow(), totals);
+    QTest::keyClick(totals, Qt::Key_Escape);
+    QVERIFY(!totals->isVisible());
+    QTRY_COMPARE(QApplication::activeWindow(), dlg.get());
 }
 
 // A read of twenty entries none of which is stored: the window's gap reaches the totals and the

@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QHeaderView>
 #include <QMenu>
 #include <QSignalSpy>
@@ -44,6 +45,8 @@ private slots:
     void copyTakesSelectedRowsAsTextExport();
     void invitationUntilFirstRead();
     void cardTakenOffIsToldAndRowsMarked();
+    void keyboardComesBackAfterADialog_data();
+    void keyboardComesBackAfterADialog();
 };
 
 void TestWindowBehaviour::init()
@@ -78,6 +81,43 @@ int sum(const QList<int>& sizes)
 }
 
 } // namespace
+
+void TestWindowBehaviour::keyboardComesBackAfterADialog_data()
+{
+    QTest::addColumn<bool>("otherWindowActive");
+    QTest::newRow("keyboard gone with the dialog") << false;
+    QTest::newRow("another window took it") << true;
+}
+
+// Without a window manager nobody gives the keyboard back when a dialog closes, and Escape
+// would no longer close the window: it takes the keyboard back, unless another window of ours
+// has it.
+void TestWindowBehaviour::keyboardComesBackAfterADialog()
+{
+    QFETCH(bool, otherWindowActive);
+    auto dlg = makeWindow();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    QWidget other;
+    other.resize(200, 100);
+    other.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&other));
+    QDialog box(dlg.get());
+    box.open();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    box.close();
+    if (otherWindowActive) {
+        other.activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), &other);
+    } else {
+        QApplication::setActiveWindow(nullptr);
+        QCOMPARE(QApplication::activeWindow(), nullptr);
+    }
+    QWidget* const expected = otherWindowActive ? &other : static_cast<QWidget*>(dlg.get());
+    QTRY_COMPARE(QApplication::activeWindow(), expected);
+    QTest::qWait(300);
+    QCOMPARE(QApplication::activeWindow(), expected);
+}
 
 void TestWindowBehaviour::maximisedWindowWidensNameColumns()
 {
