@@ -313,10 +313,11 @@ private:
         case RowKind::MonthTotal:
             painter.setFont(boldFont_);
             painter.drawLine(QPointF(columnX_[PurposeCol], y), QPointF(width_, y));
-            painter.drawText(QRectF(columnX_[PurposeCol], y,
-                                    columnX_[AmountCol] - columnX_[PurposeCol], row.height),
-                             Qt::AlignRight | Qt::AlignVCenter,
-                             ClaimFormText::tr("%1 小計").arg(monthHeading(*row.month)));
+            // The label may reach into the columns left of 用途 ("Subtotal September 2027").
+            painter.drawText(
+                QRectF(columnX_[ToCol], y, columnX_[AmountCol] - columnX_[ToCol], row.height),
+                Qt::AlignRight | Qt::AlignVCenter,
+                ClaimFormText::tr("%1 小計").arg(monthHeading(*row.month)));
             painter.drawText(cellRect(AmountCol, y, row.height), Qt::AlignRight | Qt::AlignVCenter,
                              claimMoneyText(row.month->total));
             break;

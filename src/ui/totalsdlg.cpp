@@ -1,6 +1,7 @@
 #include "ui/totalsdlg.h"
 
 #include "report/chartscale.h"
+#include "ui/cuttexttooltip.h"
 #include "ui/totalscharts.h"
 
 #include <QAbstractItemModel>
@@ -72,6 +73,8 @@ QTableWidget* makeTable(QWidget* parent)
     table->verticalHeader()->hide();
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setWordWrap(false);
+    // A cell too narrow for its figure shows it whole as its tooltip.
+    table->setItemDelegate(new CutTextToolTipDelegate(table));
     table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);

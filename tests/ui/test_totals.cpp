@@ -6,16 +6,19 @@
 #include "support/windowaccess.h"
 #include "testfiles.h"
 #include "ui/commandids.h"
+#include "ui/cuttexttooltip.h"
 #include "ui/savefiledialog.h"
 #include "ui/totalscharts.h"
 #include "ui/totalsdlg.h"
 #include "windowfixture.h"
 
+#include <QApplication>
 #include <QBarSet>
 #include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QDateTime>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineSeries>
 #include <QLocale>
@@ -23,7 +26,6 @@
 #include <QStackedBarSeries>
 #include <QStandardItemModel>
 #include <QTableWidget>
-#include <QApplication>
 #include <QTest>
 #include <cmath>
 #include <set>
@@ -117,6 +119,15 @@ void TestTotals::monthsAndRange()
     QCOMPARE(text(*totals.rangeTable(), 0, 0), QStringLiteral("2026-03-15〜2026-04-02"));
     QCOMPARE(totals.rangeReport().total.spending(), 210);
     QCOMPARE(text(*totals.rangeTable(), 0, 9), QStringLiteral("4630"));
+    // A range column made too narrow for its text shows the text whole as its tooltip.
+    QTableWidget& range = *totals.rangeTable();
+    for (const QTableWidget* table : {totals.monthTable(), &range})
+        QVERIFY(qobject_cast<CutTextToolTipDelegate*>(table->itemDelegate()));
+    const QModelIndex period = range.model()->index(0, 0);
+    QCOMPARE(CutTextToolTipDelegate::toolTipFor(range, period), QString());
+    range.horizontalHeader()->resizeSection(0, 20);
+    QCOMPARE(CutTextToolTipDelegate::toolTipFor(range, period),
+             QStringLiteral("2026-03-15〜2026-04-02"));
     totals.setRange(QDate(2026, 4, 2), QDate(2026, 3, 1)); // backwards: one day
     QCOMPARE(totals.rangeReport().to, QDate(2026, 4, 2));
 
