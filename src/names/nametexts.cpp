@@ -59,4 +59,33 @@ QString ShopNameText(const HistoryRecord& record)
     return shopCodeText(record.shopKey);
 }
 
+QString entryColumnText(const HistoryRecord& record)
+{
+    switch (recordKindOf(record.processType)) {
+    case RecordKind::Rail:
+        return EntryNameText(record);
+    case RecordKind::Bus:
+        return BusStopNameText(record);
+    case RecordKind::Shop:
+        return ShopNameText(record);
+    case RecordKind::None:
+        break;
+    }
+    return QString();
+}
+
+QString exitColumnText(const HistoryRecord& record)
+{
+    switch (recordKindOf(record.processType)) {
+    case RecordKind::Rail:
+        return ExitNameText(record);
+    case RecordKind::Shop:
+        return timeOfDayText(record.raw);
+    case RecordKind::Bus:
+    case RecordKind::None:
+        break;
+    }
+    return QString();
+}
+
 } // namespace ridelog

@@ -24,6 +24,11 @@ QString BusStopNameText(const HistoryRecord& record);
 QString ShopNameText(const HistoryRecord& record);
 
 // The code texts on their own, shared with the request side.
+// What the list shows in its entry and exit columns for a record of any kind: the stations of a
+// journey, the stop of a bus ride, the shop and the time of a purchase.
+QString entryColumnText(const HistoryRecord& record);
+QString exitColumnText(const HistoryRecord& record);
+
 QString stationCodeText(const StationKey& key);
 QString busStopCodeText(const BusStopKey& key);
 QString shopCodeText(const ShopKey& key);

@@ -16,35 +16,6 @@ RecordKind kindOf(const HistoryRecord& record)
     return recordKindOf(record.processType);
 }
 
-QString entryColumnText(const HistoryRecord& record)
-{
-    switch (kindOf(record)) {
-    case RecordKind::Rail:
-        return EntryNameText(record);
-    case RecordKind::Bus:
-        return BusStopNameText(record);
-    case RecordKind::Shop:
-        return ShopNameText(record);
-    case RecordKind::None:
-        break;
-    }
-    return QString();
-}
-
-QString exitColumnText(const HistoryRecord& record)
-{
-    switch (kindOf(record)) {
-    case RecordKind::Rail:
-        return ExitNameText(record);
-    case RecordKind::Shop:
-        return timeOfDayText(record.raw);
-    case RecordKind::Bus:
-    case RecordKind::None:
-        break;
-    }
-    return QString();
-}
-
 void setCell(QAbstractItemModel& model, int row, int column, const QString& text)
 {
     if (auto* lean = qobject_cast<HistoryListModel*>(&model))

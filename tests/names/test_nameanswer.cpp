@@ -264,7 +264,7 @@ std::pair<QString, QString> TestNameAnswer::expectedCells(const HistoryRecord& r
     case RecordKind::None:
         break;
     }
-    return {entryColumnTextOf(named), exitColumnTextOf(named)};
+    return {entryColumnText(named), exitColumnText(named)};
 }
 
 int TestNameAnswer::keysToAsk() const

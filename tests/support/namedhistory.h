@@ -150,29 +150,6 @@ private:
     std::vector<HistoryBlock> blocks_;
 };
 
-// The text the list shows in the name column of a record before any refresh.
-inline QString entryColumnTextOf(const HistoryRecord& record)
-{
-    switch (record.kind) {
-    case RecordKind::Rail:
-        return EntryNameText(record);
-    case RecordKind::Bus:
-        return BusStopNameText(record);
-    case RecordKind::Shop:
-        return ShopNameText(record);
-    case RecordKind::None:
-        break;
-    }
-    return QString();
-}
-
-inline QString exitColumnTextOf(const HistoryRecord& record)
-{
-    if (record.kind == RecordKind::Rail)
-        return ExitNameText(record);
-    return record.kind == RecordKind::Shop ? timeOfDayText(record.raw) : QString();
-}
-
 // A list row as the window fills it: the serial in column 0, the names in columns 4 and 5.
 inline QList<QStandardItem*> listRowOf(const HistoryRecord& record)
 {
@@ -180,8 +157,7 @@ inline QList<QStandardItem*> listRowOf(const HistoryRecord& record)
     row << new QStandardItem(QString::number(record.serial));
     for (int column = 1; column < 4; ++column)
         row << new QStandardItem(QStringLiteral("c%1").arg(column));
-    row << new QStandardItem(entryColumnTextOf(record))
-        << new QStandardItem(exitColumnTextOf(record))
+    row << new QStandardItem(entryColumnText(record)) << new QStandardItem(exitColumnText(record))
         << new QStandardItem(QString::number(record.amount));
     return row;
 }
