@@ -34,11 +34,8 @@ inline RunResult run(QStringList arguments)
     QBuffer err;
     out.open(QIODevice::WriteOnly);
     err.open(QIODevice::WriteOnly);
-    RunResult result;
-    result.status = runScriptCommand(arguments, out, err);
-    result.out = out.data();
-    result.err = err.data();
-    return result;
+    const int status = runScriptCommand(arguments, out, err);
+    return RunResult{status, out.data(), err.data()};
 }
 
 // A command on one card: runOnCard(u"export --format=json") runs

@@ -1,5 +1,6 @@
 // The command line for scripts doing its work on the stored history: the cards, the exports
-// (the same bytes as the window's), the totals, and the notes with the claim form.
+// (the same bytes as the window's), the totals, and the notes with the claim form; and the
+// executable, which needs no display.
 #include "card/cardread.h"
 #include "card/readerlibrary.h"
 #include "report/expenseentries.h"
@@ -46,6 +47,8 @@ private slots:
     void notesAndClaimFormAsANewUser_data();
     void notesAndClaimFormAsANewUser();
     void noteRefusals();
+    void executableRunsWithoutDisplay_data();
+    void executableRunsWithoutDisplay();
 
 private:
     // Through the executable: kPurposes on five journeys of the commuter month, claim marks
@@ -295,6 +298,35 @@ void TestScriptCommands::noteRefusals()
     QVERIFY(isOneLineMessage(result.err));
     holding.commit();
     QVERIFY(!NoteStore(databasePath()).notesOf(kCardIdm).notes.contains(1));
+}
+
+void TestScriptCommands::executableRunsWithoutDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("out"); // in the output; none: one line on stderr says why
+    QTest::newRow("cards") << words(u"cards") << 0 << kCardIdm.toLatin1() + "\t1\t";
+    QTest::newRow("unknown card") << words(u"export --card") + QStringList{kOtherIdm} << 1
+                                  << QByteArray();
+    QTest::newRow("no card given") << words(u"totals") << 2 << QByteArray();
+    QTest::newRow("help of a command")
+        << words(u"export --help") << 0 << QByteArray("ridelog totals --card IDM");
+    QTest::newRow("help") << words(u"--help") << 0 << QByteArray("ridelog export --card IDM");
+    QTest::newRow("help names the window's options")
+        << words(u"--help") << 0 << QByteArray("--reader");
+}
+
+void TestScriptCommands::executableRunsWithoutDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, out);
+    storeCard(kCardIdm, {railBlock(1, 1000)});
+    const RunResult result = runExecutable(arguments);
+    QTEST(result.status, "status");
+    if (out.isEmpty())
+        QVERIFY2(isOneLineMessage(result.err), result.err.constData());
+    else
+        QVERIFY2(result.out.contains(out), result.out.constData());
 }
 
 QTEST_MAIN(TestScriptCommands)
