@@ -24,27 +24,23 @@ private slots:
     void foreignFileIsNeverWritten();
 
     // ---- Encodings
-    void blockWordsAreLittleEndianSigned();
     void storedRowHoldsSignedWordsAndSerial();
-    void keyPartsAreStoredSigned();
-    void keyPartsReadBack_data();
-    void keyPartsReadBack();
+    void keyPartsRoundTrip_data();
+    void keyPartsRoundTrip();
 
     // ---- Card block set
     void cardBlockSetOrdersBySerialBytes();
     void cardBlockSetFirstInsertWins();
 
     // ---- Card history
+    void firstReadStoresEveryUsedBlock_data();
     void firstReadStoresEveryUsedBlock();
     void readingTheSameCardTwiceInsertsNothing();
-    void fifteenZeroBlocksOfTwentyStoreFive();
-    void readStoringNothingCreatesNoTable();
     void historyThatMovedOnListsTheUnionStoredBlockWins();
     void twoRowsOfOneSerialEarlierWins();
     void mergeSkipsUnnamedTerminalTypes();
     void buildRecordSetDecodesEveryBlockWithNames();
     void databaseObjectLifecycle();
-    void cardTableGetsAnIndexButKeepsItsColumns();
     void freshBlockAlreadyInTableIsNotAddedAgain();
 };
 
@@ -190,6 +186,7 @@ void TestHistoryStore::schemaOfNameTables()
     QCOMPARE(tableColumns(db, table), columns);
 }
 
+// The card table keeps its five columns; the look-up of a block before adding it uses an index.
 void TestHistoryStore::schemaOfCardTable()
 {
     CardSession session;
@@ -200,6 +197,13 @@ void TestHistoryStore::schemaOfCardTable()
              (QStringList{QStringLiteral("seq INTEGER"), QStringLiteral("b1 INTEGER"),
                           QStringLiteral("b2 INTEGER"), QStringLiteral("b3 INTEGER"),
                           QStringLiteral("b4 INTEGER")}));
+    Statement plan(db, QStringLiteral("EXPLAIN QUERY PLAN SELECT 1 FROM \"%1\" WHERE b1=1 AND "
+                                      "b2=2 AND b3=3 AND b4=4")
+                           .arg(kCardTable));
+    QString details;
+    while (plan.step())
+        details += plan.textAt(3);
+    QVERIFY2(details.contains(QStringLiteral("USING INDEX")), qPrintable(details));
 }
 
 void TestHistoryStore::cardTableName_data()
@@ -230,27 +234,11 @@ void TestHistoryStore::withoutDataFolderNoObjectCanBeMade()
     CardBlockSet blocks;
     HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, 2));
     QCOMPARE(store.StoreNewBlocks(kIdm, blocks), 0);
+    QVERIFY(!store.recreateNameTable(NameTable::Stations));
+    QVERIFY(!store.deleteCardTable(kIdm));
 }
 
 // ------------------------------------------------------------------------------ Encodings
-
-void TestHistoryStore::blockWordsAreLittleEndianSigned()
-{
-    HistoryBlock block{};
-    block[4] = 0x01;
-    block[5] = 0x02;
-    block[6] = 0x03;
-    block[7] = 0x84;
-    block[0] = 0x16;
-    block[15] = 0xFF;
-    block[12] = 0x80;
-    const BlockWords words = blockWords(block);
-    QCOMPARE(words[0], 0x16);
-    QCOMPARE(words[1], -2080177663);
-    QCOMPARE(words[2], 0);
-    QCOMPARE(words[3], std::int32_t(0xFF000080u));
-    QCOMPARE(blockFromWords(words), block);
-}
 
 void TestHistoryStore::storedRowHoldsSignedWordsAndSerial()
 {
@@ -284,33 +272,28 @@ void TestHistoryStore::storedRowHoldsSignedWordsAndSerial()
     QCOMPARE(loaded.find(0x0A0B0C)->origin, BlockOrigin::CardTable);
 }
 
-void TestHistoryStore::keyPartsAreStoredSigned()
+// A 16-bit key part is stored as a signed SMALLINT and read back whole, or by its low 8 bits.
+void TestHistoryStore::keyPartsRoundTrip_data()
 {
-    QCOMPARE(storedKeyPart(32769), std::int16_t(-32767));
-    QCOMPARE(storedKeyPart(65535), std::int16_t(-1));
-    QCOMPARE(storedKeyPart(32767), std::int16_t(32767));
-    QCOMPARE(storedKeyPart(200), std::int16_t(200));
-}
-
-void TestHistoryStore::keyPartsReadBack_data()
-{
+    QTest::addColumn<int>("all16");
     QTest::addColumn<qlonglong>("stored");
     QTest::addColumn<int>("low8");
-    QTest::addColumn<int>("all16");
-    QTest::newRow("small") << 37LL << 37 << 37;
-    QTest::newRow("negative 16-bit") << -32767LL << 1 << 32769;
-    QTest::newRow("minus one") << -1LL << 255 << 65535;
-    QTest::newRow("above 8 bits") << 257LL << 1 << 257;
-    QTest::newRow("200") << 200LL << 200 << 200;
+    QTest::newRow("small") << 37 << 37LL << 37;
+    QTest::newRow("200") << 200 << 200LL << 200;
+    QTest::newRow("above 8 bits") << 257 << 257LL << 1;
+    QTest::newRow("largest positive") << 32767 << 32767LL << 255;
+    QTest::newRow("negative 16-bit") << 32769 << -32767LL << 1;
+    QTest::newRow("minus one") << 65535 << -1LL << 255;
 }
 
-void TestHistoryStore::keyPartsReadBack()
+void TestHistoryStore::keyPartsRoundTrip()
 {
+    QFETCH(int, all16);
     QFETCH(qlonglong, stored);
     QFETCH(int, low8);
-    QFETCH(int, all16);
-    QCOMPARE(int(keyPartLow8(stored)), low8);
+    QCOMPARE(qlonglong(storedKeyPart(std::uint16_t(all16))), stored);
     QCOMPARE(int(keyPart16(stored)), all16);
+    QCOMPARE(int(keyPartLow8(stored)), low8);
 }
 
 // --------------------------------------------------------------------------- Card history
@@ -345,20 +328,42 @@ void TestHistoryStore::cardBlockSetFirstInsertWins()
     QVERIFY(blocks.find(4) == nullptr);
 }
 
+void TestHistoryStore::firstReadStoresEveryUsedBlock_data()
+{
+    QTest::addColumn<int>("firstSerial");
+    QTest::addColumn<int>("used");  // blocks with history, from firstSerial up
+    QTest::addColumn<int>("zeros"); // empty blocks after them
+    QTest::newRow("twenty used") << 101 << 20 << 0;
+    QTest::newRow("five used, fifteen zero") << 1 << 5 << 15;
+    QTest::newRow("twenty zero") << 1 << 0 << 20;
+    QTest::newRow("no blocks") << 1 << 0 << 0;
+}
+
+// Every used block becomes a row, in ascending serial order; a read storing nothing creates
+// no table.
 void TestHistoryStore::firstReadStoresEveryUsedBlock()
 {
+    QFETCH(int, firstSerial);
+    QFETCH(int, used);
+    QFETCH(int, zeros);
     CardSession session;
     startStore(session);
-    const ReadResult read = readCard(session, cardBlocks(101, 120));
-    QCOMPARE(read.added, 20);
-    QCOMPARE(read.records.size(), std::size_t(20));
-    QCOMPARE(rowCount(dbPath(), kCardTable), 20);
+    std::vector<HistoryBlock> card;
+    if (used > 0)
+        card = cardBlocks(std::uint32_t(firstSerial), std::uint32_t(firstSerial + used - 1));
+    card.resize(std::size_t(used + zeros), HistoryBlock{});
+    const ReadResult read = readCard(session, card);
+    QCOMPARE(read.added, used);
+    QCOMPARE(read.records.size(), std::size_t(used));
     for (const auto& [serial, entry] : read.blocks)
         QCOMPARE(entry.origin, BlockOrigin::CardTable);
-    // Rows are added in ascending serial order.
+    QCOMPARE(hasTable(dbPath(), kCardTable), used > 0);
+    if (used == 0)
+        return;
+    QCOMPARE(rowCount(dbPath(), kCardTable), used);
     Database db = openForInspection(dbPath());
     Statement rows = db.prepareReadAll(kCardTable, {QStringLiteral("seq")});
-    std::int64_t expected = 101;
+    std::int64_t expected = firstSerial;
     while (rows.step())
         QCOMPARE(rows.integerAt(0), expected++);
 }
@@ -377,30 +382,6 @@ void TestHistoryStore::readingTheSameCardTwiceInsertsNothing()
         QCOMPARE(record.raw, a->raw);
         ++a;
     }
-}
-
-void TestHistoryStore::fifteenZeroBlocksOfTwentyStoreFive()
-{
-    CardSession session;
-    startStore(session);
-    std::vector<HistoryBlock> card = cardBlocks(1, 5);
-    card.resize(20, HistoryBlock{});
-    const ReadResult read = readCard(session, card);
-    QCOMPARE(read.added, 5);
-    QCOMPARE(read.records.size(), std::size_t(5));
-    QCOMPARE(rowCount(dbPath(), kCardTable), 5);
-}
-
-void TestHistoryStore::readStoringNothingCreatesNoTable()
-{
-    CardSession session;
-    startStore(session);
-    const ReadResult empty = readCard(session, std::vector<HistoryBlock>(20));
-    QCOMPARE(empty.added, 0);
-    QVERIFY(empty.records.empty());
-    const ReadResult none = readCard(session, {});
-    QVERIFY(none.records.empty());
-    QVERIFY(!hasTable(dbPath(), kCardTable));
 }
 
 void TestHistoryStore::historyThatMovedOnListsTheUnionStoredBlockWins()
@@ -502,22 +483,6 @@ void TestHistoryStore::databaseObjectLifecycle()
     QCOMPARE(store.state(), DatabaseState::Closed);
     store.dropDatabaseObject();
     QCOMPARE(store.state(), DatabaseState::None);
-}
-
-void TestHistoryStore::cardTableGetsAnIndexButKeepsItsColumns()
-{
-    CardSession session;
-    startStore(session);
-    readCard(session, cardBlocks(1, 4));
-    Database db = openForInspection(dbPath());
-    Statement plan(db, QStringLiteral("EXPLAIN QUERY PLAN SELECT 1 FROM \"%1\" WHERE b1=1 AND "
-                                      "b2=2 AND b3=3 AND b4=4")
-                           .arg(kCardTable));
-    QString details;
-    while (plan.step())
-        details += plan.textAt(3);
-    QVERIFY2(details.contains(QStringLiteral("USING INDEX")), qPrintable(details));
-    QCOMPARE(tableColumns(db, kCardTable).size(), 5);
 }
 
 void TestHistoryStore::freshBlockAlreadyInTableIsNotAddedAgain()

@@ -17,8 +17,8 @@ private slots:
     void gateLogIsKeptAcrossReads();
     void gateLogFailureLeavesTheHistoryStored_data();
     void gateLogFailureLeavesTheHistoryStored();
-    void unwritableFolderReadStillListsCard();
-    void fileThatIsNotADatabaseStaysUnchanged();
+    void unusableDatabaseStillListsTheCard_data();
+    void unusableDatabaseStillListsTheCard();
     void problemIsToldAgainAfterTheDatabaseWorkedInBetween();
     void cardTableMissingAColumnReportsEngineText();
     void failedStoreLeavesTableAsBefore();
@@ -27,19 +27,33 @@ private slots:
 
     // ---- Clearing
     void recreateNameTableEmptiesOnlyThatTable();
-    void recreateNameTableWithoutDatabase();
     void deleteCardTableRemovesOnlyThatCard();
     void deleteMissingCardTableRaisesEngineText();
 };
 
 // --------------------------------------------------------------------------------- Faults
 
-void TestHistoryStoreFaults::unwritableFolderReadStillListsCard()
+void TestHistoryStoreFaults::unusableDatabaseStillListsTheCard_data()
 {
-    // A plain file where the data folder should be: nothing can be created below it.
-    QFile blocker(home_->filePath(QStringLiteral("Tanpopo")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    QTest::addColumn<QByteArray>("content"); // empty: a plain file blocks the data folder
+    QTest::addColumn<QStringList>("reported");
+    QTest::newRow("a file where the data folder should be") << QByteArray() << QStringList{};
+    QTest::newRow("a file that is not a database")
+        << QByteArrayLiteral("2024-04-01 Shibuya -> Shinjuku 170 yen\n").repeated(300)
+        << QStringList{QStringLiteral("file is not a database")};
+}
+
+// The card is listed all the same; nothing is written, the file keeps every byte and the user
+// is told once, not at every operation.
+void TestHistoryStoreFaults::unusableDatabaseStillListsTheCard()
+{
+    QFETCH(QByteArray, content);
+    if (content.isEmpty()) {
+        QFile blocker(home_->filePath(QStringLiteral("Tanpopo")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    } else {
+        writeGarbageDatabase(content);
+    }
     CardSession session;
     HistoryStore& store = session.store();
     NameCaches& caches = startStore(session);
@@ -48,33 +62,14 @@ void TestHistoryStoreFaults::unwritableFolderReadStillListsCard()
     QCOMPARE(read.records.size(), std::size_t(20));
     QCOMPARE(read.added, 0);
     QCOMPARE(store.EnsureDatabaseOpen(), -2);
-    QVERIFY(!store.recreateNameTable(NameTable::Stations));
-    QVERIFY(!store.deleteCardTable(kIdm));
-    QVERIFY(!store.WriteBackNames(caches));
-    QVERIFY(reported_.isEmpty());
-}
-
-void TestHistoryStoreFaults::fileThatIsNotADatabaseStaysUnchanged()
-{
-    const QByteArray notes =
-        QByteArrayLiteral("2024-04-01 Shibuya -> Shinjuku 170 yen\n").repeated(300);
-    writeGarbageDatabase(notes);
-    CardSession session;
-    HistoryStore& store = session.store();
-    NameCaches& caches = startStore(session);
-    QCOMPARE(store.state(), DatabaseState::None);
-    QCOMPARE(reported_, QStringList{QStringLiteral("file is not a database")});
-
-    const ReadResult read = readCard(session, cardBlocks(1, 20));
-    QCOMPARE(read.records.size(), std::size_t(20));
-    QCOMPARE(read.added, 0);
     caches.stations.EntryFor({0, 1, 2}).nm = QStringLiteral("駅");
     QVERIFY(!store.WriteBackNames(caches));
+    QVERIFY(!store.recreateNameTable(NameTable::Stations));
     QVERIFY(!store.recreateNameTable(NameTable::BusStops));
     QVERIFY(!store.deleteCardTable(kIdm));
-    // Told once, not at every operation.
-    QCOMPARE(reported_.size(), 1);
-    QCOMPARE(fileBytes(dbPath()), notes);
+    QTEST(reported_, "reported");
+    if (!content.isEmpty())
+        QCOMPARE(fileBytes(dbPath()), content);
     QVERIFY(!QFile::exists(dbPath() + QStringLiteral("-journal")));
 }
 
@@ -235,13 +230,6 @@ void TestHistoryStoreFaults::recreateNameTableEmptiesOnlyThatTable()
     QCOMPARE(tableColumns(db, QStringLiteral("bpn")).size(), 8);
 }
 
-void TestHistoryStoreFaults::recreateNameTableWithoutDatabase()
-{
-    HistoryStore store;
-    QVERIFY(!store.recreateNameTable(NameTable::Stations));
-    QVERIFY(!store.deleteCardTable(kIdm));
-}
-
 void TestHistoryStoreFaults::deleteCardTableRemovesOnlyThatCard()
 {
     CardSession session;
@@ -270,6 +258,18 @@ void TestHistoryStoreFaults::deleteMissingCardTableRaisesEngineText()
              QStringLiteral("no such table: ") + kCardTable);
 }
 
+// One read of the card's serials 1 to highest with its gate log, as the session stores it;
+// stored receives the gate log the store held before this read.
+static int storeRead(HistoryStore& store, std::uint32_t highest,
+                     const std::vector<HistoryBlock>& gateLog, const QDateTime& when,
+                     std::vector<HistoryBlock>* stored = nullptr)
+{
+    CardBlockSet blocks;
+    store.LoadStoredBlocks(kIdm, blocks, stored);
+    HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, highest));
+    return store.StoreNewBlocks(kIdm, blocks, gateLog, when);
+}
+
 void TestHistoryStoreFaults::gateLogIsKeptAcrossReads()
 {
     using namespace ridelog::testing;
@@ -280,42 +280,27 @@ void TestHistoryStoreFaults::gateLogIsKeptAcrossReads()
     const HistoryBlock morningEntry = gateBlock(0xA0, kShinjuku, day, 8, 29);
     const HistoryBlock eveningEntry = gateBlock(0xA0, kShibuya, day, 18, 10);
     const QDateTime firstRead = QDateTime::fromSecsSinceEpoch(1796000000, Qt::UTC);
+    const QString gateLog = GateLogStore::tableName();
 
     // A read whose gate log is empty creates no table.
-    CardBlockSet blocks;
-    store.LoadStoredBlocks(kIdm, blocks);
-    HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, 3));
-    const std::vector<HistoryBlock> emptyLog(3);
-    QCOMPARE(store.StoreNewBlocks(kIdm, blocks, emptyLog, firstRead), 3);
-    QVERIFY(!hasTable(dbPath(), GateLogStore::tableName()));
-
+    QCOMPARE(storeRead(store, 3, std::vector<HistoryBlock>(3), firstRead), 3);
+    QVERIFY(!hasTable(dbPath(), gateLog));
     // The gate log comes in the read's own transaction, empty slots left out.
-    blocks = CardBlockSet();
-    store.LoadStoredBlocks(kIdm, blocks);
-    HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, 4));
-    const std::vector<HistoryBlock> first{morningExit, morningEntry, HistoryBlock{}};
-    QCOMPARE(store.StoreNewBlocks(kIdm, blocks, first, firstRead), 1);
-    QCOMPARE(rowCount(dbPath(), GateLogStore::tableName()), 2);
-
+    QCOMPARE(storeRead(store, 4, {morningExit, morningEntry, HistoryBlock{}}, firstRead), 1);
+    QCOMPARE(rowCount(dbPath(), gateLog), 2);
     // The same history again with one new tap: only the tap is added.
-    std::vector<HistoryBlock> stored;
-    blocks = CardBlockSet();
-    store.LoadStoredBlocks(kIdm, blocks, &stored);
-    QCOMPARE(stored, (std::vector<HistoryBlock>{morningExit, morningEntry}));
-    HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, 4));
     const std::vector<HistoryBlock> second{eveningEntry, morningExit, morningEntry};
-    QCOMPARE(store.StoreNewBlocks(kIdm, blocks, second, firstRead.addSecs(3600)), 0);
-    QCOMPARE(rowCount(dbPath(), GateLogStore::tableName()), 3);
+    std::vector<HistoryBlock> stored;
+    QCOMPARE(storeRead(store, 4, second, firstRead.addSecs(3600), &stored), 0);
+    QCOMPARE(stored, (std::vector<HistoryBlock>{morningExit, morningEntry}));
+    QCOMPARE(rowCount(dbPath(), gateLog), 3);
     // Reading it once more adds nothing.
-    blocks = CardBlockSet();
-    store.LoadStoredBlocks(kIdm, blocks, &stored);
+    storeRead(store, 4, second, firstRead.addSecs(7200), &stored);
     QCOMPARE(stored.size(), std::size_t(3));
-    HistoryStore::MergeCardBlocks(blocks, cardBlocks(1, 4));
-    store.StoreNewBlocks(kIdm, blocks, second, firstRead.addSecs(7200));
-    QCOMPARE(rowCount(dbPath(), GateLogStore::tableName()), 3);
+    QCOMPARE(rowCount(dbPath(), gateLog), 3);
 
     Database db = openForInspection(dbPath());
-    QCOMPARE(tableColumns(db, GateLogStore::tableName()),
+    QCOMPARE(tableColumns(db, gateLog),
              (QStringList{QStringLiteral("idm VARCHAR(255)"), QStringLiteral("block VARCHAR(255)"),
                           QStringLiteral("firstRead INTEGER")}));
     Statement rows(db, QStringLiteral("SELECT idm, block, firstRead FROM gatelog ORDER BY rowid"));

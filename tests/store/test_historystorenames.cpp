@@ -27,7 +27,6 @@ private slots:
     void writeBackMatchesLargeKeyPartsWithoutDuplicates();
     void writeBackVisitsKeysInOrder();
     void writeBackCreatesMissingTable();
-    void writeBackWithoutDatabaseWritesNothing();
     void writtenNamesLoadAgainAtNextStart();
 };
 
@@ -287,16 +286,6 @@ void TestHistoryStoreNames::writeBackCreatesMissingTable()
     caches.busStops.EntryFor({1, 2}) = {{}, QStringLiteral("停留所"), {}, QStringLiteral("停留所")};
     QVERIFY(store.WriteBackNames(caches));
     QCOMPARE(rowCount(dbPath(), QStringLiteral("bus")), 1);
-}
-
-void TestHistoryStoreNames::writeBackWithoutDatabaseWritesNothing()
-{
-    writeGarbageDatabase(QByteArrayLiteral("not a database at all, just text"));
-    HistoryStore store;
-    NameCaches caches = startStore(store);
-    caches.stations.EntryFor({1, 2, 3}).nm = QStringLiteral("x");
-    QVERIFY(!store.WriteBackNames(caches));
-    QCOMPARE(fileBytes(dbPath()), QByteArrayLiteral("not a database at all, just text"));
 }
 
 void TestHistoryStoreNames::writtenNamesLoadAgainAtNextStart()
