@@ -102,7 +102,9 @@ const JourneyTimes* GateTimes::find(std::uint32_t serial) const
     return it != journeys_.end() && it->serial == serial ? &*it : nullptr;
 }
 
-GateTimes matchGateTaps(const HistoryRecordSet& records, std::span<const HistoryBlock> gateLog)
+namespace {
+
+std::vector<GateTap> parsedTaps(std::span<const HistoryBlock> gateLog)
 {
     std::vector<GateTap> taps;
     taps.reserve(gateLog.size());
@@ -110,23 +112,36 @@ GateTimes matchGateTaps(const HistoryRecordSet& records, std::span<const History
         if (auto tap = parseGateTap(block))
             taps.push_back(*tap);
     }
-    if (taps.empty())
-        return GateTimes();
+    return taps;
+}
 
-    std::vector<Keyed> tapKeys;
-    tapKeys.reserve(taps.size());
+std::vector<Keyed> sortedTapKeys(const std::vector<GateTap>& taps)
+{
+    std::vector<Keyed> keys;
+    keys.reserve(taps.size());
     for (std::size_t i = 0; i < taps.size(); ++i) {
         const GateTap& tap = taps[i];
         const std::uint64_t key =
             tap.entry ? entryKey(tap.station, tap.date) : exitKey(tap.station, tap.date, tap.fare);
-        tapKeys.push_back({key, std::uint64_t(2047 - (tap.hour * 60 + tap.minute)) << 32 | i});
+        keys.push_back({key, std::uint64_t(2047 - (tap.hour * 60 + tap.minute)) << 32 | i});
     }
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
 
-    // Every journey asks for its exit and its entry; within a key the newest journey first.
-    std::vector<std::uint32_t> serials; // ascending
-    serials.reserve(records.size());
-    std::vector<Keyed> wanted;
-    wanted.reserve(2 * records.size());
+// The gate journeys in ascending serial, and the keys they ask for.
+struct WantedTaps
+{
+    std::vector<std::uint32_t> serials;
+    std::vector<Keyed> keys;
+};
+
+// Every journey asks for its exit and its entry; within a key the newest journey first.
+WantedTaps sortedWantedKeys(const HistoryRecordSet& records)
+{
+    WantedTaps wanted;
+    wanted.serials.reserve(records.size());
+    wanted.keys.reserve(2 * records.size());
     bool lowest = true;
     std::int32_t lowerBalance = 0;
     for (const HistoryRecord& record : records) {
@@ -138,29 +153,40 @@ GateTimes matchGateTaps(const HistoryRecordSet& records, std::span<const History
             continue;
         const HistoryBlock& raw = record.raw;
         const std::uint16_t date = bigEndian16(raw, 4);
-        const std::uint64_t newestFirst = 0xFFFFFFFFu - std::uint64_t(serials.size());
-        serials.push_back(record.serial);
+        const std::uint64_t newestFirst = 0xFFFFFFFFu - std::uint64_t(wanted.serials.size());
+        wanted.serials.push_back(record.serial);
         if (fare >= 0 && fare <= 0xFFFF)
-            wanted.push_back(
+            wanted.keys.push_back(
                 {exitKey(bigEndian16(raw, 8), date, std::uint16_t(fare)), newestFirst});
-        wanted.push_back({entryKey(bigEndian16(raw, 6), date), newestFirst});
+        wanted.keys.push_back({entryKey(bigEndian16(raw, 6), date), newestFirst});
     }
-    std::sort(tapKeys.begin(), tapKeys.end());
-    std::sort(wanted.begin(), wanted.end());
+    std::sort(wanted.keys.begin(), wanted.keys.end());
+    return wanted;
+}
+
+} // namespace
+
+GateTimes matchGateTaps(const HistoryRecordSet& records, std::span<const HistoryBlock> gateLog)
+{
+    const std::vector<GateTap> taps = parsedTaps(gateLog);
+    if (taps.empty())
+        return GateTimes();
+    const std::vector<Keyed> tapKeys = sortedTapKeys(taps);
+    const WantedTaps wanted = sortedWantedKeys(records);
 
     // Within each key, the n-th journey takes the n-th tap.
-    std::vector<JourneyTimes> times(serials.size());
+    std::vector<JourneyTimes> times(wanted.serials.size());
     std::vector<bool> used(taps.size(), false);
     std::size_t t = 0;
     std::size_t w = 0;
-    while (t < tapKeys.size() && w < wanted.size()) {
-        if (tapKeys[t].first < wanted[w].first) {
+    while (t < tapKeys.size() && w < wanted.keys.size()) {
+        if (tapKeys[t].first < wanted.keys[w].first) {
             ++t;
-        } else if (wanted[w].first < tapKeys[t].first) {
+        } else if (wanted.keys[w].first < tapKeys[t].first) {
             ++w;
         } else {
             const std::size_t tap = std::size_t(tapKeys[t].second & 0xFFFFFFFF);
-            JourneyTimes& journey = times[std::size_t(0xFFFFFFFFu - wanted[w].second)];
+            JourneyTimes& journey = times[std::size_t(0xFFFFFFFFu - wanted.keys[w].second)];
             (taps[tap].entry ? journey.entry : journey.exit) = timeOf(taps[tap]);
             used[tap] = true;
             ++t;
@@ -168,9 +194,9 @@ GateTimes matchGateTaps(const HistoryRecordSet& records, std::span<const History
         }
     }
     std::vector<JourneyTimes> matched; // ascending serial
-    for (std::size_t j = 0; j < serials.size(); ++j) {
+    for (std::size_t j = 0; j < wanted.serials.size(); ++j) {
         if (times[j].entry.known() || times[j].exit.known()) {
-            times[j].serial = serials[j];
+            times[j].serial = wanted.serials[j];
             matched.push_back(times[j]);
         }
     }

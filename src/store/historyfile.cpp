@@ -70,6 +70,25 @@ HistoryFileState stateOfError(const DatabaseError& error)
     }
 }
 
+// Why a file that SQLite refused cannot be used, for the user who chose it.
+QString reasonOfError(HistoryFileState state, const DatabaseError& error)
+{
+    switch (state) {
+    case HistoryFileState::NotDatabase:
+        return QStringLiteral("not a database: ") + error.message();
+    case HistoryFileState::Missing:
+        return QStringLiteral("cannot be opened: ") + error.message();
+    case HistoryFileState::Locked:
+        return (error.engineCode() & 0xFF) == SQLITE_READONLY
+                   ? QStringLiteral("a change to it was cut short; the program that keeps it "
+                                    "must open it once first: ") +
+                         error.message()
+                   : QStringLiteral("another program is writing it: ") + error.message();
+    default:
+        return QStringLiteral("the file is damaged: ") + error.message();
+    }
+}
+
 } // namespace
 
 QString foreignTablesReason(Database& database)
@@ -139,25 +158,7 @@ HistoryFileSummary inspectHistoryFile(const QString& path, int busyTimeoutMs)
         summary.state = HistoryFileState::Usable;
     } catch (const DatabaseError& error) {
         summary.state = stateOfError(error);
-        switch (summary.state) {
-        case HistoryFileState::NotDatabase:
-            summary.reason = QStringLiteral("not a database: ") + error.message();
-            break;
-        case HistoryFileState::Missing:
-            summary.reason = QStringLiteral("cannot be opened: ") + error.message();
-            break;
-        case HistoryFileState::Locked:
-            summary.reason =
-                (error.engineCode() & 0xFF) == SQLITE_READONLY
-                    ? QStringLiteral("a change to it was cut short; the program that keeps it "
-                                     "must open it once first: ") +
-                          error.message()
-                    : QStringLiteral("another program is writing it: ") + error.message();
-            break;
-        default:
-            summary.reason = QStringLiteral("the file is damaged: ") + error.message();
-            break;
-        }
+        summary.reason = reasonOfError(summary.state, error);
     }
     return summary;
 }

@@ -56,7 +56,18 @@ CClaimFormDlg::CClaimFormDlg(const std::vector<CardSummary>& cards, const QStrin
     setWindowTitle(tr("精算書を作成"));
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;
+    addCardRow(*form, currentIdm);
+    addPeriodRow(*form);
+    addScopeRow(*form);
+    addClaimantRows(*form);
+    layout->addLayout(form);
+    layout->addWidget(createButtons());
+    connect(period_, &QCheckBox::toggled, this, &CClaimFormDlg::updatePeriodEnabled);
+    updatePeriodEnabled();
+}
 
+void CClaimFormDlg::addCardRow(QFormLayout& form, const QString& currentIdm)
+{
     card_ = new QComboBox(this);
     card_->setObjectName(QStringLiteral("claimCard"));
     for (const CardSummary& card : cards_) {
@@ -64,8 +75,12 @@ CClaimFormDlg::CClaimFormDlg(const std::vector<CardSummary>& cards, const QStrin
         if (card.idmText == currentIdm)
             card_->setCurrentIndex(card_->count() - 1);
     }
-    form->addRow(tr("カード(&R)："), card_);
+    form.addRow(tr("カード(&R)："), card_);
+}
 
+// Last month by default, the period most claims are for.
+void CClaimFormDlg::addPeriodRow(QFormLayout& form)
+{
     period_ = new QCheckBox(tr("期間(&D)："), this);
     period_->setObjectName(QStringLiteral("claimPeriod"));
     const QDate today = QDate::currentDate();
@@ -84,8 +99,11 @@ CClaimFormDlg::CClaimFormDlg(const std::vector<CardSummary>& cards, const QStrin
     range->addWidget(new QLabel(tr("～"), this));
     range->addWidget(to_);
     range->addStretch();
-    form->addRow(period_, range);
+    form.addRow(period_, range);
+}
 
+void CClaimFormDlg::addScopeRow(QFormLayout& form)
+{
     auto* which = new QVBoxLayout;
     claimedOnly_ = new QRadioButton(tr("精算にチェックした利用のみ"), this);
     claimedOnly_->setObjectName(QStringLiteral("claimClaimedOnly"));
@@ -94,18 +112,23 @@ CClaimFormDlg::CClaimFormDlg(const std::vector<CardSummary>& cards, const QStrin
     claimedOnly_->setChecked(true);
     which->addWidget(claimedOnly_);
     which->addWidget(all_);
-    form->addRow(tr("対象："), which);
+    form.addRow(tr("対象："), which);
+}
 
+void CClaimFormDlg::addClaimantRows(QFormLayout& form)
+{
     name_ = new QLineEdit(settings_.value(kClaimantKey).toString(), this);
     name_->setObjectName(QStringLiteral("claimName"));
-    form->addRow(tr("氏名(&N)："), name_);
+    form.addRow(tr("氏名(&N)："), name_);
     department_ = new QLineEdit(settings_.value(kDepartmentKey).toString(), this);
     department_->setObjectName(QStringLiteral("claimDepartment"));
-    form->addRow(tr("所属(&B)："), department_);
+    form.addRow(tr("所属(&B)："), department_);
     for (QLineEdit* field : {name_, department_})
         field->setMaxLength(100);
-    layout->addLayout(form);
+}
 
+QDialogButtonBox* CClaimFormDlg::createButtons()
+{
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* preview =
         buttons->addButton(tr("プレビュー(&V)..."), QDialogButtonBox::ActionRole);
@@ -120,13 +143,9 @@ CClaimFormDlg::CClaimFormDlg(const std::vector<CardSummary>& cards, const QStrin
     connect(print, &QPushButton::clicked, this, &CClaimFormDlg::choosePrinterAndPrint);
     connect(pdf, &QPushButton::clicked, this, &CClaimFormDlg::choosePdfAndSave);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
-    layout->addWidget(buttons);
-
-    const bool hasCards = !cards_.empty();
     for (QPushButton* button : {preview, print, pdf})
-        button->setEnabled(hasCards);
-    connect(period_, &QCheckBox::toggled, this, &CClaimFormDlg::updatePeriodEnabled);
-    updatePeriodEnabled();
+        button->setEnabled(!cards_.empty());
+    return buttons;
 }
 
 void CClaimFormDlg::updatePeriodEnabled()

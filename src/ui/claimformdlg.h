@@ -13,6 +13,8 @@
 class QCheckBox;
 class QComboBox;
 class QDateEdit;
+class QDialogButtonBox;
+class QFormLayout;
 class QLineEdit;
 class QPrinter;
 class QPrintPreviewDialog;
@@ -57,6 +59,11 @@ public:
     QLineEdit* departmentField() const { return department_; }
 
 private:
+    void addCardRow(QFormLayout& form, const QString& currentIdm);
+    void addPeriodRow(QFormLayout& form);
+    void addScopeRow(QFormLayout& form);
+    void addClaimantRows(QFormLayout& form);
+    QDialogButtonBox* createButtons();
     void rememberClaimant();
     void updatePeriodEnabled();
 

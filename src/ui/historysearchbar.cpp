@@ -34,22 +34,7 @@ HistorySearchBar::HistorySearchBar(QWidget* parent)
     text_->setClearButtonEnabled(true);
     layout->addWidget(text_, 1);
 
-    range_ = new QCheckBox(tr("期間："), this);
-    range_->setObjectName(QStringLiteral("searchDateRange"));
-    layout->addWidget(range_);
-    const QDate today = QDate::currentDate();
-    from_ = new QDateEdit(QDate(today.year(), 1, 1), this);
-    from_->setObjectName(QStringLiteral("searchFrom"));
-    to_ = new QDateEdit(today, this);
-    to_->setObjectName(QStringLiteral("searchTo"));
-    for (QDateEdit* field : {from_, to_}) {
-        field->setCalendarPopup(true);
-        field->setDisplayFormat(QStringLiteral("yyyy-M-d"));
-        field->setMinimumDate(QDate(2000, 1, 1));
-    }
-    layout->addWidget(from_);
-    layout->addWidget(new QLabel(tr("～"), this));
-    layout->addWidget(to_);
+    addDateRange(*layout);
 
     claimedOnly_ = new QCheckBox(tr("精算のみ(&M)"), this);
     claimedOnly_->setObjectName(QStringLiteral("searchClaimedOnly"));
@@ -63,6 +48,35 @@ HistorySearchBar::HistorySearchBar(QWidget* parent)
     closeButton_->setAutoRaise(true);
     layout->addWidget(closeButton_);
 
+    connectFields();
+    updateRangeEnabled();
+    hide();
+}
+
+// This year so far by default.
+void HistorySearchBar::addDateRange(QHBoxLayout& layout)
+{
+    range_ = new QCheckBox(tr("期間："), this);
+    range_->setObjectName(QStringLiteral("searchDateRange"));
+    layout.addWidget(range_);
+    const QDate today = QDate::currentDate();
+    from_ = new QDateEdit(QDate(today.year(), 1, 1), this);
+    from_->setObjectName(QStringLiteral("searchFrom"));
+    to_ = new QDateEdit(today, this);
+    to_->setObjectName(QStringLiteral("searchTo"));
+    for (QDateEdit* field : {from_, to_}) {
+        field->setCalendarPopup(true);
+        field->setDisplayFormat(QStringLiteral("yyyy-M-d"));
+        field->setMinimumDate(QDate(2000, 1, 1));
+    }
+    layout.addWidget(from_);
+    layout.addWidget(new QLabel(tr("～"), this));
+    layout.addWidget(to_);
+}
+
+// A change of the text waits for a pause in typing; any other change filters at once.
+void HistorySearchBar::connectFields()
+{
     pause_ = new QTimer(this);
     pause_->setSingleShot(true);
     pause_->setInterval(kTypingPauseMs);
@@ -78,8 +92,6 @@ HistorySearchBar::HistorySearchBar(QWidget* parent)
     connect(closeButton_, &QToolButton::clicked, this, &HistorySearchBar::dismiss);
     for (QWidget* field : std::initializer_list<QWidget*>{text_, range_, from_, to_, claimedOnly_})
         field->installEventFilter(this);
-    updateRangeEnabled();
-    hide();
 }
 
 void HistorySearchBar::open()

@@ -9,6 +9,7 @@
 
 class QCheckBox;
 class QDateEdit;
+class QHBoxLayout;
 class QLineEdit;
 class QTimer;
 class QToolButton;
@@ -46,6 +47,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void addDateRange(QHBoxLayout& layout);
+    void connectFields();
     void updateRangeEnabled();
 
     QLineEdit* text_ = nullptr;

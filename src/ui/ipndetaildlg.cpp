@@ -65,7 +65,6 @@ CIpnDetailDlg::CIpnDetailDlg(const HistoryRecord& record, StationNameCache& stat
         showTime(kExitPart, times ? &times->exit : nullptr);
     } else if (record.kind == RecordKind::Bus) {
         showBusStop(record, busStops);
-        showTime(kEntryPart, nullptr);
     }
 }
 
@@ -145,8 +144,10 @@ void CIpnDetailDlg::showBusStop(const HistoryRecord& record, BusStopNameCache& b
         showNamePart(IdEntryLine, IdEntryLineLabel, names.sn);       // route
         showNamePart(IdEntryStation, IdEntryStationLabel, names.ln); // stop
     }
+    // A bus has one stop and no gate: neither the exit part nor a gate time is shown.
     hideControls(this, {IdExitFrame, IdExitCodeLabel, IdExitCompanyLabel, IdExitLineLabel,
-                        IdExitStationLabel, IdExitCode, IdExitCompany, IdExitLine, IdExitStation});
+                        IdExitStationLabel, IdExitCode, IdExitCompany, IdExitLine, IdExitStation,
+                        IdExitTimeLabel, IdExitTime, IdEntryTimeLabel, IdEntryTime});
 }
 
 // The gate time of the part; an unknown time leaves its field empty and disabled.

@@ -241,22 +241,22 @@ void BalanceChart::draw(std::vector<DayBalance> days)
     QCategoryAxis* yen = amountAxis(low, high);
     chart_->addAxis(yen, Qt::AlignLeft);
 
-    auto showDay = [this](const QPointF& point, bool on) {
-        if (!on || days_.empty()) {
-            QToolTip::hideText();
-            return;
-        }
-        const QDate day = dayOfMs(point.x());
-        auto nearest =
-            std::lower_bound(days_.begin(), days_.end(), day,
-                             [](const DayBalance& d, const QDate& x) { return d.day < x; });
-        if (nearest == days_.end())
-            --nearest;
-        else if (nearest != days_.begin() &&
-                 std::prev(nearest)->day.daysTo(day) < day.daysTo(nearest->day))
-            --nearest;
-        QToolTip::showText(QCursor::pos(), balanceToolTip(*nearest), view_);
-    };
+    const QList<QPointF> gaps = addBalanceLines(timeAxis, yen);
+    if (!gaps.isEmpty())
+        addGapMarkers(gaps, timeAxis, yen);
+    chart_->legend()->setVisible(!gaps.isEmpty());
+    // Thousands of days make a line that smoothing only slows down: its steps are below a pixel.
+    view_->setRenderHint(QPainter::Antialiasing, days_.size() < kSmoothLineDays);
+    if (!days_.empty()) {
+        const qreal halfDay = 43200000.0;
+        timeAxis->setRange(msOf(days_.front().day) - (days_.size() == 1 ? halfDay : 0),
+                           msOf(days_.back().day) + (days_.size() == 1 ? halfDay : 0));
+    }
+    fitLabels();
+}
+
+QList<QPointF> BalanceChart::addBalanceLines(QAbstractAxis* timeAxis, QAbstractAxis* yen)
+{
     // The line breaks where history may be missing: nothing is drawn across a gap.
     QList<QPointF> segment;
     QList<QPointF> gaps;
@@ -270,7 +270,8 @@ void BalanceChart::draw(std::vector<DayBalance> days)
         chart_->addSeries(line);
         line->attachAxis(timeAxis);
         line->attachAxis(yen);
-        QObject::connect(line, &QLineSeries::hovered, view_, showDay);
+        QObject::connect(line, &QLineSeries::hovered, view_,
+                         [this](const QPointF& point, bool on) { showDayAt(point, on); });
         if (!firstLine)
             chart_->legend()->markers(line).value(0)->setVisible(false);
         firstLine = false;
@@ -285,28 +286,41 @@ void BalanceChart::draw(std::vector<DayBalance> days)
         segment.append(point);
     }
     flush();
-    if (!gaps.isEmpty()) {
-        auto* markers = new QScatterSeries;
-        markers->setName(QCoreApplication::translate("TotalsCharts", "履歴欠落"));
-        markers->setMarkerShape(QScatterSeries::MarkerShapeTriangle);
-        markers->setMarkerSize(11);
-        markers->setColor(kGapMarkerColor);
-        markers->setBorderColor(kGapMarkerColor);
-        markers->replace(gaps);
-        chart_->addSeries(markers);
-        markers->attachAxis(timeAxis);
-        markers->attachAxis(yen);
-        QObject::connect(markers, &QScatterSeries::hovered, view_, showDay);
+    return gaps;
+}
+
+void BalanceChart::addGapMarkers(const QList<QPointF>& gaps, QAbstractAxis* timeAxis,
+                                 QAbstractAxis* yen)
+{
+    auto* markers = new QScatterSeries;
+    markers->setName(QCoreApplication::translate("TotalsCharts", "履歴欠落"));
+    markers->setMarkerShape(QScatterSeries::MarkerShapeTriangle);
+    markers->setMarkerSize(11);
+    markers->setColor(kGapMarkerColor);
+    markers->setBorderColor(kGapMarkerColor);
+    markers->replace(gaps);
+    chart_->addSeries(markers);
+    markers->attachAxis(timeAxis);
+    markers->attachAxis(yen);
+    QObject::connect(markers, &QScatterSeries::hovered, view_,
+                     [this](const QPointF& point, bool on) { showDayAt(point, on); });
+}
+
+void BalanceChart::showDayAt(const QPointF& point, bool hovered) const
+{
+    if (!hovered || days_.empty()) {
+        QToolTip::hideText();
+        return;
     }
-    chart_->legend()->setVisible(!gaps.isEmpty());
-    // Thousands of days make a line that smoothing only slows down: its steps are below a pixel.
-    view_->setRenderHint(QPainter::Antialiasing, days_.size() < kSmoothLineDays);
-    if (!days_.empty()) {
-        const qreal halfDay = 43200000.0;
-        timeAxis->setRange(msOf(days_.front().day) - (days_.size() == 1 ? halfDay : 0),
-                           msOf(days_.back().day) + (days_.size() == 1 ? halfDay : 0));
-    }
-    fitLabels();
+    const QDate day = dayOfMs(point.x());
+    auto nearest = std::lower_bound(days_.begin(), days_.end(), day,
+                                    [](const DayBalance& d, const QDate& x) { return d.day < x; });
+    if (nearest == days_.end())
+        --nearest;
+    else if (nearest != days_.begin() &&
+             std::prev(nearest)->day.daysTo(day) < day.daysTo(nearest->day))
+        --nearest;
+    QToolTip::showText(QCursor::pos(), balanceToolTip(*nearest), view_);
 }
 
 void BalanceChart::fitLabels()

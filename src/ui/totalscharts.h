@@ -7,9 +7,12 @@
 #include "report/chartscale.h"
 #include "report/expensetotals.h"
 
+#include <QList>
+#include <QPointF>
 #include <QString>
 #include <vector>
 
+class QAbstractAxis;
 class QChart;
 class QChartView;
 class QWidget;
@@ -55,6 +58,11 @@ public:
     void fitLabels();
 
 private:
+    // Adds one line per stretch without missing history; returns the first day after each gap.
+    QList<QPointF> addBalanceLines(QAbstractAxis* timeAxis, QAbstractAxis* yen);
+    void addGapMarkers(const QList<QPointF>& gaps, QAbstractAxis* timeAxis, QAbstractAxis* yen);
+    void showDayAt(const QPointF& point, bool hovered) const;
+
     QChartView* view_ = nullptr;
     QChart* chart_ = nullptr;
     std::vector<DayBalance> days_;

@@ -108,17 +108,16 @@ std::vector<int> naturalWidths(const QTableWidget& table)
 }
 
 // Columns at their natural widths, the room left given out in proportion, so that the columns
-// fill the table's width.
-void spreadColumns(QTableWidget& table, const std::vector<int>& natural)
+// fill the given room; the last one also takes whatever the table has beyond it.
+void spreadColumns(QTableWidget& table, const std::vector<int>& natural, int room)
 {
-    const int room = table.viewport()->width();
     const int needed = std::accumulate(natural.begin(), natural.end(), 0);
     const int extra = std::max(0, room - needed);
     int given = 0;
     for (std::size_t column = 0; column < natural.size(); ++column) {
         int share = needed > 0 ? int(qint64(extra) * natural[column] / needed) : 0;
         if (column + 1 == natural.size())
-            share = extra - given;
+            share = extra - given + std::max(0, table.viewport()->width() - room);
         given += share;
         table.setColumnWidth(int(column), natural[column] + share);
     }
@@ -151,6 +150,8 @@ CTotalsDlg::CTotalsDlg(Source source, QWidget* parent)
     refreshTimer_->setInterval(0);
     connect(refreshTimer_, &QTimer::timeout, this, &CTotalsDlg::refresh);
     refresh();
+    // The keyboard starts in the months, not in the period's first field.
+    monthTable_->setFocus(Qt::OtherFocusReason);
 }
 
 CTotalsDlg::~CTotalsDlg() = default;
@@ -352,8 +353,10 @@ void CTotalsDlg::fitColumns()
     const int scrollBar = monthTable_->verticalScrollBar()->sizeHint().width();
     setMinimumWidth(needed + scrollBar + 2 * monthTable_->frameWidth() +
                     layout()->contentsMargins().left() + layout()->contentsMargins().right());
-    spreadColumns(*monthTable_, widths);
-    spreadColumns(*rangeTable_, widths);
+    // The months' room, narrowed by their scroll bar, sets the columns of both.
+    const int room = monthTable_->viewport()->width();
+    spreadColumns(*monthTable_, widths, room);
+    spreadColumns(*rangeTable_, widths, room);
 }
 
 void CTotalsDlg::resizeEvent(QResizeEvent* event)

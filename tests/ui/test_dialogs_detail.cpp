@@ -153,8 +153,9 @@ void TestDetailDialogs::partsFollowWhatIsKnown_data()
                                          {1022, u"渋谷駅前"_s},     {1015, u"車載端末"_s},
                                          {1016, u"バス"_s}}
                          << QList<int>{1027, 1019, 1020, 1021, 1022, 1029, 1030, 1031, 1032}
-                         << QList<int>{}
-                         << QList<int>{1028, 1033, 1034, 1035, 1036, 1023, 1024, 1025, 1026} << 1;
+                         << QList<int>{} << QList<int>{1028, 1033, 1034,  1035,  1036,  1023, 1024,
+                                                       1025, 1026, 32860, 32861, 32862, 32863}
+                         << 1;
     QTest::newRow("bus without route")
         << busRide << none << QStringList{u"都営バス"_s, u"渋谷駅前"_s, u""_s, u""_s}
         << ControlTexts{{1031, u"路線名："_s}, {1022, u"渋谷駅前"_s}} << QList<int>{1022}

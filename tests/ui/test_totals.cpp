@@ -23,6 +23,7 @@
 #include <QLineSeries>
 #include <QLocale>
 #include <QScatterSeries>
+#include <QScrollBar>
 #include <QStackedBarSeries>
 #include <QStandardItemModel>
 #include <QTableWidget>
@@ -213,6 +214,12 @@ void TestTotals::longHistoryReadsAtAGlance()
     for (int column = 0; column < table.columnCount(); ++column)
         width += table.columnWidth(column);
     QCOMPARE(width, table.viewport()->width());
+    // The range row lines up with the months, though only the months have a scroll bar.
+    const QTableWidget& range = *totals.rangeTable();
+    QVERIFY(table.verticalScrollBar()->isVisible());
+    for (int column = 0; column + 1 < table.columnCount(); ++column)
+        QCOMPARE(range.columnViewportPosition(column), table.columnViewportPosition(column));
+    QCOMPARE(totals.focusWidget(), &table);
     QVERIFY(table.rowHeight(0) < 2 * table.fontMetrics().height());
     QVERIFY(table.height() >= 12 * table.rowHeight(0));
 
