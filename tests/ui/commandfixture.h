@@ -85,19 +85,16 @@ protected:
     // Names of every kind, in the caches and in the name tables.
     static void knowNames(CRidelogDlg& dlg)
     {
+        using namespace Qt::StringLiterals;
         NameCaches& caches = dlg.session().caches();
-        caches.stations.EntryFor(kEntryStation) = {QStringLiteral("東急"), QStringLiteral("東横"),
-                                                   QStringLiteral("渋谷"),
-                                                   QStringLiteral("渋谷(東横線)")};
-        caches.stations.EntryFor(kExitStation) = {QStringLiteral("JR東日本"),
-                                                  QStringLiteral("山手"), QStringLiteral("新宿"),
-                                                  QStringLiteral("新宿(山手線)")};
-        caches.busStops.EntryFor(kBusStop) = {QStringLiteral("都営バス"),
-                                              QStringLiteral("渋谷駅前"), QStringLiteral("渋88"),
-                                              QStringLiteral("渋谷駅前(都営バス)")};
-        caches.shops.EntryFor(kShop) = {QStringLiteral("JR東日本リテール"),
-                                        QStringLiteral("NEWDAYS"), QString(), QString(),
-                                        QStringLiteral(" ")};
+        caches.stations.EntryFor(kEntryStation) = {u"東急"_s, u"東横"_s, u"渋谷"_s,
+                                                   u"渋谷(東横線)"_s};
+        caches.stations.EntryFor(kExitStation) = {u"JR東日本"_s, u"山手"_s, u"新宿"_s,
+                                                  u"新宿(山手線)"_s};
+        caches.busStops.EntryFor(kBusStop) = {u"都営バス"_s, u"渋谷駅前"_s, u"渋88"_s,
+                                              u"渋谷駅前(都営バス)"_s};
+        caches.shops.EntryFor(kShop) = {u"JR東日本リテール"_s, u"NEWDAYS"_s, QString(), QString(),
+                                        u" "_s};
         QVERIFY(dlg.session().store().WriteBackNames(caches));
         dlg.session().store().closeDatabase();
     }

@@ -34,8 +34,7 @@ void TestDisplayCommands::settingsDialogCancelStoresAndRerenders()
     knowNames(*dlg);
     dlg->readCard();
     QCOMPARE(columnTexts(*dlg, 4),
-             (QStringList{QStringLiteral(" "), QStringLiteral("渋谷駅前(都営バス)"),
-                          QStringLiteral("渋谷(東横線)"), QStringLiteral("渋谷(東横線)")}));
+             (QStringList{u" "_s, u"渋谷駅前(都営バス)"_s, u"渋谷(東横線)"_s, u"渋谷(東横線)"_s}));
 
     bool setupOpened = false;
     onNextModal(
@@ -57,18 +56,17 @@ void TestDisplayCommands::settingsDialogCancelStoresAndRerenders()
     QVERIFY(dlg->commandAction(ids::RailCompany)->isChecked());
     QVERIFY(dlg->commandAction(ids::ShopShow)->isChecked());
     QVERIFY(dlg->commandAction(ids::ShopCompany)->isEnabled());
-    QCOMPARE(columnTexts(*dlg, 4), (QStringList{QStringLiteral("NEWDAYS(JR東日本リテール)"),
-                                                QStringLiteral("渋谷駅前(都営バス：渋88)"),
-                                                QStringLiteral("渋谷(東急：東横線)"),
-                                                QStringLiteral("渋谷(東急：東横線)")}));
-    QCOMPARE(cell(*dlg, 2, 5), QStringLiteral("新宿(JR東日本：山手線)"));
+    QCOMPARE(columnTexts(*dlg, 4),
+             (QStringList{u"NEWDAYS(JR東日本リテール)"_s, u"渋谷駅前(都営バス：渋88)"_s,
+                          u"渋谷(東急：東横線)"_s, u"渋谷(東急：東横線)"_s}));
+    QCOMPARE(cell(*dlg, 2, 5), u"新宿(JR東日本：山手線)"_s);
 }
 
 void TestDisplayCommands::settingsDialogShowsSettingsFileNotFlags()
 {
     auto dlg = makeDialog();
     // Changed behind the running program: the dialog shows the file, the menu the old flag.
-    ini_->setValue(QStringLiteral("Trfc/ipnComShow"), 1);
+    ini_->setValue(u"Trfc/ipnComShow"_s, 1);
     QVERIFY(!dlg->commandAction(ids::RailCompany)->isChecked());
     bool railCompanyBox = false;
     onNextModal([&](QWidget* modal) {
@@ -159,7 +157,7 @@ void TestDisplayCommands::altEnterOpensTheDetailAndKeepsTheWindow()
     onNextModal([&opened](QWidget* modal) { opened = modal ? modal->windowTitle() : QString(); },
                 2);
     QTest::keyClick(inside(*dlg).historyList(), Qt::Key_Return, Qt::AltModifier);
-    QCOMPARE(opened, QStringLiteral("鉄道・地下鉄駅 詳細"));
+    QCOMPARE(opened, u"鉄道・地下鉄駅 詳細"_s);
     QVERIFY(dlg->isVisible());
     QTest::keyClick(inside(*dlg).historyList(), Qt::Key_Return);
     QTRY_VERIFY(!dlg->isVisible());

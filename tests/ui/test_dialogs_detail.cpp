@@ -43,8 +43,7 @@ private slots:
     void partsFollowWhatIsKnown_data();
     void partsFollowWhatIsKnown();
     void gateTimesOfAJourney();
-    void shopKnown();
-    void shopUnknown();
+    void shopKnownAndUnknown();
 
 private:
     HistoryRecord decoded(const HistoryBlock& block)
@@ -62,41 +61,39 @@ void TestDetailDialogs::init()
 
 void TestDetailDialogs::railTextsAndHead()
 {
-    caches_.stations.EntryFor(kShibuya) = {QStringLiteral("JR東日本"), QStringLiteral("山手"),
-                                           QStringLiteral("渋谷"), QStringLiteral("渋谷(山手線)")};
-    caches_.stations.EntryFor({0, 37, 20}) = {QStringLiteral("JR東日本"), QStringLiteral("山手"),
-                                              QStringLiteral("新宿"),
-                                              QStringLiteral("新宿(山手線)")};
+    caches_.stations.EntryFor(kShibuya) = {u"JR東日本"_s, u"山手"_s, u"渋谷"_s, u"渋谷(山手線)"_s};
+    caches_.stations.EntryFor({0, 37, 20}) = {u"JR東日本"_s, u"山手"_s, u"新宿"_s,
+                                              u"新宿(山手線)"_s};
     HistoryRecord record = decoded(typedBlock(22, 1, 5, 1360, 37, 12, 37, 20));
     record.amount = -160;
     CIpnDetailDlg dialog(record, caches_.stations, caches_.busStops);
-    const ControlTexts texts{{0, QStringLiteral("鉄道・地下鉄駅 詳細")},
-                             {1013, QStringLiteral("#: 5")},
-                             {1014, QStringLiteral("2008-3-5 ")},
-                             {1015, QStringLiteral("改札機")},
-                             {1016, QStringLiteral("運賃支払")},
-                             {1018, QStringLiteral("-160")},
-                             {1017, QStringLiteral("1360")},
-                             {1019, QStringLiteral("( 0, 37, 12 )")},
-                             {1020, QStringLiteral("JR東日本")},
-                             {1021, QStringLiteral("山手線")},
-                             {1022, QStringLiteral("渋谷")},
-                             {1023, QStringLiteral("( 0, 37, 20 )")},
-                             {1024, QStringLiteral("JR東日本")},
-                             {1025, QStringLiteral("山手線")},
-                             {1026, QStringLiteral("新宿")},
-                             {1027, QStringLiteral("入場駅")},
-                             {1028, QStringLiteral("出場駅")},
-                             {1029, QStringLiteral("コード：")},
-                             {1030, QStringLiteral("会社名：")},
-                             {1031, QStringLiteral("線区名：")},
-                             {1032, QStringLiteral("駅名：")},
-                             {1033, QStringLiteral("コード：")},
-                             {1034, QStringLiteral("会社名：")},
-                             {1035, QStringLiteral("線区名：")},
-                             {1036, QStringLiteral("駅名：")},
-                             {1, QStringLiteral("閉じる")},
-                             {2, QStringLiteral("キャンセル")}};
+    const ControlTexts texts{{0, u"鉄道・地下鉄駅 詳細"_s},
+                             {1013, u"#: 5"_s},
+                             {1014, u"2008-3-5 "_s},
+                             {1015, u"改札機"_s},
+                             {1016, u"運賃支払"_s},
+                             {1018, u"-160"_s},
+                             {1017, u"1360"_s},
+                             {1019, u"( 0, 37, 12 )"_s},
+                             {1020, u"JR東日本"_s},
+                             {1021, u"山手線"_s},
+                             {1022, u"渋谷"_s},
+                             {1023, u"( 0, 37, 20 )"_s},
+                             {1024, u"JR東日本"_s},
+                             {1025, u"山手線"_s},
+                             {1026, u"新宿"_s},
+                             {1027, u"入場駅"_s},
+                             {1028, u"出場駅"_s},
+                             {1029, u"コード："_s},
+                             {1030, u"会社名："_s},
+                             {1031, u"線区名："_s},
+                             {1032, u"駅名："_s},
+                             {1033, u"コード："_s},
+                             {1034, u"会社名："_s},
+                             {1035, u"線区名："_s},
+                             {1036, u"駅名："_s},
+                             {1, u"閉じる"_s},
+                             {2, u"キャンセル"_s}};
     for (const auto& [id, expected] : texts)
         QCOMPARE(shownText(&dialog, id), expected);
     for (int id = 1013; id <= 1036; ++id)
@@ -214,10 +211,8 @@ void TestDetailDialogs::gateTimesOfAJourney()
     for (const Case& c :
          {Case{&both, "08:27", "08:42"}, Case{&exitOnly, "", "19:05"}, Case{nullptr, "", ""}}) {
         CIpnDetailDlg dialog(record, caches_.stations, caches_.busStops, nullptr, c.times);
-        QCOMPARE(controlText(&dialog, CIpnDetailDlg::IdEntryTimeLabel),
-                 QStringLiteral("入場時刻："));
-        QCOMPARE(controlText(&dialog, CIpnDetailDlg::IdExitTimeLabel),
-                 QStringLiteral("出場時刻："));
+        QCOMPARE(controlText(&dialog, CIpnDetailDlg::IdEntryTimeLabel), u"入場時刻："_s);
+        QCOMPARE(controlText(&dialog, CIpnDetailDlg::IdExitTimeLabel), u"出場時刻："_s);
         QCOMPARE(controlText(&dialog, CIpnDetailDlg::IdEntryTime), QString::fromLatin1(c.entry));
         QCOMPARE(controlText(&dialog, CIpnDetailDlg::IdExitTime), QString::fromLatin1(c.exit));
         // An unknown time is greyed with its label, as an unknown name is.
@@ -226,28 +221,27 @@ void TestDetailDialogs::gateTimesOfAJourney()
     }
 }
 
-void TestDetailDialogs::shopKnown()
+void TestDetailDialogs::shopKnownAndUnknown()
 {
-    caches_.shops.EntryFor({1, 199, 0x1234}) = {QStringLiteral("JR東日本リテール"),
-                                                QStringLiteral("NEWDAYS渋谷"),
-                                                QStringLiteral("レジ2"), QString(), QString()};
+    caches_.shops.EntryFor({1, 199, 0x1234}) = {u"JR東日本リテール"_s, u"NEWDAYS渋谷"_s, u"レジ2"_s,
+                                                QString(), QString()};
     HistoryRecord record = decoded(shopBlock(10, 1240, 0x62, 0x00, 0x12, 0x34));
     record.amount = -120;
     CBpnDetailDlg dialog(record, caches_.shops);
-    const ControlTexts texts{{0, QStringLiteral("店舗 詳細")},
-                             {1073, QStringLiteral("#: 10")},
-                             {1062, QStringLiteral("2008-3-5 ")},
-                             {1068, QStringLiteral("12:16")},
-                             {1063, QStringLiteral("物販端末")},
-                             {1064, QStringLiteral("物販")},
-                             {1065, QStringLiteral("-120")},
-                             {1066, QStringLiteral("1240")},
-                             {1067, QStringLiteral("店舗情報:")},
-                             {1069, QStringLiteral("(1, 199, 4660)")},
-                             {1070, QStringLiteral("JR東日本リテール")},
-                             {1071, QStringLiteral("NEWDAYS渋谷")},
-                             {1072, QStringLiteral("レジ2")},
-                             {1, QStringLiteral("閉じる")}};
+    const ControlTexts texts{{0, u"店舗 詳細"_s},
+                             {1073, u"#: 10"_s},
+                             {1062, u"2008-3-5 "_s},
+                             {1068, u"12:16"_s},
+                             {1063, u"物販端末"_s},
+                             {1064, u"物販"_s},
+                             {1065, u"-120"_s},
+                             {1066, u"1240"_s},
+                             {1067, u"店舗情報:"_s},
+                             {1069, u"(1, 199, 4660)"_s},
+                             {1070, u"JR東日本リテール"_s},
+                             {1071, u"NEWDAYS渋谷"_s},
+                             {1072, u"レジ2"_s},
+                             {1, u"閉じる"_s}};
     for (const auto& [id, expected] : texts)
         QCOMPARE(shownText(&dialog, id), expected);
     QVERIFY(findControlAs<QLineEdit>(&dialog, 1062)->alignment() & Qt::AlignHCenter);
@@ -261,22 +255,20 @@ void TestDetailDialogs::shopKnown()
                                      u"残額：", u"コード：", u"会社名：", u"店舗名：", u"レジ名："})
         QVERIFY2(labels.contains(QString::fromUtf16(expected)),
                  qPrintable(QString::fromUtf16(expected)));
-    QVERIFY(labels.contains(QStringLiteral("注意：\n店舗情報は、必ずしも正確ではありません。")));
-    QCOMPARE(CBpnDetailDlg::noteText(),
-             QStringLiteral("注意：\r\n店舗情報は、必ずしも正確ではありません。"));
+    QVERIFY(labels.contains(u"注意：\n店舗情報は、必ずしも正確ではありません。"_s));
+    QCOMPARE(CBpnDetailDlg::noteText(), u"注意：\r\n店舗情報は、必ずしも正確ではありません。"_s);
     QVERIFY(findControl(&dialog, 2)->isHidden());
-}
 
-void TestDetailDialogs::shopUnknown()
-{
-    const HistoryRecord record = decoded(typedBlock(200, 70, 11, 1240, 0x62, 0x00, 0x00, 0x07));
-    CBpnDetailDlg dialog(record, caches_.shops);
-    QCOMPARE(controlText(&dialog, 1069), QStringLiteral("(1, 200, 7)"));
+    // A shop not known: its code, and empty fields that are not greyed.
+    const HistoryRecord unknownRecord =
+        decoded(typedBlock(200, 70, 11, 1240, 0x62, 0x00, 0x00, 0x07));
+    CBpnDetailDlg unknown(unknownRecord, caches_.shops);
+    QCOMPARE(controlText(&unknown, 1069), u"(1, 200, 7)"_s);
     for (const int id : {1070, 1071, 1072}) {
-        QCOMPARE(controlText(&dialog, id), QString());
-        QVERIFY(controlEnabled(&dialog, id));
+        QCOMPARE(controlText(&unknown, id), QString());
+        QVERIFY(controlEnabled(&unknown, id));
     }
-    QVERIFY(controlEnabled(&dialog, 1067));
+    QVERIFY(controlEnabled(&unknown, 1067));
     QVERIFY(caches_.shops.contains({1, 200, 7}));
 }
 

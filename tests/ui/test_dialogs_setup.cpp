@@ -11,6 +11,7 @@
 
 using namespace ridelog;
 using namespace ridelog::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -46,8 +47,7 @@ void TestSetupDialog::init()
 {
     dir_ = std::make_unique<QTemporaryDir>();
     QVERIFY(dir_->isValid());
-    qsettings_ = std::make_unique<QSettings>(dir_->filePath(QStringLiteral("trfc.ini")),
-                                             QSettings::IniFormat);
+    qsettings_ = std::make_unique<QSettings>(dir_->filePath(u"trfc.ini"_s), QSettings::IniFormat);
     settings_ = std::make_unique<TrfcSettings>(*qsettings_);
 }
 
@@ -61,20 +61,18 @@ void TestSetupDialog::cleanup()
 void TestSetupDialog::texts()
 {
     CShowDataSetupDlg dialog(*settings_);
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("表示設定"));
+    QCOMPARE(dialog.windowTitle(), u"表示設定"_s);
     const QList<QGroupBox*> groups = dialog.findChildren<QGroupBox*>();
     QStringList titles;
     for (const QGroupBox* group : groups)
         titles.append(group->title());
-    QCOMPARE(titles, (QStringList{QStringLiteral("鉄道・地下鉄　駅名"), QStringLiteral("バス"),
-                                  QStringLiteral("物販")}));
+    QCOMPARE(titles, (QStringList{u"鉄道・地下鉄　駅名"_s, u"バス"_s, u"物販"_s}));
     QVERIFY(titles[0].contains(QChar(0x3000)));
 
-    const ControlTexts boxes{
-        {1037, QStringLiteral("会社名を表示する")}, {1038, QStringLiteral("路線名を表示する")},
-        {1043, QStringLiteral("会社名を表示する")}, {1044, QStringLiteral("路線名を表示する")},
-        {1039, QStringLiteral("店舗名を表示")},     {1040, QStringLiteral("会社名を表示する")},
-        {1041, QStringLiteral("店舗名を表示する")}, {1042, QStringLiteral("レジ名")}};
+    const ControlTexts boxes{{1037, u"会社名を表示する"_s}, {1038, u"路線名を表示する"_s},
+                             {1043, u"会社名を表示する"_s}, {1044, u"路線名を表示する"_s},
+                             {1039, u"店舗名を表示"_s},     {1040, u"会社名を表示する"_s},
+                             {1041, u"店舗名を表示する"_s}, {1042, u"レジ名"_s}};
     for (const auto& [id, boxText] : boxes) {
         QCOMPARE(controlText(&dialog, id), boxText);
         QCOMPARE(controlIdOf(findControl(&dialog, id)), id);
@@ -85,8 +83,8 @@ void TestSetupDialog::texts()
     QVERIFY(findControl(groups[2], 1042));
     QVERIFY(!findControl(groups[0], 1043));
 
-    QCOMPARE(controlText(&dialog, 1), QStringLiteral("設定"));
-    QCOMPARE(controlText(&dialog, 2), QStringLiteral("キャンセル"));
+    QCOMPARE(controlText(&dialog, 1), u"設定"_s);
+    QCOMPARE(controlText(&dialog, 2), u"キャンセル"_s);
     QVERIFY(findControlAs<QPushButton>(&dialog, 1)->isDefault());
     QVERIFY(!findControlAs<QPushButton>(&dialog, 2)->isDefault());
 }
@@ -98,19 +96,15 @@ void TestSetupDialog::boxesComeFromSettingsFile_data()
     const QList<int> startStates{1038, 1043, 1040, 1041};
     QTest::newRow("nothing stored") << QVariantMap{} << startStates;
     // Any non-zero number is on.
-    QTest::newRow("numbers") << QVariantMap{{QStringLiteral("ipnComShow"), 1},
-                                            {QStringLiteral("ipnLinShow"), 0},
-                                            {QStringLiteral("busComShow"), 0},
-                                            {QStringLiteral("busLinShow"), 7},
-                                            {QStringLiteral("bpnShow"), 1},
-                                            {QStringLiteral("bpnRegShow"), 1}}
+    QTest::newRow("numbers") << QVariantMap{{u"ipnComShow"_s, 1}, {u"ipnLinShow"_s, 0},
+                                            {u"busComShow"_s, 0}, {u"busLinShow"_s, 7},
+                                            {u"bpnShow"_s, 1},    {u"bpnRegShow"_s, 1}}
                              << QList<int>{1037, 1044, 1039, 1040, 1041, 1042};
-    QTest::newRow("no integers")
-        << QVariantMap{{QStringLiteral("ipnLinShow"), QStringLiteral("off")},
-                       {QStringLiteral("busComShow"), QStringLiteral("0x0")},
-                       {QStringLiteral("bpnShow"), QStringLiteral("yes")},
-                       {QStringLiteral("ipnComShow"), QStringLiteral("1.5")}}
-        << startStates;
+    QTest::newRow("no integers") << QVariantMap{{u"ipnLinShow"_s, u"off"_s},
+                                                {u"busComShow"_s, u"0x0"_s},
+                                                {u"bpnShow"_s, u"yes"_s},
+                                                {u"ipnComShow"_s, u"1.5"_s}}
+                                 << startStates;
 }
 
 void TestSetupDialog::boxesComeFromSettingsFile()
@@ -118,7 +112,7 @@ void TestSetupDialog::boxesComeFromSettingsFile()
     QFETCH(QVariantMap, stored);
     QFETCH(QList<int>, checkedBoxes);
     for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-        qsettings_->setValue(QStringLiteral("Trfc/") + it.key(), it.value());
+        qsettings_->setValue(u"Trfc/"_s + it.key(), it.value());
     qsettings_->sync();
     CShowDataSetupDlg dialog(*settings_);
     for (const int id : kBoxes)
@@ -150,12 +144,12 @@ void TestSetupDialog::shopShowSwitchesShopParts()
 void TestSetupDialog::storesWhicheverWayClosed_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::newRow("設定") << QStringLiteral("ok");
-    QTest::newRow("キャンセル") << QStringLiteral("cancel");
-    QTest::newRow("Enter") << QStringLiteral("enter");
-    QTest::newRow("Escape") << QStringLiteral("escape");
-    QTest::newRow("close box") << QStringLiteral("close");
-    QTest::newRow("destroyed unclosed") << QStringLiteral("destroy");
+    QTest::newRow("設定") << u"ok"_s;
+    QTest::newRow("キャンセル") << u"cancel"_s;
+    QTest::newRow("Enter") << u"enter"_s;
+    QTest::newRow("Escape") << u"escape"_s;
+    QTest::newRow("close box") << u"close"_s;
+    QTest::newRow("destroyed unclosed") << u"destroy"_s;
 }
 
 void TestSetupDialog::storesWhicheverWayClosed()
@@ -171,7 +165,7 @@ void TestSetupDialog::storesWhicheverWayClosed()
         // Unchecking 店舗名を表示 again keeps the (now disabled) shop boxes' states.
         findControlAs<QCheckBox>(dialog.get(), 1039)->click();
         QVERIFY(!controlEnabled(dialog.get(), 1040));
-        QVERIFY(!settings_->readInteger(QStringLiteral("ipnComShow")).has_value());
+        QVERIFY(!settings_->readInteger(u"ipnComShow"_s).has_value());
 
         if (how == QLatin1String("ok"))
             findControlAs<QPushButton>(dialog.get(), 1)->click();
@@ -191,7 +185,7 @@ void TestSetupDialog::storesWhicheverWayClosed()
         {u"bpnShow", 0},    {u"bpnComShow", 0}, {u"bpnStoShow", 0}, {u"bpnRegShow", 1}};
     for (const auto& [name, value] : expected)
         QCOMPARE(settings_->readInteger(QString::fromUtf16(name)), std::optional<int>(value));
-    QVERIFY(!settings_->readInteger(QStringLiteral("zanViewM")).has_value());
+    QVERIFY(!settings_->readInteger(u"zanViewM"_s).has_value());
 }
 
 QTEST_MAIN(TestSetupDialog)

@@ -9,9 +9,11 @@
 #include <QItemSelectionModel>
 #include <QStandardItemModel>
 #include <QTest>
+#include <optional>
 
 using namespace ridelog;
 using namespace ridelog::test;
+using namespace Qt::StringLiterals;
 
 class TestListCommands : public QObject
 {
@@ -20,25 +22,22 @@ class TestListCommands : public QObject
 private slots:
     void detailChoosesDialogByKind_data();
     void detailChoosesDialogByKind();
-    void detailWithoutRecordOpensNothing();
     void deleteSelectedRows_data();
     void deleteSelectedRows();
-
-private:
-    NameCaches caches_;
 };
 
+// The dialog of the record's kind; none without a record or for a record of no kind, and then
+// no name is looked up either.
 void TestListCommands::detailChoosesDialogByKind_data()
 {
-    QTest::addColumn<int>("process");
+    QTest::addColumn<int>("process"); // -1: no record at all; 0: a record of no kind
     QTest::addColumn<QString>("dialogClass");
     QTest::addColumn<QString>("title");
-    QTest::newRow("rail") << 1 << QStringLiteral("ridelog::CIpnDetailDlg")
-                          << QStringLiteral("鉄道・地下鉄駅 詳細");
-    QTest::newRow("bus") << 13 << QStringLiteral("ridelog::CIpnDetailDlg")
-                         << QStringLiteral("バス停留所 詳細");
-    QTest::newRow("shop") << 70 << QStringLiteral("ridelog::CBpnDetailDlg")
-                          << QStringLiteral("店舗 詳細");
+    QTest::newRow("rail") << 1 << u"ridelog::CIpnDetailDlg"_s << u"鉄道・地下鉄駅 詳細"_s;
+    QTest::newRow("bus") << 13 << u"ridelog::CIpnDetailDlg"_s << u"バス停留所 詳細"_s;
+    QTest::newRow("shop") << 70 << u"ridelog::CBpnDetailDlg"_s << u"店舗 詳細"_s;
+    QTest::newRow("no record") << -1 << QString() << QString();
+    QTest::newRow("record of no kind") << 0 << QString() << QString();
 }
 
 void TestListCommands::detailChoosesDialogByKind()
@@ -46,39 +45,31 @@ void TestListCommands::detailChoosesDialogByKind()
     QFETCH(int, process);
     QFETCH(QString, dialogClass);
     QFETCH(QString, title);
-    const HistoryRecord record =
-        decodeHistoryBlock(typedBlock(199, std::uint8_t(process), 3, 100, 1, 2, 3, 4),
-                           caches_.stations, caches_.busStops, caches_.shops);
+    NameCaches caches;
+    std::optional<HistoryRecord> record;
+    if (process > 0)
+        record = decodeHistoryBlock(typedBlock(199, std::uint8_t(process), 3, 100, 1, 2, 3, 4),
+                                    caches.stations, caches.busStops, caches.shops);
+    else if (process == 0)
+        record.emplace().kind = RecordKind::None;
+    bool looked = false;
     QString openedClass;
     QString openedTitle;
     onNextModal([&](QWidget* modal) {
+        looked = true;
         if (modal) {
             openedClass = QString::fromLatin1(modal->metaObject()->className());
             openedTitle = modal->windowTitle();
         }
     });
-    showRecordDetail(nullptr, &record, caches_.stations, caches_.busStops, caches_.shops);
+    showRecordDetail(nullptr, record ? &*record : nullptr, caches.stations, caches.busStops,
+                     caches.shops);
+    // A dialog is looked at from inside its own event loop; without one, once the loop runs.
+    QTRY_VERIFY(looked);
     QCOMPARE(openedClass, dialogClass);
     QCOMPARE(openedTitle, title);
-}
-
-void TestListCommands::detailWithoutRecordOpensNothing()
-{
-    caches_ = NameCaches();
-    bool looked = false;
-    bool opened = false;
-    onNextModal([&](QWidget* modal) {
-        looked = true;
-        opened = modal != nullptr;
-    });
-    showRecordDetail(nullptr, nullptr, caches_.stations, caches_.busStops, caches_.shops);
-    HistoryRecord noKind;
-    noKind.kind = RecordKind::None;
-    showRecordDetail(nullptr, &noKind, caches_.stations, caches_.busStops, caches_.shops);
-    // A dialog would have been looked at from inside its own event loop, before the return.
-    QTRY_VERIFY(looked);
-    QVERIFY(!opened);
-    QVERIFY(caches_.stations.empty());
+    if (dialogClass.isEmpty())
+        QVERIFY(caches.stations.empty() && caches.busStops.empty());
 }
 
 void TestListCommands::deleteSelectedRows_data()
@@ -90,14 +81,11 @@ void TestListCommands::deleteSelectedRows_data()
     // The rows are numbered 100, 99, ... from the top.
     QTest::newRow("three, out of order")
         << 8 << -1 << QList<int>{6, 1, 3}
-        << QStringList{QStringLiteral("100"), QStringLiteral("98"), QStringLiteral("96"),
-                       QStringLiteral("95"), QStringLiteral("93")};
+        << QStringList{u"100"_s, u"98"_s, u"96"_s, u"95"_s, u"93"_s};
     QTest::newRow("one, not the current row")
-        << 4 << 0 << QList<int>{2}
-        << QStringList{QStringLiteral("100"), QStringLiteral("99"), QStringLiteral("97")};
+        << 4 << 0 << QList<int>{2} << QStringList{u"100"_s, u"99"_s, u"97"_s};
     QTest::newRow("nothing selected, only a current row")
-        << 3 << 1 << QList<int>{}
-        << QStringList{QStringLiteral("100"), QStringLiteral("99"), QStringLiteral("98")};
+        << 3 << 1 << QList<int>{} << QStringList{u"100"_s, u"99"_s, u"98"_s};
 }
 
 void TestListCommands::deleteSelectedRows()

@@ -18,6 +18,7 @@
 
 using namespace ridelog;
 using namespace ridelog::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -52,11 +53,9 @@ private slots:
 
     void railCommandsRenderNamesAnew();
     void shopCommandEnablesShopItems();
-    void namesFromServerLandInListAndStatus();
-    void serverErrorIsToldThenAskedAgain();
+    void serverErrorIsToldThenNamesLandWhenAskedAgain();
     void builtinNamesOnEveryRowOfSeveralCards();
-    void statusTextFromAnotherThread();
-    void statusTextsFitAtDefaultWidth();
+    void statusTextsFromAnyThreadFitTheirPane();
     void aboutBoxOpensWithLinks();
     void readerIsNamedInStatusBarAndAboutBox();
 };
@@ -65,17 +64,16 @@ void TestMainWindowNames::railCommandsRenderNamesAnew()
 {
     putCard({railBlock(1, 100)});
     auto dlg = makeDialog();
-    dlg->session().caches().stations.EntryFor(kEntryStation) = {
-        QStringLiteral("東急"), QStringLiteral("東横"), QStringLiteral("渋谷"),
-        QStringLiteral("渋谷(東横線)")};
+    dlg->session().caches().stations.EntryFor(kEntryStation) = {u"東急"_s, u"東横"_s, u"渋谷"_s,
+                                                                u"渋谷(東横線)"_s};
     dlg->readCard();
-    QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("渋谷(東横線)"));
+    QCOMPARE(cell(*dlg, 0, 4), u"渋谷(東横線)"_s);
     QVERIFY(dlg->triggerCommand(ids::RailCompany));
-    QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("渋谷(東急：東横線)"));
+    QCOMPARE(cell(*dlg, 0, 4), u"渋谷(東急：東横線)"_s);
     QVERIFY(dlg->triggerCommand(ids::RailLine));
-    QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("渋谷(東急)"));
-    QCOMPARE(inside(*dlg).settings().integer(QStringLiteral("ipnComShow"), -1), 1);
-    QCOMPARE(inside(*dlg).settings().integer(QStringLiteral("ipnLinShow"), -1), 0);
+    QCOMPARE(cell(*dlg, 0, 4), u"渋谷(東急)"_s);
+    QCOMPARE(inside(*dlg).settings().integer(u"ipnComShow"_s, -1), 1);
+    QCOMPARE(inside(*dlg).settings().integer(u"ipnLinShow"_s, -1), 0);
 }
 
 void TestMainWindowNames::shopCommandEnablesShopItems()
@@ -87,38 +85,16 @@ void TestMainWindowNames::shopCommandEnablesShopItems()
     for (int id : {ids::ShopCompany, ids::ShopName, ids::ShopRegister})
         QVERIFY(dlg->commandAction(id)->isEnabled());
     QVERIFY(dlg->triggerCommand(ids::ShopRegister));
-    QCOMPARE(inside(*dlg).settings().integer(QStringLiteral("bpnRegShow"), -1), 1);
+    QCOMPARE(inside(*dlg).settings().integer(u"bpnRegShow"_s, -1), 1);
     QVERIFY(dlg->triggerCommand(ids::ShopShow));
     QVERIFY(!dlg->commandAction(ids::ShopRegister)->isEnabled());
     QVERIFY(dlg->commandAction(ids::ShopRegister)->isChecked());
-    QCOMPARE(inside(*dlg).settings().integer(QStringLiteral("bpnShow"), -1), 0);
+    QCOMPARE(inside(*dlg).settings().integer(u"bpnShow"_s, -1), 0);
 }
 
-void TestMainWindowNames::namesFromServerLandInListAndStatus()
-{
-    FakeNameServer server;
-    QVERIFY(server.listening());
-    server.respondWith(
-        answer(200, QStringLiteral("102,JR東日本,山手,新宿:104,JR東日本,山手,渋谷:")));
-    putCard({railBlock(1, 1000)});
-    auto dlg = makeDialog();
-    dlg->setNameServer(server.url().toString());
-    dlg->readCard();
-    QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("(0, 37, 12)"));
-    QTRY_COMPARE(cell(*dlg, 0, 4), QStringLiteral("新宿(山手線)"));
-    QCOMPARE(cell(*dlg, 0, 5), QStringLiteral("渋谷(山手線)"));
-    QTRY_COMPARE(inside(*dlg).statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 ok"));
-    QCOMPARE(server.requests().size(), 1);
-    QVERIFY(server.requests().first().body.contains("102%2c0%2c37%2c12%3a"));
-    // The names are kept: closing writes them back, the next start has them.
-    dlg->accept();
-    dlg.reset();
-    auto next = makeDialog();
-    QCOMPARE(next->session().caches().stations.EntryFor(kEntryStation).nm,
-             QStringLiteral("新宿(山手線)"));
-}
-
-void TestMainWindowNames::serverErrorIsToldThenAskedAgain()
+// A server's error is told in the status bar and changes no name; asked again once the server
+// answers, the names land in the list and the caches, and the status bar says so.
+void TestMainWindowNames::serverErrorIsToldThenNamesLandWhenAskedAgain()
 {
     FakeNameServer server;
     const QString url = server.url().toString();
@@ -130,19 +106,21 @@ void TestMainWindowNames::serverErrorIsToldThenAskedAgain()
     QCOMPARE(server.requests().size(), 0);
     dlg->readCard();
     QTRY_COMPARE(inside(*dlg).statusPaneText(0),
-                 QStringLiteral("012E44A0B1C2D3E4 駅名サーバーのエラー (Error 404)"));
+                 u"012E44A0B1C2D3E4 駅名サーバーのエラー (Error 404)"_s);
     // A server that answers is the user's choice: its error is not covered up by built-in names.
     QVERIFY(inside(*dlg).statusPaneToolTip(0).contains(url));
-    QCOMPARE(cell(*dlg, 0, 4), QStringLiteral("(0, 37, 12)"));
+    QCOMPARE(cell(*dlg, 0, 4), u"(0, 37, 12)"_s);
     QVERIFY(MessageBox::capturedMessages().isEmpty());
+    QCOMPARE(server.requests().size(), 1);
+    QVERIFY(server.requests().first().body.contains("102%2c0%2c37%2c12%3a"));
 
-    server.respondWith(answer(200, QStringLiteral("102,JR,山手,新宿:")));
+    server.respondWith(answer(200, u"102,JR東日本,山手,新宿:104,JR東日本,山手,渋谷:"_s));
     QVERIFY(dlg->triggerCommand(ids::AskNamesAgain));
-    QTRY_COMPARE(cell(*dlg, 0, 4), QStringLiteral("新宿(山手線)"));
-    QTRY_COMPARE(inside(*dlg).statusPaneText(0), QStringLiteral("012E44A0B1C2D3E4 ok"));
+    QTRY_COMPARE(cell(*dlg, 0, 4), u"新宿(山手線)"_s);
+    QCOMPARE(cell(*dlg, 0, 5), u"渋谷(山手線)"_s);
+    QTRY_COMPARE(inside(*dlg).statusPaneText(0), u"012E44A0B1C2D3E4 ok"_s);
     QCOMPARE(server.requests().size(), 2);
-    QCOMPARE(dlg->session().caches().stations.EntryFor(kEntryStation).nm,
-             QStringLiteral("新宿(山手線)"));
+    QCOMPARE(dlg->session().caches().stations.EntryFor(kEntryStation).nm, u"新宿(山手線)"_s);
 }
 
 // Without any server, cards read one after another in one window, the list sorted by the entry
@@ -152,7 +130,7 @@ void TestMainWindowNames::builtinNamesOnEveryRowOfSeveralCards()
 {
     auto dlg = makeDialog();
     inside(*dlg).nameRefresher().setBuiltinNames(std::make_shared<BuiltinNames>());
-    dlg->setNameServer(QStringLiteral("builtin"));
+    dlg->setNameServer(u"builtin"_s);
     inside(*dlg).historyView()->sort(4, Qt::AscendingOrder);
     inside(*dlg).historyView()->setFilter({QString(), QDate(2026, 1, 10), QDate()});
     const StationKey kyoto{0, 1, 204};
@@ -169,13 +147,13 @@ void TestMainWindowNames::builtinNamesOnEveryRowOfSeveralCards()
     int card = 0;
     for (const HistoryBuilder* history : {&kanto, &kansai, &kanto}) {
         QList<HistoryBlock> newestFirst(history->blocks().rbegin(), history->blocks().rend());
-        const QString idm = QStringLiteral("0101010101010%1").arg(card++, 3, 10, QLatin1Char('0'));
+        const QString idm = u"0101010101010%1"_s.arg(card++, 3, 10, QLatin1Char('0'));
         putCard(newestFirst.mid(0, 20), idm);
         dlg->readCard();
         // "ok" after the answer; "OK" when the reader's own read of the card came second and
         // found every name known.
-        QTRY_VERIFY(inside(*dlg).statusPaneText(0) == idm + QStringLiteral(" ok") ||
-                    inside(*dlg).statusPaneText(0) == idm + QStringLiteral(" OK"));
+        QTRY_VERIFY(inside(*dlg).statusPaneText(0) == idm + u" ok"_s ||
+                    inside(*dlg).statusPaneText(0) == idm + u" OK"_s);
         const HistoryListModel* rows = inside(*dlg).historySource();
         QCOMPARE(rows->rowCount(), int(std::min<std::size_t>(20, history->blocks().size())));
         for (int row = 0; row < rows->rowCount(); ++row) {
@@ -190,99 +168,91 @@ void TestMainWindowNames::builtinNamesOnEveryRowOfSeveralCards()
             }
         }
     }
-    QTRY_VERIFY(inside(*dlg).statusPaneToolTip(0).contains(QStringLiteral("内蔵の駅名データ")));
+    QTRY_VERIFY(inside(*dlg).statusPaneToolTip(0).contains(u"内蔵の駅名データ"_s));
     StationNameCache& stations = dlg->session().caches().stations;
-    for (const auto& [key, name] : {std::pair{kShibuya, QStringLiteral("渋谷(山手線)")},
-                                    std::pair{kShinjuku, QStringLiteral("新宿(山手線)")},
-                                    std::pair{osakaTokaido, QStringLiteral("大阪(東海道本線)")}})
+    for (const auto& [key, name] :
+         {std::pair{kShibuya, u"渋谷(山手線)"_s}, std::pair{kShinjuku, u"新宿(山手線)"_s},
+          std::pair{osakaTokaido, u"大阪(東海道本線)"_s}})
         QCOMPARE(stations.EntryFor(key).nm, name);
     // The view shows the rows of the filter's dates, sorted by their entry names.
     QVERIFY(inside(*dlg).historyView()->rowCount() > 0);
     QVERIFY(inside(*dlg).historyView()->rowCount() < 20);
 }
 
-void TestMainWindowNames::statusTextFromAnotherThread()
-{
-    auto dlg = makeDialog();
-    QString text = QStringLiteral("駅名を 3 件取得しました");
-    std::unique_ptr<QThread> thread(QThread::create([&] {
-        dlg->setStatusText(text);
-        text = QStringLiteral("changed by the sender afterwards");
-    }));
-    thread->start();
-    QVERIFY(thread->wait(5000));
-    QTRY_COMPARE(inside(*dlg).statusPaneText(0), QStringLiteral("駅名を 3 件取得しました"));
-    dlg->setStatusText(QStringLiteral("same thread"));
-    QCOMPARE(inside(*dlg).statusPaneText(0), QStringLiteral("same thread"));
-}
-
-void TestMainWindowNames::statusTextsFitAtDefaultWidth()
+// A text set from another thread arrives as it was when set; every status text of a name
+// refresh fits its pane at the default width.
+void TestMainWindowNames::statusTextsFromAnyThreadFitTheirPane()
 {
     auto dlg = makeDialog();
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    QString sent = u"駅名を 3 件取得しました"_s;
+    std::unique_ptr<QThread> thread(QThread::create([&] {
+        dlg->setStatusText(sent);
+        sent = u"changed by the sender afterwards"_s;
+    }));
+    thread->start();
+    QVERIFY(thread->wait(5000));
+    QTRY_COMPARE(inside(*dlg).statusPaneText(0), u"駅名を 3 件取得しました"_s);
     using Kind = NameOutcome::Kind;
     for (const Kind kind :
          {Kind::NothingToAsk, Kind::Answered, Kind::FellBack, Kind::Unreachable, Kind::NoAnswer,
           Kind::HttpError, Kind::CutOff, Kind::NetworkError, Kind::BuiltinUnavailable}) {
         NameOutcome outcome;
         outcome.kind = kind;
-        outcome.technical = QStringLiteral("Error 500");
+        outcome.technical = u"Error 500"_s;
         const QString text = nameStatusText(kCardIdm, outcome);
-        dlg->setStatusText(text, QStringLiteral("details"));
+        dlg->setStatusText(text, u"details"_s);
         QCoreApplication::processEvents();
         const QLabel* pane = inside(*dlg).statusPane(0);
         QCOMPARE(pane->text(), text);
-        QCOMPARE(pane->toolTip(), QStringLiteral("details"));
+        QCOMPARE(pane->toolTip(), u"details"_s);
         const int needed = pane->fontMetrics().horizontalAdvance(text);
-        QVERIFY2(pane->contentsRect().width() >= needed,
-                 qPrintable(QStringLiteral("%1: %2 < %3")
-                                .arg(text)
-                                .arg(pane->contentsRect().width())
-                                .arg(needed)));
+        QVERIFY2(
+            pane->contentsRect().width() >= needed,
+            qPrintable(u"%1: %2 < %3"_s.arg(text).arg(pane->contentsRect().width()).arg(needed)));
     }
 }
 
 void TestMainWindowNames::aboutBoxOpensWithLinks()
 {
     auto dlg = makeDialog();
-    dlg->setNameServer(QStringLiteral("http://names.example.net:8080/trfc/"));
+    dlg->setNameServer(u"http://names.example.net:8080/trfc/"_s);
     QVERIFY(dlg->triggerCommand(ids::About));
     auto* about = dlg->findChild<CAboutDlg*>();
     QVERIFY(about != nullptr);
-    QCOMPARE(about->windowTitle(), QStringLiteral("バージョン情報 交通費履歴"));
+    QCOMPARE(about->windowTitle(), u"バージョン情報 交通費履歴"_s);
     bool versionShown = false;
     for (const QLabel* label : about->findChildren<QLabel*>())
-        versionShown =
-            versionShown || label->text() == QStringLiteral("交通費履歴読出 バージョン 1.2.0");
+        versionShown = versionShown || label->text() == u"交通費履歴読出 バージョン 1.2.0"_s;
     QVERIFY(versionShown);
     // Both sources of the built-in names are credited, with the licence.
     const QLabel* credits = about->creditLabel();
     QVERIFY(credits != nullptr);
     for (const char* credited : {"suica-viewer", "ICCardManager", "MIT"})
         QVERIFY2(credits->text().contains(QLatin1String(credited)), credited);
-    QCOMPARE(about->linkButton(1074)->text(), QStringLiteral("http://names.example.net:8080/"));
-    QVERIFY(about->linkButton(1076)->text().startsWith(QStringLiteral("http")));
-    QVERIFY(about->nameSourceText().contains(QStringLiteral("names.example.net")));
+    QCOMPARE(about->linkButton(1074)->text(), u"http://names.example.net:8080/"_s);
+    QVERIFY(about->linkButton(1076)->text().startsWith(u"http"_s));
+    QVERIFY(about->nameSourceText().contains(u"names.example.net"_s));
     UrlCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+    QDesktopServices::setUrlHandler(u"http"_s, &catcher, "open");
+    QDesktopServices::setUrlHandler(u"https"_s, &catcher, "open");
     about->linkButton(1074)->click();
     about->linkButton(1076)->click();
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    QCOMPARE(catcher.opened, (QList<QUrl>{QUrl(QStringLiteral("http://names.example.net:8080/")),
-                                          CAboutDlg::projectPage()}));
+    QDesktopServices::unsetUrlHandler(u"http"_s);
+    QDesktopServices::unsetUrlHandler(u"https"_s);
+    QCOMPARE(catcher.opened,
+             (QList<QUrl>{QUrl(u"http://names.example.net:8080/"_s), CAboutDlg::projectPage()}));
     // Both links are reached with Tab; under --name-server=builtin the server is neither named
     // nor linked.
     for (int id : {1074, 1076})
         QCOMPARE(about->linkButton(id)->focusPolicy() & Qt::TabFocus, Qt::TabFocus);
     about->close();
-    dlg->setNameServer(QStringLiteral("builtin"));
+    dlg->setNameServer(u"builtin"_s);
     QVERIFY(dlg->triggerCommand(ids::About));
     QTRY_VERIFY(dlg->findChildren<CAboutDlg*>().size() == 1);
     about = dlg->findChild<CAboutDlg*>();
-    QCOMPARE(about->nameSourceText(), QStringLiteral("駅名: 内蔵の駅名データ"));
+    QCOMPARE(about->nameSourceText(), u"駅名: 内蔵の駅名データ"_s);
     QVERIFY(about->linkButton(1074)->isHidden());
     about->close();
 }
@@ -292,10 +262,10 @@ void TestMainWindowNames::readerIsNamedInStatusBarAndAboutBox()
     auto dlg = makeDialog();
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
-    const QString name = QStringLiteral("シミュレーションのカードリーダ（%1）")
-                             .arg(QDir::toNativeSeparators(cardsDir_));
-    const QString caption = QStringLiteral("ICカードリーダ: ") + name;
-    auto* pane = inside(*dlg).statusBar()->findChild<QLabel*>(QStringLiteral("readerPane"));
+    const QString name =
+        u"シミュレーションのカードリーダ（%1）"_s.arg(QDir::toNativeSeparators(cardsDir_));
+    const QString caption = u"ICカードリーダ: "_s + name;
+    auto* pane = inside(*dlg).statusBar()->findChild<QLabel*>(u"readerPane"_s);
     QVERIFY(pane != nullptr);
     QVERIFY(pane->isVisible());
     QCOMPARE(pane->toolTip(), caption);
@@ -308,15 +278,13 @@ void TestMainWindowNames::readerIsNamedInStatusBarAndAboutBox()
     QVERIFY(inside(*dlg).statusBar()->rect().contains(pane->geometry()));
 
     QVERIFY(dlg->triggerCommand(ids::About));
-    auto* about = dlg->findChild<CAboutDlg*>();
-    QVERIFY(about != nullptr);
-    QCOMPARE(about->readerText(), caption);
-    about->close();
+    QCOMPARE(dlg->findChild<CAboutDlg*>()->readerText(), caption);
+    dlg->findChild<CAboutDlg*>()->close();
 
     // Without a reader neither names one.
     CRidelogDlg bare(*ini_, nullptr, nullptr);
-    QVERIFY(inside(bare).statusBar()->findChild<QLabel*>(QStringLiteral("readerPane"))->isHidden());
-    CAboutDlg aboutBare(QUrl(QStringLiteral("http://localhost/trfc/")));
+    QVERIFY(inside(bare).statusBar()->findChild<QLabel*>(u"readerPane"_s)->isHidden());
+    CAboutDlg aboutBare(QUrl(u"http://localhost/trfc/"_s));
     aboutBare.setReaderName(QString());
     QVERIFY(aboutBare.readerText().isEmpty());
 }

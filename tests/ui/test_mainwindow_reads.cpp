@@ -26,7 +26,6 @@ private slots:
     void readsJoinStoredHistory();
     void failedReadKeepsRowsAndEmptiesSet();
     void cardOnAndOffTheReader();
-    void cardLoseBeforeReadChangesNothing();
     void contextMenuFollowsSelection_data();
     void contextMenuFollowsSelection();
 };
@@ -77,8 +76,8 @@ void TestMainWindowReads::readsJoinStoredHistory()
     QCOMPARE(inside(*dlg).cardIdField()->text(), kCardIdm);
     QCOMPARE(inside(*dlg).statusPaneText(0), kCardIdm);
     QCOMPARE(inside(*dlg).balanceField()->text(), balance);
-    QCOMPARE(inside(*dlg).statusPaneText(1), QStringLiteral("残額："));
-    QCOMPARE(inside(*dlg).statusPaneText(2), balance + QStringLiteral("円"));
+    QCOMPARE(inside(*dlg).statusPaneText(1), u"残額："_s);
+    QCOMPARE(inside(*dlg).statusPaneText(2), balance + u"円"_s);
     QVERIFY(dlg->commandAction(ids::SaveToFile)->isEnabled());
     QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
@@ -93,11 +92,10 @@ void TestMainWindowReads::failedReadKeepsRowsAndEmptiesSet()
     QCOMPARE(MessageBox::capturedMessages(), QStringList{kReadFailed});
     QCOMPARE(inside(*dlg).historyModel()->rowCount(), 2);
     QVERIFY(dlg->session().records().empty());
-    QCOMPARE(inside(*dlg).balanceField()->text(), QStringLiteral("100"));
+    QCOMPARE(inside(*dlg).balanceField()->text(), u"100"_s);
     QCOMPARE(dlg->session().idmText(), kCardIdm);
 
     // The exports write the rows still shown, in every form.
-    QTemporaryDir out;
     const struct
     {
         int filter;
@@ -107,7 +105,7 @@ void TestMainWindowReads::failedReadKeepsRowsAndEmptiesSet()
                  {2, "utf8.csv", {"\r\n5,", "\r\n4,"}},
                  {3, "rows.json", {"\"entries\":2", "\"serial\":5", "\"serial\":4"}}};
     for (const auto& form : forms) {
-        const QString path = out.filePath(QString::fromLatin1(form.name));
+        const QString path = dir_->filePath(QString::fromLatin1(form.name));
         SaveFileDialog::setNextAnswer(SaveFileAnswer{path, form.filter});
         QVERIFY(dlg->triggerCommand(ids::SaveToFile));
         const QByteArray bytes = fileBytes(path);
@@ -116,33 +114,28 @@ void TestMainWindowReads::failedReadKeepsRowsAndEmptiesSet()
     }
 }
 
+// The reader reports the card put on and taken off; the card's data stays until the next read.
 void TestMainWindowReads::cardOnAndOffTheReader()
 {
     auto dlg = makeDialog();
     dlg->show();
     QVERIFY(dlg->cardEventsEnabled());
     QVERIFY(context_.pollingStarted);
-    putCard({railBlock(2, 300), railBlock(1, 100)});
-    QTRY_COMPARE(inside(*dlg).historyModel()->rowCount(), 2);
-    QCOMPARE(inside(*dlg).cardIdField()->text(), kCardIdm);
-    takeCardOff();
-    QTRY_COMPARE(inside(*dlg).cardIdField()->text(), QString());
-    // The card's data stays until the next read.
-    QCOMPARE(inside(*dlg).historyModel()->rowCount(), 2);
-    QCOMPARE(inside(*dlg).balanceField()->text(), QStringLiteral("300"));
-    QCOMPARE(inside(*dlg).statusPaneText(2), QStringLiteral("300円"));
-    QVERIFY(MessageBox::capturedMessages().isEmpty());
-}
-
-void TestMainWindowReads::cardLoseBeforeReadChangesNothing()
-{
-    auto dlg = makeDialog();
+    // A card taken off before any read changes nothing.
     const auto lose =
         QEvent::Type(card::registeredCardEventType(QString::fromLatin1(card::kCardLoseName)));
     QCoreApplication::postEvent(dlg.get(), new QEvent(lose));
     QCoreApplication::processEvents();
     QCOMPARE(inside(*dlg).cardIdField()->text(), QString());
     QCOMPARE(inside(*dlg).historyModel()->rowCount(), 0);
+    putCard({railBlock(2, 300), railBlock(1, 100)});
+    QTRY_COMPARE(inside(*dlg).historyModel()->rowCount(), 2);
+    QCOMPARE(inside(*dlg).cardIdField()->text(), kCardIdm);
+    takeCardOff();
+    QTRY_COMPARE(inside(*dlg).cardIdField()->text(), QString());
+    QCOMPARE(inside(*dlg).historyModel()->rowCount(), 2);
+    QCOMPARE(inside(*dlg).balanceField()->text(), u"300"_s);
+    QCOMPARE(inside(*dlg).statusPaneText(2), u"300円"_s);
     QVERIFY(MessageBox::capturedMessages().isEmpty());
 }
 

@@ -11,6 +11,7 @@
 
 using namespace ridelog;
 using namespace ridelog::test;
+using namespace Qt::StringLiterals;
 
 class TestMainWindowState : public QObject, CommandFixture
 {
@@ -32,9 +33,9 @@ void TestMainWindowState::closingSavesStateAndNames_data()
 {
     QTest::addColumn<QString>("how");
     QTest::addColumn<int>("result");
-    QTest::newRow("Escape") << QStringLiteral("escape") << int(QDialog::Rejected);
-    QTest::newRow("Enter") << QStringLiteral("enter") << int(QDialog::Accepted);
-    QTest::newRow("終了(&X)") << QStringLiteral("exit") << int(QDialog::Accepted);
+    QTest::newRow("Escape") << u"escape"_s << int(QDialog::Rejected);
+    QTest::newRow("Enter") << u"enter"_s << int(QDialog::Accepted);
+    QTest::newRow("終了(&X)") << u"exit"_s << int(QDialog::Accepted);
 }
 
 // However it is closed, the window keeps its place, size and column widths and the names it
@@ -51,9 +52,8 @@ void TestMainWindowState::closingSavesStateAndNames()
     dlg->resize(610, 360);
     inside(*dlg).historyList()->header()->resizeSection(0, 50);
     inside(*dlg).historyList()->header()->resizeSection(4, 150);
-    dlg->session().caches().stations.EntryFor(kEntryStation) = {
-        QStringLiteral("東急"), QStringLiteral("東横"), QStringLiteral("渋谷"),
-        QStringLiteral("渋谷")};
+    dlg->session().caches().stations.EntryFor(kEntryStation) = {u"東急"_s, u"東横"_s, u"渋谷"_s,
+                                                                u"渋谷"_s};
     inside(*dlg).historyList()->setFocus();
     if (how == QLatin1String("exit"))
         QVERIFY(dlg->triggerCommand(ids::Exit));
@@ -65,7 +65,7 @@ void TestMainWindowState::closingSavesStateAndNames()
     const int statusBarHeight = inside(*dlg).statusBarHeight();
     const int fittingWidth6 = contentColumnWidths(*inside(*dlg).historyList())[6];
     const auto stored = [&](const char* name) {
-        return ini_->value(QStringLiteral("Trfc/") + QLatin1String(name)).toInt();
+        return ini_->value(u"Trfc/"_s + QLatin1String(name)).toInt();
     };
     QCOMPARE((QList<int>{stored("mX"), stored("mY"), stored("mWidth"), stored("mHeight")}),
              (QList<int>{44, 55, 610, 360 + statusBarHeight}));
@@ -80,7 +80,7 @@ void TestMainWindowState::closingSavesStateAndNames()
     QCOMPARE(header->sectionSize(0), 50);
     QVERIFY(header->sectionSize(4) <= 150);
     QCOMPARE(header->sectionSize(6), contentColumnWidths(*inside(*next).historyList())[6]);
-    QCOMPARE(next->session().caches().stations.EntryFor(kEntryStation).nm, QStringLiteral("渋谷"));
+    QCOMPARE(next->session().caches().stations.EntryFor(kEntryStation).nm, u"渋谷"_s);
     next->reject();
     QCOMPARE(stored("col4"), 150);
 }
@@ -88,24 +88,23 @@ void TestMainWindowState::closingSavesStateAndNames()
 void TestMainWindowState::windowStateSavedWhenDatabaseFails()
 {
     // Not a database: the store leaves it alone and says so with the engine's text.
-    const QString folder = dir_->filePath(QStringLiteral("data/Tanpopo/Hotaru/Trfc"));
+    const QString folder = dir_->filePath(u"data/Tanpopo/Hotaru/Trfc"_s);
     QVERIFY(QDir().mkpath(folder));
-    QFile garbage(folder + QStringLiteral("/ekdb.sqlite"));
+    QFile garbage(folder + u"/ekdb.sqlite"_s);
     QVERIFY(garbage.open(QIODevice::WriteOnly));
     garbage.write(QByteArray(4096, 'x'));
     garbage.close();
     auto dlg = makeDialog();
     QCOMPARE(MessageBox::capturedMessages().size(), 1);
     // In the program's words, with the engine's text as the detail.
-    QVERIFY(MessageBox::capturedMessages().first().startsWith(
-        QStringLiteral("履歴データベースが壊れている")));
-    QCOMPARE(MessageBox::capturedDetails().first(), QStringLiteral("file is not a database"));
+    QVERIFY(MessageBox::capturedMessages().first().startsWith(u"履歴データベースが壊れている"_s));
+    QCOMPARE(MessageBox::capturedDetails().first(), u"file is not a database"_s);
     QVERIFY(!inside(*dlg).historyNotKeptSign()->isHidden());
-    dlg->session().caches().stations.EntryFor(StationKey{0, 1, 2}).nm = QStringLiteral("駅");
+    dlg->session().caches().stations.EntryFor(StationKey{0, 1, 2}).nm = u"駅"_s;
     dlg->move(77, 88);
     dlg->reject();
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/mX")).toInt(), 77);
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/col6")).toInt(),
+    QCOMPARE(ini_->value(u"Trfc/mX"_s).toInt(), 77);
+    QCOMPARE(ini_->value(u"Trfc/col6"_s).toInt(),
              contentColumnWidths(*inside(*dlg).historyList())[6]);
     QVERIFY(garbage.open(QIODevice::ReadOnly));
     QCOMPARE(garbage.readAll(), QByteArray(4096, 'x'));
@@ -114,8 +113,8 @@ void TestMainWindowState::windowStateSavedWhenDatabaseFails()
 void TestMainWindowState::windowStateSavedWhenDataFolderCannotBeMade()
 {
     // A plain file where the data folder should be.
-    QVERIFY(QDir().mkpath(dir_->filePath(QStringLiteral("data"))));
-    QFile blocker(dir_->filePath(QStringLiteral("data/Tanpopo")));
+    QVERIFY(QDir().mkpath(dir_->filePath(u"data"_s)));
+    QFile blocker(dir_->filePath(u"data/Tanpopo"_s));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     putCard({railBlock(2, 500), railBlock(1, 700)});
@@ -124,7 +123,7 @@ void TestMainWindowState::windowStateSavedWhenDataFolderCannotBeMade()
     QCOMPARE(inside(*dlg).historyModel()->rowCount(), 2);
     dlg->move(91, 92);
     dlg->accept();
-    QCOMPARE(ini_->value(QStringLiteral("Trfc/mX")).toInt(), 91);
+    QCOMPARE(ini_->value(u"Trfc/mX"_s).toInt(), 91);
 }
 
 void TestMainWindowState::minimumSizeAndListAboveStatusBar()
@@ -156,7 +155,7 @@ void TestMainWindowState::balanceBarMovesListAndIsStored()
     QVERIFY(inside(*dlg).isBalanceBarVisible());
     QCOMPARE(list().top(), 29);
     QCOMPARE(list().bottom(), bottom);
-    QCOMPARE(inside(*dlg).settings().integer(QStringLiteral("zanViewM"), -1), 1);
+    QCOMPARE(inside(*dlg).settings().integer(u"zanViewM"_s, -1), 1);
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
     QVERIFY(inside(*dlg).balanceField()->isVisible());
@@ -171,7 +170,7 @@ void TestMainWindowState::balanceBarMovesListAndIsStored()
     QVERIFY(!inside(*dlg).isBalanceBarVisible());
     QVERIFY(!inside(*dlg).balanceField()->isVisible());
     QCOMPARE(list(), resized.adjusted(0, -29, 0, 0));
-    QCOMPARE(inside(*dlg).settings().integer(QStringLiteral("zanViewM"), -1), 0);
+    QCOMPARE(inside(*dlg).settings().integer(u"zanViewM"_s, -1), 0);
 }
 
 QTEST_MAIN(TestMainWindowState)
