@@ -2,10 +2,10 @@
 // broken connections, and the command line of ridelog-nameserver.
 #include "httpservice.h"
 #include "namedata/cp932.h"
-#include "namedata/namedatabase.h"
 #include "namedata/request.h"
 #include "runningservice.h"
 #include "test_nameserver.h"
+#include "testfiles.h"
 #include "testpaths.h"
 
 #include <QNetworkAccessManager>
@@ -89,7 +89,6 @@ private slots:
     void commandLineImportAndServe();
     void commandLineFailures_data();
     void commandLineFailures();
-    void importKeepsFilesThatAreNotNamesFiles();
     void helpAndVersion();
 };
 
@@ -111,7 +110,6 @@ void TestHttp::answers_data()
     QTest::newRow("unknown station") << post("/trfc/", "a=12302%2c0%2c37%2c25%3agarbage%3a&p=ap&")
                                      << 200 << QByteArray("No data");
     QTest::newRow("no body") << post("/trfc/", "") << 400 << QByteArray();
-    QTest::newRow("no item list") << post("/trfc/", "p=ap&") << 400 << QByteArray();
     QTest::newRow("bad escape") << post("/trfc/", "a=%zz&p=ap&") << 400 << QByteArray();
     QTest::newRow("look-up by GET")
         << QByteArray::fromStdString(getRequest("/trfc/")) << 404 << QByteArray();
@@ -280,9 +278,11 @@ void TestHttp::commandLineImportAndServe()
 {
     QTemporaryDir folder;
     const QString database = folder.filePath(QStringLiteral("names.sqlite"));
-    const Finished import =
-        runServer({QStringLiteral("import"), QStringLiteral("--db"), database,
-                   fixturePath("stations-current.csv"), fixturePath("all-sheets.csv")});
+    const QStringList arguments{QStringLiteral("import"), QStringLiteral("--db"), database,
+                                fixturePath("stations-current.csv"), fixturePath("all-sheets.csv")};
+    // A names file made by import is replaced by the next.
+    QCOMPARE(runServer(arguments).exitCode, 0);
+    const Finished import = runServer(arguments);
     const QString report = QString::fromLocal8Bit(import.output);
     QCOMPARE(import.exitCode, 0);
     QVERIFY2(report.contains(u"1 duplicate rows"), qPrintable(report));
@@ -309,16 +309,18 @@ void TestHttp::commandLineImportAndServe()
 
 void TestHttp::commandLineFailures_data()
 {
-    // "DB" stands for a names file in an empty folder; no failure may leave one there.
+    // "DB" stands for the names file: absent, or a file that is not one, which stays as it was.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QString>("existing");
     const QString db = QStringLiteral("DB");
+    const QString table = fixturePath("stations-current.csv");
     const QString import = QStringLiteral("import");
     const QString serve = QStringLiteral("serve");
     const QString dbOption = QStringLiteral("--db");
     const auto usage = [](const char* name, const QStringList& arguments) {
-        QTest::newRow(name) << arguments << 2 << QByteArray("usage");
+        QTest::newRow(name) << arguments << 2 << QByteArray("usage") << QString();
     };
     usage("no arguments", {});
     usage("serve alone", {serve});
@@ -332,11 +334,17 @@ void TestHttp::commandLineFailures_data()
     QTest::newRow("serve without names file")
         << QStringList{serve, dbOption, db, QStringLiteral("--listen"),
                        QStringLiteral("127.0.0.1:0")}
-        << 1 << QByteArray("no such file");
+        << 1 << QByteArray("no such file") << QString();
     QTest::newRow("import of a missing table")
-        << QStringList{import, dbOption, db, fixturePath("stations-current.csv"),
-                       fixturePath("no-such-table.csv")}
-        << 1 << QByteArray("import stopped");
+        << QStringList{import, dbOption, db, table, fixturePath("no-such-table.csv")} << 1
+        << QByteArray("import stopped") << QString();
+    const QByteArray notNames = "not a names file";
+    QTest::newRow("import over a card history")
+        << QStringList{import, dbOption, db, table} << 1 << notNames << QStringLiteral("history");
+    QTest::newRow("import over its own table")
+        << QStringList{import, dbOption, db, db} << 1 << notNames << QStringLiteral("table");
+    QTest::newRow("import over an empty file")
+        << QStringList{import, dbOption, db, table} << 1 << notNames << QStringLiteral("empty");
 }
 
 void TestHttp::commandLineFailures()
@@ -344,56 +352,31 @@ void TestHttp::commandLineFailures()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, message);
+    QFETCH(QString, existing);
     QTemporaryDir folder;
     const QString database = folder.filePath(QStringLiteral("names.sqlite"));
-    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^DB$")), database);
-    const Finished run = runServer(arguments);
-    QCOMPARE(run.exitCode, exitCode);
-    QVERIFY2(run.errors.contains(message), run.errors.constData());
-    QVERIFY(!QFile::exists(database));
-}
-
-void TestHttp::importKeepsFilesThatAreNotNamesFiles()
-{
-    QTemporaryDir folder;
-    const QString table = fixturePath("stations-current.csv");
-    // A card history as the program keeps it, the input table itself, an empty file.
-    const QString history = folder.filePath(QStringLiteral("ridelog.sqlite"));
-    {
+    if (existing == u"history") { // a card history as the program keeps it
         sqlite3* db = nullptr;
-        QCOMPARE(sqlite3_open(QFile::encodeName(history).constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_open(QFile::encodeName(database).constData(), &db), SQLITE_OK);
         QCOMPARE(sqlite3_exec(db,
                               "CREATE TABLE \"2012E44A0B1C2D3E4\"(seq INTEGER, b1 INTEGER);"
                               "INSERT INTO \"2012E44A0B1C2D3E4\" VALUES(1, 2);",
                               nullptr, nullptr, nullptr),
                  SQLITE_OK);
         sqlite3_close(db);
+    } else if (existing == u"table") {
+        QVERIFY(QFile::copy(fixturePath("stations-current.csv"), database));
+    } else if (existing == u"empty") {
+        QVERIFY(QFile(database).open(QIODevice::WriteOnly));
     }
-    const QString tableCopy = folder.filePath(QStringLiteral("table.csv"));
-    QVERIFY(QFile::copy(table, tableCopy));
-    const QString empty = folder.filePath(QStringLiteral("empty"));
-    QFile(empty).open(QIODevice::WriteOnly);
-
-    const auto import = [](const QString& database, const QString& input) {
-        return runServer({QStringLiteral("import"), QStringLiteral("--db"), database, input});
-    };
-    for (const QString& foreign : {history, tableCopy, empty}) {
-        QFile file(foreign);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray before = file.readAll();
-        file.close();
-        const Finished run = import(foreign, foreign == tableCopy ? tableCopy : table);
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.errors.contains("not a names file"), run.errors.constData());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), before);
-    }
-    // A names file made by import is replaced as before.
-    const QString names = folder.filePath(QStringLiteral("names.sqlite"));
-    QCOMPARE(import(names, table).exitCode, 0);
-    QCOMPARE(import(names, table).exitCode, 0);
-    QString error;
-    QVERIFY(readNameDatabase(names, &error).has_value());
+    const QByteArray before = existing.isEmpty() ? QByteArray() : test::fileBytes(database);
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^DB$")), database);
+    const Finished run = runServer(arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.errors.contains(message), run.errors.constData());
+    QCOMPARE(QFile::exists(database), !existing.isEmpty());
+    if (!existing.isEmpty())
+        QCOMPARE(test::fileBytes(database), before);
 }
 
 void TestHttp::helpAndVersion()
