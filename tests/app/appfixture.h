@@ -89,10 +89,12 @@ protected:
 
     QString lockFilePath() const { return dir_->filePath(QStringLiteral("felica-reader.lock")); }
 
-    // The application on the fake library; its window, once shown, is closed at once.
-    std::unique_ptr<CRidelogApp> makeApp(FakeReaderControl** library)
+    // The application on the fake library, for the reader named; its window, once shown, is
+    // closed at once.
+    std::unique_ptr<CRidelogApp> makeApp(FakeReaderControl** library,
+                                         const QString& reader = QStringLiteral("auto"))
     {
-        auto app = std::make_unique<CRidelogApp>(AppOptions{});
+        auto app = std::make_unique<CRidelogApp>(AppOptions{reader, QString(), QString()});
         auto fake = std::make_unique<FakeReaderControl>(&calls_);
         *library = fake.get();
         app->setReaderControl(std::move(fake));

@@ -38,8 +38,6 @@ private slots:
     void openReaderResults_data();
     void openReaderResults();
     void closeReaderUndoesOnlyWhatSucceeded();
-    void refusalNamesTheReader_data();
-    void refusalNamesTheReader();
 
     void startFailureShowsOneBoxWithoutWindow_data();
     void startFailureShowsOneBoxWithoutWindow();
@@ -260,43 +258,34 @@ void TestAppStart::closeReaderUndoesOnlyWhatSucceeded()
     QVERIFY(calls_.isEmpty());
 }
 
-void TestAppStart::refusalNamesTheReader_data()
-{
-    QTest::addColumn<QString>("spec");
-    QTest::addColumn<QString>("text");
-    const auto s = [](const char16_t* text) { return QString::fromUtf16(text); };
-    QTest::newRow("any reader") << s(u"auto") << kGuardRefused;
-    QTest::newRow("libnfc") << s(u"libnfc") << kGuardRefused;
-    QTest::newRow("RC-S380") << s(u"rcs380")
-                             << s(u"PaSoRi RC-S380を使うアプリケーションが既に起動しています。");
-    QTest::newRow("PC/SC by name")
-        << s(u"pcsc:SONY FeliCa RC-S300/P")
-        << s(u"SONY FeliCa RC-S300/Pを使うアプリケーションが既に起動しています。");
-    QTest::newRow("PC/SC, no name") << s(u"pcsc:") << kGuardRefused;
-    QTest::newRow("simulated")
-        << s(u"virtual:/tmp/cards")
-        << s(u"シミュレーションのカードリーダを使うアプリケーションが既に起動しています。");
-}
-
-void TestAppStart::refusalNamesTheReader()
-{
-    QFETCH(QString, spec);
-    QTEST(CRidelogApp::otherInstanceText(spec), "text");
-}
-
 void TestAppStart::startFailureShowsOneBoxWithoutWindow_data()
 {
+    QTest::addColumn<QString>("reader");
     QTest::addColumn<bool>("guardTaken"); // by another copy of the program
     QTest::addColumn<bool>("starts");
     QTest::addColumn<QStringList>("reasons"); // why each backend opened no reader
     QTest::addColumn<QString>("message");
     QTest::addColumn<QStringList>("calls");
-    QTest::newRow("another copy holds the guard")
-        << true << true << QStringList{} << kGuardRefused << QStringList{};
+    // The refusal names the reader the other copy would use.
+    const auto refused = [](const char* name, const char16_t* reader, const QString& text) {
+        QTest::newRow(name) << QString::fromUtf16(reader) << true << true << QStringList{} << text
+                            << QStringList{};
+    };
+    refused("guard held, any reader", u"auto", kGuardRefused);
+    refused("guard held, libnfc", u"libnfc", kGuardRefused);
+    refused("guard held, RC-S380", u"rcs380",
+            QStringLiteral("PaSoRi RC-S380を使うアプリケーションが既に起動しています。"));
+    refused("guard held, PC/SC by name", u"pcsc:SONY FeliCa RC-S300/P",
+            QStringLiteral("SONY FeliCa RC-S300/Pを使うアプリケーションが既に起動しています。"));
+    refused("guard held, PC/SC without name", u"pcsc:", kGuardRefused);
+    refused("guard held, simulated", u"virtual:/tmp/cards",
+            QStringLiteral(
+                "シミュレーションのカードリーダを使うアプリケーションが既に起動しています。"));
+    const QString automatic = QStringLiteral("auto");
     QTest::newRow("library does not start") // and is not disposed of
-        << false << false << QStringList{} << kNoDriver << words(u"initialize");
+        << automatic << false << false << QStringList{} << kNoDriver << words(u"initialize");
     QTest::newRow("no reader opens")
-        << false << true
+        << automatic << false << true
         << QStringList{QStringLiteral(
                            "Sony PaSoRi RC-S380 (libusb): no Sony PaSoRi RC-S380 found on USB"),
                        QStringLiteral("PC/SC reader: the PC/SC service pcscd is not running"),
@@ -310,6 +299,7 @@ void TestAppStart::startFailureShowsOneBoxWithoutWindow_data()
 // The guard is free again afterwards, unless the other copy holds it.
 void TestAppStart::startFailureShowsOneBoxWithoutWindow()
 {
+    QFETCH(QString, reader);
     QFETCH(bool, guardTaken);
     QFETCH(bool, starts);
     QFETCH(QStringList, reasons);
@@ -317,7 +307,7 @@ void TestAppStart::startFailureShowsOneBoxWithoutWindow()
     SingleInstanceGuard other(lockFilePath());
     QVERIFY(!guardTaken || other.create());
     FakeReaderControl* library = nullptr;
-    auto app = makeApp(&library);
+    auto app = makeApp(&library, reader);
     library->initializeSucceeds = starts;
     library->openSucceeds = false;
     library->reasons = reasons;

@@ -55,6 +55,26 @@ inline QStringList tableColumns(Database& db, const QString& table)
     return columns;
 }
 
+// The rows sql selects, each as the texts of its first columns joined by '|' (NULL: "NULL").
+inline QStringList selectedRows(const QString& dbPath, const QString& sql, int columns)
+{
+    Database db = openForInspection(dbPath);
+    Statement rows(db, sql);
+    QStringList selected;
+    while (rows.step()) {
+        QStringList row;
+        for (int column = 0; column < columns; ++column)
+            row << (rows.isNullAt(column) ? QStringLiteral("NULL") : rows.textAt(column));
+        selected << row.join(u'|');
+    }
+    return selected;
+}
+
+inline QStringList namePartsOf(const NameEntry& entry)
+{
+    return {entry.an, entry.ln, entry.sn, entry.nm};
+}
+
 // One card read as the main window runs it, through the card session.
 struct ReadResult
 {

@@ -69,11 +69,9 @@ void TestHistoryStoreNames::laterRowOfOneKeyWins()
     HistoryStore store;
     NameCaches caches = startStore(store);
     QCOMPARE(caches.busStops.size(), std::size_t(1));
-    const NameEntry& entry = caches.busStops.EntryFor({32769, 5});
-    QCOMPARE(entry.an, QStringLiteral("a2"));
-    QCOMPARE(entry.ln, QStringLiteral("l2"));
-    QCOMPARE(entry.sn, QString());
-    QCOMPARE(entry.nm, QStringLiteral("second"));
+    QCOMPARE(namePartsOf(caches.busStops.EntryFor({32769, 5})),
+             (QStringList{QStringLiteral("a2"), QStringLiteral("l2"), QString(),
+                          QStringLiteral("second")}));
 }
 
 void TestHistoryStoreNames::nullTextsReadEmpty()
@@ -87,10 +85,8 @@ void TestHistoryStoreNames::nullTextsReadEmpty()
     HistoryStore store;
     NameCaches caches = startStore(store);
     QVERIFY(caches.stations.contains({1, 1, 2})); // low 8 bits of 257
-    const NameEntry& entry = caches.stations.EntryFor({1, 1, 2});
-    QVERIFY(entry.an.isEmpty() && entry.ln.isEmpty());
-    QCOMPARE(entry.sn, QStringLiteral("s"));
-    QCOMPARE(entry.nm, QStringLiteral("n"));
+    QCOMPARE(namePartsOf(caches.stations.EntryFor({1, 1, 2})),
+             (QStringList{QString(), QString(), QStringLiteral("s"), QStringLiteral("n")}));
 }
 
 // Placeholders that were composed from no parts and stored: ignored at loading, so the keys
@@ -170,23 +166,11 @@ void TestHistoryStoreNames::writeBackInsertsRowWithNullsForEmptyParts()
     shop.nm = QStringLiteral("店");
     QVERIFY(store.WriteBackNames(caches));
     QCOMPARE(store.state(), DatabaseState::Closed);
-    Database db = openForInspection(dbPath());
-    Statement ipn(db, QStringLiteral("SELECT ac, lc, sc, an, ln IS NULL, sn IS NULL, nm FROM ipn"));
-    QVERIFY(ipn.step());
-    QCOMPARE(ipn.integerAt(0), 0);
-    QCOMPARE(ipn.integerAt(1), 37);
-    QCOMPARE(ipn.integerAt(2), 10);
-    QCOMPARE(ipn.textAt(3), QStringLiteral("JR東日本"));
-    QCOMPARE(ipn.integerAt(4), 1);
-    QCOMPARE(ipn.integerAt(5), 1);
-    QCOMPARE(ipn.textAt(6), QStringLiteral("渋谷"));
-    QVERIFY(!ipn.step());
-    Statement bpn(db, QStringLiteral("SELECT sc, an IS NULL, ap, nm FROM bpn"));
-    QVERIFY(bpn.step());
-    QCOMPARE(bpn.integerAt(0), -25536);
-    QCOMPARE(bpn.integerAt(1), 1);
-    QCOMPARE(bpn.textAt(2), QStringLiteral("4"));
-    QCOMPARE(bpn.textAt(3), QStringLiteral("店"));
+    QCOMPARE(
+        selectedRows(dbPath(), QStringLiteral("SELECT ac, lc, sc, an, ln, sn, nm FROM ipn"), 7),
+        QStringList{QStringLiteral("0|37|10|JR東日本|NULL|NULL|渋谷")});
+    QCOMPARE(selectedRows(dbPath(), QStringLiteral("SELECT sc, an, ap, nm FROM bpn"), 4),
+             QStringList{QStringLiteral("-25536|NULL|4|店")});
 }
 
 void TestHistoryStoreNames::writeBackChangesOnlyNmOfExistingRow()
@@ -203,14 +187,8 @@ void TestHistoryStoreNames::writeBackChangesOnlyNmOfExistingRow()
     entry.an = QStringLiteral("new an");
     entry.nm = QStringLiteral("new nm");
     QVERIFY(store.WriteBackNames(caches));
-    Database db = openForInspection(dbPath());
-    Statement rows(db, QStringLiteral("SELECT an, ln, sn, nm FROM ipn"));
-    QVERIFY(rows.step());
-    QCOMPARE(rows.textAt(0), QStringLiteral("old an"));
-    QCOMPARE(rows.textAt(1), QStringLiteral("old ln"));
-    QCOMPARE(rows.textAt(2), QStringLiteral("old sn"));
-    QCOMPARE(rows.textAt(3), QStringLiteral("new nm"));
-    QVERIFY(!rows.step());
+    QCOMPARE(selectedRows(dbPath(), QStringLiteral("SELECT an, ln, sn, nm FROM ipn"), 4),
+             QStringList{QStringLiteral("old an|old ln|old sn|new nm")});
 }
 
 void TestHistoryStoreNames::writeBackSkipsEntriesWithoutName()
@@ -241,16 +219,9 @@ void TestHistoryStoreNames::writeBackMatchesLargeKeyPartsWithoutDuplicates()
     QVERIFY(store.WriteBackNames(caches));
     caches.busStops.EntryFor({32769, 65535}).nm = QStringLiteral("second name");
     QVERIFY(store.WriteBackNames(caches));
-    QCOMPARE(rowCount(dbPath(), QStringLiteral("bus")), 1);
+    QCOMPARE(selectedRows(dbPath(), QStringLiteral("SELECT ac, lc, nm FROM bus"), 3),
+             QStringList{QStringLiteral("-32767|-1|second name")});
     QCOMPARE(rowCount(dbPath(), QStringLiteral("bpn")), 1);
-    {
-        Database db = openForInspection(dbPath());
-        Statement bus(db, QStringLiteral("SELECT ac, lc, nm FROM bus"));
-        QVERIFY(bus.step());
-        QCOMPARE(bus.integerAt(0), -32767);
-        QCOMPARE(bus.integerAt(1), -1);
-        QCOMPARE(bus.textAt(2), QStringLiteral("second name"));
-    }
     HistoryStore next;
     NameCaches loaded = startStore(next);
     QCOMPARE(loaded.busStops.EntryFor({32769, 65535}).nm, QStringLiteral("second name"));
@@ -266,13 +237,9 @@ void TestHistoryStoreNames::writeBackVisitsKeysInOrder()
                                     std::pair{BusStopKey{0x8000, 0x0000}, u"third"}})
         caches.busStops.EntryFor(key) = {{}, QStringLiteral("stop"), {}, QString::fromUtf16(name)};
     QVERIFY(store.WriteBackNames(caches));
-    Database db = openForInspection(dbPath());
-    Statement rows = db.prepareReadAll(QStringLiteral("bus"), {QStringLiteral("nm")});
-    QStringList names;
-    while (rows.step())
-        names << rows.textAt(0);
-    QCOMPARE(names, (QStringList{QStringLiteral("first"), QStringLiteral("second"),
-                                 QStringLiteral("third")}));
+    QCOMPARE(
+        selectedRows(dbPath(), QStringLiteral("SELECT nm FROM bus"), 1),
+        (QStringList{QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third")}));
 }
 
 void TestHistoryStoreNames::writeBackCreatesMissingTable()
@@ -293,22 +260,18 @@ void TestHistoryStoreNames::writtenNamesLoadAgainAtNextStart()
     {
         HistoryStore store;
         NameCaches caches = startStore(store);
-        NameEntry& entry = caches.stations.EntryFor({0, 37, 10});
-        entry.an = QStringLiteral("JR");
-        entry.ln = QStringLiteral("山手線");
-        entry.sn = QStringLiteral("渋谷");
-        entry.nm = QStringLiteral("山手線渋谷");
+        caches.stations.EntryFor({0, 37, 10}) = {QStringLiteral("JR"), QStringLiteral("山手線"),
+                                                 QStringLiteral("渋谷"),
+                                                 QStringLiteral("山手線渋谷")};
         QVERIFY(store.WriteBackNames(caches));
         store.dropDatabaseObject();
     }
     HistoryStore store;
     NameCaches caches = startStore(store);
     QCOMPARE(caches.stations.size(), std::size_t(1));
-    const NameEntry& entry = caches.stations.EntryFor({0, 37, 10});
-    QCOMPARE(entry.an, QStringLiteral("JR"));
-    QCOMPARE(entry.ln, QStringLiteral("山手線"));
-    QCOMPARE(entry.sn, QStringLiteral("渋谷"));
-    QCOMPARE(entry.nm, QStringLiteral("山手線渋谷"));
+    QCOMPARE(namePartsOf(caches.stations.EntryFor({0, 37, 10})),
+             (QStringList{QStringLiteral("JR"), QStringLiteral("山手線"), QStringLiteral("渋谷"),
+                          QStringLiteral("山手線渋谷")}));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryStoreNames)
