@@ -9,10 +9,15 @@
 
 using namespace ridelog;
 
-int main()
+namespace {
+
+std::size_t cachedNames(const NameCaches& caches)
 {
-    NameCaches caches;
-    QRandomGenerator random(42);
+    return caches.stations.size() + caches.busStops.size() + caches.shops.size();
+}
+
+void fillCaches(NameCaches& caches, QRandomGenerator& random)
+{
     for (int i = 0; caches.stations.size() < 20000; ++i) {
         // Area 0, as every line code below 0x80 decodes; the region byte picks areas 1 and 2.
         auto& entry = caches.stations.EntryFor(
@@ -24,9 +29,12 @@ int main()
             QStringLiteral("停留所%1").arg(i);
     for (int i = 0; i < 2000; ++i)
         caches.shops.EntryFor({1, 0xC7, std::uint16_t(i)}).nm = QStringLiteral("店舗%1").arg(i);
-    const std::size_t names = caches.stations.size() + caches.busStops.size() + caches.shops.size();
+}
 
-    // Warm caches: the blocks name stations, stops and shops that the caches hold.
+// Warm caches: the blocks name stations, stops and shops that the caches hold.
+std::vector<HistoryBlock> blocksNamingCachedKeys(const NameCaches& caches, QRandomGenerator& random,
+                                                 int count)
+{
     std::vector<StationKey> stationKeys;
     for (const auto& [key, entry] : caches.stations)
         stationKeys.push_back(key);
@@ -34,10 +42,9 @@ int main()
     for (const auto& [key, entry] : caches.busStops)
         busKeys.push_back(key);
 
-    const int kBlocks = 100000;
-    std::vector<HistoryBlock> blocks(kBlocks);
+    std::vector<HistoryBlock> blocks(static_cast<std::size_t>(count));
     const std::uint8_t processTypes[] = {1, 1, 1, 2, 15, 70, 20, 21};
-    for (int i = 0; i < kBlocks; ++i) {
+    for (int i = 0; i < count; ++i) {
         auto& b = blocks[std::size_t(i)];
         for (auto& byte : b)
             byte = std::uint8_t(random.bounded(256));
@@ -65,9 +72,21 @@ int main()
             b[9] = std::uint8_t(random.bounded(250)); // codes below 2,000
         }
     }
+    return blocks;
+}
 
-    const std::size_t namesBefore =
-        caches.stations.size() + caches.busStops.size() + caches.shops.size();
+} // namespace
+
+int main()
+{
+    NameCaches caches;
+    QRandomGenerator random(42);
+    fillCaches(caches, random);
+    const std::size_t names = cachedNames(caches);
+    const int kBlocks = 100000;
+    const std::vector<HistoryBlock> blocks = blocksNamingCachedKeys(caches, random, kBlocks);
+
+    const std::size_t namesBefore = cachedNames(caches);
     double best = 1e9;
     for (int round = 0; round < 5; ++round) {
         QElapsedTimer timer;
@@ -82,9 +101,7 @@ int main()
         best = std::min(best, ms);
         std::printf("round %d: %.1f ms (sink %zu)\n", round, ms, sink);
     }
-    const std::size_t namesAfter =
-        caches.stations.size() + caches.busStops.size() + caches.shops.size();
-    std::printf("cache entries before %zu, after %zu\n", namesBefore, namesAfter);
+    std::printf("cache entries before %zu, after %zu\n", namesBefore, cachedNames(caches));
     std::printf("decode %d blocks with %zu cached names: best %.1f ms\n", kBlocks, names, best);
     return 0;
 }

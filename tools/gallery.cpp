@@ -142,23 +142,9 @@ void captureNextModal(const QString& name, std::function<void(QWidget*)> before 
     poll->start();
 }
 
-// The card's history: all but its last few entries stored by earlier reads with the gate taps
-// they caught, under a nickname, beside 29 other cards of the household.
-void prepareLibrary(const QString& cardsDir)
+// 29 other cards of the household, each with a short history of its own.
+std::vector<QString> storeOtherCards(HistoryStore& store)
 {
-    const std::vector<HistoryBlock> history =
-        test::realisticHistory({kHistory, QDate(2024, 12, 2), 1, 3200, 1});
-    HistoryStore store;
-    NameCaches caches;
-    store.OpenDatabaseAtStart(caches);
-    CardBlockSet stored;
-    // The last read was a few entries ago: the card still holds most of the stored ones.
-    const std::size_t storedCount = history.size() - kSinceLastRead;
-    for (std::size_t i = 0; i < storedCount; ++i)
-        stored.insert(history[i], BlockOrigin::Card);
-    store.StoreNewBlocks(kIdm, stored);
-    const QStringList names{QStringLiteral("妻のPASMO"), QStringLiteral("子ども用"),
-                            QStringLiteral("出張用 Suica"), QString()};
     std::vector<QString> others;
     for (int card = 0; card < 29; ++card) {
         const QString idm =
@@ -170,29 +156,36 @@ void prepareLibrary(const QString& cardsDir)
         store.StoreNewBlocks(idm, blocks);
         others.push_back(idm);
     }
-    const QString databasePath = store.databasePath();
-    store.dropDatabaseObject();
-    const std::vector<HistoryBlock> storedHistory(history.begin(),
-                                                  history.begin() + qsizetype(storedCount));
+    return others;
+}
+
+// The gate taps the earlier reads caught, and purposes and claim marks on some journeys of the
+// last weeks, which were for work.
+void storeTapsAndNotes(const QString& databasePath, const std::vector<HistoryBlock>& stored)
+{
     const std::vector<HistoryBlock> storedTaps =
-        realisticGateTaps(storedHistory, storedHistory.size() - kWithGateTimes);
+        realisticGateTaps(stored, stored.size() - kWithGateTimes);
     {
         Database database = Database::open(databasePath, Database::OpenMode::ExistingFile, 1000);
         Transaction transaction(database);
         GateLogStore::store(database, kIdm, storedTaps, QDateTime::currentDateTimeUtc());
         transaction.commit();
     }
-    // Some journeys of the last weeks were for work, with their purposes and claim marks.
     std::array<std::vector<std::uint32_t>, 2> forWork;
-    for (std::size_t i = storedCount - 60; i < storedCount; i += 7) {
-        if (history[i][0] == testing::kGateTerminal)
-            forWork[i % 2].push_back(blockSerial(history[i]));
+    for (std::size_t i = stored.size() - 60; i < stored.size(); i += 7) {
+        if (stored[i][0] == testing::kGateTerminal)
+            forWork[i % 2].push_back(blockSerial(stored[i]));
     }
     NoteStore noteStore(databasePath);
     const qint64 noted = QDateTime::currentSecsSinceEpoch();
     noteStore.setNotes(kIdm, forWork[0], {QStringLiteral("顧客訪問（A社 見積説明）"), true}, noted);
     noteStore.setNotes(kIdm, forWork[1], {QStringLiteral("研修（本社）"), true}, noted);
+}
 
+void nameCards(const QString& databasePath, const std::vector<QString>& others)
+{
+    const QStringList names{QStringLiteral("妻のPASMO"), QStringLiteral("子ども用"),
+                            QStringLiteral("出張用 Suica"), QString()};
     CardLibrary library(databasePath);
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (std::size_t card = 0; card < others.size(); ++card) {
@@ -201,8 +194,11 @@ void prepareLibrary(const QString& cardsDir)
     }
     library.noteCardRead(kIdm, now.addDays(-40));
     library.renameCard(kIdm, QStringLiteral("通勤用 Suica"));
+}
 
-    // The card: its last 20 entries and the last three taps of its gate log, newest first.
+// The card: its last 20 entries and the last three taps of its gate log, newest first.
+void placeCommuterCard(const QString& cardsDir, const std::vector<HistoryBlock>& history)
+{
     const std::vector<HistoryBlock> onTheCard(history.rbegin(), history.rbegin() + kOnTheCard);
     const std::vector<HistoryBlock> taps = realisticGateTaps(history, history.size() - kOnTheCard);
     const std::vector<HistoryBlock> gateLog(taps.rbegin(), taps.rbegin() + 3);
@@ -210,6 +206,31 @@ void prepareLibrary(const QString& cardsDir)
     if (!test::placeCard(cardsDir, QStringLiteral("commuter.card"),
                          test::cardFileText(kIdm, onTheCard) + test::gateLogSectionText(gateLog)))
         std::fprintf(stderr, "could not write the card file\n");
+}
+
+// The card's history: all but its last few entries stored by earlier reads with the gate taps
+// they caught, under a nickname, beside 29 other cards of the household.
+void prepareLibrary(const QString& cardsDir)
+{
+    const std::vector<HistoryBlock> history =
+        test::realisticHistory({kHistory, QDate(2024, 12, 2), 1, 3200, 1});
+    HistoryStore store;
+    NameCaches caches;
+    store.OpenDatabaseAtStart(caches);
+    // The last read was a few entries ago: the card still holds most of the stored ones.
+    const std::size_t storedCount = history.size() - kSinceLastRead;
+    const std::vector<HistoryBlock> storedHistory(history.begin(),
+                                                  history.begin() + qsizetype(storedCount));
+    CardBlockSet stored;
+    for (const HistoryBlock& block : storedHistory)
+        stored.insert(block, BlockOrigin::Card);
+    store.StoreNewBlocks(kIdm, stored);
+    const std::vector<QString> others = storeOtherCards(store);
+    const QString databasePath = store.databasePath();
+    store.dropDatabaseObject();
+    storeTapsAndNotes(databasePath, storedHistory);
+    nameCards(databasePath, others);
+    placeCommuterCard(cardsDir, history);
 }
 
 int rowOfKind(const CRidelogDlg& dialog, const QString& processText)
@@ -280,13 +301,10 @@ void showClaimForm(CRidelogDlg& dialog)
     claim->close();
 }
 
-int runGallery(CRidelogDlg& dialog)
+// The main window, with the time column in a wider window, and searching.
+void showMainWindow(CRidelogDlg& dialog)
 {
-    dialog.show();
-    waitFor([&] { return test::inside(dialog).historyModel()->rowCount() >= kHistory; });
-    wait(1500); // the names of the built-in table
     save(&dialog, QStringLiteral("01-main"));
-    // The times at the gates, in a wider window.
     const QSize size = dialog.size();
     dialog.resize(size.width() * 3 / 2, size.height());
     dialog.triggerCommand(ids::TimeColumnView);
@@ -299,7 +317,10 @@ int runGallery(CRidelogDlg& dialog)
     test::inside(dialog).searchBar()->applyNow();
     save(&dialog, QStringLiteral("02-search"));
     test::inside(dialog).searchBar()->dismiss();
+}
 
+void showMenus(CRidelogDlg& dialog)
+{
     for (int index = 0; index < 5; ++index) {
         if (QMenu* menu = menuBarMenu(dialog, index))
             popUpMenu(menu, &dialog, QStringLiteral("03-menu-%1").arg(index + 1));
@@ -309,7 +330,10 @@ int runGallery(CRidelogDlg& dialog)
     waitFor([&] { return test::inside(dialog).historyContextMenu()->isVisible(); });
     save(test::inside(dialog).historyContextMenu(), QStringLiteral("04-context-menu"));
     test::inside(dialog).historyContextMenu()->close();
+}
 
+void showDialogs(CRidelogDlg& dialog)
+{
     showDetailOf(dialog, QCoreApplication::translate("ridelog::HistoryModel", "運賃支払"),
                  QStringLiteral("05-detail-rail"));
     showDetailOf(dialog, QStringLiteral("バス"), QStringLiteral("06-detail-bus"));
@@ -327,18 +351,30 @@ int runGallery(CRidelogDlg& dialog)
     dialog.triggerCommand(ids::SaveToFile);
     captureNextModal(QStringLiteral("11-rename-card"));
     dialog.triggerCommand(ids::RenameCard);
+}
 
+void showCardWindows(CRidelogDlg& dialog)
+{
     dialog.triggerCommand(ids::ShowTotals);
     if (auto* totals = dialog.findChild<CTotalsDlg*>()) {
         waitFor([totals] { return totals->isVisible(); });
         save(totals, QStringLiteral("12-totals"));
         totals->close();
     }
-    for (int id : {int(ids::ShowAllCards)}) {
-        captureNextModal(QStringLiteral("13-all-cards"));
-        dialog.triggerCommand(id);
-    }
+    captureNextModal(QStringLiteral("13-all-cards"));
+    dialog.triggerCommand(ids::ShowAllCards);
     showClaimForm(dialog);
+}
+
+int runGallery(CRidelogDlg& dialog)
+{
+    dialog.show();
+    waitFor([&] { return test::inside(dialog).historyModel()->rowCount() >= kHistory; });
+    wait(1500); // the names of the built-in table
+    showMainWindow(dialog);
+    showMenus(dialog);
+    showDialogs(dialog);
+    showCardWindows(dialog);
     dialog.accept();
     return 0;
 }

@@ -267,11 +267,7 @@ QList<QPointF> BalanceChart::addBalanceLines(QAbstractAxis* timeAxis, QAbstractA
         auto* line = new QLineSeries;
         line->setName(QCoreApplication::translate("TotalsCharts", "残高"));
         line->replace(segment);
-        chart_->addSeries(line);
-        line->attachAxis(timeAxis);
-        line->attachAxis(yen);
-        QObject::connect(line, &QLineSeries::hovered, view_,
-                         [this](const QPointF& point, bool on) { showDayAt(point, on); });
+        addDaySeries(line, timeAxis, yen);
         if (!firstLine)
             chart_->legend()->markers(line).value(0)->setVisible(false);
         firstLine = false;
@@ -299,10 +295,16 @@ void BalanceChart::addGapMarkers(const QList<QPointF>& gaps, QAbstractAxis* time
     markers->setColor(kGapMarkerColor);
     markers->setBorderColor(kGapMarkerColor);
     markers->replace(gaps);
-    chart_->addSeries(markers);
-    markers->attachAxis(timeAxis);
-    markers->attachAxis(yen);
-    QObject::connect(markers, &QScatterSeries::hovered, view_,
+    addDaySeries(markers, timeAxis, yen);
+}
+
+// A series of days on the chart's axes, that names the day under the mouse.
+void BalanceChart::addDaySeries(QXYSeries* series, QAbstractAxis* timeAxis, QAbstractAxis* yen)
+{
+    chart_->addSeries(series);
+    series->attachAxis(timeAxis);
+    series->attachAxis(yen);
+    QObject::connect(series, &QXYSeries::hovered, view_,
                      [this](const QPointF& point, bool on) { showDayAt(point, on); });
 }
 

@@ -16,6 +16,7 @@ class QAbstractAxis;
 class QChart;
 class QChartView;
 class QWidget;
+class QXYSeries;
 
 namespace ridelog {
 
@@ -61,6 +62,7 @@ private:
     // Adds one line per stretch without missing history; returns the first day after each gap.
     QList<QPointF> addBalanceLines(QAbstractAxis* timeAxis, QAbstractAxis* yen);
     void addGapMarkers(const QList<QPointF>& gaps, QAbstractAxis* timeAxis, QAbstractAxis* yen);
+    void addDaySeries(QXYSeries* series, QAbstractAxis* timeAxis, QAbstractAxis* yen);
     void showDayAt(const QPointF& point, bool hovered) const;
 
     QChartView* view_ = nullptr;
