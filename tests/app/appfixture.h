@@ -108,11 +108,11 @@ protected:
         });
         return app;
     }
-    // The application on the real library of the reader spec, tracing to traceTo if given.
-    std::unique_ptr<CRidelogApp> makeRealApp(const QString& spec, const QString& traceTo = {})
+    // The application on the real library for the reader named, tracing to traceTo if given.
+    std::unique_ptr<CRidelogApp> makeRealApp(const QString& reader, const QString& traceTo = {})
     {
-        auto app = std::make_unique<CRidelogApp>(AppOptions{spec, QString(), traceTo});
-        app->setReaderControl(makeReaderControl(spec, traceTo));
+        auto app = std::make_unique<CRidelogApp>(AppOptions{reader, QString(), traceTo});
+        app->setReaderControl(makeReaderControl(reader, traceTo));
         app->setLockFilePath(lockFilePath());
         app->setSettings(ini_.get());
         return app;

@@ -143,6 +143,15 @@ protected:
         QDir().mkpath(dataFolder());
         return Database::open(dbPath(), Database::OpenMode::CreateIfMissing, 1000);
     }
+    // The same with these name tables, and then the statements run in it.
+    void prepareNameTables(std::initializer_list<NameTable> tables, const QStringList& statements)
+    {
+        Database db = prepareDatabase();
+        for (const NameTable table : tables)
+            HistoryStore::EnsureNameTable(db, table);
+        for (const QString& statement : statements)
+            db.execute(statement);
+    }
 };
 
 } // namespace ridelog::test

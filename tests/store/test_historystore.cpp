@@ -141,13 +141,10 @@ void TestHistoryStore::firstStartCreatesFolderFileAndNameTables()
     QCOMPARE(store.databasePath(), dbPath());
     QVERIFY(QFile::exists(dbPath()));
     QCOMPARE(store.state(), DatabaseState::Closed);
-    Database db = openForInspection(dbPath());
-    Statement tables(db, QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' "
-                                        "ORDER BY name"));
-    QStringList names;
-    while (tables.step())
-        names << tables.textAt(0);
-    QCOMPARE(names,
+    QCOMPARE(selectedRows(dbPath(),
+                          QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' "
+                                         "ORDER BY name"),
+                          1),
              (QStringList{QStringLiteral("bpn"), QStringLiteral("bus"), QStringLiteral("ipn")}));
     QVERIFY(caches.stations.empty() && caches.busStops.empty() && caches.shops.empty());
     QVERIFY(reported_.isEmpty());
@@ -382,16 +379,14 @@ void TestHistoryStore::twoRowsOfOneSerialEarlierWins()
     {
         Database db = openForInspection(dbPath());
         HistoryStore::CreateCardTable(db, kCardTable);
-        Statement add = db.prepareAddRow(kCardTable, {QStringLiteral("seq"), QStringLiteral("b1"),
-                                                      QStringLiteral("b2"), QStringLiteral("b3"),
-                                                      QStringLiteral("b4")});
         for (const int balance : {500, 700}) {
             const BlockWords words = blockWords(railBlock(42, balance));
-            add.bind(1, std::int64_t(42));
-            for (int w = 0; w < 4; ++w)
-                add.bind(w + 2, words[std::size_t(w)]);
-            add.run();
-            add.reset();
+            db.execute(QStringLiteral("INSERT INTO \"%1\" VALUES (42, %2, %3, %4, %5)")
+                           .arg(kCardTable)
+                           .arg(words[0])
+                           .arg(words[1])
+                           .arg(words[2])
+                           .arg(words[3]));
         }
     }
     const ReadResult read = readCard(session, {});

@@ -34,15 +34,11 @@ private slots:
 
 void TestHistoryStoreNames::fileLackingBusTableGetsOnlyThatTable()
 {
-    {
-        Database db = prepareDatabase();
-        HistoryStore::EnsureNameTable(db, NameTable::Stations);
-        HistoryStore::EnsureNameTable(db, NameTable::Shops);
-        db.execute(
-            QStringLiteral("INSERT INTO ipn VALUES (0, 37, 10, 'JR', '山手', '渋谷', '渋谷')"));
-        db.execute(QStringLiteral(
-            "INSERT INTO bpn VALUES (1, 199, -25536, 'A社', '店', 'レジ1', 'x', 'A店')"));
-    }
+    prepareNameTables(
+        {NameTable::Stations, NameTable::Shops},
+        {QStringLiteral("INSERT INTO ipn VALUES (0, 37, 10, 'JR', '山手', '渋谷', '渋谷')"),
+         QStringLiteral(
+             "INSERT INTO bpn VALUES (1, 199, -25536, 'A社', '店', 'レジ1', 'x', 'A店')")});
     HistoryStore store;
     NameCaches caches = startStore(store);
     QVERIFY(hasTable(dbPath(), QStringLiteral("bus")));
@@ -59,13 +55,10 @@ void TestHistoryStoreNames::fileLackingBusTableGetsOnlyThatTable()
 
 void TestHistoryStoreNames::laterRowOfOneKeyWins()
 {
-    {
-        Database db = prepareDatabase();
-        HistoryStore::EnsureNameTable(db, NameTable::BusStops);
-        db.execute(QStringLiteral("INSERT INTO bus VALUES (-32767, 5, 'a1', 'l1', 's1', 'first')"));
-        db.execute(
-            QStringLiteral("INSERT INTO bus VALUES (-32767, 5, 'a2', 'l2', NULL, 'second')"));
-    }
+    prepareNameTables(
+        {NameTable::BusStops},
+        {QStringLiteral("INSERT INTO bus VALUES (-32767, 5, 'a1', 'l1', 's1', 'first')"),
+         QStringLiteral("INSERT INTO bus VALUES (-32767, 5, 'a2', 'l2', NULL, 'second')")});
     HistoryStore store;
     NameCaches caches = startStore(store);
     QCOMPARE(caches.busStops.size(), std::size_t(1));
@@ -76,12 +69,9 @@ void TestHistoryStoreNames::laterRowOfOneKeyWins()
 
 void TestHistoryStoreNames::nullTextsReadEmpty()
 {
-    {
-        Database db = prepareDatabase();
-        HistoryStore::EnsureNameTable(db, NameTable::Stations);
-        db.execute(
-            QStringLiteral("INSERT INTO ipn (ac, lc, sc, sn, nm) VALUES (257, 1, 2, 's', 'n')"));
-    }
+    prepareNameTables(
+        {NameTable::Stations},
+        {QStringLiteral("INSERT INTO ipn (ac, lc, sc, sn, nm) VALUES (257, 1, 2, 's', 'n')")});
     HistoryStore store;
     NameCaches caches = startStore(store);
     QVERIFY(caches.stations.contains({1, 1, 2})); // low 8 bits of 257
@@ -93,18 +83,14 @@ void TestHistoryStoreNames::nullTextsReadEmpty()
 // are asked for again, and a named row of the same key keeps its name.
 void TestHistoryStoreNames::rowsWithoutNamePartsAreIgnored()
 {
-    {
-        Database db = prepareDatabase();
-        for (const auto table : {NameTable::Stations, NameTable::BusStops, NameTable::Shops})
-            HistoryStore::EnsureNameTable(db, table);
-        db.execute(QStringLiteral("INSERT INTO ipn VALUES (0, 1, 2, NULL, NULL, NULL, '(線)')"));
-        db.execute(QStringLiteral("INSERT INTO ipn VALUES (0, 1, 3, 'JR', '山手', '新宿', 'n')"));
-        db.execute(QStringLiteral("INSERT INTO ipn VALUES (0, 1, 3, '', '', '', '(：線)')"));
-        db.execute(QStringLiteral("INSERT INTO bus VALUES (4, 5, NULL, '', NULL, '()')"));
-        db.execute(QStringLiteral("INSERT INTO bpn VALUES (1, 199, 7, NULL, NULL, NULL, '', ' ')"));
-        db.execute(
-            QStringLiteral("INSERT INTO bpn VALUES (1, 199, 8, NULL, NULL, NULL, 'x', ' ')"));
-    }
+    prepareNameTables(
+        {NameTable::Stations, NameTable::BusStops, NameTable::Shops},
+        {QStringLiteral("INSERT INTO ipn VALUES (0, 1, 2, NULL, NULL, NULL, '(線)')"),
+         QStringLiteral("INSERT INTO ipn VALUES (0, 1, 3, 'JR', '山手', '新宿', 'n')"),
+         QStringLiteral("INSERT INTO ipn VALUES (0, 1, 3, '', '', '', '(：線)')"),
+         QStringLiteral("INSERT INTO bus VALUES (4, 5, NULL, '', NULL, '()')"),
+         QStringLiteral("INSERT INTO bpn VALUES (1, 199, 7, NULL, NULL, NULL, '', ' ')"),
+         QStringLiteral("INSERT INTO bpn VALUES (1, 199, 8, NULL, NULL, NULL, 'x', ' ')")});
     HistoryStore store;
     NameCaches caches = startStore(store);
     QVERIFY(!caches.stations.contains({0, 1, 2}));
@@ -175,12 +161,10 @@ void TestHistoryStoreNames::writeBackInsertsRowWithNullsForEmptyParts()
 
 void TestHistoryStoreNames::writeBackChangesOnlyNmOfExistingRow()
 {
-    {
-        Database db = prepareDatabase();
-        HistoryStore::EnsureNameTable(db, NameTable::Stations);
-        db.execute(QStringLiteral(
-            "INSERT INTO ipn VALUES (0, 37, 10, 'old an', 'old ln', 'old sn', 'old nm')"));
-    }
+    prepareNameTables(
+        {NameTable::Stations},
+        {QStringLiteral(
+            "INSERT INTO ipn VALUES (0, 37, 10, 'old an', 'old ln', 'old sn', 'old nm')")});
     HistoryStore store;
     NameCaches caches = startStore(store);
     NameEntry& entry = caches.stations.EntryFor({0, 37, 10});
