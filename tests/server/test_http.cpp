@@ -100,6 +100,11 @@ void TestHttp::answers_data()
     const auto post = [](const std::string& path, const std::string& body) {
         return QByteArray::fromStdString(postRequest(path, body));
     };
+    const auto withHeader = [&post](const std::string& name, std::size_t bytes) {
+        QByteArray request = post("/trfc/", kShinjukuBody);
+        return request.insert(request.indexOf("\r\n") + 2,
+                              name + ": " + std::string(bytes, 'c') + "\r\n");
+    };
     std::string atTheLimit = kShinjukuBody + "pad=";
     atTheLimit.resize(kMaxRequestBodyBytes, 'x');
     QTest::newRow("Shinjuku") << post("/trfc/", kShinjukuBody) << 200 << shinjukuAnswer();
@@ -109,6 +114,12 @@ void TestHttp::answers_data()
         << post("/trfc/?from=test", kShinjukuBody) << 200 << shinjukuAnswer();
     QTest::newRow("unknown station") << post("/trfc/", "a=12302%2c0%2c37%2c25%3agarbage%3a&p=ap&")
                                      << 200 << QByteArray("No data");
+    // Cookies are parsed into the connection's memory too, so fewer of them fit.
+    QTest::newRow("a long proxy header")
+        << withHeader("X-Forwarded-For", 7000) << 200 << shinjukuAnswer();
+    QTest::newRow("a cookie") << withHeader("Cookie", 3500) << 200 << shinjukuAnswer();
+    QTest::newRow("headers past the memory of a connection")
+        << withHeader("X-Forwarded-For", 40000) << 431 << QByteArray();
     QTest::newRow("no body") << post("/trfc/", "") << 400 << QByteArray();
     QTest::newRow("bad escape") << post("/trfc/", "a=%zz&p=ap&") << 400 << QByteArray();
     QTest::newRow("look-up by GET")
@@ -126,6 +137,7 @@ void TestHttp::answers()
     const auto reply = exchange(server.port(), request.toStdString());
     QVERIFY(reply);
     QCOMPARE(reply->status, status);
+    QCOMPARE(server.askShinjuku(), shinjukuAnswer());
     if (status != 200)
         return;
     QCOMPARE(QByteArray::fromStdString(reply->header("Content-Type")),

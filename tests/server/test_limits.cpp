@@ -121,8 +121,6 @@ private slots:
     void pipelinedRequestsAreAnsweredInOrder();
     void connectionCapIsReached_data();
     void connectionCapIsReached();
-    void headersUpToTheirLimitAreRead_data();
-    void headersUpToTheirLimitAreRead();
     void normalClientIsAnsweredQuicklyThroughout();
     void requestLogHasOneLinePerRequest();
 };
@@ -414,35 +412,6 @@ void TestLimits::connectionCapIsReached()
     QVERIFY(answeredOn(*open[0], 5));
     open.pop_back();
     QVERIFY(QTest::qWaitFor([&] { return !server.askShinjuku().isEmpty(); }, 3000));
-}
-
-void TestLimits::headersUpToTheirLimitAreRead_data()
-{
-    QTest::addColumn<QString>("header");
-    QTest::addColumn<int>("bytes");
-    QTest::addColumn<int>("status");
-    // Cookies are parsed into the connection's memory too, so fewer of them fit.
-    QTest::newRow("a long proxy header") << QStringLiteral("X-Forwarded-For") << 7000 << 200;
-    QTest::newRow("a cookie") << QStringLiteral("Cookie") << 3500 << 200;
-    QTest::newRow("past the memory of a connection")
-        << QStringLiteral("X-Forwarded-For") << 40000 << 431;
-}
-
-void TestLimits::headersUpToTheirLimitAreRead()
-{
-    QFETCH(QString, header);
-    QFETCH(int, bytes);
-    QFETCH(int, status);
-    RunningService server(loopbackOptions());
-    std::string request = shinjukuRequest(123);
-    request.insert(request.find("\r\n") + 2,
-                   header.toStdString() + ": " + std::string(std::size_t(bytes), 'c') + "\r\n");
-    const auto reply = exchange(server.port(), request);
-    QVERIFY(reply);
-    QCOMPARE(reply->status, status);
-    if (status == 200)
-        QCOMPARE(QByteArray::fromStdString(reply->body), shinjukuAnswerFor(123));
-    QCOMPARE(server.askShinjuku(), shinjukuAnswer());
 }
 
 void TestLimits::normalClientIsAnsweredQuicklyThroughout()
