@@ -403,7 +403,7 @@ int main(int argc, char* argv[])
                           QStringLiteral("/gallery-cards");
     prepareLibrary(cards);
     AppOptions options;
-    options.readerSpec = QStringLiteral("virtual:") + cards;
+    options.readerOption = QStringLiteral("virtual:") + cards;
     options.nameServer = QStringLiteral("builtin");
     CRidelogApp ridelog(options);
     ridelog.setLockFilePath(QDir::tempPath() + QStringLiteral("/ridelog-gallery.lock"));

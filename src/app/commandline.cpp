@@ -23,9 +23,9 @@ bool isValidServerUrl(const QString& text)
 
 } // namespace
 
-bool isValidReaderSpec(const QString& spec)
+bool isValidReaderOption(const QString& option)
 {
-    return card::isWellFormedReaderOption(spec);
+    return card::isWellFormedReaderOption(option);
 }
 
 QString versionLine()
@@ -71,12 +71,12 @@ CommandLine failed(CommandLine result, const QString& error)
 CommandLine takeRunOptions(CommandLine result, const QCommandLineParser& parser,
                            const ProgramOptions& options)
 {
-    result.options.readerSpec = parser.value(options.reader);
+    result.options.readerOption = parser.value(options.reader);
     result.options.readerTrace = parser.value(options.readerTrace);
-    if (!isValidReaderSpec(result.options.readerSpec))
+    if (!isValidReaderOption(result.options.readerOption))
         return failed(
             result,
-            QStringLiteral("Unknown reader '%1'.").arg(shownArgument(result.options.readerSpec)));
+            QStringLiteral("Unknown reader '%1'.").arg(shownArgument(result.options.readerOption)));
     if (parser.isSet(options.nameServer)) {
         result.options.nameServer = parser.value(options.nameServer);
         if (!isValidServerUrl(result.options.nameServer))

@@ -8,9 +8,9 @@ namespace ridelog {
 
 struct AppOptions
 {
-    QString readerSpec = QStringLiteral("auto"); // auto, virtual:DIR, libnfc, pcsc[:NAME], rcs380
-    QString nameServer;                          // empty: the names layer's default server
-    QString readerTrace;                         // empty: no trace of the reader's exchanges
+    QString readerOption = QStringLiteral("auto"); // auto, virtual:DIR, libnfc, pcsc[:NAME], rcs380
+    QString nameServer;                            // empty: the names layer's default server
+    QString readerTrace;                           // empty: no trace of the reader's exchanges
 };
 
 struct CommandLine
@@ -32,7 +32,7 @@ struct CommandLine
 // arguments[0] is the program name, as in argv.
 CommandLine parseCommandLine(const QStringList& arguments);
 
-bool isValidReaderSpec(const QString& spec);
+bool isValidReaderOption(const QString& option);
 
 QString versionLine();
 

@@ -9,8 +9,8 @@ namespace {
 class LibraryReaderControl : public ReaderControl
 {
 public:
-    LibraryReaderControl(const QString& readerSpec, const QString& traceFile)
-        : library_(card::ReaderConfig{readerSpec, traceFile})
+    LibraryReaderControl(const QString& readerOption, const QString& traceFile)
+        : library_(card::ReaderConfig{readerOption, traceFile})
     {}
 
     bool initializeLibrary(card::ReaderContext&) override { return library_.initialize_library(); }
@@ -34,10 +34,10 @@ QStringList ReaderControl::failureReasons()
     return readerLibrary != nullptr ? readerLibrary->openFailureReasons() : QStringList{};
 }
 
-std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerSpec,
+std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerOption,
                                                  const QString& traceFile)
 {
-    return std::make_unique<LibraryReaderControl>(readerSpec, traceFile);
+    return std::make_unique<LibraryReaderControl>(readerOption, traceFile);
 }
 
 int openReader(card::ReaderContext& context, ReaderControl& library)

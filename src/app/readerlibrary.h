@@ -28,7 +28,7 @@ public:
 
 // The reader library with the reader chosen on the command line; traceFile, when set, receives
 // every exchange with the reader.
-std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerSpec,
+std::unique_ptr<ReaderControl> makeReaderControl(const QString& readerOption,
                                                  const QString& traceFile = {});
 
 enum OpenReaderResult : int

@@ -56,10 +56,10 @@ void CRidelogApp::setDialogRunner(std::function<int(CRidelogDlg&)> runner)
     runDialog_ = std::move(runner);
 }
 
-QString CRidelogApp::readerKindText(const QString& readerSpec)
+QString CRidelogApp::readerKindText(const QString& readerOption)
 {
-    const QString kind = readerSpec.section(QLatin1Char(':'), 0, 0).toLower();
-    const QString name = readerSpec.section(QLatin1Char(':'), 1);
+    const QString kind = readerOption.section(QLatin1Char(':'), 0, 0).toLower();
+    const QString name = readerOption.section(QLatin1Char(':'), 1);
     if (kind == u"rcs380")
         return QStringLiteral("PaSoRi RC-S380");
     if (kind == u"pcsc" && !name.trimmed().isEmpty())
@@ -70,18 +70,18 @@ QString CRidelogApp::readerKindText(const QString& readerSpec)
     return QCoreApplication::translate("CRidelogApp", "カードリーダ");
 }
 
-QString CRidelogApp::otherInstanceText(const QString& readerSpec)
+QString CRidelogApp::otherInstanceText(const QString& readerOption)
 {
     return QCoreApplication::translate("CRidelogApp",
                                        "%1を使うアプリケーションが既に起動しています。")
-        .arg(readerKindText(readerSpec));
+        .arg(readerKindText(readerOption));
 }
 
 int CRidelogApp::InitInstance()
 {
     SingleInstanceGuard guard(lockFilePath_);
     if (!guard.create()) {
-        MessageBox::show(nullptr, otherInstanceText(options_.readerSpec));
+        MessageBox::show(nullptr, otherInstanceText(options_.readerOption));
         return 1;
     }
     std::unique_ptr<card::ReaderContext> context = newReaderContext();
@@ -90,14 +90,14 @@ int CRidelogApp::InitInstance()
         return 1;
     }
     if (!reader_)
-        reader_ = makeReaderControl(options_.readerSpec, options_.readerTrace);
+        reader_ = makeReaderControl(options_.readerOption, options_.readerTrace);
     const int opened = openReader(*context, *reader_);
     if (opened != ReaderOpened) {
         // The box says what to do; its details and the log say which reader and why.
         if (card::ReaderLibrary* library = reader_->library())
             qWarning("ridelog: %s", qUtf8Printable(library->lastError()));
         const QStringList reasons = reader_->failureReasons();
-        if (opened == ReaderOpenFailed && !card::replayedTracePath(options_.readerSpec).isEmpty())
+        if (opened == ReaderOpenFailed && !card::replayedTracePath(options_.readerOption).isEmpty())
             // No reader is attached to a replay: the trace itself is what failed.
             MessageBox::show(nullptr, replayFailureText(reasons));
         else

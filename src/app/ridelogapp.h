@@ -35,9 +35,9 @@ public:
 
     // The reader the command line chose, as the user knows it; "カードリーダ" when any reader
     // attached may be the one (auto).
-    static QString readerKindText(const QString& readerSpec);
+    static QString readerKindText(const QString& readerOption);
     // The refusal when another reader application holds the reader.
-    static QString otherInstanceText(const QString& readerSpec);
+    static QString otherInstanceText(const QString& readerOption);
 
 private:
     AppOptions options_;

@@ -16,9 +16,9 @@ namespace ridelog::card {
 std::vector<std::unique_ptr<ReaderBackend>>
 createHardwareBackendsInAutoOrder(std::shared_ptr<ReaderTrace> trace = {});
 
-// The backend named by spec: "libnfc", "pcsc", "pcsc:NAME" or "rcs380". Returns null and sets
+// The backend named by option: "libnfc", "pcsc", "pcsc:NAME" or "rcs380". Returns null and sets
 // error when the name is unknown or this build lacks the backend.
-std::unique_ptr<ReaderBackend> createHardwareBackend(const QString& spec, QString* error,
+std::unique_ptr<ReaderBackend> createHardwareBackend(const QString& option, QString* error,
                                                      std::shared_ptr<ReaderTrace> trace = {});
 
 } // namespace ridelog::card

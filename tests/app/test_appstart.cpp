@@ -91,7 +91,7 @@ void TestAppStart::commandLine()
     const CommandLine result = parseCommandLine(arguments);
     QCOMPARE(int(result.action), action);
     if (result.action == CommandLine::Action::Run) {
-        QTEST(result.options.readerSpec, "reader");
+        QTEST(result.options.readerOption, "reader");
         QTEST(result.options.nameServer, "nameServer");
         QCOMPARE(result.options.readerTrace.isEmpty(),
                  !arguments.join(u' ').contains(QStringLiteral("--reader-trace=")));

@@ -178,9 +178,9 @@ private slots:
     void autoOpensTheFirstAttachedReader();
     void noReaderAttachedListsEveryReason();
     void libraryKeepsEachBackendsReason();
-    void specForcesOneBackend_data();
-    void specForcesOneBackend();
-    void specForABackendNotBuilt();
+    void optionForcesOneBackend_data();
+    void optionForcesOneBackend();
+    void optionForABackendNotBuilt();
     void autoPicksRcs380OverFakedUsb();
     void autoFallsBackToPcscWhenNoRcs380();
     void thisBuildHasEveryBackend();
@@ -275,9 +275,9 @@ void TestHardwareAuto::libraryKeepsEachBackendsReason()
     QCOMPARE(unknown.openFailureReasons(), QStringList{unknown.lastError()});
 }
 
-void TestHardwareAuto::specForcesOneBackend_data()
+void TestHardwareAuto::optionForcesOneBackend_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("backend");
     QTest::addColumn<QString>("pcscName");
     QTest::newRow("rcs380") << QStringLiteral("rcs380") << QStringLiteral("rcs380") << QString();
@@ -292,14 +292,14 @@ void TestHardwareAuto::specForcesOneBackend_data()
     QTest::newRow("empty") << QString() << QString() << QString();
 }
 
-void TestHardwareAuto::specForcesOneBackend()
+void TestHardwareAuto::optionForcesOneBackend()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, option);
     QFETCH(QString, backend);
     QFETCH(QString, pcscName);
     FakeMakers fakes;
     QString error;
-    const auto made = backendForSpec(fakes.makers(), spec, &error);
+    const auto made = backendForOption(fakes.makers(), option, &error);
     if (backend.isEmpty()) {
         QVERIFY(!made);
         QVERIFY2(error.contains(QStringLiteral("というカードリーダは知りません")),
@@ -312,11 +312,11 @@ void TestHardwareAuto::specForcesOneBackend()
         QCOMPARE(fakes.pcscNames, QStringList{pcscName});
 }
 
-void TestHardwareAuto::specForABackendNotBuilt()
+void TestHardwareAuto::optionForABackendNotBuilt()
 {
     HardwareBackendMakers none;
     QString error;
-    QVERIFY(!backendForSpec(none, QStringLiteral("libnfc"), &error));
+    QVERIFY(!backendForOption(none, QStringLiteral("libnfc"), &error));
     QCOMPARE(error,
              QStringLiteral("この Ridelog は libnfc なしで作られていて、このリーダを使えません。"));
     QVERIFY(backendsInAutoOrder(none).empty());

@@ -134,8 +134,8 @@ void TestNameSources::unreachableServerFallsBack_data()
     QTest::addColumn<QUrl>("server");
     QTest::addColumn<QUrl>("proxy"); // the system's, when not empty
     const QUrl names(QStringLiteral("http://names.example.com/"));
-    QTest::newRow("connection refused") << closedLoopbackUrl() << QUrl();
-    // Either the resolver says so at once, or it takes longer than the time-out.
+    // (A refused connection is a row of nameSources.) A host not found: either the resolver
+    // says so at once, or it takes longer than the time-out.
     QTest::newRow("host not found")
         << QUrl(QStringLiteral("http://ridelog-no-such-host.invalid/")) << QUrl();
     QTest::newRow("proxy cannot be reached") << names << closedLoopbackUrl();

@@ -58,10 +58,10 @@ createHardwareBackendsInAutoOrder(std::shared_ptr<ReaderTrace> trace)
     return backendsInAutoOrder(systemHardwareBackendMakers(std::move(trace)));
 }
 
-std::unique_ptr<ReaderBackend> createHardwareBackend(const QString& spec, QString* error,
+std::unique_ptr<ReaderBackend> createHardwareBackend(const QString& option, QString* error,
                                                      std::shared_ptr<ReaderTrace> trace)
 {
-    return backendForSpec(systemHardwareBackendMakers(std::move(trace)), spec, error);
+    return backendForOption(systemHardwareBackendMakers(std::move(trace)), option, error);
 }
 
 } // namespace ridelog::card

@@ -16,11 +16,11 @@ std::vector<std::unique_ptr<ReaderBackend>> backendsInAutoOrder(const HardwareBa
     return backends;
 }
 
-std::unique_ptr<ReaderBackend> backendForSpec(const HardwareBackendMakers& makers,
-                                              const QString& spec, QString* error)
+std::unique_ptr<ReaderBackend> backendForOption(const HardwareBackendMakers& makers,
+                                                const QString& option, QString* error)
 {
-    const QString kind = spec.section(QLatin1Char(':'), 0, 0).trimmed().toLower();
-    const QString readerName = spec.section(QLatin1Char(':'), 1).trimmed();
+    const QString kind = option.section(QLatin1Char(':'), 0, 0).trimmed().toLower();
+    const QString readerName = option.section(QLatin1Char(':'), 1).trimmed();
     QString missing;
     if (kind == QStringLiteral("rcs380") && readerName.isEmpty()) {
         if (makers.rcs380)
@@ -38,7 +38,7 @@ std::unique_ptr<ReaderBackend> backendForSpec(const HardwareBackendMakers& maker
         if (error)
             *error = ReaderTexts::tr("「%1」というカードリーダは知りません（auto、rcs380、pcsc、"
                                      "pcsc:NAME、libnfc のどれかです）。")
-                         .arg(spec);
+                         .arg(option);
         return nullptr;
     }
     if (error)

@@ -32,8 +32,8 @@ HardwareBackendMakers systemHardwareBackendMakers(std::shared_ptr<ReaderTrace> t
 std::vector<std::unique_ptr<ReaderBackend>>
 backendsInAutoOrder(const HardwareBackendMakers& makers);
 
-// The backend named by spec ("rcs380", "pcsc", "pcsc:NAME", "libnfc"), or null with error.
-std::unique_ptr<ReaderBackend> backendForSpec(const HardwareBackendMakers& makers,
-                                              const QString& spec, QString* error);
+// The backend named by option ("rcs380", "pcsc", "pcsc:NAME", "libnfc"), or null with error.
+std::unique_ptr<ReaderBackend> backendForOption(const HardwareBackendMakers& makers,
+                                                const QString& option, QString* error);
 
 } // namespace ridelog::card
