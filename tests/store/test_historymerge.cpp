@@ -178,7 +178,7 @@ private slots:
                  QStringList{QStringLiteral("-32768 -2 駅前")});
     }
 
-    void cardsKeepOurNicknameElseTakeTheirs()
+    void cardsNotesGateLogsAndKindsFillOnlyWhatWeLack()
     {
         TwoComputers computers;
         HistoryFileWriter(computers.home)
@@ -187,63 +187,46 @@ private slots:
         HistoryFileWriter(computers.work)
             .card(kSpare, historyEntries(1, 3))
             .nickname(kSpare, QStringLiteral("別の名前"), 1600000000, 1600000000);
-        const MergeOutcome outcome = mergeHistoryFile(computers.work, computers.home, 1000);
-        QVERIFY(outcome.merged);
-        QCOMPARE(outcome.report.nicknames, 2);
-        // The earliest first read and the latest last read of the two.
-        QCOMPARE(queryTexts(computers.home,
-                            QStringLiteral("SELECT idm || ' ' || nickname || ' ' || firstRead || ' "
-                                           "' || lastRead FROM cards ORDER BY idm")),
-                 QStringList({kSpare + QStringLiteral(" 予備 1600000000 1700000000"),
-                              kStudent + QStringLiteral(" 学生 1695000000 1696000000"),
-                              kCommuter + QStringLiteral(" 仕事用 1690000000 1720000000")}));
-    }
-
-    void notesFillOnlyEntriesWithoutANote()
-    {
-        TwoComputers computers;
-        const std::uint32_t shared = 160, theirsOnly = 250, nowhere = 9999;
+        const std::uint32_t shared = 160, theirsOnly = 250;
         NoteStore(computers.home)
             .setNotes(kCommuter, std::array{shared}, {QStringLiteral("顧客訪問"), true},
                       1700000000);
         NoteStore(computers.work)
             .setNotes(kCommuter, std::array{shared, theirsOnly}, {QStringLiteral("研修"), false},
                       1710000000);
+        // Rows a read never writes: a note of an entry nobody holds, a gate-log row of a card we
+        // hold no history of, a text that is no block, an empty slot, a block we hold written in
+        // small letters, a kind we do not know.
         Database work = Database::open(computers.work, Database::OpenMode::ExistingFile, 1000);
         work.execute(
-            QStringLiteral("INSERT INTO notes VALUES ('0114A1B2C3D4E5F6', %1, '出張', 1, 0)")
-                .arg(nowhere));
-        const MergeOutcome outcome = mergeHistoryFile(computers.work, computers.home, 1000);
-        QVERIFY2(outcome.merged, qPrintable(outcome.reason));
-        QCOMPARE(outcome.report.notes, 1);
-        const CardNotes notes = NoteStore(computers.home).notesOf(kCommuter).notes;
-        QCOMPARE(notes.size(), std::size_t(2));
-        QCOMPARE(notes.at(shared).purpose, QStringLiteral("顧客訪問"));
-        QCOMPARE(notes.at(theirsOnly).purpose, QStringLiteral("研修"));
-        QCOMPARE(mergeHistoryFile(computers.work, computers.home, 1000).report.notes, 0);
-    }
-
-    void gateLogsAndKindsFillOnlyWhatWeLack()
-    {
-        TwoComputers computers;
-        // Rows a read never writes: a card we hold no history of, a text that is no block, an
-        // empty slot, a block we hold written in small letters, a kind we do not know.
-        Database work = Database::open(computers.work, Database::OpenMode::ExistingFile, 1000);
+            QStringLiteral("INSERT INTO notes VALUES ('%1', 9999, '出張', 1, 0)").arg(kCommuter));
         for (const QString& row :
-             {QStringLiteral("'0101010012345678', '%1', 1")
+             {QStringLiteral("'01010100DEADBEEF', '%1', 1")
                   .arg(GateLogStore::blockText(commuteTap(5))),
               QStringLiteral("'0114A1B2C3D4E5F6', 'A0 not a block', 1"),
               QStringLiteral("'0114A1B2C3D4E5F6', '%1', 1").arg(QString(32, u'0')),
               QStringLiteral("'0114A1B2C3D4E5F6', '%1', 1")
                   .arg(GateLogStore::blockText(commuteTap(1)).toLower())})
             work.execute(QStringLiteral("INSERT INTO gatelog VALUES (%1)").arg(row));
-        work.execute(QStringLiteral("INSERT INTO cardkind VALUES ('0101010012345678', 'icoca', 1), "
+        work.execute(QStringLiteral("INSERT INTO cardkind VALUES ('01010100DEADBEEF', 'icoca', 1), "
                                     "('0114A1B2C3D4E5F6', 'kitaca', 1)"));
 
         const MergeOutcome atHome = mergeHistoryFile(computers.work, computers.home, 1000);
         QVERIFY2(atHome.merged, qPrintable(atHome.reason));
+        QCOMPARE(atHome.report.nicknames, 2);
+        QCOMPARE(atHome.report.notes, 1);
         QCOMPARE(atHome.report.gateTaps, 2);
         QCOMPARE(atHome.report.cardKinds, 2); // the commuter's kind is told now, the student's new
+        // Our nickname stays, else theirs comes; the earliest first and the latest last read.
+        QCOMPARE(queryTexts(computers.home,
+                            QStringLiteral("SELECT idm || ' ' || nickname || ' ' || firstRead || ' "
+                                           "' || lastRead FROM cards ORDER BY idm")),
+                 QStringList({kSpare + QStringLiteral(" 予備 1600000000 1700000000"),
+                              kStudent + QStringLiteral(" 学生 1695000000 1696000000"),
+                              kCommuter + QStringLiteral(" 仕事用 1690000000 1720000000")}));
+        QCOMPARE(queryTexts(computers.home,
+                            QStringLiteral("SELECT seq || ' ' || purpose FROM notes ORDER BY seq")),
+                 QStringList({QStringLiteral("160 顧客訪問"), QStringLiteral("250 研修")}));
         const auto row = [](const QString& idm, int tap, qint64 firstRead) {
             return QStringLiteral("%1 %2 %3")
                 .arg(idm, GateLogStore::blockText(commuteTap(tap)))
@@ -256,7 +239,7 @@ private slots:
         Database home = Database::open(computers.home, Database::OpenMode::ReadOnly, 1000);
         QCOMPARE(CardLibrary::cardKind(home, kCommuter), card::CardKind::Suica);
         QCOMPARE(CardLibrary::cardKind(home, kStudent), card::CardKind::Pasmo);
-        QCOMPARE(CardLibrary::cardKind(home, kSpare), std::nullopt);
+        QCOMPARE(CardLibrary::cardKind(home, QStringLiteral("01010100DEADBEEF")), std::nullopt);
 
         // Their kind never replaces one we told; a history without the tables takes ours whole.
         work.execute(
@@ -264,6 +247,7 @@ private slots:
         const QString fresh = computers.dir.filePath(QStringLiteral("fresh.sqlite"));
         HistoryFileWriter(fresh).card(kStudent, historyEntries(7000, 2));
         const MergeOutcome again = mergeHistoryFile(computers.work, computers.home, 1000);
+        QCOMPARE(again.report.notes, 0);
         QCOMPARE(again.report.cardKinds, 0);
         QCOMPARE(CardLibrary::cardKind(home, kStudent), card::CardKind::Pasmo);
         const MergeOutcome intoFresh = mergeHistoryFile(computers.home, fresh, 1000);
