@@ -97,9 +97,6 @@ private slots:
     void cleanup();
 
     // Framing
-    void encodesCommandFrames_data();
-    void encodesCommandFrames();
-    void decodesAckAndData();
     void rejectsBadFrames_data();
     void rejectsBadFrames();
     void randomBytesNeverDecodeWrongly();
@@ -136,31 +133,6 @@ void TestRcs380::cleanup()
     const QString problems = rig_->problems();
     rig_.reset();
     QVERIFY2(problems.isEmpty(), qPrintable(problems));
-}
-
-void TestRcs380::encodesCommandFrames_data()
-{
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<QByteArray>("wire");
-    QTest::newRow("SetCommandType") << hex("d62a01") << hex(wireSetCommandType);
-    QTest::newRow("GetFirmwareVersion") << hex("d620") << hex(wireGetFirmwareVersion);
-    QTest::newRow("SwitchRF off") << hex("d60600") << hex(wireSwitchRfOff);
-    QTest::newRow("InSetRF 212F") << hex("d60001010f01") << hex(wireInSetRf212F);
-}
-
-void TestRcs380::encodesCommandFrames()
-{
-    QFETCH(QByteArray, payload);
-    QFETCH(QByteArray, wire);
-    QCOMPARE(rcs380::encodeFrame(payload).toHex(), wire.toHex());
-}
-
-void TestRcs380::decodesAckAndData()
-{
-    QCOMPARE(rcs380::decodeFrame(hex(wireAck)).kind, rcs380::FrameKind::Ack);
-    const rcs380::DecodedFrame data = rcs380::decodeFrame(hex(wireFirmware111));
-    QCOMPARE(data.kind, rcs380::FrameKind::Data);
-    QCOMPARE(data.payload.toHex(), QByteArray("d7211101"));
 }
 
 void TestRcs380::rejectsBadFrames_data()
@@ -216,7 +188,8 @@ void TestRcs380::startUpSendsEveryCommandInOrder_data()
         << QList<QByteArray>{hex(wirePollingAnswer), hex(wireAck)};
 }
 
-// The start-up, command by command, then the name with the firmware, and the close.
+// The start-up, every frame written and read byte for byte, then the name with the firmware,
+// and the close.
 void TestRcs380::startUpSendsEveryCommandInOrder()
 {
     QFETCH(QList<QByteArray>, stale);
