@@ -79,8 +79,6 @@ class TestImport : public QObject
 
 private slots:
     void csvQuotesLineEndsAndMarks();
-    void lineNameSuffix_data();
-    void lineNameSuffix();
     void fixtureTables_data();
     void fixtureTables();
     void earlierTableWins();
@@ -115,26 +113,6 @@ void TestImport::csvQuotesLineEndsAndMarks()
     QCOMPARE(row.fields, (QByteArrayList{"last", "", ""}));
     QCOMPARE(row.lineNumber, 5);
     QVERIFY(!reader.next(row));
-}
-
-void TestImport::lineNameSuffix_data()
-{
-    QTest::addColumn<QString>("written");
-    QTest::addColumn<QString>("stored");
-    QTest::newRow("current table") << QStringLiteral("山手線") << QStringLiteral("山手");
-    QTest::newRow("2014 table") << QStringLiteral("山手") << QStringLiteral("山手");
-    QTest::newRow("only one stripped") << QStringLiteral("東山線線") << QStringLiteral("東山線");
-    QTest::newRow("bracketed") << QStringLiteral("1号線(御堂筋線)")
-                               << QStringLiteral("1号線(御堂筋線)");
-    QTest::newRow("just the suffix") << QStringLiteral("線") << QString();
-    QTest::newRow("empty") << QString() << QString();
-}
-
-void TestImport::lineNameSuffix()
-{
-    QFETCH(QString, written);
-    QFETCH(QString, stored);
-    QCOMPARE(lineNameWithoutSuffix(written), stored);
 }
 
 void TestImport::fixtureTables_data()
@@ -412,17 +390,19 @@ void TestImport::decimalStationTable()
                        "3,200,15,札幌市交通局,南北線,さっぽろ,\r\n"
                        "0,256,1,会社,線,駅,\r\n"
                        "0,1A,1,会社,線,駅,\r\n"
-                       "2,12,34,会社,線,\r\n")
+                       "2,12,34,会社,線,\r\n"
+                       "0,2,3,線だけ,線,駅,\r\n")
             .toUtf8();
     NameDirectory directory;
     const ImportReport report = importTableContent(table, QStringLiteral("iccm"), directory);
     QCOMPARE(counts(report),
-             QStringLiteral("9 rows: 4 0 0 added, 0 dup, 0 earlier, 3 bad, 0 other, 2 test"));
+             QStringLiteral("10 rows: 5 0 0 added, 0 dup, 0 earlier, 3 bad, 0 other, 2 test"));
     QVERIFY(report.problems[0].contains(u"decimal"));
     // Test terminals left out, and nothing read as hex.
     QCOMPARE(entries(directory),
              (QStringList{QStringLiteral("rail 0,1,6 東日本旅客鉄道|山手|高輪ゲートウェイ"),
                           QStringLiteral("rail 0,1,E8 西日本旅客鉄道|東海道本|大阪"),
+                          QStringLiteral("rail 0,2,3 線だけ||駅"),
                           QStringLiteral("rail 0,25,A 東日本旅客鉄道|山手|新宿"),
                           QStringLiteral("rail 3,C8,F 札幌市交通局|南北|さっぽろ")}));
     QVERIFY(report.summary().contains(u"2 rows at area 0, line 0 left out"));

@@ -35,6 +35,8 @@ NameDirectory sampleDirectory()
     names.addBus({0, 0}, {QStringLiteral("A社"), QString(), QStringLiteral("X系統")});
     names.addShop({1, 0xC7, 0x0D65}, {QStringLiteral("新星堂"), QStringLiteral("柏店"), QString(),
                                       QStringLiteral("1F")});
+    names.addShop({0, 0xC8, 1}, {QStringLiteral("Co,Ltd."), QStringLiteral("1F\r\nCD"),
+                                 QStringLiteral("a\tb"), QStringLiteral("   ")});
     return names;
 }
 
@@ -51,8 +53,6 @@ private slots:
     void wellFormedBodies();
     void badBodies_data();
     void badBodies();
-    void fieldText_data();
-    void fieldText();
     void answers_data();
     void answers();
     void longNamesKeepRecordsShort();
@@ -168,26 +168,6 @@ void TestProtocol::badBodies()
     QVERIFY(request.items.empty());
 }
 
-void TestProtocol::fieldText_data()
-{
-    QTest::addColumn<QString>("part");
-    QTest::addColumn<QString>("sent");
-    QTest::newRow("plain") << QStringLiteral("新宿") << QStringLiteral("新宿");
-    QTest::newRow("empty") << QString() << QStringLiteral(" ");
-    QTest::newRow("blanks") << QStringLiteral("   ") << QStringLiteral(" ");
-    QTest::newRow("comma") << QStringLiteral("Co,Ltd.") << QStringLiteral("Co，Ltd.");
-    QTest::newRow("colon") << QStringLiteral("a:b") << QStringLiteral("a：b");
-    QTest::newRow("line end") << QStringLiteral("1F\r\nCD") << QStringLiteral("1F  CD");
-    QTest::newRow("tab") << QStringLiteral("a\tb") << QStringLiteral("a b");
-}
-
-void TestProtocol::fieldText()
-{
-    QFETCH(QString, part);
-    QFETCH(QString, sent);
-    QCOMPARE(answerFieldText(part), sent);
-}
-
 void TestProtocol::answers_data()
 {
     QTest::addColumn<QList<RequestItem>>("asked");
@@ -204,6 +184,9 @@ void TestProtocol::answers_data()
     QTest::newRow("separators in names become full width")
         << QList{item(5, ItemCode::RailEntry, 3, 0x10, 0x20)}
         << QStringLiteral("502,会社，甲,線：乙,駅:");
+    QTest::newRow("control characters become blanks")
+        << QList{item(8, ItemCode::Shop, 0xC8, 1, 0)}
+        << QStringLiteral("811,Co，Ltd.,1F  CD,a b, :");
     QTest::newRow("empty parts sent as blank")
         << QList{item(6, ItemCode::RailEntry, 0, 2, 1)} << QStringLiteral("602, , ,駅だけ:");
     QTest::newRow("unknown keys left out")
