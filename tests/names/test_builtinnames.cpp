@@ -25,7 +25,6 @@ private slots:
     void unusableFileToldOnce();
     void receivedParts_data();
     void receivedParts();
-    void hostileAnswerStoredClean();
     void sourceChoice_data();
     void sourceChoice();
 };
@@ -164,23 +163,6 @@ void TestBuiltinNames::receivedParts()
     QCOMPARE(receivedNamePart(part), kept);
 }
 
-void TestBuiltinNames::hostileAnswerStoredClean()
-{
-    // As a server may send it: a NUL and control bytes inside the parts, a huge line name.
-    QByteArray answer = cp932::encode(QStringLiteral("12302,J"));
-    answer += QByteArray("\0\x1b", 2) + cp932::encode(QStringLiteral("R,")) +
-              QByteArray(20000, 'L') + cp932::encode(QStringLiteral(",新\a宿:"));
-    NameRefreshTable table;
-    DisplayFlags stationOnly;
-    stationOnly.railCompanyShown = stationOnly.railLineShown = false;
-    QCOMPARE(readNameAnswer(200, answer, stationOnly, table), QString());
-    const NameRefreshRow& row = table.rowFor(QStringLiteral("123"));
-    QCOMPARE(row.an, QStringLiteral("JR"));
-    QCOMPARE(row.ln, QString(255, u'L'));
-    QCOMPARE(row.sn, QStringLiteral("新宿"));
-    QCOMPARE(row.entryName, QStringLiteral("新宿"));
-}
-
 void TestBuiltinNames::sourceChoice_data()
 {
     QTest::addColumn<QString>("commandLine");
@@ -188,15 +170,23 @@ void TestBuiltinNames::sourceChoice_data()
     QTest::addColumn<bool>("builtinOnly");
     QTest::addColumn<QString>("server");
 
-    const QString fallback = defaultNameServerUrl().toString();
+    const QString fallback = QStringLiteral("http://localhost/trfc/");
     const QString office = QStringLiteral("http://names.example.net:8780/trfc/");
     QTest::newRow("nothing set") << QString() << QString() << false << fallback;
+    QTest::newRow("setting URL") << QString() << office << false << office;
+    QTest::newRow("command line wins over setting")
+        << QStringLiteral("http://127.0.0.1:9000") << office << false
+        << QStringLiteral("http://127.0.0.1:9000");
+    QTest::newRow("unusable command line")
+        << QStringLiteral("ftp://x/") << QStringLiteral("https://n.example/") << false
+        << QStringLiteral("https://n.example/");
+    QTest::newRow("unusable setting")
+        << QStringLiteral("not a url") << QStringLiteral("::") << false << fallback;
     QTest::newRow("builtin on the command line")
         << QStringLiteral("builtin") << office << true << office;
     QTest::newRow("builtin setting") << QString() << QStringLiteral("Builtin") << true << fallback;
-    QTest::newRow("command line wins over setting")
+    QTest::newRow("command line wins over builtin setting")
         << office << QStringLiteral("builtin") << false << office;
-    QTest::newRow("setting URL") << QString() << office << false << office;
 }
 
 void TestBuiltinNames::sourceChoice()
