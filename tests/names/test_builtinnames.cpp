@@ -33,14 +33,6 @@ namespace {
 
 const QString kNamesFile = QStringLiteral(RIDELOG_BINARY_DIR "/share/ridelog/names.sqlite");
 
-QString entryItems(int count)
-{
-    QString items;
-    for (int serial = 1; serial <= count; ++serial)
-        items += railEntryItem(std::uint32_t(serial), {0, 0x25, 0x07});
-    return items;
-}
-
 } // namespace
 
 void TestBuiltinNames::namesFileFoundInBuildTree()
@@ -96,8 +88,11 @@ void TestBuiltinNames::answers()
 
 void TestBuiltinNames::thousandsOfItems()
 {
+    QString items;
+    for (std::uint32_t serial = 1; serial <= 5000; ++serial)
+        items += railEntryItem(serial, {0, 0x25, 0x07});
     BuiltinNames names(kNamesFile);
-    const BuiltinAnswer result = names.answer(entryItems(5000));
+    const BuiltinAnswer result = names.answer(items);
     QVERIFY(result.available);
     NameRefreshTable table;
     DisplayFlags flags;

@@ -22,9 +22,7 @@ namespace {
 
 HistoryBlock dated(HistoryBlock block, int year, int month, int day)
 {
-    const unsigned date = unsigned(year - 2000) << 9 | unsigned(month) << 5 | unsigned(day);
-    block[4] = std::uint8_t(date >> 8);
-    block[5] = std::uint8_t(date & 0xFF);
+    setBlockDate(block, year, month, day);
     return block;
 }
 
