@@ -1,21 +1,13 @@
 // The FeliCa core and the reader library, unchanged, over every hardware backend: each backend
 // talks to an emulated reader (RC-S380 USB frames, PC/SC APDUs of each reader family, libnfc
 // calls) with a sample card on it.
-#include "card/backends/libnfcbackend.h"
-#include "card/backends/pcscbackend.h"
-#include "card/backends/rcs380backend.h"
-#include "card/cardevents.h"
-#include "card/cardread.h"
-#include "card/readerlibrary.h"
-#include "card/simulatedcard.h"
-#include "fakes/emulatedreaders.h"
 #include "testpaths.h"
+#include "tracesession.h"
 
-#include <QFile>
 #include <QTest>
 
 using namespace ridelog::card;
-using testing::EmulatedCard;
+using namespace ridelog::card::testing;
 
 namespace {
 
@@ -33,48 +25,38 @@ std::unique_ptr<ReaderBackend> backendFor(Reader reader, std::shared_ptr<Emulate
     switch (reader) {
     case Reader::Rcs380:
         return std::make_unique<Rcs380Backend>(
-            [card](QString*) { return std::make_unique<testing::EmulatedRcs380Transport>(card); });
+            [card](QString*) { return std::make_unique<EmulatedRcs380Transport>(card); });
     case Reader::Rcs300:
-        return std::make_unique<PcscBackend>(std::make_unique<testing::EmulatedPcscApi>(
+        return std::make_unique<PcscBackend>(std::make_unique<EmulatedPcscApi>(
             QStringLiteral("Sony FeliCa Port/PaSoRi 4.0 00 00"), card));
     case Reader::Acr122:
-        return std::make_unique<PcscBackend>(std::make_unique<testing::EmulatedPcscApi>(
+        return std::make_unique<PcscBackend>(std::make_unique<EmulatedPcscApi>(
             QStringLiteral("ACS ACR122U PICC Interface 00 00"), card));
     case Reader::Acr1252:
-        return std::make_unique<PcscBackend>(std::make_unique<testing::EmulatedPcscApi>(
+        return std::make_unique<PcscBackend>(std::make_unique<EmulatedPcscApi>(
             QStringLiteral("ACS ACR1252 1S CL Reader [ACR1252 Reader PICC] 00 00"), card));
     case Reader::Rcs370:
-        return std::make_unique<LibnfcBackend>(std::make_unique<testing::EmulatedLibnfcApi>(card));
+        return std::make_unique<LibnfcBackend>(std::make_unique<EmulatedLibnfcApi>(card));
     }
     return nullptr;
 }
 
-std::optional<SimulatedCard> sampleCard(const QString& fileName)
+// The card on the reader, leaving the field after it gave answersBeforeLeaving answers.
+std::shared_ptr<EmulatedCard> leavingAfter(const SimulatedCard& card, int answersBeforeLeaving)
 {
-    QFile file(QStringLiteral(RIDELOG_SAMPLE_CARDS_DIR "/") + fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return parseCardFile(file.readAll()).card;
-}
-
-// The card on the reader; after answersBeforeLeaving answers (when set) it leaves the field.
-std::shared_ptr<EmulatedCard> emulated(const SimulatedCard& card,
-                                       std::optional<int> answersBeforeLeaving = {})
-{
-    auto emulatedCard = std::make_shared<EmulatedCard>();
-    emulatedCard->idm = QByteArray(reinterpret_cast<const char*>(card.idm.data()), 8);
+    auto emulated = emulatedCardOf(card);
     auto answered = std::make_shared<std::atomic<int>>(0);
-    EmulatedCard* self = emulatedCard.get();
-    emulatedCard->answer = [card, answersBeforeLeaving, answered,
-                            self](const QByteArray& frame) -> std::optional<QByteArray> {
-        if (answersBeforeLeaving && *answered >= *answersBeforeLeaving) {
+    EmulatedCard* self = emulated.get();
+    emulated->answer = [card, answersBeforeLeaving, answered,
+                        self](const QByteArray& frame) -> std::optional<QByteArray> {
+        if (*answered >= answersBeforeLeaving) {
             self->inField = false;
             return std::nullopt;
         }
         ++*answered;
         return answerCommand(card, frame);
     };
-    return emulatedCard;
+    return emulated;
 }
 
 class FakeDialog : public QObject
@@ -88,13 +70,13 @@ class TestBackendCore : public QObject
 
 private slots:
     void initTestCase();
-    void readsTheWholeHistory_data();
+    void readsTheWholeHistory_data() { addReaders(); }
     void readsTheWholeHistory();
-    void cardThatReadsFewBlocksAtOnce_data();
+    void cardThatReadsFewBlocksAtOnce_data() { addReaders(); }
     void cardThatReadsFewBlocksAtOnce();
-    void cardLeavingMidReadFailsOnlyThatRead_data();
+    void cardLeavingMidReadFailsOnlyThatRead_data() { addReaders(); }
     void cardLeavingMidReadFailsOnlyThatRead();
-    void cardEventsComeFromThePresenceMonitor_data();
+    void cardEventsComeFromThePresenceMonitor_data() { addReaders(); }
     void cardEventsComeFromThePresenceMonitor();
 
 private:
@@ -104,7 +86,8 @@ private:
 
 void TestBackendCore::initTestCase()
 {
-    const std::optional<SimulatedCard> card = sampleCard(QStringLiteral("commuter.card"));
+    const std::optional<SimulatedCard> card =
+        cardFromFile(QStringLiteral(RIDELOG_SAMPLE_CARDS_DIR "/commuter.card"));
     QVERIFY2(card, "data/sample-cards/commuter.card is missing or broken");
     card_ = *card;
 }
@@ -126,16 +109,11 @@ void TestBackendCore::addReaders()
         << Reader::Rcs370 << QStringLiteral("SONY RC-S370 / PN533 (libnfc)");
 }
 
-void TestBackendCore::readsTheWholeHistory_data()
-{
-    addReaders();
-}
-
 void TestBackendCore::readsTheWholeHistory()
 {
     QFETCH(Reader, reader);
     QFETCH(QString, name);
-    ReaderLibrary library(backendFor(reader, emulated(card_)));
+    ReaderLibrary library(backendFor(reader, emulatedCardOf(card_)));
     ReaderContext context;
     QCOMPARE(openReader(library, context), 0);
     QCOMPARE(library.readerName(), name);
@@ -150,17 +128,12 @@ void TestBackendCore::readsTheWholeHistory()
     closeReader(library, context);
 }
 
-void TestBackendCore::cardThatReadsFewBlocksAtOnce_data()
-{
-    addReaders();
-}
-
 void TestBackendCore::cardThatReadsFewBlocksAtOnce()
 {
     QFETCH(Reader, reader);
     SimulatedCard card = card_;
     card.maxBlocksPerRead = 4; // more blocks at once get status FF A2: the read goes in fours
-    ReaderLibrary library(backendFor(reader, emulated(card)));
+    ReaderLibrary library(backendFor(reader, emulatedCardOf(card)));
     ReaderContext context;
     QCOMPARE(openReader(library, context), 0);
     const CardReadResult result = readCardHistory(library, context);
@@ -170,15 +143,10 @@ void TestBackendCore::cardThatReadsFewBlocksAtOnce()
     QVERIFY(library.commandsOfLastRead() > 3);
 }
 
-void TestBackendCore::cardLeavingMidReadFailsOnlyThatRead_data()
-{
-    addReaders();
-}
-
 void TestBackendCore::cardLeavingMidReadFailsOnlyThatRead()
 {
     QFETCH(Reader, reader);
-    auto card = emulated(card_, 2); // Polling and the first chunk, then gone
+    auto card = leavingAfter(card_, 2); // Polling and the first chunk, then gone
     ReaderLibrary library(backendFor(reader, card));
     ReaderContext context;
     QCOMPARE(openReader(library, context), 0);
@@ -195,15 +163,10 @@ void TestBackendCore::cardLeavingMidReadFailsOnlyThatRead()
     QCOMPARE(again.blockCount, kCardHistoryBlocks);
 }
 
-void TestBackendCore::cardEventsComeFromThePresenceMonitor_data()
-{
-    addReaders();
-}
-
 void TestBackendCore::cardEventsComeFromThePresenceMonitor()
 {
     QFETCH(Reader, reader);
-    auto card = emulated(card_);
+    auto card = emulatedCardOf(card_);
     ReaderLibrary library(backendFor(reader, card));
     ReaderContext context;
     QCOMPARE(openReader(library, context), 0);

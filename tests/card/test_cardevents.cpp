@@ -46,6 +46,16 @@ CardMessageHandlers countingHandlers(Counters& counters)
 
 const QByteArray kCard = "idm 012E44A0B1C2D3E4\nblock 0 C746000018D93D802928FC0800002200\n";
 
+// The virtual reader over a folder of its own, where card files are dropped.
+struct FolderReader
+{
+    QTemporaryDir dir;
+    ReaderLibrary library{ReaderConfig{QStringLiteral("virtual:") + dir.path()}};
+    ReaderContext context;
+
+    bool open() { return openReader(library, context) == 0; }
+};
+
 void postCardEvent(QObject* target, const char* name)
 {
     QCoreApplication::postEvent(
@@ -66,8 +76,7 @@ private slots:
     void eventsReachTheHandlers();
     void eventsContinueToTheDialog();
     void noSecondReadInsideARead();
-    void startWithoutReaderIsSilent();
-    void startWithClosedReaderIsSilent();
+    void startWithoutOpenReaderIsSilent();
     void callbackNeedsTargetAndNames();
     void fileDroppedReachesTheHandlers();
     void cardAlreadyOnTheReaderIsFound();
@@ -205,7 +214,8 @@ void TestCardEvents::noSecondReadInsideARead()
     QCOMPARE(reads, 2);
 }
 
-void TestCardEvents::startWithoutReaderIsSilent()
+// Without a reader, or with one that did not open, card events are armed but nothing polls.
+void TestCardEvents::startWithoutOpenReaderIsSilent()
 {
     FakeDialog dialog;
     Counters counters;
@@ -216,15 +226,8 @@ void TestCardEvents::startWithoutReaderIsSilent()
     QVERIFY(!context.pollingStarted);
     QCOMPARE(filter.cardFindMessage, registeredCardEventType(QStringLiteral("CardFind")));
     QCOMPARE(filter.cardLoseMessage, registeredCardEventType(QStringLiteral("CardLose")));
-}
 
-void TestCardEvents::startWithClosedReaderIsSilent()
-{
-    FakeDialog dialog;
-    Counters counters;
-    CardEventFilter filter(countingHandlers(counters));
     ReaderLibrary library(ReaderConfig{QStringLiteral("auto")});
-    ReaderContext context;
     QCOMPARE(openReader(library, context), 2);
     startCardPolling(&library, &context, filter, &dialog);
     QVERIFY(!context.pollingStarted);
@@ -248,11 +251,9 @@ void TestCardEvents::callbackNeedsTargetAndNames()
 
 void TestCardEvents::fileDroppedReachesTheHandlers()
 {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    ReaderLibrary library(ReaderConfig{QStringLiteral("virtual:") + dir.path()});
-    ReaderContext context;
-    QCOMPARE(openReader(library, context), 0);
+    FolderReader reader;
+    QVERIFY(reader.open());
+    auto& [dir, library, context] = reader;
 
     FakeDialog dialog;
     Counters counters;
@@ -294,11 +295,10 @@ void TestCardEvents::fileDroppedReachesTheHandlers()
 
 void TestCardEvents::cardAlreadyOnTheReaderIsFound()
 {
-    QTemporaryDir dir;
+    FolderReader reader;
+    auto& [dir, library, context] = reader;
     QVERIFY(placeCard(dir.path(), QStringLiteral("a.card"), kCard));
-    ReaderLibrary library(ReaderConfig{QStringLiteral("virtual:") + dir.path()});
-    ReaderContext context;
-    QCOMPARE(openReader(library, context), 0);
+    QVERIFY(reader.open());
     FakeDialog dialog;
     Counters counters;
     CardEventFilter filter(countingHandlers(counters), &dialog);
@@ -314,11 +314,10 @@ void TestCardEvents::cardAlreadyOnTheReaderIsFound()
 
 void TestCardEvents::silentCallbackPostsNothing()
 {
-    QTemporaryDir dir;
+    FolderReader reader;
+    auto& [dir, library, context] = reader;
     QVERIFY(placeCard(dir.path(), QStringLiteral("a.card"), kCard));
-    ReaderLibrary library(ReaderConfig{QStringLiteral("virtual:") + dir.path()});
-    ReaderContext context;
-    QCOMPARE(openReader(library, context), 0);
+    QVERIFY(reader.open());
     FakeDialog dialog;
     CallbackParameters callback{&dialog, kCardFindName, kCardLoseName, 0, 0};
     QVERIFY(library.set_call_back_parameters(callback));
@@ -330,10 +329,9 @@ void TestCardEvents::silentCallbackPostsNothing()
 
 void TestCardEvents::noEventsAfterClose()
 {
-    QTemporaryDir dir;
-    ReaderLibrary library(ReaderConfig{QStringLiteral("virtual:") + dir.path()});
-    ReaderContext context;
-    QCOMPARE(openReader(library, context), 0);
+    FolderReader reader;
+    QVERIFY(reader.open());
+    auto& [dir, library, context] = reader;
     FakeDialog dialog;
     Counters counters;
     CardEventFilter filter(countingHandlers(counters), &dialog);

@@ -35,11 +35,12 @@ QByteArray blockBytes(int number)
     return QByteArray(felica::kBlockSize, char(number));
 }
 
-// A card driven by a script: each command is answered by a function of the parsed request.
+// A card driven by a script: each command is answered by a function of the parsed request and
+// of how many commands came before it.
 class ScriptedBackend : public ReaderBackend
 {
 public:
-    using Answer = std::function<TransceiveResult(const felica::ReadCommand&)>;
+    using Answer = std::function<TransceiveResult(const felica::ReadCommand&, int call)>;
 
     QString name() const override { return QStringLiteral("scripted"); }
     bool open(QString*) override { return true; }
@@ -56,7 +57,7 @@ public:
             return {TransceiveStatus::Error, {}, QStringLiteral("not a read")};
         }
         sizes.push_back(command->blockCount);
-        return answer(*command);
+        return answer(*command, int(sizes.size()) - 1);
     }
 
     static std::vector<int> numbersOf(const felica::ReadCommand& command)
@@ -67,12 +68,13 @@ public:
         return numbers;
     }
 
-    static TransceiveResult blocksFor(const felica::ReadCommand& command)
+    static TransceiveResult blocksFor(const felica::ReadCommand& command,
+                                      const felica::Idm& idm = kIdm)
     {
         QByteArray data;
         for (int n : numbersOf(command))
             data.append(blockBytes(n));
-        return {TransceiveStatus::Ok, felica::readResponseFrame(kIdm, data), {}};
+        return {TransceiveStatus::Ok, felica::readResponseFrame(idm, data), {}};
     }
 
     static TransceiveResult status(std::uint8_t sf1, std::uint8_t sf2)
@@ -80,7 +82,9 @@ public:
         return {TransceiveStatus::Ok, felica::readErrorFrame(kIdm, sf1, sf2), {}};
     }
 
-    Answer answer = [](const felica::ReadCommand& command) { return blocksFor(command); };
+    static TransceiveResult failure(TransceiveStatus status) { return {status, {}, {}}; }
+
+    Answer answer = [](const felica::ReadCommand& command, int) { return blocksFor(command); };
     std::vector<int> sizes;
     std::vector<std::chrono::milliseconds> timeouts;
 };
@@ -99,6 +103,8 @@ QByteArray expectedData(int count)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(ScriptedBackend::Answer)
 
 class TestFelica : public QObject
 {
@@ -127,16 +133,8 @@ private slots:
     void pmmTimeouts();
 
     // Chunked read
-    void normalReadIsTwoChunks();
-    void readUsesPmmTimeouts();
-    void statusErrorRetriesInFours();
-    void timeoutRetriesInFoursThenOnes();
-    void silentCardFailsTheRead();
-    void missingBlockEndsTheRead();
-    void missingFirstBlockGivesEmptyRead();
-    void garbledAnswerIsRetriedNotTrusted();
-    void wrongIdmIsNotTrusted();
-    void lostCardFailsAtOnce();
+    void chunkedRead_data();
+    void chunkedRead();
     void badPlanIsRefused();
 };
 
@@ -431,144 +429,97 @@ void TestFelica::pmmTimeouts()
              milliseconds);
 }
 
-void TestFelica::normalReadIsTwoChunks()
+// How the read splits the 20 blocks into commands, falls back to fours and ones, and ends,
+// against cards that answer in every way they can.
+void TestFelica::chunkedRead_data()
 {
-    ScriptedBackend backend;
-    const auto outcome = readTwenty(backend);
-    QVERIFY(outcome.ok);
-    QCOMPARE(outcome.blocksRead, 20);
-    QCOMPARE(outcome.blockData, expectedData(20));
-    QCOMPARE(outcome.commands, 2);
-    QCOMPARE(backend.sizes, (std::vector<int>{12, 8}));
-}
-
-void TestFelica::readUsesPmmTimeouts()
-{
-    ScriptedBackend backend;
-    QVERIFY(readTwenty(backend).ok);
-    QCOMPARE(backend.timeouts, (std::vector<std::chrono::milliseconds>{87ms, 68ms}));
-}
-
-void TestFelica::statusErrorRetriesInFours()
-{
-    // A card that refuses more than 4 blocks per command.
-    ScriptedBackend backend;
-    backend.answer = [](const felica::ReadCommand& command) {
-        return command.blockCount > 4 ? ScriptedBackend::status(0xFF, 0xA2)
-                                      : ScriptedBackend::blocksFor(command);
-    };
-    const auto outcome = readTwenty(backend);
-    QVERIFY(outcome.ok);
-    QCOMPARE(outcome.blockData, expectedData(20));
-    QCOMPARE(backend.sizes, (std::vector<int>{12, 4, 4, 4, 8, 4, 4}));
-    QCOMPARE(outcome.statusFlag1, std::uint8_t(0));
-}
-
-void TestFelica::timeoutRetriesInFoursThenOnes()
-{
+    using Answer = ScriptedBackend::Answer;
+    QTest::addColumn<Answer>("answer");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<int>("blocksRead");
+    QTest::addColumn<std::vector<int>>("sizes");
+    QTest::addColumn<int>("statusFlags");
+    QTest::newRow("a good card: 12 and 8")
+        << ScriptedBackend().answer << true << 20 << std::vector<int>{12, 8} << 0;
+    // More than 4 blocks per command are refused: after a clean read the flags are 0 again.
+    QTest::newRow("status error: retried in fours")
+        << Answer([](const felica::ReadCommand& command, int) {
+               return command.blockCount > 4 ? ScriptedBackend::status(0xFF, 0xA2)
+                                             : ScriptedBackend::blocksFor(command);
+           })
+        << true << 20 << std::vector<int>{12, 4, 4, 4, 8, 4, 4} << 0;
     // Block 5 cannot be read together with others; alone it answers.
-    ScriptedBackend backend;
-    backend.answer = [](const felica::ReadCommand& command) -> TransceiveResult {
-        const auto numbers = ScriptedBackend::numbersOf(command);
-        const bool hasFive = std::find(numbers.begin(), numbers.end(), 5) != numbers.end();
-        if (hasFive && numbers.size() > 1)
-            return {TransceiveStatus::Timeout, {}, {}};
-        return ScriptedBackend::blocksFor(command);
-    };
-    const auto outcome = readTwenty(backend);
-    QVERIFY(outcome.ok);
-    QCOMPARE(outcome.blockData, expectedData(20));
-    QCOMPARE(backend.sizes, (std::vector<int>{12, 4, 4, 1, 1, 1, 1, 4, 8}));
-}
-
-void TestFelica::silentCardFailsTheRead()
-{
-    // The card answers the first chunk, then never again.
-    ScriptedBackend backend;
-    int answered = 0;
-    backend.answer = [&answered](const felica::ReadCommand& command) -> TransceiveResult {
-        if (answered++ > 0)
-            return {TransceiveStatus::Timeout, {}, {}};
-        return ScriptedBackend::blocksFor(command);
-    };
-    const auto outcome = readTwenty(backend);
-    QVERIFY(!outcome.ok);
-    QVERIFY(!outcome.error.isEmpty());
-    // 8 fails, its first 4 fails, the first single block fails: the read is over.
-    QCOMPARE(backend.sizes, (std::vector<int>{12, 8, 4, 1}));
-}
-
-void TestFelica::missingBlockEndsTheRead()
-{
-    // A card with only 10 history slots.
-    ScriptedBackend backend;
-    backend.answer = [](const felica::ReadCommand& command) {
-        const auto numbers = ScriptedBackend::numbersOf(command);
-        return *std::max_element(numbers.begin(), numbers.end()) >= 10
-                   ? ScriptedBackend::status(0xFF, felica::kStatusIllegalBlockNumber)
-                   : ScriptedBackend::blocksFor(command);
-    };
-    const auto outcome = readTwenty(backend);
-    QVERIFY(outcome.ok);
-    QCOMPARE(outcome.blocksRead, 10);
-    QCOMPARE(outcome.blockData, expectedData(10));
-    QCOMPARE(outcome.statusFlag2, felica::kStatusIllegalBlockNumber);
-    // 12 refused; 0-3, 4-7 read; 8-11 refused; 8, 9 read; 10 does not exist.
-    QCOMPARE(backend.sizes, (std::vector<int>{12, 4, 4, 4, 1, 1, 1}));
-}
-
-void TestFelica::missingFirstBlockGivesEmptyRead()
-{
-    ScriptedBackend backend;
-    backend.answer = [](const felica::ReadCommand&) {
-        return ScriptedBackend::status(0xFF, felica::kStatusIllegalBlockNumber);
-    };
-    const auto outcome = readTwenty(backend);
-    QVERIFY(outcome.ok);
-    QCOMPARE(outcome.blocksRead, 0);
-    QVERIFY(outcome.blockData.isEmpty());
-}
-
-void TestFelica::garbledAnswerIsRetriedNotTrusted()
-{
+    QTest::newRow("time-out: retried in fours, then ones")
+        << Answer([](const felica::ReadCommand& command, int) {
+               const auto numbers = ScriptedBackend::numbersOf(command);
+               const bool hasFive = std::find(numbers.begin(), numbers.end(), 5) != numbers.end();
+               return hasFive && numbers.size() > 1
+                          ? ScriptedBackend::failure(TransceiveStatus::Timeout)
+                          : ScriptedBackend::blocksFor(command);
+           })
+        << true << 20 << std::vector<int>{12, 4, 4, 1, 1, 1, 1, 4, 8} << 0;
+    // The first chunk answered, then never again: 8 fails, its first 4 fail, the first single
+    // block fails: the read is over.
+    QTest::newRow("silent card fails the read")
+        << Answer([](const felica::ReadCommand& command, int call) {
+               return call > 0 ? ScriptedBackend::failure(TransceiveStatus::Timeout)
+                               : ScriptedBackend::blocksFor(command);
+           })
+        << false << 12 << std::vector<int>{12, 8, 4, 1} << 0;
+    // A card with only 10 history slots: 12 refused; 0-3, 4-7 read; 8-11 refused; 8, 9 read;
+    // 10 does not exist.
+    QTest::newRow("missing block ends the read")
+        << Answer([](const felica::ReadCommand& command, int) {
+               const auto numbers = ScriptedBackend::numbersOf(command);
+               return *std::max_element(numbers.begin(), numbers.end()) >= 10
+                          ? ScriptedBackend::status(0xFF, felica::kStatusIllegalBlockNumber)
+                          : ScriptedBackend::blocksFor(command);
+           })
+        << true << 10 << std::vector<int>{12, 4, 4, 4, 1, 1, 1}
+        << (0xFF00 | felica::kStatusIllegalBlockNumber);
+    QTest::newRow("missing first block: an empty read")
+        << Answer([](const felica::ReadCommand&, int) {
+               return ScriptedBackend::status(0xFF, felica::kStatusIllegalBlockNumber);
+           })
+        << true << 0 << std::vector<int>{12, 4, 1} << (0xFF00 | felica::kStatusIllegalBlockNumber);
     // The first answer is cut short; the retry gets clean answers.
-    ScriptedBackend backend;
-    int calls = 0;
-    backend.answer = [&calls](const felica::ReadCommand& command) {
-        TransceiveResult result = ScriptedBackend::blocksFor(command);
-        if (calls++ == 0)
-            result.frame.chop(5);
-        return result;
-    };
-    const auto outcome = readTwenty(backend);
-    QVERIFY(outcome.ok);
-    QCOMPARE(outcome.blockData, expectedData(20));
-    QCOMPARE(backend.sizes, (std::vector<int>{12, 4, 4, 4, 8}));
+    QTest::newRow("garbled answer is retried, not trusted")
+        << Answer([](const felica::ReadCommand& command, int call) {
+               TransceiveResult result = ScriptedBackend::blocksFor(command);
+               if (call == 0)
+                   result.frame.chop(5);
+               return result;
+           })
+        << true << 20 << std::vector<int>{12, 4, 4, 4, 8} << 0;
+    QTest::newRow("another card's IDm is not trusted")
+        << Answer([](const felica::ReadCommand& command, int) {
+               return ScriptedBackend::blocksFor(command, kOtherIdm);
+           })
+        << false << 0 << std::vector<int>{12, 4, 1} << 0;
+    QTest::newRow("lost card fails at once") << Answer([](const felica::ReadCommand&, int) {
+        return ScriptedBackend::failure(TransceiveStatus::NoCard);
+    }) << false << 0 << std::vector<int>{12} << 0;
 }
 
-void TestFelica::wrongIdmIsNotTrusted()
+void TestFelica::chunkedRead()
 {
+    QFETCH(ScriptedBackend::Answer, answer);
+    QFETCH(bool, ok);
+    QFETCH(std::vector<int>, sizes);
     ScriptedBackend backend;
-    backend.answer = [](const felica::ReadCommand& command) -> TransceiveResult {
-        QByteArray data;
-        for (int n : ScriptedBackend::numbersOf(command))
-            data.append(blockBytes(n));
-        return {TransceiveStatus::Ok, felica::readResponseFrame(kOtherIdm, data), {}};
-    };
+    backend.answer = answer;
     const auto outcome = readTwenty(backend);
-    QVERIFY(!outcome.ok);
-    QCOMPARE(outcome.blocksRead, 0);
-}
-
-void TestFelica::lostCardFailsAtOnce()
-{
-    ScriptedBackend backend;
-    backend.answer = [](const felica::ReadCommand&) -> TransceiveResult {
-        return {TransceiveStatus::NoCard, {}, {}};
-    };
-    const auto outcome = readTwenty(backend);
-    QVERIFY(!outcome.ok);
-    QCOMPARE(backend.sizes.size(), std::size_t(1));
+    QCOMPARE(outcome.ok, ok);
+    QVERIFY2(ok || !outcome.error.isEmpty(), "a failed read says why");
+    QTEST(outcome.blocksRead, "blocksRead");
+    QCOMPARE(outcome.blockData, expectedData(outcome.blocksRead));
+    QCOMPARE(backend.sizes, sizes);
+    QCOMPARE(outcome.commands, int(sizes.size()));
+    QTEST(outcome.statusFlag1 << 8 | outcome.statusFlag2, "statusFlags");
+    // Each command waits as long as the card's PMm gives for its number of blocks.
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        QCOMPARE(backend.timeouts[i],
+                 felica::responseTimeout(felica::kDefaultPmm, felica::PmmCommand::Read, sizes[i]));
 }
 
 void TestFelica::badPlanIsRefused()

@@ -12,12 +12,12 @@ using ridelog::card::CardKind;
 namespace {
 
 const QDate kMonday(2026, 12, 7);
+const QDate kTuesday(2026, 12, 8);
 
 QByteArray hexBlock(const char* text)
 {
     return QByteArray::fromHex(text);
 }
-const QDate kTuesday(2026, 12, 8);
 
 struct Expected
 {
@@ -34,6 +34,27 @@ struct MatchCase
     std::vector<Expected> expected;
     int unmatched = 0;
 };
+
+struct Ride
+{
+    std::uint16_t from;
+    std::uint16_t to;
+    int fare = 170;
+};
+
+// Monday's rides, the journeys of the case, after a charge at Shinjuku (without it the first
+// ride's fare cannot be told from the balances).
+MatchCase mondayRides(std::initializer_list<Ride> rides, bool charged = true)
+{
+    MatchCase c;
+    HistoryBuilder history(2000);
+    if (charged)
+        history.charge(kMonday, kShinjuku, 1000);
+    for (const Ride& ride : rides)
+        c.journeys.push_back(history.journey(kMonday, ride.from, ride.to, ride.fare));
+    c.records = history.records();
+    return c;
+}
 
 std::vector<std::uint16_t> versionsWith(std::initializer_list<std::uint16_t> present)
 {
@@ -118,129 +139,80 @@ void TestGateLog::matchesTapsToJourneys_data()
 {
     QTest::addColumn<MatchCase>("match");
 
+    MatchCase c = mondayRides({{kShinjuku, kShibuya}, {kShibuya, kShinjuku}}, false);
+    c.taps = {gateBlock(0x20, kShinjuku, kMonday, 18, 31, 170),
+              gateBlock(0xA0, kShibuya, kMonday, 18, 10),
+              gateBlock(0x20, kShibuya, kMonday, 8, 45, 170)};
+    // The oldest journey's fare is unknown (no entry before it): only its entry could match, and
+    // the card no longer holds that tap.
+    c.expected = {{1, "18:10", "18:31"}};
+    c.unmatched = 1;
+    QTest::newRow("round trip, the first fare unknown") << c;
+
+    c = mondayRides({{kShinjuku, kShibuya}, {kShibuya, kShinjuku}});
+    c.taps = {gateBlock(0x20, kShinjuku, kMonday, 18, 31, 170),
+              gateBlock(0xA0, kShibuya, kMonday, 18, 10),
+              gateBlock(0x20, kShibuya, kMonday, 8, 45, 170),
+              gateBlock(0xA0, kShinjuku, kMonday, 8, 29)};
+    c.expected = {{0, "08:29", "08:45"}, {1, "18:10", "18:31"}};
+    QTest::newRow("round trip") << c;
+
+    c = mondayRides({{kShinjuku, kShibuya}, {kShibuya, kShinjuku}, {kShinjuku, kShibuya}});
+    // Stored from several reads, in no particular order.
+    c.taps = {gateBlock(0xA0, kShinjuku, kMonday, 8, 29),
+              gateBlock(0x20, kShibuya, kMonday, 19, 2, 170),
+              gateBlock(0x20, kShibuya, kMonday, 8, 45, 170),
+              gateBlock(0xA0, kShinjuku, kMonday, 18, 40),
+              gateBlock(0x20, kShinjuku, kMonday, 12, 20, 170),
+              gateBlock(0xA0, kShibuya, kMonday, 12, 1)};
+    c.expected = {{0, "08:29", "08:45"}, {1, "12:01", "12:20"}, {2, "18:40", "19:02"}};
+    QTest::newRow("the same station twice in a day") << c;
+
+    c = mondayRides({{kShinjuku, kIkebukuro}});
+    c.taps = {gateBlock(0x20, kIkebukuro, kMonday, 9, 3, 160),
+              gateBlock(0xA0, kShinjuku, kMonday, 8, 50)};
+    c.expected = {{0, "08:50", ""}};
+    c.unmatched = 1;
+    QTest::newRow("an exit whose fare disagrees") << c;
+
     {
-        MatchCase c;
-        HistoryBuilder history(2000);
-        c.journeys.push_back(history.journey(kMonday, kShinjuku, kShibuya, 170));
-        c.journeys.push_back(history.journey(kMonday, kShibuya, kShinjuku, 170));
-        c.records = history.records();
-        c.taps = {gateBlock(0x20, kShinjuku, kMonday, 18, 31, 170),
-                  gateBlock(0xA0, kShibuya, kMonday, 18, 10),
-                  gateBlock(0x20, kShibuya, kMonday, 8, 45, 170)};
-        // The oldest journey's fare is unknown (no entry before it): only its entry could match,
-        // and the card no longer holds that tap.
-        c.expected = {{1, "18:10", "18:31"}};
-        c.unmatched = 1;
-        QTest::newRow("round trip, the first fare unknown") << c;
-    }
-    {
-        MatchCase c;
-        HistoryBuilder history(2000);
-        history.charge(kMonday, kShinjuku, 1000);
-        c.journeys.push_back(history.journey(kMonday, kShinjuku, kShibuya, 170));
-        c.journeys.push_back(history.journey(kMonday, kShibuya, kShinjuku, 170));
-        c.records = history.records();
-        c.taps = {gateBlock(0x20, kShinjuku, kMonday, 18, 31, 170),
-                  gateBlock(0xA0, kShibuya, kMonday, 18, 10),
-                  gateBlock(0x20, kShibuya, kMonday, 8, 45, 170),
-                  gateBlock(0xA0, kShinjuku, kMonday, 8, 29)};
-        c.expected = {{0, "08:29", "08:45"}, {1, "18:10", "18:31"}};
-        QTest::newRow("round trip") << c;
-    }
-    {
-        MatchCase c;
-        HistoryBuilder history(3000);
-        history.charge(kMonday, kShinjuku, 1000);
-        c.journeys.push_back(history.journey(kMonday, kShinjuku, kShibuya, 170));
-        c.journeys.push_back(history.journey(kMonday, kShibuya, kShinjuku, 170));
-        c.journeys.push_back(history.journey(kMonday, kShinjuku, kShibuya, 170));
-        c.records = history.records();
-        // Stored from several reads, in no particular order.
-        c.taps = {gateBlock(0xA0, kShinjuku, kMonday, 8, 29),
-                  gateBlock(0x20, kShibuya, kMonday, 19, 2, 170),
-                  gateBlock(0x20, kShibuya, kMonday, 8, 45, 170),
-                  gateBlock(0xA0, kShinjuku, kMonday, 18, 40),
-                  gateBlock(0x20, kShinjuku, kMonday, 12, 20, 170),
-                  gateBlock(0xA0, kShibuya, kMonday, 12, 1)};
-        c.expected = {{0, "08:29", "08:45"}, {1, "12:01", "12:20"}, {2, "18:40", "19:02"}};
-        QTest::newRow("the same station twice in a day") << c;
-    }
-    {
-        MatchCase c;
-        HistoryBuilder history(2000);
-        history.charge(kMonday, kShinjuku, 1000);
-        c.journeys.push_back(history.journey(kMonday, kShinjuku, kIkebukuro, 170));
-        c.records = history.records();
-        c.taps = {gateBlock(0x20, kIkebukuro, kMonday, 9, 3, 160),
-                  gateBlock(0xA0, kShinjuku, kMonday, 8, 50)};
-        c.expected = {{0, "08:50", ""}};
-        c.unmatched = 1;
-        QTest::newRow("an exit whose fare disagrees") << c;
-    }
-    {
-        MatchCase c;
         HistoryBuilder history(2000);
         history.charge(kMonday, kShinjuku, 1000);
         history.bus(kMonday, 0x0012, 210);
-        c.journeys.push_back(history.journey(kMonday, kShinjuku, kTokyo, 200));
+        c.journeys = {history.journey(kMonday, kShinjuku, kTokyo, 200)};
         c.records = history.records();
-        c.taps = {gateBlock(0x20, kTokyo, kMonday, 10, 12, 200),
-                  gateBlock(0xA0, 0x0A3C, kMonday, 9, 30),
-                  gateBlock(0xA0, kShinjuku, kMonday, 9, 55)};
-        c.expected = {{0, "09:55", "10:12"}};
-        c.unmatched = 1;
-        QTest::newRow("a bus tap matches nothing") << c;
     }
-    {
-        MatchCase c;
-        HistoryBuilder history(2000);
-        history.charge(kMonday, kShinjuku, 1000);
-        c.journeys.push_back(history.journey(kMonday, kShinjuku, kShibuya, 170));
-        c.journeys.push_back(history.journey(kMonday, kShinjuku, kShibuya, 170));
-        c.records = history.records();
-        c.taps = {gateBlock(0x20, kShibuya, kMonday, 17, 0, 170)};
-        c.expected = {{1, "", "17:00"}};
-        QTest::newRow("each tap once, the newest journey first") << c;
-    }
-    {
-        MatchCase c;
-        HistoryBuilder history(2000);
-        history.charge(kMonday, kShinjuku, 1000);
-        c.journeys.push_back(history.journey(kMonday, kShinjuku, kShibuya, 170));
-        c.records = history.records();
-        c.taps = {gateBlock(0x20, kShibuya, kTuesday, 8, 45, 170),
-                  gateBlock(0xA0, kShinjuku, kTuesday, 8, 29)};
-        c.unmatched = 2;
-        QTest::newRow("another day") << c;
-    }
-    {
-        MatchCase c;
-        HistoryBuilder history(2000);
-        history.charge(kMonday, kShinjuku, 1000);
-        c.journeys.push_back(history.journey(kMonday, kShinjuku, kShibuya, 170));
-        HistoryBlock simpleGate = history.blocks().back();
-        simpleGate[0] = 0x17;
-        HistoryBuilder other(0);
-        c.records = history.records();
-        HistoryRecord* record = c.records.find(blockSerial(simpleGate));
-        record->raw = simpleGate;
-        record->terminalType = 0x17;
-        c.taps = {gateBlock(0x20, kShibuya, kMonday, 8, 45, 170)};
-        c.unmatched = 1;
-        QTest::newRow("only automatic gates") << c;
-    }
-    {
-        MatchCase c;
-        HistoryBuilder history(2000);
-        history.charge(kMonday, kShinjuku, 1000);
-        c.journeys.push_back(history.journey(kMonday, kShinjuku, kShibuya, 170));
-        c.records = history.records();
-        c.taps = {gateBlock(0x20, kShibuya, kMonday, 8, 45, 170), HistoryBlock{},
-                  gateBlock(0x20, kShibuya, kMonday, 8, 45, 170)};
-        c.expected = {{0, "", "08:45"}};
-        c.unmatched = 1;
-        QTest::newRow("an empty slot and a tap read twice") << c;
-    }
+    c.taps = {gateBlock(0x20, kTokyo, kMonday, 10, 12, 200),
+              gateBlock(0xA0, 0x0A3C, kMonday, 9, 30), gateBlock(0xA0, kShinjuku, kMonday, 9, 55)};
+    c.expected = {{0, "09:55", "10:12"}};
+    c.unmatched = 1;
+    QTest::newRow("a bus tap matches nothing") << c;
+
+    c = mondayRides({{kShinjuku, kShibuya}, {kShinjuku, kShibuya}});
+    c.taps = {gateBlock(0x20, kShibuya, kMonday, 17, 0, 170)};
+    c.expected = {{1, "", "17:00"}};
+    QTest::newRow("each tap once, the newest journey first") << c;
+
+    c = mondayRides({{kShinjuku, kShibuya}});
+    c.taps = {gateBlock(0x20, kShibuya, kTuesday, 8, 45, 170),
+              gateBlock(0xA0, kShinjuku, kTuesday, 8, 29)};
+    c.unmatched = 2;
+    QTest::newRow("another day") << c;
+
+    c = mondayRides({{kShinjuku, kShibuya}});
+    HistoryRecord* simpleGate = c.records.find(c.journeys[0]);
+    simpleGate->raw[0] = 0x17;
+    simpleGate->terminalType = 0x17;
+    c.taps = {gateBlock(0x20, kShibuya, kMonday, 8, 45, 170)};
+    c.unmatched = 1;
+    QTest::newRow("only automatic gates") << c;
+
+    c = mondayRides({{kShinjuku, kShibuya}});
+    c.taps = {gateBlock(0x20, kShibuya, kMonday, 8, 45, 170), HistoryBlock{},
+              gateBlock(0x20, kShibuya, kMonday, 8, 45, 170)};
+    c.expected = {{0, "", "08:45"}};
+    c.unmatched = 1;
+    QTest::newRow("an empty slot and a tap read twice") << c;
 }
 
 void TestGateLog::matchesTapsToJourneys()

@@ -46,7 +46,6 @@ class TestHistory : public QObject
 private slots:
     void dateBits_data();
     void dateBits();
-    void areaIsDecidedPerLineCode();
     void areaFromRegionBits_data();
     void areaFromRegionBits();
     void kindBorders_data();
@@ -54,11 +53,9 @@ private slots:
     void shopTimeOfDay();
     void fieldsOfEachKind();
     void amountsAgainstPreviousSerial();
-    void firstInsertWins();
-    void findBySerialIsExact();
+    void recordSetKeepsTheFirstOfEachSerial();
     void namesComeFromCaches();
     void keyOrders();
-    void entryForLeavesOneEmptyEntry();
     void everyTypeByteDecodes();
     void randomBlocksDecode();
 };
@@ -86,28 +83,9 @@ void TestHistory::dateBits()
     QCOMPARE(decode(block, caches).dateText, listText + u' ');
 }
 
-void TestHistory::areaIsDecidedPerLineCode()
-{
-    NameCaches caches;
-    auto r = decode(regionalRailBlock(0x81, 0x05, 5), caches);
-    QCOMPARE(r.entryKey, (StationKey{2, 0x81, 0x0A}));
-    QCOMPARE(r.exitKey, (StationKey{0, 0x05, 0x07}));
-
-    r = decode(regionalRailBlock(0x80, 0xFF, 1), caches);
-    QCOMPARE(r.entryKey.ac, std::uint8_t(1));
-    QCOMPARE(r.exitKey.ac, std::uint8_t(1));
-
-    r = decode(regionalRailBlock(0x7F, 0x80, 0), caches);
-    QCOMPARE(r.entryKey.ac, std::uint8_t(0));
-    QCOMPARE(r.exitKey.ac, std::uint8_t(0));
-
-    r = decode(regionalRailBlock(0x7F, 0x90, 2), caches);
-    QCOMPARE(r.entryKey.ac, std::uint8_t(0));
-    QCOMPARE(r.exitKey.ac, std::uint8_t(2));
-}
-
-// Real cards write two 2-bit regions into byte 15: bits 7-6 for the entry station, bits 5-4
-// for the exit station. Bytes with a zero high nibble keep the plain rule.
+// The area is decided per line code: below 0x80 it is 0; from 0x80 real cards write two 2-bit
+// regions into byte 15 (bits 7-6 for the entry station, bits 5-4 for the exit station), and
+// bytes with a zero high nibble keep the plain rule.
 void TestHistory::areaFromRegionBits_data()
 {
     QTest::addColumn<int>("entryLine");
@@ -115,6 +93,11 @@ void TestHistory::areaFromRegionBits_data()
     QTest::addColumn<int>("region");
     QTest::addColumn<int>("entryArea");
     QTest::addColumn<int>("exitArea");
+    QTest::newRow("plain 5, exit line below 0x80") << 0x81 << 0x05 << 5 << 2 << 0;
+    QTest::newRow("plain 1, lines 0x80 and 0xFF") << 0x80 << 0xFF << 1 << 1 << 1;
+    QTest::newRow("plain 0, entry line 0x7F") << 0x7F << 0x80 << 0 << 0 << 0;
+    QTest::newRow("plain 2, entry line 0x7F") << 0x7F << 0x90 << 2 << 0 << 2;
+    QTest::newRow("exit line 0 is a station too") << 0x25 << 0x00 << 0 << 0 << 0;
     QTest::newRow("Chubu both 0x50") << 0x81 << 0x81 << 0x50 << 1 << 1;
     QTest::newRow("Kansai both 0xA0") << 0xE3 << 0xE3 << 0xA0 << 2 << 2;
     QTest::newRow("other regions 0xF0") << 0xCB << 0xCB << 0xF0 << 3 << 3;
@@ -138,9 +121,10 @@ void TestHistory::areaFromRegionBits()
     const auto r = decode(
         regionalRailBlock(std::uint8_t(entryLine), std::uint8_t(exitLine), std::uint8_t(region)),
         caches);
-    QCOMPARE(int(r.entryKey.ac), entryArea);
-    QCOMPARE(int(r.exitKey.ac), exitArea);
+    QCOMPARE(r.entryKey, (StationKey{std::uint8_t(entryArea), std::uint8_t(entryLine), 0x0A}));
+    QCOMPARE(r.exitKey, (StationKey{std::uint8_t(exitArea), std::uint8_t(exitLine), 0x07}));
     QVERIFY(caches.stations.contains(r.entryKey));
+    QVERIFY(caches.stations.contains(r.exitKey));
 }
 
 void TestHistory::kindBorders_data()
@@ -229,29 +213,22 @@ void TestHistory::amountsAgainstPreviousSerial()
     QVERIFY(empty.empty());
 }
 
-void TestHistory::firstInsertWins()
+// One record per serial, in serial order; a second block with a known serial changes nothing.
+void TestHistory::recordSetKeepsTheFirstOfEachSerial()
 {
     NameCaches caches;
     HistoryRecordSet set;
-    auto first = regionalRailBlock(0x25, 0x25, 0);
-    auto second = first;
-    second[10] = 0x99;
-    QVERIFY(set.insert(decode(first, caches)));
-    QVERIFY(!set.insert(decode(second, caches)));
-    QCOMPARE(set.size(), std::size_t(1));
-    QCOMPARE(set.begin()->raw, first);
-}
-
-void TestHistory::findBySerialIsExact()
-{
-    NameCaches caches;
-    HistoryRecordSet set;
-    for (int serial : {5, 7, 300}) {
+    for (int serial : {300, 5, 7}) {
         auto block = regionalRailBlock(1, 2, 0);
         block[13] = std::uint8_t(serial >> 8);
         block[14] = std::uint8_t(serial);
-        set.insert(decode(block, caches));
+        QVERIFY(set.insert(decode(block, caches)));
     }
+    const HistoryBlock first = findRecordBySerial(set, 7)->raw;
+    auto second = first;
+    second[10] = 0x99;
+    QVERIFY(!set.insert(decode(second, caches)));
+    QCOMPARE(findRecordBySerial(set, 7)->raw, first);
     QVERIFY(findRecordBySerial(set, 6) == nullptr);
     QVERIFY(findRecordBySerial(set, 0) == nullptr);
     QCOMPARE(findRecordBySerial(set, 300)->serial, 300u);
@@ -271,6 +248,11 @@ void TestHistory::namesComeFromCaches()
     const auto rail = decode(regionalRailBlock(0x25, 0x25, 0), caches);
     QCOMPARE(rail.entryName, QStringLiteral("新宿"));
     QCOMPARE(rail.exitName, QString()); // (0,25,07) has no name yet
+    // Decoded again, the same two stations: the empty entry left for the exit is not doubled.
+    decode(regionalRailBlock(0x25, 0x25, 0), caches);
+    QCOMPARE(caches.stations.size(), std::size_t(2));
+    const auto& exit = caches.stations.EntryFor({0, 0x25, 0x07});
+    QVERIFY(exit.an.isEmpty() && exit.ln.isEmpty() && exit.sn.isEmpty() && exit.nm.isEmpty());
 
     auto shopBlock = blockOf({0xC7, 70, 0, 0, 0x10, 0x65, 0, 0, 0, 1});
     QCOMPARE(decode(shopBlock, caches).entryName, QStringLiteral("売店A"));
@@ -308,22 +290,6 @@ void TestHistory::keyOrders()
     QCOMPARE(keys[0], (BusStopKey{0x0102, 1}));
     QCOMPARE(keys[2], (BusStopKey{0x8001, 5}));
     QCOMPARE(cache.EntryFor({0x8001, 5}).nm, QStringLiteral("x"));
-}
-
-void TestHistory::entryForLeavesOneEmptyEntry()
-{
-    NameCaches caches;
-    const auto block = regionalRailBlock(0x25, 0, 0); // exit station (0,0,07) is not "none"
-    decode(block, caches);
-    decode(block, caches);
-    QCOMPARE(caches.stations.size(), std::size_t(2));
-    const auto& entry = caches.stations.EntryFor({0, 0x25, 0x0A});
-    QVERIFY(entry.an.isEmpty() && entry.ln.isEmpty() && entry.sn.isEmpty() && entry.nm.isEmpty());
-    QCOMPARE(caches.stations.size(), std::size_t(2));
-
-    caches.stations.clear();
-    QVERIFY(caches.stations.empty());
-    QCOMPARE(caches.busStops.size(), std::size_t(0));
 }
 
 // Bytes 0 and 1 select names and kind: every combination must decode to defined texts.

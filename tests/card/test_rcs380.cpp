@@ -10,7 +10,7 @@
 using ridelog::card::testing::PresenceRecorder;
 using namespace ridelog::card;
 using namespace std::chrono_literals;
-using testing::UsbScript;
+using namespace ridelog::card::testing;
 
 namespace {
 
@@ -19,24 +19,7 @@ QByteArray hex(const char* text)
     return QByteArray::fromHex(text);
 }
 
-// The frames as they travel over USB, written out byte by byte.
-const char wireAck[] = "0000ff00ff00";
-const char wireSetCommandType[] = "0000ffffff0300fdd62a01ff00";
-const char wireSetCommandTypeOk[] = "0000ffffff0300fdd72b00fe00";
-const char wireGetFirmwareVersion[] = "0000ffffff0200fed6200a00";
-const char wireFirmware111[] = "0000ffffff0400fcd7211101f600";
-const char wireGetPdDataVersion[] = "0000ffffff0200fed6220800";
-const char wirePdDataVersion[] = "0000ffffff0400fcd72300010500";
-const char wireSwitchRfOff[] = "0000ffffff0300fdd606002400";
-const char wireSwitchRfOn[] = "0000ffffff0300fdd606012300";
-const char wireSwitchRfOk[] = "0000ffffff0300fdd707002200";
-const char wireInSetRf212F[] = "0000ffffff0600fad60001010f011800";
-const char wireInSetRfOk[] = "0000ffffff0300fdd701002800";
-const char wireInSetProtocolDefaults[] =
-    "0000ffffff2800d8d60200180101020103000400050006000708080009000a000b000c000e040f00100011001200"
-    "13064b00";
-const char wireInSetProtocolOk[] = "0000ffffff0300fdd703002600";
-const char wireInSetProtocolGuardTime[] = "0000ffffff0400fcd60200181000";
+// The frames of a read as they travel over USB, written out byte by byte.
 // InCommRF, time-out 100 ms (1010 units of 0.1 ms), Polling for system code 0003.
 const char wirePolling[] = "0000ffffff0a00f6d604f2030600000301002700";
 const char wirePollingAnswer[] = "0000ffffff1b00e5d70500000000001401012e44a0b1c2d3e4100b4b428485d0"
@@ -51,30 +34,6 @@ const QByteArray pollingFrame = hex("060000030100");
 const QByteArray pollingResponse = hex("1401012e44a0b1c2d3e4100b4b428485d0ff0003");
 const QByteArray readFrame = hex("1006012e44a0b1c2d3e4010f09018000");
 const QByteArray readResponse = hex("1d07012e44a0b1c2d3e4000001160100022d1ce87a10018c1300000001");
-
-void expectWire(UsbScript& script, const char* command, const char* answer)
-{
-    script.expectWrite(hex(command));
-    script.answer(hex(wireAck));
-    script.answer(hex(answer));
-}
-
-// stale: answers left over from a program that was killed, drained before the first command.
-void scriptStartUp(UsbScript& script, const QList<QByteArray>& stale = {})
-{
-    script.expectWrite(hex(wireAck));
-    for (const QByteArray& answer : stale)
-        script.answer(answer);
-    script.answerStatus(UsbStatus::Timeout); // nothing (more) to drain
-    expectWire(script, wireSetCommandType, wireSetCommandTypeOk);
-    expectWire(script, wireGetFirmwareVersion, wireFirmware111);
-    expectWire(script, wireGetPdDataVersion, wirePdDataVersion);
-    expectWire(script, wireSwitchRfOff, wireSwitchRfOk);
-    expectWire(script, wireSwitchRfOn, wireSwitchRfOk);
-    expectWire(script, wireInSetRf212F, wireInSetRfOk);
-    expectWire(script, wireInSetProtocolDefaults, wireInSetProtocolOk);
-    expectWire(script, wireInSetProtocolGuardTime, wireInSetProtocolOk);
-}
 
 void scriptClose(UsbScript& script)
 {
@@ -95,6 +54,16 @@ QByteArray inCommRfAnswer(const char* statusAndFrame)
     return rcs380::encodeFrame(hex("d705") + hex(statusAndFrame));
 }
 
+// Polling for system code 0003 with the short presence time-out (20 ms: 210 units).
+const QByteArray presencePolling = rcs380::encodeFrame(hex("d604d200") + pollingFrame);
+
+void scriptPresencePoll(UsbScript& script, const QByteArray& answer)
+{
+    script.expectWrite(presencePolling);
+    script.answer(hex(wireAck));
+    script.answer(answer);
+}
+
 struct Rig
 {
     std::shared_ptr<UsbScript> script = std::make_shared<UsbScript>();
@@ -112,7 +81,7 @@ struct Rig
     // Scripts the reader's start-up and opens the backend over it.
     bool openAfterStartUp()
     {
-        scriptStartUp(*script);
+        scriptRcs380StartUp(*script);
         return backend->open(nullptr);
     }
 };
@@ -124,6 +93,9 @@ class TestRcs380 : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { rig_ = std::make_unique<Rig>(); }
+    void cleanup();
+
     // Framing
     void encodesCommandFrames_data();
     void encodesCommandFrames();
@@ -133,11 +105,10 @@ private slots:
     void randomBytesNeverDecodeWrongly();
 
     // Start-up and exchange
+    void startUpSendsEveryCommandInOrder_data();
     void startUpSendsEveryCommandInOrder();
     void pollingAndReadExchangeFrameByFrame();
     void extraCommandsExchangeFrameByFrame();
-    void nameSaysReaderAndFirmware();
-    void staleAnswersAreDrainedAtStartUp();
 
     // Faults
     void openerFailureIsPassedOn();
@@ -145,18 +116,27 @@ private slots:
     void faultyAnswerStopsStartUp();
     void badInCommRfAnswersFailTheRead_data();
     void badInCommRfAnswersFailTheRead();
-    void receiveTimeoutIsNoCardForPollingAndTimeoutForRead();
-    void usbTimeoutCancelsTheCommand();
     void cardRemovedBetweenChunks();
+    void usbTimeoutCancelsTheCommand();
     void unpluggedMidReadIsReportedAndLater();
-    void malformedFrameIsNotSent();
-    void transceiveBeforeOpenFails();
+    void framesThatCannotGoAreNotSent();
 
     // Presence
     void presenceMonitorReportsArrivalAndRemoval();
     void replugIsNoticedByThePresenceMonitor();
     void presenceBeforeOpenSeesNoCard();
+
+private:
+    std::unique_ptr<Rig> rig_;
 };
+
+// Whatever a test looked at, every write carried the bytes due and nothing was left unread.
+void TestRcs380::cleanup()
+{
+    const QString problems = rig_->problems();
+    rig_.reset();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
 
 void TestRcs380::encodesCommandFrames_data()
 {
@@ -228,77 +208,65 @@ void TestRcs380::randomBytesNeverDecodeWrongly()
     }
 }
 
+void TestRcs380::startUpSendsEveryCommandInOrder_data()
+{
+    QTest::addColumn<QList<QByteArray>>("stale");
+    QTest::newRow("a fresh reader") << QList<QByteArray>();
+    QTest::newRow("answers of a killed program drained")
+        << QList<QByteArray>{hex(wirePollingAnswer), hex(wireAck)};
+}
+
+// The start-up, command by command, then the name with the firmware, and the close.
 void TestRcs380::startUpSendsEveryCommandInOrder()
 {
-    Rig rig;
-    scriptStartUp(*rig.script);
+    QFETCH(QList<QByteArray>, stale);
+    QCOMPARE(rig_->backend->name(), QStringLiteral("Sony PaSoRi RC-S380 (libusb)"));
+    scriptRcs380StartUp(*rig_->script, stale);
     QString error;
-    QVERIFY2(rig.backend->open(&error), qPrintable(error));
-    QVERIFY2(rig.script->finished(), "start-up stopped early");
-    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+    QVERIFY2(rig_->backend->open(&error), qPrintable(error));
+    QVERIFY2(rig_->script->finished(), "start-up stopped early");
+    QCOMPARE(rig_->backend->name(), QStringLiteral("Sony RC-S380/P (libusb、ファームウェア 1.11)"));
 
-    scriptClose(*rig.script);
-    rig.backend->close();
-    QVERIFY(rig.script->finished());
-    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+    scriptClose(*rig_->script);
+    rig_->backend->close();
+    QVERIFY(rig_->script->finished());
 }
 
 void TestRcs380::pollingAndReadExchangeFrameByFrame()
 {
-    Rig rig;
-    QVERIFY(rig.openAfterStartUp());
+    QVERIFY(rig_->openAfterStartUp());
 
-    expectWire(*rig.script, wirePolling, wirePollingAnswer);
-    expectWire(*rig.script, wireRead, wireReadAnswer);
+    expectWire(*rig_->script, wirePolling, wirePollingAnswer);
+    expectWire(*rig_->script, wireRead, wireReadAnswer);
 
-    const TransceiveResult polled = rig.backend->transceive(pollingFrame, 100ms);
+    const TransceiveResult polled = rig_->backend->transceive(pollingFrame, 100ms);
     QCOMPARE(polled.status, TransceiveStatus::Ok);
     QCOMPARE(polled.frame.toHex(), pollingResponse.toHex());
     QCOMPARE(polled.frame.mid(2, 8), idm);
 
-    const TransceiveResult read = rig.backend->transceive(readFrame, 100ms);
+    const TransceiveResult read = rig_->backend->transceive(readFrame, 100ms);
     QCOMPARE(read.status, TransceiveStatus::Ok);
     QCOMPARE(read.frame.toHex(), readResponse.toHex());
-    QVERIFY(rig.script->finished());
-    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+    QVERIFY(rig_->script->finished());
 }
 
 void TestRcs380::extraCommandsExchangeFrameByFrame()
 {
-    Rig rig;
-    QVERIFY(rig.openAfterStartUp());
+    QVERIFY(rig_->openAfterStartUp());
     // InCommRF with the time-outs the card's PMm gives: 44 ms (450 units), 78 ms (790 units).
-    expectWire(*rig.script, "0000ffffff1800e8d604c2011406012e44a0b1c2d3e4018f1003800080018002e600",
+    expectWire(*rig_->script,
+               "0000ffffff1800e8d604c2011406012e44a0b1c2d3e4018f1003800080018002e600",
                "0000ffffff4400bcd70500000000003d07012e44a0b1c2d3e400000320002507200035840842aa00"
                "00000000a000250a1000358408270000000000002000250a2000357d1905aa0000000000d700");
-    rig.script->expectWrite(hex(
+    rig_->script->expectWrite(hex(
         "0000ffffff4b00b5d60416034702012e44a0b1c2d3e41e08180a18c818ca18c81cca1c081d0a1d481a4a1a88"
         "1a8a1a08960a9648244a2488248a24c824ca2408250a2548254a25481f4a1fc81fca1f08200a20cd00"));
-    rig.script->answer(hex(wireAck));
-    rig.script->answer(hex("0000ffffff4e00b2d70500000000004703012e44a0b1c2d3e41e0000") +
-                       QByteArray(58, char(0xff)) + hex("b900"));
-    const QString problem = testing::sendExtraCommands(*rig.backend);
+    rig_->script->answer(hex(wireAck));
+    rig_->script->answer(hex("0000ffffff4e00b2d70500000000004703012e44a0b1c2d3e41e0000") +
+                         QByteArray(58, char(0xff)) + hex("b900"));
+    const QString problem = testing::sendExtraCommands(*rig_->backend);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QVERIFY(rig.script->finished());
-    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
-}
-
-void TestRcs380::nameSaysReaderAndFirmware()
-{
-    Rig rig;
-    QCOMPARE(rig.backend->name(), QStringLiteral("Sony PaSoRi RC-S380 (libusb)"));
-    scriptStartUp(*rig.script);
-    QVERIFY(rig.backend->open(nullptr));
-    QCOMPARE(rig.backend->name(), QStringLiteral("Sony RC-S380/P (libusb、ファームウェア 1.11)"));
-}
-
-void TestRcs380::staleAnswersAreDrainedAtStartUp()
-{
-    Rig rig;
-    scriptStartUp(*rig.script, {hex(wirePollingAnswer), hex(wireAck)});
-    QString error;
-    QVERIFY2(rig.backend->open(&error), qPrintable(error));
-    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+    QVERIFY(rig_->script->finished());
 }
 
 void TestRcs380::openerFailureIsPassedOn()
@@ -334,18 +302,16 @@ void TestRcs380::faultyAnswerStopsStartUp()
     QFETCH(bool, acknowledged);
     QFETCH(QByteArray, answer);
     QFETCH(QString, problem);
-    Rig rig;
-    rig.script->expectWrite(hex(wireAck));
-    rig.script->answerStatus(UsbStatus::Timeout);
-    rig.script->expectWrite(hex(wireSetCommandType));
+    rig_->script->expectWrite(hex(wireAck));
+    rig_->script->answerStatus(UsbStatus::Timeout);
+    rig_->script->expectWrite(hex(wireSetCommandType));
     if (acknowledged)
-        rig.script->answer(hex(wireAck));
-    rig.script->answer(answer);
-    rig.script->quietWhenExhausted = true;
+        rig_->script->answer(hex(wireAck));
+    rig_->script->answer(answer);
+    rig_->script->quietWhenExhausted = true;
     QString error;
-    QVERIFY(!rig.backend->open(&error));
+    QVERIFY(!rig_->backend->open(&error));
     QVERIFY2(error.contains(problem), qPrintable(error));
-    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
 }
 
 void TestRcs380::badInCommRfAnswersFailTheRead_data()
@@ -376,159 +342,122 @@ void TestRcs380::badInCommRfAnswersFailTheRead()
 {
     QFETCH(QByteArray, answer);
     QFETCH(QString, problem);
-    Rig rig;
-    QVERIFY(rig.openAfterStartUp());
-    scriptCommunicate(*rig.script, readFrame, answer);
-    const TransceiveResult result = rig.backend->transceive(readFrame, 100ms);
+    QVERIFY(rig_->openAfterStartUp());
+    scriptCommunicate(*rig_->script, readFrame, answer);
+    const TransceiveResult result = rig_->backend->transceive(readFrame, 100ms);
     QCOMPARE(result.status, TransceiveStatus::Error);
     QVERIFY2(result.error.contains(problem), qPrintable(result.error));
     QVERIFY(result.frame.isEmpty());
 
     // The reader stays usable: the next Polling goes through.
-    expectWire(*rig.script, wirePolling, wirePollingAnswer);
-    QCOMPARE(rig.backend->transceive(pollingFrame, 100ms).status, TransceiveStatus::Ok);
-    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+    expectWire(*rig_->script, wirePolling, wirePollingAnswer);
+    QCOMPARE(rig_->backend->transceive(pollingFrame, 100ms).status, TransceiveStatus::Ok);
 }
 
-void TestRcs380::receiveTimeoutIsNoCardForPollingAndTimeoutForRead()
+// The card taken off after the first chunk: the reader's receive time-out is a time-out for
+// the read and no card for the next Polling.
+void TestRcs380::cardRemovedBetweenChunks()
 {
-    Rig rig;
-    QVERIFY(rig.openAfterStartUp());
-    scriptCommunicate(*rig.script, pollingFrame, inCommRfAnswer("8000000000"));
-    scriptCommunicate(*rig.script, readFrame, inCommRfAnswer("8000000000"));
-    QCOMPARE(rig.backend->transceive(pollingFrame, 100ms).status, TransceiveStatus::NoCard);
-    QCOMPARE(rig.backend->transceive(readFrame, 100ms).status, TransceiveStatus::Timeout);
-    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+    QVERIFY(rig_->openAfterStartUp());
+    expectWire(*rig_->script, wireRead, wireReadAnswer);
+    scriptCommunicate(*rig_->script, readFrame, inCommRfAnswer("8000000000"));
+    scriptCommunicate(*rig_->script, pollingFrame, inCommRfAnswer("8000000000"));
+    QCOMPARE(rig_->backend->transceive(readFrame, 100ms).status, TransceiveStatus::Ok);
+    const TransceiveResult second = rig_->backend->transceive(readFrame, 100ms);
+    QCOMPARE(second.status, TransceiveStatus::Timeout);
+    QVERIFY(second.frame.isEmpty());
+    QCOMPARE(rig_->backend->transceive(pollingFrame, 100ms).status, TransceiveStatus::NoCard);
 }
 
 void TestRcs380::usbTimeoutCancelsTheCommand()
 {
-    Rig rig;
-    QVERIFY(rig.openAfterStartUp());
-    rig.script->expectWrite(hex(wireRead));
-    rig.script->answer(hex(wireAck));
-    rig.script->answerStatus(UsbStatus::Timeout);
-    rig.script->expectWrite(hex(wireAck)); // cancels the InCommRF still running
-    const TransceiveResult result = rig.backend->transceive(readFrame, 100ms);
+    QVERIFY(rig_->openAfterStartUp());
+    rig_->script->expectWrite(hex(wireRead));
+    rig_->script->answer(hex(wireAck));
+    rig_->script->answerStatus(UsbStatus::Timeout);
+    rig_->script->expectWrite(hex(wireAck)); // cancels the InCommRF still running
+    const TransceiveResult result = rig_->backend->transceive(readFrame, 100ms);
     QCOMPARE(result.status, TransceiveStatus::Timeout);
-    QVERIFY(rig.script->finished());
-    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
-}
-
-void TestRcs380::cardRemovedBetweenChunks()
-{
-    Rig rig;
-    QVERIFY(rig.openAfterStartUp());
-    expectWire(*rig.script, wireRead, wireReadAnswer);
-    scriptCommunicate(*rig.script, readFrame, inCommRfAnswer("8000000000"));
-    QCOMPARE(rig.backend->transceive(readFrame, 100ms).status, TransceiveStatus::Ok);
-    const TransceiveResult second = rig.backend->transceive(readFrame, 100ms);
-    QCOMPARE(second.status, TransceiveStatus::Timeout);
-    QVERIFY(second.frame.isEmpty());
-    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+    QVERIFY(rig_->script->finished());
 }
 
 void TestRcs380::unpluggedMidReadIsReportedAndLater()
 {
-    Rig rig;
-    QVERIFY(rig.openAfterStartUp());
-    rig.script->expectWrite(hex(wireRead));
-    rig.script->answer(hex(wireAck));
-    rig.script->answerStatus(UsbStatus::NoDevice); // LIBUSB_ERROR_NO_DEVICE
-    const TransceiveResult result = rig.backend->transceive(readFrame, 100ms);
+    QVERIFY(rig_->openAfterStartUp());
+    rig_->script->expectWrite(hex(wireRead));
+    rig_->script->answer(hex(wireAck));
+    rig_->script->answerStatus(UsbStatus::NoDevice); // LIBUSB_ERROR_NO_DEVICE
+    const TransceiveResult result = rig_->backend->transceive(readFrame, 100ms);
     QCOMPARE(result.status, TransceiveStatus::Error);
     QCOMPARE(result.error, QStringLiteral("the RC-S380 reader was unplugged"));
 
     // Later calls fail at once without touching the gone device; closing writes nothing.
-    const int writesBefore = int(rig.script->written.size());
-    QCOMPARE(rig.backend->transceive(pollingFrame, 100ms).status, TransceiveStatus::Error);
-    rig.backend->close();
-    QCOMPARE(int(rig.script->written.size()), writesBefore);
-    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+    const int writesBefore = int(rig_->script->written.size());
+    QCOMPARE(rig_->backend->transceive(pollingFrame, 100ms).status, TransceiveStatus::Error);
+    rig_->backend->close();
+    QCOMPARE(int(rig_->script->written.size()), writesBefore);
 }
 
-void TestRcs380::malformedFrameIsNotSent()
+// Before the reader is open, and frames that are no FeliCa command, go nowhere.
+void TestRcs380::framesThatCannotGoAreNotSent()
 {
-    Rig rig;
-    QVERIFY(rig.openAfterStartUp());
-    const int writesBefore = int(rig.script->written.size());
-    QCOMPARE(rig.backend->transceive(hex("0906"), 100ms).status, TransceiveStatus::Error);
-    QCOMPARE(rig.backend->transceive(QByteArray(), 100ms).status, TransceiveStatus::Error);
-    QCOMPARE(int(rig.script->written.size()), writesBefore);
-}
+    const TransceiveResult closed = rig_->backend->transceive(pollingFrame, 100ms);
+    QCOMPARE(closed.status, TransceiveStatus::Error);
+    QVERIFY(!closed.error.isEmpty());
+    QVERIFY(rig_->script->written.isEmpty());
 
-void TestRcs380::transceiveBeforeOpenFails()
-{
-    Rig rig;
-    const TransceiveResult result = rig.backend->transceive(pollingFrame, 100ms);
-    QCOMPARE(result.status, TransceiveStatus::Error);
-    QVERIFY(!result.error.isEmpty());
-    QVERIFY(rig.script->written.isEmpty());
+    QVERIFY(rig_->openAfterStartUp());
+    const int writesBefore = int(rig_->script->written.size());
+    QCOMPARE(rig_->backend->transceive(hex("0906"), 100ms).status, TransceiveStatus::Error);
+    QCOMPARE(rig_->backend->transceive(QByteArray(), 100ms).status, TransceiveStatus::Error);
+    QCOMPARE(int(rig_->script->written.size()), writesBefore);
 }
 
 void TestRcs380::presenceMonitorReportsArrivalAndRemoval()
 {
-    Rig rig;
-    QVERIFY(rig.openAfterStartUp());
-    // Polling for system code 0003 with the short presence time-out (20 ms: 210 units).
-    const QByteArray presencePolling = hex("d604d200") + pollingFrame;
-    for (int i = 0; i < 2; ++i) {
-        rig.script->expectWrite(rcs380::encodeFrame(presencePolling));
-        rig.script->answer(hex(wireAck));
-        rig.script->answer(hex(wirePollingAnswer));
-    }
-    rig.script->expectWrite(rcs380::encodeFrame(presencePolling));
-    rig.script->answer(hex(wireAck));
-    rig.script->answer(inCommRfAnswer("8000000000"));
-    rig.script->quietWhenExhausted = true; // afterwards every poll fails: no card
+    QVERIFY(rig_->openAfterStartUp());
+    scriptPresencePoll(*rig_->script, hex(wirePollingAnswer));
+    scriptPresencePoll(*rig_->script, hex(wirePollingAnswer));
+    scriptPresencePoll(*rig_->script, inCommRfAnswer("8000000000"));
+    rig_->script->quietWhenExhausted = true; // afterwards every poll fails: no card
 
     PresenceRecorder presence;
-    rig.backend->startPresenceMonitor(0x0003, presence.listener());
-    QTRY_VERIFY_WITH_TIMEOUT(rig.script->finished(), 5000);
+    rig_->backend->startPresenceMonitor(0x0003, presence.listener());
+    QTRY_VERIFY_WITH_TIMEOUT(rig_->script->finished(), 5000);
     const QList<bool> arrivalThenRemoval{true, false};
     QTRY_COMPARE_WITH_TIMEOUT(presence.events(), arrivalThenRemoval, 5000);
-    rig.backend->stopPresenceMonitor();
-    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+    rig_->backend->stopPresenceMonitor();
 }
 
 void TestRcs380::replugIsNoticedByThePresenceMonitor()
 {
-    Rig rig;
-    QVERIFY(rig.openAfterStartUp());
-    const QByteArray presencePolling = rcs380::encodeFrame(hex("d604d200") + pollingFrame);
-    rig.script->expectWrite(presencePolling);
-    rig.script->answer(hex(wireAck));
-    rig.script->answer(hex(wirePollingAnswer));
-    rig.script->expectWrite(presencePolling, UsbStatus::NoDevice); // unplugged
-    scriptStartUp(*rig.script);                                    // plugged in again
-    rig.script->expectWrite(presencePolling);
-    rig.script->answer(hex(wireAck));
-    rig.script->answer(hex(wirePollingAnswer));
-    rig.script->quietWhenExhausted = true;
+    QVERIFY(rig_->openAfterStartUp());
+    scriptPresencePoll(*rig_->script, hex(wirePollingAnswer));
+    rig_->script->expectWrite(presencePolling, UsbStatus::NoDevice); // unplugged
+    scriptRcs380StartUp(*rig_->script);                              // plugged in again
+    scriptPresencePoll(*rig_->script, hex(wirePollingAnswer));
+    rig_->script->quietWhenExhausted = true;
 
     PresenceRecorder presence;
-    rig.backend->startPresenceMonitor(0x0003, presence.listener());
+    rig_->backend->startPresenceMonitor(0x0003, presence.listener());
     const QList<bool> expected{true, false, true};
     QTRY_COMPARE_WITH_TIMEOUT(presence.events(), expected, 10000);
-    rig.backend->stopPresenceMonitor();
-    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+    rig_->backend->stopPresenceMonitor();
 
     // The reader works again for reads.
-    rig.script->quietWhenExhausted = false;
-    expectWire(*rig.script, wireRead, wireReadAnswer);
-    QCOMPARE(rig.backend->transceive(readFrame, 100ms).status, TransceiveStatus::Ok);
-    QVERIFY2(rig.problems().isEmpty(), qPrintable(rig.problems()));
+    rig_->script->quietWhenExhausted = false;
+    expectWire(*rig_->script, wireRead, wireReadAnswer);
+    QCOMPARE(rig_->backend->transceive(readFrame, 100ms).status, TransceiveStatus::Ok);
 }
 
 void TestRcs380::presenceBeforeOpenSeesNoCard()
 {
-    Rig rig;
     std::atomic<int> calls{0};
-    rig.backend->startPresenceMonitor(0x0003, [&](bool) { ++calls; });
+    rig_->backend->startPresenceMonitor(0x0003, [&](bool) { ++calls; });
     QTest::qWait(700);
-    rig.backend->stopPresenceMonitor();
+    rig_->backend->stopPresenceMonitor();
     QCOMPARE(calls.load(), 0);
-    QVERIFY(rig.script->written.isEmpty());
+    QVERIFY(rig_->script->written.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestRcs380)

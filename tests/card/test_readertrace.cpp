@@ -58,6 +58,19 @@ int readLineWith(const QByteArray& trace, const QByteArray& what)
     return 0;
 }
 
+// Replays the trace at path through the backend it names; a trace that cannot be opened gives
+// an outcome that did not open, with the reason.
+SessionOutcome replayed(const QString& path)
+{
+    QString error;
+    auto backend = createReaderBackend(QStringLiteral("replay:") + path, &error);
+    if (backend)
+        return runReaderSession(std::move(backend), {});
+    SessionOutcome outcome;
+    outcome.readError = error;
+    return outcome;
+}
+
 QStringList warnings;
 void collectWarnings(QtMsgType type, const QMessageLogContext&, const QString& text)
 {
@@ -91,6 +104,8 @@ private slots:
 private:
     void addBackends();
     void checkHistory(const SessionOutcome& outcome);
+    QString written(const QString& name, const QByteArray& trace);
+    void runSessionTracingTo(const QString& tracePath);
 
     SimulatedCard card_;
     QTemporaryDir dir_;
@@ -125,20 +140,37 @@ void TestReaderTrace::checkHistory(const SessionOutcome& outcome)
     QCOMPARE(outcome.replayDifference, QString());
 }
 
+// The trace written into the test's folder under name.
+QString TestReaderTrace::written(const QString& name, const QByteArray& trace)
+{
+    const QString path = dir_.filePath(name);
+    return writeAll(path, trace) ? path : QString();
+}
+
+// A whole session over the RC-S380 tracing to tracePath, which cannot be written: the reading
+// goes on as if nothing happened; warnings holds what it logged.
+void TestReaderTrace::runSessionTracingTo(const QString& tracePath)
+{
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
+    {
+        auto emulated = emulatedCardOf(card_);
+        auto trace = std::make_shared<ReaderTrace>(tracePath);
+        checkHistory(runReaderSession(emulatedTracedBackend(kTracedReaders[0], emulated, trace),
+                                      [emulated] { emulated->inField = false; }));
+        QVERIFY(trace->failed());
+    }
+    qInstallMessageHandler(previous);
+}
+
 void TestReaderTrace::sampleReplaysIntoTheCardsHistory()
 {
     QFETCH(int, reader);
-    const char* kind = kTracedReaders[reader].kind;
-    QString error;
-    auto backend = createReaderBackend(QStringLiteral("replay:") + samplePath(kind), &error);
-    QVERIFY2(backend, qPrintable(error));
-    const SessionOutcome outcome = runReaderSession(std::move(backend), {});
-    checkHistory(outcome);
+    const QString path = samplePath(kTracedReaders[reader].kind);
+    checkHistory(replayed(path));
     // The reads go as every read goes: Polling, then the 20 blocks as 12 and 8.
-    const QList<QByteArray> reads = trafficOf(readAll(samplePath(kind)), 'r');
-    QVERIFY(readLineWith(readAll(samplePath(kind)), "800080018002") > 0);
-    QVERIFY(readLineWith(readAll(samplePath(kind)), "800c800d800e") > 0);
-    QVERIFY(!reads.isEmpty());
+    QVERIFY(readLineWith(readAll(path), "800080018002") > 0);
+    QVERIFY(readLineWith(readAll(path), "800c800d800e") > 0);
 }
 
 void TestReaderTrace::recordedSessionReplaysTheSame()
@@ -167,15 +199,15 @@ void TestReaderTrace::recordedSessionReplaysTheSame()
     }
 
     // Played back while tracing again, the reads send and receive exactly the same.
-    const QString replayed = dir_.filePath(QStringLiteral("replayed-%1.trace").arg(reader));
+    const QString again = dir_.filePath(QStringLiteral("replayed-%1.trace").arg(reader));
     {
         QString error;
-        auto trace = std::make_shared<ReaderTrace>(replayed);
+        auto trace = std::make_shared<ReaderTrace>(again);
         auto backend = createReaderBackend(QStringLiteral("replay:") + recorded, &error, trace);
         QVERIFY2(backend, qPrintable(error));
         checkHistory(runReaderSession(std::move(backend), {}));
     }
-    QCOMPARE(trafficOf(readAll(replayed), 'r'), trafficOf(original, 'r'));
+    QCOMPARE(trafficOf(readAll(again), 'r'), trafficOf(original, 'r'));
 }
 
 void TestReaderTrace::tamperedTraceFailsAtThatLine()
@@ -188,13 +220,8 @@ void TestReaderTrace::tamperedTraceFailsAtThatLine()
     QVERIFY(line > 0);
     QList<QByteArray> lines = trace.split('\n');
     lines[line - 1].replace("800c800d", "800c800e");
-    const QString tampered = dir_.filePath(QStringLiteral("tampered-%1.trace").arg(reader));
-    QVERIFY(writeAll(tampered, lines.join('\n')));
-
-    QString error;
-    auto backend = createReaderBackend(QStringLiteral("replay:") + tampered, &error);
-    QVERIFY2(backend, qPrintable(error));
-    const SessionOutcome outcome = runReaderSession(std::move(backend), {});
+    const SessionOutcome outcome =
+        replayed(written(QStringLiteral("tampered-%1.trace").arg(reader), lines.join('\n')));
     QVERIFY(!outcome.firstRead.ok);
     const QString where = QStringLiteral("line %1:").arg(line);
     QVERIFY2(outcome.replayDifference.contains(where), qPrintable(outcome.replayDifference));
@@ -209,14 +236,9 @@ void TestReaderTrace::traceRunningOutIsACardTakenOff()
     // Cut before the second chunk of the read.
     const int line = readLineWith(trace, "800c800d");
     QVERIFY(line > 0);
-    const QString cut = dir_.filePath(QStringLiteral("cut-%1.trace").arg(reader));
-    QVERIFY(writeAll(cut, trace.split('\n').mid(0, line - 1).join('\n')));
-
-    QString error;
-    auto backend = createReaderBackend(QStringLiteral("replay:") + cut, &error);
-    QVERIFY2(backend, qPrintable(error));
-    const SessionOutcome outcome = runReaderSession(std::move(backend), {});
-    QVERIFY(outcome.opened);
+    const SessionOutcome outcome = replayed(written(QStringLiteral("cut-%1.trace").arg(reader),
+                                                    trace.split('\n').mid(0, line - 1).join('\n')));
+    QVERIFY2(outcome.opened, qPrintable(outcome.readError));
     QCOMPARE(outcome.reads, 1);
     QVERIFY(!outcome.firstRead.ok);
     QVERIFY(outcome.cardLost);
@@ -248,12 +270,11 @@ void TestReaderTrace::unreadableTraceNamesItsLine()
 {
     QFETCH(QByteArray, trace);
     QFETCH(QString, expected);
-    const QString path = dir_.filePath(QStringLiteral("bad.trace"));
-    QVERIFY(writeAll(path, trace));
-    QString error;
-    QVERIFY(!createReaderBackend(QStringLiteral("replay:") + path, &error));
-    QVERIFY2(error.contains(expected), qPrintable(error));
-    QVERIFY(error.startsWith(path));
+    const QString path = written(QStringLiteral("bad.trace"), trace);
+    const SessionOutcome outcome = replayed(path);
+    QVERIFY(!outcome.opened);
+    QVERIFY2(outcome.readError.contains(expected), qPrintable(outcome.readError));
+    QVERIFY(outcome.readError.startsWith(path));
 }
 
 void TestReaderTrace::unwritableTraceStopsWithOneMessage_data()
@@ -268,18 +289,7 @@ void TestReaderTrace::unwritableTraceStopsWithOneMessage_data()
 void TestReaderTrace::unwritableTraceStopsWithOneMessage()
 {
     QFETCH(QString, path);
-    warnings.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
-    auto emulated = emulatedCardOf(card_);
-    SessionOutcome outcome;
-    {
-        auto trace = std::make_shared<ReaderTrace>(path);
-        outcome = runReaderSession(emulatedTracedBackend(kTracedReaders[0], emulated, trace),
-                                   [emulated] { emulated->inField = false; });
-        QVERIFY(trace->failed());
-    }
-    qInstallMessageHandler(previous);
-    checkHistory(outcome);
+    runSessionTracingTo(path);
     QCOMPARE(warnings.size(), 1);
     QVERIFY(warnings.front().contains(path));
     QVERIFY(warnings.front().contains(QStringLiteral("reading goes on")));
@@ -297,19 +307,13 @@ void TestReaderTrace::traceCutInALineIsPlayedToTheCut()
     QVERIFY(line > 0);
     QList<QByteArray> lines = trace.split('\n').mid(0, line);
     lines.last().chop(lines.last().size() / 2);
-    const QString cut = dir_.filePath(QStringLiteral("cut-in-a-line.trace"));
-    QVERIFY(writeAll(cut, lines.join('\n')));
+    const QString cut = written(QStringLiteral("cut-in-a-line.trace"), lines.join('\n'));
 
     warnings.clear();
     const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
-    QString error;
-    auto backend = createReaderBackend(QStringLiteral("replay:") + cut, &error);
-    SessionOutcome outcome;
-    if (backend)
-        outcome = runReaderSession(std::move(backend), {});
+    const SessionOutcome outcome = replayed(cut);
     qInstallMessageHandler(previous);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-    QVERIFY(outcome.opened);
+    QVERIFY2(outcome.opened, qPrintable(outcome.readError));
     QCOMPARE(outcome.reads, 1);
     QVERIFY(!outcome.firstRead.ok); // the second half of the read is not in the trace
     QVERIFY(outcome.cardLost);
@@ -326,16 +330,7 @@ void TestReaderTrace::fullDiskKeepsThePreviousTrace()
     const QByteArray previous = "# Ridelog reader trace\n# backend: none\n";
     QVERIFY(writeAll(path, previous));
     QVERIFY(disk.fillLeaving(0));
-    warnings.clear();
-    const QtMessageHandler handler = qInstallMessageHandler(collectWarnings);
-    auto emulated = emulatedCardOf(card_);
-    {
-        auto trace = std::make_shared<ReaderTrace>(path);
-        checkHistory(runReaderSession(emulatedTracedBackend(kTracedReaders[0], emulated, trace),
-                                      [emulated] { emulated->inField = false; }));
-        QVERIFY(trace->failed());
-    }
-    qInstallMessageHandler(handler);
+    runSessionTracingTo(path);
     QCOMPARE(warnings.size(), 1);
     QVERIFY2(warnings.front().contains(QStringLiteral("no space left on the device")),
              qPrintable(warnings.front()));

@@ -35,23 +35,13 @@ inline const TracedReader kTracedReaders[] = {
     {"libnfc", ""},
 };
 
-// The backend of reader over its emulated reader with card on it, writing to trace (when
-// given: without one, the bare backend).
+// The backend of reader over its emulated reader with card on it, writing to trace.
 inline std::unique_ptr<ReaderBackend> emulatedTracedBackend(const TracedReader& reader,
                                                             std::shared_ptr<EmulatedCard> card,
                                                             std::shared_ptr<ReaderTrace> trace)
 {
     const QString kind = QString::fromLatin1(reader.kind);
     std::unique_ptr<ReaderBackend> backend;
-    if (!trace) { // the backend alone, for comparison
-        if (kind == u"rcs380")
-            return std::make_unique<Rcs380Backend>(
-                [card](QString*) { return std::make_unique<EmulatedRcs380Transport>(card); });
-        if (kind == u"pcsc")
-            return std::make_unique<PcscBackend>(
-                std::make_unique<EmulatedPcscApi>(QString::fromLatin1(reader.readerName), card));
-        return std::make_unique<LibnfcBackend>(std::make_unique<EmulatedLibnfcApi>(card));
-    }
     if (kind == u"rcs380") {
         backend = std::make_unique<Rcs380Backend>(tracingUsbOpener(
             [card](QString*) { return std::make_unique<EmulatedRcs380Transport>(card); }, trace));

@@ -2,13 +2,12 @@
 // broken connections, and the command line of ridelog-nameserver.
 #include "httpservice.h"
 #include "namedata/cp932.h"
-#include "namedata/namedatabase.h"
 #include "namedata/request.h"
 #include "runningservice.h"
 #include "test_nameserver.h"
+#include "testfiles.h"
 #include "testpaths.h"
 
-#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
@@ -16,13 +15,10 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <arpa/inet.h>
 #include <atomic>
-#include <netinet/in.h>
+#include <memory>
 #include <sqlite3.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace ridelog;
 using namespace ridelog::nameserver;
@@ -35,15 +31,27 @@ QByteArray bodyOf(const std::optional<HttpReply>& reply)
     return reply ? QByteArray::fromStdString(reply->body) : QByteArray();
 }
 
-std::optional<HttpReply> post(const RunningService& server, const std::string& path,
-                              const std::string& body)
-{
-    return exchange(server.port(), postRequest(path, body));
-}
-
 QString serverExecutable()
 {
     return QStringLiteral(RIDELOG_BINARY_DIR "/server/ridelog-nameserver");
+}
+
+struct Finished
+{
+    int exitCode = -1;
+    QByteArray output;
+    QByteArray errors;
+};
+
+// Runs ridelog-nameserver to its end.
+Finished runServer(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(serverExecutable(), arguments);
+    if (!process.waitForFinished(30000))
+        process.kill();
+    process.waitForFinished();
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
 ServiceOptions withThreads(int threads)
@@ -53,6 +61,14 @@ ServiceOptions withThreads(int threads)
     return options;
 }
 
+std::unique_ptr<QTcpSocket> connectedSocket(int port)
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+    socket->waitForConnected(5000);
+    return socket;
+}
+
 } // namespace
 
 class TestHttp : public QObject
@@ -60,38 +76,63 @@ class TestHttp : public QObject
     Q_OBJECT
 
 private slots:
-    void answersShinjukuInCodePage932();
+    void answers_data();
+    void answers();
     void answersTheRequestOfRidelog();
-    void missingItemListIs400();
-    void oversizeBodyIs413();
-    void bodyOfExactlyTheLimitIsServed();
-    void oversizeChunkedBodyIs413();
-    void unknownStationIsNoData();
+    void oversizeBodiesAre413_data();
+    void oversizeBodiesAre413();
     void statusPageShowsCounts();
-    void otherPathsAreNotFound();
     void concurrentClients();
-    void garbageBytesDoNotHurt();
-    void clientLeavingMidBodyDoesNotHurt();
+    void brokenClientsDoNotHurt_data();
+    void brokenClientsDoNotHurt();
     void busyPortIsReported();
     void commandLineImportAndServe();
-    void importStopsOnMissingTable();
-    void serveWithoutDatabaseFails();
-    void usageOnBadArguments();
-    void importKeepsFilesThatAreNotNamesFiles();
+    void commandLineFailures_data();
+    void commandLineFailures();
     void helpAndVersion();
 };
 
-void TestHttp::answersShinjukuInCodePage932()
+void TestHttp::answers_data()
 {
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("answer"); // for look-ups answered
+    const auto post = [](const std::string& path, const std::string& body) {
+        return QByteArray::fromStdString(postRequest(path, body));
+    };
+    std::string atTheLimit = kShinjukuBody + "pad=";
+    atTheLimit.resize(kMaxRequestBodyBytes, 'x');
+    QTest::newRow("Shinjuku") << post("/trfc/", kShinjukuBody) << 200 << shinjukuAnswer();
+    QTest::newRow("a body of exactly the limit")
+        << post("/trfc/", atTheLimit) << 200 << shinjukuAnswer();
+    QTest::newRow("the query string is not part of the path")
+        << post("/trfc/?from=test", kShinjukuBody) << 200 << shinjukuAnswer();
+    QTest::newRow("unknown station") << post("/trfc/", "a=12302%2c0%2c37%2c25%3agarbage%3a&p=ap&")
+                                     << 200 << QByteArray("No data");
+    QTest::newRow("no body") << post("/trfc/", "") << 400 << QByteArray();
+    QTest::newRow("bad escape") << post("/trfc/", "a=%zz&p=ap&") << 400 << QByteArray();
+    QTest::newRow("look-up by GET")
+        << QByteArray::fromStdString(getRequest("/trfc/")) << 404 << QByteArray();
+    QTest::newRow("other path") << post("/other/", kShinjukuBody) << 404 << QByteArray();
+}
+
+void TestHttp::answers()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(int, status);
+    QFETCH(QByteArray, answer);
     RunningService server(loopbackOptions());
     QVERIFY(server.port() > 0);
-    const auto result = post(server, "/trfc/", kShinjukuBody);
-    QVERIFY(result);
-    QCOMPARE(result->status, 200);
-    QCOMPARE(QByteArray::fromStdString(result->header("Content-Type")),
+    const auto reply = exchange(server.port(), request.toStdString());
+    QVERIFY(reply);
+    QCOMPARE(reply->status, status);
+    if (status != 200)
+        return;
+    QCOMPARE(QByteArray::fromStdString(reply->header("Content-Type")),
              QByteArray("text/plain; charset=Shift_JIS"));
-    QCOMPARE(bodyOf(result), shinjukuAnswer());
-    QVERIFY(bodyOf(result).contains("\x90\x56\x8F\x68")); // 新宿
+    QCOMPARE(bodyOf(reply), answer);
+    if (answer == shinjukuAnswer())
+        QVERIFY(bodyOf(reply).contains("\x90\x56\x8F\x68")); // 新宿
 }
 
 void TestHttp::answersTheRequestOfRidelog()
@@ -114,102 +155,50 @@ void TestHttp::answersTheRequestOfRidelog()
     reply->deleteLater();
 }
 
-void TestHttp::missingItemListIs400()
+void TestHttp::oversizeBodiesAre413_data()
 {
-    RunningService server(loopbackOptions());
-    for (const std::string body : {"", "p=ap&", "a=%zz&p=ap&"}) {
-        const auto result = post(server, "/trfc/", body);
-        QVERIFY(result);
-        QCOMPARE(result->status, 400);
-    }
-}
-
-void TestHttp::oversizeBodyIs413()
-{
-    RunningService server(loopbackOptions());
+    QTest::addColumn<QByteArray>("request");
+    const QByteArray head = "POST /trfc/ HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                            "application/x-www-form-urlencoded\r\n";
     // A body announced longer than the limit is refused before it is read: only its start is
     // sent, so the answer cannot race a client still writing into a closed connection.
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(server.port()));
-    QVERIFY(socket.waitForConnected(5000));
-    socket.write("POST /trfc/ HTTP/1.1\r\nHost: x\r\nContent-Type: "
-                 "application/x-www-form-urlencoded\r\nContent-Length: " +
-                 QByteArray::number(qulonglong(kShinjukuBody.size() + kMaxRequestBodyBytes)) +
-                 "\r\n\r\n" + QByteArray::fromStdString(kShinjukuBody));
-    QVERIFY(QTest::qWaitFor(
-        [&socket] {
-            socket.waitForReadyRead(100);
-            return socket.bytesAvailable() >= 12;
-        },
-        10000));
-    QVERIFY(socket.readAll().startsWith("HTTP/1.1 413"));
-    // The server still answers afterwards.
-    QCOMPARE(server.askShinjuku(), shinjukuAnswer());
-}
-
-void TestHttp::bodyOfExactlyTheLimitIsServed()
-{
-    RunningService server(loopbackOptions());
-    std::string body = kShinjukuBody + "pad=";
-    body.resize(kMaxRequestBodyBytes, 'x');
-    const auto result = post(server, "/trfc/", body);
-    QVERIFY(result);
-    QCOMPARE(result->status, 200);
-    QCOMPARE(bodyOf(result), shinjukuAnswer());
-}
-
-void TestHttp::oversizeChunkedBodyIs413()
-{
-    RunningService server(loopbackOptions());
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(server.port()));
-    QVERIFY(socket.waitForConnected(5000));
+    QTest::newRow("announced") << head + "Content-Length: " +
+                                      QByteArray::number(
+                                          qulonglong(kShinjukuBody.size() + kMaxRequestBodyBytes)) +
+                                      "\r\n\r\n" + QByteArray::fromStdString(kShinjukuBody);
     const QByteArray chunk = "a=" + QByteArray(int(kMaxRequestBodyBytes), '1');
-    socket.write("POST /trfc/ HTTP/1.1\r\nHost: x\r\nContent-Type: "
-                 "application/x-www-form-urlencoded\r\nTransfer-Encoding: chunked\r\n\r\n" +
-                 QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n0\r\n\r\n");
-    QVERIFY(QTest::qWaitFor(
-        [&socket] {
-            socket.waitForReadyRead(100);
-            return socket.bytesAvailable() >= 12;
-        },
-        10000));
-    QVERIFY(socket.readAll().startsWith("HTTP/1.1 413"));
+    QTest::newRow("chunked") << head + "Transfer-Encoding: chunked\r\n\r\n" +
+                                    QByteArray::number(chunk.size(), 16) + "\r\n" + chunk +
+                                    "\r\n0\r\n\r\n";
 }
 
-void TestHttp::unknownStationIsNoData()
+void TestHttp::oversizeBodiesAre413()
 {
+    QFETCH(QByteArray, request);
     RunningService server(loopbackOptions());
-    const auto result = post(server, "/trfc/", "a=12302%2c0%2c37%2c25%3agarbage%3a&p=ap&");
-    QVERIFY(result);
-    QCOMPARE(result->status, 200);
-    QCOMPARE(bodyOf(result), QByteArray("No data"));
+    const auto socket = connectedSocket(server.port());
+    socket->write(request);
+    QVERIFY(QTest::qWaitFor(
+        [&socket] {
+            socket->waitForReadyRead(100);
+            return socket->bytesAvailable() >= 12;
+        },
+        10000));
+    QVERIFY(socket->readAll().startsWith("HTTP/1.1 413"));
+    QCOMPARE(server.askShinjuku(), shinjukuAnswer());
 }
 
 void TestHttp::statusPageShowsCounts()
 {
     RunningService server(loopbackOptions());
-    const auto result = exchange(server.port(), getRequest("/"));
-    QVERIFY(result);
-    QCOMPARE(result->status, 200);
-    const QString page = QString::fromUtf8(bodyOf(result));
+    const auto reply = exchange(server.port(), getRequest("/"));
+    QVERIFY(reply);
+    QCOMPARE(reply->status, 200);
+    const QString page = QString::fromUtf8(bodyOf(reply));
     QVERIFY(page.contains(u"<td>Rail stations</td><td>2</td>"));
     QVERIFY(page.contains(u"<td>Bus stops</td><td>1</td>"));
     QVERIFY(page.contains(u"<td>Shops</td><td>0</td>"));
     QVERIFY(page.contains(u"<a href=\""));
-}
-
-void TestHttp::otherPathsAreNotFound()
-{
-    RunningService server(loopbackOptions());
-    const auto getLookUp = exchange(server.port(), getRequest("/trfc/"));
-    QVERIFY(getLookUp);
-    QCOMPARE(getLookUp->status, 404);
-    const auto otherPath = post(server, "/other/", kShinjukuBody);
-    QVERIFY(otherPath);
-    QCOMPARE(otherPath->status, 404);
-    // The query string is not part of the path.
-    QCOMPARE(bodyOf(post(server, "/trfc/?from=test", kShinjukuBody)), shinjukuAnswer());
 }
 
 void TestHttp::concurrentClients()
@@ -232,39 +221,47 @@ void TestHttp::concurrentClients()
     QCOMPARE(correct.load(), kClients * kRequestsEach);
 }
 
-void TestHttp::garbageBytesDoNotHurt()
+void TestHttp::brokenClientsDoNotHurt_data()
 {
-    RunningService server(loopbackOptions());
+    QTest::addColumn<QByteArray>("bytes");
     QByteArray garbage;
     for (int i = 0; i < 4096; ++i)
         garbage.append(char((i * 131 + 7) & 0xFF));
-    for (const QByteArray& bytes :
-         {garbage, garbage + "\r\n\r\n",
-          QByteArray("POST /trfc/ HTTP/1.1\r\nContent-Length: -5\r\n\r\n"),
-          QByteArray("POST /trfc/ HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n"),
-          QByteArray("GET / HTTP/1.1\r\nHost: ") + QByteArray(100000, 'h') + "\r\n\r\n"}) {
-        QTcpSocket socket;
-        socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(server.port()));
-        QVERIFY(socket.waitForConnected(5000));
-        socket.write(bytes);
-        socket.waitForBytesWritten(5000);
-        socket.waitForReadyRead(2000);
-        socket.abort();
-    }
-    QCOMPARE(server.askShinjuku(), shinjukuAnswer());
+    QTest::newRow("garbage") << garbage;
+    QTest::newRow("garbage, then an empty line") << garbage + "\r\n\r\n";
+    QTest::newRow("negative length")
+        << QByteArray("POST /trfc/ HTTP/1.1\r\nContent-Length: -5\r\n\r\n");
+    QTest::newRow("length past 64 bits")
+        << QByteArray("POST /trfc/ HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n");
+    QTest::newRow("host of 100 kB")
+        << QByteArray("GET / HTTP/1.1\r\nHost: ") + QByteArray(100000, 'h') + "\r\n\r\n";
+    QTest::newRow("left mid-body")
+        << QByteArray("POST /trfc/ HTTP/1.1\r\nHost: x\r\nContent-Length: 1000\r\n\r\na=123");
 }
 
-void TestHttp::clientLeavingMidBodyDoesNotHurt()
+// Four clients at once send the bytes and go; the one event thread still answers.
+void TestHttp::brokenClientsDoNotHurt()
 {
+    QFETCH(QByteArray, bytes);
     RunningService server(withThreads(1));
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
     for (int i = 0; i < 4; ++i) {
-        QTcpSocket socket;
-        socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(server.port()));
-        QVERIFY(socket.waitForConnected(5000));
-        socket.write("POST /trfc/ HTTP/1.1\r\nHost: x\r\nContent-Length: 1000\r\n\r\na=123");
-        socket.waitForBytesWritten(5000);
-        socket.abort();
+        sockets.push_back(connectedSocket(server.port()));
+        QCOMPARE(sockets.back()->state(), QAbstractSocket::ConnectedState);
+        sockets.back()->write(bytes);
+        sockets.back()->waitForBytesWritten(5000);
     }
+    // Some are never answered: the wait ends at its time, and either way the clients go.
+    static_cast<void>(QTest::qWaitFor(
+        [&sockets] {
+            return std::all_of(sockets.begin(), sockets.end(), [](const auto& socket) {
+                return socket->bytesAvailable() > 0 ||
+                       socket->state() != QAbstractSocket::ConnectedState;
+            });
+        },
+        2000));
+    for (const auto& socket : sockets)
+        socket->abort();
     QCOMPARE(server.askShinjuku(), shinjukuAnswer());
 }
 
@@ -281,13 +278,13 @@ void TestHttp::commandLineImportAndServe()
 {
     QTemporaryDir folder;
     const QString database = folder.filePath(QStringLiteral("names.sqlite"));
-    QProcess import;
-    import.start(serverExecutable(),
-                 {QStringLiteral("import"), QStringLiteral("--db"), database,
-                  fixturePath("stations-current.csv"), fixturePath("all-sheets.csv")});
-    QVERIFY(import.waitForFinished(30000));
-    const QString report = QString::fromLocal8Bit(import.readAllStandardOutput());
-    QCOMPARE(import.exitCode(), 0);
+    const QStringList arguments{QStringLiteral("import"), QStringLiteral("--db"), database,
+                                fixturePath("stations-current.csv"), fixturePath("all-sheets.csv")};
+    // A names file made by import is replaced by the next.
+    QCOMPARE(runServer(arguments).exitCode, 0);
+    const Finished import = runServer(arguments);
+    const QString report = QString::fromLocal8Bit(import.output);
+    QCOMPARE(import.exitCode, 0);
     QVERIFY2(report.contains(u"1 duplicate rows"), qPrintable(report));
     QVERIFY(report.contains(u"4 unreadable rows"));
     QVERIFY(report.contains(u"8 stations, 2 bus stops, 3 shops"));
@@ -310,118 +307,92 @@ void TestHttp::commandLineImportAndServe()
     QCOMPARE(serve.exitCode(), 0);
 }
 
-void TestHttp::importStopsOnMissingTable()
+void TestHttp::commandLineFailures_data()
 {
+    // "DB" stands for the names file: absent, or a file that is not one, which stays as it was.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QString>("existing");
+    const QString db = QStringLiteral("DB");
+    const QString table = fixturePath("stations-current.csv");
+    const QString import = QStringLiteral("import");
+    const QString serve = QStringLiteral("serve");
+    const QString dbOption = QStringLiteral("--db");
+    const auto usage = [](const char* name, const QStringList& arguments) {
+        QTest::newRow(name) << arguments << 2 << QByteArray("usage") << QString();
+    };
+    usage("no arguments", {});
+    usage("serve alone", {serve});
+    usage("unknown command", {QStringLiteral("fly"), dbOption, db});
+    usage("port too large",
+          {serve, dbOption, db, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:99999")});
+    usage("timeout not a number",
+          {serve, dbOption, db, QStringLiteral("--header-timeout"), QStringLiteral("soon")});
+    usage("cap without value", {serve, dbOption, db, QStringLiteral("--max-connections")});
+    usage("import without tables", {import, dbOption, db});
+    QTest::newRow("serve without names file")
+        << QStringList{serve, dbOption, db, QStringLiteral("--listen"),
+                       QStringLiteral("127.0.0.1:0")}
+        << 1 << QByteArray("no such file") << QString();
+    QTest::newRow("import of a missing table")
+        << QStringList{import, dbOption, db, table, fixturePath("no-such-table.csv")} << 1
+        << QByteArray("import stopped") << QString();
+    const QByteArray notNames = "not a names file";
+    QTest::newRow("import over a card history")
+        << QStringList{import, dbOption, db, table} << 1 << notNames << QStringLiteral("history");
+    QTest::newRow("import over its own table")
+        << QStringList{import, dbOption, db, db} << 1 << notNames << QStringLiteral("table");
+    QTest::newRow("import over an empty file")
+        << QStringList{import, dbOption, db, table} << 1 << notNames << QStringLiteral("empty");
+}
+
+void TestHttp::commandLineFailures()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, message);
+    QFETCH(QString, existing);
     QTemporaryDir folder;
     const QString database = folder.filePath(QStringLiteral("names.sqlite"));
-    QProcess import;
-    import.start(serverExecutable(),
-                 {QStringLiteral("import"), QStringLiteral("--db"), database,
-                  fixturePath("stations-current.csv"), fixturePath("no-such-table.csv")});
-    QVERIFY(import.waitForFinished(30000));
-    QCOMPARE(import.exitCode(), 1);
-    QVERIFY(!QFile::exists(database));
-}
-
-void TestHttp::serveWithoutDatabaseFails()
-{
-    QTemporaryDir folder;
-    QProcess serve;
-    serve.start(serverExecutable(), {QStringLiteral("serve"), QStringLiteral("--db"),
-                                     folder.filePath(QStringLiteral("missing.sqlite")),
-                                     QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
-    QVERIFY(serve.waitForFinished(10000));
-    QCOMPARE(serve.exitCode(), 1);
-    QVERIFY(serve.readAllStandardError().contains("no such file"));
-    QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("missing.sqlite"))));
-}
-
-void TestHttp::usageOnBadArguments()
-{
-    for (const QStringList& arguments :
-         {QStringList{}, QStringList{QStringLiteral("serve")},
-          QStringList{QStringLiteral("fly"), QStringLiteral("--db"), QStringLiteral("x")},
-          QStringList{QStringLiteral("serve"), QStringLiteral("--db"), QStringLiteral("x"),
-                      QStringLiteral("--listen"), QStringLiteral("127.0.0.1:99999")},
-          QStringList{QStringLiteral("serve"), QStringLiteral("--db"), QStringLiteral("x"),
-                      QStringLiteral("--header-timeout"), QStringLiteral("soon")},
-          QStringList{QStringLiteral("serve"), QStringLiteral("--db"), QStringLiteral("x"),
-                      QStringLiteral("--max-connections")},
-          QStringList{QStringLiteral("import"), QStringLiteral("--db"), QStringLiteral("x")}}) {
-        QProcess process;
-        process.start(serverExecutable(), arguments);
-        QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.exitCode(), 2);
-        QVERIFY(process.readAllStandardError().contains("usage"));
-    }
-}
-
-void TestHttp::importKeepsFilesThatAreNotNamesFiles()
-{
-    QTemporaryDir folder;
-    const QString table = fixturePath("stations-current.csv");
-    // A card history as the program keeps it, the input table itself, an empty file.
-    const QString history = folder.filePath(QStringLiteral("ridelog.sqlite"));
-    {
+    if (existing == u"history") { // a card history as the program keeps it
         sqlite3* db = nullptr;
-        QCOMPARE(sqlite3_open(QFile::encodeName(history).constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_open(QFile::encodeName(database).constData(), &db), SQLITE_OK);
         QCOMPARE(sqlite3_exec(db,
                               "CREATE TABLE \"2012E44A0B1C2D3E4\"(seq INTEGER, b1 INTEGER);"
                               "INSERT INTO \"2012E44A0B1C2D3E4\" VALUES(1, 2);",
                               nullptr, nullptr, nullptr),
                  SQLITE_OK);
         sqlite3_close(db);
+    } else if (existing == u"table") {
+        QVERIFY(QFile::copy(fixturePath("stations-current.csv"), database));
+    } else if (existing == u"empty") {
+        QVERIFY(QFile(database).open(QIODevice::WriteOnly));
     }
-    const QString tableCopy = folder.filePath(QStringLiteral("table.csv"));
-    QVERIFY(QFile::copy(table, tableCopy));
-    const QString empty = folder.filePath(QStringLiteral("empty"));
-    QFile(empty).open(QIODevice::WriteOnly);
-
-    const auto import = [&](const QString& database, const QString& input) {
-        QProcess process;
-        process.start(serverExecutable(),
-                      {QStringLiteral("import"), QStringLiteral("--db"), database, input});
-        process.waitForFinished(30000);
-        return std::make_pair(process.exitCode(), process.readAllStandardError());
-    };
-    for (const QString& foreign : {history, tableCopy, empty}) {
-        QFile file(foreign);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray before = file.readAll();
-        file.close();
-        const auto [exitCode, error] = import(foreign, foreign == tableCopy ? tableCopy : table);
-        QCOMPARE(exitCode, 1);
-        QVERIFY2(error.contains("not a names file"), error.constData());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), before);
-    }
-    // A names file made by import is replaced as before.
-    const QString names = folder.filePath(QStringLiteral("names.sqlite"));
-    QCOMPARE(import(names, table).first, 0);
-    QCOMPARE(import(names, table).first, 0);
-    QString error;
-    QVERIFY(readNameDatabase(names, &error).has_value());
+    const QByteArray before = existing.isEmpty() ? QByteArray() : test::fileBytes(database);
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^DB$")), database);
+    const Finished run = runServer(arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.errors.contains(message), run.errors.constData());
+    QCOMPARE(QFile::exists(database), !existing.isEmpty());
+    if (!existing.isEmpty())
+        QCOMPARE(test::fileBytes(database), before);
 }
 
 void TestHttp::helpAndVersion()
 {
-    QProcess help;
-    help.start(serverExecutable(), {QStringLiteral("--help")});
-    QVERIFY(help.waitForFinished(10000));
-    QCOMPARE(help.exitCode(), 0);
-    const QByteArray helpText = help.readAllStandardOutput();
-    QVERIFY(helpText.contains("usage: ridelog-nameserver import"));
+    const Finished help = runServer({QStringLiteral("--help")});
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY(help.output.contains("usage: ridelog-nameserver import"));
     for (const char* option : {"--threads N", "--idle-timeout S", "--busy-idle-timeout S",
                                "--header-timeout S", "--request-timeout S", "--max-connections N",
                                "--max-connections-per-address N", "--log-requests"})
-        QVERIFY2(helpText.contains(option), option);
-    QVERIFY(help.readAllStandardError().isEmpty());
+        QVERIFY2(help.output.contains(option), option);
+    QVERIFY(help.errors.isEmpty());
 
-    QProcess version;
-    version.start(serverExecutable(), {QStringLiteral("--version")});
-    QVERIFY(version.waitForFinished(10000));
-    QCOMPARE(version.exitCode(), 0);
-    QCOMPARE(version.readAllStandardOutput().trimmed(), QByteArray("ridelog-nameserver 1.2.0"));
+    const Finished version = runServer({QStringLiteral("--version")});
+    QCOMPARE(version.exitCode, 0);
+    QCOMPARE(version.output.trimmed(), QByteArray("ridelog-nameserver 1.2.0"));
 }
 
 static RegisterTest<TestHttp> registerHttp;

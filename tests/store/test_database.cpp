@@ -16,14 +16,14 @@ using namespace ridelog;
 
 using ridelog::test::errorTextOf;
 using ridelog::test::fileBytes;
+using ridelog::test::queryTexts;
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& bytes)
+bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 const ColumnDefinition kPairColumns[] = {
@@ -37,6 +37,12 @@ Statement addPair(Database& db)
     return db.prepareAddRow(QStringLiteral("t"), {QStringLiteral("k"), QStringLiteral("t")});
 }
 
+// "k t" of every row of the table t, in table order; "<null>" for a NULL text.
+QStringList pairs(Database& db)
+{
+    return queryTexts(db, QStringLiteral("SELECT k || ' ' || ifnull(t, '<null>') FROM t"));
+}
+
 } // namespace
 
 class TestDatabase : public QObject
@@ -46,6 +52,8 @@ class TestDatabase : public QObject
 private:
     QTemporaryDir dir_;
     QString path(const QString& name) const { return dir_.filePath(name); }
+    // A file of its own for each row of a data-driven test.
+    static QString rowFile() { return QString::fromUtf8(QTest::currentDataTag()); }
     Database createFresh(const QString& name)
     {
         return Database::open(path(name), Database::OpenMode::CreateIfMissing, 1000);
@@ -59,341 +67,246 @@ private:
     }
 
 private slots:
-    // ---- Names and types
-    void quoteIdentifier_data();
-    void quoteIdentifier();
-
-    // ---- Opening
-    void openExistingFailsForMissingFile();
-    void createMakesAnEmptyDatabase();
-    void fileThatIsNotADatabaseIsLeftUnchanged_data();
-    void fileThatIsNotADatabaseIsLeftUnchanged();
-    void emptyFileCountsAsEmptyDatabase();
-
-    // ---- Tables
-    void tableWhoseNameStartsWithADigit();
-    void createTableKeepsColumnOrderAndTypes();
-    void droppingAMissingTableRaisesEngineText();
-
-    // ---- Statements
-    void rowsComeBackInTableOrder();
-    void existenceQueryFindsNegativeValues();
-    void fieldEditChangesOnlyThatField();
-    void nullTextReadsEmpty();
-    void unboundParameterIsRefused();
-    void quotedValuesAreNeverSql();
-    void failedStatementCarriesEngineText();
-
-    // ---- Transactions and locking
-    void transactionKeepsRowsOnlyWhenCommitted_data();
-    void transactionKeepsRowsOnlyWhenCommitted();
-    void lockedDatabaseFailsAfterBusyTimeout();
-    void lockReleasedWithinBusyTimeoutIsWaitedFor();
-};
-
-void TestDatabase::quoteIdentifier_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("quoted");
-    QTest::newRow("card table") << QStringLiteral("20114A1B2C3D4E5F6")
-                                << QStringLiteral("\"20114A1B2C3D4E5F6\"");
-    QTest::newRow("name table") << QStringLiteral("ipn") << QStringLiteral("\"ipn\"");
-    QTest::newRow("inner quote") << QStringLiteral("a\"b") << QStringLiteral("\"a\"\"b\"");
-    QTest::newRow("digit only") << QStringLiteral("2") << QStringLiteral("\"2\"");
-}
-
-void TestDatabase::quoteIdentifier()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, quoted);
-    QCOMPARE(ridelog::quoteIdentifier(name), quoted);
-}
-
-void TestDatabase::openExistingFailsForMissingFile()
-{
-    const QString file = path(QStringLiteral("missing.sqlite"));
-    const QString text =
-        errorTextOf([&] { Database::open(file, Database::OpenMode::ExistingFile, 100); });
-    QCOMPARE(text, QStringLiteral("unable to open database file"));
-    QVERIFY(!QFile::exists(file));
-}
-
-void TestDatabase::createMakesAnEmptyDatabase()
-{
+    void quoteIdentifier_data()
     {
-        Database db = createFresh(QStringLiteral("new.sqlite"));
-        QVERIFY(db.isOpen());
-        QVERIFY(!db.tableExists(QStringLiteral("ipn")));
-        db.createTable(QStringLiteral("ipn"), kPairColumns);
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("quoted");
+        QTest::newRow("card table")
+            << QStringLiteral("20114A1B2C3D4E5F6") << QStringLiteral("\"20114A1B2C3D4E5F6\"");
+        QTest::newRow("name table") << QStringLiteral("ipn") << QStringLiteral("\"ipn\"");
+        QTest::newRow("inner quote") << QStringLiteral("a\"b") << QStringLiteral("\"a\"\"b\"");
+        QTest::newRow("digit only") << QStringLiteral("2") << QStringLiteral("\"2\"");
     }
-    Database again =
-        Database::open(path(QStringLiteral("new.sqlite")), Database::OpenMode::ExistingFile, 100);
-    QVERIFY(again.tableExists(QStringLiteral("ipn")));
-    again.close();
-    QVERIFY(!again.isOpen());
-}
 
-void TestDatabase::fileThatIsNotADatabaseIsLeftUnchanged_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("engineText");
-    QByteArray text = QByteArrayLiteral("my travel notes, not a database\n").repeated(200);
-    QTest::newRow("text, open") << text << int(Database::OpenMode::ExistingFile)
-                                << QStringLiteral("file is not a database");
-    QTest::newRow("text, create") << text << int(Database::OpenMode::CreateIfMissing)
-                                  << QStringLiteral("file is not a database");
-    // A database header followed by garbage: the file looks like SQLite but is damaged.
-    QByteArray damaged = QByteArrayLiteral("SQLite format 3");
-    damaged.append('\0');
-    damaged.append(QByteArray(4080, '\xA5'));
-    QTest::newRow("damaged header") << damaged << int(Database::OpenMode::ExistingFile)
-                                    << QStringLiteral("file is not a database");
-}
+    void quoteIdentifier()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, quoted);
+        QCOMPARE(ridelog::quoteIdentifier(name), quoted);
+    }
 
-void TestDatabase::fileThatIsNotADatabaseIsLeftUnchanged()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(int, mode);
-    QFETCH(QString, engineText);
-    const QString file = path(QStringLiteral("notes.sqlite"));
-    writeFile(file, content);
-    const QString text = errorTextOf([&] { Database::open(file, Database::OpenMode(mode), 100); });
-    QCOMPARE(text, engineText);
-    QCOMPARE(fileBytes(file), content);
-    QVERIFY(!QFile::exists(file + QStringLiteral("-journal")));
-}
+    void filesThatAreNoDatabaseAreLeftUnchanged_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: no file at all
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("engineText"); // empty: opened
+        const int existing = int(Database::OpenMode::ExistingFile);
+        QTest::newRow("missing") << QByteArray() << existing
+                                 << QStringLiteral("unable to open database file");
+        const QByteArray text =
+            QByteArrayLiteral("my travel notes, not a database\n").repeated(200);
+        QTest::newRow("text, open") << text << existing << QStringLiteral("file is not a database");
+        QTest::newRow("text, create") << text << int(Database::OpenMode::CreateIfMissing)
+                                      << QStringLiteral("file is not a database");
+        // A database header followed by garbage: the file looks like SQLite but is damaged.
+        const QByteArray damaged =
+            QByteArrayLiteral("SQLite format 3") + '\0' + QByteArray(4080, '\xA5');
+        QTest::newRow("damaged header")
+            << damaged << existing << QStringLiteral("file is not a database");
+        QTest::newRow("empty file: an empty database") << QByteArray("") << existing << QString();
+    }
 
-void TestDatabase::emptyFileCountsAsEmptyDatabase()
-{
-    const QString file = path(QStringLiteral("empty.sqlite"));
-    writeFile(file, QByteArray());
-    Database db = Database::open(file, Database::OpenMode::ExistingFile, 100);
-    QVERIFY(!db.tableExists(QStringLiteral("bus")));
-}
+    void filesThatAreNoDatabaseAreLeftUnchanged()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, mode);
+        const QString file = path(rowFile());
+        QVERIFY(content.isNull() || writeFile(file, content));
+        const QString text = errorTextOf([&] {
+            QVERIFY(!Database::open(file, Database::OpenMode(mode), 100)
+                         .tableExists(QStringLiteral("bus")));
+        });
+        QTEST(text, "engineText");
+        if (content.isNull())
+            QVERIFY(!QFile::exists(file));
+        else
+            QCOMPARE(fileBytes(file), content);
+        QVERIFY(!QFile::exists(file + QStringLiteral("-journal")));
+    }
 
-void TestDatabase::tableWhoseNameStartsWithADigit()
-{
-    Database db = createFresh(QStringLiteral("digits.sqlite"));
-    const ColumnDefinition columns[] = {{QStringLiteral("seq"), ColumnType::Long}};
-    db.createTable(QStringLiteral("20000000000000001"), columns);
-    QVERIFY(db.tableExists(QStringLiteral("20000000000000001")));
-    QVERIFY(!db.tableExists(QStringLiteral("2")));
-    Statement add = db.prepareAddRow(QStringLiteral("20000000000000001"), {QStringLiteral("seq")});
-    add.bind(1, std::int64_t(7));
-    add.run();
-    Statement rows =
-        db.prepareReadAll(QStringLiteral("20000000000000001"), {QStringLiteral("seq")});
-    QVERIFY(rows.step());
-    QCOMPARE(rows.integerAt(0), 7);
-}
+    void tablesAreMadeFoundAndDropped()
+    {
+        // Card tables are named by digits; their columns keep their order and declared types.
+        const QString card = QStringLiteral("20000000000000001");
+        const ColumnDefinition columns[] = {
+            {QStringLiteral("ac"), ColumnType::SmallInt},
+            {QStringLiteral("nm"), ColumnType::Text255},
+            {QStringLiteral("b1"), ColumnType::Long},
+        };
+        {
+            Database db = createFresh(QStringLiteral("tables.sqlite"));
+            QVERIFY(db.isOpen());
+            QVERIFY(!db.tableExists(card));
+            db.createTable(card, columns);
+        }
+        Database db = Database::open(path(QStringLiteral("tables.sqlite")),
+                                     Database::OpenMode::ExistingFile, 100);
+        QVERIFY(db.tableExists(card));
+        QVERIFY(!db.tableExists(QStringLiteral("2")));
+        QCOMPARE(queryTexts(db, QStringLiteral("SELECT name || ' ' || type FROM "
+                                               "pragma_table_info('%1') ORDER BY cid")
+                                    .arg(card)),
+                 (QStringList{QStringLiteral("ac SMALLINT"), QStringLiteral("nm VARCHAR(255)"),
+                              QStringLiteral("b1 INTEGER")}));
+        {
+            Statement add = db.prepareAddRow(card, {QStringLiteral("b1")});
+            add.bind(1, std::int64_t(7));
+            add.run();
+            Statement rows = db.prepareReadAll(card, {QStringLiteral("b1")});
+            QVERIFY(rows.step());
+            QCOMPARE(rows.integerAt(0), 7);
+        }
+        QCOMPARE(errorTextOf([&] { db.dropTable(QStringLiteral("2")); }),
+                 QStringLiteral("no such table: 2"));
+        db.dropTable(card);
+        QVERIFY(!db.tableExists(card));
+        db.close();
+        QVERIFY(!db.isOpen());
+    }
 
-void TestDatabase::createTableKeepsColumnOrderAndTypes()
-{
-    Database db = createFresh(QStringLiteral("types.sqlite"));
-    const ColumnDefinition columns[] = {
-        {QStringLiteral("ac"), ColumnType::SmallInt},
-        {QStringLiteral("nm"), ColumnType::Text255},
-        {QStringLiteral("b1"), ColumnType::Long},
-    };
-    db.createTable(QStringLiteral("t"), columns);
-    Statement info(db,
-                   QStringLiteral("SELECT name, type FROM pragma_table_info('t') ORDER BY cid"));
-    QStringList seen;
-    while (info.step())
-        seen << info.textAt(0) + QLatin1Char(' ') + info.textAt(1);
-    QCOMPARE(seen, (QStringList{QStringLiteral("ac SMALLINT"), QStringLiteral("nm VARCHAR(255)"),
-                                QStringLiteral("b1 INTEGER")}));
-}
-
-void TestDatabase::droppingAMissingTableRaisesEngineText()
-{
-    Database db = createFresh(QStringLiteral("drop.sqlite"));
-    QCOMPARE(errorTextOf([&] { db.dropTable(QStringLiteral("2")); }),
-             QStringLiteral("no such table: 2"));
-    db.createTable(QStringLiteral("2"), kPairColumns);
-    db.dropTable(QStringLiteral("2"));
-    QVERIFY(!db.tableExists(QStringLiteral("2")));
-}
-
-void TestDatabase::rowsComeBackInTableOrder()
-{
-    Database db = pairTable(QStringLiteral("order.sqlite"));
-    Statement add = addPair(db);
-    for (const int k : {30, 10, 20}) {
-        add.bind(1, std::int64_t(k));
-        add.bind(2, QString::number(k));
+    void existenceQueryFindsNegativeValues()
+    {
+        Database db = createFresh(QStringLiteral("exists.sqlite"));
+        const ColumnDefinition columns[] = {{QStringLiteral("b1"), ColumnType::Long},
+                                            {QStringLiteral("b2"), ColumnType::Long}};
+        db.createTable(QStringLiteral("2AB"), columns);
+        Statement add =
+            db.prepareAddRow(QStringLiteral("2AB"), {QStringLiteral("b1"), QStringLiteral("b2")});
+        add.bind(1, std::int64_t(-2080177663));
+        add.bind(2, std::int64_t(5));
         add.run();
-        add.reset();
+        Statement query = db.prepareExistenceQuery(QStringLiteral("2AB"),
+                                                   {QStringLiteral("b1"), QStringLiteral("b2")});
+        query.bind(1, std::int64_t(-2080177663));
+        query.bind(2, std::int64_t(5));
+        QVERIFY(query.step());
+        query.reset();
+        query.bind(2, std::int64_t(6));
+        QVERIFY(!query.step());
     }
-    Statement rows =
-        db.prepareReadAll(QStringLiteral("t"), {QStringLiteral("k"), QStringLiteral("t")}, true);
-    QList<int> keys;
-    std::int64_t lastRowId = 0;
-    while (rows.step()) {
-        QVERIFY(rows.integerAt(0) > lastRowId);
-        lastRowId = rows.integerAt(0);
-        keys << int(rows.integerAt(1));
-        QCOMPARE(rows.textAt(2), QString::number(rows.integerAt(1)));
-    }
-    QCOMPARE(keys, (QList<int>{30, 10, 20}));
-}
 
-void TestDatabase::existenceQueryFindsNegativeValues()
-{
-    Database db = createFresh(QStringLiteral("exists.sqlite"));
-    const ColumnDefinition columns[] = {{QStringLiteral("b1"), ColumnType::Long},
-                                        {QStringLiteral("b2"), ColumnType::Long}};
-    db.createTable(QStringLiteral("2AB"), columns);
-    Statement add =
-        db.prepareAddRow(QStringLiteral("2AB"), {QStringLiteral("b1"), QStringLiteral("b2")});
-    add.bind(1, std::int64_t(-2080177663));
-    add.bind(2, std::int64_t(5));
-    add.run();
-    Statement query = db.prepareExistenceQuery(QStringLiteral("2AB"),
-                                               {QStringLiteral("b1"), QStringLiteral("b2")});
-    query.bind(1, std::int64_t(-2080177663));
-    query.bind(2, std::int64_t(5));
-    QVERIFY(query.step());
-    query.reset();
-    query.bind(2, std::int64_t(6));
-    QVERIFY(!query.step());
-}
-
-void TestDatabase::fieldEditChangesOnlyThatField()
-{
-    Database db = pairTable(QStringLiteral("edit.sqlite"));
-    Statement add = addPair(db);
-    add.bind(1, std::int64_t(1));
-    add.bind(2, QStringLiteral("old"));
-    add.run();
-    Statement edit = db.prepareFieldEdit(QStringLiteral("t"), QStringLiteral("t"));
-    edit.bind(1, QStringLiteral("新しい名前"));
-    edit.bind(2, std::int64_t(1));
-    edit.run();
-    Statement rows =
-        db.prepareReadAll(QStringLiteral("t"), {QStringLiteral("k"), QStringLiteral("t")});
-    QVERIFY(rows.step());
-    QCOMPARE(rows.integerAt(0), 1);
-    QCOMPARE(rows.textAt(1), QStringLiteral("新しい名前"));
-    QVERIFY(!rows.step());
-}
-
-void TestDatabase::nullTextReadsEmpty()
-{
-    Database db = pairTable(QStringLiteral("null.sqlite"));
-    Statement add = addPair(db);
-    add.bind(1, std::int64_t(1));
-    add.bindTextOrNull(2, QString());
-    add.run();
-    Statement rows = db.prepareReadAll(QStringLiteral("t"), {QStringLiteral("t")});
-    QVERIFY(rows.step());
-    QVERIFY(rows.isNullAt(0));
-    QCOMPARE(rows.textAt(0), QString());
-    QVERIFY(rows.textAt(0).isEmpty());
-}
-
-void TestDatabase::unboundParameterIsRefused()
-{
-    Database db = pairTable(QStringLiteral("unbound.sqlite"));
-    Statement add = addPair(db);
-    add.bind(1, std::int64_t(1));
-    QVERIFY_THROWS_EXCEPTION(std::logic_error, add.run());
-    Statement count(db, QStringLiteral("SELECT count(*) FROM \"t\""));
-    QVERIFY(count.step());
-    QCOMPARE(count.integerAt(0), 0);
-}
-
-void TestDatabase::quotedValuesAreNeverSql()
-{
-    Database db = pairTable(QStringLiteral("inject.sqlite"));
-    const QString hostile = QStringLiteral("x'); DROP TABLE t; --");
-    Statement add = addPair(db);
-    add.bind(1, std::int64_t(1));
-    add.bind(2, hostile);
-    add.run();
-    QVERIFY(db.tableExists(QStringLiteral("t")));
-    Statement rows = db.prepareReadAll(QStringLiteral("t"), {QStringLiteral("t")});
-    QVERIFY(rows.step());
-    QCOMPARE(rows.textAt(0), hostile);
-}
-
-void TestDatabase::failedStatementCarriesEngineText()
-{
-    Database db = pairTable(QStringLiteral("fail.sqlite"));
-    QCOMPARE(errorTextOf([&] { db.prepareReadAll(QStringLiteral("t"), {QStringLiteral("b4")}); }),
-             QStringLiteral("no such column: b4"));
-    QCOMPARE(errorTextOf([&] { db.prepareAddRow(QStringLiteral("u"), {QStringLiteral("k")}); }),
-             QStringLiteral("no such table: u"));
-    // A runtime failure (constraint) arrives through step().
-    db.execute(QStringLiteral("CREATE TABLE c (v INTEGER NOT NULL)"));
-    Statement add = db.prepareAddRow(QStringLiteral("c"), {QStringLiteral("v")});
-    add.bindNull(1);
-    QCOMPARE(errorTextOf([&] { add.run(); }), QStringLiteral("NOT NULL constraint failed: c.v"));
-}
-
-void TestDatabase::transactionKeepsRowsOnlyWhenCommitted_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<bool>("commit");
-    QTest::addColumn<int>("rows");
-    QTest::newRow("rolled back without commit") << QStringLiteral("rollback.sqlite") << false << 0;
-    QTest::newRow("commit keeps rows") << QStringLiteral("commit.sqlite") << true << 1;
-}
-
-void TestDatabase::transactionKeepsRowsOnlyWhenCommitted()
-{
-    QFETCH(QString, file);
-    QFETCH(bool, commit);
-    QFETCH(int, rows);
-    Database db = pairTable(file);
+    void rowsComeBackInTableOrderWithTextsNeverSql()
     {
-        Transaction transaction(db);
-        Statement add = db.prepareAddRow(QStringLiteral("t"), {QStringLiteral("k")});
+        Database db = pairTable(QStringLiteral("rows.sqlite"));
+        const QString hostile = QStringLiteral("x'); DROP TABLE t; --");
+        Statement add = addPair(db);
+        for (const int k : {30, 10}) {
+            add.bind(1, std::int64_t(k));
+            add.bind(2, hostile);
+            add.run();
+            add.reset();
+        }
+        add.bind(1, std::int64_t(20));
+        add.bindTextOrNull(2, QString());
+        add.run();
+        Statement edit = db.prepareFieldEdit(QStringLiteral("t"), QStringLiteral("t"));
+        edit.bind(1, QStringLiteral("新しい名前"));
+        edit.bind(2, std::int64_t(1));
+        edit.run();
+
+        Statement rows = db.prepareReadAll(QStringLiteral("t"),
+                                           {QStringLiteral("k"), QStringLiteral("t")}, true);
+        QStringList seen;
+        std::int64_t lastRowId = 0;
+        while (rows.step()) {
+            QVERIFY(rows.integerAt(0) > lastRowId);
+            lastRowId = rows.integerAt(0);
+            if (rows.isNullAt(2))
+                QCOMPARE(rows.textAt(2), QString()); // a NULL text reads as an empty one
+            seen << QString::number(rows.integerAt(1)) + u' ' +
+                        (rows.isNullAt(2) ? QStringLiteral("<null>") : rows.textAt(2));
+        }
+        QCOMPARE(seen, (QStringList{QStringLiteral("30 新しい名前"),
+                                    QStringLiteral("10 ") + hostile, QStringLiteral("20 <null>")}));
+    }
+
+    void failuresAreRefusedWithTheEngineText()
+    {
+        Database db = pairTable(QStringLiteral("fail.sqlite"));
+        Statement add = addPair(db);
         add.bind(1, std::int64_t(1));
-        add.run();
-        if (commit)
-            transaction.commit();
+        QVERIFY_THROWS_EXCEPTION(std::logic_error, add.run()); // parameter 2 is not bound
+        QCOMPARE(pairs(db), QStringList());
+        QCOMPARE(
+            errorTextOf([&] { db.prepareReadAll(QStringLiteral("t"), {QStringLiteral("b4")}); }),
+            QStringLiteral("no such column: b4"));
+        QCOMPARE(errorTextOf([&] { db.prepareAddRow(QStringLiteral("u"), {QStringLiteral("k")}); }),
+                 QStringLiteral("no such table: u"));
+        // A runtime failure (constraint) arrives through step().
+        db.execute(QStringLiteral("CREATE TABLE c (v INTEGER NOT NULL)"));
+        Statement addNull = db.prepareAddRow(QStringLiteral("c"), {QStringLiteral("v")});
+        addNull.bindNull(1);
+        QCOMPARE(errorTextOf([&] { addNull.run(); }),
+                 QStringLiteral("NOT NULL constraint failed: c.v"));
     }
-    Statement count(db, QStringLiteral("SELECT count(*) FROM t"));
-    QVERIFY(count.step());
-    QCOMPARE(count.integerAt(0), rows);
-}
 
-void TestDatabase::lockedDatabaseFailsAfterBusyTimeout()
-{
-    Database holder = pairTable(QStringLiteral("locked.sqlite"));
-    Database other = Database::open(path(QStringLiteral("locked.sqlite")),
-                                    Database::OpenMode::ExistingFile, 200);
-    holder.execute(QStringLiteral("BEGIN IMMEDIATE"));
-    QElapsedTimer timer;
-    timer.start();
-    const QString text = errorTextOf([&] { Transaction transaction(other); });
-    QCOMPARE(text, QStringLiteral("database is locked"));
-    QVERIFY2(timer.elapsed() >= 150, qPrintable(QString::number(timer.elapsed())));
-    holder.execute(QStringLiteral("ROLLBACK"));
-}
+    void transactionKeepsRowsOnlyWhenCommitted_data()
+    {
+        QTest::addColumn<bool>("commit");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("rolled back without commit") << false << QStringList();
+        QTest::newRow("commit keeps rows") << true << QStringList{QStringLiteral("1 one")};
+    }
 
-void TestDatabase::lockReleasedWithinBusyTimeoutIsWaitedFor()
-{
-    Database holder = pairTable(QStringLiteral("waited.sqlite"));
-    Database other = Database::open(path(QStringLiteral("waited.sqlite")),
-                                    Database::OpenMode::ExistingFile, 5000);
-    holder.execute(QStringLiteral("BEGIN EXCLUSIVE"));
-    std::thread release([&holder] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        holder.execute(QStringLiteral("COMMIT"));
-    });
-    Transaction transaction(other);
-    Statement add = other.prepareAddRow(QStringLiteral("t"), {QStringLiteral("k")});
-    add.bind(1, std::int64_t(3));
-    add.run();
-    transaction.commit();
-    release.join();
-    Statement count(holder, QStringLiteral("SELECT count(*) FROM t"));
-    QVERIFY(count.step());
-    QCOMPARE(count.integerAt(0), 1);
-}
+    void transactionKeepsRowsOnlyWhenCommitted()
+    {
+        QFETCH(bool, commit);
+        Database db = pairTable(rowFile());
+        {
+            Transaction transaction(db);
+            Statement add = addPair(db);
+            add.bind(1, std::int64_t(1));
+            add.bind(2, QStringLiteral("one"));
+            add.run();
+            if (commit)
+                transaction.commit();
+        }
+        QTEST(pairs(db), "rows");
+    }
+
+    void aLockIsWaitedForUpToTheBusyTimeout_data()
+    {
+        QTest::addColumn<int>("busyTimeout");
+        QTest::addColumn<int>("releaseAfter"); // ms; -1: held past the busy timeout
+        QTest::addColumn<QString>("engineText");
+        QTest::newRow("released in time") << 5000 << 150 << QString();
+        QTest::newRow("held too long") << 200 << -1 << QStringLiteral("database is locked");
+    }
+
+    void aLockIsWaitedForUpToTheBusyTimeout()
+    {
+        QFETCH(int, busyTimeout);
+        QFETCH(int, releaseAfter);
+        QFETCH(QString, engineText);
+        Database holder = pairTable(rowFile());
+        Database other =
+            Database::open(path(rowFile()), Database::OpenMode::ExistingFile, busyTimeout);
+        holder.execute(QStringLiteral("BEGIN EXCLUSIVE"));
+        std::thread release([&holder, releaseAfter] {
+            if (releaseAfter < 0)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(releaseAfter));
+            holder.execute(QStringLiteral("COMMIT"));
+        });
+        QElapsedTimer timer;
+        timer.start();
+        const QString text = errorTextOf([&] {
+            Transaction transaction(other);
+            Statement add = other.prepareAddRow(QStringLiteral("t"), {QStringLiteral("k")});
+            add.bind(1, std::int64_t(3));
+            add.run();
+            transaction.commit();
+        });
+        const qint64 waited = timer.elapsed();
+        release.join();
+        QCOMPARE(text, engineText);
+        if (releaseAfter < 0) {
+            QVERIFY2(waited >= 150, qPrintable(QString::number(waited)));
+            holder.execute(QStringLiteral("ROLLBACK"));
+        }
+        QCOMPARE(pairs(holder).size(), engineText.isEmpty() ? 1 : 0);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestDatabase)
 #include "test_database.moc"

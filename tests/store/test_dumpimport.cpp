@@ -1,5 +1,6 @@
 // Card dumps stored as reads: the same blocks as a read of the card, the union with what is
 // stored, the file's date, and the dumps that are refused.
+#include "databasetesthelpers.h"
 #include "store/cardlibrary.h"
 #include "store/dumpimport.h"
 #include "store/historystore.h"
@@ -11,6 +12,7 @@
 #include <QTest>
 
 using namespace ridelog;
+using ridelog::test::fileBytes;
 using ridelog::test::flipperNfcFile;
 using ridelog::test::historyEntries;
 using ridelog::test::newestFirst;
@@ -46,10 +48,11 @@ struct Store
         return store.StoreNewBlocks(kIdm, blocks);
     }
 
+    QString database() const { return store.databasePath(); }
+
     DumpImportResult import(const QString& path)
     {
-        auto results = importCardDumps({path}, store.databasePath(), 1000);
-        return results.front();
+        return importCardDumps({path}, database(), 1000).front();
     }
 
     QString file(const QString& name, const QByteArray& bytes) const
@@ -92,12 +95,12 @@ private slots:
             QVERIFY2(result.stored, qPrintable(name + QStringLiteral(": ") + result.reason));
             QCOMPARE(result.idmText, kIdm);
             QCOMPARE(result.added, 15);
-            QCOMPARE(storedBlocks(importer.store.databasePath(), kIdm),
-                     storedBlocks(reader.store.databasePath(), kIdm));
-            QCOMPARE(test::fileBytes(path), bytes);
+            QCOMPARE(storedBlocks(importer.database(), kIdm),
+                     storedBlocks(reader.database(), kIdm));
+            QCOMPARE(fileBytes(path), bytes);
             // Once more: nothing new, nothing stored twice.
             QCOMPARE(importer.import(path).added, 0);
-            QCOMPARE(storedRowCount(importer.store.databasePath(), kIdm), qint64(15));
+            QCOMPARE(storedRowCount(importer.database(), kIdm), qint64(15));
         }
     }
 
@@ -113,7 +116,7 @@ private slots:
         const DumpImportResult result = store.import(path);
         QVERIFY(result.stored);
         QCOMPARE(result.added, 10);
-        const auto blocks = storedBlocks(store.store.databasePath(), kIdm);
+        const auto blocks = storedBlocks(store.database(), kIdm);
         QCOMPARE(blocks.size(), std::size_t(40));
         QCOMPARE(blocks.at(25), stored[24]);
     }
@@ -131,67 +134,58 @@ private slots:
                        card::cardBlockListText(kIdm, historyEntries(35, 20), earlier));
         const QString broken =
             store.file(QStringLiteral("broken.nfc"), "Filetype: Flipper NFC device\n");
-        const auto results =
-            importCardDumps({first, broken, second}, store.store.databasePath(), 1000);
+        const auto results = importCardDumps({first, broken, second}, store.database(), 1000);
         QCOMPARE(results.size(), std::size_t(3));
         QCOMPARE(results[0].added, 20);
         QVERIFY(!results[1].stored);
         QCOMPARE(results[2].added, 15); // serials 35 to 49; 50 to 54 came with the first file
-        QCOMPARE(storedBlocks(store.store.databasePath(), kIdm).size(), std::size_t(35));
+        QCOMPARE(storedBlocks(store.database(), kIdm).size(), std::size_t(35));
         // An older dump does not move the last read back.
         const auto card = store.library.card(kIdm);
         QCOMPARE(card->firstRead, earlier);
         QCOMPARE(card->lastRead, later);
     }
 
-    void aDamagedHistoryTakesNothing()
-    {
-        Store store;
-        QCOMPARE(store.read(newestFirst(historyEntries(1, 20))), 20);
-        test::HistoryFileWriter(store.store.databasePath())
-            .card(QStringLiteral("0101010012345678"), historyEntries(1, 4000));
-        QFile file(store.store.databasePath());
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.seek(file.size() / 2));
-        file.write(QByteArray(8192, '\x44'));
-        file.close();
-        const QByteArray damaged = test::fileBytes(store.store.databasePath());
-        const QString path = store.file(QStringLiteral("card.nfc"),
-                                        flipperNfcFile(kIdm, newestFirst(historyEntries(15, 20))));
-        const DumpImportResult result = store.import(path);
-        QVERIFY(!result.stored);
-        QVERIFY2(result.reason.contains(QStringLiteral("damaged")), qPrintable(result.reason));
-        QCOMPARE(test::fileBytes(store.store.databasePath()), damaged);
-    }
-
     void refusedDumpsStoreNothing_data()
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("damaged"); // our history
         const auto blocks = newestFirst(historyEntries(1, 20));
-        QTest::newRow("another system")
-            << flipperNfcFile(kIdm, blocks, {QStringLiteral("FE00")}) << QStringLiteral("0x0003");
-        QTest::newRow("no history service")
-            << flipperNfcFile(kIdm, blocks).replace("090F", "050F") << QStringLiteral("090F");
+        QTest::newRow("another system") << flipperNfcFile(kIdm, blocks, {QStringLiteral("FE00")})
+                                        << QStringLiteral("0x0003") << false;
+        QTest::newRow("no history service") << flipperNfcFile(kIdm, blocks).replace("090F", "050F")
+                                            << QStringLiteral("090F") << false;
         QTest::newRow("cut short")
-            << flipperNfcFile(kIdm, blocks).left(1200) << QStringLiteral("line");
-        QTest::newRow("only empty slots")
-            << flipperNfcFile(kIdm, std::vector<HistoryBlock>(20)) << QStringLiteral("no history");
-        QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\n", 8) << QStringLiteral("line 1");
+            << flipperNfcFile(kIdm, blocks).left(1200) << QStringLiteral("line") << false;
+        QTest::newRow("only empty slots") << flipperNfcFile(kIdm, std::vector<HistoryBlock>(20))
+                                          << QStringLiteral("no history") << false;
+        QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\n", 8) << QStringLiteral("line 1")
+                                 << false;
+        QTest::newRow("our history damaged")
+            << flipperNfcFile(kIdm, newestFirst(historyEntries(15, 20)))
+            << QStringLiteral("damaged") << true;
     }
 
     void refusedDumpsStoreNothing()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, reason);
+        QFETCH(bool, damaged);
         Store store;
+        if (damaged) {
+            QCOMPARE(store.read(newestFirst(historyEntries(1, 20))), 20);
+            test::HistoryFileWriter(store.database())
+                .card(QStringLiteral("0101010012345678"), historyEntries(1, 4000));
+            QVERIFY(test::damageFileMiddle(store.database(), 8192, '\x44'));
+        }
+        const QByteArray before = fileBytes(store.database());
         const QString path = store.file(QStringLiteral("dump.nfc"), bytes);
         const DumpImportResult result = store.import(path);
         QVERIFY(!result.stored);
         QVERIFY2(result.reason.contains(reason), qPrintable(result.reason));
-        QCOMPARE(storedRowCount(store.store.databasePath(), kIdm), qint64(0));
-        QVERIFY(!store.library.card(kIdm));
-        QCOMPARE(test::fileBytes(path), bytes);
+        QCOMPARE(fileBytes(store.database()), before);
+        QCOMPARE(fileBytes(path), bytes);
     }
 };
 

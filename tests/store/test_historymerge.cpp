@@ -1,5 +1,6 @@
 // Taking in another history: the union card by card, names and nicknames, idempotence, and the
 // sources and situations that are refused.
+#include "databasetesthelpers.h"
 #include "store/historyfile.h"
 #include "store/historymerge.h"
 #include "store/notestore.h"
@@ -12,9 +13,11 @@
 #include <thread>
 
 using namespace ridelog;
+using ridelog::test::damageFileMiddle;
 using ridelog::test::fileBytes;
 using ridelog::test::historyEntries;
 using ridelog::test::HistoryFileWriter;
+using ridelog::test::queryTexts;
 using ridelog::test::storedBlocks;
 using ridelog::test::storedRowCount;
 
@@ -31,39 +34,6 @@ std::map<std::uint32_t, HistoryBlock> unionOf(std::map<std::uint32_t, HistoryBlo
     return a;
 }
 
-struct CardRowRead
-{
-    QString nickname;
-    qint64 firstRead = 0;
-    qint64 lastRead = 0;
-};
-
-CardRowRead cardRow(const QString& path, const QString& idm)
-{
-    Database database = Database::open(path, Database::OpenMode::ReadOnly, 1000);
-    Statement row(database, QStringLiteral("SELECT nickname, firstRead, lastRead FROM cards WHERE "
-                                           "idm=?1"));
-    row.bind(1, idm);
-    if (!row.step())
-        return {QStringLiteral("<none>"), 0, 0};
-    return {row.textAt(0), row.integerAt(1), row.integerAt(2)};
-}
-
-QStringList stationNames(const QString& path)
-{
-    Database database = Database::open(path, Database::OpenMode::ReadOnly, 1000);
-    Statement rows(database,
-                   QStringLiteral("SELECT ac, lc, sc, sn FROM ipn ORDER BY ac, lc, sc, rowid"));
-    QStringList names;
-    while (rows.step())
-        names.append(QStringLiteral("%1/%2/%3 %4")
-                         .arg(rows.integerAt(0))
-                         .arg(rows.integerAt(1))
-                         .arg(rows.integerAt(2))
-                         .arg(rows.textAt(3)));
-    return names;
-}
-
 // The taps of 2024-06-03 and 06-04, entry and exit; the last one was read at work only.
 HistoryBlock commuteTap(int n)
 {
@@ -76,13 +46,8 @@ HistoryBlock commuteTap(int n)
 // "idm block firstRead" of every gate-log row, in table order.
 QStringList gateLogRows(const QString& path)
 {
-    Database database = Database::open(path, Database::OpenMode::ReadOnly, 1000);
-    Statement rows(database, QStringLiteral("SELECT idm || ' ' || block || ' ' || firstRead FROM "
-                                            "gatelog ORDER BY rowid"));
-    QStringList found;
-    while (rows.step())
-        found.append(rows.textAt(0));
-    return found;
+    return queryTexts(path, QStringLiteral("SELECT idm || ' ' || block || ' ' || firstRead FROM "
+                                           "gatelog ORDER BY rowid"));
 }
 
 struct TwoComputers
@@ -186,7 +151,8 @@ private slots:
         TwoComputers computers;
         QVERIFY(mergeHistoryFile(computers.work, computers.home, 1000).merged);
         // 品川 stays ours; 大崎 is new. Keys are read back as the caches read them.
-        QCOMPARE(stationNames(computers.home),
+        QCOMPARE(queryTexts(computers.home, QStringLiteral("SELECT ac || '/' || lc || '/' || sc "
+                                                           "|| ' ' || sn FROM ipn ORDER BY rowid")),
                  QStringList({QStringLiteral("0/37/12 品川"), QStringLiteral("0/37/16 大崎")}));
 
         QTemporaryDir dir;
@@ -208,16 +174,11 @@ private slots:
         QVERIFY(outcome.merged);
         QCOMPARE(outcome.report.busStopNames, 1);
         QCOMPARE(outcome.report.shopNames, 0); // a row without name parts holds no name
-        Database database = Database::open(ours, Database::OpenMode::ReadOnly, 1000);
-        Statement bus(database, QStringLiteral("SELECT ac, lc, ln FROM bus"));
-        QVERIFY(bus.step());
-        QCOMPARE(bus.integerAt(0), std::int64_t(-32768));
-        QCOMPARE(bus.integerAt(1), std::int64_t(-2));
-        QCOMPARE(bus.textAt(2), QStringLiteral("駅前"));
-        QVERIFY(!bus.step());
+        QCOMPARE(queryTexts(ours, QStringLiteral("SELECT ac || ' ' || lc || ' ' || ln FROM bus")),
+                 QStringList{QStringLiteral("-32768 -2 駅前")});
     }
 
-    void cardsKeepOurNicknameElseTakeTheirs()
+    void cardsNotesGateLogsAndKindsFillOnlyWhatWeLack()
     {
         TwoComputers computers;
         HistoryFileWriter(computers.home)
@@ -226,63 +187,46 @@ private slots:
         HistoryFileWriter(computers.work)
             .card(kSpare, historyEntries(1, 3))
             .nickname(kSpare, QStringLiteral("別の名前"), 1600000000, 1600000000);
-        const MergeOutcome outcome = mergeHistoryFile(computers.work, computers.home, 1000);
-        QVERIFY(outcome.merged);
-        QCOMPARE(outcome.report.nicknames, 2);
-        const CardRowRead commuter = cardRow(computers.home, kCommuter);
-        QCOMPARE(commuter.nickname, QStringLiteral("仕事用"));
-        QCOMPARE(commuter.firstRead, qint64(1690000000));
-        QCOMPARE(commuter.lastRead, qint64(1720000000));
-        QCOMPARE(cardRow(computers.home, kSpare).nickname, QStringLiteral("予備"));
-        QCOMPARE(cardRow(computers.home, kSpare).firstRead, qint64(1600000000));
-        QCOMPARE(cardRow(computers.home, kStudent).nickname, QStringLiteral("学生"));
-    }
-
-    void notesFillOnlyEntriesWithoutANote()
-    {
-        TwoComputers computers;
-        const std::uint32_t shared = 160, theirsOnly = 250, nowhere = 9999;
+        const std::uint32_t shared = 160, theirsOnly = 250;
         NoteStore(computers.home)
             .setNotes(kCommuter, std::array{shared}, {QStringLiteral("顧客訪問"), true},
                       1700000000);
         NoteStore(computers.work)
             .setNotes(kCommuter, std::array{shared, theirsOnly}, {QStringLiteral("研修"), false},
                       1710000000);
+        // Rows a read never writes: a note of an entry nobody holds, a gate-log row of a card we
+        // hold no history of, a text that is no block, an empty slot, a block we hold written in
+        // small letters, a kind we do not know.
         Database work = Database::open(computers.work, Database::OpenMode::ExistingFile, 1000);
         work.execute(
-            QStringLiteral("INSERT INTO notes VALUES ('0114A1B2C3D4E5F6', %1, '出張', 1, 0)")
-                .arg(nowhere));
-        const MergeOutcome outcome = mergeHistoryFile(computers.work, computers.home, 1000);
-        QVERIFY2(outcome.merged, qPrintable(outcome.reason));
-        QCOMPARE(outcome.report.notes, 1);
-        const CardNotes notes = NoteStore(computers.home).notesOf(kCommuter).notes;
-        QCOMPARE(notes.size(), std::size_t(2));
-        QCOMPARE(notes.at(shared).purpose, QStringLiteral("顧客訪問"));
-        QCOMPARE(notes.at(theirsOnly).purpose, QStringLiteral("研修"));
-        QCOMPARE(mergeHistoryFile(computers.work, computers.home, 1000).report.notes, 0);
-    }
-
-    void gateLogsAndKindsFillOnlyWhatWeLack()
-    {
-        TwoComputers computers;
-        // Rows a read never writes: a card we hold no history of, a text that is no block, an
-        // empty slot, a block we hold written in small letters, a kind we do not know.
-        Database work = Database::open(computers.work, Database::OpenMode::ExistingFile, 1000);
+            QStringLiteral("INSERT INTO notes VALUES ('%1', 9999, '出張', 1, 0)").arg(kCommuter));
         for (const QString& row :
-             {QStringLiteral("'0101010012345678', '%1', 1")
+             {QStringLiteral("'01010100DEADBEEF', '%1', 1")
                   .arg(GateLogStore::blockText(commuteTap(5))),
               QStringLiteral("'0114A1B2C3D4E5F6', 'A0 not a block', 1"),
               QStringLiteral("'0114A1B2C3D4E5F6', '%1', 1").arg(QString(32, u'0')),
               QStringLiteral("'0114A1B2C3D4E5F6', '%1', 1")
                   .arg(GateLogStore::blockText(commuteTap(1)).toLower())})
             work.execute(QStringLiteral("INSERT INTO gatelog VALUES (%1)").arg(row));
-        work.execute(QStringLiteral("INSERT INTO cardkind VALUES ('0101010012345678', 'icoca', 1), "
+        work.execute(QStringLiteral("INSERT INTO cardkind VALUES ('01010100DEADBEEF', 'icoca', 1), "
                                     "('0114A1B2C3D4E5F6', 'kitaca', 1)"));
 
         const MergeOutcome atHome = mergeHistoryFile(computers.work, computers.home, 1000);
         QVERIFY2(atHome.merged, qPrintable(atHome.reason));
+        QCOMPARE(atHome.report.nicknames, 2);
+        QCOMPARE(atHome.report.notes, 1);
         QCOMPARE(atHome.report.gateTaps, 2);
         QCOMPARE(atHome.report.cardKinds, 2); // the commuter's kind is told now, the student's new
+        // Our nickname stays, else theirs comes; the earliest first and the latest last read.
+        QCOMPARE(queryTexts(computers.home,
+                            QStringLiteral("SELECT idm || ' ' || nickname || ' ' || firstRead || ' "
+                                           "' || lastRead FROM cards ORDER BY idm")),
+                 QStringList({kSpare + QStringLiteral(" 予備 1600000000 1700000000"),
+                              kStudent + QStringLiteral(" 学生 1695000000 1696000000"),
+                              kCommuter + QStringLiteral(" 仕事用 1690000000 1720000000")}));
+        QCOMPARE(queryTexts(computers.home,
+                            QStringLiteral("SELECT seq || ' ' || purpose FROM notes ORDER BY seq")),
+                 QStringList({QStringLiteral("160 顧客訪問"), QStringLiteral("250 研修")}));
         const auto row = [](const QString& idm, int tap, qint64 firstRead) {
             return QStringLiteral("%1 %2 %3")
                 .arg(idm, GateLogStore::blockText(commuteTap(tap)))
@@ -295,7 +239,7 @@ private slots:
         Database home = Database::open(computers.home, Database::OpenMode::ReadOnly, 1000);
         QCOMPARE(CardLibrary::cardKind(home, kCommuter), card::CardKind::Suica);
         QCOMPARE(CardLibrary::cardKind(home, kStudent), card::CardKind::Pasmo);
-        QCOMPARE(CardLibrary::cardKind(home, kSpare), std::nullopt);
+        QCOMPARE(CardLibrary::cardKind(home, QStringLiteral("01010100DEADBEEF")), std::nullopt);
 
         // Their kind never replaces one we told; a history without the tables takes ours whole.
         work.execute(
@@ -303,6 +247,7 @@ private slots:
         const QString fresh = computers.dir.filePath(QStringLiteral("fresh.sqlite"));
         HistoryFileWriter(fresh).card(kStudent, historyEntries(7000, 2));
         const MergeOutcome again = mergeHistoryFile(computers.work, computers.home, 1000);
+        QCOMPARE(again.report.notes, 0);
         QCOMPARE(again.report.cardKinds, 0);
         QCOMPARE(CardLibrary::cardKind(home, kStudent), card::CardKind::Pasmo);
         const MergeOutcome intoFresh = mergeHistoryFile(computers.home, fresh, 1000);
@@ -325,13 +270,11 @@ private slots:
         QCOMPARE(outcome.report.gateTaps, 0);
         QCOMPARE(outcome.report.cardKinds, 0);
         QCOMPARE(outcome.report.entries, qint64(140));
-        Statement gateRows(home, QStringLiteral("SELECT COUNT(*) FROM gatelog"));
-        QVERIFY(gateRows.step());
-        QCOMPARE(gateRows.integerAt(0), std::int64_t(0));
-        Statement kindRows(home, QStringLiteral("SELECT idm, name, since FROM cardkind"));
-        QVERIFY(kindRows.step());
-        QCOMPARE(kindRows.textAt(1), QStringLiteral("mine"));
-        QVERIFY(!kindRows.step());
+        QCOMPARE(queryTexts(home, QStringLiteral("SELECT COUNT(*) FROM gatelog")),
+                 QStringList{QStringLiteral("0")});
+        QCOMPARE(queryTexts(home, QStringLiteral(
+                                      "SELECT idm || ' ' || name || ' ' || since FROM cardkind")),
+                 QStringList{QStringLiteral("x mine 5")});
     }
 
     void refusedSourcesStayByteIdentical_data()
@@ -351,6 +294,10 @@ private slots:
             << QStringLiteral("link") << QStringLiteral("itself");
         QTest::newRow("1 GB of nothing")
             << QStringLiteral("huge") << QStringLiteral("not a database");
+        QTest::newRow("ours damaged")
+            << QStringLiteral("ours damaged") << QStringLiteral("damaged");
+        QTest::newRow("ours being written")
+            << QStringLiteral("ours locked") << QStringLiteral("in use by another program");
     }
 
     void refusedSourcesStayByteIdentical()
@@ -360,6 +307,8 @@ private slots:
         TwoComputers computers;
         QString source = computers.dir.filePath(QStringLiteral("source.sqlite"));
         std::optional<Database> holder;
+        if (kind.startsWith(u"ours"))
+            source = computers.work;
         if (kind == u"text") {
             QVERIFY(test::writeFile(source, "1;2;3\n"));
         } else if (kind == u"foreign") {
@@ -371,10 +320,7 @@ private slots:
                     QStringLiteral("CREATE TABLE \"20114A1B2C3D4E5F6\" (seq INTEGER, b1 INTEGER)"));
         } else if (kind == u"damaged") {
             QVERIFY(QFile::copy(computers.work, source));
-            QFile file(source);
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            QVERIFY(file.seek(2 * 4096));
-            file.write(QByteArray(4096, '\x7F'));
+            QVERIFY(damageFileMiddle(source, 4096, '\x7F'));
         } else if (kind == u"locked") {
             source = computers.work;
             holder.emplace(Database::open(source, Database::OpenMode::ExistingFile, 1000));
@@ -387,6 +333,12 @@ private slots:
             QFile file(source);
             QVERIFY(file.open(QIODevice::WriteOnly));
             QVERIFY(file.resize(qint64(1) << 30));
+        } else if (kind == u"ours damaged") {
+            HistoryFileWriter(computers.home).card(kStudent, historyEntries(1, 3000));
+            QVERIFY(damageFileMiddle(computers.home, 8192, '\x33'));
+        } else if (kind == u"ours locked") { // the window stores a read
+            holder.emplace(Database::open(computers.home, Database::OpenMode::ExistingFile, 1000));
+            holder->execute(QStringLiteral("BEGIN IMMEDIATE"));
         }
         const QByteArray sourceBytes = kind == u"huge" ? QByteArray() : fileBytes(source);
         const QByteArray homeBytes = fileBytes(computers.home);
@@ -401,47 +353,20 @@ private slots:
         QCOMPARE(fileBytes(computers.home), homeBytes);
     }
 
-    void aDamagedHistoryIsNotWritten()
+    void waitsForTheWindowsWriteLock()
     {
+        // The window stores a read for 200 ms: the merge waits and then goes in.
         TwoComputers computers;
-        HistoryFileWriter(computers.home).card(kStudent, historyEntries(1, 3000));
-        QFile file(computers.home);
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.seek(file.size() / 2));
-        file.write(QByteArray(8192, '\x33'));
-        file.close();
-        const QByteArray damaged = fileBytes(computers.home);
-        const MergeOutcome outcome = mergeHistoryFile(computers.work, computers.home, 300);
-        QVERIFY(!outcome.merged);
-        QCOMPARE(fileBytes(computers.home), damaged);
-    }
-
-    void waitsForTheWindowsWriteLockOrSaysSo()
-    {
-        TwoComputers computers;
-        {
-            // The window stores a read for 200 ms: the merge waits and then goes in.
-            Database window =
-                Database::open(computers.home, Database::OpenMode::ExistingFile, 1000);
-            window.execute(QStringLiteral("BEGIN IMMEDIATE"));
-            std::thread release([&] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                window.execute(QStringLiteral("COMMIT"));
-            });
-            const MergeOutcome outcome = mergeHistoryFile(computers.work, computers.home, 5000);
-            release.join();
-            QVERIFY2(outcome.merged, qPrintable(outcome.reason));
-            QCOMPARE(outcome.report.entries, qint64(140));
-        }
-        TwoComputers again;
-        Database window = Database::open(again.home, Database::OpenMode::ExistingFile, 1000);
+        Database window = Database::open(computers.home, Database::OpenMode::ExistingFile, 1000);
         window.execute(QStringLiteral("BEGIN IMMEDIATE"));
-        const MergeOutcome outcome = mergeHistoryFile(again.work, again.home, 200);
-        QVERIFY(!outcome.merged);
-        QVERIFY2(outcome.reason.contains(QStringLiteral("in use by another program")),
-                 qPrintable(outcome.reason));
-        window.execute(QStringLiteral("ROLLBACK"));
-        QCOMPARE(storedBlocks(again.home, kCommuter).size(), std::size_t(200));
+        std::thread release([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            window.execute(QStringLiteral("COMMIT"));
+        });
+        const MergeOutcome outcome = mergeHistoryFile(computers.work, computers.home, 5000);
+        release.join();
+        QVERIFY2(outcome.merged, qPrintable(outcome.reason));
+        QCOMPARE(outcome.report.entries, qint64(140));
     }
 
     void twoMergesAtOnceAddEachEntryOnce()

@@ -100,4 +100,49 @@ private:
     std::shared_ptr<UsbScript> script_;
 };
 
+// The RC-S380's start-up as it travels over USB, written out byte by byte.
+inline const char wireAck[] = "0000ff00ff00";
+inline const char wireSetCommandType[] = "0000ffffff0300fdd62a01ff00";
+inline const char wireSetCommandTypeOk[] = "0000ffffff0300fdd72b00fe00";
+inline const char wireGetFirmwareVersion[] = "0000ffffff0200fed6200a00";
+inline const char wireFirmware111[] = "0000ffffff0400fcd7211101f600";
+inline const char wireGetPdDataVersion[] = "0000ffffff0200fed6220800";
+inline const char wirePdDataVersion[] = "0000ffffff0400fcd72300010500";
+inline const char wireSwitchRfOff[] = "0000ffffff0300fdd606002400";
+inline const char wireSwitchRfOn[] = "0000ffffff0300fdd606012300";
+inline const char wireSwitchRfOk[] = "0000ffffff0300fdd707002200";
+inline const char wireInSetRf212F[] = "0000ffffff0600fad60001010f011800";
+inline const char wireInSetRfOk[] = "0000ffffff0300fdd701002800";
+inline const char wireInSetProtocolDefaults[] =
+    "0000ffffff2800d8d60200180101020103000400050006000708080009000a000b000c000e040f00100011001200"
+    "13064b00";
+inline const char wireInSetProtocolOk[] = "0000ffffff0300fdd703002600";
+inline const char wireInSetProtocolGuardTime[] = "0000ffffff0400fcd60200181000";
+
+// A command the reader acknowledges and then answers.
+inline void expectWire(UsbScript& script, const char* command, const char* answer)
+{
+    script.expectWrite(QByteArray::fromHex(command));
+    script.answer(QByteArray::fromHex(wireAck));
+    script.answer(QByteArray::fromHex(answer));
+}
+
+// The whole start-up of an RC-S380. stale: answers left over from a program that was killed,
+// drained before the first command.
+inline void scriptRcs380StartUp(UsbScript& script, const QList<QByteArray>& stale = {})
+{
+    script.expectWrite(QByteArray::fromHex(wireAck));
+    for (const QByteArray& answer : stale)
+        script.answer(answer);
+    script.answerStatus(UsbStatus::Timeout); // nothing (more) to drain
+    expectWire(script, wireSetCommandType, wireSetCommandTypeOk);
+    expectWire(script, wireGetFirmwareVersion, wireFirmware111);
+    expectWire(script, wireGetPdDataVersion, wirePdDataVersion);
+    expectWire(script, wireSwitchRfOff, wireSwitchRfOk);
+    expectWire(script, wireSwitchRfOn, wireSwitchRfOk);
+    expectWire(script, wireInSetRf212F, wireInSetRfOk);
+    expectWire(script, wireInSetProtocolDefaults, wireInSetProtocolOk);
+    expectWire(script, wireInSetProtocolGuardTime, wireInSetProtocolOk);
+}
+
 } // namespace ridelog::card::testing
