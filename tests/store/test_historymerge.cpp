@@ -8,6 +8,7 @@
 #include "support/historyfixture.h"
 #include "testfiles.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <thread>
