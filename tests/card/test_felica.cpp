@@ -20,6 +20,18 @@ QByteArray hex(const char* text)
     return QByteArray::fromHex(QByteArray(text));
 }
 
+// A card's answer to Polling, without request data.
+const QByteArray kPollingAnswer = hex("1201"
+                                      "0102030405060708"
+                                      "100B4B428485D0FF");
+
+// frame with byte index set to value.
+QByteArray withByte(QByteArray frame, qsizetype index, int value)
+{
+    frame[index] = char(value);
+    return frame;
+}
+
 QByteArray blockListOf(int first, int count)
 {
     QByteArray list;
@@ -121,8 +133,7 @@ private slots:
     void readFrameRefusesBadLists_data();
     void readFrameRefusesBadLists();
     void readCommandRoundTrip();
-    void readResponseBlocks();
-    void readResponseStatus();
+    void readResponseBlocksAndStatus();
     void readResponseRejected_data();
     void readResponseRejected();
     void everyTruncationIsRejected();
@@ -162,18 +173,14 @@ void TestFelica::pollingFrameBytes()
 
 void TestFelica::pollingResponseParsed()
 {
-    const auto answer = felica::parsePollingResponse(hex("1201"
-                                                         "0102030405060708"
-                                                         "100B4B428485D0FF"));
+    const auto answer = felica::parsePollingResponse(kPollingAnswer);
     QVERIFY(answer);
     QCOMPARE(answer->idm, kIdm);
     QCOMPARE(answer->pmm, felica::kDefaultPmm);
     QVERIFY(answer->requestData.isEmpty());
 
-    const auto withSystem = felica::parsePollingResponse(hex("1401"
-                                                             "0102030405060708"
-                                                             "100B4B428485D0FF"
-                                                             "0003"));
+    const auto withSystem =
+        felica::parsePollingResponse(withByte(kPollingAnswer + hex("0003"), 0, 0x14));
     QVERIFY(withSystem);
     QCOMPARE(withSystem->requestData, hex("0003"));
 }
@@ -182,26 +189,12 @@ void TestFelica::pollingResponseRejected_data()
 {
     QTest::addColumn<QByteArray>("frame");
     QTest::newRow("empty") << QByteArray();
-    QTest::newRow("length byte too big") << hex("1301"
-                                                "0102030405060708"
-                                                "100B4B428485D0FF");
-    QTest::newRow("length byte too small") << hex("1101"
-                                                  "0102030405060708"
-                                                  "100B4B428485D0FF");
-    QTest::newRow("short") << hex("1001"
-                                  "0102030405060708"
-                                  "100B4B428485");
-    QTest::newRow("long") << hex("1601"
-                                 "0102030405060708"
-                                 "100B4B428485D0FF"
-                                 "00030000");
-    QTest::newRow("wrong code") << hex("1207"
-                                       "0102030405060708"
-                                       "100B4B428485D0FF");
-    QTest::newRow("odd extra byte") << hex("1301"
-                                           "0102030405060708"
-                                           "100B4B428485D0FF"
-                                           "00");
+    QTest::newRow("length byte too big") << withByte(kPollingAnswer, 0, 0x13);
+    QTest::newRow("length byte too small") << withByte(kPollingAnswer, 0, 0x11);
+    QTest::newRow("short") << withByte(kPollingAnswer.chopped(2), 0, 0x10);
+    QTest::newRow("long") << withByte(kPollingAnswer + hex("00030000"), 0, 0x16);
+    QTest::newRow("wrong code") << withByte(kPollingAnswer, 1, 0x07);
+    QTest::newRow("odd extra byte") << withByte(kPollingAnswer + hex("00"), 0, 0x13);
 }
 
 void TestFelica::pollingResponseRejected()
@@ -277,7 +270,7 @@ void TestFelica::readCommandRoundTrip()
     QVERIFY(!felica::parseReadWithoutEncryptionFrame(frame.chopped(1)));
 }
 
-void TestFelica::readResponseBlocks()
+void TestFelica::readResponseBlocksAndStatus()
 {
     const QByteArray data = blockBytes(1) + blockBytes(2);
     const QByteArray frame = felica::readResponseFrame(kIdm, data);
@@ -289,18 +282,15 @@ void TestFelica::readResponseBlocks()
     const auto answer = felica::parseReadResponse(frame, kIdm, 2);
     QCOMPARE(answer.kind, felica::ReadAnswer::Kind::Blocks);
     QCOMPARE(answer.blockData, data);
-}
 
-void TestFelica::readResponseStatus()
-{
-    const QByteArray frame = felica::readErrorFrame(kIdm, 0xFF, 0xA2);
-    QCOMPARE(frame, hex("0C07"
-                        "0102030405060708"
-                        "FFA2"));
-    const auto answer = felica::parseReadResponse(frame, kIdm, 12);
-    QCOMPARE(answer.kind, felica::ReadAnswer::Kind::Status);
-    QCOMPARE(answer.statusFlag1, std::uint8_t(0xFF));
-    QCOMPARE(answer.statusFlag2, std::uint8_t(0xA2));
+    const QByteArray refusal = felica::readErrorFrame(kIdm, 0xFF, 0xA2);
+    QCOMPARE(refusal, hex("0C07"
+                          "0102030405060708"
+                          "FFA2"));
+    const auto status = felica::parseReadResponse(refusal, kIdm, 12);
+    QCOMPARE(status.kind, felica::ReadAnswer::Kind::Status);
+    QCOMPARE(status.statusFlag1, std::uint8_t(0xFF));
+    QCOMPARE(status.statusFlag2, std::uint8_t(0xA2));
 }
 
 void TestFelica::readResponseRejected_data()
@@ -308,22 +298,16 @@ void TestFelica::readResponseRejected_data()
     QTest::addColumn<QByteArray>("frame");
     QTest::addColumn<int>("expected");
     const QByteArray good = felica::readResponseFrame(kIdm, blockBytes(0) + blockBytes(1));
-    QByteArray wrongCode = good;
-    wrongCode[1] = char(0x01);
-    QByteArray wrongCount = good;
-    wrongCount[12] = char(3);
-    QByteArray lengthTooBig = good;
-    lengthTooBig[0] = char(good.size() + 1);
     QTest::newRow("empty") << QByteArray() << 2;
     QTest::newRow("only a length byte") << hex("01") << 2;
-    QTest::newRow("wrong response code") << wrongCode << 2;
+    QTest::newRow("wrong response code") << withByte(good, 1, 0x01) << 2;
     QTest::newRow("other card") << felica::readResponseFrame(kOtherIdm,
                                                              blockBytes(0) + blockBytes(1))
                                 << 2;
-    QTest::newRow("count byte lies") << wrongCount << 2;
+    QTest::newRow("count byte lies") << withByte(good, 12, 3) << 2;
     QTest::newRow("fewer blocks than asked") << good << 3;
     QTest::newRow("more blocks than asked") << good << 1;
-    QTest::newRow("length byte says more") << lengthTooBig << 2;
+    QTest::newRow("length byte says more") << withByte(good, 0, int(good.size()) + 1) << 2;
     QTest::newRow("trailing byte") << good + hex("00") << 2;
     QTest::newRow("status frame with data")
         << felica::readErrorFrame(kIdm, 0xFF, 0xA2) + hex("00") << 2;
@@ -359,12 +343,11 @@ void TestFelica::randomFramesKeepTheInvariants()
     // Mutated and random frames: whatever the parsers accept is consistent with its bytes.
     QRandomGenerator random(20261207);
     const QByteArray good = felica::readResponseFrame(kIdm, expectedData(4));
-    const QByteArray polling = hex("1201"
-                                   "0102030405060708"
-                                   "100B4B428485D0FF");
     int accepted = 0;
     for (int round = 0; round < 20000; ++round) {
-        QByteArray frame = (round % 3 == 0) ? good : (round % 3 == 1) ? polling : QByteArray();
+        QByteArray frame = (round % 3 == 0)   ? good
+                           : (round % 3 == 1) ? kPollingAnswer
+                                              : QByteArray();
         if (frame.isEmpty()) {
             frame.resize(random.bounded(0, 80));
             for (auto& c : frame)

@@ -98,7 +98,6 @@ private slots:
     void unreadableTraceNamesItsLine();
     void unwritableTraceStopsWithOneMessage_data();
     void unwritableTraceStopsWithOneMessage();
-    void traceCutInALineIsPlayedToTheCut();
     void fullDiskKeepsThePreviousTrace();
 
 private:
@@ -229,20 +228,30 @@ void TestReaderTrace::tamperedTraceFailsAtThatLine()
     QVERIFY(outcome.replayDifference.contains(QStringLiteral("800c800d")));
 }
 
+// A trace whose last line lost its end (the disk filled up, the program crashed) in the second
+// chunk of the read is played up to that line, the log says where it ended, and the card is
+// taken off: nothing differed, the trace just ended.
 void TestReaderTrace::traceRunningOutIsACardTakenOff()
 {
     QFETCH(int, reader);
     const QByteArray trace = readAll(samplePath(kTracedReaders[reader].kind));
-    // Cut before the second chunk of the read.
     const int line = readLineWith(trace, "800c800d");
     QVERIFY(line > 0);
-    const SessionOutcome outcome = replayed(written(QStringLiteral("cut-%1.trace").arg(reader),
-                                                    trace.split('\n').mid(0, line - 1).join('\n')));
+    QList<QByteArray> lines = trace.split('\n').mid(0, line);
+    lines.last().chop(lines.last().size() / 2);
+    const QString cut = written(QStringLiteral("cut-%1.trace").arg(reader), lines.join('\n'));
+
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
+    const SessionOutcome outcome = replayed(cut);
+    qInstallMessageHandler(previous);
     QVERIFY2(outcome.opened, qPrintable(outcome.readError));
     QCOMPARE(outcome.reads, 1);
     QVERIFY(!outcome.firstRead.ok);
     QVERIFY(outcome.cardLost);
-    QCOMPARE(outcome.replayDifference, QString()); // nothing differed: the trace just ended
+    QCOMPARE(outcome.replayDifference, QString());
+    const QString where = QStringLiteral("ends in the middle of line %1").arg(line);
+    QVERIFY2(warnings.join(u'\n').contains(where), qPrintable(warnings.join(u'\n')));
 }
 
 void TestReaderTrace::unreadableTraceNamesItsLine_data()
@@ -296,29 +305,6 @@ void TestReaderTrace::unwritableTraceStopsWithOneMessage()
     if (path == u"/dev/full")
         QVERIFY2(warnings.front().contains(QStringLiteral("no space left")),
                  qPrintable(warnings.front()));
-}
-
-// A trace whose last line lost its end (the disk filled up, the program crashed) is played up
-// to that line, and the log says where it ended.
-void TestReaderTrace::traceCutInALineIsPlayedToTheCut()
-{
-    const QByteArray trace = readAll(samplePath(kTracedReaders[0].kind));
-    const int line = readLineWith(trace, "800c800d");
-    QVERIFY(line > 0);
-    QList<QByteArray> lines = trace.split('\n').mid(0, line);
-    lines.last().chop(lines.last().size() / 2);
-    const QString cut = written(QStringLiteral("cut-in-a-line.trace"), lines.join('\n'));
-
-    warnings.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
-    const SessionOutcome outcome = replayed(cut);
-    qInstallMessageHandler(previous);
-    QVERIFY2(outcome.opened, qPrintable(outcome.readError));
-    QCOMPARE(outcome.reads, 1);
-    QVERIFY(!outcome.firstRead.ok); // the second half of the read is not in the trace
-    QVERIFY(outcome.cardLost);
-    const QString where = QStringLiteral("ends in the middle of line %1").arg(line);
-    QVERIFY2(warnings.join(u'\n').contains(where), qPrintable(warnings.join(u'\n')));
 }
 
 void TestReaderTrace::fullDiskKeepsThePreviousTrace()
