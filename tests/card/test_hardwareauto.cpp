@@ -89,15 +89,6 @@ QStringList namesOf(const std::vector<std::unique_ptr<ReaderBackend>>& backends)
     return names;
 }
 
-// An RC-S380 that answers its whole start-up.
-std::shared_ptr<testing::UsbScript> attachedRcs380Script()
-{
-    auto script = std::make_shared<testing::UsbScript>();
-    testing::scriptRcs380StartUp(*script);
-    script->quietWhenExhausted = true;
-    return script;
-}
-
 // The "auto" reader over candidates, opened; null with error when none opens.
 std::unique_ptr<ReaderBackend> openAuto(std::vector<std::unique_ptr<ReaderBackend>> candidates,
                                         QString* error)
@@ -249,7 +240,9 @@ void TestHardwareAuto::optionForABackendNotBuilt()
 
 void TestHardwareAuto::autoPicksRcs380OverFakedUsb()
 {
-    auto script = attachedRcs380Script();
+    auto script = std::make_shared<testing::UsbScript>(); // an RC-S380 that starts up
+    testing::scriptRcs380StartUp(*script);
+    script->quietWhenExhausted = true;
     QStringList otherOpens;
     HardwareBackendMakers makers;
     makers.rcs380 = [script] {

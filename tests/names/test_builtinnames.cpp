@@ -25,7 +25,6 @@ private slots:
     void unusableFileToldOnce();
     void receivedParts_data();
     void receivedParts();
-    void hostileAnswerStoredClean();
     void sourceChoice_data();
     void sourceChoice();
 };
@@ -33,14 +32,6 @@ private slots:
 namespace {
 
 const QString kNamesFile = QStringLiteral(RIDELOG_BINARY_DIR "/share/ridelog/names.sqlite");
-
-QString entryItems(int count)
-{
-    QString items;
-    for (int serial = 1; serial <= count; ++serial)
-        items += railEntryItem(std::uint32_t(serial), {0, 0x25, 0x07});
-    return items;
-}
 
 } // namespace
 
@@ -97,8 +88,11 @@ void TestBuiltinNames::answers()
 
 void TestBuiltinNames::thousandsOfItems()
 {
+    QString items;
+    for (std::uint32_t serial = 1; serial <= 5000; ++serial)
+        items += railEntryItem(serial, {0, 0x25, 0x07});
     BuiltinNames names(kNamesFile);
-    const BuiltinAnswer result = names.answer(entryItems(5000));
+    const BuiltinAnswer result = names.answer(items);
     QVERIFY(result.available);
     NameRefreshTable table;
     DisplayFlags flags;
@@ -164,23 +158,6 @@ void TestBuiltinNames::receivedParts()
     QCOMPARE(receivedNamePart(part), kept);
 }
 
-void TestBuiltinNames::hostileAnswerStoredClean()
-{
-    // As a server may send it: a NUL and control bytes inside the parts, a huge line name.
-    QByteArray answer = cp932::encode(QStringLiteral("12302,J"));
-    answer += QByteArray("\0\x1b", 2) + cp932::encode(QStringLiteral("R,")) +
-              QByteArray(20000, 'L') + cp932::encode(QStringLiteral(",新\a宿:"));
-    NameRefreshTable table;
-    DisplayFlags stationOnly;
-    stationOnly.railCompanyShown = stationOnly.railLineShown = false;
-    QCOMPARE(readNameAnswer(200, answer, stationOnly, table), QString());
-    const NameRefreshRow& row = table.rowFor(QStringLiteral("123"));
-    QCOMPARE(row.an, QStringLiteral("JR"));
-    QCOMPARE(row.ln, QString(255, u'L'));
-    QCOMPARE(row.sn, QStringLiteral("新宿"));
-    QCOMPARE(row.entryName, QStringLiteral("新宿"));
-}
-
 void TestBuiltinNames::sourceChoice_data()
 {
     QTest::addColumn<QString>("commandLine");
@@ -188,15 +165,23 @@ void TestBuiltinNames::sourceChoice_data()
     QTest::addColumn<bool>("builtinOnly");
     QTest::addColumn<QString>("server");
 
-    const QString fallback = defaultNameServerUrl().toString();
+    const QString fallback = QStringLiteral("http://localhost/trfc/");
     const QString office = QStringLiteral("http://names.example.net:8780/trfc/");
     QTest::newRow("nothing set") << QString() << QString() << false << fallback;
+    QTest::newRow("setting URL") << QString() << office << false << office;
+    QTest::newRow("command line wins over setting")
+        << QStringLiteral("http://127.0.0.1:9000") << office << false
+        << QStringLiteral("http://127.0.0.1:9000");
+    QTest::newRow("unusable command line")
+        << QStringLiteral("ftp://x/") << QStringLiteral("https://n.example/") << false
+        << QStringLiteral("https://n.example/");
+    QTest::newRow("unusable setting")
+        << QStringLiteral("not a url") << QStringLiteral("::") << false << fallback;
     QTest::newRow("builtin on the command line")
         << QStringLiteral("builtin") << office << true << office;
     QTest::newRow("builtin setting") << QString() << QStringLiteral("Builtin") << true << fallback;
-    QTest::newRow("command line wins over setting")
+    QTest::newRow("command line wins over builtin setting")
         << office << QStringLiteral("builtin") << false << office;
-    QTest::newRow("setting URL") << QString() << office << false << office;
 }
 
 void TestBuiltinNames::sourceChoice()

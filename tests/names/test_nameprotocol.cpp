@@ -1,10 +1,7 @@
 #include "namedata/cp932.h"
 #include "names/nameexchange.h"
 #include "names/nameprotocol.h"
-#include "store/settings.h"
 
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace ridelog;
@@ -17,36 +14,17 @@ private slots:
     // Request side
     void items_data();
     void items();
-    void railItemPair();
     void requestBodyAndHeaders();
+    void requestUrlHasFixedPath();
     // Answer side
-    void railRecord_data();
-    void railRecord();
-    void exitOnlyRecord();
-    void busRecord_data();
-    void busRecord();
-    void shopRecord_data();
-    void shopRecord();
-    void missingMandatoryFieldStillCreatesRow_data();
-    void missingMandatoryFieldStillCreatesRow();
-    void emptyRecordsSkipped();
-    void laterRecordOverwritesItsFields();
-    void otherKindOnlyCreatesRow();
-    void shortFirstFieldIgnored();
-    void longRecordRead();
-    void noData_data();
-    void noData();
-    void errorStatus_data();
-    void errorStatus();
-    void linesJoinedCarriageReturnKept();
+    void answers_data();
+    void answers();
+    void answerFraming();
+    void errorStatusLeavesTheTable();
     void garbageNeverFails();
     // Exchange outcome
     void failureTextBounded();
     void cutOffAnswerKeepsCompleteRecords();
-    // Where the server is
-    void serverUrl_data();
-    void serverUrl();
-    void requestUrlHasFixedPath();
 };
 
 namespace {
@@ -56,21 +34,43 @@ QByteArray sjis(const QString& text)
     return cp932::encode(text);
 }
 
-DisplayFlags railFlags(bool company, bool line)
+// The name parts shown, one bit each.
+enum Shown
+{
+    RailCompany = 1,
+    RailLine = 2,
+    BusCompany = 4,
+    BusRoute = 8,
+    ShopInfo = 16,
+    ShopCompany = 32,
+    ShopName = 64,
+    ShopRegister = 128,
+};
+
+DisplayFlags shownFlags(int bits)
 {
     DisplayFlags flags;
-    flags.railCompanyShown = company;
-    flags.railLineShown = line;
+    flags.railCompanyShown = bits & RailCompany;
+    flags.railLineShown = bits & RailLine;
+    flags.busCompanyShown = bits & BusCompany;
+    flags.busRouteShown = bits & BusRoute;
+    flags.shopInfoShown = bits & ShopInfo;
+    flags.shopCompanyShown = bits & ShopCompany;
+    flags.shopNameShown = bits & ShopName;
+    flags.shopRegisterShown = bits & ShopRegister;
     return flags;
 }
 
-NameRefreshTable parsed(const QString& answer, const DisplayFlags& flags = {})
+// Every row as "key: entryName|exitName|an|ln|sn|ap|exitAn|exitLn|exitSn", in key order.
+QStringList rowsOf(const NameRefreshTable& table)
 {
-    NameRefreshTable table;
-    const QString result = readNameAnswer(200, sjis(answer), flags, table);
-    if (!result.isEmpty())
-        qWarning("unexpected result %s", qPrintable(result));
-    return table;
+    QStringList rows;
+    for (const auto& [key, row] : table)
+        rows << key + QStringLiteral(": ") +
+                    QStringList{row.entryName, row.exitName, row.an,     row.ln,    row.sn,
+                                row.ap,        row.exitAn,   row.exitLn, row.exitSn}
+                        .join(u'|');
+    return rows;
 }
 
 } // namespace
@@ -101,13 +101,6 @@ void TestNameProtocol::items()
     QCOMPARE(item, expected);
 }
 
-void TestNameProtocol::railItemPair()
-{
-    const QString list = railEntryItem(123, {0, 37, 10}) + railExitItem(123, {0, 37, 25});
-    QCOMPARE(QUrl::fromPercentEncoding(list.toLatin1()),
-             QStringLiteral("12302,0,37,10:12304,0,37,25:"));
-}
-
 void TestNameProtocol::requestBodyAndHeaders()
 {
     QCOMPARE(nameRequestBody(QStringLiteral("12302%2c0%2c37%2c10%3a")),
@@ -118,271 +111,143 @@ void TestNameProtocol::requestBodyAndHeaders()
     QCOMPARE(nameRequestUserAgent(), QByteArray("Hotaru RLG1.2 (Station: ) Agent"));
 }
 
-void TestNameProtocol::railRecord_data()
+void TestNameProtocol::requestUrlHasFixedPath()
 {
-    QTest::addColumn<bool>("company");
-    QTest::addColumn<bool>("line");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("both") << true << true << QStringLiteral("新宿(JR：山手線)");
-    QTest::newRow("company") << true << false << QStringLiteral("新宿(JR)");
-    QTest::newRow("line") << false << true << QStringLiteral("新宿(山手線)");
-    QTest::newRow("neither") << false << false << QStringLiteral("新宿");
+    QCOMPARE(nameRequestUrl(QUrl(QStringLiteral("http://127.0.0.1:8780/other?x=1#f"))),
+             QUrl(QStringLiteral("http://127.0.0.1:8780/trfc/")));
+    const QUrl standard = nameRequestUrl(defaultNameServerUrl());
+    QCOMPARE(standard.toString(), QStringLiteral("http://localhost/trfc/"));
+    QCOMPARE(standard.port(80), 80);
 }
 
-void TestNameProtocol::railRecord()
-{
-    QFETCH(bool, company);
-    QFETCH(bool, line);
-    QFETCH(QString, expected);
-    const NameRefreshTable table =
-        parsed(QStringLiteral("12302,JR,山手,新宿:"), railFlags(company, line));
-    QCOMPARE(table.size(), std::size_t(1));
-    const NameRefreshRow* row = table.find(QStringLiteral("123"));
-    QVERIFY(row != nullptr);
-    QCOMPARE(row->entryName, expected);
-    QCOMPARE(row->an, QStringLiteral("JR"));
-    QCOMPARE(row->ln, QStringLiteral("山手"));
-    QCOMPARE(row->sn, QStringLiteral("新宿"));
-    QVERIFY(row->exitName.isEmpty());
-    QVERIFY(row->exitAn.isEmpty());
-}
-
-void TestNameProtocol::exitOnlyRecord()
-{
-    NameRefreshTable table;
-    table.rowFor(QStringLiteral("123")).entryName = QStringLiteral("新宿");
-    QCOMPARE(readNameAnswer(200, sjis(QStringLiteral("12304,JR,山手,渋谷")), railFlags(true, true),
-                            table),
-             QString());
-    const NameRefreshRow& row = table.rowFor(QStringLiteral("123"));
-    QCOMPARE(row.entryName, QStringLiteral("新宿"));
-    QCOMPARE(row.exitName, QStringLiteral("渋谷(JR：山手線)"));
-    QCOMPARE(row.exitAn, QStringLiteral("JR"));
-    QCOMPARE(row.exitLn, QStringLiteral("山手"));
-    QCOMPARE(row.exitSn, QStringLiteral("渋谷"));
-    QVERIFY(row.an.isEmpty());
-}
-
-void TestNameProtocol::busRecord_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<bool>("company");
-    QTest::addColumn<bool>("route");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("stop");
-    QTest::addColumn<QString>("line");
-    const QString common = QStringLiteral("共通");
-    const QString station = QStringLiteral("駅前");
-    const QString x = QStringLiteral("X系統");
-    QTest::newRow("common stop") << QStringLiteral("520,A社, ,X系統:") << true << true
-                                 << QStringLiteral("共通(A社:X系統)") << common << x;
-    QTest::newRow("blank route") << QStringLiteral("520,A社,駅前, :") << true << true
-                                 << QStringLiteral("駅前(A社)") << station << QString();
-    QTest::newRow("route only") << QStringLiteral("520,A社,駅前,X系統") << false << true
-                                << QStringLiteral("駅前(X系統)") << station << x;
-    QTest::newRow("stop only") << QStringLiteral("520,A社,駅前,X系統") << false << false << station
-                               << station << x;
-    QTest::newRow("route missing") << QStringLiteral("520,A社,駅前") << true << true
-                                   << QStringLiteral("駅前(A社)") << station << QString();
-    QTest::newRow("second code char ignored")
-        << QStringLiteral("529,A社,駅前,X系統") << true << false << QStringLiteral("駅前(A社)")
-        << station << x;
-}
-
-void TestNameProtocol::busRecord()
-{
-    QFETCH(QString, answer);
-    QFETCH(bool, company);
-    QFETCH(bool, route);
-    QFETCH(QString, name);
-    QFETCH(QString, stop);
-    QFETCH(QString, line);
-    DisplayFlags flags;
-    flags.busCompanyShown = company;
-    flags.busRouteShown = route;
-    NameRefreshTable table;
-    NameRefreshRow& before = table.rowFor(QStringLiteral("5"));
-    before.exitName = QStringLiteral("old");
-    before.exitAn = QStringLiteral("old");
-    QCOMPARE(readNameAnswer(200, sjis(answer), flags, table), QString());
-    const NameRefreshRow& row = table.rowFor(QStringLiteral("5"));
-    QCOMPARE(row.entryName, name);
-    QCOMPARE(row.an, QStringLiteral("A社"));
-    QCOMPARE(row.ln, stop);
-    QCOMPARE(row.sn, line);
-    QVERIFY(row.exitName.isEmpty());
-    QVERIFY(row.exitAn.isEmpty());
-}
-
-void TestNameProtocol::shopRecord_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<int>("bits"); // show, company, store, register
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("cashRegister");
-    QTest::addColumn<QString>("fourth");
-    QTest::newRow("hidden") << QStringLiteral("4411,K社,売店, , :") << 0b0111 << QStringLiteral(" ")
-                            << QString() << QString();
-    QTest::newRow("blank register composed as received")
-        << QStringLiteral("4411,K社,売店, ,F4:") << 0b1111 << QStringLiteral("売店  (K社)")
-        << QString() << QStringLiteral("F4");
-    QTest::newRow("all") << QStringLiteral("4411,K社,売店,R1,F4") << 0b1111
-                         << QStringLiteral("売店 R1(K社)") << QStringLiteral("R1")
-                         << QStringLiteral("F4");
-    QTest::newRow("register and fourth missing")
-        << QStringLiteral("4411,K社,売店") << 0b1110 << QStringLiteral("売店(K社)") << QString()
-        << QString();
-    QTest::newRow("nothing shown")
-        << QStringLiteral("4411,K社,売店,R1,F4") << 0b1000 << QStringLiteral(" ")
-        << QStringLiteral("R1") << QStringLiteral("F4");
-}
-
-void TestNameProtocol::shopRecord()
-{
-    QFETCH(QString, answer);
-    QFETCH(int, bits);
-    QFETCH(QString, name);
-    QFETCH(QString, cashRegister);
-    QFETCH(QString, fourth);
-    DisplayFlags flags;
-    flags.shopInfoShown = bits & 8;
-    flags.shopCompanyShown = bits & 4;
-    flags.shopNameShown = bits & 2;
-    flags.shopRegisterShown = bits & 1;
-    NameRefreshTable table;
-    table.rowFor(QStringLiteral("44")).exitAn = QStringLiteral("kept");
-    table.rowFor(QStringLiteral("44")).exitName = QStringLiteral("dropped");
-    QCOMPARE(readNameAnswer(200, sjis(answer), flags, table), QString());
-    const NameRefreshRow& row = table.rowFor(QStringLiteral("44"));
-    QCOMPARE(row.entryName, name);
-    QCOMPARE(row.an, QStringLiteral("K社"));
-    QCOMPARE(row.ln, QStringLiteral("売店"));
-    QCOMPARE(row.sn, cashRegister);
-    QCOMPARE(row.ap, fourth);
-    QVERIFY(row.exitName.isEmpty());
-    QCOMPARE(row.exitAn, QStringLiteral("kept"));
-}
-
-void TestNameProtocol::missingMandatoryFieldStillCreatesRow_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::newRow("rail station") << QStringLiteral("12302,JR,山手");
-    QTest::newRow("rail exit station") << QStringLiteral("12304,JR,山手:");
-    QTest::newRow("shop store") << QStringLiteral("12311,K社");
-    QTest::newRow("bus company") << QStringLiteral("12320:");
-    QTest::newRow("rail nothing") << QStringLiteral("12302,,,");
-}
-
-void TestNameProtocol::missingMandatoryFieldStillCreatesRow()
-{
-    QFETCH(QString, answer);
-    // The record after it still counts.
-    const NameRefreshTable table = parsed(answer + QStringLiteral(":45602,JR,山手,新宿:"));
-    QCOMPARE(table.size(), std::size_t(2));
-    const NameRefreshRow* row = table.find(QStringLiteral("123"));
-    QVERIFY(row != nullptr);
-    QCOMPARE(*row, NameRefreshRow());
-    QCOMPARE(table.find(QStringLiteral("456"))->sn, QStringLiteral("新宿"));
-}
-
-void TestNameProtocol::emptyRecordsSkipped()
-{
-    const NameRefreshTable table =
-        parsed(QStringLiteral("::12302,JR,山手,新宿:::,,,:,,12304,,JR,,山手,渋谷,:"),
-               railFlags(false, false));
-    QCOMPARE(table.size(), std::size_t(1));
-    const NameRefreshRow* row = table.find(QStringLiteral("123"));
-    QVERIFY(row != nullptr);
-    QCOMPARE(row->entryName, QStringLiteral("新宿"));
-    QCOMPARE(row->exitName, QStringLiteral("渋谷"));
-}
-
-void TestNameProtocol::laterRecordOverwritesItsFields()
-{
-    const NameRefreshTable table =
-        parsed(QStringLiteral("12302,JR,山手,新宿:12302,JR,中央,四ツ谷:12304,JR,山手,渋谷"),
-               railFlags(false, false));
-    const NameRefreshRow* row = table.find(QStringLiteral("123"));
-    QVERIFY(row != nullptr);
-    QCOMPARE(row->entryName, QStringLiteral("四ツ谷"));
-    QCOMPARE(row->ln, QStringLiteral("中央"));
-    QCOMPARE(row->exitName, QStringLiteral("渋谷"));
-}
-
-void TestNameProtocol::otherKindOnlyCreatesRow()
-{
-    const NameRefreshTable table = parsed(QStringLiteral("12392,JR,山手,新宿:12303,JR,山手,新宿"));
-    QCOMPARE(table.size(), std::size_t(1));
-    QCOMPARE(*table.find(QStringLiteral("123")), NameRefreshRow());
-}
-
-void TestNameProtocol::shortFirstFieldIgnored()
-{
-    const NameRefreshTable table = parsed(QStringLiteral("02,JR,山手,新宿:2,JR:x"));
-    QVERIFY(table.empty());
-}
-
-void TestNameProtocol::longRecordRead()
-{
-    const QString station = QString(3000, u'駅');
-    const QByteArray answer =
-        sjis(QStringLiteral("12302,JR,山手,") + station + QStringLiteral(":45602,JR,山手,新宿"));
-    QVERIFY(answer.size() > 6000);
-    NameRefreshTable table;
-    QCOMPARE(readNameAnswer(200, answer, railFlags(false, false), table), QString());
-    // Read whole, kept at the width of the name tables' text columns.
-    QCOMPARE(table.rowFor(QStringLiteral("123")).entryName, station.left(kMaxNamePartCharacters));
-    QCOMPARE(table.rowFor(QStringLiteral("456")).entryName, QStringLiteral("新宿"));
-}
-
-void TestNameProtocol::noData_data()
+void TestNameProtocol::answers_data()
 {
     QTest::addColumn<QByteArray>("answer");
-    QTest::newRow("plain") << QByteArray("No data");
-    QTest::newRow("upper case") << QByteArray("NO DATA");
-    QTest::newRow("followed by records") << QByteArray("no dATa12302,JR,Y,S:");
-    QTest::newRow("over lines") << QByteArray("No d\nata\n12302,JR,Y,S:");
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<QStringList>("rows");
+
+    // Rail: the entry and the exit fill their own parts of the row.
+    QTest::newRow("rail entry and exit")
+        << sjis(QStringLiteral("12302,JR,山手,新宿:12304,東急,東横,渋谷:"))
+        << (RailCompany | RailLine)
+        << QStringList{QStringLiteral(
+               "123: 新宿(JR：山手線)|渋谷(東急：東横線)|JR|山手|新宿||東急|東横|渋谷")};
+    QTest::newRow("rail exit alone")
+        << sjis(QStringLiteral("12302,JR,山手,新宿:45604,JR,山手,渋谷")) << int(RailLine)
+        << QStringList{QStringLiteral("123: 新宿(山手線)||JR|山手|新宿||||"),
+                       QStringLiteral("456: |渋谷(山手線)|||||JR|山手|渋谷")};
+    // Bus: a blank stop is the common stop, a blank or missing route is none; ASCII colon.
+    QTest::newRow("bus common stop drops the exit")
+        << sjis(QStringLiteral("504,JR,山手,渋谷:520,A社, ,X系統:")) << (BusCompany | BusRoute)
+        << QStringList{QStringLiteral("5: 共通(A社:X系統)||A社|共通|X系統||||")};
+    QTest::newRow("bus blank route")
+        << sjis(QStringLiteral("520,A社,駅前, :")) << (BusCompany | BusRoute)
+        << QStringList{QStringLiteral("5: 駅前(A社)||A社|駅前|||||")};
+    QTest::newRow("bus route only")
+        << sjis(QStringLiteral("520,A社,駅前,X系統")) << int(BusRoute)
+        << QStringList{QStringLiteral("5: 駅前(X系統)||A社|駅前|X系統||||")};
+    QTest::newRow("bus route missing")
+        << sjis(QStringLiteral("520,A社,駅前")) << (BusCompany | BusRoute)
+        << QStringList{QStringLiteral("5: 駅前(A社)||A社|駅前|||||")};
+    QTest::newRow("bus second code character ignored")
+        << sjis(QStringLiteral("529,A社,駅前,X系統")) << int(BusCompany)
+        << QStringList{QStringLiteral("5: 駅前(A社)||A社|駅前|X系統||||")};
+    // Shop: a blank register is stored empty but composed as received; the exit name goes, the
+    // exit parts stay.
+    const int allShop = ShopInfo | ShopCompany | ShopName | ShopRegister;
+    QTest::newRow("shop hidden keeps the exit parts")
+        << sjis(QStringLiteral("4404,東急,東横,渋谷:4411,K社,売店, , :"))
+        << (ShopCompany | ShopName | ShopRegister)
+        << QStringList{QStringLiteral("44:  ||K社|売店|||東急|東横|渋谷")};
+    QTest::newRow("shop blank register composed as received")
+        << sjis(QStringLiteral("4411,K社,売店, ,F4:")) << allShop
+        << QStringList{QStringLiteral("44: 売店  (K社)||K社|売店||F4|||")};
+    QTest::newRow("shop all") << sjis(QStringLiteral("4411,K社,売店,R1,F4")) << allShop
+                              << QStringList{QStringLiteral("44: 売店 R1(K社)||K社|売店|R1|F4|||")};
+    QTest::newRow("shop register and fourth missing")
+        << sjis(QStringLiteral("4411,K社,売店")) << (ShopInfo | ShopCompany | ShopName)
+        << QStringList{QStringLiteral("44: 売店(K社)||K社|売店|||||")};
+
+    // A record without its mandatory parts still makes its row, and the record after it counts.
+    const QString shinjuku = QStringLiteral("456: 新宿||JR|山手|新宿||||");
+    const QString emptyRow = QStringLiteral("123: ||||||||");
+    for (const char* incomplete : {"12302,JR,山手", "12304,JR,山手:", "12311,K社",
+                                   "12320:", "12302,,,", "12392,JR,山手,新宿:12303,JR,山手,新宿"})
+        QTest::newRow(incomplete) << sjis(QString::fromUtf8(incomplete) +
+                                          QStringLiteral(":45602,JR,山手,新宿:"))
+                                  << 0 << QStringList{emptyRow, shinjuku};
+    QTest::newRow("empty records and fields skipped")
+        << sjis(QStringLiteral("::12302,JR,山手,新宿:::,,,:,,12304,,JR,,山手,渋谷,:")) << 0
+        << QStringList{QStringLiteral("123: 新宿|渋谷|JR|山手|新宿||JR|山手|渋谷")};
+    QTest::newRow("later record overwrites its fields")
+        << sjis(QStringLiteral("12302,JR,山手,新宿:12302,JR,中央,四ツ谷:12304,JR,山手,渋谷")) << 0
+        << QStringList{QStringLiteral("123: 四ツ谷|渋谷|JR|中央|四ツ谷||JR|山手|渋谷")};
+    QTest::newRow("first field too short")
+        << sjis(QStringLiteral("02,JR,山手,新宿:2,JR:x")) << 0 << QStringList{};
+    QTest::newRow("lines joined") << sjis(QStringLiteral("123\n02,JR,山\n手,新宿\r\n:"))
+                                  << (RailCompany | RailLine)
+                                  << QStringList{
+                                         QStringLiteral("123: 新宿(JR：山手線)||JR|山手|新宿||||")};
+    for (const char* noData :
+         {"No data", "NO DATA", "no dATa12302,JR,Y,S:", "No d\nata\n12302,JR,Y,S:"})
+        QTest::addRow("%s", QByteArray(noData).replace('\n', "\\n").constData())
+            << QByteArray(noData) << 0 << QStringList{};
+
+    // Hostile answers: read whole, each part kept at the width of the name tables' text columns,
+    // without control characters.
+    const QString station = QString(3000, u'駅');
+    const QString kept = station.left(kMaxNamePartCharacters);
+    QTest::newRow("long record") << sjis(QStringLiteral("12302,JR,山手,") + station +
+                                         QStringLiteral(":45602,JR,山手,新宿"))
+                                 << 0
+                                 << QStringList{QStringLiteral("123: ") + kept +
+                                                    QStringLiteral("||JR|山手|") + kept +
+                                                    QStringLiteral("||||"),
+                                                shinjuku};
+    QTest::newRow("NUL, controls and a huge part")
+        << sjis(QStringLiteral("12302,J")) + QByteArray("\0\x1b", 2) + sjis(QStringLiteral("R,")) +
+               QByteArray(20000, 'L') + sjis(QStringLiteral(",新\a宿:"))
+        << 0
+        << QStringList{QStringLiteral("123: 新宿||JR|") + QString(255, u'L') +
+                       QStringLiteral("|新宿||||")};
+    // Undecodable bytes become replacement characters, not lost separators.
+    QTest::newRow("undecodable bytes") << QByteArray("\x81:12302,\x82,L,S") << 0
+                                       << QStringList{QStringLiteral("123: S||\uFFFD|L|S||||")};
 }
 
-void TestNameProtocol::noData()
+void TestNameProtocol::answers()
 {
     QFETCH(QByteArray, answer);
+    QFETCH(int, shown);
+    QFETCH(QStringList, rows);
+    // An answer adds to the table and leaves the rows it does not name alone.
     NameRefreshTable table;
-    QCOMPARE(readNameAnswer(200, answer, {}, table), QString());
-    QVERIFY(table.empty());
-    QVERIFY(isNoDataAnswer(joinAnswerLines(answer)));
+    table.rowFor(QStringLiteral("9")).entryName = QStringLiteral("kept");
+    QCOMPARE(readNameAnswer(200, answer, shownFlags(shown), table), QString());
+    QStringList all = rowsOf(table);
+    QCOMPARE(all.takeLast(), QStringLiteral("9: kept||||||||"));
+    QCOMPARE(all, rows);
+}
+
+void TestNameProtocol::answerFraming()
+{
+    // Only line feeds are dropped; the carriage return stays in the joined text.
+    QCOMPARE(joinAnswerLines("123\n02,JR\r\n,Y,S:\n"), QByteArray("12302,JR\r,Y,S:"));
+    QVERIFY(isNoDataAnswer("No data"));
     QVERIFY(!isNoDataAnswer("No dat"));
     QVERIFY(!isNoDataAnswer(" No data"));
 }
 
-void TestNameProtocol::errorStatus_data()
+void TestNameProtocol::errorStatusLeavesTheTable()
 {
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("404") << 404 << QStringLiteral("Error 404");
-    QTest::newRow("500") << 500 << QStringLiteral("Error 500");
-    QTest::newRow("302") << 302 << QStringLiteral("Error 302");
-}
-
-void TestNameProtocol::errorStatus()
-{
-    QFETCH(int, status);
-    QFETCH(QString, expected);
-    NameRefreshTable table;
-    table.rowFor(QStringLiteral("1")).entryName = QStringLiteral("kept");
-    const NameRefreshTable before = table;
-    QCOMPARE(readNameAnswer(status, sjis(QStringLiteral("12302,JR,山手,新宿:")), {}, table),
-             expected);
-    QVERIFY(table == before);
-}
-
-void TestNameProtocol::linesJoinedCarriageReturnKept()
-{
-    QCOMPARE(joinAnswerLines("123\n02,JR\r\n,Y,S:\n"), QByteArray("12302,JR\r,Y,S:"));
-    const NameRefreshTable table =
-        parsed(QStringLiteral("123\n02,JR,山\n手,新宿\r\n:"), railFlags(true, true));
-    // The joined text keeps the carriage return; the name part it ends up in does not.
-    QCOMPARE(table.find(QStringLiteral("123"))->entryName, QStringLiteral("新宿(JR：山手線)"));
+    for (const int status : {404, 500, 302}) {
+        NameRefreshTable table;
+        table.rowFor(QStringLiteral("1")).entryName = QStringLiteral("kept");
+        const NameRefreshTable before = table;
+        QCOMPARE(readNameAnswer(status, sjis(QStringLiteral("12302,JR,山手,新宿:")), {}, table),
+                 QStringLiteral("Error %1").arg(status));
+        QVERIFY(table == before);
+    }
 }
 
 void TestNameProtocol::garbageNeverFails()
@@ -392,13 +257,10 @@ void TestNameProtocol::garbageNeverFails()
         bytes.append(char((i * 37 + i / 7) & 0xFF));
     NameRefreshTable table;
     QCOMPARE(readNameAnswer(200, bytes, {}, table), QString());
+    QVERIFY(!table.empty());
     // Only keys that came with a code: every row key is shorter than its record.
     for (const auto& [key, row] : table)
         QVERIFY(!key.contains(u':') && !key.contains(u','));
-    // Undecodable bytes become replacement characters, not lost separators.
-    NameRefreshTable second;
-    readNameAnswer(200, QByteArray("\x81:12302,\x82,L,S"), railFlags(false, false), second);
-    QCOMPARE(second.rowFor(QStringLiteral("123")).entryName, QStringLiteral("S"));
 }
 
 void TestNameProtocol::failureTextBounded()
@@ -417,57 +279,14 @@ void TestNameProtocol::cutOffAnswerKeepsCompleteRecords()
     result.cutOff = true;
     result.body = sjis(QStringLiteral("12302,JR,山手,新宿:12304,JR,山手,渋"));
     NameRefreshTable table;
-    const QString text = readNameExchangeResult(result, railFlags(false, false), table);
+    const QString text = readNameExchangeResult(result, shownFlags(0), table);
     QVERIFY2(text.contains(QStringLiteral("cut off")), qPrintable(text));
-    QCOMPARE(table.rowFor(QStringLiteral("123")).entryName, QStringLiteral("新宿"));
-    QVERIFY(table.rowFor(QStringLiteral("123")).exitName.isEmpty());
+    QCOMPARE(rowsOf(table), QStringList{QStringLiteral("123: 新宿||JR|山手|新宿||||")});
 
     result.body = "12302,JR,Y,S";
     NameRefreshTable none;
     QVERIFY(!readNameExchangeResult(result, {}, none).isEmpty());
     QVERIFY(none.empty());
-}
-
-void TestNameProtocol::serverUrl_data()
-{
-    QTest::addColumn<QString>("commandLine");
-    QTest::addColumn<QString>("stored"); // "-" for none
-    QTest::addColumn<QString>("expected");
-    const QString def = QStringLiteral("http://localhost/trfc/");
-    QTest::newRow("default") << QString() << QStringLiteral("-") << def;
-    QTest::newRow("settings") << QString() << QStringLiteral("http://names.example:8780/")
-                              << QStringLiteral("http://names.example:8780/");
-    QTest::newRow("command line wins")
-        << QStringLiteral("http://127.0.0.1:9000") << QStringLiteral("http://names.example/")
-        << QStringLiteral("http://127.0.0.1:9000");
-    QTest::newRow("unusable command line")
-        << QStringLiteral("ftp://x/") << QStringLiteral("https://n.example/")
-        << QStringLiteral("https://n.example/");
-    QTest::newRow("unusable settings")
-        << QStringLiteral("not a url") << QStringLiteral("::") << def;
-}
-
-void TestNameProtocol::serverUrl()
-{
-    QFETCH(QString, commandLine);
-    QFETCH(QString, stored);
-    QFETCH(QString, expected);
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QSettings ini(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-    if (stored != QStringLiteral("-"))
-        ini.setValue(QStringLiteral("Trfc/nameServer"), stored);
-    TrfcSettings settings(ini);
-    QCOMPARE(nameServerUrl(commandLine, settings), QUrl(expected));
-}
-
-void TestNameProtocol::requestUrlHasFixedPath()
-{
-    QCOMPARE(nameRequestUrl(QUrl(QStringLiteral("http://127.0.0.1:8780/other?x=1#f"))),
-             QUrl(QStringLiteral("http://127.0.0.1:8780/trfc/")));
-    const QUrl standard = nameRequestUrl(defaultNameServerUrl());
-    QCOMPARE(standard.toString(), QStringLiteral("http://localhost/trfc/"));
-    QCOMPARE(standard.port(80), 80);
 }
 
 QTEST_GUILESS_MAIN(TestNameProtocol)

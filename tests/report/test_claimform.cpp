@@ -4,6 +4,7 @@
 #include "report/claimformpainter.h"
 #include "report/expenseentries.h"
 #include "support/cardblocks.h"
+#include "support/filesizelimit.h"
 #include "support/pdftext.h"
 
 #include <QFile>
@@ -12,8 +13,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace ridelog;
 using namespace ridelog::test;
@@ -22,9 +21,7 @@ namespace {
 
 HistoryBlock dated(HistoryBlock block, int year, int month, int day)
 {
-    const unsigned date = unsigned(year - 2000) << 9 | unsigned(month) << 5 | unsigned(day);
-    block[4] = std::uint8_t(date >> 8);
-    block[5] = std::uint8_t(date & 0xFF);
+    setBlockDate(block, year, month, day);
     return block;
 }
 
@@ -265,17 +262,14 @@ void TestClaimForm::pdfOntoAFullDiskLeavesNoFile()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("claim.pdf"));
-    // The disk fills up after a few kilobytes: writes beyond the limit fail as on a full disk.
-    rlimit old{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const ClaimPdfOutcome outcome =
-        writeClaimPdf(path, buildClaimForm(commuterEntries(), namedRequest()));
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    const ClaimForm form = buildClaimForm(commuterEntries(), namedRequest());
+    ClaimPdfOutcome outcome;
+    {
+        // The disk fills up after a few kilobytes.
+        const FileSizeLimit full(4096);
+        QVERIFY(full.isLowered());
+        outcome = writeClaimPdf(path, form);
+    }
     QCOMPARE(outcome.result, ClaimPdfResult::WriteFailed);
     QVERIFY(!outcome.errorText.isEmpty());
     QVERIFY(!QFile::exists(path));

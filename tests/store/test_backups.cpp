@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 
 using namespace ridelog;
 using ridelog::test::damageFileMiddle;
@@ -118,28 +119,24 @@ private slots:
     {
         QTest::addColumn<std::vector<QDateTime>>("times");
         QTest::addColumn<std::vector<QDateTime>>("deleted");
-        std::vector<QDateTime> hourly;
-        for (int h = 0; h < 24; ++h)
-            hourly.push_back(utc(2024, 5, 1, h));
+        const auto series = [](int count, const std::function<QDateTime(int)>& nth) {
+            std::vector<QDateTime> times;
+            for (int n = 0; n < count; ++n)
+                times.push_back(nth(n));
+            return times;
+        };
+        const auto hourly = series(24, [](int h) { return utc(2024, 5, 1, h); });
         std::vector<QDateTime> hourlyDeleted(hourly.begin(), hourly.end() - 1);
         QTest::newRow("one day: the newest of it") << hourly << hourlyDeleted;
 
-        std::vector<QDateTime> daily;
-        for (int d = 1; d <= 31; ++d)
-            daily.push_back(utc(2024, 3, d));
-        for (int d = 1; d <= 10; ++d)
-            daily.push_back(utc(2024, 4, d));
-        // Kept: April 4-10 (seven days), March 31 (the newest of March). The rest goes.
-        std::vector<QDateTime> dailyDeleted;
-        for (int d = 1; d <= 30; ++d)
-            dailyDeleted.push_back(utc(2024, 3, d));
-        for (int d = 1; d <= 3; ++d)
-            dailyDeleted.push_back(utc(2024, 4, d));
+        // March 1st to April 10th. Kept: April 4-10 (seven days), March 31 (the newest of
+        // March). The rest goes.
+        const auto daily = series(41, [](int d) { return utc(2024, 3, 1).addDays(d); });
+        std::vector<QDateTime> dailyDeleted(daily.begin(), daily.begin() + 30);
+        dailyDeleted.insert(dailyDeleted.end(), daily.begin() + 31, daily.begin() + 34);
         QTest::newRow("forty-one days") << daily << dailyDeleted;
 
-        std::vector<QDateTime> monthly;
-        for (int m = 0; m < 30; ++m)
-            monthly.push_back(utc(2020, 1, 15).addMonths(m));
+        const auto monthly = series(30, [](int m) { return utc(2020, 1, 15).addMonths(m); });
         // Twelve months are kept; of the seven days, all fall in those months.
         std::vector<QDateTime> monthlyDeleted(monthly.begin(), monthly.end() - 12);
         QTest::newRow("thirty months") << monthly << monthlyDeleted;

@@ -81,8 +81,13 @@ private slots:
             << shopHidden << ExportFormat::Csv
             << QStringLiteral("14,2008-3-6,物販端末,物販, ,12:30,-120");
 
-        QStringList comma = rail;
-        comma[4] = QStringLiteral("渋谷(東京急行電鉄,東急：東横線)");
+        // The rail row with one column's text replaced.
+        const auto railWith = [&rail](int column, const QString& text) {
+            QStringList texts = rail;
+            texts[column] = text;
+            return texts;
+        };
+        const QStringList comma = railWith(4, QStringLiteral("渋谷(東京急行電鉄,東急：東横線)"));
         QTest::newRow("csv comma quoted")
             << comma << ExportFormat::Csv
             << QStringLiteral(
@@ -91,28 +96,16 @@ private slots:
             << comma << ExportFormat::Text
             << QStringLiteral(
                    "12 2008-3-5 改札機 運賃支払 渋谷(東京急行電鉄,東急：東横線) 新宿 -160");
-
-        QStringList quote = rail;
-        quote[5] = QStringLiteral("新\"宿\"");
         QTest::newRow("csv quote doubled")
-            << quote << ExportFormat::Csv
+            << railWith(5, QStringLiteral("新\"宿\"")) << ExportFormat::Csv
             << QStringLiteral("12,2008-3-5,改札機,運賃支払,渋谷,\"新\"\"宿\"\"\",-160");
-
-        QStringList lineBreak = rail;
-        lineBreak[4] = QStringLiteral("渋\r\n谷");
         QTest::newRow("csv line break quoted")
-            << lineBreak << ExportFormat::Csv
+            << railWith(4, QStringLiteral("渋\r\n谷")) << ExportFormat::Csv
             << QStringLiteral("12,2008-3-5,改札機,運賃支払,\"渋\r\n谷\",新宿,-160");
-
-        QStringList oldest = rail;
-        oldest[6] = QStringLiteral("(1520)");
         QTest::newRow("balance in parentheses not quoted")
-            << oldest << ExportFormat::Csv
+            << railWith(6, QStringLiteral("(1520)")) << ExportFormat::Csv
             << QStringLiteral("12,2008-3-5,改札機,運賃支払,渋谷,新宿,(1520)");
-
-        QStringList empties = rail;
-        empties[5] = QString();
-        QTest::newRow("empty exit") << empties << ExportFormat::Csv
+        QTest::newRow("empty exit") << railWith(5, QString()) << ExportFormat::Csv
                                     << QStringLiteral("12,2008-3-5,改札機,運賃支払,渋谷,,-160");
     }
 
