@@ -348,13 +348,19 @@ bool HistoryListModel::removeRows(int row, int count, const QModelIndex& parent)
     if (parent.isValid() || row < 0 || count <= 0 || row + count > rowTotal_)
         return false;
     beginRemoveRows(QModelIndex(), row, row + count - 1);
-    indexRowsUpTo(row + count - 1);
-    rows_.erase(rows_.begin() + row, rows_.begin() + row + count);
-    rowTotal_ -= count;
-    if (rowTotal_ == 0) {
-        // Nothing shows the kept records or the written names any more.
+    if (count == rowTotal_) {
+        // Nothing shows the kept records or the written names any more; rows not yet indexed
+        // need no index to go.
+        rows_.clear();
+        rows_.shrink_to_fit();
+        lastIndexed_.reset();
+        rowTotal_ = 0;
         names_.clear();
         kept_.clear();
+    } else {
+        indexRowsUpTo(row + count - 1);
+        rows_.erase(rows_.begin() + row, rows_.begin() + row + count);
+        rowTotal_ -= count;
     }
     endRemoveRows();
     return true;

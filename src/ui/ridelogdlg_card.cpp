@@ -103,12 +103,14 @@ void CRidelogDlg::performRead()
         return;
     }
     list_->hints()->setRowsMarkedAsLastRead(false);
+    // The list lets the previous card's records go before the new ones are built: a long
+    // history is not held twice.
+    list_->rows()->removeRows(0, list_->rows()->rowCount());
     const CardSession::ReadOutcome outcome = session_.takeRead(card);
     if (outcome.storedBlocks > 0)
         historyFiles_->readStored();
     statusBar_->setPaneText(0, card.idmText);
     cardIdField_->setText(card.idmText);
-    list_->rows()->removeRows(0, list_->rows()->rowCount());
     showCardOnDisplay();
     showDatabaseProblems(outcome.problems);
     list_->view()->viewport()->update(); // a card was read: no more invitation
