@@ -151,9 +151,9 @@ QString historyCellText(const HistoryRecord& record, int column)
 }
 
 void fillHistoryList(HistoryListModel& model, HistoryRecordSet& records,
-                     const std::optional<MissedHistory>& missed)
+                     const std::optional<MissedHistory>& missed, GateTimes gateTimes)
 {
-    model.fill(records, missed);
+    model.fill(records, missed, std::move(gateTimes));
 }
 
 std::uint32_t serialOfRow(const QAbstractItemModel& model, int row)

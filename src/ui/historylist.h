@@ -1,6 +1,7 @@
 // What the rows of the history list show, and how their shown names follow the display flags.
 #pragma once
 
+#include "card/gatelog.h"
 #include "card/history.h"
 #include "namedata/namecache.h"
 #include "store/displayflags.h"
@@ -52,7 +53,7 @@ QString historyCellText(const HistoryRecord& record, int column);
 // Derives every amount and shows one row per record, newest first, replacing the rows there
 // were; the marker of missed history goes below the oldest fresh entry.
 void fillHistoryList(HistoryListModel& model, HistoryRecordSet& records,
-                     const std::optional<MissedHistory>& missed = {});
+                     const std::optional<MissedHistory>& missed = {}, GateTimes gateTimes = {});
 
 // The serial in column 0 of a row: its leading decimal digits, 0 when there are none. The
 // marker row of missed history gives kNoSerial, which no record has.

@@ -83,8 +83,7 @@ void HistoryListPane::fill(HistoryRecordSet& records, const std::optional<Missed
                            const GateTimes& gateTimes)
 {
     view_->setUpdatesEnabled(false);
-    fillHistoryList(*rows_, records, missed);
-    rows_->setGateTimes(gateTimes);
+    fillHistoryList(*rows_, records, missed, gateTimes);
     view_->setUpdatesEnabled(true);
 }
 

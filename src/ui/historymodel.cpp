@@ -38,11 +38,14 @@ HistoryListModel::HistoryListModel(QObject* parent)
     : QAbstractTableModel(parent)
 {}
 
-void HistoryListModel::fill(HistoryRecordSet& records, const std::optional<MissedHistory>& missed)
+void HistoryListModel::fill(HistoryRecordSet& records, const std::optional<MissedHistory>& missed,
+                            GateTimes gateTimes)
 {
     beginResetModel();
     resetRows();
-    gateTimes_ = GateTimes();
+    // Set within the reset: a change of the whole time column afterwards would have the view's
+    // proxy look at every row again.
+    gateTimes_ = std::move(gateTimes);
     missed_ = missed;
     records_ = &records;
     rowTotal_ = int(records.size());
@@ -50,14 +53,6 @@ void HistoryListModel::fill(HistoryRecordSet& records, const std::optional<Misse
     if (missed_ && findRecordBySerial(records, missed_->oldestFreshSerial) != nullptr)
         ++rowTotal_;
     endResetModel();
-}
-
-void HistoryListModel::setGateTimes(GateTimes times)
-{
-    gateTimes_ = std::move(times);
-    // Tooltips are asked for when they show; only the column's texts change.
-    if (rowTotal_ > 0)
-        emit dataChanged(index(0, TimeColumn), index(rowTotal_ - 1, TimeColumn), {Qt::DisplayRole});
 }
 
 void HistoryListModel::resetRows()

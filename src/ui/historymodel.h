@@ -34,13 +34,12 @@ public:
     // oldest fresh entry. The rows are indexed, and their records' amounts derived, as the
     // rows are first asked for, so a fill costs the same whatever the number of records. The
     // records must stay in place until the next fill, clear() or keepRecords().
-    void fill(HistoryRecordSet& records, const std::optional<MissedHistory>& missed = {});
+    // The gate times give the time column and the rows' tooltips (入場時刻, 出場時刻).
+    void fill(HistoryRecordSet& records, const std::optional<MissedHistory>& missed = {},
+              GateTimes gateTimes = {});
     // Moves the records the rows show into the model's keeping; records is left empty.
     void keepRecords(HistoryRecordSet& records);
     void clear();
-    // The gate times of the journeys shown, for the time column and the rows' tooltips (入場時刻,
-    // 出場時刻); kept until the next fill or clear().
-    void setGateTimes(GateTimes times);
     const GateTimes& gateTimes() const { return gateTimes_; }
 
     // The record behind a row; null for the marker row or a row out of range.

@@ -5,7 +5,6 @@
 #include "ui/historylist.h"
 #include "ui/historymodel.h"
 
-#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTest>
 
@@ -384,12 +383,7 @@ void TestHistoryList::timeColumnShowsTheGateTimes()
         gateBlock(0x20, kShinjuku, monday, 19, 5, 170), gateBlock(0xA0, kShinjuku, tuesday, 9, 2)};
     HistoryRecordSet records = history.records();
     HistoryListModel model;
-    fillHistoryList(model, records);
-    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
-    model.setGateTimes(matchGateTaps(records, taps));
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(changed[0][0].toModelIndex().column(), int(TimeColumn));
-    QCOMPARE(changed[0][1].toModelIndex().row(), 5);
+    fillHistoryList(model, records, {}, matchGateTaps(records, taps));
 
     const QStringList newestFirst{
         QString(), QStringLiteral("入 09:02"),    QStringLiteral("出 19:05"),
